@@ -1,0 +1,54 @@
+# Ferrox -- convenience targets around the CMake presets.
+#
+#   make demo    build and run the copy service in the receiver simulator
+#   make check   build everything, run every test (PC and receiver CPU)
+#
+# Further: host, target, test-host, test-target, fuzz, bench, clean.
+
+JOBS ?= 2
+CMAKE ?= cmake
+
+.PHONY: all deps host target test-host test-target check demo fuzz fuzz-run bench clean
+
+all: host
+
+deps:
+	@tools/install-deps.sh
+
+host: deps
+	$(CMAKE) --preset host >/dev/null
+	$(CMAKE) --build --preset host -j $(JOBS)
+
+target: deps
+	$(CMAKE) --preset target >/dev/null
+	$(CMAKE) --build --preset target -j $(JOBS)
+
+test-host: host
+	ctest --preset host
+
+test-target: target
+	ctest --preset target
+
+check: test-host test-target
+
+demo: host
+	tools/demo.sh
+
+fuzz:
+	@tools/install-deps.sh fuzz
+	$(CMAKE) --preset fuzz >/dev/null
+	$(CMAKE) --build --preset fuzz -j $(JOBS)
+
+# FUZZ_SECONDS per target (CI runs them briefly)
+FUZZ_SECONDS ?= 60
+fuzz-run: fuzz
+	tools/run-fuzzers.sh build/fuzz $(FUZZ_SECONDS)
+
+bench:
+	@tools/install-deps.sh bench
+	$(CMAKE) --preset host-release >/dev/null
+	$(CMAKE) --build --preset host-release -j $(JOBS)
+	tools/run-benchmarks.sh build/host-release
+
+clean:
+	rm -rf build

@@ -1,0 +1,69 @@
+/* os_facade.h -- the plug-ins' only door to the operating system.
+ *
+ * Files outside the disk API (the disk under "/mnt/hd", mounted shares,
+ * "/proc/uptime", the pseudo-terminals "/dev/pts/N"), System V shared memory
+ * and the dynamic loader are reached through these thin wrappers and nothing
+ * else. On the receiver each is the libc call of the same name
+ * (os_facade_libc.cpp); in the simulator the receiver's file system is mapped
+ * into a sandbox, device numbers are those of the receiver, terminals are the
+ * simulator's console and faults can be injected (sim/).
+ */
+#ifndef FERROX_PLATFORM_OS_FACADE_H
+#define FERROX_PLATFORM_OS_FACADE_H
+
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <utime.h>
+
+#include "tap_types.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* status queries: 0 on success, -1 on failure */
+int OS_Lstat64(const char *path, struct stat64 *st); /* does not follow links */
+int OS_Stat64(const char *path, struct stat64 *st);  /* follows links */
+
+/* large-file streams */
+FILE *OS_Fopen64(const char *path, const char *mode);
+int OS_Fclose(FILE *f);
+size_t OS_Fread(void *buf, size_t size, size_t count, FILE *f);
+size_t OS_Fwrite(const void *buf, size_t size, size_t count, FILE *f);
+char *OS_Fgets(char *buf, int size, FILE *f);
+int OS_Fseeko64(FILE *f, off64_t offset, int whence);
+off64_t OS_Ftello64(FILE *f);
+int OS_Fflush(FILE *f);
+int OS_Fsync(FILE *f); /* flushes the stream's data to stable storage */
+
+/* names */
+int OS_Mkdir(const char *path, mode_t mode);
+int OS_Link(const char *existing, const char *link);
+int OS_Unlink(const char *path);
+int OS_Remove(const char *path);
+int OS_Rename(const char *from, const char *to);
+int OS_Utime(const char *path, const struct utimbuf *times);
+
+/* descriptors (the pseudo-terminals) */
+int OS_Open(const char *path, int flags);
+ssize_t OS_Write(int fd, const void *buf, size_t count);
+int OS_Close(int fd);
+
+/* System V shared memory (plug-in start parameters) */
+int OS_Shmget(key_t key, size_t size, int flags);
+void *OS_Shmat(int id, const void *addr, int flags);
+int OS_Shmdt(const void *addr);
+int OS_Shmctl(int id, int command, struct shmid_ds *buf);
+
+/* the dynamic loader (firmware symbols) */
+void *OS_Dlopen(const char *file, int flags);
+void *OS_Dlsym(void *handle, const char *name);
+char *OS_Dlerror(void);
+int OS_Dlclose(void *handle);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,121 @@
+// Receiver.h -- the receiver simulator as the tests and the `receiver`
+// program drive it.
+//
+// One Receiver plays the firmware: a sandboxed file system with the receiver's
+// paths and mounts, a clock (virtual or real), the 16-slot plug-in table with
+// loading, events and unloading, the recorder state, the console terminals
+// and fault injection. The plug-in API (tap_api.h), the OS facade
+// (os_facade.h) and the firmware symbols are implemented on top of the live
+// Receiver; at most one is alive at a time. Host types never reach plug-in
+// code: plug-ins see only platform/.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tap_api.h"
+
+namespace sim {
+
+enum class ClockMode { Virtual, Real };
+
+// A receiver path served by a host folder (a network share, a USB drive).
+struct MountSpec {
+  std::string receiverPath;        // "/mnt/sdb1", "/mnt/hd/DataFiles/NAS-Share"
+  std::filesystem::path hostPath;  // the folder that backs it
+  double appearAt = 0;             // run time (seconds) at which it appears
+  double vanishAt = -1;            // run time at which it vanishes; < 0: never
+};
+
+struct Config {
+  std::filesystem::path root;  // host folder that is the receiver's "/"
+  ClockMode clock = ClockMode::Virtual;
+  // receiver local date and time at start
+  int year = 2015, month = 12, day = 20, hour = 21, minute = 5, second = 9;
+  double uptimeAtStart = 300.0;   // seconds the receiver has been running
+  std::vector<MountSpec> mounts;
+  std::vector<int> openTerminals;        // pseudo-terminal numbers that open
+  std::ostream *consoleEcho = nullptr;   // terminal output is echoed here too
+  size_t memTotalLimit = 0;              // TAP_MemAlloc limits, 0 = none
+  size_t memBlockLimit = 0;
+  dword systemId = 22010;                // TAP_GetSystemId
+  dword firmwareVersion = 0x1A07;        // TAP_GetVersion
+  bool utf8Firmware = false;             // firmware keeps file names in UTF-8
+  std::vector<std::string> missingSymbols;  // firmware symbols this firmware lacks
+  std::string firmwareModule;            // module with the firmware functions ("" = default)
+};
+
+class Receiver {
+ public:
+  explicit Receiver(Config config);  // prepares the sandbox; "/mnt/hd/ProgramFiles" and
+                                     // "/mnt/hd/DataFiles" always exist
+  ~Receiver();                       // unloads every plug-in
+  Receiver(const Receiver &) = delete;
+  Receiver &operator=(const Receiver &) = delete;
+
+  static Receiver *Live();  // the receiver the API calls act on, or null
+
+  const Config &config() const;
+
+  // ---- file system ----
+  // Host path of a receiver path (mounts honoured); empty when the path lies
+  // on a mount that is not present now.
+  std::filesystem::path HostPath(std::string_view receiverPath) const;
+
+  // ---- plug-ins ----
+  // Copies a host plug-in file into the receiver (default folder
+  // "/mnt/hd/ProgramFiles") and returns its receiver path.
+  std::string Install(const std::filesystem::path &hostTap,
+                      const std::string &receiverFolder = "/mnt/hd/ProgramFiles");
+  // Loads a plug-in file of the receiver: free slot, __TAP_Init_, TAP_Main.
+  // Returns the slot, or -1 with a reason in *error (not a plug-in, no free
+  // slot, ...). A TAP_Main that returns 0 unloads it again at once.
+  int Load(const std::string &receiverPath, std::string *error = nullptr);
+  // Occupies a slot without a handler and makes it the current task, so that
+  // tests can call toolkit functions directly as a plug-in would.
+  int AttachHostTask(const std::string &currentFolder = "/mnt/hd");
+  bool IsLoaded(int slot) const;
+  int LoadedCount() const;  // plug-ins with a handler
+  dword CurrentTask() const;
+  std::string CurrentFolder(int slot) const;
+
+  // ---- running ----
+  void Step();                       // one tick: idle event to every plug-in, unloads, clock
+  bool RunUntilUnloaded(double maxSeconds);  // true when every plug-in unloaded in time
+  void RunFor(double seconds);
+  TapParam SendEvent(int slot, word event, TapParam param1, TapParam param2);
+  void PressKey(dword key);          // EVT_KEY to every plug-in
+
+  // ---- clock ----
+  dword Ticks() const;               // TAP_GetTick
+  double RunSeconds() const;         // run time since start
+
+  // ---- recorder ----
+  void SetPlayback(const std::string &receiverPath, byte playMode = 1);
+  void StopPlayback();
+  void SetRecording(int slot, const std::string &receiverPath);
+  void StopRecording(int slot);
+
+  // ---- console ----
+  std::string TerminalOutput(int pts) const;  // raw bytes written to /dev/pts/<pts>
+
+  // ---- faults ----
+  // Writes to the file fail once <bytes> bytes were written to it in total.
+  void FailWritesAfter(const std::string &receiverPath, uint64_t bytes);
+  void SetMemoryLimit(size_t total, size_t largestBlock);
+  size_t SharedMemorySegments() const;  // segments that exist now
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace sim

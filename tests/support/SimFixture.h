@@ -1,0 +1,59 @@
+// SimFixture.h -- what every test suite shares: a fresh receiver sandbox per
+// test, direct toolkit calls as a plug-in, and runs of the receiver program.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Receiver.h"
+
+namespace fs = std::filesystem;
+
+// A test with its own sandbox and a live Receiver. SetUp creates a temporary
+// folder, starts a receiver (virtual clock, terminal 0 open) whose root is
+// <sandbox>/root, and attaches a host task whose current folder is "/mnt/hd"
+// (TAPFS "/"), so the test body can call toolkit functions as a plug-in does.
+// TearDown destroys the receiver and removes the sandbox.
+class SimTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Override to change the configuration before the receiver starts.
+  virtual void Configure(sim::Config &config) {}
+
+  sim::Receiver &Rx() { return *receiver_; }
+  fs::path Host(std::string_view receiverPath) const;
+  void WriteFile(std::string_view receiverPath, std::string_view bytes);  // creates parents
+  std::string ReadFile(std::string_view receiverPath) const;              // "" when missing
+  bool Exists(std::string_view receiverPath) const;
+  void MakeDir(std::string_view receiverPath);                            // with parents
+  std::string Console() const;  // raw output of terminal 0
+
+  fs::path sandbox;  // temporary folder of this test; the receiver root is sandbox / "root"
+  int hostSlot = -1; // slot of the host task
+
+ private:
+  std::unique_ptr<sim::Receiver> receiver_;
+};
+
+// A temporary folder removed when the object goes away.
+struct TempDir {
+  TempDir();
+  ~TempDir();
+  fs::path path;
+};
+
+// A plug-in file built for the simulator, by file name ("Ferrox.tap").
+fs::path TapFile(const std::string &name);
+
+// Runs the receiver program (under the emulator in a cross build).
+struct RunResult {
+  int exitCode = -1;
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+RunResult RunReceiver(const std::vector<std::string> &args);

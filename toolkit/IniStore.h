@@ -1,0 +1,38 @@
+/* IniStore.h -- one small key=value text file, held in memory.
+ *
+ * The store locates a file in a fixed set of folders, holds its bytes,
+ * answers integer and string look-ups, changes or appends entries in place
+ * (every other byte, comments included, stays as it was) and writes it back
+ * where it was found. No sections; keys match without regard to ASCII case.
+ * Owns: the one held text (INIBuffer, BufferSize).
+ */
+#ifndef FERROX_TOOLKIT_INISTORE_H
+#define FERROX_TOOLKIT_INISTORE_H
+
+#include "tap_api.h"
+
+typedef enum IniPlace {
+  IniPlaceNone = 0,         /* not found / failure */
+  IniPlaceNew = 1,          /* found nowhere; an empty text was started */
+  IniPlaceHere = 2,         /* the caller's current folder */
+  IniPlaceAppFolder = 3,    /* "/ProgramFiles/Settings/<application>" */
+  IniPlaceSettings = 4,     /* "/ProgramFiles/Settings" */
+  IniPlaceProgramFiles = 5  /* "/ProgramFiles" */
+} IniPlace;
+
+#define INI_MAX_KEY 78 /* longer keys are cut before any search */
+
+extern char *INIBuffer;
+extern dword BufferSize;
+
+IniPlace INIOpenFile(const char *fileName, const char *appName);
+IniPlace INILocateFile(const char *fileName, const char *appName);
+int INIGetInt(const char *key, int defaultValue, int minValue, int maxValue);
+bool INIGetString(const char *key, char *dest, const char *defaultValue, dword destSize);
+void INISetString(const char *key, const char *value);
+void INISetInt(const char *key, int value);
+bool INISaveFile(const char *fileName, IniPlace place, const char *appName);
+void INICloseFile(void);
+void INIFindStartEnd(const char *pattern, char **start, char **end, dword longest);
+
+#endif

@@ -1,0 +1,50 @@
+/* LogTrace.h -- log files, the toolkit log, the console and the call trace.
+ *
+ * LogEntry appends time-stamped lines to a log file and echoes them to the
+ * first open pseudo-terminal; LogEntryTKLibPrintf writes the toolkit's
+ * warnings to "/mnt/hd/ProgramFiles/Settings/TKLib.log" (only when that file
+ * exists) and the terminal; the call trace keeps a stack of entered
+ * functions with timing statistics per function.
+ * Owns: the call-trace stack and statistics, the 1024-byte console buffer.
+ */
+#ifndef FERROX_TOOLKIT_LOGTRACE_H
+#define FERROX_TOOLKIT_LOGTRACE_H
+
+#include "tap_api.h"
+
+#define TKLIB_LOG "/mnt/hd/ProgramFiles/Settings/TKLib.log"
+#define CALLTRACE_DEPTH 50
+#define CALLTRACE_STATS_MAX 5000
+
+typedef struct CallTraceStackEntry {
+  const char *ProcName; /* the entered function's name */
+  dword EnterTick;      /* tick at entry */
+} CallTraceStackEntry;
+
+typedef struct CallTraceStat {
+  const char *ProcName; /* key, compared as a pointer */
+  dword MinTime;        /* shortest duration, ticks */
+  dword MaxTime;        /* longest duration, ticks */
+  dword NrOfCalls;      /* number of calls */
+  dword TotalTime;      /* sum of all durations, ticks */
+} CallTraceStat;
+
+extern CallTraceStackEntry CallTraceStack[CALLTRACE_DEPTH];
+extern dword CallLevel;
+extern bool CallTraceEnabled;
+extern CallTraceStat *CallTraceStats;
+extern dword CallTraceStatsEntries;
+
+void LogEntry(const char *fileName, const char *programName, bool console, int timeFormat,
+              const char *text);
+void LogEntryTKLibPrintf(bool console, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+void PrintNet(const char *text);
+
+void CallTraceInit(void);
+void CallTraceEnable(bool enable);
+void CallTraceResetStats(void);
+void CallTraceEnter(const char *procName);
+void CallTraceExit(dword *unused);
+
+#endif

@@ -1,0 +1,38 @@
+/* PathTypes.h -- path forms, the plug-in's current folder and the folder stack.
+ *
+ * The disk API works in the firmware's name space (TAPFS: "/" is the internal
+ * disk's root, every plug-in has a current folder); the operating system sees
+ * the same disk below "/mnt/hd". Paths are classified, converted between the
+ * five kinds, and folders changed and stacked here; OS queries go through the
+ * OS facade. Working buffers are 512 bytes (paths of at most 511 characters).
+ * Owns: the folder stack, the plug-in's table index, the learnt success value
+ * of the firmware's change-folder call.
+ */
+#ifndef FERROX_TOOLKIT_PATHTYPES_H
+#define FERROX_TOOLKIT_PATHTYPES_H
+
+#include "tap_api.h"
+
+typedef enum PathKind {
+  PathKindName = 0,        /* a bare file name, no "/" */
+  PathKindTapFolder = 1,   /* TAPFS folder, ends in "/" */
+  PathKindLinuxFolder = 2, /* OS folder under "/mnt/hd", ends in "/" */
+  PathKindTapFile = 3,     /* TAPFS folder and file name */
+  PathKindLinuxFile = 4    /* OS folder and file name */
+} PathKind;
+
+#define TAPFS_ROOT "/mnt/hd"
+#define PATH_BUFFER 512      /* working buffers for paths */
+#define DIR_STACK_DEPTH 16   /* entries of the folder stack */
+#define DIR_STACK_ENTRY 200  /* bytes of one stack entry */
+
+PathKind GetPathType(const char *path);
+void ConvertPathType(const char *src, char *dest, PathKind wanted);
+bool HDD_ChangeDir(const char *path);
+int HDD_TAP_GetCurrentDir(char *dest);
+bool HDD_TAP_PushDir(void);
+bool HDD_TAP_PopDir(void);
+bool HDD_Exist(const char *path);
+bool HDD_GetAbsolutePathByTypeFile(const FwFileRecord *file, char *dest);
+
+#endif

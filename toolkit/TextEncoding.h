@@ -1,0 +1,62 @@
+/* TextEncoding.h -- character tables, UTF-8 and file-name text.
+ *
+ * Broadcast text is 8-bit and may start with a DVB character-table selector;
+ * file names are 8-bit on older firmware and UTF-8 on newer. These functions
+ * skip selectors, count and edit UTF-8 characters, convert between the
+ * encodings, make names valid for file systems and search without case.
+ * All strings are zero-terminated; buffers belong to the caller.
+ * Owns: the cached answer of isUTFFirmware.
+ */
+#ifndef FERROX_TOOLKIT_TEXTENCODING_H
+#define FERROX_TOOLKIT_TEXTENCODING_H
+
+#include "tap_api.h"
+
+/* Code points of the bytes 0xA0 to 0xFF; 0 marks an unassigned position */
+extern const word UTFLookupISO8859_1[96];
+extern const word UTFLookupISO8859_2[96];
+extern const word UTFLookupISO8859_3[96];
+extern const word UTFLookupISO8859_4[96];
+extern const word UTFLookupISO8859_5[96];
+extern const word UTFLookupISO8859_6[96];
+extern const word UTFLookupISO8859_7[96];
+extern const word UTFLookupISO8859_8[96];
+extern const word UTFLookupISO8859_9[96];
+extern const word UTFLookupISO8859_10[96];
+extern const word UTFLookupISO8859_11[96];
+extern const word UTFLookupISO8859_13[96];
+extern const word UTFLookupISO8859_14[96];
+extern const word UTFLookupISO8859_15[96];
+extern const word UTFLookupISO8859_16[96];
+extern const word UTFLookupISO6937[96];
+
+/* isLegalChar mode bits */
+#define LC_CONTROL 1  /* control characters */
+#define LC_NEWLINE 2  /* 0x0A and 0x8A */
+#define LC_RESERVED 4 /* " * / : < > ? \ | */
+#define LC_ASCII 8    /* everything outside 0x20..0x7E */
+
+const char *SkipCharTableBytes(const char *text);
+char *SkipCharTableBytes(char *text);
+bool isUTF8Char(const char *p, byte *length);
+dword UTF8ToUTF32(const char *p, byte *length);
+void UTF32ToUTF8(dword codePoint, char *out, byte *length);
+int strlenUC(const char *text);
+char *GetUCPos(const char *text, int index);
+void InsertAt(char *text, int index, const char *insert);
+void DeleteAt(char *text, int index, int count);
+char *strncpyUC(char *dest, const char *src, size_t n);
+bool StrToUTF8(const char *src, char *dest, byte defaultTable);
+bool StrMkUTF8(char *text, byte defaultTable);
+void StrToISO(const char *src, char *dest);
+void StrToISOAlloc(const char *src, char **dest);
+void GetStringEncoding(const char *text, bool *has8Bit, bool *hasUTF8);
+bool isUTFFirmware(void);
+bool isLegalChar(const char *p, int mode);
+char *ValidFileName(const char *src, int mode, char *dest, int destSize);
+char *MakeValidFileName(char *name, int mode);
+bool StringEndsWith(const char *text, const char *suffix);
+char *stricstr(const char *text, const char *pattern);
+bool StrReplace(char *text, const char *pattern, const char *replacement);
+
+#endif
