@@ -52,6 +52,9 @@ void *FIS_vCurTapTask(void);    /* dword: slot of the running plug-in */
 void *FIS_vhddRecordFile(void); /* FwRecSlotFiles[] */
 void *FIS_vHddTapFolder(void);  /* FwWorkFolderRecord *: the plug-in folder record */
 void *FIS_vOsdMap(void);        /* FwOsdRegion[] */
+/* Forgets every cached address, for a host whose firmware was swapped (the
+ * simulator between two runs); the receiver's firmware never changes. */
+void FIS_ResetCache(void);
 
 /* Wrappers: the firmware function's result, or 0 when it is missing */
 dword ApplHdd_SaveWorkFolder(void);
@@ -63,9 +66,12 @@ dword PvrTimeToLinux(dword packedTime); /* 0xFE00 when the firmware lacks it */
 
 word GetSysID(void);
 bool LoadFirmwareDat(FirmwareDatHeader **header, FirmwareDatModel **models, byte **rest);
+void ReleaseFirmwareDat(void); /* drops the loaded data; the next load reads the file */
 
 dword Now(byte *sec);
 int TimeDiff(dword from, dword to);
+/* dest holds at least TIMEFORMAT_SIZE bytes; longer output is cut there */
+#define TIMEFORMAT_SIZE 20
 char *TimeFormat(dword packedTime, byte sec, int format, char *dest);
 dword GetUptime(void);
 

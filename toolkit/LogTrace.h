@@ -32,8 +32,14 @@ typedef struct CallTraceStat {
 extern CallTraceStackEntry CallTraceStack[CALLTRACE_DEPTH];
 extern dword CallLevel;
 extern bool CallTraceEnabled;
+extern bool CallTraceInitialized;
+extern bool CallTraceDoNotReenter;
 extern CallTraceStat *CallTraceStats;
 extern dword CallTraceStatsEntries;
+
+/* the console buffer all terminal output of the toolkit is formatted in */
+#define CONSOLE_BUFFER 1024
+extern char puffer[CONSOLE_BUFFER];
 
 void LogEntry(const char *fileName, const char *programName, bool console, int timeFormat,
               const char *text);

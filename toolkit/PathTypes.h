@@ -26,6 +26,15 @@ typedef enum PathKind {
 #define DIR_STACK_DEPTH 16   /* entries of the folder stack */
 #define DIR_STACK_ENTRY 200  /* bytes of one stack entry */
 
+/* Folder stack: absolute TAPFS folders; depth -1 when empty */
+extern char TAPDirStack[DIR_STACK_DEPTH][DIR_STACK_ENTRY];
+extern int TAPDirStackDepth;
+/* Firmware access: the plug-in's table slot (-1 until read) and the learnt
+ * success value of TAP_Hdd_ChangeDir (learnt while ReturnTypeToBeChecked) */
+extern int TAP_TableIndex;
+extern dword ChDirSuccessful;
+extern bool ReturnTypeToBeChecked;
+
 PathKind GetPathType(const char *path);
 void ConvertPathType(const char *src, char *dest, PathKind wanted);
 bool HDD_ChangeDir(const char *path);
