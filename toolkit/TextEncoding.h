@@ -5,7 +5,9 @@
  * skip selectors, count and edit UTF-8 characters, convert between the
  * encodings, make names valid for file systems and search without case.
  * All strings are zero-terminated; buffers belong to the caller.
- * Owns: the cached answer of isUTFFirmware.
+ * The functions that grow text in the caller's buffer take an optional
+ * buffer size (0: the caller vouches for the room) and then never write
+ * past it. Owns: the cached answer of isUTFFirmware.
  */
 #ifndef FERROX_TOOLKIT_TEXTENCODING_H
 #define FERROX_TOOLKIT_TEXTENCODING_H
@@ -43,20 +45,25 @@ dword UTF8ToUTF32(const char *p, byte *length);
 void UTF32ToUTF8(dword codePoint, char *out, byte *length);
 int strlenUC(const char *text);
 char *GetUCPos(const char *text, int index);
-void InsertAt(char *text, int index, const char *insert);
+/* textSize > 0: when the result would not fit, the text stays unchanged */
+void InsertAt(char *text, int index, const char *insert, int textSize = 0);
 void DeleteAt(char *text, int index, int count);
 char *strncpyUC(char *dest, const char *src, size_t n);
-bool StrToUTF8(const char *src, char *dest, byte defaultTable);
-bool StrMkUTF8(char *text, byte defaultTable);
+/* destSize / textSize > 0: the result is cut after the last whole character
+ * that fits (and the cut is logged) */
+bool StrToUTF8(const char *src, char *dest, byte defaultTable, int destSize = 0);
+bool StrMkUTF8(char *text, byte defaultTable, int textSize = 0);
 void StrToISO(const char *src, char *dest);
 void StrToISOAlloc(const char *src, char **dest);
 void GetStringEncoding(const char *text, bool *has8Bit, bool *hasUTF8);
 bool isUTFFirmware(void);
+extern int UTFFirmwareCached; /* -1 until isUTFFirmware asked the firmware */
 bool isLegalChar(const char *p, int mode);
 char *ValidFileName(const char *src, int mode, char *dest, int destSize);
 char *MakeValidFileName(char *name, int mode);
 bool StringEndsWith(const char *text, const char *suffix);
 char *stricstr(const char *text, const char *pattern);
-bool StrReplace(char *text, const char *pattern, const char *replacement);
+/* textSize > 0: when the result would not fit, the text stays unchanged */
+bool StrReplace(char *text, const char *pattern, const char *replacement, int textSize = 0);
 
 #endif
