@@ -1,0 +1,371 @@
+/* IniStore.cpp -- one key=value text file held in memory, changed in place.
+ *
+ * Locates a file in the caller's folder or below "/ProgramFiles", holds its
+ * raw bytes, answers look-ups and rewrites single entries so that every other
+ * byte (comments, blank lines, bracketed lines) stays as it was. Folder
+ * changes and path forms are PathTypes'; the disk is the platform's.
+ * Owns: INIBuffer (the held text, zero-filled behind it) and BufferSize.
+ */
+#include "IniStore.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "LogTrace.h"
+#include "PathTypes.h"
+#include "TextEncoding.h"
+
+char *INIBuffer = nullptr;
+dword BufferSize = 0;
+
+#define INI_GROWTH 1024  /* one growth step of the held text */
+#define INI_NEW_TEXT 512 /* size of a text started from nothing */
+#define INI_MAX_FILE (16u * 1024u * 1024u) /* larger files are not settings files */
+
+/* The search pattern: the key cut to INI_MAX_KEY characters, then "=". */
+static void INIMakePattern(const char *key, char *pattern)
+{
+  size_t len = strnlen(key, INI_MAX_KEY);
+  memcpy(pattern, key, len);
+  pattern[len] = '=';
+  pattern[len + 1] = '\0';
+}
+
+/* A key must name one entry on one line: no line break, no "=". */
+static bool INIKeyUsable(const char *key)
+{
+  return key[0] != '\0' && strpbrk(key, "\r\n=") == nullptr;
+}
+
+/* Changes back to a remembered TAPFS folder; the disk's root reads as "". */
+static bool INIReturnTo(const char *folder)
+{
+  return HDD_ChangeDir(folder[0] != '\0' ? folder : "/");
+}
+
+IniPlace INILocateFile(const char *fileName, const char *appName)
+{
+  char returnDir[PATH_BUFFER] = "";
+  int result = IniPlaceNone;
+
+  if (fileName == nullptr) return IniPlaceNone;
+  if (TAP_Hdd_Exist(fileName)) return IniPlaceHere;
+
+  HDD_TAP_GetCurrentDir(returnDir);
+  if (!HDD_ChangeDir("/ProgramFiles")) {
+    INIReturnTo(returnDir);
+    return IniPlaceNone;
+  }
+  if (TAP_Hdd_Exist(fileName)) {
+    result = IniPlaceProgramFiles;
+    snprintf(returnDir, sizeof(returnDir), "%s", "/ProgramFiles");
+  }
+  if (!HDD_ChangeDir("Settings")) {
+    INIReturnTo(returnDir);
+    return (IniPlace)result;
+  }
+  if (TAP_Hdd_Exist(fileName)) {
+    result = IniPlaceSettings;
+    snprintf(returnDir, sizeof(returnDir), "%s", "/ProgramFiles/Settings");
+  }
+  /* The application folder is more specific than the shared ones. */
+  if (appName != nullptr && appName[0] != '\0' && appName[0] != '/' && HDD_ChangeDir(appName) &&
+      TAP_Hdd_Exist(fileName))
+    return IniPlaceAppFolder;
+  INIReturnTo(returnDir);
+  return (IniPlace)result;
+}
+
+/* Takes a fresh zero-filled block of the given size as the held text. */
+static bool INIAllocate(dword size)
+{
+  char *block = (char *)TAP_MemAlloc(size);
+  if (block == nullptr) return false;
+  memset(block, 0, size);
+  INIBuffer = block;
+  BufferSize = size;
+  return true;
+}
+
+/* Reads the open file whole into a new held text; false on any failure.
+ * The allocation leaves at least 513 zero bytes behind the content, room for
+ * the line end that may be appended. */
+static bool INIReadWhole(FwFileRecord *file)
+{
+  dword len = TAP_Hdd_Flen(file);
+  if (len > INI_MAX_FILE) {
+    LogEntryTKLibPrintf(true, "INIOpenFile: file of %u bytes is too large, not read", (unsigned)len);
+    return false;
+  }
+  if (!INIAllocate((len / 512 + 2) * 512)) return false;
+  bool ok = len == 0 || TAP_Hdd_Fread(INIBuffer, len, 1, file) == 1;
+  if (!ok) {
+    /* A failed read must not look like an empty file: a save would then
+     * replace the settings with nothing. */
+    memset(INIBuffer, 0, BufferSize);
+    return false;
+  }
+  size_t textLen = strlen(INIBuffer);
+  if (textLen == 0 || (INIBuffer[textLen - 1] != '\r' && INIBuffer[textLen - 1] != '\n'))
+    memcpy(INIBuffer + textLen, "\r\n", 3);
+  return true;
+}
+
+IniPlace INIOpenFile(const char *fileName, const char *appName)
+{
+  /* Without a pushed entry, popping would take the caller's own one. */
+  bool pushed = HDD_TAP_PushDir();
+  IniPlace place = INILocateFile(fileName, appName);
+
+  if (place == IniPlaceNone) {
+    if (pushed) HDD_TAP_PopDir();
+    return INIAllocate(INI_NEW_TEXT) ? IniPlaceNew : IniPlaceNone;
+  }
+  FwFileRecord *file = TAP_Hdd_Fopen(fileName);
+  if (file == nullptr) {
+    if (pushed) HDD_TAP_PopDir();
+    return IniPlaceNone;
+  }
+  bool ok = INIReadWhole(file);
+  TAP_Hdd_Fclose(file);
+  if (pushed) HDD_TAP_PopDir();
+  return ok ? place : IniPlaceNone;
+}
+
+/* The end of the entry that starts at start: the character before the first
+ * line end ("\r\n", "\r" or "\n"), or null when the text has none. */
+static char *INIEntryEnd(char *start)
+{
+  char *cr = strchr(start, '\r');
+  char *lf = strchr(start, '\n');
+  if (cr == nullptr && lf == nullptr) return nullptr;
+  if (cr == nullptr) return lf - 1;
+  if (lf == nullptr) return cr - 1;
+  /* Whichever comes first ends the line: "\r\n" ends before its CR, a bare
+   * CR ends its line as a bare LF does. */
+  return (cr < lf ? cr : lf) - 1;
+}
+
+/* Whether the text in front of a match makes it no entry of its own: a
+ * comment mark, or a key character of a longer key ("Speed" in "CopySpeed"). */
+static bool INIPassOver(const char *match)
+{
+  if (match == INIBuffer) return false;
+  char c = match[-1];
+  if (c == '#' || c == ';') return true;
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+void INIFindStartEnd(const char *pattern, char **start, char **end, dword longest)
+{
+  *start = nullptr;
+  if (INIBuffer == nullptr || pattern == nullptr || pattern[0] == '\0') {
+    *end = nullptr;
+    return;
+  }
+  char *match = stricstr(INIBuffer, pattern);
+  while (match != nullptr && INIPassOver(match)) {
+    if (match[1] == '\0') match = nullptr;
+    else match = stricstr(match + 1, pattern);
+  }
+  *start = match;
+  *end = match != nullptr ? INIEntryEnd(match) : nullptr;
+  if (*end != nullptr && longest > 0 && (size_t)(*end - match) >= longest)
+    *end = match + longest - 1;
+}
+
+/* Finds the value of key: its first character and length; false when the
+ * entry is missing, has no line end or its value is empty. */
+static bool INIFindValue(const char *key, dword valueMax, const char **value, size_t *len)
+{
+  char pattern[INI_MAX_KEY + 2];
+  char *start;
+  char *end;
+
+  if (INIBuffer == nullptr) return false;
+  INIMakePattern(key, pattern);
+  size_t patLen = strlen(pattern);
+  qword longest = (qword)patLen + valueMax;
+  if (longest > BufferSize) longest = BufferSize;
+  INIFindStartEnd(pattern, &start, &end, (dword)longest);
+  if (start == nullptr || end == nullptr || end < start + patLen) return false;
+  *value = start + patLen;
+  *len = (size_t)(end - *value) + 1;
+  return true;
+}
+
+/* Decimal text as a signed 32-bit number, saturating at the limits so that
+ * an over-long number reads as the nearest limit on every CPU. */
+static int INIParseDecimal(const char *text)
+{
+  bool negative = *text == '-';
+  qword magnitude = 0;
+  if (negative) text++;
+  for (; *text >= '0' && *text <= '9'; text++) {
+    magnitude = magnitude * 10 + (qword)(*text - '0');
+    if (magnitude > 0x80000000ull) magnitude = 0x80000000ull;
+  }
+  if (negative) return magnitude >= 0x80000000ull ? INT32_MIN : -(int)magnitude;
+  return magnitude >= 0x7FFFFFFFull ? INT32_MAX : (int)magnitude;
+}
+
+int INIGetInt(const char *key, int defaultValue, int minValue, int maxValue)
+{
+  const char *value;
+  size_t len;
+
+  if (key == nullptr) return 0;
+  if (!INIFindValue(key, 11, &value, &len)) return defaultValue;
+  /* Only a plain decimal number counts: digits, one leading "-" before at
+   * least one digit; blanks or a "+" make the value unreadable. */
+  for (size_t i = 0; i < len; i++) {
+    bool minus = i == 0 && value[0] == '-' && len > 1;
+    if (!minus && (value[i] < '0' || value[i] > '9')) return defaultValue;
+  }
+  int number = INIParseDecimal(value);
+  if (number < minValue) number = minValue;
+  if (number > maxValue) number = maxValue;
+  return number;
+}
+
+bool INIGetString(const char *key, char *dest, const char *defaultValue, dword destSize)
+{
+  const char *value;
+  size_t len;
+
+  if (key == nullptr || dest == nullptr || defaultValue == nullptr || destSize == 0) return false;
+  if (INIFindValue(key, destSize - 1, &value, &len)) {
+    if (len > destSize - 1) len = destSize - 1;
+    memcpy(dest, value, len);
+    dest[len] = '\0';
+  } else {
+    snprintf(dest, destSize, "%s", defaultValue);
+  }
+  return true;
+}
+
+/* Size for a text that needs `needed` bytes: the current one, or one growth
+ * step more; 0 when even that is too small. */
+static dword INIGrownSize(qword needed)
+{
+  if (needed <= BufferSize) return BufferSize;
+  qword grown = ((qword)BufferSize / INI_GROWTH + 1) * INI_GROWTH;
+  return grown >= needed ? (dword)grown : 0;
+}
+
+/* Rebuilds the text with the entry start..end replaced by pattern + value. */
+static void INIReplaceEntry(char *start, char *end, const char *pattern, const char *value)
+{
+  size_t textLen = strlen(INIBuffer);
+  qword needed = (qword)textLen - (qword)(end - start) + strlen(pattern) + strlen(value) + 1;
+  dword newSize = INIGrownSize(needed);
+  if (newSize == 0) return;
+  char *block = (char *)TAP_MemAlloc(newSize);
+  if (block == nullptr) return;
+  memset(block, 0, newSize);
+  size_t head = (size_t)(start - INIBuffer);
+  memcpy(block, INIBuffer, head);
+  snprintf(block + head, newSize - head, "%s%s%s", pattern, value, end + 1);
+  TAP_MemFree(INIBuffer);
+  INIBuffer = block;
+  BufferSize = newSize;
+}
+
+/* Appends a new entry pattern + value + "\r\n" at the end of the text. */
+static void INIAppendEntry(const char *pattern, const char *value)
+{
+  size_t textLen = strlen(INIBuffer);
+  qword needed = (qword)textLen + strlen(pattern) + strlen(value) + 3;
+  dword newSize = INIGrownSize(needed);
+  if (newSize == 0) return;
+  if (newSize != BufferSize) {
+    char *block = (char *)TAP_MemAlloc(newSize);
+    if (block == nullptr) return;
+    memset(block, 0, newSize);
+    memcpy(block, INIBuffer, BufferSize);
+    TAP_MemFree(INIBuffer);
+    INIBuffer = block;
+    BufferSize = newSize;
+  }
+  snprintf(INIBuffer + textLen, BufferSize - textLen, "%s%s\r\n", pattern, value);
+}
+
+void INISetString(const char *key, const char *value)
+{
+  char pattern[INI_MAX_KEY + 2];
+  char *start;
+  char *end;
+
+  if (key == nullptr || value == nullptr || INIBuffer == nullptr) return;
+  /* A line break would split the entry and plant a second one in the file. */
+  if (!INIKeyUsable(key) || strpbrk(value, "\r\n") != nullptr) {
+    LogEntryTKLibPrintf(true, "INISetString: entry '%.78s' with a line break or without a key not stored",
+                        key);
+    return;
+  }
+  INIMakePattern(key, pattern);
+  INIFindStartEnd(pattern, &start, &end, BufferSize);
+  if (start != nullptr && end != nullptr) INIReplaceEntry(start, end, pattern, value);
+  else INIAppendEntry(pattern, value);
+}
+
+void INISetInt(const char *key, int value)
+{
+  char text[16];
+  snprintf(text, sizeof(text), "%d", value);
+  INISetString(key, text);
+}
+
+/* Creates the folder name below the current one if needed and enters it. */
+static bool INIEnterFolder(const char *name)
+{
+  if (!TAP_Hdd_Exist(name)) TAP_Hdd_Create(name, ATTR_FOLDER);
+  return HDD_ChangeDir(name);
+}
+
+/* Changes to the folder that a location code names, creating what is missing. */
+static bool INIEnterPlace(IniPlace place, const char *appName)
+{
+  if (place == IniPlaceHere) return true;
+  if (!HDD_ChangeDir("/ProgramFiles")) return false;
+  if (place == IniPlaceProgramFiles) return true;
+  if (!INIEnterFolder("Settings")) return false;
+  if (place == IniPlaceSettings) return true;
+  return INIEnterFolder(appName);
+}
+
+/* Writes the held text as the file fileName in the current folder. */
+static bool INIWriteText(const char *fileName)
+{
+  TAP_Hdd_Delete(fileName);
+  TAP_Hdd_Create(fileName, ATTR_NORMAL);
+  FwFileRecord *file = TAP_Hdd_Fopen(fileName);
+  if (file == nullptr) return false;
+  size_t len = strlen(INIBuffer);
+  /* Only the text goes out, never the zero bytes behind it; an empty text
+   * leaves an empty file, which is what was asked for. */
+  bool ok = len == 0 || TAP_Hdd_Fwrite(INIBuffer, (dword)len, 1, file) == 1;
+  TAP_Hdd_Fclose(file);
+  return ok;
+}
+
+bool INISaveFile(const char *fileName, IniPlace place, const char *appName)
+{
+  if (INIBuffer == nullptr || fileName == nullptr || fileName[0] == '\0' || (int)place >= 6)
+    return false;
+  if (place == IniPlaceAppFolder && (appName == nullptr || appName[0] == '\0' || appName[0] == '/'))
+    return false;
+  if (place == IniPlaceNone || place == IniPlaceNew) place = IniPlaceProgramFiles;
+
+  if (!HDD_TAP_PushDir()) return false;
+  bool ok = INIEnterPlace(place, appName) && INIWriteText(fileName);
+  HDD_TAP_PopDir();
+  return ok;
+}
+
+void INICloseFile(void)
+{
+  if (INIBuffer != nullptr) TAP_MemFree(INIBuffer);
+  INIBuffer = nullptr;
+  BufferSize = 0;
+}

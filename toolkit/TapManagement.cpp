@@ -1,0 +1,299 @@
+/* TapManagement.cpp -- other plug-ins: ids, events, stop, start, file
+ * headers, and the receiving side of the inter-plug-in channel.
+ *
+ * Running plug-ins are found in the firmware's plug-in table and identified
+ * by the id in their file on disk, read anew at every query; the file reading
+ * itself is ElfReader's. Starting goes through the firmware's work-folder
+ * functions and program starter (FirmwareBinding) with the start parameters
+ * in two System V shared-memory segments (OS facade).
+ * Owns: tkl_parametered_tap, set only while a start runs.
+ */
+#include "TapManagement.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include "ElfReader.h"
+#include "FirmwareBinding.h"
+#include "LogTrace.h"
+#include "PathTypes.h"
+#include "os_facade.h"
+#include "tap_header.h"
+
+TapStartParams *tkl_parametered_tap = nullptr;
+
+#define TAP_FILE_PATH 104 /* buffer for a running plug-in's file path */
+
+static FwTapTableEntry *TapTable(void) { return (FwTapTableEntry *)FIS_vTAPTable(); }
+
+/* The path of the plug-in file in a table entry, into a TAP_FILE_PATH
+ * buffer; false for a free slot or a path that does not fit. */
+static bool TapFilePath(const FwTapTableEntry *entry, char *dest)
+{
+  const FwFileRecord *file = entry->File;
+  dest[0] = '\0';
+  if (file == nullptr || file->PathInfo == nullptr || file->PathInfo->AbsPath == nullptr)
+    return false;
+  const char *path = file->PathInfo->AbsPath;
+  size_t len = strnlen(path, TAP_FILE_PATH);
+  if (len == 0 || len >= TAP_FILE_PATH) return false;
+  memcpy(dest, path, len + 1);
+  return true;
+}
+
+dword HDD_TAP_GetIDByIndex(int slot)
+{
+  FwTapTableEntry *table = TapTable();
+  char path[TAP_FILE_PATH];
+  TapFileInfo info;
+
+  if (slot < 0 || slot >= TAP_TABLE_SLOTS || table == nullptr) return 0;
+  if (!TapFilePath(&table[slot], path)) return 0;
+  return HDD_TAP_GetInfo(path, &info) ? info.ID : 0;
+}
+
+int HDD_TAP_GetIndexByID(dword id)
+{
+  /* Free slots and unreadable files report 0: that id names no plug-in. */
+  if (id == 0) return -1;
+  for (int slot = 0; slot < TAP_TABLE_SLOTS; slot++)
+    if (HDD_TAP_GetIDByIndex(slot) == id) return slot;
+  return -1;
+}
+
+bool HDD_TAP_isRunning(dword id) { return HDD_TAP_GetIndexByID(id) >= 0; }
+
+/* Calls the handler of slot as that plug-in: the firmware's current-task
+ * variable names it for the duration of the call. */
+static TapParam CallHandler(FwTapTableEntry *table, dword *curTask, int slot, word event,
+                            TapParam param1, TapParam param2)
+{
+  dword saved = *curTask;
+  *curTask = (dword)slot;
+  TapParam result = table[slot].Handler(event, param1, param2);
+  *curTask = saved;
+  return result;
+}
+
+TapParam HDD_TAP_SendEvent(dword id, bool stopWhenConsumed, word event, TapParam param1,
+                           TapParam param2)
+{
+  FwTapTableEntry *table = TapTable();
+  dword *curTask = (dword *)FIS_vCurTapTask();
+  TapParam result = 0;
+
+  if (table == nullptr || curTask == nullptr) return 0;
+  if (id != 0) {
+    int slot = HDD_TAP_GetIndexByID(id);
+    if (slot < 0 || table[slot].Handler == nullptr) return 0;
+    return CallHandler(table, curTask, slot, event, param1, param2);
+  }
+  for (int slot = 0; slot < TAP_TABLE_SLOTS; slot++) {
+    if (table[slot].Handler == nullptr) continue;
+    result = CallHandler(table, curTask, slot, event, param1, param2);
+    if (stopWhenConsumed && result == 0) return 0;
+  }
+  return result;
+}
+
+int HDD_TAP_Terminate(dword id)
+{
+  int slot = HDD_TAP_GetIndexByID(id);
+  FwTapTableEntry *table = TapTable();
+
+  if (slot < 0) return -1;
+  if (table == nullptr) return 0;
+  HDD_TAP_SendEvent(id, false, EVT_STOP, 1, 0);
+  table[slot].RunState = TAP_RUNSTATE_KILL;
+  return 2;
+}
+
+/* Month 1..12 of a three-letter English name; 0 for anything else. */
+static byte MonthNumber(const char *text)
+{
+  static const char months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+  for (int m = 0; m < 12; m++)
+    if (strncmp(text, months + 3 * m, 3) == 0) return (byte)(m + 1);
+  return 0;
+}
+
+/* The build date from the "Mmm dd yyyy" text of the etcinfo section. */
+static dword BuildDate(int section)
+{
+  char text[65];
+  char day[3];
+
+  memset(text, 0, sizeof(text));
+  if (!ELFReadData(section, text, 64)) return 0;
+  memcpy(day, text + 4, 2);
+  day[2] = '\0';
+  return TAP_MakeMjd((word)atoi(text + 7), MonthNumber(text), (byte)atoi(day));
+}
+
+/* A text section into a field of size bytes, always terminated. */
+static void ReadText(const char *name, char *field, dword size)
+{
+  int section = ELFGetSectionIndex(name);
+  if (section > 0) ELFReadData(section, field, size - 1);
+  field[size - 1] = '\0';
+}
+
+/* The header data of the open plug-in file; false without a usable id. */
+static bool ReadTapInfo(TapFileInfo *info)
+{
+  if (!ELFReadELFHeader() || !ELFReadSectionHeaders() || !ELFReadShstrtabSection()) return false;
+  if (!ELFReadDWORD(ELFGetSectionIndex("._tap_id"), &info->ID)) return false;
+  int etcinfo = ELFGetSectionIndex("._tap_etcinfo");
+  if (etcinfo > 0) info->Date = BuildDate(etcinfo);
+  ReadText("._tap_program_name", info->TAPName, sizeof(info->TAPName));
+  ReadText("._tap_author_name", info->Author, sizeof(info->Author));
+  ReadText("._tap_description", info->Description, sizeof(info->Description));
+  ReadText("._tap_program_version", info->Version, sizeof(info->Version));
+  return true;
+}
+
+bool HDD_TAP_GetInfo(const char *path, TapFileInfo *info)
+{
+  char linuxPath[PATH_BUFFER];
+
+  if (info == nullptr) return false;
+  memset(info, 0, sizeof(*info));
+  if (path == nullptr || path[0] == '\0') return false;
+  ConvertPathType(path, linuxPath, PathKindLinuxFile);
+  bool ok = ELFOpenFile(linuxPath) && ReadTapInfo(info);
+  ELFCleanup();
+  if (!ok) memset(info, 0, sizeof(*info));
+  return ok;
+}
+
+/* The firmware pieces a start needs; a firmware without one starts nothing. */
+static bool StartSupported(void)
+{
+  return FIS_fwApplHdd_SaveWorkFolder() != nullptr && FIS_fwApplHdd_RestoreWorkFolder() != nullptr &&
+         FIS_fwApplHdd_SelectFolder() != nullptr && FIS_fwApplHdd_SetWorkFolder() != nullptr &&
+         FIS_fwAppl_ExecProgram() != nullptr && FIS_vHddTapFolder() != nullptr;
+}
+
+/* Creates and attaches a shared-memory segment; null when that fails, in
+ * which case nothing is left behind. */
+static void *CreateSegment(key_t key, size_t size, int *id)
+{
+  *id = OS_Shmget(key, size, IPC_CREAT | 0666);
+  if (*id < 0) return nullptr;
+  void *at = OS_Shmat(*id, nullptr, 0);
+  if (at != (void *)-1) return at;
+  OS_Shmctl(*id, IPC_RMID, nullptr);
+  *id = -1;
+  return nullptr;
+}
+
+static void RemoveSegment(void *at, int id)
+{
+  if (at != nullptr) OS_Shmdt(at);
+  if (id >= 0) OS_Shmctl(id, IPC_RMID, nullptr);
+}
+
+/* Selects the file's folder as the firmware's work folder and runs it. */
+static bool ExecInFolder(const char *path)
+{
+  char folder[PATH_BUFFER];
+  char name[PATH_BUFFER];
+  FwWorkFolderRecord record;
+
+  ConvertPathType(path, folder, PathKindLinuxFolder);
+  ConvertPathType(path, name, PathKindName);
+  size_t len = strlen(folder);
+  if (len < 2 || name[0] == '\0') return false;
+  if (folder[len - 1] == '/') folder[len - 1] = '\0';
+  memset(&record, 0, sizeof(record));
+  record.Magic = FW_WORKFOLDER_MAGIC;
+  if (ApplHdd_SelectFolder(&record, folder + 1) != 0) return false;
+  ApplHdd_SetWorkFolder(&record);
+  FwWorkFolderRecord **tapFolder = (FwWorkFolderRecord **)FIS_vHddTapFolder();
+  if (*tapFolder != nullptr) memcpy(*tapFolder, &record, sizeof(record));
+  Appl_ExecProgram(name);
+  return true;
+}
+
+bool HDD_TAP_Start(const char *path, bool createStartMarker, dword parameter, dword *startedId)
+{
+  TapFileInfo info;
+  void *marker = nullptr;
+  int markerId = -1;
+  int paramsId = -1;
+
+  if (!HDD_TAP_GetInfo(path, &info)) return false;
+  if (startedId != nullptr) *startedId = info.ID;
+  if (!StartSupported()) return false;
+  /* The marker's mere existence tells the started plug-in who started it. */
+  if (createStartMarker) marker = CreateSegment(TAPSTART_MARKER_KEY, 1, &markerId);
+  TapStartParams *params =
+      (TapStartParams *)CreateSegment(TAPSTART_PARAM_KEY, sizeof(TapStartParams), &paramsId);
+  if (params != nullptr) {
+    params->Magic = TAPSTART_PARAM_MAGIC;
+    params->ID = info.ID;
+    params->Parameter = parameter;
+    tkl_parametered_tap = params;
+  }
+  ApplHdd_SaveWorkFolder();
+  bool started = ExecInFolder(path);
+  /* The segments live only while the started plug-in runs its start. */
+  RemoveSegment(params, paramsId);
+  RemoveSegment(marker, markerId);
+  tkl_parametered_tap = nullptr;
+  ApplHdd_RestoreWorkFolder();
+  return started;
+}
+
+bool isValidChannel(TapParam channel)
+{
+  return channel != 0 && ((const TapComChannel *)channel)->Magic == TAPCOM_MAGIC;
+}
+
+/* Records an answer: the new status and the tick of the change. */
+static void SetStatus(TapComChannel *channel, dword status)
+{
+  channel->Status = status;
+  channel->LastStatusChange = TAP_GetTick();
+}
+
+TapComChannel *TAPCOM_GetChannel(TapParam param1, dword *callerId, dword *serviceId,
+                                 dword *paramBlockVersion, void **paramBlock)
+{
+  if (!isValidChannel(param1)) return nullptr;
+  TapComChannel *channel = (TapComChannel *)param1;
+  if (channel->Version < TAPCOM_VERSION) {
+    channel->ReturnValue = TAPCOM_VERSION;
+    SetStatus(channel, TAPCOM_STATUS_VERSIONMISMATCH);
+    return channel;
+  }
+  if (channel->ServerID != 0 && channel->ServerID != __tap_ud__) return nullptr;
+  /* A request without a block has nowhere to take its answer. */
+  if (channel->ParamBlock == nullptr) {
+    LogEntryTKLibPrintf(true, "TAPCOM: request of 0x%8.8x for service %u without a parameter block rejected",
+                        (unsigned)channel->CallerID, (unsigned)channel->ServiceID);
+    SetStatus(channel, TAPCOM_STATUS_REJECTED);
+    return nullptr;
+  }
+  if (callerId != nullptr) *callerId = channel->CallerID;
+  if (serviceId != nullptr) *serviceId = channel->ServiceID;
+  if (paramBlockVersion != nullptr) *paramBlockVersion = channel->ParamBlockVersion;
+  if (paramBlock != nullptr) *paramBlock = channel->ParamBlock;
+  if (channel->ServerID == __tap_ud__) channel->Status = TAPCOM_STATUS_ACCEPTED;
+  channel->LastStatusChange = TAP_GetTick();
+  return channel;
+}
+
+void TAPCOM_Reject(TapComChannel *channel)
+{
+  if (isValidChannel((TapParam)channel)) SetStatus(channel, TAPCOM_STATUS_REJECTED);
+}
+
+void TAPCOM_Finish(TapComChannel *channel, dword returnValue)
+{
+  if (!isValidChannel((TapParam)channel)) return;
+  channel->ReturnValue = returnValue;
+  SetStatus(channel, TAPCOM_STATUS_FINISHED);
+}
