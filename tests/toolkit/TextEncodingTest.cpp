@@ -117,9 +117,10 @@ TEST(TextTables, StrToUTF8AgreesWithIconvForEveryTable)
     EXPECT_EQ(ToUTF8(text, (byte)t.number), *expected) << charset << " as default table";
     EXPECT_EQ(ToUTF8(Bytes("\x10\x00", 2) + (char)t.number + text, 0), *expected)
         << charset << " by selector 0x10";
-    if (t.number >= 5 && t.number <= 15)
+    if (t.number >= 5 && t.number <= 15) {
       EXPECT_EQ(ToUTF8(Bytes(1, (char)(t.number - 4)) + text, 9), *expected)
           << charset << " by one-byte selector";
+    }
   }
 }
 
@@ -294,26 +295,6 @@ TEST(TextFileName, OutputStopsAt126BytesWithoutSplittingASequence)
   char name[128];
   ValidFileName(exact.c_str(), 1, name, sizeof(name));
   EXPECT_EQ(strlen(name), 126u);
-}
-
-// Buffers of 128, 16 and 0 bytes, fed names longer than they are
-TEST(TextFileName, DestinationSizeIsHonoured)
-{
-  Bytes longName(200, 'n');
-  std::vector<char> guarded(128 + 16, '#');
-  ValidFileName(longName.c_str(), 1, guarded.data(), 128);
-  EXPECT_EQ(guarded[0], 0) << "a name not shorter than the buffer is refused";
-  EXPECT_EQ(Bytes(guarded.data() + 128, 16), Bytes(16, '#'));
-
-  ValidFileName("fifteen chars..", 1, guarded.data(), 16);
-  EXPECT_STREQ(guarded.data(), "fifteen chars..");
-  ValidFileName("sixteen chars...", 1, guarded.data(), 16);
-  EXPECT_STREQ(guarded.data(), "");
-
-  guarded.assign(guarded.size(), '#');
-  ValidFileName("abc", 1, guarded.data(), 0);
-  EXPECT_EQ(guarded[0], '#');
-  EXPECT_EQ(ValidFileName("abc", 1, nullptr, 10), nullptr);
 }
 
 // ---- search ----
@@ -514,6 +495,27 @@ TEST_F(TextEncodingSim, GrowingPastTheBufferChangesNothing)
   Rx().SetMemoryLimit(1, 1);
   EXPECT_FALSE(StrReplace(text, " ", "__"));
   EXPECT_STREQ(text, "a b");
+}
+
+// Buffers of 128, 16 and 0 bytes, fed names longer than they are
+TEST_F(TextEncodingSim, FileNameDestinationSizeIsHonoured)
+{
+  Bytes longName(200, 'n');
+  std::vector<char> guarded(128 + 16, '#');
+  ValidFileName(longName.c_str(), 1, guarded.data(), 128);
+  EXPECT_EQ(guarded[0], 0) << "a name not shorter than the buffer is refused";
+  EXPECT_EQ(Bytes(guarded.data() + 128, 16), Bytes(16, '#'));
+
+  ValidFileName("fifteen chars..", 1, guarded.data(), 16);
+  EXPECT_STREQ(guarded.data(), "fifteen chars..");
+  ValidFileName("sixteen chars...", 1, guarded.data(), 16);
+  EXPECT_STREQ(guarded.data(), "");
+
+  guarded.assign(guarded.size(), '#');
+  ValidFileName("abc", 1, guarded.data(), 0);
+  EXPECT_EQ(guarded[0], '#');
+  EXPECT_EQ(ValidFileName("abc", 1, nullptr, 10), nullptr);
+  EXPECT_NE(Log().find("ValidFileName: name of 200 bytes refused"), std::string::npos) << Log();
 }
 
 // A name longer than the 512-byte work buffer is cut like any long name
