@@ -1,0 +1,148 @@
+/* Ferrox.h -- the copy service's shared state and its modules' functions.
+ *
+ * The copy service is a set of modules over module-wide globals, all driven
+ * from the firmware's event thread (one thread, no locks):
+ *   FerroxMain.cpp   entry points, event dispatch, stop sequence, status reply
+ *   CopyCycle.cpp    the copy cycle state machine, one step per idle event
+ *   BlockCopy.cpp    the block copy engine (FRX_*)
+ *   ServiceLog.cpp   the service log
+ *   ServiceSettings.cpp  the service's settings globals (Settings.h)
+ *   WorkList.cpp     folder checks and the work list
+ *   FilePrep.cpp     destination names, pace, .ts links, deletion, summary
+ *   JobFiles.cpp     job files from other programs
+ *   Triage.cpp       gathering unencrypted recordings
+ * Every function here enters and leaves the call trace on every path.
+ */
+#ifndef FERROX_SERVICE_FERROX_H
+#define FERROX_SERVICE_FERROX_H
+
+#include <stdio.h>
+
+#include "Settings.h"
+#include "tap_api.h"
+
+#define PROGRAM_NAME "Ferrox"
+#define PROGRAM_VERSION "Ferrox 1.17"
+#define FERROX_ID 0x8E0A42EFu
+#define FERROXSETUP_ID 0x8E0A42FFu
+#define NAVMENDER_ID 0x8E0A4227u
+#define MOUNT_TAP_NAS_ID 0x80000106u   /* mount plug-in of a network share */
+#define MOUNT_TAP_OTHER_ID 0x8E0A423Cu /* mount plug-in of NTFS / Linux drives */
+#define SETUP_TAP_FILE "FerroxSetup.tap"
+#define INTERNAL_DISK_DEV 0x802        /* device number of the internal disk */
+#define LOG_FILE "Ferrox.log"
+#define JOB_FOLDER "JobFiles"
+#define JOB_FAIL_FOLDER "JobFail"
+
+/* ---- copy cycle (CopyCycle.cpp) ---- */
+enum {
+  CS_FirstCall = 0,
+  CS_WaitMount = 1,
+  CS_CheckStartReason = 2,
+  CS_WaitAfterBoot = 3,
+  CS_Job = 4,
+  CS_Prepare = 5,
+  CS_Copy = 6,
+  CS_NextFile = 7,
+  CS_NextFileTyp = 8,
+  CS_Exit = 9
+};
+enum { JS_Normal = 0, JS_Job = 1 };
+enum { FT_Rec = 0, FT_Inf = 1, FT_Nav = 2, FT_Other = 3 };
+enum { FS_Pending = 0, FS_Failed = 1, FS_Missing = 2, FS_Done = 3 };
+
+extern int CopyState;                /* current state (CS_*) */
+extern int JobState;                 /* JS_Normal or JS_Job */
+extern int FileTyp;                  /* part of the current file (FT_*) */
+extern int FileStatus[4];            /* outcome per part (FS_*) */
+extern dword StartTime;              /* packed time the main file's transfer opened */
+extern byte StartSec;                /* its second */
+extern qword BytesCopiedLastTime;    /* engine byte count right after the open */
+extern int FirstTryWaitForStart;     /* index-plug-in check and settle wait pending */
+extern int NVMFirstCheck;            /* index plug-in not seen running yet */
+
+/* One idle step. Returns false when the event handler must return 0 for
+ * this event (the end of a normal work list), true otherwise. */
+bool CopyCycleStep(void);
+void CleanupMemory(void);
+int StartReasonManual(int logIt);
+
+/* ---- block copy engine (BlockCopy.cpp) ---- */
+#define FRX_STATS_BLOCK 9024 /* bytes per statistics block */
+
+extern char FRXSourceFileName[512]; /* full path of the current source */
+extern char FRXDestFileName[512];   /* full path of the current destination */
+extern qword FRXTotalBytes;         /* source size when the transfer opened */
+extern qword FRXBytesCopied;        /* bytes present in the destination */
+
+int FRX_GetDestinationStatus(const char *srcName, const char *dstName, const char *srcDir,
+                             const char *dstDir);
+int FRX_Init(const char *srcName, const char *dstName, const char *srcDir, const char *dstDir);
+void FRX_SetSpeed(dword delay, dword bytesPerCopy);
+int FRX_Process(void);
+void FRX_GetStats(qword *totalBytes, qword *bytesCopied, int *percent, int *mbPerMinute);
+void FRX_Close(void);
+void FRX_DeleteSource(void);
+
+/* ---- entry points and shutdown (FerroxMain.cpp) ---- */
+int StopTAP(dword tapId);
+void EndRun(bool stopEvent); /* the shared shutdown of CS_Exit and the stop event */
+
+/* ---- service log (ServiceLog.cpp) ---- */
+extern char LogString[512]; /* the one buffer for formatted log lines */
+
+void WriteLog(const char *text);
+void WriteLogF(const char *format, ...) __attribute__((format(printf, 1, 2)));
+char *UTFtoANSI(char *text);
+
+/* ---- settings of the copy service (ServiceSettings.cpp, Settings.cpp) ---- */
+extern char STapfsRoot[255]; /* mount root of the current source, "/mnt/hd" */
+
+void LoadDefaultStrings(void);
+
+/* ---- work list (WorkList.cpp) ---- */
+#define MAX_FILES_TO_PROCESS 1000
+
+typedef struct tFileToProcess {
+  char *FileName;  /* heap copy of the name */
+  char *Folder;    /* heap copy of the folder below the root, "/DataFiles/..." */
+  dword DateStamp; /* packed receiver time of the file; the sort key */
+} tFileToProcess;
+
+extern tFileToProcess FilesToProcess[MAX_FILES_TO_PROCESS];
+extern int NrOfFilesToProcess;
+extern int CurrentFileToProcess;
+
+int SanityCheckPassed(void);
+void CreateSubDirs(void);
+int SubDirsExist(void);
+int BuildFileList(const char *folder);
+void SortFilesByDate(void);
+
+/* ---- file preparation and finishing (FilePrep.cpp) ---- */
+extern char FileName[131];          /* source name of the current part */
+extern char DestFileNameClean[131]; /* destination name of the current file */
+extern char DestDirPath[512];       /* destination folder of the current file */
+
+int StartCopy(void);
+void CreateTSLink(void);
+void DeleteCurrentSource(void);
+void CalculateTransferData(void);
+void FileSizeToString(dword low, dword high, char *out);
+
+/* ---- job files (JobFiles.cpp) ---- */
+extern char FileNameJob[128];      /* job file being worked on */
+extern int NrOfJobFilesToProcess;  /* entries of the last job folder listing */
+
+int isJobAvailable(void);
+int ScanForNextJobFile(void);
+int LoadJob(void);
+void DeleteJobFile(void);
+void MoveJobFileToFail(void);
+
+/* ---- encryption triage (Triage.cpp) ---- */
+const char *GetCryptFlagString(int flag);
+int GetCryptFlag(const char *fileName);
+void MoveAllFilesToMoveToNAS(void);
+
+#endif
