@@ -49,7 +49,20 @@ struct Config {
   dword firmwareVersion = 0x1A07;        // TAP_GetVersion
   bool utf8Firmware = false;             // firmware keeps file names in UTF-8
   std::vector<std::string> missingSymbols;  // firmware symbols this firmware lacks
-  std::string firmwareModule;            // module with the firmware functions ("" = default)
+  std::string firmwareModule;            // module with the firmware functions ("" = default,
+                                         // "noexec" = one without the program starter, or a path)
+  std::ostream *printSink = nullptr;     // TAP_Print output; null = standard output
+  std::ostream *phaseLog = nullptr;      // a line per lifecycle phase, when set
+};
+
+// The lifecycle of a run, in order.
+enum class Phase { SandboxReady, PluginLoaded, TapMain, IdleLoop, Unload, Exit };
+const char *PhaseName(Phase phase);
+
+struct PhaseEvent {
+  Phase phase;  // what happened
+  int slot;     // plug-in slot it concerns, -1 for the whole receiver
+  dword tick;   // TAP_GetTick when it happened
 };
 
 class Receiver {
@@ -65,9 +78,13 @@ class Receiver {
   const Config &config() const;
 
   // ---- file system ----
-  // Host path of a receiver path (mounts honoured); empty when the path lies
-  // on a mount that is not present now.
+  // Host path of a receiver path (mounts honoured). A path on a mount that is
+  // not present now is the sandbox's own folder underneath the mount point.
   std::filesystem::path HostPath(std::string_view receiverPath) const;
+  // Mounts can be added and made to appear or vanish while running.
+  void AddMount(const MountSpec &mount);
+  void SetMountTimes(const std::string &receiverPath, double appearAt, double vanishAt);
+  bool MountPresent(const std::string &receiverPath) const;
 
   // ---- plug-ins ----
   // Copies a host plug-in file into the receiver (default folder
@@ -78,9 +95,11 @@ class Receiver {
   // Returns the slot, or -1 with a reason in *error (not a plug-in, no free
   // slot, ...). A TAP_Main that returns 0 unloads it again at once.
   int Load(const std::string &receiverPath, std::string *error = nullptr);
-  // Occupies a slot without a handler and makes it the current task, so that
-  // tests can call toolkit functions directly as a plug-in would.
-  int AttachHostTask(const std::string &currentFolder = "/mnt/hd");
+  // Occupies a slot and makes it the current task, so that tests can call
+  // toolkit functions directly as a plug-in would. With a handler the task
+  // also receives events like a loaded plug-in (TAP_Exit, kill bit, ...).
+  int AttachHostTask(const std::string &currentFolder = "/mnt/hd",
+                     TapEventHandlerFn handler = nullptr);
   bool IsLoaded(int slot) const;
   int LoadedCount() const;  // plug-ins with a handler
   dword CurrentTask() const;
@@ -91,17 +110,30 @@ class Receiver {
   bool RunUntilUnloaded(double maxSeconds);  // true when every plug-in unloaded in time
   void RunFor(double seconds);
   TapParam SendEvent(int slot, word event, TapParam param1, TapParam param2);
-  void PressKey(dword key);          // EVT_KEY to every plug-in
+  void PressKey(dword key);          // EVT_KEY to every plug-in until one consumes it
+  void SendStop();                   // EVT_STOP to every plug-in
+  void SetCurrentTask(int slot);     // _curTapTask, e.g. back to the host task
+  // Called at every top-level firmware round (keys at given seconds, status
+  // requests at intervals, ...).
+  void AddDriver(std::function<void(Receiver &)> driver);
+  // Unloads every plug-in and records the exit phase; the destructor calls it.
+  void Shutdown();
+  const std::vector<PhaseEvent> &Trace() const;
+  std::string PrintOutput() const;   // everything TAP_Print wrote
 
   // ---- clock ----
   dword Ticks() const;               // TAP_GetTick
   double RunSeconds() const;         // run time since start
+
+  double Uptime() const;             // seconds, as /proc/uptime reports it
 
   // ---- recorder ----
   void SetPlayback(const std::string &receiverPath, byte playMode = 1);
   void StopPlayback();
   void SetRecording(int slot, const std::string &receiverPath);
   void StopRecording(int slot);
+  // What plug-ins stopped: "StopTs", "StopMp3", "StopRecord <slot>".
+  std::vector<std::string> StopLog() const;
 
   // ---- console ----
   std::string TerminalOutput(int pts) const;  // raw bytes written to /dev/pts/<pts>
@@ -109,10 +141,12 @@ class Receiver {
   // ---- faults ----
   // Writes to the file fail once <bytes> bytes were written to it in total.
   void FailWritesAfter(const std::string &receiverPath, uint64_t bytes);
-  void SetMemoryLimit(size_t total, size_t largestBlock);
+  void SetMemoryLimit(size_t total, size_t largestBlock);  // 0 = no limit
+  size_t MemoryInUse() const;           // bytes of TAP_MemAlloc blocks not freed
   size_t SharedMemorySegments() const;  // segments that exist now
 
   struct Impl;
+  Impl &impl() { return *impl_; }  // the simulator's own files only
 
  private:
   std::unique_ptr<Impl> impl_;

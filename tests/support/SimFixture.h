@@ -26,6 +26,7 @@ class SimTest : public ::testing::Test {
   virtual void Configure(sim::Config &config) {}
 
   sim::Receiver &Rx() { return *receiver_; }
+  const sim::Receiver &Rx() const { return *receiver_; }
   fs::path Host(std::string_view receiverPath) const;
   void WriteFile(std::string_view receiverPath, std::string_view bytes);  // creates parents
   std::string ReadFile(std::string_view receiverPath) const;              // "" when missing

@@ -1,0 +1,397 @@
+// Cli.cpp -- options, help text and the run loop of the `receiver` program.
+//
+// Exit status: 0 when the run ended as asked, 1 when it did not (a plug-in
+// failed to load, plug-ins still loaded when the time ran out), 2 for a
+// wrong command line or a missing plug-in file.
+#include "Cli.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+namespace sim {
+
+namespace fs = std::filesystem;
+
+static const std::map<std::string, dword> kKeys = {
+    {"Left", RKEY_Left},   {"Up", RKEY_Up},         {"Right", RKEY_Right},       {"Exit", RKEY_Exit},
+    {"Down", RKEY_Down},   {"Ok", RKEY_Ok},         {"Green", RKEY_Green},       {"Yellow", RKEY_Yellow},
+    {"Blue", RKEY_Blue},   {"Red", RKEY_Red},       {"PageUp", RKEY_PageUp},     {"PageDown", RKEY_PageDown},
+    {"PageUp2", RKEY_PageUp2}, {"PageDown2", RKEY_PageDown2}};
+
+std::string UsageText()
+{
+  return R"(usage: receiver --root DIR [options] [PLUGIN.tap ...]
+
+Plays the receiver's firmware on this PC: the plug-in files given are
+installed into /mnt/hd/ProgramFiles of the receiver root and loaded, and the
+firmware runs until they have unloaded (or for a given time).
+
+Receiver
+  --root DIR                 host folder that is the receiver's "/" (created;
+                             /mnt/hd is the internal disk inside it)
+  --tap FILE                 a plug-in file to install and load (like a
+                             positional PLUGIN.tap; repeatable)
+  --load PATH                load a plug-in file already in the receiver
+                             ("/mnt/hd/ProgramFiles/X.tap"; repeatable)
+  --mount RPATH=HOSTDIR[@APPEAR[-VANISH]]
+                             serve receiver path RPATH from host folder
+                             HOSTDIR; it appears APPEAR seconds into the run
+                             and vanishes at VANISH (repeatable)
+  --system-id N              TAP_GetSystemId (default 22010)
+  --firmware-version N       TAP_GetVersion (default 0x1A07)
+  --utf8-firmware            a firmware that keeps file names in UTF-8
+  --missing-symbol NAME      the firmware lacks symbol NAME (repeatable)
+  --firmware-module M        firmware functions module: default, noexec (no
+                             program starter) or a file path
+  --mem-limit TOTAL[,BLOCK]  TAP_MemAlloc limits in bytes (total, largest block)
+  --fail-writes RPATH=BYTES  writes to the file (or below the folder) RPATH
+                             fail once BYTES were written (disk full)
+  --play RPATH[@MODE]        a recording being played back (play mode, 1)
+  --record SLOT=RPATH        a recording being made in recording slot SLOT
+
+Time
+  --clock virtual|real       virtual (default): every firmware round is one
+                             10-ms tick and nothing waits; real: wall clock
+  --date YYYY-MM-DD          receiver date at start (default 2015-12-20)
+  --time HH:MM[:SS]          receiver time at start (default 21:05:09)
+  --uptime SECONDS           receiver uptime at start (default 300)
+
+Input and end
+  --key KEY[@SECONDS]        press KEY at SECONDS into the run (default 0);
+                             KEY is Ok, Exit, Up, Down, Left, Right, Red,
+                             Green, Yellow, Blue, PageUp, PageDown, PageUp2,
+                             PageDown2 or a key code (0x1001E); repeatable
+  --keys-file FILE           keys from FILE, one "SECONDS KEY" per line,
+                             "#" starts a comment
+  --stop-event-at SECONDS    send the stop event to every plug-in then
+  --until unloaded|time      end when every plug-in has unloaded (default),
+                             or after --seconds
+  --seconds N                run time for --until time; for --until unloaded
+                             the time after which the run fails (default 600)
+
+Console
+  --terminals LIST|none      pseudo-terminals that open, e.g. 0,2 (default 0)
+  --console FILE|-|none      where terminal output goes (default -: stdout)
+  --quiet                    no lifecycle lines
+  --help                     this text
+
+Exit status: 0 when the run ended as asked, 1 when it did not (a plug-in
+failed to load, plug-ins still loaded at the end), 2 for a wrong command
+line or a missing plug-in file.
+)";
+}
+
+bool ParseKey(const std::string &text, dword *key)
+{
+  auto it = kKeys.find(text);
+  if (it != kKeys.end()) {
+    *key = it->second;
+    return true;
+  }
+  char *end = nullptr;
+  unsigned long v = std::strtoul(text.c_str(), &end, 0);
+  if (text.empty() || *end != '\0' || v > 0xFFFFFFFFul) return false;
+  *key = static_cast<dword>(v);
+  return true;
+}
+
+static bool ParseNumber(const std::string &text, double *value)
+{
+  char *end = nullptr;
+  *value = std::strtod(text.c_str(), &end);
+  return !text.empty() && *end == '\0' && *value >= 0;
+}
+
+static bool ParseUnsigned(const std::string &text, uint64_t *value)
+{
+  char *end = nullptr;
+  if (text.empty() || text[0] == '-') return false;
+  *value = std::strtoull(text.c_str(), &end, 0);
+  return *end == '\0';
+}
+
+static bool ParseMount(const std::string &v, MountSpec *m)
+{
+  size_t eq = v.find('=');
+  if (eq == std::string::npos || eq == 0 || v[0] != '/') return false;
+  m->receiverPath = v.substr(0, eq);
+  std::string host = v.substr(eq + 1);
+  size_t at = host.rfind('@');
+  if (at != std::string::npos) {
+    std::string when = host.substr(at + 1);
+    host = host.substr(0, at);
+    size_t dash = when.find('-');
+    if (!ParseNumber(when.substr(0, dash), &m->appearAt)) return false;
+    if (dash != std::string::npos && !ParseNumber(when.substr(dash + 1), &m->vanishAt)) return false;
+  }
+  if (host.empty()) return false;
+  m->hostPath = fs::absolute(host);
+  return true;
+}
+
+static bool ParseDate(const std::string &v, Config *c)
+{
+  return std::sscanf(v.c_str(), "%d-%d-%d", &c->year, &c->month, &c->day) == 3 && c->month >= 1 &&
+         c->month <= 12 && c->day >= 1 && c->day <= 31 && c->year >= 1858 && c->year <= 2038;
+}
+
+static bool ParseTime(const std::string &v, Config *c)
+{
+  c->second = 0;
+  int n = std::sscanf(v.c_str(), "%d:%d:%d", &c->hour, &c->minute, &c->second);
+  return n >= 2 && c->hour >= 0 && c->hour < 24 && c->minute >= 0 && c->minute < 60 && c->second >= 0 &&
+         c->second < 60;
+}
+
+static bool ParseTerminals(const std::string &v, Config *c)
+{
+  c->openTerminals.clear();
+  if (v == "none") return true;
+  std::stringstream in(v);
+  std::string item;
+  while (std::getline(in, item, ',')) {
+    uint64_t n;
+    if (!ParseUnsigned(item, &n) || n > 19) return false;
+    c->openTerminals.push_back(static_cast<int>(n));
+  }
+  return !c->openTerminals.empty();
+}
+
+static bool ParseKeyAt(const std::string &v, std::vector<KeyPress> *keys)
+{
+  size_t at = v.find('@');
+  KeyPress k{0, 0};
+  if (!ParseKey(v.substr(0, at), &k.key)) return false;
+  if (at != std::string::npos && !ParseNumber(v.substr(at + 1), &k.at)) return false;
+  keys->push_back(k);
+  return true;
+}
+
+static bool ParseKeysFile(const std::string &file, std::vector<KeyPress> *keys, std::string *error)
+{
+  std::ifstream in(file);
+  if (!in) {
+    *error = "cannot read the keys file " + file;
+    return false;
+  }
+  std::string line;
+  for (int n = 1; std::getline(in, line); ++n) {
+    line = line.substr(0, line.find('#'));
+    std::stringstream words(line);
+    std::string when, key;
+    if (!(words >> when)) continue;
+    KeyPress k{0, 0};
+    if (!(words >> key) || !ParseNumber(when, &k.at) || !ParseKey(key, &k.key)) {
+      *error = file + ":" + std::to_string(n) + ": expected \"SECONDS KEY\"";
+      return false;
+    }
+    keys->push_back(k);
+  }
+  return true;
+}
+
+// One option with its value; false with a message for a bad value.
+static bool ApplyOption(const std::string &opt, const std::string &v, RunOptions *o, std::string *error)
+{
+  Config &c = o->config;
+  uint64_t n = 0;
+  double d = 0;
+  bool ok = true;
+  if (opt == "--root") c.root = fs::absolute(v);
+  else if (opt == "--tap") o->hostTaps.push_back(v);
+  else if (opt == "--load") o->receiverTaps.push_back(v);
+  else if (opt == "--mount") {
+    MountSpec m;
+    ok = ParseMount(v, &m);
+    if (ok) c.mounts.push_back(m);
+  } else if (opt == "--system-id") ok = ParseUnsigned(v, &n) && n <= 0xFFFFFFFFu, c.systemId = static_cast<dword>(n);
+  else if (opt == "--firmware-version") ok = ParseUnsigned(v, &n) && n <= 0xFFFFFFFFu, c.firmwareVersion = static_cast<dword>(n);
+  else if (opt == "--missing-symbol") c.missingSymbols.push_back(v);
+  else if (opt == "--firmware-module") c.firmwareModule = v;
+  else if (opt == "--mem-limit") {
+    size_t comma = v.find(',');
+    uint64_t block = 0;
+    ok = ParseUnsigned(v.substr(0, comma), &n) &&
+         (comma == std::string::npos || ParseUnsigned(v.substr(comma + 1), &block));
+    c.memTotalLimit = n;
+    c.memBlockLimit = block;
+  } else if (opt == "--fail-writes") {
+    size_t eq = v.rfind('=');
+    ok = eq != std::string::npos && ParseUnsigned(v.substr(eq + 1), &n);
+    if (ok) o->writeFaults.push_back({v.substr(0, eq), n});
+  } else if (opt == "--play") {
+    size_t at = v.rfind('@');
+    o->playPath = v.substr(0, at);
+    if (at != std::string::npos) ok = ParseUnsigned(v.substr(at + 1), &n) && n <= 255, o->playMode = static_cast<int>(n);
+  } else if (opt == "--record") {
+    size_t eq = v.find('=');
+    ok = eq != std::string::npos && ParseUnsigned(v.substr(0, eq), &n) && n < FW_REC_SLOT_TABLE;
+    if (ok) o->recordings.push_back({static_cast<int>(n), v.substr(eq + 1)});
+  } else if (opt == "--clock") {
+    ok = v == "virtual" || v == "real";
+    c.clock = v == "real" ? ClockMode::Real : ClockMode::Virtual;
+  } else if (opt == "--date") ok = ParseDate(v, &c);
+  else if (opt == "--time") ok = ParseTime(v, &c);
+  else if (opt == "--uptime") ok = ParseNumber(v, &c.uptimeAtStart);
+  else if (opt == "--key") ok = ParseKeyAt(v, &o->keys);
+  else if (opt == "--keys-file") return ParseKeysFile(v, &o->keys, error);
+  else if (opt == "--stop-event-at") ok = ParseNumber(v, &d), o->stopEvents.push_back(d);
+  else if (opt == "--until") ok = v == "unloaded" || v == "time", o->untilUnloaded = v == "unloaded";
+  else if (opt == "--seconds") ok = ParseNumber(v, &o->seconds);
+  else if (opt == "--terminals") ok = ParseTerminals(v, &c);
+  else if (opt == "--console") o->console = v;
+  else {
+    *error = "unknown option " + opt + " (see receiver --help)";
+    return false;
+  }
+  if (!ok) *error = "bad value for " + opt + ": \"" + v + "\" (see receiver --help)";
+  return ok;
+}
+
+int ParseOptions(const std::vector<std::string> &args, RunOptions *o, std::string *error)
+{
+  o->config.openTerminals = {0};
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string a = args[i];
+    if (a == "--help" || a == "-h") {
+      o->help = true;
+      return 0;
+    }
+    if (a == "--utf8-firmware") o->config.utf8Firmware = true;
+    else if (a == "--quiet") o->quiet = true;
+    else if (a.rfind("--", 0) == 0) {
+      std::string value;
+      size_t eq = a.find('=');
+      if (eq != std::string::npos) {
+        value = a.substr(eq + 1);
+        a = a.substr(0, eq);
+      } else if (i + 1 < args.size()) {
+        value = args[++i];
+      } else {
+        *error = "option " + a + " needs a value (see receiver --help)";
+        return 2;
+      }
+      if (!ApplyOption(a, value, o, error)) return 2;
+    } else if (!a.empty() && a[0] == '-') {
+      *error = "unknown option " + a + " (see receiver --help)";
+      return 2;
+    } else {
+      o->hostTaps.push_back(a);
+    }
+  }
+  if (o->config.root.empty()) {
+    *error = "no receiver root folder: give --root DIR (see receiver --help)";
+    return 2;
+  }
+  for (const std::string &tap : o->hostTaps) {
+    std::error_code ec;
+    if (!fs::is_regular_file(tap, ec)) {
+      *error = "plug-in file not found: " + tap;
+      return 2;
+    }
+  }
+  return 0;
+}
+
+// The drivers of a run: whatever happens at given seconds of it. Further
+// drivers (a status requester sending requests at intervals, ...) are added
+// here.
+static void AddDrivers(Receiver &rx, const RunOptions &o)
+{
+  auto keys = std::make_shared<std::vector<KeyPress>>(o.keys);
+  rx.AddDriver([keys](Receiver &r) {
+    for (KeyPress &k : *keys)
+      if (k.at >= 0 && r.RunSeconds() >= k.at) {
+        k.at = -1;  // delivered
+        r.PressKey(k.key);
+      }
+  });
+  auto stops = std::make_shared<std::vector<double>>(o.stopEvents);
+  rx.AddDriver([stops](Receiver &r) {
+    for (double &at : *stops)
+      if (at >= 0 && r.RunSeconds() >= at) {
+        at = -1;
+        r.SendStop();
+      }
+  });
+}
+
+static void SetUpReceiver(Receiver &rx, const RunOptions &o)
+{
+  for (const auto &f : o.writeFaults) rx.FailWritesAfter(f.first, f.second);
+  if (!o.playPath.empty()) rx.SetPlayback(o.playPath, static_cast<byte>(o.playMode));
+  for (const auto &r : o.recordings) rx.SetRecording(r.first, r.second);
+  AddDrivers(rx, o);
+}
+
+// Installs and loads every plug-in; false after a message when one fails.
+static bool LoadAll(Receiver &rx, const RunOptions &o)
+{
+  std::vector<std::string> paths;
+  for (const std::string &tap : o.hostTaps) paths.push_back(rx.Install(tap));
+  paths.insert(paths.end(), o.receiverTaps.begin(), o.receiverTaps.end());
+  for (const std::string &path : paths) {
+    std::string error;
+    if (rx.Load(path, &error) < 0) {
+      std::cerr << "receiver: cannot load " << path << ": " << error << "\n";
+      return false;
+    }
+  }
+  return true;
+}
+
+int RunProgram(const RunOptions &options)
+{
+  RunOptions o = options;
+  std::unique_ptr<std::ofstream> consoleFile;
+  if (o.console == "-") o.config.consoleEcho = &std::cout;
+  else if (o.console != "none") {
+    consoleFile = std::make_unique<std::ofstream>(o.console, std::ios::binary);
+    if (!*consoleFile) {
+      std::cerr << "receiver: cannot write the console file " << o.console << "\n";
+      return 2;
+    }
+    o.config.consoleEcho = consoleFile.get();
+  }
+  if (!o.quiet) o.config.phaseLog = &std::cout;
+  Receiver rx(o.config);
+  SetUpReceiver(rx, o);
+  if (!LoadAll(rx, o)) return 1;
+  int status = 0;
+  if (o.untilUnloaded) {
+    if (!rx.RunUntilUnloaded(o.seconds)) {
+      std::cerr << "receiver: " << rx.LoadedCount() << " plug-in(s) still loaded after " << o.seconds
+                << " s\n";
+      status = 1;
+    }
+  } else {
+    rx.RunFor(o.seconds);
+  }
+  std::cout << "receiver: run ended after " << rx.Ticks() << " ticks (" << rx.RunSeconds() << " s), "
+            << rx.LoadedCount() << " plug-in(s) loaded" << std::endl;
+  rx.Shutdown();
+  return status;
+}
+
+int ReceiverMain(int argc, char **argv)
+{
+  std::vector<std::string> args(argv + 1, argv + argc);
+  RunOptions o;
+  std::string error;
+  if (ParseOptions(args, &o, &error) != 0) {
+    std::cerr << "receiver: " << error << "\n";
+    return 2;
+  }
+  if (o.help) {
+    std::cout << UsageText();
+    return 0;
+  }
+  return RunProgram(o);
+}
+
+}  // namespace sim

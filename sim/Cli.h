@@ -1,0 +1,49 @@
+// Cli.h -- the `receiver` program's options and run, kept in the library so
+// that later options and drivers can be added in one place.
+//
+// ParseOptions turns the command line into RunOptions (no side effects);
+// RunProgram sets up a Receiver from them, installs and loads the plug-ins,
+// runs the firmware rounds with the drivers (keys at given seconds, stop
+// events, ...) and returns the exit status.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Receiver.h"
+
+namespace sim {
+
+struct KeyPress {
+  double at;  // run time in seconds
+  dword key;  // key code as delivered with EVT_KEY
+};
+
+struct RunOptions {
+  Config config;
+  std::vector<std::string> hostTaps;      // host files, installed into /mnt/hd/ProgramFiles
+  std::vector<std::string> receiverTaps;  // plug-ins already inside the receiver
+  std::vector<KeyPress> keys;
+  std::vector<double> stopEvents;         // seconds at which EVT_STOP goes to every plug-in
+  bool untilUnloaded = true;              // else run for `seconds`
+  double seconds = 600;                   // run time, or the limit when waiting for unloads
+  std::string console = "-";              // terminal output: "-" stdout, "none", or a file
+  bool quiet = false;                     // no phase lines
+  std::vector<std::pair<std::string, uint64_t>> writeFaults;
+  std::string playPath;                   // receiver path being played back, or ""
+  int playMode = 1;
+  std::vector<std::pair<int, std::string>> recordings;  // slot, receiver path
+  bool help = false;
+};
+
+// 0 when parsed; otherwise a message in *error.
+int ParseOptions(const std::vector<std::string> &args, RunOptions *out, std::string *error);
+std::string UsageText();
+// Parses a key name ("Ok", "Exit", ...) or number; false when unknown.
+bool ParseKey(const std::string &text, dword *key);
+int RunProgram(const RunOptions &options);
+int ReceiverMain(int argc, char **argv);
+
+}  // namespace sim

@@ -1,0 +1,18 @@
+// Fatal.h -- the one way the simulator gives up on a host error.
+//
+// SimFatal prints "receiver: fatal: <module>: <reason>" on standard error and
+// ends the process with exit status 70. It is for host failures the run
+// cannot recover from (no temporary folder, no firmware module), never for
+// bad input from plug-ins, which is logged and survived.
+#pragma once
+
+#include <string_view>
+
+namespace sim {
+
+[[noreturn]] void SimFatal(std::string_view module, std::string_view reason);
+
+// Reports a plug-in's misuse of the API on standard error and carries on.
+void SimWarn(std::string_view module, std::string_view message);
+
+}  // namespace sim

@@ -1,0 +1,111 @@
+// HostFs.cpp -- path normalisation, the mount table and device numbers.
+//
+// Pure lexical work plus one canonicalisation per mount (to recognise bind
+// mounts of the internal disk); nothing here opens files.
+#include "HostFs.h"
+
+namespace sim {
+
+namespace fs = std::filesystem;
+
+std::string NormalizeReceiverPath(std::string_view path)
+{
+  std::vector<std::string_view> parts;
+  size_t pos = 0;
+  while (pos <= path.size()) {
+    size_t end = path.find('/', pos);
+    if (end == std::string_view::npos) end = path.size();
+    std::string_view part = path.substr(pos, end - pos);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();  // at "/" a ".." stays at "/"
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    pos = end + 1;
+  }
+  std::string out;
+  for (std::string_view part : parts) {
+    out += '/';
+    out += part;
+  }
+  return out.empty() ? "/" : out;
+}
+
+bool PathHasPrefix(std::string_view path, std::string_view prefix)
+{
+  if (prefix == "/") return true;
+  if (path.substr(0, prefix.size()) != prefix) return false;
+  return path.size() == prefix.size() || path[prefix.size()] == '/';
+}
+
+static fs::path Canonical(const fs::path &p)
+{
+  std::error_code ec;
+  fs::path c = fs::weakly_canonical(p, ec);
+  return ec ? p.lexically_normal() : c;
+}
+
+static bool HostInside(const fs::path &inner, const fs::path &outer)
+{
+  std::string i = Canonical(inner).string(), o = Canonical(outer).string();
+  return PathHasPrefix(i, o);
+}
+
+HostFs::HostFs(const fs::path &root, const std::vector<MountSpec> &mounts)
+    : root_(Canonical(root)), internalHost_(root_ / "mnt" / "hd")
+{
+  for (const MountSpec &m : mounts) AddMount(m);
+}
+
+int HostFs::AddMount(const MountSpec &spec)
+{
+  MountEntry e{spec, kInternalDiskDev};
+  e.spec.receiverPath = NormalizeReceiverPath(spec.receiverPath);
+  // A bind mount of a folder of the internal disk stays on its device.
+  if (!HostInside(spec.hostPath, internalHost_)) {
+    e.dev = nextDev_;
+    nextDev_ += 0x10;
+  }
+  mounts_.push_back(e);
+  return static_cast<int>(mounts_.size()) - 1;
+}
+
+int HostFs::FindMount(std::string_view receiverPath) const
+{
+  std::string norm = NormalizeReceiverPath(receiverPath);
+  for (size_t i = 0; i < mounts_.size(); ++i)
+    if (mounts_[i].spec.receiverPath == norm) return static_cast<int>(i);
+  return -1;
+}
+
+bool HostFs::MountPresent(int index, double now) const
+{
+  const MountSpec &m = mounts_[index].spec;
+  return now >= m.appearAt && (m.vanishAt < 0 || now < m.vanishAt);
+}
+
+HostFs::Resolved HostFs::Resolve(std::string_view receiverPath, double now) const
+{
+  Resolved r;
+  r.receiverPath = NormalizeReceiverPath(receiverPath);
+  size_t best = 0;
+  for (size_t i = 0; i < mounts_.size(); ++i) {
+    const std::string &mp = mounts_[i].spec.receiverPath;
+    if (mp.size() >= best && PathHasPrefix(r.receiverPath, mp) && MountPresent(static_cast<int>(i), now)) {
+      best = mp.size();
+      r.mount = static_cast<int>(i);
+    }
+  }
+  if (r.mount >= 0) {
+    const MountEntry &m = mounts_[r.mount];
+    std::string rest = r.receiverPath.substr(m.spec.receiverPath == "/" ? 0 : m.spec.receiverPath.size());
+    r.host = rest.empty() ? m.spec.hostPath : m.spec.hostPath / rest.substr(1);
+    r.dev = m.dev;
+    return r;
+  }
+  r.host = r.receiverPath == "/" ? root_ : root_ / r.receiverPath.substr(1);
+  r.dev = PathHasPrefix(r.receiverPath, "/mnt/hd") ? kInternalDiskDev : kRootFsDev;
+  return r;
+}
+
+}  // namespace sim

@@ -1,0 +1,64 @@
+// HostFs.h -- the receiver's file system mapped onto host folders (bottom side).
+//
+// Receiver paths are normalised lexically ("." and ".." resolved, ".." never
+// above "/"), relative paths count from the receiver's "/". The longest
+// present mount wins; a mount that is absent (before it appears, after it
+// vanishes) shows the sandbox's own folder underneath, as Linux shows an
+// unmounted mount point. Device numbers are the receiver's: 0x802 for the
+// internal disk and for bind mounts of a folder inside it, 0x811, 0x821, ...
+// for other mounts, 0x1F00 for the rest of the root file system.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Receiver.h"
+
+namespace sim {
+
+constexpr dev_t kInternalDiskDev = 0x802;
+constexpr dev_t kRootFsDev = 0x1F00;
+
+// "/a/./b/../c/" -> "/a/c"; relative input counts from "/"; never above "/".
+std::string NormalizeReceiverPath(std::string_view path);
+// True when <path> is <prefix> or lies below it (both normalised).
+bool PathHasPrefix(std::string_view path, std::string_view prefix);
+
+class HostFs {
+ public:
+  HostFs(const std::filesystem::path &root, const std::vector<MountSpec> &mounts);
+
+  struct Resolved {
+    std::string receiverPath;     // normalised receiver path
+    std::filesystem::path host;   // host path that backs it
+    int mount = -1;               // index of the present mount serving it, -1 for none
+    dev_t dev = kRootFsDev;       // the receiver's device number for it
+  };
+  Resolved Resolve(std::string_view receiverPath, double now) const;
+
+  bool MountPresent(int index, double now) const;
+  size_t MountCount() const { return mounts_.size(); }
+  const MountSpec &Mount(int index) const { return mounts_[index].spec; }
+  void SetVanishAt(int index, double when) { mounts_[index].spec.vanishAt = when; }
+  void SetAppearAt(int index, double when) { mounts_[index].spec.appearAt = when; }
+  int AddMount(const MountSpec &spec);
+  int FindMount(std::string_view receiverPath) const;  // index or -1
+
+  const std::filesystem::path &root() const { return root_; }
+
+ private:
+  struct MountEntry {
+    MountSpec spec;     // as configured, receiver path normalised
+    dev_t dev;          // device number reported for it
+  };
+  std::filesystem::path root_;
+  std::filesystem::path internalHost_;  // host folder of "/mnt/hd"
+  std::vector<MountEntry> mounts_;
+  dev_t nextDev_ = 0x811;
+};
+
+}  // namespace sim

@@ -1,0 +1,119 @@
+// HostLoader.cpp -- private plug-in copies, dlopen/dlsym/dlclose, and the
+// firmware functions module.
+//
+// Owns: the process-wide table of loaded firmware modules.
+#include "HostLoader.h"
+
+#include <dlfcn.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <map>
+
+#include "Fatal.h"
+
+namespace sim {
+
+namespace fs = std::filesystem;
+
+static bool HasElfMagic(const fs::path &file)
+{
+  std::ifstream in(file, std::ios::binary);
+  char magic[4] = {};
+  in.read(magic, 4);
+  return in.gcount() == 4 && std::memcmp(magic, "\177ELF", 4) == 0;
+}
+
+static bool CopyToPrivate(const fs::path &from, const fs::path &dir, fs::path *to, std::string *error)
+{
+  std::string pattern = (dir / "tap-XXXXXX").string();
+  int fd = mkstemp(pattern.data());
+  if (fd < 0) {
+    *error = "cannot create a private copy in " + dir.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  close(fd);
+  std::error_code ec;
+  fs::copy_file(from, pattern, fs::copy_options::overwrite_existing, ec);
+  if (ec) {
+    fs::remove(pattern);
+    *error = "cannot copy " + from.string() + ": " + ec.message();
+    return false;
+  }
+  *to = pattern;
+  return true;
+}
+
+bool LoadTapCopy(const fs::path &hostFile, const fs::path &privateDir, LoadedTap *out, std::string *error)
+{
+  std::error_code ec;
+  if (!fs::is_regular_file(hostFile, ec)) {
+    *error = "no such plug-in file: " + hostFile.string();
+    return false;
+  }
+  if (!HasElfMagic(hostFile)) {
+    *error = "not a plug-in file (no ELF header): " + hostFile.string();
+    return false;
+  }
+  LoadedTap tap;
+  if (!CopyToPrivate(hostFile, privateDir, &tap.copy, error)) return false;
+  tap.handle = dlopen(tap.copy.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (tap.handle == nullptr) {
+    const char *why = dlerror();
+    *error = "not a plug-in file for this simulator: " + hostFile.string() + ": " + (why ? why : "?");
+    fs::remove(tap.copy, ec);
+    return false;
+  }
+  *out = tap;
+  return true;
+}
+
+void *TapSymbol(const LoadedTap &tap, const char *name)
+{
+  return tap.handle ? dlsym(tap.handle, name) : nullptr;
+}
+
+void UnloadTap(LoadedTap &tap)
+{
+  if (tap.handle) dlclose(tap.handle);
+  std::error_code ec;
+  if (!tap.copy.empty()) fs::remove(tap.copy, ec);
+  tap = LoadedTap{};
+}
+
+static fs::path ModulePath(const std::string &which)
+{
+  if (which.find('/') != std::string::npos) return which;
+  const char *env = getenv("FERROX_FIRMWARE_DIR");
+  fs::path dir = env && *env ? fs::path(env) : fs::path(FERROX_FIRMWARE_DIR);
+  if (which.empty() || which == "default") return dir / "ferrox_firmware.so";
+  if (which == "noexec") return dir / "ferrox_firmware_noexec.so";
+  return dir / ("ferrox_firmware_" + which + ".so");
+}
+
+void *FirmwareModule(const std::string &which)
+{
+  static std::map<fs::path, void *> loaded;
+  fs::path path = ModulePath(which);
+  auto it = loaded.find(path);
+  if (it != loaded.end()) return it->second;
+  void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+  if (handle == nullptr) {
+    const char *why = dlerror();
+    SimFatal("firmware", "cannot load the firmware functions module " + path.string() + ": " +
+                             (why ? why : "?"));
+  }
+  loaded[path] = handle;
+  return handle;
+}
+
+bool ModuleHas(void *module, const char *name)
+{
+  dlerror();
+  void *p = dlsym(module, name);
+  return p != nullptr && dlerror() == nullptr;
+}
+
+}  // namespace sim

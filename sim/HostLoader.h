@@ -1,0 +1,30 @@
+// HostLoader.h -- the host's dynamic loader (bottom side).
+//
+// Plug-in files are copied to a private temporary file and the copy is
+// dlopen()ed, so every load is a fresh instance with its own globals. The
+// firmware functions module is loaded once per process with global scope and
+// never closed: plug-ins and toolkit code may keep its addresses.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace sim {
+
+struct LoadedTap {
+  void *handle = nullptr;            // dlopen handle of the copy
+  std::filesystem::path copy;        // the private copy
+};
+
+// Loads a private copy of <hostFile>; false with a reason in *error.
+bool LoadTapCopy(const std::filesystem::path &hostFile, const std::filesystem::path &privateDir,
+                 LoadedTap *out, std::string *error);
+void *TapSymbol(const LoadedTap &tap, const char *name);
+void UnloadTap(LoadedTap &tap);
+
+// Loads (once) the firmware functions module: "" or "default", "noexec", or
+// a file path. Ends the run with a fatal error when it cannot be loaded.
+void *FirmwareModule(const std::string &which);
+bool ModuleHas(void *module, const char *name);
+
+}  // namespace sim

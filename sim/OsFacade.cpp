@@ -1,0 +1,434 @@
+// OsFacade.cpp -- the OS facade (OS_* of os_facade.h) on the simulator host.
+//
+// Receiver paths go through the sandbox mapping; status queries report the
+// receiver's device numbers and the host's inode numbers. "/proc/uptime" is
+// a virtual file from the simulator's uptime, "/dev/pts/N" are the console
+// terminals the run opened, System V shared memory is an in-process table,
+// and the loader hides the firmware symbols this firmware lacks. Write
+// faults and vanished shares make the calls fail as the receiver's would.
+// Streams not opened here (other than the standard ones) are refused.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "Fatal.h"
+#include "os_facade.h"
+#include "ReceiverImpl.h"
+
+using sim::LiveOrWarn;
+using sim::Receiver;
+using sim::StreamInfo;
+
+// ---------------------------------------------------------------- helpers
+
+static Receiver::Impl *PathCall(const char *call, const char *path)
+{
+  if (path == nullptr) {
+    errno = EFAULT;
+    return nullptr;
+  }
+  Receiver::Impl *im = LiveOrWarn(call);
+  if (!im) errno = ENOENT;
+  return im;
+}
+
+static bool IsStandard(FILE *f) { return f == stdin || f == stdout || f == stderr; }
+
+// The stream's record; null (errno set) for unknown streams and streams
+// on a share that has vanished.
+static StreamInfo *Stream(FILE *f, const char *call, bool *standard)
+{
+  *standard = false;
+  Receiver::Impl *im = Receiver::Live() ? &Receiver::Live()->impl() : nullptr;
+  if (f && IsStandard(f)) {
+    *standard = true;
+    return nullptr;
+  }
+  if (!im || !f || im->streams.find(f) == im->streams.end()) {
+    sim::SimWarn(call, "not a stream opened through OS_Fopen64; ignored");
+    errno = EBADF;
+    return nullptr;
+  }
+  StreamInfo &info = im->streams.find(f)->second;
+  if (im->MountGone(info.mount)) {
+    errno = EIO;
+    return nullptr;
+  }
+  return &info;
+}
+
+static bool IsUptime(const std::string &path) { return path == "/proc/uptime"; }
+
+static int TerminalNumber(const std::string &path)
+{
+  static const char prefix[] = "/dev/pts/";
+  if (path.compare(0, sizeof prefix - 1, prefix) != 0) return -1;
+  std::string n = path.substr(sizeof prefix - 1);
+  if (n.empty() || n.size() > 2 || n.find_first_not_of("0123456789") != std::string::npos) return -1;
+  int pts = std::stoi(n);
+  return pts <= 19 ? pts : -1;
+}
+
+// ---------------------------------------------------------------- status
+
+static int StatCall(const char *call, const char *path, struct stat64 *st, bool follow)
+{
+  Receiver::Impl *im = PathCall(call, path);
+  if (!im) return -1;
+  if (!st) {
+    errno = EFAULT;
+    return -1;
+  }
+  sim::HostFs::Resolved where = im->Resolve(path);
+  int rc = follow ? stat64(where.host.c_str(), st) : lstat64(where.host.c_str(), st);
+  if (rc == 0) st->st_dev = where.dev;  // the receiver's device; the inode stays the host's
+  return rc;
+}
+
+extern "C" int OS_Lstat64(const char *path, struct stat64 *st) { return StatCall("OS_Lstat64", path, st, false); }
+extern "C" int OS_Stat64(const char *path, struct stat64 *st) { return StatCall("OS_Stat64", path, st, true); }
+
+// ---------------------------------------------------------------- streams
+
+static FILE *OpenUptime(Receiver::Impl *im, const char *mode)
+{
+  if (mode[0] != 'r' || std::strchr(mode, '+')) {
+    errno = EACCES;
+    return nullptr;
+  }
+  char text[64];
+  const double up = im->clock.Uptime();
+  int n = std::snprintf(text, sizeof text, "%.2f %.2f\n", up, up * 0.9);
+  auto memory = std::make_unique<char[]>(n + 1);
+  std::memcpy(memory.get(), text, n + 1);
+  FILE *f = fmemopen(memory.get(), n, "r");
+  if (!f) return nullptr;
+  StreamInfo &info = im->streams[f];
+  info.receiverPath = "/proc/uptime";
+  info.memory = std::move(memory);
+  return f;
+}
+
+extern "C" FILE *OS_Fopen64(const char *path, const char *mode)
+{
+  Receiver::Impl *im = PathCall("OS_Fopen64", path);
+  if (!im) return nullptr;
+  if (!mode) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  sim::HostFs::Resolved where = im->Resolve(path);
+  if (IsUptime(where.receiverPath)) return OpenUptime(im, mode);
+  FILE *f = fopen64(where.host.c_str(), mode);
+  if (!f) return nullptr;
+  StreamInfo &info = im->streams[f];
+  info.receiverPath = where.receiverPath;
+  info.mount = where.mount;
+  return f;
+}
+
+extern "C" int OS_Fclose(FILE *f)
+{
+  Receiver::Impl *im = Receiver::Live() ? &Receiver::Live()->impl() : nullptr;
+  if (f && IsStandard(f)) return std::fclose(f);
+  if (!im || !f || im->streams.find(f) == im->streams.end()) {
+    sim::SimWarn("OS_Fclose", "not a stream opened through OS_Fopen64; ignored");
+    errno = EBADF;
+    return EOF;
+  }
+  bool gone = im->MountGone(im->streams[f].mount);
+  int rc = std::fclose(f);
+  im->streams.erase(f);
+  if (gone) {
+    errno = EIO;
+    return EOF;
+  }
+  return rc;
+}
+
+extern "C" size_t OS_Fread(void *buf, size_t size, size_t count, FILE *f)
+{
+  bool standard;
+  StreamInfo *s = Stream(f, "OS_Fread", &standard);
+  if ((!s && !standard) || !buf) return 0;
+  return std::fread(buf, size, count, f);
+}
+
+extern "C" size_t OS_Fwrite(const void *buf, size_t size, size_t count, FILE *f)
+{
+  bool standard;
+  StreamInfo *s = Stream(f, "OS_Fwrite", &standard);
+  if ((!s && !standard) || !buf || size == 0) return 0;
+  if (standard) return std::fwrite(buf, size, count, f);
+  Receiver::Impl *im = &Receiver::Live()->impl();
+  const uint64_t want = static_cast<uint64_t>(size) * count;
+  const uint64_t allowed = im->WriteAllowance(s->receiverPath, want);
+  size_t whole = std::fwrite(buf, size, allowed / size, f);
+  size_t part = allowed % size;
+  if (part && whole == allowed / size)  // the disk fills up in the middle of an item
+    part = std::fwrite(static_cast<const char *>(buf) + whole * size, 1, part, f);
+  else
+    part = 0;
+  im->CountWritten(s->receiverPath, whole * size + part);
+  if (allowed < want) errno = ENOSPC;
+  return whole;
+}
+
+extern "C" char *OS_Fgets(char *buf, int size, FILE *f)
+{
+  bool standard;
+  StreamInfo *s = Stream(f, "OS_Fgets", &standard);
+  if ((!s && !standard) || !buf || size <= 0) return nullptr;
+  return std::fgets(buf, size, f);
+}
+
+extern "C" int OS_Fseeko64(FILE *f, off64_t offset, int whence)
+{
+  bool standard;
+  if (!Stream(f, "OS_Fseeko64", &standard) && !standard) return -1;
+  return fseeko64(f, offset, whence);
+}
+
+extern "C" off64_t OS_Ftello64(FILE *f)
+{
+  bool standard;
+  if (!Stream(f, "OS_Ftello64", &standard) && !standard) return -1;
+  return ftello64(f);
+}
+
+extern "C" int OS_Fflush(FILE *f)
+{
+  bool standard;
+  if (!Stream(f, "OS_Fflush", &standard) && !standard) return EOF;
+  return std::fflush(f);
+}
+
+extern "C" int OS_Fsync(FILE *f)
+{
+  bool standard;
+  if (!Stream(f, "OS_Fsync", &standard) && !standard) return -1;
+  if (std::fflush(f) != 0) return -1;
+  return fsync(fileno(f));
+}
+
+// ---------------------------------------------------------------- names
+
+// Both names on the same receiver device, as link and rename require.
+static bool SameDevice(Receiver::Impl *im, const char *a, const char *b)
+{
+  return im->Resolve(a).dev == im->Resolve(b).dev;
+}
+
+extern "C" int OS_Mkdir(const char *path, mode_t mode)
+{
+  Receiver::Impl *im = PathCall("OS_Mkdir", path);
+  return im ? mkdir(im->Resolve(path).host.c_str(), mode) : -1;
+}
+
+extern "C" int OS_Link(const char *existing, const char *link)
+{
+  Receiver::Impl *im = PathCall("OS_Link", existing);
+  if (!im || !PathCall("OS_Link", link)) return -1;
+  if (!SameDevice(im, existing, link)) {
+    errno = EXDEV;
+    return -1;
+  }
+  return ::link(im->Resolve(existing).host.c_str(), im->Resolve(link).host.c_str());
+}
+
+extern "C" int OS_Unlink(const char *path)
+{
+  Receiver::Impl *im = PathCall("OS_Unlink", path);
+  return im ? unlink(im->Resolve(path).host.c_str()) : -1;
+}
+
+extern "C" int OS_Remove(const char *path)
+{
+  Receiver::Impl *im = PathCall("OS_Remove", path);
+  if (!im) return -1;
+  sim::HostFs::Resolved where = im->Resolve(path);
+  if (where.receiverPath == "/" || where.receiverPath == "/mnt/hd") {
+    errno = EBUSY;
+    return -1;
+  }
+  return std::remove(where.host.c_str());
+}
+
+extern "C" int OS_Rename(const char *from, const char *to)
+{
+  Receiver::Impl *im = PathCall("OS_Rename", from);
+  if (!im || !PathCall("OS_Rename", to)) return -1;
+  if (!SameDevice(im, from, to)) {
+    errno = EXDEV;
+    return -1;
+  }
+  return std::rename(im->Resolve(from).host.c_str(), im->Resolve(to).host.c_str());
+}
+
+extern "C" int OS_Utime(const char *path, const struct utimbuf *times)
+{
+  Receiver::Impl *im = PathCall("OS_Utime", path);
+  return im ? utime(im->Resolve(path).host.c_str(), times) : -1;
+}
+
+// ---------------------------------------------------------------- descriptors
+
+extern "C" int OS_Open(const char *path, int flags)
+{
+  Receiver::Impl *im = PathCall("OS_Open", path);
+  if (!im) return -1;
+  sim::HostFs::Resolved where = im->Resolve(path);
+  int pts = TerminalNumber(where.receiverPath);
+  if (pts >= 0 || where.receiverPath.rfind("/dev/pts/", 0) == 0) {
+    const auto &open = im->config.openTerminals;
+    if (pts < 0 || std::find(open.begin(), open.end(), pts) == open.end()) {
+      errno = ENOENT;  // no such terminal in this run
+      return -1;
+    }
+    int fd = im->nextTermFd++;
+    im->termFds[fd] = pts;
+    return fd;
+  }
+  return open(where.host.c_str(), flags, 0644);
+}
+
+extern "C" ssize_t OS_Write(int fd, const void *buf, size_t count)
+{
+  Receiver::Impl *im = Receiver::Live() ? &Receiver::Live()->impl() : nullptr;
+  if (im && im->termFds.count(fd)) {
+    if (!buf) {
+      errno = EFAULT;
+      return -1;
+    }
+    im->Echo(im->termFds[fd], buf, count);
+    return static_cast<ssize_t>(count);
+  }
+  if (fd >= 100000) {
+    errno = EBADF;
+    return -1;
+  }
+  return write(fd, buf, count);
+}
+
+extern "C" int OS_Close(int fd)
+{
+  Receiver::Impl *im = Receiver::Live() ? &Receiver::Live()->impl() : nullptr;
+  if (im && im->termFds.erase(fd)) return 0;
+  if (fd >= 100000 || fd <= 2) {  // never let a plug-in close the simulator's own console
+    errno = EBADF;
+    return -1;
+  }
+  return close(fd);
+}
+
+// ---------------------------------------------------------------- shared memory
+
+static sim::ShmSegment *SegmentById(Receiver::Impl *im, int id)
+{
+  for (auto &s : im->shm)
+    if (s.id == id) return &s;
+  return nullptr;
+}
+
+extern "C" int OS_Shmget(key_t key, size_t size, int flags)
+{
+  Receiver::Impl *im = LiveOrWarn("OS_Shmget");
+  if (!im) {
+    errno = ENOSYS;
+    return -1;
+  }
+  if (key != IPC_PRIVATE)
+    for (auto &s : im->shm) {
+      if (s.key != key || s.removed) continue;
+      if ((flags & IPC_CREAT) && (flags & IPC_EXCL)) return errno = EEXIST, -1;
+      if (size > s.size) return errno = EINVAL, -1;
+      return s.id;
+    }
+  if (key != IPC_PRIVATE && !(flags & IPC_CREAT)) return errno = ENOENT, -1;
+  if (size == 0 || size > (64u << 20)) return errno = EINVAL, -1;
+  sim::ShmSegment seg{im->nextShmId++, key, std::make_unique<unsigned char[]>(size), size};
+  std::memset(seg.data.get(), 0, size);
+  im->shm.push_back(std::move(seg));
+  return im->shm.back().id;
+}
+
+extern "C" void *OS_Shmat(int id, const void *addr, int flags)
+{
+  Receiver::Impl *im = LiveOrWarn("OS_Shmat");
+  sim::ShmSegment *s = im ? SegmentById(im, id) : nullptr;
+  if (!s || s->removed) {
+    errno = EINVAL;
+    return reinterpret_cast<void *>(-1);
+  }
+  ++s->attached;
+  return s->data.get();
+}
+
+extern "C" int OS_Shmdt(const void *addr)
+{
+  Receiver::Impl *im = LiveOrWarn("OS_Shmdt");
+  if (!im) return errno = EINVAL, -1;
+  for (auto it = im->shm.begin(); it != im->shm.end(); ++it) {
+    if (it->data.get() != addr || it->attached == 0) continue;
+    if (--it->attached == 0 && it->removed) im->shm.erase(it);
+    return 0;
+  }
+  return errno = EINVAL, -1;
+}
+
+extern "C" int OS_Shmctl(int id, int command, struct shmid_ds *buf)
+{
+  Receiver::Impl *im = LiveOrWarn("OS_Shmctl");
+  sim::ShmSegment *s = im ? SegmentById(im, id) : nullptr;
+  if (!s) return errno = EINVAL, -1;
+  if (command == IPC_RMID) {
+    s->removed = true;
+    if (s->attached == 0)
+      im->shm.erase(im->shm.begin() + (s - im->shm.data()));
+    return 0;
+  }
+  if (command == IPC_STAT && buf) {
+    std::memset(buf, 0, sizeof *buf);
+    buf->shm_segsz = s->size;
+    buf->shm_nattch = static_cast<shmatt_t>(s->attached);
+    buf->shm_perm.__key = s->key;
+    return 0;
+  }
+  return errno = EINVAL, -1;
+}
+
+// ---------------------------------------------------------------- loader
+
+extern "C" void *OS_Dlopen(const char *file, int flags) { return dlopen(file, flags); }
+
+extern "C" void *OS_Dlsym(void *handle, const char *name)
+{
+  Receiver::Impl *im = Receiver::Live() ? &Receiver::Live()->impl() : nullptr;
+  if (name == nullptr) return nullptr;
+  if (im && im->missing.count(name)) {
+    dlerror();  // the refusal is the only error to report
+    im->dlError = std::string(name) + ": undefined symbol (this firmware does not export it)";
+    return nullptr;
+  }
+  if (im) im->dlError.clear();
+  return dlsym(handle, name);
+}
+
+extern "C" char *OS_Dlerror(void)
+{
+  Receiver::Impl *im = Receiver::Live() ? &Receiver::Live()->impl() : nullptr;
+  if (im && !im->dlError.empty()) {
+    im->dlErrorReturned = im->dlError;
+    im->dlError.clear();
+    return im->dlErrorReturned.data();
+  }
+  return dlerror();
+}
+
+extern "C" int OS_Dlclose(void *handle) { return handle ? dlclose(handle) : -1; }

@@ -1,0 +1,535 @@
+// Receiver.cpp -- the receiver's life: sandbox, plug-in table, loading,
+// events, firmware rounds and unloading.
+//
+// A plug-in is unloaded only when none of its frames is on the call stack,
+// and its code is dlclose()d only when no handler call at all is running, so
+// a plug-in that unloads another from inside an event never returns into
+// freed code. _curTapTask names the slot of every handler call made here and
+// is restored after it, also when calls nest.
+// Owns: the pointer to the live Receiver.
+#include "ReceiverImpl.h"
+
+#include <stdlib.h>
+
+#include <cstring>
+#include <iostream>
+
+#include "Fatal.h"
+
+namespace sim {
+
+namespace fs = std::filesystem;
+
+static Receiver *g_live = nullptr;
+
+static const char *const kFirmwareFunctions[] = {
+    "PvrTimeToLinux", "_Z22ApplHdd_SaveWorkFolderv", "_Z25ApplHdd_RestoreWorkFolderv",
+    "_Z20ApplHdd_SelectFolderPvPKc", "_Z21ApplHdd_SetWorkFolderPv", "_Z16Appl_ExecProgramPc",
+    "_Z26Appl_ConvertToValidUTF8StrPhi"};
+static const char kUtf8Function[] = "_Z26Appl_ConvertToValidUTF8StrPhi";
+
+const char *PhaseName(Phase phase)
+{
+  switch (phase) {
+    case Phase::SandboxReady: return "sandbox ready";
+    case Phase::PluginLoaded: return "plug-in loaded";
+    case Phase::TapMain: return "TAP_Main";
+    case Phase::IdleLoop: return "idle loop";
+    case Phase::Unload: return "unload";
+    case Phase::Exit: return "exit";
+  }
+  return "?";
+}
+
+Receiver::Impl *LiveImpl() { return g_live ? &g_live->impl() : nullptr; }
+
+Receiver::Impl *LiveOrWarn(const char *call)
+{
+  Receiver::Impl *im = LiveImpl();
+  if (im == nullptr) SimWarn(call, "called while no receiver runs; ignored");
+  return im;
+}
+
+static int64_t StartSeconds(const Config &c)
+{
+  return DaysFromCivil(c.year, c.month, c.day) * 86400 + c.hour * 3600 + c.minute * 60 + c.second;
+}
+
+static fs::path MakePrivateDir()
+{
+  std::error_code ec;
+  std::string pattern = (fs::temp_directory_path(ec) / "ferrox-sim-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr)
+    SimFatal("sandbox", "cannot create a private folder: " + std::string(std::strerror(errno)));
+  return pattern;
+}
+
+static fs::path PrepareRoot(const Config &c)
+{
+  if (c.root.empty()) SimFatal("sandbox", "no receiver root folder given");
+  std::error_code ec;
+  for (const char *sub : {"mnt/hd/ProgramFiles", "mnt/hd/DataFiles"}) {
+    fs::create_directories(c.root / sub, ec);
+    if (ec) SimFatal("sandbox", "cannot create " + (c.root / sub).string() + ": " + ec.message());
+  }
+  return c.root;
+}
+
+Receiver::Impl::Impl(Receiver *owner, Config cfg)
+    : self(owner), config(std::move(cfg)), fs(PrepareRoot(config), config.mounts),
+      clock(config.clock, StartSeconds(config), config.uptimeAtStart), privateDir(MakePrivateDir())
+{
+  InitSlotFolder(fallback, "/mnt/hd");
+}
+
+void Receiver::Impl::Phase(sim::Phase phase, int slot)
+{
+  trace.push_back({phase, slot, clock.Ticks()});
+  if (config.phaseLog) {
+    *config.phaseLog << "receiver: [" << clock.Ticks() << "] phase: " << PhaseName(phase);
+    if (slot >= 0) *config.phaseLog << " (slot " << slot << ")";
+    *config.phaseLog << std::endl;
+  }
+}
+
+// Firmware state of a fresh receiver: empty table, no recordings, the
+// firmware's own plug-in folder record, and the symbols this firmware lacks.
+static void ResetFirmware(Receiver::Impl &im)
+{
+  std::memset(_tapTask, 0, sizeof(FwTapTableEntry) * TAP_TABLE_SLOTS);
+  std::memset(_hddRecordFile, 0, sizeof(FwRecSlotFiles) * FW_REC_SLOT_TABLE);
+  std::memset(_osdInfo, 0, sizeof(FwOsdRegion) * FW_OSD_REGIONS);
+  _curTapTask = 0;
+  _hddTapFolder = &im.tapFolderRecord;
+  void *module = FirmwareModule(im.config.firmwareModule);
+  im.missing.insert(im.config.missingSymbols.begin(), im.config.missingSymbols.end());
+  if (!im.config.utf8Firmware) im.missing.insert(kUtf8Function);
+  for (const char *name : kFirmwareFunctions)
+    if (!ModuleHas(module, name)) im.missing.insert(name);
+}
+
+Receiver::Receiver(Config config)
+{
+  if (g_live) SimFatal("receiver", "a second receiver was started while one is alive");
+  impl_ = std::make_unique<Impl>(this, std::move(config));
+  g_live = this;
+  ResetFirmware(*impl_);
+  impl_->Phase(Phase::SandboxReady, -1);
+}
+
+Receiver::~Receiver()
+{
+  Shutdown();
+  std::error_code ec;
+  fs::remove_all(impl_->privateDir, ec);
+  g_live = nullptr;
+}
+
+Receiver *Receiver::Live() { return g_live; }
+const Config &Receiver::config() const { return impl_->config; }
+
+void Receiver::Shutdown()
+{
+  Impl &im = *impl_;
+  if (im.shutDown) return;
+  im.shutDown = true;
+  for (int i = 0; i < TAP_TABLE_SLOTS; ++i)
+    if (im.slots[i].used) im.Unload(i);
+  if (im.depth == 0) im.CloseDeferred();
+  for (auto &h : im.handles)
+    if (h.second->stream) std::fclose(h.second->stream);
+  im.handles.clear();
+  for (auto &s : im.streams) std::fclose(s.first);
+  im.streams.clear();
+  im.shm.clear();
+  im.Phase(Phase::Exit, -1);
+}
+
+const std::vector<PhaseEvent> &Receiver::Trace() const { return impl_->trace; }
+
+// ---------------------------------------------------------------- slots
+
+void Receiver::Impl::InitSlotFolder(Slot &s, const std::string &osFolder)
+{
+  std::string folder = NormalizeReceiverPath(osFolder);
+  if (!PathHasPrefix(folder, "/mnt/hd") || folder.size() >= sizeof(s.folderPath)) folder = "/mnt/hd";
+  std::snprintf(s.folderPath, sizeof(s.folderPath), "%s", folder.c_str());
+  s.folder.Path = s.folderPath;
+}
+
+Slot *Receiver::Impl::CurrentSlot()
+{
+  if (_curTapTask >= TAP_TABLE_SLOTS || !slots[_curTapTask].used) return nullptr;
+  return &slots[_curTapTask];
+}
+
+Slot &Receiver::Impl::CurrentOrFallback()
+{
+  Slot *s = CurrentSlot();
+  return s ? *s : fallback;
+}
+
+int Receiver::Impl::FreeSlot() const
+{
+  for (int i = 0; i < TAP_TABLE_SLOTS; ++i)
+    if (!slots[i].used) return i;
+  return -1;
+}
+
+// Fills a slot and its table entry; the handler is set by the caller.
+static void OccupySlot(Receiver::Impl &im, int slot, const std::string &file, const std::string &folder)
+{
+  Slot &s = im.slots[slot];
+  s.used = true;
+  s.active = 0;
+  s.exitRequested = false;
+  s.find.clear();
+  s.findPos = 0;
+  s.file.SetPath(file);
+  im.InitSlotFolder(s, folder);
+  FwTapTableEntry &e = _tapTask[slot];
+  std::memset(&e, 0, sizeof e);
+  e.RunState = 1;
+  e.File = &s.file.rec;
+  e.Folder = &s.folder;
+}
+
+int Receiver::AttachHostTask(const std::string &currentFolder, TapEventHandlerFn handler)
+{
+  Impl &im = *impl_;
+  int slot = im.FreeSlot();
+  if (slot < 0) return -1;
+  OccupySlot(im, slot, "/mnt/hd/ProgramFiles/HostTask.tap", currentFolder);
+  im.slots[slot].hostTask = handler == nullptr;
+  _tapTask[slot].Handler = handler;
+  _curTapTask = static_cast<dword>(slot);
+  return slot;
+}
+
+void Receiver::SetCurrentTask(int slot) { _curTapTask = static_cast<dword>(slot); }
+
+bool Receiver::IsLoaded(int slot) const
+{
+  return slot >= 0 && slot < TAP_TABLE_SLOTS && impl_->slots[slot].used;
+}
+
+int Receiver::LoadedCount() const
+{
+  int n = 0;
+  for (int i = 0; i < TAP_TABLE_SLOTS; ++i)
+    if (impl_->slots[i].used && _tapTask[i].Handler) ++n;
+  return n;
+}
+
+dword Receiver::CurrentTask() const { return _curTapTask; }
+
+std::string Receiver::CurrentFolder(int slot) const
+{
+  if (!IsLoaded(slot)) return "";
+  return impl_->slots[slot].folderPath;
+}
+
+// ---------------------------------------------------------------- events
+
+// Marks a handler frame on the stack: the current task is the slot for the
+// duration and the previous value comes back afterwards.
+namespace {
+struct CallScope {
+  Receiver::Impl &im;
+  int slot;
+  dword saved;
+  CallScope(Receiver::Impl &impl, int s) : im(impl), slot(s), saved(_curTapTask)
+  {
+    _curTapTask = static_cast<dword>(slot);
+    ++im.slots[slot].active;
+    ++im.depth;
+  }
+  ~CallScope()
+  {
+    --im.slots[slot].active;
+    --im.depth;
+    _curTapTask = saved;
+  }
+};
+}  // namespace
+
+TapParam Receiver::Impl::Dispatch(int slot, word event, TapParam p1, TapParam p2)
+{
+  if (slot < 0 || slot >= TAP_TABLE_SLOTS || !slots[slot].used) return 0;
+  TapEventHandlerFn handler = _tapTask[slot].Handler;
+  if (handler == nullptr) return 0;
+  TapParam result;
+  {
+    CallScope scope(*this, slot);
+    result = handler(event, p1, p2);
+  }
+  AfterCall(slot);
+  return result;
+}
+
+// After a plug-in's code returned: a kill bit still set, or TAP_Exit during
+// the call, unloads it once none of its frames is left on the stack.
+void Receiver::Impl::AfterCall(int slot)
+{
+  Slot &s = slots[slot];
+  if (!s.used) return;
+  if (_tapTask[slot].RunState == TAP_RUNSTATE_KILL) s.exitRequested = true;
+  if (s.exitRequested && s.active == 0) Unload(slot);
+  if (depth == 0) CloseDeferred();
+}
+
+void Receiver::Impl::Unload(int slot)
+{
+  Slot &s = slots[slot];
+  if (!s.used) return;
+  if (s.tap.handle) toClose.push_back(s.tap);
+  s.tap = LoadedTap{};
+  s.used = false;
+  s.hostTask = false;
+  s.exitRequested = false;
+  s.entry = TapEntryRecord{};
+  s.find.clear();
+  std::memset(&_tapTask[slot], 0, sizeof(FwTapTableEntry));
+  Phase(sim::Phase::Unload, slot);
+}
+
+void Receiver::Impl::CloseDeferred()
+{
+  std::vector<LoadedTap> closing;
+  closing.swap(toClose);
+  for (LoadedTap &t : closing) UnloadTap(t);
+}
+
+// Unloads what asked for it and is not running. With killedToo, also
+// plug-ins whose kill bit is set although no event reached them.
+void Receiver::Impl::ProcessPending(bool killedToo)
+{
+  for (int i = 0; i < TAP_TABLE_SLOTS; ++i) {
+    Slot &s = slots[i];
+    if (!s.used || s.active > 0) continue;
+    bool killed = killedToo && _tapTask[i].RunState == TAP_RUNSTATE_KILL && !s.hostTask;
+    if (s.exitRequested || killed) Unload(i);
+  }
+  if (depth == 0) CloseDeferred();
+}
+
+// One firmware round: pending unloads, the drivers (top level only), an idle
+// event to every plug-in (also to one that is waiting in TAP_SystemProc),
+// plug-ins killed without an event, one tick.
+void Receiver::Impl::Round(bool topLevel)
+{
+  if (topLevel && !idleLoopSeen) {
+    idleLoopSeen = true;
+    Phase(sim::Phase::IdleLoop, -1);
+  }
+  ProcessPending(false);
+  if (topLevel)
+    for (auto &driver : drivers) driver(*self);
+  for (int i = 0; i < TAP_TABLE_SLOTS; ++i)
+    if (slots[i].used && _tapTask[i].Handler) Dispatch(i, EVT_IDLE, 0, 0);
+  ProcessPending(true);
+  clock.Tick();
+}
+
+void Receiver::Step() { impl_->Round(true); }
+
+bool Receiver::RunUntilUnloaded(double maxSeconds)
+{
+  const double end = RunSeconds() + maxSeconds;
+  while (LoadedCount() > 0 && RunSeconds() < end) Step();
+  return LoadedCount() == 0;
+}
+
+void Receiver::RunFor(double seconds)
+{
+  const dword end = Ticks() + static_cast<dword>(seconds * 100 + 0.5);
+  while (static_cast<int32_t>(end - Ticks()) > 0) Step();
+}
+
+TapParam Receiver::SendEvent(int slot, word event, TapParam param1, TapParam param2)
+{
+  return impl_->Dispatch(slot, event, param1, param2);
+}
+
+void Receiver::PressKey(dword key)
+{
+  for (int i = 0; i < TAP_TABLE_SLOTS; ++i)
+    if (impl_->slots[i].used && _tapTask[i].Handler && impl_->Dispatch(i, EVT_KEY, key, 0) == 0) break;
+}
+
+void Receiver::SendStop()
+{
+  for (int i = 0; i < TAP_TABLE_SLOTS; ++i)
+    if (impl_->slots[i].used && _tapTask[i].Handler) impl_->Dispatch(i, EVT_STOP, 0, 0);
+}
+
+void Receiver::AddDriver(std::function<void(Receiver &)> driver) { impl_->drivers.push_back(std::move(driver)); }
+
+// ---------------------------------------------------------------- loading
+
+std::string Receiver::Install(const fs::path &hostTap, const std::string &receiverFolder)
+{
+  std::string folder = NormalizeReceiverPath(receiverFolder);
+  fs::path dir = HostPath(folder);
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  fs::copy_file(hostTap, dir / hostTap.filename(), fs::copy_options::overwrite_existing, ec);
+  if (ec) SimWarn("install", "cannot copy " + hostTap.string() + ": " + ec.message());
+  return (folder == "/" ? "" : folder) + "/" + hostTap.filename().string();
+}
+
+int Receiver::Impl::LoadPlugin(const std::string &receiverPath, std::string *error)
+{
+  std::string why;
+  HostFs::Resolved where = Resolve(receiverPath);
+  int slot = FreeSlot();
+  LoadedTap tap;
+  if (slot < 0) why = "no free slot in the plug-in table";
+  else if (LoadTapCopy(where.host, privateDir, &tap, &why)) {
+    auto init = reinterpret_cast<int (*)(TapEntryRecord *)>(TapSymbol(tap, "__TAP_Init_"));
+    if (init == nullptr) why = "not a plug-in file (no __TAP_Init_): " + receiverPath;
+    else {
+      std::string folder = where.receiverPath.substr(0, where.receiverPath.rfind('/'));
+      OccupySlot(*this, slot, where.receiverPath, folder);
+      Slot &s = slots[slot];
+      s.tap = tap;
+      int ok;
+      {
+        CallScope scope(*this, slot);
+        ok = init(&s.entry);
+      }
+      if (ok && s.entry.Main && s.entry.EventHandler) {
+        _tapTask[slot].Handler = s.entry.EventHandler;
+        Phase(sim::Phase::PluginLoaded, slot);
+        return slot;
+      }
+      why = "the plug-in's __TAP_Init_ failed: " + receiverPath;
+      Unload(slot);
+      tap = LoadedTap{};
+    }
+    if (tap.handle) UnloadTap(tap);
+  }
+  if (error) *error = why;
+  return -1;
+}
+
+int Receiver::Load(const std::string &receiverPath, std::string *error)
+{
+  Impl &im = *impl_;
+  int slot = im.LoadPlugin(receiverPath, error);
+  if (slot < 0) return -1;
+  im.Phase(Phase::TapMain, slot);
+  int stay;
+  {
+    CallScope scope(im, slot);
+    stay = im.slots[slot].entry.Main();
+  }
+  if (stay == 0) im.slots[slot].exitRequested = true;
+  im.AfterCall(slot);
+  return slot;
+}
+
+// ---------------------------------------------------------------- files
+
+HostFs::Resolved Receiver::Impl::Resolve(std::string_view receiverPath) const
+{
+  return fs.Resolve(receiverPath, clock.Seconds());
+}
+
+bool Receiver::Impl::MountGone(int mount) const
+{
+  return mount >= 0 && !fs.MountPresent(mount, clock.Seconds());
+}
+
+fs::path Receiver::HostPath(std::string_view receiverPath) const { return impl_->Resolve(receiverPath).host; }
+
+void Receiver::AddMount(const MountSpec &mount) { impl_->fs.AddMount(mount); }
+
+void Receiver::SetMountTimes(const std::string &receiverPath, double appearAt, double vanishAt)
+{
+  int i = impl_->fs.FindMount(receiverPath);
+  if (i < 0) return;
+  impl_->fs.SetAppearAt(i, appearAt);
+  impl_->fs.SetVanishAt(i, vanishAt);
+}
+
+bool Receiver::MountPresent(const std::string &receiverPath) const
+{
+  int i = impl_->fs.FindMount(receiverPath);
+  return i >= 0 && impl_->fs.MountPresent(i, impl_->clock.Seconds());
+}
+
+void Receiver::FailWritesAfter(const std::string &receiverPath, uint64_t bytes)
+{
+  impl_->faults.push_back({NormalizeReceiverPath(receiverPath), bytes, 0});
+}
+
+uint64_t Receiver::Impl::WriteAllowance(const std::string &receiverPath, uint64_t want)
+{
+  for (const WriteFault &f : faults)
+    if (PathHasPrefix(receiverPath, f.path)) want = std::min<uint64_t>(want, f.limit - std::min(f.limit, f.written));
+  return want;
+}
+
+void Receiver::Impl::CountWritten(const std::string &receiverPath, uint64_t bytes)
+{
+  for (WriteFault &f : faults)
+    if (PathHasPrefix(receiverPath, f.path)) f.written += bytes;
+}
+
+// ---------------------------------------------------------------- clock, recorder, console
+
+dword Receiver::Ticks() const { return impl_->clock.Ticks(); }
+double Receiver::RunSeconds() const { return impl_->clock.Seconds(); }
+double Receiver::Uptime() const { return impl_->clock.Uptime(); }
+
+void Receiver::SetPlayback(const std::string &receiverPath, byte playMode)
+{
+  impl_->playFile.SetPath(NormalizeReceiverPath(receiverPath));
+  impl_->playing = true;
+  impl_->playMode = playMode;
+}
+
+void Receiver::StopPlayback() { impl_->playing = false; }
+
+void Receiver::SetRecording(int slot, const std::string &receiverPath)
+{
+  if (slot < 0 || slot >= FW_REC_SLOT_TABLE) return;
+  std::string main = NormalizeReceiverPath(receiverPath);
+  const char *suffix[3] = {"", ".inf", ".nav"};
+  for (int i = 0; i < 3; ++i) {
+    impl_->recFiles[slot][i].SetPath(main + suffix[i]);
+    _hddRecordFile[slot].File[i] = &impl_->recFiles[slot][i].rec;
+  }
+}
+
+void Receiver::StopRecording(int slot)
+{
+  if (slot < 0 || slot >= FW_REC_SLOT_TABLE) return;
+  for (auto &f : _hddRecordFile[slot].File) f = nullptr;
+}
+
+std::vector<std::string> Receiver::StopLog() const { return impl_->stops; }
+
+std::string Receiver::TerminalOutput(int pts) const
+{
+  auto it = impl_->termOut.find(pts);
+  return it == impl_->termOut.end() ? "" : it->second;
+}
+
+std::string Receiver::PrintOutput() const { return impl_->printed; }
+
+void Receiver::Impl::Echo(int pts, const void *buf, size_t count)
+{
+  std::string &out = termOut[pts];
+  out.append(static_cast<const char *>(buf), count);
+  if (config.consoleEcho == nullptr) return;
+  const char *p = static_cast<const char *>(buf);
+  for (size_t i = 0; i < count; ++i)
+    if (p[i] != '\0') config.consoleEcho->put(p[i]);
+  config.consoleEcho->flush();
+}
+
+size_t Receiver::SharedMemorySegments() const { return impl_->shm.size(); }
+
+}  // namespace sim

@@ -1,0 +1,167 @@
+// ReceiverImpl.h -- the state behind sim::Receiver, shared by the files that
+// implement the API calls, the OS facade and the firmware symbols.
+//
+// Internal to sim/: never included by plug-in code. One Impl belongs to the
+// live Receiver; LiveImpl() is how the extern "C" calls find it. Slots hold
+// the host side of the firmware's plug-in table (_tapTask), whose records
+// point into them, so slots never move.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "FirmwareState.h"
+#include "HostFs.h"
+#include "HostLoader.h"
+#include "Receiver.h"
+#include "SimClock.h"
+
+namespace sim {
+
+// A firmware file record together with the path record and text it points to.
+struct FileRecord {
+  FwFileRecord rec{};          // what plug-ins get and read
+  FwFilePathRecord pathInfo{};  // rec.PathInfo points here
+  std::string absPath;          // pathInfo.AbsPath points here
+
+  FileRecord() = default;
+  FileRecord(const FileRecord &) = delete;
+  FileRecord &operator=(const FileRecord &) = delete;
+  void SetPath(const std::string &path)
+  {
+    absPath = path;
+    pathInfo.AbsPath = absPath.data();
+    rec.PathInfo = &pathInfo;
+  }
+};
+
+// One listed folder entry for TAP_Hdd_FindFirst / FindNext.
+struct DirItem {
+  std::string name;   // file or folder name
+  bool folder;        // 224 when true, else 208
+  uint32_t stamp;     // packed modification time
+};
+
+// A file opened with TAP_Hdd_Fopen.
+struct DiskHandle {
+  FileRecord file;        // the handle itself is &file.rec
+  FILE *stream = nullptr; // host stream
+  int mount = -1;         // mount it was opened on, -1 for none
+};
+
+// A stream opened with OS_Fopen64.
+struct StreamInfo {
+  std::string receiverPath;          // normalised receiver path
+  int mount = -1;                    // mount it was opened on
+  std::unique_ptr<char[]> memory;    // backing text of a virtual file
+};
+
+struct ShmSegment {
+  int id;                              // identifier handed out
+  key_t key;                           // key it was created with
+  std::unique_ptr<unsigned char[]> data;  // the segment's bytes
+  size_t size;                         // bytes
+  int attached = 0;                    // current attachments
+  bool removed = false;                // IPC_RMID seen; gone once detached
+};
+
+struct WriteFault {
+  std::string path;     // receiver file or folder the limit applies to
+  uint64_t limit;       // bytes that may be written in total
+  uint64_t written = 0; // bytes written so far
+};
+
+struct Slot {
+  bool used = false;            // occupied
+  bool hostTask = false;        // a test's host task (no plug-in file loaded)
+  LoadedTap tap;                // the loaded private copy
+  TapEntryRecord entry{};       // what __TAP_Init_ filled
+  FileRecord file;              // the plug-in's file record
+  FwTapFolderRecord folder{};   // the current-folder record
+  char folderPath[512] = {};    // current folder as an OS path ("/mnt/hd/...")
+  int active = 0;               // frames of this plug-in on the call stack
+  bool exitRequested = false;   // TAP_Exit or kill bit seen: unload when possible
+  std::vector<DirItem> find;    // the current folder listing
+  size_t findPos = 0;           // next entry for FindNext
+};
+
+struct Receiver::Impl {
+  Receiver *self = nullptr;
+  Config config;
+  HostFs fs;
+  SimClock clock;
+  std::filesystem::path privateDir;   // private copies of loaded plug-ins
+
+  Slot slots[TAP_TABLE_SLOTS];
+  int depth = 0;                      // handler calls on the stack
+  std::vector<LoadedTap> toClose;     // unloaded, closed when depth is 0
+  std::vector<PhaseEvent> trace;
+  bool idleLoopSeen = false;
+  bool shutDown = false;
+  std::vector<std::function<void(Receiver &)>> drivers;
+  Slot fallback;                      // folder and listing when no task is current
+
+  std::unordered_map<FwFileRecord *, std::unique_ptr<DiskHandle>> handles;
+  std::unordered_map<FILE *, StreamInfo> streams;
+  std::vector<WriteFault> faults;
+
+  std::map<int, std::string> termOut;  // pts -> bytes written
+  std::map<int, int> termFds;          // fake fd -> pts
+  int nextTermFd = 100000;
+
+  std::vector<ShmSegment> shm;
+  int nextShmId = 0x5100;
+
+  std::set<std::string> missing;       // firmware symbols reported missing
+  std::string dlError;                 // pending error of a refused look-up
+  std::string dlErrorReturned;         // storage of the last returned error
+
+  std::string workFolder = "/mnt/hd/ProgramFiles";
+  std::vector<std::string> workStack;
+  std::vector<std::string> selectedFolders;
+  FwWorkFolderRecord tapFolderRecord{};
+
+  FileRecord playFile;
+  bool playing = false;
+  byte playMode = 0;
+  FileRecord recFiles[FW_REC_SLOT_TABLE][3];
+  std::vector<std::string> stops;
+  std::string printed;
+
+  Impl(Receiver *owner, Config cfg);
+
+  // ---- plug-in table ----
+  Slot *CurrentSlot();                  // slot of _curTapTask, or null
+  Slot &CurrentOrFallback();
+  int FreeSlot() const;
+  TapParam Dispatch(int slot, word event, TapParam p1, TapParam p2);
+  void AfterCall(int slot);
+  void Unload(int slot);
+  void ProcessPending(bool killedToo);
+  void CloseDeferred();
+  void Round(bool topLevel);
+  int LoadPlugin(const std::string &receiverPath, std::string *error);
+  void Phase(sim::Phase phase, int slot);
+  void InitSlotFolder(Slot &s, const std::string &osFolder);
+
+  // ---- files ----
+  HostFs::Resolved Resolve(std::string_view receiverPath) const;
+  bool MountGone(int mount) const;
+  std::string TapfsToOs(const Slot &s, const char *name) const;  // "" when too long
+  uint64_t WriteAllowance(const std::string &receiverPath, uint64_t want);
+  void CountWritten(const std::string &receiverPath, uint64_t bytes);
+  void Echo(int pts, const void *buf, size_t count);
+};
+
+Receiver::Impl *LiveImpl();
+// The live Impl, or null after a warning naming the call.
+Receiver::Impl *LiveOrWarn(const char *call);
+
+}  // namespace sim

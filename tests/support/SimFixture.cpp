@@ -1,0 +1,137 @@
+// SimFixture.cpp -- the shared test fixture, temporary folders, plug-in files
+// and runs of the receiver program.
+//
+// The test executables act as a plug-in of their own: they carry a plug-in
+// id (__tap_ud__) like every .tap does. RunReceiver starts the program
+// through the emulator in a cross build, with its output in temporary files.
+#include "SimFixture.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "tap_header.h"
+
+extern "C" const dword __tap_ud__ = 0x8E0A4F00;
+
+extern char **environ;
+
+static fs::path MakeTempDir()
+{
+  std::string pattern = (fs::temp_directory_path() / "ferrox-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot create a temporary folder";
+  return pattern;
+}
+
+TempDir::TempDir() : path(MakeTempDir()) {}
+
+TempDir::~TempDir()
+{
+  std::error_code ec;
+  fs::remove_all(path, ec);
+}
+
+void SimTest::SetUp()
+{
+  sandbox = MakeTempDir();
+  sim::Config config;
+  config.root = sandbox / "root";
+  config.openTerminals = {0};
+  Configure(config);
+  receiver_ = std::make_unique<sim::Receiver>(config);
+  hostSlot = receiver_->AttachHostTask("/mnt/hd");
+}
+
+void SimTest::TearDown()
+{
+  receiver_.reset();
+  std::error_code ec;
+  fs::remove_all(sandbox, ec);
+}
+
+fs::path SimTest::Host(std::string_view receiverPath) const { return receiver_->HostPath(receiverPath); }
+
+void SimTest::WriteFile(std::string_view receiverPath, std::string_view bytes)
+{
+  fs::path p = Host(receiverPath);
+  fs::create_directories(p.parent_path());
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << "cannot write " << p;
+}
+
+std::string SimTest::ReadFile(std::string_view receiverPath) const
+{
+  std::ifstream in(Host(receiverPath), std::ios::binary);
+  if (!in) return "";
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool SimTest::Exists(std::string_view receiverPath) const
+{
+  std::error_code ec;
+  return fs::exists(Host(receiverPath), ec);
+}
+
+void SimTest::MakeDir(std::string_view receiverPath) { fs::create_directories(Host(receiverPath)); }
+
+std::string SimTest::Console() const { return receiver_->TerminalOutput(0); }
+
+fs::path TapFile(const std::string &name) { return fs::path(FERROX_TAP_DIR) / name; }
+
+static std::string Slurp(const fs::path &p)
+{
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The command line: the emulator's words (cross build), the program, args.
+static std::vector<std::string> CommandLine(const std::vector<std::string> &args)
+{
+  std::vector<std::string> words;
+  std::stringstream emulator(FERROX_EMULATOR);
+  std::string word;
+  while (std::getline(emulator, word, ';'))
+    if (!word.empty()) words.push_back(word);
+  words.push_back((fs::path(FERROX_BIN_DIR) / "receiver").string());
+  words.insert(words.end(), args.begin(), args.end());
+  return words;
+}
+
+RunResult RunReceiver(const std::vector<std::string> &args)
+{
+  TempDir out;
+  const fs::path outFile = out.path / "stdout", errFile = out.path / "stderr";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::vector<std::string> words = CommandLine(args);
+  std::vector<char *> argv;
+  for (std::string &w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  RunResult result;
+  pid_t pid;
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+    posix_spawn_file_actions_destroy(&actions);
+    result.err = "cannot start " + words[0];
+    return result;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = Slurp(outFile);
+  result.err = Slurp(errFile);
+  return result;
+}
