@@ -20,7 +20,7 @@
 #define FIXNAME_BUFFER 128 /* folder part plus repaired name, terminator included */
 #define UNIQUE_TRIES 100000 /* numbered names tried before giving up */
 
-static int MaxRecStreams = 0;
+int MaxRecStreams = 0;
 
 /* The components of one path; every text holds a path of PATH_BUFFER bytes. */
 typedef struct RecName {
@@ -330,7 +330,8 @@ static void RepairName(char *name)
 }
 
 /* fileName with its name part repaired, into fixed (FIXNAME_BUFFER bytes);
- * false when folder part and repaired name do not fit it. */
+ * false when folder part and repaired name do not fit it, or nothing of the
+ * name is left. */
 static bool BuildFixedName(const char *fileName, char *fixed)
 {
   char name[PATH_BUFFER]; /* room for a name three times as long in UTF-8 */
@@ -340,7 +341,7 @@ static bool BuildFixedName(const char *fileName, char *fixed)
   if (strlen(fileName) >= FIXNAME_BUFFER) return false;
   snprintf(name, sizeof(name), "%s", fileName + folderLen);
   RepairName(name);
-  if (folderLen + strlen(name) >= FIXNAME_BUFFER) return false;
+  if (name[0] == '\0' || folderLen + strlen(name) >= FIXNAME_BUFFER) return false;
   snprintf(fixed, FIXNAME_BUFFER, "%.*s%s", (int)folderLen, fileName, name);
   return true;
 }
@@ -354,7 +355,8 @@ bool FixInvalidFileName(char *fileName)
       HDD_isFileInUse(fileName) != INUSE_NONE)
     return false;
   if (!BuildFixedName(fileName, fixed)) {
-    LogEntryTKLibPrintf(true, "FixInvalidFileName: '%.200s' is too long to check", fileName);
+    LogEntryTKLibPrintf(true, "FixInvalidFileName: '%.200s' is too long or cannot be repaired",
+                        fileName);
     return false;
   }
   if (strcmp(fixed, fileName) == 0) return true;

@@ -19,6 +19,9 @@
 #define INUSE_PLAYBACK_MODE5 2
 #define INUSE_RECORDING 3
 
+/* number of recording slots, 0 until HDD_NumberOfRECSlots first asked */
+extern int MaxRecStreams;
+
 void HDD_Delete(const char *path);
 bool HDD_Rename(const char *oldPath, const char *newPath);
 bool HDD_Move(const char *fileName, const char *fromDir, const char *toDir);
