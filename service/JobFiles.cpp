@@ -1,0 +1,396 @@
+/* JobFiles.cpp -- job files that other programs drop into "JobFiles".
+ *
+ * Finds the next job file, takes it over (its one file or, on the internal
+ * disk, its whole folder becomes the work list; its folders and move flag
+ * override the settings in memory), and deletes it or moves it to "JobFail".
+ * When to call what is the copy cycle's decision; undoing the overrides is
+ * LoadDefaultStrings'. Owns: FileNameJob, NrOfJobFilesToProcess and the list
+ * of job files to leave alone for the rest of this run.
+ */
+#include <stdio.h>
+#include <string.h>
+
+#include "Ferrox.h"
+#include "IniStore.h"
+#include "LogTrace.h"
+#include "PathTypes.h"
+#include "RecordingFiles.h"
+
+#define JOB_SETTINGS_DIR "/ProgramFiles/Settings/Ferrox"
+#define JOB_LINUX_DIR "/mnt/hd/ProgramFiles/Settings/Ferrox/" JOB_FOLDER
+#define JOB_FAIL_LINUX_DIR "/mnt/hd/ProgramFiles/Settings/Ferrox/" JOB_FAIL_FOLDER
+#define JOB_NAME_MAX 127   /* "FileName" as the work list and FileName[131] hold it */
+#define JOB_DIR_MAX 511    /* "SDIR" and "DDIR" as MoveDir and ShareDir hold them */
+#define JOB_NAME_READ 512  /* read buffers one size up, so that an over-long */
+#define JOB_DIR_READ 1024  /* value is seen as such instead of silently cut */
+#define JOB_SKIP_MAX 32    /* job files left alone in one run */
+
+char FileNameJob[128] = "";
+int NrOfJobFilesToProcess = 0;
+
+/* Job files that stay in the job folder although they cannot be worked off
+ * (refused whole-folder jobs on external drives, files that could not be
+ * deleted or moved aside). The search passes over them, so the cycle does
+ * not take the same file again and again; the next start tries them anew. */
+static char JobSkipList[JOB_SKIP_MAX][sizeof FileNameJob];
+static int JobSkipCount = 0;
+static bool JobSkipFull = false;
+
+/* What a job file says, as read. */
+typedef struct tJobText {
+  char FileName[JOB_NAME_READ]; /* "FileName" */
+  char SDir[JOB_DIR_READ];      /* "SDIR" */
+  char DDir[JOB_DIR_READ];      /* "DDIR" */
+  int CoM;                      /* "CoM": 1 move, 0 copy */
+} tJobText;
+
+/* Bounded copy of a text whose length was checked already; cuts otherwise. */
+static void JobCopyText(char *dest, size_t size, const char *src)
+{
+  CallTraceEnter("JobCopyText");
+  size_t len = strnlen(src, size - 1);
+  memcpy(dest, src, len);
+  dest[len] = '\0';
+  CallTraceExit(nullptr);
+}
+
+static bool JobIsSkipped(const char *name)
+{
+  CallTraceEnter("JobIsSkipped");
+  for (int i = 0; i < JobSkipCount; i++) {
+    if (strcmp(JobSkipList[i], name) == 0) {
+      CallTraceExit(nullptr);
+      return true;
+    }
+  }
+  CallTraceExit(nullptr);
+  return false;
+}
+
+/* Leaves the current job file alone for the rest of the run. When the list
+ * is full, no further job is taken in this run at all: a normal run is
+ * better than a cycle that never ends. */
+static void JobSkip(void)
+{
+  CallTraceEnter("JobSkip");
+  if (FileNameJob[0] != '\0' && !JobIsSkipped(FileNameJob)) {
+    if (JobSkipCount < JOB_SKIP_MAX) {
+      JobCopyText(JobSkipList[JobSkipCount++], sizeof JobSkipList[0], FileNameJob);
+      WriteLogF("JobFile %s stays in the job folder and is left alone until the next start",
+                FileNameJob);
+    } else {
+      JobSkipFull = true;
+      WriteLog("Too many job files that can't be worked off, no more jobs in this run");
+    }
+  }
+  CallTraceExit(nullptr);
+}
+
+/* Changes into the job folder. Without it no listing may be taken: the
+ * listing of whatever folder is current would be taken for jobs. */
+static bool JobChangeToFolder(void)
+{
+  CallTraceEnter("JobChangeToFolder");
+  bool ok = HDD_ChangeDir(JOB_SETTINGS_DIR "/" JOB_FOLDER);
+  CallTraceExit(nullptr);
+  return ok;
+}
+
+/* Lists the job folder and copies the name of the first job file that can
+ * be taken into name (a buffer of sizeof FileNameJob). Folders, files
+ * whose name does not fit and files left alone are passed over. */
+static bool JobFindFile(char *name)
+{
+  TapDirEntry entry;
+
+  CallTraceEnter("JobFindFile");
+  name[0] = '\0';
+  if (JobSkipFull || !JobChangeToFolder()) {
+    CallTraceExit(nullptr);
+    return false;
+  }
+  dword count = TAP_Hdd_FindFirst(&entry, "frx");
+  if ((int)count > 0) NrOfJobFilesToProcess = (int)count;
+  for (dword i = 0; i < count; i++) {
+    if (i > 0 && !TAP_Hdd_FindNext(&entry)) break;
+    entry.Name[sizeof entry.Name - 1] = '\0';
+    if (entry.Attr != ATTR_NORMAL) continue;
+    if (strlen(entry.Name) >= sizeof FileNameJob) {
+      WriteLogF("JobFile name too long, ignored: %.60s...", entry.Name);
+      continue;
+    }
+    if (JobIsSkipped(entry.Name)) continue;
+    JobCopyText(name, sizeof FileNameJob, entry.Name);
+    break;
+  }
+  CallTraceExit(nullptr);
+  return name[0] != '\0';
+}
+
+int isJobAvailable(void)
+{
+  char name[sizeof FileNameJob];
+
+  CallTraceEnter("isJobAvailable");
+  HDD_TAP_PushDir();
+  int found = JobFindFile(name) ? 1 : 0;
+  HDD_TAP_PopDir();
+  CallTraceExit(nullptr);
+  return found;
+}
+
+int ScanForNextJobFile(void)
+{
+  CallTraceEnter("ScanForNextJobFile");
+  HDD_TAP_PushDir();
+  int found = JobFindFile(FileNameJob) ? 1 : 0;
+  if (found) WriteLogF("JobFile %s found", FileNameJob);
+  HDD_TAP_PopDir();
+  CallTraceExit(nullptr);
+  return found;
+}
+
+/* Reads the job file FileNameJob. Returns 1 when it was read, 0 when it
+ * cannot be read, -1 when it is no longer in the job folder. The INI store
+ * looks in further folders for a file it does not find, so presence in the
+ * job folder is checked first: only the job folder's file is ever read. */
+static int JobReadFile(tJobText *job)
+{
+  CallTraceEnter("JobReadFile");
+  HDD_TAP_PushDir();
+  if (!JobChangeToFolder() || FileNameJob[0] == '\0' || !TAP_Hdd_Exist(FileNameJob)) {
+    HDD_TAP_PopDir();
+    CallTraceExit(nullptr);
+    return -1;
+  }
+  IniPlace place = INIOpenFile(FileNameJob, nullptr);
+  INIGetString("FileName", job->FileName, "", sizeof job->FileName);
+  INIGetString("SDIR", job->SDir, "", sizeof job->SDir);
+  INIGetString("DDIR", job->DDir, "", sizeof job->DDir);
+  job->CoM = INIGetInt("CoM", 0, 0, 1) != 0 ? 1 : 0;
+  INICloseFile();
+  HDD_TAP_PopDir();
+  CallTraceExit(nullptr);
+  return place == IniPlaceHere ? 1 : 0;
+}
+
+/* A folder of a job: absolute, of a size that MoveDir and ShareDir hold,
+ * and without ".." steps that would lead out of it. */
+static const char *JobCheckFolder(const char *dir, const char *key)
+{
+  static char reason[64];
+
+  CallTraceEnter("JobCheckFolder");
+  const char *what = nullptr;
+  size_t len = strlen(dir);
+  if (len == 0) what = "is missing";
+  else if (dir[0] != '/') what = "is not absolute";
+  else if (len > JOB_DIR_MAX) what = "is too long";
+  else if (strstr(dir, "/../") != nullptr || (len >= 3 && strcmp(dir + len - 3, "/..") == 0))
+    what = "must not contain ..";
+  if (what != nullptr) snprintf(reason, sizeof reason, "%s %s", key, what);
+  CallTraceExit(nullptr);
+  return what != nullptr ? reason : nullptr;
+}
+
+/* Why the job cannot be done as it stands, or null. The file name must be
+ * a plain name in the source folder (or "*"), so that nothing outside that
+ * folder is ever read, moved or deleted. */
+static const char *JobCheck(const tJobText *job)
+{
+  CallTraceEnter("JobCheck");
+  const char *name = job->FileName;
+  const char *reason = nullptr;
+  if (name[0] == '\0') reason = "FileName is missing";
+  else if (strlen(name) > JOB_NAME_MAX) reason = "FileName is too long";
+  else if (strcmp(name, "*") != 0 &&
+           (strchr(name, '/') != nullptr || strcmp(name, ".") == 0 || strcmp(name, "..") == 0))
+    reason = "FileName must be the name of a file in SDIR";
+  if (reason == nullptr) reason = JobCheckFolder(job->SDir, "SDIR");
+  if (reason == nullptr) reason = JobCheckFolder(job->DDir, "DDIR");
+  CallTraceExit(nullptr);
+  return reason;
+}
+
+/* The mount root of a source folder: "/mnt/hd" for the internal disk, else
+ * the first eight or nine characters up to a "/" ("/mnt/sdb", "/mnt/sdb1").
+ * Returns false, with the part looked at, when there is none. */
+static bool JobFindRoot(const char *dir, char *root, size_t rootSize)
+{
+  char head[11];
+
+  CallTraceEnter("JobFindRoot");
+  bool found = true;
+  snprintf(head, sizeof head, "%s", dir);
+  size_t len = strlen(head);
+  if (strncmp(dir, TAPFS_ROOT "/", 8) == 0) {
+    snprintf(root, rootSize, "%s", TAPFS_ROOT);
+  } else if (len == 10 && head[9] == '/') {
+    snprintf(root, rootSize, "%.9s", head);
+  } else if (len >= 9 && head[8] == '/') {
+    snprintf(root, rootSize, "%.8s", head);
+  } else if (len == 8 || len == 9) {
+    snprintf(root, rootSize, "%s", head);
+  } else {
+    snprintf(root, rootSize, "%.9s", head);
+    found = false;
+  }
+  CallTraceExit(nullptr);
+  return found;
+}
+
+/* A refused job: its line, then the job file goes to the fail folder. */
+static int JobRefuse(const char *reason)
+{
+  CallTraceEnter("JobRefuse");
+  WriteLogF("ERROR JobFile %s: %s", FileNameJob, reason);
+  MoveJobFileToFail();
+  CallTraceExit(nullptr);
+  return 0;
+}
+
+/* A whole-folder job: the work list of every recording below SDIR. */
+static int JobListFolder(const tJobText *job)
+{
+  CallTraceEnter("JobListFolder");
+  if (strcmp(STapfsRoot, TAPFS_ROOT) != 0) {
+    WriteLog("ERROR JobFile: can't create file list on external, not mounted drive");
+    JobSkip();
+    CallTraceExit(nullptr);
+    return 0;
+  }
+  WriteLog("JobFile: make file list...");
+  BuildFileList(job->SDir);
+  /* An empty list would end the job without deleting or moving its file,
+   * and the same job would come up again at once. */
+  if (NrOfFilesToProcess == 0) {
+    int result = JobRefuse("no file to process in SDIR");
+    CallTraceExit(nullptr);
+    return result;
+  }
+  CallTraceExit(nullptr);
+  return 1;
+}
+
+/* A one-file job: a work list of exactly one entry, its folder SDIR below
+ * the mount root. dir receives that folder. */
+static int JobListOneFile(const tJobText *job, char *dir, size_t dirSize)
+{
+  CallTraceEnter("JobListOneFile");
+  WriteLog("JobFile: file list with one file");
+  snprintf(dir, dirSize, "%s", job->SDir + strlen(STapfsRoot));
+  char *name = (char *)TAP_MemAlloc(strlen(job->FileName) + 1);
+  char *folder = (char *)TAP_MemAlloc(strlen(dir) + 1);
+  if (name == nullptr || folder == nullptr) {
+    if (name != nullptr) TAP_MemFree(name);
+    if (folder != nullptr) TAP_MemFree(folder);
+    WriteLog("ERROR JobFile: failed to reserve memory for the file list");
+    JobSkip();
+    CallTraceExit(nullptr);
+    return 0;
+  }
+  memcpy(name, job->FileName, strlen(job->FileName) + 1);
+  memcpy(folder, dir, strlen(dir) + 1);
+  FilesToProcess[0].FileName = name;
+  FilesToProcess[0].Folder = folder;
+  FilesToProcess[0].DateStamp = 0;
+  NrOfFilesToProcess = 1;
+  CurrentFileToProcess = 0;
+  CallTraceExit(nullptr);
+  return 1;
+}
+
+/* Finds and stores the job's mount root in STapfsRoot. */
+static bool JobSetRoot(const tJobText *job)
+{
+  char root[sizeof STapfsRoot];
+
+  CallTraceEnter("JobSetRoot");
+  bool found = JobFindRoot(job->SDir, root, sizeof root);
+  if (found) {
+    snprintf(STapfsRoot, sizeof STapfsRoot, "%s", root);
+    WriteLogF("found TapfsRoot %s", STapfsRoot);
+  } else {
+    WriteLogF("can't find TapfsRoot, found only %s", root);
+  }
+  CallTraceExit(nullptr);
+  return found;
+}
+
+int LoadJob(void)
+{
+  static tJobText job; /* too large for the firmware's event stack */
+  char dir[sizeof MoveDir];
+
+  CallTraceEnter("LoadJob");
+  memset(&job, 0, sizeof job);
+  int read = JobReadFile(&job);
+  if (read < 0) {
+    /* gone since the search: nothing to do, the next search goes on */
+    CallTraceExit(nullptr);
+    return 1;
+  }
+  WriteLogF("JobFileName = %s", job.FileName);
+  WriteLogF("JobSourceDir = %s", job.SDir);
+  WriteLogF("JobDestDir = %s", job.DDir);
+  WriteLog(job.CoM ? "File will be moved" : "File will be copied");
+
+  const char *reason = read == 0 ? "can't read the job file" : JobCheck(&job);
+  if (reason == nullptr && !JobSetRoot(&job)) reason = "SDIR has no mount root";
+  if (reason != nullptr) {
+    int result = JobRefuse(reason);
+    CallTraceExit(nullptr);
+    return result;
+  }
+
+  /* the table is the job's alone: an earlier list would leak or mix in */
+  CleanupMemory();
+  JobCopyText(dir, sizeof dir, job.SDir);
+  int taken = strcmp(job.FileName, "*") == 0 ? JobListFolder(&job)
+                                              : JobListOneFile(&job, dir, sizeof dir);
+  if (taken) {
+    JobCopyText(MoveDir, sizeof MoveDir, dir);
+    JobCopyText(ShareDir, sizeof ShareDir, job.DDir);
+    move = job.CoM;
+  }
+  CallTraceExit(nullptr);
+  return taken;
+}
+
+void DeleteJobFile(void)
+{
+  CallTraceEnter("DeleteJobFile");
+  HDD_TAP_PushDir();
+  if (JobChangeToFolder() && FileNameJob[0] != '\0') {
+    WriteLogF("delete Job File: %s ", FileNameJob);
+    HDD_Delete(FileNameJob);
+    /* a job file that stays would be taken and done once more */
+    if (TAP_Hdd_Exist(FileNameJob)) {
+      WriteLogF("ERROR JobFile: can't delete %s", FileNameJob);
+      JobSkip();
+    }
+  }
+  HDD_TAP_PopDir();
+  CallTraceExit(nullptr);
+}
+
+void MoveJobFileToFail(void)
+{
+  char left[PATH_BUFFER];
+
+  CallTraceEnter("MoveJobFileToFail");
+  WriteLogF("Move Job File: %s to fail folder", FileNameJob);
+  HDD_TAP_PushDir();
+  if (FileNameJob[0] != '\0' && HDD_ChangeDir(JOB_SETTINGS_DIR)) {
+    if (!TAP_Hdd_Exist(JOB_FAIL_FOLDER)) TAP_Hdd_Create(JOB_FAIL_FOLDER, ATTR_FOLDER);
+    HDD_Move(FileNameJob, JOB_LINUX_DIR, JOB_FAIL_LINUX_DIR);
+    /* the move reports nothing for files that are no recordings: look */
+    snprintf(left, sizeof left, "%s/%s", JOB_LINUX_DIR, FileNameJob);
+    if (HDD_Exist(left)) {
+      WriteLogF("ERROR JobFile: can't move %s to fail folder", FileNameJob);
+      JobSkip();
+    }
+  }
+  HDD_TAP_PopDir();
+  CallTraceExit(nullptr);
+}
