@@ -133,6 +133,13 @@ void FileSizeToString(dword low, dword high, char *out);
 /* ---- job files (JobFiles.cpp) ---- */
 extern char FileNameJob[128];      /* job file being worked on */
 extern int NrOfJobFilesToProcess;  /* entries of the last job folder listing */
+/* Job files that stay in the job folder but cannot be worked off (refused,
+ * or not deletable or movable): passed over until the plug-in is loaded
+ * again. When more than JOB_SKIP_MAX pile up, no job is taken any more. */
+#define JOB_SKIP_MAX 32
+extern char JobFilesSkipped[JOB_SKIP_MAX][128];
+extern int NrOfJobFilesSkipped;
+extern bool JobFilesSkippedFull;
 
 int isJobAvailable(void);
 int ScanForNextJobFile(void);

@@ -4,8 +4,8 @@
  * disk, its whole folder becomes the work list; its folders and move flag
  * override the settings in memory), and deletes it or moves it to "JobFail".
  * When to call what is the copy cycle's decision; undoing the overrides is
- * LoadDefaultStrings'. Owns: FileNameJob, NrOfJobFilesToProcess and the list
- * of job files to leave alone for the rest of this run.
+ * LoadDefaultStrings'. Owns: FileNameJob, NrOfJobFilesToProcess and the job
+ * files left alone for the rest of this run (JobFilesSkipped).
  */
 #include <stdio.h>
 #include <string.h>
@@ -23,7 +23,6 @@
 #define JOB_DIR_MAX 511    /* "SDIR" and "DDIR" as MoveDir and ShareDir hold them */
 #define JOB_NAME_READ 512  /* read buffers one size up, so that an over-long */
 #define JOB_DIR_READ 1024  /* value is seen as such instead of silently cut */
-#define JOB_SKIP_MAX 32    /* job files left alone in one run */
 
 char FileNameJob[128] = "";
 int NrOfJobFilesToProcess = 0;
@@ -32,9 +31,9 @@ int NrOfJobFilesToProcess = 0;
  * (refused whole-folder jobs on external drives, files that could not be
  * deleted or moved aside). The search passes over them, so the cycle does
  * not take the same file again and again; the next start tries them anew. */
-static char JobSkipList[JOB_SKIP_MAX][sizeof FileNameJob];
-static int JobSkipCount = 0;
-static bool JobSkipFull = false;
+char JobFilesSkipped[JOB_SKIP_MAX][128];
+int NrOfJobFilesSkipped = 0;
+bool JobFilesSkippedFull = false;
 
 /* What a job file says, as read. */
 typedef struct tJobText {
@@ -57,8 +56,8 @@ static void JobCopyText(char *dest, size_t size, const char *src)
 static bool JobIsSkipped(const char *name)
 {
   CallTraceEnter("JobIsSkipped");
-  for (int i = 0; i < JobSkipCount; i++) {
-    if (strcmp(JobSkipList[i], name) == 0) {
+  for (int i = 0; i < NrOfJobFilesSkipped; i++) {
+    if (strcmp(JobFilesSkipped[i], name) == 0) {
       CallTraceExit(nullptr);
       return true;
     }
@@ -74,12 +73,12 @@ static void JobSkip(void)
 {
   CallTraceEnter("JobSkip");
   if (FileNameJob[0] != '\0' && !JobIsSkipped(FileNameJob)) {
-    if (JobSkipCount < JOB_SKIP_MAX) {
-      JobCopyText(JobSkipList[JobSkipCount++], sizeof JobSkipList[0], FileNameJob);
+    if (NrOfJobFilesSkipped < JOB_SKIP_MAX) {
+      JobCopyText(JobFilesSkipped[NrOfJobFilesSkipped++], sizeof JobFilesSkipped[0], FileNameJob);
       WriteLogF("JobFile %s stays in the job folder and is left alone until the next start",
                 FileNameJob);
     } else {
-      JobSkipFull = true;
+      JobFilesSkippedFull = true;
       WriteLog("Too many job files that can't be worked off, no more jobs in this run");
     }
   }
@@ -105,7 +104,7 @@ static bool JobFindFile(char *name)
 
   CallTraceEnter("JobFindFile");
   name[0] = '\0';
-  if (JobSkipFull || !JobChangeToFolder()) {
+  if (JobFilesSkippedFull || !JobChangeToFolder()) {
     CallTraceExit(nullptr);
     return false;
   }
