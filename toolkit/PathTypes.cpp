@@ -266,7 +266,7 @@ bool HDD_ChangeDir(const char *path)
    * their UTF-8 form; a source byte can grow to 3 bytes. */
   if (!isUTFFirmware()) return false;
   char utf8[PATH_BUFFER * 3 + 1];
-  StrToUTF8(folder, utf8, 9);
+  StrToUTF8(folder, utf8, 9, sizeof(utf8));
   return TAP_Hdd_ChangeDir(utf8) == ChDirSuccessful;
 }
 
