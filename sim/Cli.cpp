@@ -11,6 +11,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 
 namespace sim {
@@ -22,6 +23,13 @@ static const std::map<std::string, dword> kKeys = {
     {"Down", RKEY_Down},   {"Ok", RKEY_Ok},         {"Green", RKEY_Green},       {"Yellow", RKEY_Yellow},
     {"Blue", RKEY_Blue},   {"Red", RKEY_Red},       {"PageUp", RKEY_PageUp},     {"PageDown", RKEY_PageDown},
     {"PageUp2", RKEY_PageUp2}, {"PageDown2", RKEY_PageDown2}};
+
+// Options that take a value (the others are --help, --utf8-firmware, --quiet).
+static const std::set<std::string> kValueOptions = {
+    "--root", "--tap", "--load", "--mount", "--system-id", "--firmware-version", "--missing-symbol",
+    "--firmware-module", "--mem-limit", "--fail-writes", "--play", "--record", "--clock", "--date",
+    "--time", "--uptime", "--key", "--keys-file", "--stop-event-at", "--until", "--seconds",
+    "--terminals", "--console"};
 
 std::string UsageText()
 {
@@ -270,6 +278,9 @@ int ParseOptions(const std::vector<std::string> &args, RunOptions *o, std::strin
       if (eq != std::string::npos) {
         value = a.substr(eq + 1);
         a = a.substr(0, eq);
+      } else if (kValueOptions.count(a) == 0) {
+        *error = "unknown option " + a + " (see receiver --help)";
+        return 2;
       } else if (i + 1 < args.size()) {
         value = args[++i];
       } else {

@@ -283,6 +283,7 @@ void Receiver::Impl::Unload(int slot)
   Slot &s = slots[slot];
   if (!s.used) return;
   if (s.tap.handle) toClose.push_back(s.tap);
+  const bool plugin = !s.hostTask;  // a test's host task is no plug-in of the run
   s.tap = LoadedTap{};
   s.used = false;
   s.hostTask = false;
@@ -290,7 +291,7 @@ void Receiver::Impl::Unload(int slot)
   s.entry = TapEntryRecord{};
   s.find.clear();
   std::memset(&_tapTask[slot], 0, sizeof(FwTapTableEntry));
-  Phase(sim::Phase::Unload, slot);
+  if (plugin) Phase(sim::Phase::Unload, slot);
 }
 
 void Receiver::Impl::CloseDeferred()

@@ -3,7 +3,8 @@
  * ends itself with TAP_Exit.
  *
  * The wait comes from "TickWaiter.cfg" in its own folder (a decimal tick
- * count; 100 without the file). What it sees goes to TAP_Print and to
+ * count; 100 without the file; 0: nothing to wait for, so TAP_Main returns 0
+ * and the plug-in does not stay). What it sees goes to TAP_Print and to
  * "TickWaiter.log" beside it, so a test can check both.
  * Owns: the start tick, the wait, the idle-event count.
  */
@@ -66,6 +67,11 @@ int TAP_Main(void)
   Report(line);
   snprintf(line, sizeof(line), "waiting %u ticks from tick %u", (unsigned)WaitTicks, (unsigned)StartTick);
   Report(line);
+  if (WaitTicks == 0) {
+    Report("nothing to wait for, not staying");
+    WriteReport();
+    return 0;
+  }
   return 1;
 }
 

@@ -1,0 +1,150 @@
+// ReceiverProgramTest.cpp -- the `receiver` program: its help, its refusal
+// of bad command lines and files, a whole run, and the option parser.
+#include <fstream>
+
+#include "Cli.h"
+#include "SimFixture.h"
+
+namespace {
+
+TEST(ReceiverProgram, HelpDocumentsEveryOption)
+{
+  RunResult r = RunReceiver({"--help"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  for (const char *opt : {"--root", "--tap", "--load", "--mount", "--system-id", "--firmware-version",
+                          "--utf8-firmware", "--missing-symbol", "--firmware-module", "--mem-limit",
+                          "--fail-writes", "--play", "--record", "--clock", "--date", "--time", "--uptime",
+                          "--key", "--keys-file", "--stop-event-at", "--until", "--seconds", "--terminals",
+                          "--console", "--quiet"})
+    EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
+}
+
+TEST(ReceiverProgram, BadCommandLinesAndFilesGiveAClearMessage)
+{
+  TempDir tmp;
+  const std::string root = (tmp.path / "root").string();
+  std::ofstream(tmp.path / "notes.tap") << "plain text, no plug-in";
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    const char *message;
+  } cases[] = {
+      {{"--root", root, "--frobnicate"}, 2, "unknown option --frobnicate"},
+      {{"--root", root, "--clock", "sundial"}, 2, "bad value for --clock"},
+      {{"--root", root, "--key", "Teleport"}, 2, "bad value for --key"},
+      {{"--root", root, "--mount", "nas"}, 2, "bad value for --mount"},
+      {{"--root"}, 2, "needs a value"},
+      {{(tmp.path / "missing.tap").string()}, 2, "no receiver root folder"},
+      {{"--root", root, (tmp.path / "missing.tap").string()}, 2, "plug-in file not found"},
+      {{"--root", root, (tmp.path / "notes.tap").string()}, 1, "not a plug-in file"},
+  };
+  for (const Case &c : cases) {
+    RunResult r = RunReceiver(c.args);
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.message << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+}
+
+TEST(ReceiverProgram, RunsAPluginUntilItUnloads)
+{
+  TempDir tmp;
+  const fs::path root = tmp.path / "root";
+  fs::create_directories(root / "mnt/hd/ProgramFiles");
+  std::ofstream(root / "mnt/hd/ProgramFiles/TickWaiter.cfg") << "250";
+  RunResult r = RunReceiver({"--root", root.string(), "--date", "2016-02-29", "--time", "23:59:58",
+                             TapFile("TickWaiter.tap").string()});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("TickWaiter: started at 2016-02-29 23:59:58 in /ProgramFiles"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("waited 250 ticks"), std::string::npos) << r.out;
+  const std::vector<std::string> phases = {"phase: sandbox ready", "phase: plug-in loaded", "phase: TAP_Main",
+                                           "phase: idle loop", "phase: unload", "phase: exit"};
+  size_t at = 0;
+  for (const std::string &p : phases) {
+    at = r.out.find(p, at);
+    ASSERT_NE(at, std::string::npos) << p << " missing or out of order:\n" << r.out;
+  }
+  EXPECT_TRUE(fs::exists(root / "mnt/hd/ProgramFiles/TickWaiter.tap")) << "installed into ProgramFiles";
+}
+
+TEST(ReceiverProgram, FailsWhenPluginsOutlastTheTimeAndStopsOnTheStopEvent)
+{
+  TempDir tmp;
+  const fs::path root = tmp.path / "root";
+  fs::create_directories(root / "mnt/hd/ProgramFiles");
+  std::ofstream(root / "mnt/hd/ProgramFiles/TickWaiter.cfg") << "100000";
+  const std::string tap = TapFile("TickWaiter.tap").string();
+  RunResult late = RunReceiver({"--root", root.string(), "--seconds", "2", "--quiet", tap});
+  EXPECT_EQ(late.exitCode, 1);
+  EXPECT_NE(late.err.find("1 plug-in(s) still loaded after 2 s"), std::string::npos) << late.err;
+  RunResult stopped = RunReceiver({"--root", root.string(), "--stop-event-at", "1.5", "--quiet", tap});
+  EXPECT_EQ(stopped.exitCode, 0) << stopped.err;
+  EXPECT_NE(stopped.out.find("stop event, ending"), std::string::npos) << stopped.out;
+  EXPECT_NE(stopped.out.find("after 151 ticks"), std::string::npos) << stopped.out;
+  RunResult timed = RunReceiver({"--root", root.string(), "--until", "time", "--seconds", "3", "--quiet", tap});
+  EXPECT_EQ(timed.exitCode, 0) << timed.err;
+  EXPECT_NE(timed.out.find("after 300 ticks (3 s), 1 plug-in(s) loaded"), std::string::npos) << timed.out;
+}
+
+TEST(ReceiverOptions, ValuesReachTheConfiguration)
+{
+  TempDir tmp;
+  const std::string keys = (tmp.path / "keys").string();
+  std::ofstream(keys) << "# seconds key\n1.5 Ok\n\n3 0x10017  # Exit\n";
+  sim::RunOptions o;
+  std::string error;
+  ASSERT_EQ(sim::ParseOptions({"--root=/tmp/r", "--mount", "/mnt/sdb1=/srv/usb@2-9.5", "--mount",
+                               "/mnt/hd/DataFiles/NAS-Share=/srv/nas", "--clock", "real", "--date", "2020-02-29",
+                               "--time", "06:07", "--uptime", "42.5", "--key", "Red@4", "--keys-file", keys,
+                               "--terminals", "0,5", "--mem-limit", "5000,1000", "--system-id", "0x5C1A",
+                               "--utf8-firmware", "--missing-symbol", "_osdInfo", "--firmware-module", "noexec",
+                               "--fail-writes", "/mnt/sdb1=1024", "--play", "/mnt/hd/DataFiles/a.rec@5",
+                               "--record", "1=/mnt/hd/DataFiles/b.rec", "--until", "time", "--seconds", "7"},
+                              &o, &error),
+            0)
+      << error;
+  const sim::Config &c = o.config;
+  EXPECT_EQ(c.root, "/tmp/r");
+  ASSERT_EQ(c.mounts.size(), 2u);
+  EXPECT_EQ(c.mounts[0].receiverPath, "/mnt/sdb1");
+  EXPECT_EQ(c.mounts[0].hostPath, "/srv/usb");
+  EXPECT_EQ(c.mounts[0].appearAt, 2);
+  EXPECT_EQ(c.mounts[0].vanishAt, 9.5);
+  EXPECT_EQ(c.mounts[1].vanishAt, -1);
+  EXPECT_EQ(c.clock, sim::ClockMode::Real);
+  EXPECT_EQ(c.year * 10000 + c.month * 100 + c.day, 20200229);
+  EXPECT_EQ(c.hour * 3600 + c.minute * 60 + c.second, 6 * 3600 + 7 * 60);
+  EXPECT_EQ(c.uptimeAtStart, 42.5);
+  ASSERT_EQ(o.keys.size(), 3u);
+  EXPECT_EQ(o.keys[0].key, static_cast<dword>(RKEY_Red));
+  EXPECT_EQ(o.keys[1].at, 1.5);
+  EXPECT_EQ(o.keys[2].key, static_cast<dword>(RKEY_Exit));
+  EXPECT_EQ(c.openTerminals, (std::vector<int>{0, 5}));
+  EXPECT_EQ(c.memTotalLimit, 5000u);
+  EXPECT_EQ(c.memBlockLimit, 1000u);
+  EXPECT_EQ(c.systemId, 0x5C1Au);
+  EXPECT_TRUE(c.utf8Firmware);
+  EXPECT_EQ(c.missingSymbols, std::vector<std::string>{"_osdInfo"});
+  EXPECT_EQ(c.firmwareModule, "noexec");
+  EXPECT_EQ(o.writeFaults.at(0).second, 1024u);
+  EXPECT_EQ(o.playMode, 5);
+  EXPECT_EQ(o.recordings.at(0).first, 1);
+  EXPECT_FALSE(o.untilUnloaded);
+  EXPECT_EQ(o.seconds, 7);
+}
+
+TEST(ReceiverOptions, BadValuesAreRefused)
+{
+  const std::vector<std::vector<std::string>> cases = {
+      {"--root", "/r", "--date", "2015-13-01"}, {"--root", "/r", "--time", "24:00"},
+      {"--root", "/r", "--terminals", "20"},    {"--root", "/r", "--mem-limit", "-5"},
+      {"--root", "/r", "--record", "16=/x"},    {"--root", "/r", "--seconds", "soon"},
+      {"--root", "/r", "--mount", "/a=/b@x"},   {"--root", "/r", "--until", "forever"}};
+  for (const auto &args : cases) {
+    sim::RunOptions o;
+    std::string error;
+    EXPECT_EQ(sim::ParseOptions(args, &o, &error), 2) << args.back();
+    EXPECT_NE(error.find("bad value"), std::string::npos) << error;
+  }
+}
+
+}  // namespace

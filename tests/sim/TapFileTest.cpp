@@ -1,0 +1,160 @@
+// TapFileTest.cpp -- the built .tap files, read back with an ELF reader of
+// the test's own: header sections, their sizes and contents, and that the
+// entry point is the only symbol a plug-in exports.
+#include <elf.h>
+
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "SimFixture.h"
+
+namespace {
+
+struct Section {
+  uint32_t type;
+  uint64_t offset, size, link;
+};
+
+// A small ELF reader for both classes, little-endian only (as the receiver).
+struct ElfFile {
+  std::string bytes;
+  bool is64 = false;
+  uint16_t machine = 0;
+  std::map<std::string, Section> sections;
+  std::vector<Section> byIndex;
+
+  template <typename T>
+  T At(uint64_t off) const
+  {
+    T v{};
+    if (off + sizeof(T) <= bytes.size()) std::memcpy(&v, bytes.data() + off, sizeof(T));
+    return v;
+  }
+  std::string Text(const Section &s) const { return bytes.substr(s.offset, s.size); }
+
+  bool Read(const fs::path &file, std::string *why)
+  {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    bytes = s.str();
+    if (bytes.size() < 52 || bytes.compare(0, 4, "\177ELF") != 0) return *why = "no ELF header", false;
+    if (bytes[EI_DATA] != ELFDATA2LSB) return *why = "not little-endian", false;
+    is64 = bytes[EI_CLASS] == ELFCLASS64;
+    machine = At<uint16_t>(18);
+    const uint64_t shoff = is64 ? At<uint64_t>(40) : At<uint32_t>(32);
+    const uint16_t shentsize = At<uint16_t>(is64 ? 58 : 46), shnum = At<uint16_t>(is64 ? 60 : 48),
+                   shstrndx = At<uint16_t>(is64 ? 62 : 50);
+    std::vector<uint32_t> names;
+    for (uint16_t i = 0; i < shnum; ++i) {
+      const uint64_t h = shoff + uint64_t(i) * shentsize;
+      names.push_back(At<uint32_t>(h));
+      Section sec{At<uint32_t>(h + 4), is64 ? At<uint64_t>(h + 24) : At<uint32_t>(h + 16),
+                  is64 ? At<uint64_t>(h + 32) : At<uint32_t>(h + 20), At<uint32_t>(h + (is64 ? 40 : 24))};
+      byIndex.push_back(sec);
+    }
+    if (shstrndx >= byIndex.size()) return *why = "no section names", false;
+    for (size_t i = 0; i < byIndex.size(); ++i)
+      sections[std::string(bytes.c_str() + byIndex[shstrndx].offset + names[i])] = byIndex[i];
+    return true;
+  }
+
+  // Names of the defined symbols the dynamic symbol table exports.
+  std::vector<std::string> ExportedSymbols() const
+  {
+    std::vector<std::string> out;
+    auto it = sections.find(".dynsym");
+    if (it == sections.end()) return out;
+    const Section &sym = it->second, &str = byIndex[sym.link];
+    const uint64_t entry = is64 ? 24 : 16;
+    for (uint64_t off = sym.offset + entry; off + entry <= sym.offset + sym.size; off += entry) {
+      const uint32_t name = At<uint32_t>(off);
+      const uint8_t info = At<uint8_t>(off + (is64 ? 4 : 12)), other = At<uint8_t>(off + (is64 ? 5 : 13));
+      const uint16_t shndx = At<uint16_t>(off + (is64 ? 6 : 14));
+      const int bind = info >> 4, type = info & 0xF;
+      if (shndx == SHN_UNDEF || (bind != STB_GLOBAL && bind != STB_WEAK)) continue;
+      if ((other & 3) != STV_DEFAULT || type == STT_SECTION) continue;
+      std::string n = bytes.c_str() + str.offset + name;
+      if (shndx == SHN_ABS && n.rfind("_", 0) == 0 && type == STT_NOTYPE) continue;  // linker's markers
+      out.push_back(n);
+    }
+    return out;
+  }
+};
+
+struct TapCase {
+  const char *file;
+  uint32_t id;
+  const char *program, *description;
+  bool required;  // built by every configuration
+};
+
+const TapCase kTaps[] = {
+    {"TickWaiter.tap", 0x8E0AF001, "TickWaiter", "Waits a number of ticks, then ends", true},
+    {"TickWaiter2.tap", 0x8E0AF002, "TickWaiter2", "Waits, then ends (2)", true},
+    {"Ferrox.tap", 0x8E0A42EF, "Ferrox 1.17", "Moves or copies rec/mpg/ts to NAS or external drive", false},
+    {"FerroxSetup.tap", 0x8E0A42FF, "FRX Setup V1.17", "Ferrox Setup", false},
+};
+
+std::string Field(const std::string &text) { return text.substr(0, text.find('\0')); }
+
+void CheckTap(const fs::path &file, const TapCase &c, bool expect64, uint16_t machine)
+{
+  SCOPED_TRACE(file.string());
+  ElfFile elf;
+  std::string why;
+  ASSERT_TRUE(elf.Read(file, &why)) << why;
+  EXPECT_EQ(elf.is64, expect64);
+  if (machine) EXPECT_EQ(elf.machine, machine);
+  const std::pair<const char *, uint64_t> sizes[] = {
+      {"._tap_header", 32},      {"._tap_id", 4},           {"._tap_program_name", 64},
+      {"._tap_author_name", 64}, {"._tap_description", 128}, {"._tap_etcinfo", 64}};
+  for (const auto &[name, size] : sizes) {
+    ASSERT_TRUE(elf.sections.count(name)) << name;
+    EXPECT_EQ(elf.sections[name].size, size) << name;
+  }
+  const std::string header = elf.Text(elf.sections["._tap_header"]);
+  EXPECT_EQ(header.substr(0, 8), "TFAPMIPS");
+  EXPECT_EQ(elf.At<uint32_t>(elf.sections["._tap_header"].offset + 8), 0x10u);
+  EXPECT_EQ(header.find_first_not_of('\0', 12), std::string::npos) << "zeros to 32 bytes";
+  EXPECT_EQ(elf.At<uint32_t>(elf.sections["._tap_id"].offset), c.id);
+  EXPECT_EQ(Field(elf.Text(elf.sections["._tap_program_name"])), c.program);
+  EXPECT_EQ(Field(elf.Text(elf.sections["._tap_description"])), c.description);
+  EXPECT_EQ(Field(elf.Text(elf.sections["._tap_etcinfo"])), "Dec 20 2015");
+  EXPECT_FALSE(Field(elf.Text(elf.sections["._tap_author_name"])).empty());
+  EXPECT_EQ(elf.ExportedSymbols(), std::vector<std::string>{"__TAP_Init_"});
+}
+
+TEST(TapFiles, SimulatorFlavourCarriesTheHeaderSectionsAndOneExport)
+{
+  for (const TapCase &c : kTaps) {
+    fs::path file = TapFile(c.file);
+    if (!c.required && !fs::exists(file)) continue;
+    CheckTap(file, c, sizeof(void *) == 8, 0);
+  }
+}
+
+TEST(TapFiles, ReceiverFlavourIsElf32MipsLittleEndian)
+{
+  const std::string dir = FERROX_RECEIVER_TAP_DIR;
+  if (dir.empty()) GTEST_SKIP() << "receiver-flavour plug-ins are built by the cross build only";
+  for (const TapCase &c : kTaps) {
+    fs::path file = fs::path(dir) / c.file;
+    if (!c.required && !fs::exists(file)) continue;
+    CheckTap(file, c, false, EM_MIPS);
+  }
+}
+
+TEST(TapFiles, TheReaderRefusesWhatIsNoElfFile)
+{
+  TempDir tmp;
+  std::ofstream(tmp.path / "x.tap") << "TFAPMIPS but no ELF";
+  ElfFile elf;
+  std::string why;
+  EXPECT_FALSE(elf.Read(tmp.path / "x.tap", &why));
+  EXPECT_EQ(why, "no ELF header");
+}
+
+}  // namespace
