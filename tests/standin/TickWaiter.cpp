@@ -84,6 +84,10 @@ TapParam TAP_EventHandler(word event, TapParam param1, TapParam param2)
     TAP_Exit();
     return 0;
   }
+  if (event == EVT_KEY) {
+    snprintf(line, sizeof(line), "key 0x%X at tick %u", (unsigned)param1, (unsigned)TAP_GetTick());
+    Report(line);
+  }
   if (event != EVT_IDLE) return param1;
   IdleEvents++;
   dword waited = TAP_GetTick() - StartTick;
