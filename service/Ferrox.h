@@ -66,6 +66,9 @@ extern int NVMFirstCheck;            /* index plug-in not seen running yet */
 bool CopyCycleStep(void);
 void CleanupMemory(void);
 int StartReasonManual(int logIt);
+/* Back to the state the machine has when the plug-in is loaded (tests that
+ * run several cycles in one process). */
+void ResetCopyCycle(void);
 
 /* ---- block copy engine (BlockCopy.cpp) ---- */
 #define FRX_STATS_BLOCK 9024 /* bytes per statistics block */
@@ -90,6 +93,7 @@ void EndRun(bool stopEvent); /* the shared shutdown of CS_Exit and the stop even
 
 /* ---- service log (ServiceLog.cpp) ---- */
 extern char LogString[512]; /* the one buffer for formatted log lines */
+extern bool WriteLogFirstCall; /* the next line creates the settings folders */
 
 void WriteLog(const char *text);
 void WriteLogF(const char *format, ...) __attribute__((format(printf, 1, 2)));
@@ -118,6 +122,8 @@ void CreateSubDirs(void);
 int SubDirsExist(void);
 int BuildFileList(const char *folder);
 void SortFilesByDate(void);
+/* Forgets the mount snapshots and missing-folder notes, as at load. */
+void ResetWorkListChecks(void);
 
 /* ---- file preparation and finishing (FilePrep.cpp) ---- */
 extern char FileName[131];          /* source name of the current part */

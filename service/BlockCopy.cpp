@@ -1,0 +1,552 @@
+/* BlockCopy.cpp -- the block copy engine: one file, one block per call.
+ *
+ * Copies a source file to a destination in blocks of FRXNrBytesPerCopy bytes,
+ * one block per FRX_Process call, so that the receiver keeps running while a
+ * recording of several gigabytes moves. It decides by itself whether a
+ * destination is complete, can be continued or must be rewritten, and keeps
+ * a one-minute throughput ring. Works on absolute OS paths through the OS
+ * facade with 64-bit offsets; choosing names and pace is left to the callers.
+ * Owns: the transfer state (paths, streams, counters, buffer, ring).
+ */
+#include <errno.h>
+#include <limits.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+#include "Ferrox.h"
+#include "LogTrace.h"
+#include "os_facade.h"
+
+#define FRX_PATH_SIZE 512
+#define FRX_DEFAULT_BLOCK 0xA00000u /* 10,485,760 bytes, no pause */
+#define FRX_MIN_BLOCK 0x10000u      /* 64 KiB: the smallest block worth copying with */
+#define FRX_COMPARE_SIZE 8192       /* bytes compared at each end of a destination */
+#define FRX_STATS_SLOTS 60          /* one-second slots of the throughput ring */
+#define FRX_STATS_INTERVAL 100      /* ticks between two statistics updates */
+
+char FRXSourceFileName[FRX_PATH_SIZE];
+char FRXDestFileName[FRX_PATH_SIZE];
+qword FRXTotalBytes = 0;
+qword FRXBytesCopied = 0;
+
+static FILE *FRXfSource = NULL;   /* open source, null when closed */
+static FILE *FRXfDest = NULL;     /* open destination, null when closed */
+static dword FRXSourceTime = 0;   /* source modification time, seconds since 1970 */
+static dword FRXNrBytesPerCopy = FRX_DEFAULT_BLOCK; /* block size */
+static dword FRXDelay = 0;        /* ticks to pause after each block */
+static byte *FRXDataBuffer = NULL; /* the block buffer */
+static dword LastBufferSize = 0;  /* size FRXDataBuffer was reserved for */
+static int FRXStatsRet = 0;       /* 0 running, 1 finished, -2 / -3 failed */
+static int FRXStatsBlocksPerSecond[FRX_STATS_SLOTS]; /* statistics blocks per second */
+static dword FRXStatsPointer = 0; /* next ring slot */
+static dword FRXStatsSlotsSeen = 0; /* ring slots filled since the transfer opened */
+static bool FRXStatsInit = false; /* the next statistics update starts the ring */
+static dword FRXStatsCurrentBlock = 0; /* statistics blocks at this update */
+static dword FRXStatsLastBlock = 0;    /* statistics blocks at the previous update */
+static byte FRXCompareSource[FRX_COMPARE_SIZE]; /* source bytes being compared */
+static byte FRXCompareDest[FRX_COMPARE_SIZE];   /* destination bytes being compared */
+
+/* Statistics blocks (9024 bytes) of a byte count, in 32 bits. */
+static dword StatsBlocks(qword bytes)
+{
+  CallTraceEnter("StatsBlocks");
+  dword blocks = (dword)(bytes >> 6) / 141;
+  CallTraceExit(NULL);
+  return blocks;
+}
+
+/* folder + "/" (unless it ends in one) + name. A path that does not fit, or
+ * a missing part, leaves the field empty, so that nothing can ever act on a
+ * cut path (FRX_DeleteSource least of all). */
+static bool MakeTransferPath(const char *folder, const char *name, char *dest)
+{
+  CallTraceEnter("MakeTransferPath");
+  bool ok = false;
+  dest[0] = '\0';
+  if (folder != NULL && name != NULL) {
+    size_t len = strlen(folder);
+    const char *slash = (len > 0 && folder[len - 1] == '/') ? "" : "/";
+    int n = snprintf(dest, FRX_PATH_SIZE, "%s%s%s", folder, slash, name);
+    ok = n >= 0 && n < FRX_PATH_SIZE;
+    if (!ok) dest[0] = '\0';
+  }
+  if (!ok)
+    WriteLogF("FRX: path too long or missing: '%s' in '%s'", name ? name : "(null)",
+              folder ? folder : "(null)");
+  CallTraceExit(NULL);
+  return ok;
+}
+
+static void ReleaseBuffer(void)
+{
+  CallTraceEnter("ReleaseBuffer");
+  if (FRXDataBuffer != NULL) TAP_MemFree(FRXDataBuffer);
+  FRXDataBuffer = NULL;
+  LastBufferSize = 0;
+  CallTraceExit(NULL);
+}
+
+/* ---- comparing a destination with its source ---- */
+
+/* Reads up to len bytes at an offset; the count read. */
+static dword ReadAt(FILE *f, qword offset, byte *buffer, dword len)
+{
+  CallTraceEnter("ReadAt");
+  dword got = 0;
+  if (OS_Fseeko64(f, (off64_t)offset, SEEK_SET) == 0) got = (dword)OS_Fread(buffer, 1, len, f);
+  CallTraceExit(NULL);
+  return got;
+}
+
+static bool SameBytesAt(FILE *src, FILE *dst, qword offset, dword len)
+{
+  CallTraceEnter("SameBytesAt");
+  bool same = ReadAt(dst, offset, FRXCompareDest, len) == len &&
+              ReadAt(src, offset, FRXCompareSource, len) == len &&
+              TAP_MemCmp(FRXCompareSource, FRXCompareDest, len) == 0;
+  CallTraceExit(NULL);
+  return same;
+}
+
+/* The one test of the probe and the resume rule: the destination's first and
+ * last up-to-8 KiB equal the source at the same offsets. Bytes the source
+ * lacks count as different, so a destination longer than its source never
+ * passes, and a different recording that merely starts alike is caught by
+ * its tail. */
+static bool SameContents(FILE *src, FILE *dst, qword dstSize)
+{
+  CallTraceEnter("SameContents");
+  dword len = dstSize < FRX_COMPARE_SIZE ? (dword)dstSize : FRX_COMPARE_SIZE;
+  bool same = SameBytesAt(src, dst, 0, len);
+  if (same && dstSize > len) same = SameBytesAt(src, dst, dstSize - len, len);
+  CallTraceExit(NULL);
+  return same;
+}
+
+/* Same device and inode, also through a hard link, a symbolic link or a
+ * second mount of the same file system. */
+static bool IsSameFile(const char *a, const char *b)
+{
+  CallTraceEnter("IsSameFile");
+  struct stat64 sa, sb;
+  bool same = OS_Stat64(a, &sa) == 0 && OS_Stat64(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+              sa.st_ino == sb.st_ino;
+  CallTraceExit(NULL);
+  return same;
+}
+
+/* ---- probe ---- */
+
+int FRX_GetDestinationStatus(const char *srcName, const char *dstName, const char *srcDir,
+                             const char *dstDir)
+{
+  CallTraceEnter("FRX_GetDestinationStatus");
+  struct stat64 st;
+  FILE *src = NULL, *dst = NULL;
+  int result = 0;
+
+  /* Only reads: whatever the answer, nothing at the destination changes. */
+  if (dstDir == NULL || OS_Lstat64(dstDir, &st) != 0)
+    result = -1;
+  else if (!MakeTransferPath(srcDir, srcName, FRXSourceFileName) ||
+           OS_Lstat64(FRXSourceFileName, &st) != 0 ||
+           (src = OS_Fopen64(FRXSourceFileName, "r")) == NULL)
+    result = 0;
+  else if (!MakeTransferPath(dstDir, dstName, FRXDestFileName) ||
+           (dst = OS_Fopen64(FRXDestFileName, "r")) == NULL)
+    result = 0;
+  else if (OS_Lstat64(FRXDestFileName, &st) != 0 || st.st_size <= 0)
+    result = 2;
+  else
+    result = SameContents(src, dst, (qword)st.st_size) ? 1 : 2;
+
+  if (src != NULL) OS_Fclose(src);
+  if (dst != NULL) OS_Fclose(dst);
+  CallTraceExit(NULL);
+  return result;
+}
+
+/* ---- opening a transfer ---- */
+
+static void ResetTransfer(void)
+{
+  CallTraceEnter("ResetTransfer");
+  FRXStatsInit = true;
+  FRXNrBytesPerCopy = FRX_DEFAULT_BLOCK;
+  ReleaseBuffer();
+  FRXStatsCurrentBlock = FRXStatsLastBlock = 0;
+  FRXStatsRet = 0;
+  FRXDelay = 0;
+  CallTraceExit(NULL);
+}
+
+static int OpenSource(const char *srcName, const char *srcDir)
+{
+  CallTraceEnter("OpenSource");
+  struct stat64 st;
+  int result = 0;
+
+  if (!MakeTransferPath(srcDir, srcName, FRXSourceFileName)) {
+    result = -2;
+  } else if (OS_Lstat64(FRXSourceFileName, &st) != 0) {
+    WriteLogF("FRX: source file does not exist '%s'", FRXSourceFileName);
+    result = -1;
+  } else {
+    FRXTotalBytes = (qword)st.st_size;
+    FRXSourceTime = (dword)st.st_mtime;
+    FRXfSource = OS_Fopen64(FRXSourceFileName, "r");
+    if (FRXfSource == NULL) {
+      WriteLogF("FRX: failed to open the source file '%s'", FRXSourceFileName);
+      result = -2;
+    }
+  }
+  CallTraceExit(NULL);
+  return result;
+}
+
+/* Creates a folder and its missing parents with the system call, one
+ * component at a time: no shell, so no character of a folder name can ever
+ * be taken for a command. Existing components are fine. */
+static void CreateFolders(const char *folder)
+{
+  CallTraceEnter("CreateFolders");
+  char path[FRX_PATH_SIZE];
+  struct stat64 st;
+
+  if (folder == NULL || folder[0] == '\0' || strlen(folder) >= sizeof(path)) {
+    CallTraceExit(NULL);
+    return;
+  }
+  strcpy(path, folder);
+  for (char *p = path + 1;; p++) {
+    if (*p != '/' && *p != '\0') continue;
+    char kept = *p;
+    *p = '\0';
+    OS_Mkdir(path, 0777);
+    *p = kept;
+    if (kept == '\0') break;
+  }
+  if (OS_Stat64(path, &st) != 0) WriteLogF("FRX: failed to create the folder '%s'", path);
+  CallTraceExit(NULL);
+}
+
+/* Opens the destination for this transfer by the resume rule: empty or
+ * missing -> written from the start; same contents and complete -> 1; same
+ * contents, shorter -> appended to; different -> rewritten. */
+static int OpenOrResume(void)
+{
+  CallTraceEnter("OpenOrResume");
+  struct stat64 st;
+
+  if (OS_Lstat64(FRXDestFileName, &st) != 0 || st.st_size <= 0) {
+    FRXfDest = OS_Fopen64(FRXDestFileName, "w+");
+  } else {
+    FRXfDest = OS_Fopen64(FRXDestFileName, "r");
+    FRXBytesCopied = (qword)st.st_size;
+    if (FRXfDest != NULL && !SameContents(FRXfSource, FRXfDest, FRXBytesCopied)) {
+      OS_Fclose(FRXfDest);
+      FRXfDest = OS_Fopen64(FRXDestFileName, "w+");
+      FRXBytesCopied = 0;
+      if (FRXfDest != NULL) WriteLog("FRX: restarting due to different contents");
+    } else if (FRXfDest != NULL && FRXBytesCopied == FRXTotalBytes) {
+      WriteLogF("FRX: already ok '%s'", FRXDestFileName);
+      CallTraceExit(NULL);
+      return 1;
+    }
+  }
+
+  if (FRXfDest != NULL && FRXBytesCopied != 0) {
+    OS_Fclose(FRXfDest);
+    FRXfDest = OS_Fopen64(FRXDestFileName, "a");
+    if (FRXfDest != NULL) WriteLogF("FRX: continuing at '%lld'", (long long)FRXBytesCopied);
+  }
+  if (FRXfDest == NULL) {
+    WriteLogF("FRX: failed to open the destination file '%s'", FRXDestFileName);
+    CallTraceExit(NULL);
+    return -3;
+  }
+  CallTraceExit(NULL);
+  return 0;
+}
+
+static int OpenDestination(const char *dstName, const char *dstDir)
+{
+  CallTraceEnter("OpenDestination");
+  int result;
+
+  CreateFolders(dstDir);
+  FRXBytesCopied = 0;
+  if (!MakeTransferPath(dstDir, dstName, FRXDestFileName)) {
+    result = -3;
+  } else if (IsSameFile(FRXSourceFileName, FRXDestFileName)) {
+    /* Copying a file onto itself would truncate it, or report it complete
+     * and let a move delete the only copy. */
+    WriteLogF("FRX: source and destination are the same file '%s', transfer refused.",
+              FRXDestFileName);
+    result = -3;
+  } else {
+    result = OpenOrResume();
+  }
+  if (result != 0) FRX_Close();
+  CallTraceExit(NULL);
+  return result;
+}
+
+/* Positions the source where the destination ends. A failed seek would
+ * append the source's beginning to its own copy, so it ends the transfer. */
+static int PositionSource(void)
+{
+  CallTraceEnter("PositionSource");
+  if (OS_Fseeko64(FRXfSource, (off64_t)FRXBytesCopied, SEEK_SET) != 0) {
+    WriteLogF("FRX: failed to position the source at '%lld', transfer terminated.",
+              (long long)FRXBytesCopied);
+    FRX_Close();
+    CallTraceExit(NULL);
+    return -2;
+  }
+  WriteLogF("FRX: init successful '%s'", FRXDestFileName);
+  CallTraceExit(NULL);
+  return 0;
+}
+
+int FRX_Init(const char *srcName, const char *dstName, const char *srcDir, const char *dstDir)
+{
+  CallTraceEnter("FRX_Init");
+  /* a transfer still open is given up first: its streams would leak */
+  FRX_Close();
+  ResetTransfer();
+  int result = OpenSource(srcName, srcDir);
+  if (result == 0) result = OpenDestination(dstName, dstDir);
+  if (result == 0) result = PositionSource();
+  CallTraceExit(NULL);
+  return result;
+}
+
+void FRX_SetSpeed(dword delay, dword bytesPerCopy)
+{
+  CallTraceEnter("FRX_SetSpeed");
+  if (bytesPerCopy < FRX_MIN_BLOCK) {
+    WriteLogF("FRX: block size of %u bytes is too small, using %u bytes.", (unsigned)bytesPerCopy,
+              (unsigned)FRX_MIN_BLOCK);
+    bytesPerCopy = FRX_MIN_BLOCK;
+  }
+  FRXDelay = delay;
+  FRXNrBytesPerCopy = bytesPerCopy;
+  CallTraceExit(NULL);
+}
+
+/* ---- one step ---- */
+
+/* Ends the transfer with an outcome: streams closed, buffer released. */
+static void EndTransfer(int outcome)
+{
+  CallTraceEnter("EndTransfer");
+  FRX_Close();
+  FRXStatsRet = outcome;
+  CallTraceExit(NULL);
+}
+
+/* The block buffer could not be had at full size: find the largest half
+ * that can, and keep only half of that, so the firmware keeps as much again
+ * for itself. Halving stops at FRX_MIN_BLOCK; below it the transfer ends
+ * rather than crawl or run without a buffer. */
+static bool ReserveSmallerBuffer(void)
+{
+  CallTraceEnter("ReserveSmallerBuffer");
+  dword requested = FRXNrBytesPerCopy;
+  void *probe = NULL;
+
+  while (probe == NULL && (FRXNrBytesPerCopy >> 1) >= 2 * FRX_MIN_BLOCK) {
+    FRXNrBytesPerCopy >>= 1;
+    probe = TAP_MemAlloc(FRXNrBytesPerCopy);
+  }
+  if (probe != NULL) {
+    TAP_MemFree(probe);
+    FRXNrBytesPerCopy >>= 1;
+    FRXDataBuffer = (byte *)TAP_MemAlloc(FRXNrBytesPerCopy);
+  }
+  if (FRXDataBuffer == NULL) {
+    WriteLogF("FRX: failed to reserve %d bytes for the data buffer, not even %d bytes are free. "
+              "Transfer terminated.",
+              (int)requested, (int)FRX_MIN_BLOCK);
+    EndTransfer(-3);
+    CallTraceExit(NULL);
+    return false;
+  }
+  WriteLogF("FRX: failed to reserve %d bytes for the data buffer. Reduced to %d bytes.",
+            (int)requested, (int)FRXNrBytesPerCopy);
+  CallTraceExit(NULL);
+  return true;
+}
+
+/* The buffer for the current block size; reserved again only when the size
+ * changed. False when the transfer had to end. */
+static bool ReserveBuffer(void)
+{
+  CallTraceEnter("ReserveBuffer");
+  bool ok = true;
+  if (FRXDataBuffer == NULL || LastBufferSize != FRXNrBytesPerCopy) {
+    ReleaseBuffer();
+    FRXDataBuffer = (byte *)TAP_MemAlloc(FRXNrBytesPerCopy);
+    if (FRXDataBuffer == NULL) ok = ReserveSmallerBuffer();
+    if (ok) LastBufferSize = FRXNrBytesPerCopy;
+  }
+  CallTraceExit(NULL);
+  return ok;
+}
+
+/* Flushes the destination to stable storage and closes it: only then may a
+ * move delete the source. Some file systems cannot sync at all; for them the
+ * flush into the kernel is as far as anyone can go. */
+static bool SecureDestination(void)
+{
+  CallTraceEnter("SecureDestination");
+  bool ok = OS_Fflush(FRXfDest) == 0;
+  if (ok && OS_Fsync(FRXfDest) != 0)
+    ok = errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP;
+  if (OS_Fclose(FRXfDest) != 0) ok = false;
+  FRXfDest = NULL;
+  CallTraceExit(NULL);
+  return ok;
+}
+
+/* The source gave no more data: complete, or ended early. */
+static void EndOfSource(void)
+{
+  CallTraceEnter("EndOfSource");
+  if (FRXBytesCopied != FRXTotalBytes) {
+    WriteLog("FRX: got no data, transfer terminated.");
+    EndTransfer(-2);
+  } else if (!SecureDestination()) {
+    WriteLog("FRX: failed to flush the destination to disk, transfer terminated.");
+    EndTransfer(-3);
+  } else {
+    WriteLog("FRX: transfer finished.");
+    struct utimbuf times;
+    times.actime = times.modtime = (time_t)FRXSourceTime;
+    OS_Utime(FRXDestFileName, &times);
+    EndTransfer(1);
+  }
+  CallTraceExit(NULL);
+}
+
+/* Moves one block; false when the transfer reached its outcome. */
+static bool CopyBlock(void)
+{
+  CallTraceEnter("CopyBlock");
+  bool goOn = false;
+
+  if (ReserveBuffer()) {
+    dword got = (dword)OS_Fread(FRXDataBuffer, 1, FRXNrBytesPerCopy, FRXfSource);
+    if (got == 0) {
+      EndOfSource();
+    } else {
+      dword put = (dword)OS_Fwrite(FRXDataBuffer, 1, got, FRXfDest);
+      if (put != got) {
+        WriteLogF("FRX: failed to write %d bytes (%d), transfer terminated.", (int)got, (int)put);
+        EndTransfer(-3);
+      } else {
+        FRXBytesCopied += got;
+        goOn = true;
+      }
+    }
+  }
+  CallTraceExit(NULL);
+  return goOn;
+}
+
+/* One statistics update, once a second. The first after FRX_Init starts
+ * the ring empty: what the destination held before this run is no
+ * throughput of it. */
+static void UpdateStats(void)
+{
+  CallTraceEnter("UpdateStats");
+  FRXStatsCurrentBlock = StatsBlocks(FRXBytesCopied);
+  if (FRXStatsInit) {
+    memset(FRXStatsBlocksPerSecond, 0, sizeof(FRXStatsBlocksPerSecond));
+    FRXStatsPointer = 0;
+    FRXStatsSlotsSeen = 0;
+    FRXStatsInit = false;
+  } else {
+    FRXStatsBlocksPerSecond[FRXStatsPointer] = (int)(FRXStatsCurrentBlock - FRXStatsLastBlock);
+    FRXStatsPointer = (FRXStatsPointer + 1) % FRX_STATS_SLOTS;
+    if (FRXStatsSlotsSeen < FRX_STATS_SLOTS) FRXStatsSlotsSeen++;
+  }
+  FRXStatsLastBlock = FRXStatsCurrentBlock;
+  CallTraceExit(NULL);
+}
+
+int FRX_Process(void)
+{
+  static dword NextProcess = 0; /* earliest tick of the next block */
+  static dword NextStats = 0;   /* earliest tick of the next statistics update */
+  CallTraceEnter("FRX_Process");
+
+  if (FRXfSource == NULL || FRXfDest == NULL) {
+    CallTraceExit(NULL);
+    return FRXStatsRet;
+  }
+  if (TAP_GetTick() > NextProcess) {
+    if (!CopyBlock()) {
+      CallTraceExit(NULL);
+      return FRXStatsRet;
+    }
+    NextProcess = TAP_GetTick() + FRXDelay;
+  }
+  if (TAP_GetTick() > NextStats) {
+    UpdateStats();
+    NextStats = TAP_GetTick() + FRX_STATS_INTERVAL;
+  }
+  CallTraceExit(NULL);
+  return FRXStatsRet;
+}
+
+/* ---- figures, closing, deleting ---- */
+
+/* Megabytes per minute over the last 60 seconds; while fewer were observed,
+ * the rate over those seconds, scaled to a minute. 64-bit arithmetic: a
+ * fast disk moves more than 2 GB a minute. */
+static int MegabytesPerMinute(void)
+{
+  CallTraceEnter("MegabytesPerMinute");
+  long long blocks = 0;
+  for (int i = 0; i < FRX_STATS_SLOTS; i++) blocks += FRXStatsBlocksPerSecond[i];
+  long long bytes = blocks * FRX_STATS_BLOCK;
+  if (FRXStatsSlotsSeen == 0) bytes = 0;
+  else if (FRXStatsSlotsSeen < FRX_STATS_SLOTS) bytes = bytes * FRX_STATS_SLOTS / FRXStatsSlotsSeen;
+  long long mb = bytes >> 20;
+  CallTraceExit(NULL);
+  return mb > INT_MAX ? INT_MAX : (int)mb;
+}
+
+void FRX_GetStats(qword *totalBytes, qword *bytesCopied, int *percent, int *mbPerMinute)
+{
+  CallTraceEnter("FRX_GetStats");
+  if (totalBytes != NULL) *totalBytes = FRXTotalBytes;
+  if (bytesCopied != NULL) *bytesCopied = FRXBytesCopied;
+  if (percent != NULL) {
+    dword total = StatsBlocks(FRXTotalBytes);
+    *percent = total == 0 ? 0 : (int)((qword)StatsBlocks(FRXBytesCopied) * 100 / total);
+  }
+  if (mbPerMinute != NULL) *mbPerMinute = MegabytesPerMinute();
+  CallTraceExit(NULL);
+}
+
+void FRX_Close(void)
+{
+  CallTraceEnter("FRX_Close");
+  if (FRXfSource != NULL) OS_Fclose(FRXfSource);
+  if (FRXfDest != NULL) OS_Fclose(FRXfDest);
+  FRXfSource = FRXfDest = NULL;
+  ReleaseBuffer();
+  CallTraceExit(NULL);
+}
+
+void FRX_DeleteSource(void)
+{
+  CallTraceEnter("FRX_DeleteSource");
+  if (FRXSourceFileName[0] != '\0') OS_Unlink(FRXSourceFileName);
+  CallTraceExit(NULL);
+}
