@@ -1,0 +1,470 @@
+/* CopyCycle.cpp -- the copy cycle: one step of the state machine per idle event.
+ *
+ * A run loads the settings, takes waiting job files first, then waits for
+ * the folders, the mount and the index-rebuilding plug-in, walks the work
+ * list entry by entry and each entry part by part (recording, ".inf",
+ * ".nav"), decides about deleting the source and the job file, and ends the
+ * run. No step waits: waits are states that compare ticks or seconds on the
+ * next idle event. The work itself is the other modules'.
+ * Owns: CopyState, JobState, FileTyp, FileStatus, StartTime, StartSec,
+ * BytesCopiedLastTime and the wait and first-time state of the machine.
+ */
+#include <stdio.h>
+#include <string.h>
+
+#include "Ferrox.h"
+#include "FirmwareBinding.h"
+#include "LogTrace.h"
+#include "PathTypes.h"
+#include "TapManagement.h"
+#include "TextEncoding.h"
+
+#define SEPARATOR_59 "==========================================================="
+#define NO_STATE 999
+#define BOOT_UPTIME 23000     /* hundredths of a second: started right after a boot */
+#define BOOT_WAIT_TICKS 18000 /* 3 minutes */
+#define SETTLE_TICKS 1000     /* 10 s between index plug-in checks */
+#define STAT_TICKS 100        /* at most one progress line a second */
+
+int CopyState = CS_FirstCall;
+int JobState = JS_Normal;
+int FileTyp = FT_Rec;
+int FileStatus[4] = {FS_Pending, FS_Pending, FS_Pending, FS_Pending};
+dword StartTime = 0;
+byte StartSec = 0;
+qword BytesCopiedLastTime = 0;
+int FirstTryWaitForStart = 1;
+int NVMFirstCheck = 1;
+
+/* Kept from event to event; none of the first-time flags is set again
+ * while the plug-in stays loaded. */
+static int LastCopyState = NO_STATE;
+static int LastFileTyp = NO_STATE;
+static dword NextStat = 0;
+static int LastPercent = -1;
+static byte MountLastSec = 0;
+static dword MountTimeout = 0;
+static int MountFirstTry = 1;
+static byte BootLastSec = 0;
+static dword BootTimeout = 0;
+static int BootFirstTry = 1;
+static bool RunEnded = false;
+
+void ResetCopyCycle(void)
+{
+  CallTraceEnter("ResetCopyCycle");
+  CopyState = CS_FirstCall;
+  JobState = JS_Normal;
+  FileTyp = FT_Rec;
+  memset(FileStatus, 0, sizeof FileStatus);
+  StartTime = 0;
+  StartSec = 0;
+  BytesCopiedLastTime = 0;
+  FirstTryWaitForStart = 1;
+  NVMFirstCheck = 1;
+  LastCopyState = LastFileTyp = NO_STATE;
+  NextStat = 0;
+  LastPercent = -1;
+  MountLastSec = BootLastSec = 0;
+  MountTimeout = BootTimeout = 0;
+  MountFirstTry = BootFirstTry = 1;
+  RunEnded = false;
+  CallTraceExit(nullptr);
+}
+
+void CleanupMemory(void)
+{
+  CallTraceEnter("CleanupMemory");
+  for (int i = 0; i < NrOfFilesToProcess && i < MAX_FILES_TO_PROCESS; i++) {
+    if (FilesToProcess[i].FileName != nullptr) TAP_MemFree(FilesToProcess[i].FileName);
+    if (FilesToProcess[i].Folder != nullptr) TAP_MemFree(FilesToProcess[i].Folder);
+    FilesToProcess[i].FileName = nullptr;
+    FilesToProcess[i].Folder = nullptr;
+  }
+  NrOfFilesToProcess = 0;
+  CallTraceExit(nullptr);
+}
+
+int StartReasonManual(int logIt)
+{
+  CallTraceEnter("StartReasonManual");
+  dword uptime = GetUptime();
+  if (logIt != 0) WriteLogF("UpTime = %d", (int)GetUptime());
+  CallTraceExit(nullptr);
+  return uptime > BOOT_UPTIME ? 1 : 0;
+}
+
+/* Word of the state log line for each value; null where there is none. */
+static const char *CopyStateName(int state)
+{
+  CallTraceEnter("CopyStateName");
+  static const char *const names[] = {"CS_FirstCall", "CS_WaitMount", nullptr, nullptr,
+                                      "CS_Job", "CS_Prepare", "CS_Copy", "CS_NextFile",
+                                      "CS_NextFileTyp", "CS_Exit"};
+  const char *name = state >= 0 && state <= CS_Exit ? names[state] : nullptr;
+  CallTraceExit(nullptr);
+  return name;
+}
+
+/* "New State: JS_Normal - CS_Copy - FT_Inf" when state or part changed;
+ * written in the long log only. */
+static void LogStateChange(void)
+{
+  CallTraceEnter("LogStateChange");
+  static const char *const jobNames[] = {"JS_Normal", "JS_Job"};
+  static const char *const typNames[] = {"FT_Rec", "FT_Inf", "FT_Nav", "FT_Other"};
+  if (CopyState != LastCopyState || FileTyp != LastFileTyp) {
+    char job[24], state[32], typ[24];
+    const char *stateName = CopyStateName(CopyState);
+    if (JobState == JS_Normal || JobState == JS_Job) snprintf(job, sizeof job, "%s", jobNames[JobState]);
+    else snprintf(job, sizeof job, "JS_unkown(%d)", JobState);
+    if (stateName != nullptr) snprintf(state, sizeof state, "%s", stateName);
+    else snprintf(state, sizeof state, "CS_unkown(%d)", CopyState);
+    if (FileTyp >= FT_Rec && FileTyp <= FT_Other) snprintf(typ, sizeof typ, "%s", typNames[FileTyp]);
+    else snprintf(typ, sizeof typ, "FT_unkown(%d)", FileTyp);
+    snprintf(LogString, sizeof LogString, "New State: %s - %s - %s", job, state, typ);
+    LastCopyState = CopyState;
+    LastFileTyp = FileTyp;
+    if (LogLength != 0) WriteLog(LogString);
+  }
+  CallTraceExit(nullptr);
+}
+
+/* The settings cannot be used: the setup plug-in is started so that the
+ * user can correct them, and this run ends. */
+static void StartSetup(void)
+{
+  CallTraceEnter("StartSetup");
+  HDD_ChangeDir("/ProgramFiles");
+  if (!HDD_TAP_Start(SETUP_TAP_FILE, false, 0, nullptr))
+    WriteLogF("%s could not be started", SETUP_TAP_FILE);
+  CopyState = CS_Exit;
+  CallTraceExit(nullptr);
+}
+
+static void StateFirstCall(void)
+{
+  CallTraceEnter("StateFirstCall");
+  static const char *const mountNames[] = {"MountType = NAS", "MountType = NTFS",
+                                           "MountType = Linux"};
+  LoadINI();
+  CreateSubDirs();
+  if (isJobAvailable() != 0) {
+    JobState = JS_Job;
+    CopyState = CS_CheckStartReason;
+    CallTraceExit(nullptr);
+    return;
+  }
+  WriteLog("No Job File found, starting normal work...");
+  JobState = JS_Normal;
+  if (LogLength != 0) {
+    WriteLog(SpecChar != 0 ? "SpecChar = True" : "SpecChar = False");
+    if (MountType >= 0 && MountType <= 2) WriteLog(mountNames[MountType]);
+  }
+  if (SanityCheckPassed() != 0)
+    CopyState = CS_WaitMount;
+  else
+    StartSetup();
+  CallTraceExit(nullptr);
+}
+
+/* Folders present: has the index-rebuilding plug-in finished, and has the
+ * settle time passed? Every 10 s the plug-in table is asked again. */
+static void CheckIndexPlugin(void)
+{
+  CallTraceEnter("CheckIndexPlugin");
+  if (FirstTryWaitForStart != 0 && TAP_GetTick() > MountTimeout) {
+    MountTimeout = TAP_GetTick() + SETTLE_TICKS;
+    if (HDD_TAP_isRunning(NAVMENDER_ID)) {
+      if (NVMFirstCheck != 0) {
+        WriteLog("NavMender is still running, waiting...");
+        NVMFirstCheck = 0;
+      }
+    } else {
+      WriteLog(NVMFirstCheck != 0 ? "Wait 10 seconds to give mount tap enough time to clear screen."
+                                  : "NavMender has stopped working, continue my work...");
+      FirstTryWaitForStart = 0;
+    }
+  }
+  if (TAP_GetTick() > MountTimeout && FirstTryWaitForStart == 0) {
+    LoadDefaultStrings();
+    if (CopyAllFiles != 0) MoveAllFilesToMoveToNAS();
+    BuildFileList(MoveDir);
+    CopyState = CS_Prepare;
+  }
+  CallTraceExit(nullptr);
+}
+
+static void StateWaitMount(void)
+{
+  CallTraceEnter("StateWaitMount");
+  byte sec = 0;
+  Now(&sec);
+  if (sec != MountLastSec) {
+    if (SubDirsExist() == 0) {
+      if (MountFirstTry != 0) {
+        WriteLogF("NAS directory not found or not mounted. Waiting for %d seconds.", NASBootTime);
+        MountTimeout = TAP_GetTick() + (dword)NASBootTime * 100;
+        MountFirstTry = 0;
+      }
+      if (TAP_GetTick() > MountTimeout) {
+        WriteLogF("No mount within %d seconds.", NASBootTime);
+        CopyState = CS_Exit;
+      }
+    } else {
+      CheckIndexPlugin();
+    }
+    MountLastSec = sec;
+  }
+  CallTraceExit(nullptr);
+}
+
+static void StateCheckStartReason(void)
+{
+  CallTraceEnter("StateCheckStartReason");
+  CopyState = StartReasonManual(0) != 0 ? CS_Job : CS_WaitAfterBoot;
+  CallTraceExit(nullptr);
+}
+
+static void StateWaitAfterBoot(void)
+{
+  CallTraceEnter("StateWaitAfterBoot");
+  byte sec = 0;
+  Now(&sec);
+  if (sec != BootLastSec) {
+    if (BootFirstTry != 0) {
+      WriteLog("Wait 3min, because FRX was start direct after receiver boot and first work will be a JobFile");
+      BootTimeout = TAP_GetTick() + BOOT_WAIT_TICKS;
+      BootFirstTry = 0;
+    }
+    if (TAP_GetTick() > BootTimeout)
+      CopyState = CS_Job;
+    else
+      BootLastSec = sec;
+  }
+  CallTraceExit(nullptr);
+}
+
+static void StateJob(void)
+{
+  CallTraceEnter("StateJob");
+  if (ScanForNextJobFile() != 0 && LoadJob() != 0) {
+    CopyState = CS_Prepare;
+  } else {
+    LoadDefaultStrings();
+    JobState = JS_Normal;
+    CopyState = CS_FirstCall;
+  }
+  CallTraceExit(nullptr);
+}
+
+/* ".rec", ".mpg" and ".ts" are recordings with companions; every other
+ * file is copied alone. */
+static int ClassifyEntry(const char *name)
+{
+  CallTraceEnter("ClassifyEntry");
+  int typ = StringEndsWith(name, ".rec") || StringEndsWith(name, ".mpg") ||
+                    StringEndsWith(name, ".ts")
+                ? FT_Rec
+                : FT_Other;
+  CallTraceExit(nullptr);
+  return typ;
+}
+
+/* A part that could not be started: after the main part the entry is given
+ * up, after a companion the next part follows. */
+static void PartNotStarted(const char *message, int status)
+{
+  CallTraceEnter("PartNotStarted");
+  WriteLog(message);
+  FileStatus[FileTyp] = status;
+  CopyState = FileTyp == FT_Rec || FileTyp == FT_Other ? CS_NextFile : CS_NextFileTyp;
+  CallTraceExit(nullptr);
+}
+
+/* The end of the work list: the next job, or the end of the run. False
+ * when the event must be answered with 0. */
+static bool EndOfList(void)
+{
+  CallTraceEnter("EndOfList");
+  bool passOn = true;
+  WriteLog("reached end of file list");
+  if (JobState == JS_Job) {
+    CleanupMemory();
+    CopyState = CS_Job;
+  } else {
+    WriteLog("No more files to copy");
+    WriteLog(SEPARATOR_59);
+    CopyState = CS_Exit;
+    passOn = false;
+  }
+  CallTraceExit(nullptr);
+  return passOn;
+}
+
+static bool StatePrepare(void)
+{
+  CallTraceEnter("StatePrepare");
+  bool passOn = true;
+  if (FileTyp == FT_Rec && CurrentFileToProcess < NrOfFilesToProcess)
+    FileTyp = ClassifyEntry(FilesToProcess[CurrentFileToProcess].FileName);
+  int result = StartCopy();
+  switch (result) {
+    case -3: PartNotStarted("Error: Can't open destination file", FS_Failed); break;
+    case -2: PartNotStarted("Error: can't open source file", FS_Failed); break;
+    case -1: PartNotStarted("Error: File does not exist", FS_Missing); break;
+    case 0:
+      if (LogLength != 0) WriteLog("init successful");
+      FRX_GetStats(nullptr, &BytesCopiedLastTime, nullptr, nullptr);
+      CopyState = CS_Copy;
+      break;
+    case 1:
+      WriteLog("source and destination file have still the same size");
+      FileStatus[FileTyp] = FS_Done;
+      CopyState = CS_NextFileTyp;
+      break;
+    case 2: passOn = EndOfList(); break;
+    default: break;
+  }
+  CallTraceExit(nullptr);
+  return passOn;
+}
+
+/* Progress: milestones in the log, every other whole percent on the
+ * terminal, at most once a second and only when the percentage changed. */
+static void ReportProgress(void)
+{
+  CallTraceEnter("ReportProgress");
+  if (TAP_GetTick() > NextStat) {
+    int percent = 0, mbPerMinute = 0;
+    FRX_GetStats(nullptr, nullptr, &percent, &mbPerMinute);
+    if (percent != LastPercent) {
+      if (percent == 1 || percent == 25 || percent == 50 || percent == 75 || percent == 99) {
+        WriteLogF("%d%% done, %d MB/min", percent, mbPerMinute);
+      } else {
+        char stamp[TIMEFORMAT_SIZE], line[128];
+        byte sec = 0;
+        dword now = Now(&sec);
+        TimeFormat(now, sec, 5, stamp);
+        snprintf(line, sizeof line, "%s%sFerrox: %d%%, %d MB/min", stamp, stamp[0] != '\0' ? " " : "",
+                 percent, mbPerMinute);
+        PrintNet(line);
+        PrintNet("\n");
+      }
+      LastPercent = percent;
+    }
+    NextStat = TAP_GetTick() + STAT_TICKS;
+  }
+  CallTraceExit(nullptr);
+}
+
+static void StateCopy(void)
+{
+  CallTraceEnter("StateCopy");
+  int result = FRX_Process();
+  ReportProgress();
+  if (result != 0) {
+    if (result == 1 && (FileTyp == FT_Rec || FileTyp == FT_Other)) CalculateTransferData();
+    FileStatus[FileTyp] = result < 0 ? FS_Failed : FS_Done;
+    CopyState = CS_NextFileTyp;
+  }
+  CallTraceExit(nullptr);
+}
+
+static void StateNextFile(void)
+{
+  CallTraceEnter("StateNextFile");
+  if (JobState == JS_Job) {
+    if (FileStatus[FileTyp] == FS_Failed || FileStatus[FileTyp] == FS_Missing) MoveJobFileToFail();
+    CleanupMemory();
+    FileTyp = FT_Rec;
+    CopyState = CS_Job;
+  } else {
+    FileTyp = FT_Rec;
+    CurrentFileToProcess++;
+    CopyState = CS_Prepare;
+  }
+  CallTraceExit(nullptr);
+}
+
+/* After the last part of a file: delete the source when it may go, and
+ * settle the job file. A missing ".nav" is accepted, a missing ".inf" not. */
+static void FinishFile(void)
+{
+  CallTraceEnter("FinishFile");
+  bool complete = FileTyp == FT_Other
+                      ? FileStatus[FT_Other] == FS_Done
+                      : FileStatus[FT_Rec] == FS_Done && FileStatus[FT_Inf] == FS_Done &&
+                            FileStatus[FT_Nav] != FS_Failed;
+  bool job = JobState == JS_Job;
+  if (move == 1) {
+    if (complete) {
+      DeleteCurrentSource();
+      if (job) DeleteJobFile();
+    } else {
+      if (job) MoveJobFileToFail();
+      WriteLog("SourceFile will be not delete because copyprocess was not completely successful");
+    }
+  } else if (job) {
+    if (complete)
+      DeleteJobFile();
+    else
+      MoveJobFileToFail();
+  }
+  CallTraceExit(nullptr);
+}
+
+static void StateNextFileTyp(void)
+{
+  CallTraceEnter("StateNextFileTyp");
+  if (FileTyp == FT_Rec && SetTSLink == 1 && StringEndsWith(DestFileNameClean, ".rec"))
+    CreateTSLink();
+  if (FileTyp == FT_Other) WriteLog("File is not an rec file, so no copyjob of nav and inf file.");
+  if (FileTyp == FT_Nav || FileTyp == FT_Other) FinishFile();
+  if (FileTyp == FT_Rec) {
+    FileTyp = FT_Inf;
+  } else if (FileTyp == FT_Inf) {
+    FileTyp = FT_Nav;
+  } else {
+    FileTyp = FT_Rec;
+    if (JobState == JS_Job)
+      CleanupMemory(); /* a job ends after the first file of its list */
+    else
+      CurrentFileToProcess++;
+  }
+  CopyState = CS_Prepare;
+  CallTraceExit(nullptr);
+}
+
+static void StateExit(void)
+{
+  CallTraceEnter("StateExit");
+  /* the shutdown runs once; the plug-in unloads after this event */
+  if (!RunEnded) {
+    RunEnded = true;
+    EndRun(false);
+  }
+  CallTraceExit(nullptr);
+}
+
+bool CopyCycleStep(void)
+{
+  CallTraceEnter("CopyCycleStep");
+  bool passOn = true;
+  LogStateChange();
+  switch (CopyState) {
+    case CS_FirstCall: StateFirstCall(); break;
+    case CS_WaitMount: StateWaitMount(); break;
+    case CS_CheckStartReason: StateCheckStartReason(); break;
+    case CS_WaitAfterBoot: StateWaitAfterBoot(); break;
+    case CS_Job: StateJob(); break;
+    case CS_Prepare: passOn = StatePrepare(); break;
+    case CS_Copy: StateCopy(); break;
+    case CS_NextFile: StateNextFile(); break;
+    case CS_NextFileTyp: StateNextFileTyp(); break;
+    case CS_Exit: StateExit(); break;
+    default: break; /* an unknown state does nothing */
+  }
+  CallTraceExit(nullptr);
+  return passOn;
+}

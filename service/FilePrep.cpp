@@ -1,0 +1,337 @@
+/* FilePrep.cpp -- where each file of the work list goes, and what follows.
+ *
+ * For the current entry and part (recording, ".inf", ".nav") StartCopy works
+ * out source folder, destination folder and destination name (special
+ * characters, " (DEC)", valid names, a numbered name on a clash) and opens
+ * the transfer in the block copy engine at the pace of the settings. After a
+ * recording: the ".ts" hard link, the deletion of the source in the move
+ * case and the summary line. Copying itself is the engine's.
+ * Owns: FileName, DestFileNameClean, DestDirPath.
+ */
+#include <stdio.h>
+#include <string.h>
+
+#include "Ferrox.h"
+#include "FirmwareBinding.h"
+#include "LogTrace.h"
+#include "TextEncoding.h"
+#include "os_facade.h"
+
+#define SEPARATOR_59 "==========================================================="
+#define NAME_WORK 512     /* destination names grow while special characters go */
+#define DEST_NAME_MAX 126 /* so that ".inf" / ".nav" still fit DestFileNameClean */
+#define MAX_NAME_NUMBER 9999
+#define SPEED_DELAY 10    /* ticks between two blocks */
+
+char FileName[131] = "";
+char DestFileNameClean[131] = "";
+char DestDirPath[512] = "";
+
+/* Replacements for the single-byte form of a name, applied in this order. */
+static const char *const SpecialChars[][2] = {
+    {"\xE4", "ae"}, {"\xC4", "Ae"}, {"\xFC", "ue"}, {"\xDC", "Ue"}, {"\xF6", "oe"},
+    {"\xD6", "Oe"}, {"\xDF", "ss"},
+    {"\xE1", "a"},  {"\xC1", "A"},  {"\xE0", "a"},  {"\xC0", "A"},  {"\xE2", "a"},  {"\xC2", "A"},
+    {"\xF3", "o"},  {"\xD3", "O"},  {"\xF2", "o"},  {"\xD2", "O"},  {"\xF4", "o"},  {"\xD4", "O"},
+    {"\xFA", "u"},  {"\xDA", "U"},  {"\xF9", "u"},  {"\xD9", "U"},  {"\xFB", "u"},  {"\xDB", "U"},
+    {"\xED", "i"},  {"\xCD", "I"},  {"\xEC", "i"},  {"\xCC", "I"},  {"\xEE", "i"},  {"\xCE", "I"},
+    {"\xE9", "e"},  {"\xC9", "E"},  {"\xE8", "e"},  {"\xC8", "E"},  {"\xEA", "e"},  {"\xCA", "E"},
+    {"\xEB", "e"},  {"\xCB", "E"},
+};
+
+/* The destination name of a main file: single-byte letters spelt out for
+ * file systems that cannot hold them, " (DEC)" removed, reserved characters
+ * dropped. name holds NAME_WORK bytes. */
+static void CleanDestinationName(char *name)
+{
+  CallTraceEnter("CleanDestinationName");
+  if (SpecChar != 0 || MountType == 1) {
+    char *ansi = UTFtoANSI(name);
+    if (ansi != nullptr) snprintf(name, NAME_WORK, "%s", ansi);
+    for (size_t i = 0; i < sizeof SpecialChars / sizeof SpecialChars[0]; i++)
+      StrReplace(name, SpecialChars[i][0], SpecialChars[i][1], NAME_WORK);
+  }
+  if (DelDEC != 0) {
+    StrReplace(name, " (DEC)", "", NAME_WORK);
+    StrReplace(name, "(DEC)", "", NAME_WORK);
+  }
+  MakeValidFileName(name, LC_CONTROL | LC_RESERVED);
+  CallTraceExit(nullptr);
+}
+
+/* The long-log line of a destination probe; -1 in job mode is not logged. */
+static void LogDestinationStatus(int status)
+{
+  CallTraceEnter("LogDestinationStatus");
+  const char *text;
+  switch (status) {
+    case 0: text = "Destinationstatus: Destination file doesn't exist"; break;
+    case 1: text = "Destinationstatus: destination file still exist and is the same as source file"; break;
+    case 2: text = "Destinationstatus: destination file still exist but is not identical with source file"; break;
+    case -1: text = "Destinationstatus: Destination path doesn't exist"; break;
+    default: text = "Destinationstatus: Error! don't know status "; break;
+  }
+  snprintf(LogString, sizeof LogString, "%s", text);
+  if (LogLength != 0) WriteLog(LogString);
+  CallTraceExit(nullptr);
+}
+
+/* A different file of that name is at the destination: Film.rec becomes
+ * Film-1.rec, Film-2.rec, ... until a name is free or holds this very file.
+ * False when no such name fits. */
+static bool NumberDestinationName(char *name, const char *srcDir, const char *dstDir)
+{
+  CallTraceEnter("NumberDestinationName");
+  char base[NAME_WORK], candidate[NAME_WORK];
+  const char *dot = strrchr(name, '.');
+  const char *ext = dot != nullptr ? dot : "";
+  snprintf(base, sizeof base, "%.*s", (int)(dot != nullptr ? dot - name : (int)strlen(name)), name);
+  bool found = false;
+  for (int i = 1; i <= MAX_NAME_NUMBER && !found; i++) {
+    int len = snprintf(candidate, sizeof candidate, "%s-%d%s", base, i, ext);
+    if (len < 0 || len > DEST_NAME_MAX) break;
+    found = FRX_GetDestinationStatus(FileName, candidate, srcDir, dstDir) != 2;
+  }
+  if (found) {
+    snprintf(name, NAME_WORK, "%s", candidate);
+    WriteLogF("Destination needed to be renamed to '%s'", name);
+  } else {
+    WriteLogF("Error: no free destination name for '%s'", name);
+  }
+  CallTraceExit(nullptr);
+  return found;
+}
+
+/* Destination name and folder of a main file, decided once for the file and
+ * its companions. -3 when there is none. */
+static int ChooseDestination(char *name, const char *srcDir, const char *dstDir)
+{
+  CallTraceEnter("ChooseDestination");
+  snprintf(name, NAME_WORK, "%s", FileName);
+  CleanDestinationName(name);
+  if (strlen(name) > DEST_NAME_MAX) name[DEST_NAME_MAX] = '\0';
+  int status = FRX_GetDestinationStatus(FileName, name, srcDir, dstDir);
+  LogDestinationStatus(status);
+  if (status == -1 && JobState == JS_Job) {
+    CallTraceExit(nullptr);
+    return -3;
+  }
+  if (status == 2 && !NumberDestinationName(name, srcDir, dstDir)) {
+    CallTraceExit(nullptr);
+    return -3;
+  }
+  snprintf(DestFileNameClean, sizeof DestFileNameClean, "%s", name);
+  snprintf(DestDirPath, sizeof DestDirPath, "%s", dstDir);
+  CallTraceExit(nullptr);
+  return 0;
+}
+
+/* Source and destination folder of the current entry: the structure below
+ * the source folder is repeated below the destination folder. */
+static bool EntryFolders(const tFileToProcess *entry, char *srcDir, char *dstDir)
+{
+  CallTraceEnter("EntryFolders");
+  int srcLen = snprintf(srcDir, 512, "%s%s", STapfsRoot, entry->Folder);
+  size_t skip = strlen(MoveDir) + (JobState == JS_Job ? strlen(STapfsRoot) : 0);
+  const char *relative = skip < (size_t)srcLen ? srcDir + skip : "";
+  if (LogLength != 0) {
+    WriteLogF("MoveDir to calculate DestDir = %s", MoveDir);
+    WriteLogF("DestDirName calculated = %s", relative);
+  }
+  int dstLen = snprintf(dstDir, 512, "%s%s", ShareDir, relative);
+  bool fits = srcLen < 512 && dstLen < 512;
+  if (!fits) WriteLogF("Error: path too long for %s", entry->FileName);
+  CallTraceExit(nullptr);
+  return fits;
+}
+
+/* The pace of the transfer just opened: block size by part, speed setting
+ * and mount type; 10 ticks between blocks. */
+static void SetPace(void)
+{
+  CallTraceEnter("SetPace");
+  if (FileTyp == FT_Inf)
+    FRX_SetSpeed(SPEED_DELAY, 0x40000);
+  else if (FileTyp == FT_Nav)
+    FRX_SetSpeed(SPEED_DELAY, 0x80000);
+  else if (MountType == 0 || MountType == 1)
+    FRX_SetSpeed(SPEED_DELAY, (dword)CopySpeed << 19);
+  else if (MountType == 2)
+    FRX_SetSpeed(SPEED_DELAY, (dword)(CopySpeed * 3) << 21);
+  CallTraceExit(nullptr);
+}
+
+/* The current part's source name in FileName and destination name in
+ * dstName; false when it does not fit the name buffers. */
+static bool PartNames(const tFileToProcess *entry, char *dstName)
+{
+  CallTraceEnter("PartNames");
+  const char *suffix = FileTyp == FT_Inf ? ".inf" : FileTyp == FT_Nav ? ".nav" : "";
+  int len = snprintf(FileName, sizeof FileName, "%s%s", entry->FileName, suffix);
+  bool fits = len >= 0 && (size_t)len < sizeof FileName;
+  if (*suffix != '\0') snprintf(dstName, NAME_WORK, "%s%s", DestFileNameClean, suffix);
+  if (!fits) WriteLogF("Error: file name too long: %s%s", entry->FileName, suffix);
+  CallTraceExit(nullptr);
+  return fits;
+}
+
+int StartCopy(void)
+{
+  CallTraceEnter("StartCopy");
+  char srcDir[512], dstDir[512], dstName[NAME_WORK];
+  if (NrOfFilesToProcess == 0 || CurrentFileToProcess >= NrOfFilesToProcess) {
+    WriteLogF("NrFilesToProcess %d CurrentFileToProcess %d", NrOfFilesToProcess,
+              CurrentFileToProcess);
+    CallTraceExit(nullptr);
+    return 2;
+  }
+  const tFileToProcess *entry = &FilesToProcess[CurrentFileToProcess];
+  bool mainFile = FileTyp == FT_Rec || FileTyp == FT_Other;
+  if (mainFile) {
+    WriteLog(SEPARATOR_59);
+    WriteLogF("REC|MPG|TS %d of %d", CurrentFileToProcess + 1, NrOfFilesToProcess);
+    memset(FileStatus, 0, sizeof FileStatus);
+  }
+  /* A name that does not fit would open some other, shorter-named file. */
+  if (!PartNames(entry, dstName)) {
+    CallTraceExit(nullptr);
+    return -1;
+  }
+  if (!EntryFolders(entry, srcDir, dstDir) ||
+      (mainFile && ChooseDestination(dstName, srcDir, dstDir) != 0)) {
+    CallTraceExit(nullptr);
+    return -3;
+  }
+  int result = FRX_Init(FileName, dstName, srcDir, dstDir);
+  if (LogLength != 0)
+    WriteLogF("InitStatus used Filenames are: Source='%s'\n%53sDest='%s' Status=%d", FileName, "",
+              dstName, result);
+  if (mainFile) StartTime = Now(&StartSec);
+  SetPace();
+  CallTraceExit(nullptr);
+  return result;
+}
+
+void CreateTSLink(void)
+{
+  CallTraceEnter("CreateTSLink");
+  char existing[512], link[512];
+  struct stat64 stExisting, stLink;
+  int len = snprintf(existing, sizeof existing, "%s/%s", DestDirPath, DestFileNameClean);
+  if (len < 4 || (size_t)len >= sizeof existing) {
+    WriteLogF("ts link: %s failed !!! Sorry no chance...", existing);
+    CallTraceExit(nullptr);
+    return;
+  }
+  snprintf(link, sizeof link, "%.*s.ts", len - 4, existing);
+  /* The link is made by the system call itself: no shell ever sees a name. */
+  bool linked = OS_Link(existing, link) == 0;
+  /* a link made by an earlier run is as good as a new one */
+  if (!linked && OS_Lstat64(existing, &stExisting) == 0 && OS_Lstat64(link, &stLink) == 0)
+    linked = stExisting.st_dev == stLink.st_dev && stExisting.st_ino == stLink.st_ino;
+  if (linked)
+    WriteLogF("ts link: %s done", link);
+  else
+    WriteLogF("ts link: %s failed !!! Sorry no chance...", link);
+  CallTraceExit(nullptr);
+}
+
+/* Removes "ending" from the end of name, if it is there. */
+static void StripEnding(char *name, const char *ending)
+{
+  CallTraceEnter("StripEnding");
+  size_t len = strlen(name), endLen = strlen(ending);
+  if (len >= endLen && strcmp(name + len - endLen, ending) == 0) name[len - endLen] = '\0';
+  CallTraceExit(nullptr);
+}
+
+/* Deletes one file; a path that was cut is never touched. */
+static void DeletePath(const char *path, const char *ending)
+{
+  CallTraceEnter("DeletePath");
+  char full[512];
+  int len = snprintf(full, sizeof full, "%s%s", path, ending);
+  if (len >= 0 && (size_t)len < sizeof full) OS_Unlink(full);
+  CallTraceExit(nullptr);
+}
+
+void DeleteCurrentSource(void)
+{
+  CallTraceEnter("DeleteCurrentSource");
+  char name[131], path[512];
+  if (CurrentFileToProcess < 0 || CurrentFileToProcess >= NrOfFilesToProcess) {
+    CallTraceExit(nullptr);
+    return;
+  }
+  snprintf(name, sizeof name, "%s", FileName);
+  StripEnding(name, ".inf");
+  StripEnding(name, ".nav");
+  const tFileToProcess *entry = &FilesToProcess[CurrentFileToProcess];
+  int len = snprintf(path, sizeof path, "%s%s/%s", STapfsRoot, entry->Folder, name);
+  if (len < 0 || (size_t)len + 4 >= sizeof path) {
+    /* deleting a cut path could remove some other file */
+    WriteLogF("Error: path too long, %s is not deleted", name);
+    CallTraceExit(nullptr);
+    return;
+  }
+  if (JobState == JS_Job) {
+    WriteLogF("delete SourceFile: %s ", path);
+  } else if (FileStatus[FT_Rec] < FS_Missing || FileStatus[FT_Inf] < FS_Missing ||
+             FileStatus[FT_Nav] < FS_Missing) {
+    WriteLogF("File: %s wird NICHT gelöscht, da .inf oder .nav fehlt", path);
+    CallTraceExit(nullptr);
+    return;
+  } else {
+    WriteLogF("delete File: %s ", path);
+  }
+  DeletePath(path, "");
+  if (FileTyp == FT_Nav) {
+    DeletePath(path, ".nav");
+    DeletePath(path, ".inf");
+  }
+  CallTraceExit(nullptr);
+}
+
+void CalculateTransferData(void)
+{
+  CallTraceEnter("CalculateTransferData");
+  byte sec = 0;
+  qword total = 0, copied = 0;
+  char size[32], moved[32], speed[32];
+  dword now = Now(&sec);
+  FRX_GetStats(&total, &copied, nullptr, nullptr);
+  qword transferred = copied - BytesCopiedLastTime;
+  FileSizeToString((dword)total, (dword)(total >> 32), size);
+  FileSizeToString((dword)transferred, (dword)(transferred >> 32), moved);
+  int minutes = TimeDiff(StartTime, now);
+  if (minutes <= 0) {
+    snprintf(speed, sizeof speed, "Error");
+  } else {
+    qword perMinute = (qword)((dword)(transferred >> 8) / (dword)minutes) << 8;
+    FileSizeToString((dword)perMinute, (dword)(perMinute >> 32), speed);
+  }
+  WriteLogF("Copy time = %d min Filesize = %s Transfered = %s Average Speed = %s/min", minutes,
+            size, moved, speed);
+  CallTraceExit(nullptr);
+}
+
+/* out holds at least 16 bytes. */
+void FileSizeToString(dword low, dword high, char *out)
+{
+  CallTraceEnter("FileSizeToString");
+  if (out != nullptr) {
+    qword bytes = ((qword)high << 32) | low;
+    const float perUnit = 0.0009765625f; /* 1/1024, exact in single precision */
+    if (bytes < 1024)
+      snprintf(out, 16, "%d B", (int)bytes);
+    else if (bytes < (1ull << 20))
+      snprintf(out, 16, "%.1f kB", (double)((float)bytes * perUnit));
+    else if (bytes < (1ull << 30))
+      snprintf(out, 16, "%.1f MB", (double)((float)(bytes >> 10) * perUnit));
+    else if (bytes < (1ull << 40))
+      snprintf(out, 16, "%.1f GB", (double)((float)(bytes >> 20) * perUnit));
+    else
+      snprintf(out, 16, "%.1f TB", (double)((float)(bytes >> 30) * perUnit));
+  }
+  CallTraceExit(nullptr);
+}

@@ -1,0 +1,343 @@
+/* WorkList.cpp -- checks on the two folders and the list of files to process.
+ *
+ * Before a run the folders of the settings are checked for sense, created
+ * where they are ordinary folders of the internal disk, and waited for where
+ * they are mount points; then the source folder is walked breadth first and
+ * its recordings collected, oldest first. Copying them is FilePrep's and the
+ * copy cycle's. Owns: FilesToProcess with its two counters, the stat
+ * snapshots of the two mount points.
+ */
+#include <stdio.h>
+#include <string.h>
+
+#include "Ferrox.h"
+#include "LogTrace.h"
+#include "PathTypes.h"
+#include "RecordingFiles.h"
+#include "TextEncoding.h"
+#include "os_facade.h"
+
+#define DIR_LIST_SIZE 4096   /* folders still to visit, zero-separated */
+#define DISK_ROOT_LEN 7      /* "/mnt/hd" */
+#define FOLDER_MAX 504       /* longest folder below the root: fits a path with it */
+
+tFileToProcess FilesToProcess[MAX_FILES_TO_PROCESS];
+int NrOfFilesToProcess = 0;
+int CurrentFileToProcess = 0;
+
+/* What lstat64 last said about a mount point; a change is logged once. */
+typedef struct MountSnapshot {
+  int Result;          /* result code of the last lstat64 */
+  struct stat64 Stat;  /* the record it filled */
+} MountSnapshot;
+
+static MountSnapshot DstSnapshot;
+static MountSnapshot SrcSnapshot;
+static bool MoveDirMissingLogged = false;  /* the missing-folder lines, once per change */
+static bool ShareDirMissingLogged = false;
+
+/* Writes the folder path in a canonical form: one "/" between components,
+ * none at the end, "." dropped and ".." taking back its parent. */
+static void CanonicalFolder(const char *path, char *out, size_t outSize)
+{
+  CallTraceEnter("CanonicalFolder");
+  size_t used = 0;
+  out[0] = '\0';
+  while (*path != '\0') {
+    while (*path == '/') path++;
+    size_t len = strcspn(path, "/");
+    if (len == 0) break;
+    if (len == 2 && strncmp(path, "..", 2) == 0) {
+      char *slash = strrchr(out, '/');
+      used = slash != nullptr ? (size_t)(slash - out) : 0;
+      out[used] = '\0';
+    } else if (!(len == 1 && path[0] == '.') && used + 1 + len < outSize) {
+      out[used++] = '/';
+      memcpy(out + used, path, len);
+      used += len;
+      out[used] = '\0';
+    }
+    path += len;
+  }
+  CallTraceExit(nullptr);
+}
+
+/* The destination is the source itself written differently, or a folder
+ * inside it: a move would delete what it just copied, and every run would
+ * copy its own copies again. Whole components count, so "MoveToNAS-Archive"
+ * is not inside "MoveToNAS". */
+static bool DestinationInsideSource(void)
+{
+  CallTraceEnter("DestinationInsideSource");
+  char source[512], dest[512];
+  CanonicalFolder(MoveDir, source, sizeof source);
+  CanonicalFolder(ShareDir, dest, sizeof dest);
+  size_t len = strlen(source);
+  bool inside = len > 0 && strncmp(dest, source, len) == 0 &&
+                (dest[len] == '\0' || dest[len] == '/');
+  CallTraceExit(nullptr);
+  return inside;
+}
+
+int SanityCheckPassed(void)
+{
+  CallTraceEnter("SanityCheckPassed");
+  int passed = 0;
+  if (MoveDir[0] == '\0' && ShareDir[0] == '\0')
+    WriteLog("Error: Source or destination folder not selected");
+  else if (strcmp(MoveDir, ShareDir) == 0)
+    WriteLog("Error: Source and destination folder are the same");
+  else if (MoveDir[0] != '\0' && ShareDir[0] != '\0' && DestinationInsideSource())
+    WriteLogF("Error: Destination folder %s is the source folder %s or lies inside it", ShareDir,
+              MoveDir);
+  else if (MountedDirSource == 0 && MountedDirDest == 0)
+    WriteLog("Error: Source and destination folder are both internal");
+  else
+    passed = 1;
+  CallTraceExit(nullptr);
+  return passed;
+}
+
+/* The folder's name below "/DataFiles": the setting without its first 18
+ * characters ("/mnt/hd/DataFiles/"). */
+static void NameBelowDataFiles(const char *folder, char *name)
+{
+  CallTraceEnter("NameBelowDataFiles");
+  snprintf(name, 512, "%s", folder);
+  DeleteAt(name, 0, DATAFILES_PREFIX_LEN);
+  CallTraceExit(nullptr);
+}
+
+void CreateSubDirs(void)
+{
+  CallTraceEnter("CreateSubDirs");
+  char name[512];
+  HDD_TAP_PushDir();
+  if (HDD_ChangeDir("/DataFiles")) {
+    if (MountedDirSource == 0) {
+      NameBelowDataFiles(MoveDir, name);
+      if (name[0] != '\0' && !TAP_Hdd_Exist(name)) TAP_Hdd_Create(name, ATTR_FOLDER);
+    }
+    if (MountedDirDest == 0) {
+      NameBelowDataFiles(ShareDir, name);
+      if (name[0] != '\0' && !TAP_Hdd_Exist(name)) TAP_Hdd_Create(name, ATTR_FOLDER);
+    }
+  }
+  HDD_TAP_PopDir();
+  CallTraceExit(nullptr);
+}
+
+/* Whether the folder's entry exists in "/DataFiles"; the missing line is
+ * written when the folder goes missing, not on every check while it stays
+ * so. */
+static bool FolderPresent(const char *setting, const char *tag, const char *settingName,
+                          bool *loggedMissing)
+{
+  CallTraceEnter("FolderPresent");
+  char name[512];
+  NameBelowDataFiles(setting, name);
+  bool present = name[0] != '\0' && TAP_Hdd_Exist(name);
+  if (!present && !*loggedMissing)
+    WriteLogF("(%s)AbsShareDir = %s %s = %s", tag, name, settingName, setting);
+  *loggedMissing = !present;
+  CallTraceExit(nullptr);
+  return present;
+}
+
+/* Whether something other than the internal disk is mounted on folder. The
+ * lstat64 outcome is logged when it differs from the last snapshot. */
+static bool MountedHere(const char *folder, const char *prefix, MountSnapshot *snapshot)
+{
+  CallTraceEnter("MountedHere");
+  struct stat64 st;
+  memset(&st, 0, sizeof st);
+  int result = OS_Lstat64(folder, &st);
+  if (result != snapshot->Result || st.st_dev != snapshot->Stat.st_dev ||
+      st.st_ino != snapshot->Stat.st_ino) {
+    snapshot->Result = result;
+    snapshot->Stat = st;
+    if (result != 0) {
+      WriteLogF("%slstat64(%s) failed with result code %d", prefix, folder, result);
+    } else {
+      WriteLogF("%slstat64(%s) = OK", prefix, folder);
+      WriteLogF("     dev=%llx, ino=%llx, mode=%x, nlink=%d, uid=%d, gid=%d",
+                (unsigned long long)st.st_dev, (unsigned long long)st.st_ino,
+                (unsigned)st.st_mode, (int)st.st_nlink, (int)st.st_uid, (int)st.st_gid);
+    }
+  }
+  bool mounted = result == 0 && st.st_dev != INTERNAL_DISK_DEV;
+  CallTraceExit(nullptr);
+  return mounted;
+}
+
+int SubDirsExist(void)
+{
+  CallTraceEnter("SubDirsExist");
+  int exist = 0;
+  HDD_TAP_PushDir();
+  if (HDD_ChangeDir("/DataFiles") &&
+      FolderPresent(MoveDir, "Move", "MoveDir", &MoveDirMissingLogged) &&
+      FolderPresent(ShareDir, "Share", "ShareDir", &ShareDirMissingLogged) &&
+      (MountedDirDest == 0 || MountedHere(ShareDir, "Dst: ", &DstSnapshot)) &&
+      (MountedDirSource == 0 || MountedHere(MoveDir, "Src: ", &SrcSnapshot)))
+    exist = 1;
+  HDD_TAP_PopDir();
+  CallTraceExit(nullptr);
+  return exist;
+}
+
+/* Forgets the snapshots, as at load (for a new run in the same process). */
+void ResetWorkListChecks(void)
+{
+  CallTraceEnter("ResetWorkListChecks");
+  memset(&DstSnapshot, 0, sizeof DstSnapshot);
+  memset(&SrcSnapshot, 0, sizeof SrcSnapshot);
+  MoveDirMissingLogged = false;
+  ShareDirMissingLogged = false;
+  CallTraceExit(nullptr);
+}
+
+/* Heap copy of text, or null. */
+static char *CopyToHeap(const char *text)
+{
+  CallTraceEnter("CopyToHeap");
+  size_t len = strlen(text) + 1;
+  char *copy = (char *)TAP_MemAlloc((dword)len);
+  if (copy != nullptr) memcpy(copy, text, len);
+  CallTraceExit(nullptr);
+  return copy;
+}
+
+/* One file of the walk: repaired, logged and added to the table. */
+static void AddFile(const char *folder, TapDirEntry *entry)
+{
+  CallTraceEnter("AddFile");
+  FixInvalidFileName(entry->Name);
+  WriteLogF("File %s", entry->Name);
+  if (NrOfFilesToProcess >= MAX_FILES_TO_PROCESS) {
+    WriteLogF("Too many files. %s/%s will be processed in the next run.", folder, entry->Name);
+    CallTraceExit(nullptr);
+    return;
+  }
+  char *name = CopyToHeap(entry->Name);
+  char *dir = CopyToHeap(folder);
+  if (name == nullptr || dir == nullptr) {
+    WriteLogF("Failed to reserve memory for the file list (%s/%s).", folder, entry->Name);
+    if (name != nullptr) TAP_MemFree(name);
+    if (dir != nullptr) TAP_MemFree(dir);
+    CallTraceExit(nullptr);
+    return;
+  }
+  tFileToProcess *slot = &FilesToProcess[NrOfFilesToProcess++];
+  slot->FileName = name;
+  slot->Folder = dir;
+  slot->DateStamp = entry->DateStamp;
+  CallTraceExit(nullptr);
+}
+
+/* One sub-folder of the walk: appended to the folder list when it fits.
+ * used is the offset of the list's end mark. */
+static void AddFolder(char *dirList, size_t *used, const char *folder, const char *name)
+{
+  CallTraceEnter("AddFolder");
+  size_t need = strlen(folder) + 1 + strlen(name) + 1;
+  if (need - 1 > FOLDER_MAX) {
+    /* too long for the path buffers: it would never be reachable */
+    WriteLogF("Directory '%s' is skipped: its path is too long", name);
+  } else if (*used + need + 1 > DIR_LIST_SIZE) {
+    WriteLogF("Directory '%s' will be processed next time", name);
+  } else {
+    char *path = dirList + *used;
+    snprintf(path, DIR_LIST_SIZE - *used, "%s/%s", folder, name);
+    *used += need;
+    dirList[*used] = '\0';
+    if (LogLength != 0) WriteLogF("Directory '%s' will be processed now", path);
+  }
+  CallTraceExit(nullptr);
+}
+
+/* Lists one folder and handles its entries. A folder that cannot be entered
+ * is skipped: listing would show the previous folder's files instead. */
+static void WalkFolder(char *dirList, size_t *used, const char *folder)
+{
+  CallTraceEnter("WalkFolder");
+  TapDirEntry entry;
+  if (!HDD_ChangeDir(folder)) {
+    WriteLogF("Directory '%s' cannot be opened", folder);
+    CallTraceExit(nullptr);
+    return;
+  }
+  memset(&entry, 0, sizeof entry);
+  dword count = TAP_Hdd_FindFirst(&entry, "rec|mpg|ts");
+  for (dword i = 0; i < count; i++) {
+    entry.Name[sizeof entry.Name - 1] = '\0';
+    if (entry.Attr == ATTR_FOLDER)
+      AddFolder(dirList, used, folder, entry.Name);
+    else if (entry.Attr == ATTR_NORMAL)
+      AddFile(folder, &entry);
+    if (i + 1 < count && TAP_Hdd_FindNext(&entry) == 0) break;
+  }
+  CallTraceExit(nullptr);
+}
+
+int BuildFileList(const char *folder)
+{
+  CallTraceEnter("BuildFileList");
+  char start[512];
+  if (folder == nullptr) {
+    CallTraceExit(nullptr);
+    return 0;
+  }
+  snprintf(start, sizeof start, "%s", folder);
+  DeleteAt(start, 0, DISK_ROOT_LEN);
+  /* the entries of an earlier list would be lost otherwise */
+  CleanupMemory();
+  CurrentFileToProcess = 0;
+  NrOfFilesToProcess = 0;
+
+  char *dirList = (char *)TAP_MemAlloc(DIR_LIST_SIZE);
+  if (dirList == nullptr) {
+    WriteLog("Failed to reserve memory for the dir list.");
+    CallTraceExit(nullptr);
+    return 0;
+  }
+  memset(dirList, 0, DIR_LIST_SIZE);
+  if (LogLength != 0) WriteLogF("Used MoveDir = '%s'", start);
+  if (start[0] == '\0' || strlen(start) > FOLDER_MAX) {
+    WriteLog("Working directory missing");
+    TAP_MemFree(dirList);
+    CallTraceExit(nullptr);
+    return 0;
+  }
+  size_t used = strlen(start) + 1;
+  memcpy(dirList, start, used);
+  HDD_TAP_PushDir();
+  for (size_t pos = 0; dirList[pos] != '\0'; pos += strlen(dirList + pos) + 1)
+    WalkFolder(dirList, &used, dirList + pos);
+  HDD_TAP_PopDir();
+  WriteLogF("%d file%s ready for processing.", NrOfFilesToProcess,
+            NrOfFilesToProcess == 1 ? "" : "s");
+  TAP_MemFree(dirList);
+  SortFilesByDate();
+  CallTraceExit(nullptr);
+  return 1;
+}
+
+void SortFilesByDate(void)
+{
+  CallTraceEnter("SortFilesByDate");
+  /* A bubble sort keeps entries of equal stamps in the order of the walk. */
+  for (int unsorted = NrOfFilesToProcess; unsorted > 1; unsorted--) {
+    bool swapped = false;
+    for (int i = 0; i + 1 < unsorted; i++) {
+      if (FilesToProcess[i + 1].DateStamp < FilesToProcess[i].DateStamp) {
+        tFileToProcess keep = FilesToProcess[i];
+        FilesToProcess[i] = FilesToProcess[i + 1];
+        FilesToProcess[i + 1] = keep;
+        swapped = true;
+      }
+    }
+    if (!swapped) break;
+  }
+  CallTraceExit(nullptr);
+}
