@@ -113,6 +113,8 @@ static bool INIReadWhole(FwFileRecord *file)
 
 IniPlace INIOpenFile(const char *fileName, const char *appName)
 {
+  /* A text still held would be lost to the plug-in's heap for good. */
+  INICloseFile();
   /* Without a pushed entry, popping would take the caller's own one. */
   bool pushed = HDD_TAP_PushDir();
   IniPlace place = INILocateFile(fileName, appName);

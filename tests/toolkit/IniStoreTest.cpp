@@ -257,7 +257,10 @@ TEST_F(IniStoreTest, ChangeWithBareCarriageReturnKeepsTheNextEntry)
 
 TEST_F(IniStoreTest, SetOnANewTextAndEmptyValues)
 {
+  const size_t memory = Rx().MemoryInUse();
   ASSERT_EQ(IniPlaceNew, INIOpenFile("Fresh.ini", nullptr));
+  ASSERT_EQ(IniPlaceNew, INIOpenFile("Fresh.ini", nullptr));
+  EXPECT_EQ(memory + 512, Rx().MemoryInUse()) << "a text still held is released first";
   INISetString("Empty", "");
   INISetInt("Number", -12);
   EXPECT_EQ("Empty=\r\nNumber=-12\r\n", Held());
@@ -333,7 +336,9 @@ TEST_F(IniStoreTest, SaveLocations)
     fs::remove(Host("/mnt/hd/DataFiles/S.ini"));
     bool saved = INISaveFile("S.ini", c.place, c.app);
     EXPECT_EQ(c.file[0] != '\0', saved);
-    if (saved) EXPECT_EQ("Key=value\r\n", ReadFile(c.file));
+    if (saved) {
+      EXPECT_EQ("Key=value\r\n", ReadFile(c.file));
+    }
     EXPECT_EQ("/DataFiles", CurrentDir());
   }
 }
