@@ -55,7 +55,9 @@ class FilesTest : public SimTest {
     dword n = TAP_Hdd_FindFirst(&e, filter);
     for (dword i = 0; i < n; ++i) {
       names.push_back(std::string(e.Attr == ATTR_FOLDER ? "D:" : "F:") + e.Name);
-      if (i + 1 < n) EXPECT_NE(TAP_Hdd_FindNext(&e), 0u);
+      if (i + 1 < n) {
+        EXPECT_NE(TAP_Hdd_FindNext(&e), 0u);
+      }
     }
     EXPECT_EQ(TAP_Hdd_FindNext(&e), 0u) << "nothing after the counted entries";
     return names;
@@ -173,6 +175,29 @@ TEST_F(FilesTest, ListingFiltersFilesButAlwaysListsFolders)
   EXPECT_EQ(all.size(), 12u) << "no filter lists every file and folder, never . or ..";
   EXPECT_TRUE(std::is_sorted(all.begin(), all.end(), [](const auto &a, const auto &b) { return a.substr(2) < b.substr(2); }))
       << "in name order";
+}
+
+TEST_F(FilesTest, DiskCallsFollowTheMountTable)
+{
+  std::ofstream(outside.path / "nas/shared.rec") << "share";
+  MakeDir("/mnt/hd/DataFiles/NAS-Share");
+  ASSERT_EQ(TAP_Hdd_ChangeDir("/DataFiles/NAS-Share"), 1u);
+  TapDirEntry e;
+  EXPECT_EQ(TAP_Hdd_FindFirst(&e, "rec"), 0u) << "before the share appears: the empty mount point";
+  Rx().RunFor(2.0);
+  ASSERT_EQ(TAP_Hdd_FindFirst(&e, "rec"), 1u);
+  EXPECT_STREQ(e.Name, "shared.rec");
+  FwFileRecord *f = TAP_Hdd_Fopen("shared.rec");
+  ASSERT_NE(f, nullptr);
+  EXPECT_STREQ(f->PathInfo->AbsPath, "/mnt/hd/DataFiles/NAS-Share/shared.rec");
+  EXPECT_EQ(TAP_Hdd_Flen(f), 5u);
+  EXPECT_EQ(TAP_Hdd_Create("new.rec", ATTR_NORMAL), 1u);
+  EXPECT_TRUE(fs::exists(outside.path / "nas/new.rec"));
+  Rx().RunFor(3.0);
+  char buf[8];
+  EXPECT_EQ(TAP_Hdd_Fread(buf, 1, 5, f), 0u) << "the share under the open file is gone";
+  TAP_Hdd_Fclose(f);
+  EXPECT_FALSE(TAP_Hdd_Exist("shared.rec"));
 }
 
 TEST_F(FilesTest, DateStampsArePackedModificationTimesThatSortByAge)

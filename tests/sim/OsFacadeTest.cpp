@@ -36,7 +36,9 @@ TEST_F(ConsoleTest, OnlyTheRunsTerminalsOpen)
   for (const Case &c : cases) {
     int fd = OS_Open(c.path, O_RDWR);
     EXPECT_EQ(fd >= 0, c.opens) << c.path;
-    if (fd >= 0) EXPECT_EQ(OS_Close(fd), 0);
+    if (fd >= 0) {
+      EXPECT_EQ(OS_Close(fd), 0);
+    }
   }
 }
 
@@ -116,7 +118,9 @@ TEST_F(FacadeTest, FirmwareVariablesAndFunctionsAreFoundByName)
     void *p = OS_Dlsym(self, c.name);
     EXPECT_EQ(OS_Dlerror(), nullptr) << c.name;
     EXPECT_NE(p, nullptr) << c.name;
-    if (c.address) EXPECT_EQ(p, c.address) << c.name;
+    if (c.address) {
+      EXPECT_EQ(p, c.address) << c.name;
+    }
   }
   auto toLinux = reinterpret_cast<dword (*)(dword)>(OS_Dlsym(self, "PvrTimeToLinux"));
   EXPECT_EQ(toLinux(0xE0201505), 1450645500u);
@@ -151,7 +155,9 @@ TEST_F(ThinFirmwareTest, MissingSymbolsAreReportedMissing)
     char *error = OS_Dlerror();
     EXPECT_EQ(p != nullptr, c.found) << c.name;
     EXPECT_EQ(error == nullptr, c.found) << c.name;
-    if (error) EXPECT_NE(std::string(error).find(c.name), std::string::npos) << error;
+    if (error) {
+      EXPECT_NE(std::string(error).find(c.name), std::string::npos) << error;
+    }
   }
   OS_Dlclose(self);
 }

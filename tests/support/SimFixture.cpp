@@ -94,13 +94,14 @@ static std::string Slurp(const fs::path &p)
   return s.str();
 }
 
-// The command line: the emulator's words (cross build), the program, args.
+// The command line: the emulator's words (cross build; separated by blanks),
+// the program, the arguments.
 static std::vector<std::string> CommandLine(const std::vector<std::string> &args)
 {
   std::vector<std::string> words;
   std::stringstream emulator(FERROX_EMULATOR);
   std::string word;
-  while (std::getline(emulator, word, ';'))
+  while (std::getline(emulator, word, ' '))
     if (!word.empty()) words.push_back(word);
   words.push_back((fs::path(FERROX_BIN_DIR) / "receiver").string());
   words.insert(words.end(), args.begin(), args.end());
