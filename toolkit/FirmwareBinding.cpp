@@ -73,6 +73,8 @@ void *TryResolve(const char *symbolName)
   return address;
 }
 
+/* A found address is kept for the plug-in's life; a miss is not cached, so
+ * it costs another look-up next time rather than a wrong null for good. */
 static void *CachedSymbol(int which)
 {
   if (FirmwareSymbols[which] == nullptr)
@@ -144,6 +146,7 @@ dword PvrTimeToLinux(dword packedTime)
   return fn ? fn(packedTime) : 0xFE00;
 }
 
+/* The receiver model is named by the low 16 bits of the system id alone. */
 word GetSysID(void)
 {
   return (word)(TAP_GetSystemId() & 0xFFFF);
@@ -239,6 +242,8 @@ bool LoadFirmwareDat(FirmwareDatHeader **header, FirmwareDatModel **models, byte
 
 /* ---- packed receiver time ---- */
 
+/* Seconds stay outside the packed word so that packed times compare as
+ * plain numbers and fit the firmware's own 32-bit time stamps. */
 dword Now(byte *sec)
 {
   word mjd = 0;
@@ -249,6 +254,8 @@ dword Now(byte *sec)
   return ((dword)mjd << 16) | ((dword)hour << 8) | min;
 }
 
+/* Field by field with borrows, so that no calendar is needed: a packed time
+ * already counts whole days in its MJD. */
 int TimeDiff(dword from, dword to)
 {
   dword later = from > to ? from : to;

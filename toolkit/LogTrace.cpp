@@ -97,6 +97,8 @@ static void WriteLogLine(FILE *f, const char *path, const char *stamp, const cha
   OS_Utime(path, &times);
 }
 
+/* The file gets the text as the caller wrote it; only the terminal copy is
+ * made Latin-1, for the terminals the receiver is used with. */
 void LogEntry(const char *fileName, const char *programName, bool console, int timeFormat,
               const char *text)
 {
@@ -105,6 +107,8 @@ void LogEntry(const char *fileName, const char *programName, bool console, int t
   char stamp[STAMP_BUFFER];
   MakeStamp(timeFormat, stamp);
 
+  /* Opened and closed per line, so that the log is complete on disk whenever
+   * the receiver is switched off. A file that cannot be opened is skipped. */
   if (fileName != nullptr && fileName[0] != '\0') {
     char path[PATH_BUFFER];
     ConvertPathType(fileName, path, PathKindLinuxFile);
@@ -138,6 +142,8 @@ void LogEntryTKLibPrintf(bool console, const char *format, ...)
   vsnprintf(text, sizeof(text), format, args);
   va_end(args);
 
+  /* The folder is made so that a user can drop an empty TKLib.log there to
+   * switch the toolkit log on. */
   struct stat64 st;
   if (OS_Stat64(TKLIB_FOLDER, &st) != 0) OS_Mkdir(TKLIB_FOLDER, 0777);
 
@@ -159,6 +165,8 @@ void LogEntryTKLibPrintf(bool console, const char *format, ...)
 
 /* ---- call trace ---- */
 
+/* Also called implicitly by the first enter or exit; the listing starts
+ * enabled, and the copy service switches it off right after. */
 void CallTraceInit(void)
 {
   CallTraceInitialized = true;
@@ -199,6 +207,9 @@ static void CallTraceList(const char *procName)
   PrintNet(puffer);
 }
 
+/* The re-entry flag keeps the trace out of itself: the overflow line and the
+ * Latin-1 copy go through toolkit code that might be traced one day. Init
+ * clears the flag, so it is set again after an implicit initialisation. */
 void CallTraceEnter(const char *procName)
 {
   if (CallTraceDoNotReenter) return;
@@ -211,6 +222,8 @@ void CallTraceEnter(const char *procName)
   if (CallLevel >= CALLTRACE_DEPTH)
     LogEntryTKLibPrintf(true, "CallLevel Overflow! (TAPID 0x%8.8x)", __tap_ud__);
 
+  /* Past the 50 stack entries the level still counts, so that the matching
+   * exits find their way back to 0, but nothing is stored. */
   if (procName != nullptr) {
     if (CallTraceEnabled) CallTraceList(procName);
     if (CallLevel < CALLTRACE_DEPTH) {
@@ -232,6 +245,8 @@ static CallTraceStat *CallTraceFindStat(const char *procName)
   return i < CALLTRACE_STATS_MAX ? &CallTraceStats[i] : nullptr;
 }
 
+/* Durations are unsigned tick differences, so a wrap of the tick counter
+ * between enter and exit still gives the right duration. */
 static void CallTraceRecord(const CallTraceStackEntry *entry, dword now)
 {
   CallTraceStat *stat = CallTraceFindStat(entry->ProcName);
@@ -256,6 +271,7 @@ void CallTraceExit(dword *unused)
 {
   if (CallTraceDoNotReenter) return;
   CallTraceDoNotReenter = true;
+  /* read first, so that the trace's own work is not charged to the caller */
   dword now = TAP_GetTick();
   if (!CallTraceInitialized) {
     CallTraceInit();

@@ -123,9 +123,13 @@ PathKind GetPathType(const char *path)
   if (path == nullptr || path[0] == '\0') return PathKindName;
   if (path[0] == '.' || strcmp(path, "/") == 0) return PathKindTapFolder;
 
+  /* Whatever the operating system finds as given is an OS path; links are
+   * not followed, so a link to a folder counts as a file. */
   struct stat64 st;
   if (OS_Lstat64(path, &st) == 0) return S_ISDIR(st.st_mode) ? PathKindLinuxFolder : PathKindLinuxFile;
 
+  /* Otherwise the form decides. A path that begins with "/mnt" or ends in
+   * "/" contains a "/", so only 0 and the four mapped values can occur. */
   switch (PathFormBits(path)) {
     case 1: return PathKindTapFile;
     case 3: return PathKindTapFolder;
@@ -138,6 +142,7 @@ PathKind GetPathType(const char *path)
 /* ---- conversion, one helper per source kind; each writes a full result
  * into out or returns false ---- */
 
+/* A bare name lies in the current folder; its folder kinds are that folder. */
 static bool ConvertFromName(const char *src, char *out, PathKind wanted)
 {
   out[0] = '\0';
@@ -147,6 +152,7 @@ static bool ConvertFromName(const char *src, char *out, PathKind wanted)
   return true;
 }
 
+/* A folder has no name or file form; only its OS form has a meaning. */
 static bool ConvertFromTapFolder(const char *src, char *out, PathKind wanted)
 {
   char folder[PATH_BUFFER];
@@ -157,12 +163,16 @@ static bool ConvertFromTapFolder(const char *src, char *out, PathKind wanted)
   return PathAppend(out, folder) && PathAppendSlash(out);
 }
 
+/* An OS folder has a TAPFS form only on the internal disk: a USB drive or a
+ * share mounted elsewhere is out of reach of the disk API. */
 static bool ConvertFromLinuxFolder(const char *src, char *out, PathKind wanted)
 {
   if (wanted != PathKindTapFolder || !IsBelowTapfsRoot(src)) return false;
   return PathCopy(out, src + TAPFS_ROOT_LEN) && PathAppendSlash(out);
 }
 
+/* A TAPFS file splits at its last "/"; its TAPFS folder stays relative when
+ * the file was, while the OS forms always need the absolute path. */
 static bool ConvertFromTapFile(const char *src, char *out, PathKind wanted)
 {
   char path[PATH_BUFFER];
@@ -187,6 +197,8 @@ static bool ConvertFromTapFile(const char *src, char *out, PathKind wanted)
   }
 }
 
+/* An OS file keeps its name and folder anywhere, its TAPFS forms only below
+ * "/mnt/hd". */
 static bool ConvertFromLinuxFile(const char *src, char *out, PathKind wanted)
 {
   const char *slash = strrchr(src, '/');
@@ -219,6 +231,7 @@ void ConvertPathType(const char *src, char *dest, PathKind wanted)
     return;
   }
 
+  /* Failing helpers leave "no meaning": the empty string, never a cut path. */
   PathKind kind = GetPathType(source);
   bool ok;
   if (kind == wanted) {
@@ -255,6 +268,8 @@ bool HDD_ChangeDir(const char *path)
   if (ReturnTypeToBeChecked) LearnChangeDirResult();
   if (path == nullptr || path[0] == '\0') return false;
 
+  /* With the final "/" every form classifies as a folder, so a bare folder
+   * name and an OS folder both come out as TAPFS folders. */
   char folder[PATH_BUFFER];
   if (!PathCopy(folder, path) || !PathAppendSlash(folder)) return false;
   ConvertPathType(folder, folder, PathKindTapFolder);
@@ -274,6 +289,7 @@ int HDD_TAP_GetCurrentDir(char *dest)
 {
   if (dest == nullptr) return -3;
 
+  /* The slot never changes while the plug-in runs, so it is read once. */
   if (TAP_TableIndex == -1) {
     const dword *curTask = (const dword *)FIS_vCurTapTask();
     if (curTask == nullptr) return -3;
@@ -315,6 +331,8 @@ bool HDD_TAP_PushDir(void)
   return true;
 }
 
+/* The entry goes in any case, so a folder that vanished cannot block the
+ * stack for the callers that push after it. */
 bool HDD_TAP_PopDir(void)
 {
   if (TAPDirStackDepth < 0) return false;
@@ -327,6 +345,8 @@ bool HDD_TAP_PopDir(void)
 
 /* ---- existence and firmware file records ---- */
 
+/* Files first, then folders: a folder path has no file form. The status
+ * query follows links, so a link counts when its target exists. */
 bool HDD_Exist(const char *path)
 {
   if (path == nullptr || path[0] == '\0') return false;

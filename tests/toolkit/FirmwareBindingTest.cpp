@@ -100,9 +100,14 @@ TEST_F(FirmwareBindingTest, TryResolveFindsFirmwareSymbolsOnly)
   EXPECT_NE(PvrTimeToLinux(kPacked), 0xFE00u);
 }
 
-TEST_F(FirmwareBindingTest, GetSysIDKeepsTheLow16Bits)
+class WideSystemIdTest : public FirmwareBindingTest {
+ protected:
+  void Configure(sim::Config &config) override { config.systemId = 0x000255FA; }
+};
+
+TEST_F(WideSystemIdTest, GetSysIDKeepsTheLow16Bits)
 {
-  EXPECT_EQ(GetSysID(), word(Rx().config().systemId & 0xFFFF));
+  EXPECT_EQ(GetSysID(), 0x55FA);
 }
 
 class MissingSymbolsTest : public FirmwareBindingTest {
