@@ -222,7 +222,11 @@ int INIGetInt(const char *key, int defaultValue, int minValue, int maxValue)
    * least one digit; blanks or a "+" make the value unreadable. */
   for (size_t i = 0; i < len; i++) {
     bool minus = i == 0 && value[0] == '-' && len > 1;
-    if (!minus && (value[i] < '0' || value[i] > '9')) return defaultValue;
+    if (!minus && (value[i] < '0' || value[i] > '9')) {
+      LogEntryTKLibPrintf(true, "INIGetInt: value '%.*s' of %.78s is no number, %d used", (int)len,
+                          value, key, defaultValue);
+      return defaultValue;
+    }
   }
   int number = INIParseDecimal(value);
   if (number < minValue) number = minValue;

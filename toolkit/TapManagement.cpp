@@ -10,6 +10,7 @@
  */
 #include "TapManagement.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ipc.h>
@@ -154,6 +155,16 @@ static bool ReadTapInfo(TapFileInfo *info)
   return true;
 }
 
+/* Reports a file that exists but is no plug-in file. Running plug-ins are
+ * read at every query, so the same file is reported once, not every tick. */
+static void ReportMalformed(const char *linuxPath)
+{
+  static char lastReported[PATH_BUFFER];
+  if (strcmp(lastReported, linuxPath) == 0) return;
+  snprintf(lastReported, sizeof(lastReported), "%s", linuxPath);
+  LogEntryTKLibPrintf(true, "HDD_TAP_GetInfo: %.400s is no readable plug-in file", linuxPath);
+}
+
 bool HDD_TAP_GetInfo(const char *path, TapFileInfo *info)
 {
   char linuxPath[PATH_BUFFER];
@@ -162,9 +173,13 @@ bool HDD_TAP_GetInfo(const char *path, TapFileInfo *info)
   memset(info, 0, sizeof(*info));
   if (path == nullptr || path[0] == '\0') return false;
   ConvertPathType(path, linuxPath, PathKindLinuxFile);
-  bool ok = ELFOpenFile(linuxPath) && ReadTapInfo(info);
+  if (!ELFOpenFile(linuxPath)) return false;
+  bool ok = ReadTapInfo(info);
   ELFCleanup();
-  if (!ok) memset(info, 0, sizeof(*info));
+  if (!ok) {
+    memset(info, 0, sizeof(*info));
+    ReportMalformed(linuxPath);
+  }
   return ok;
 }
 
@@ -262,7 +277,10 @@ static void SetStatus(TapComChannel *channel, dword status)
 TapComChannel *TAPCOM_GetChannel(TapParam param1, dword *callerId, dword *serviceId,
                                  dword *paramBlockVersion, void **paramBlock)
 {
-  if (!isValidChannel(param1)) return nullptr;
+  if (!isValidChannel(param1)) {
+    LogEntryTKLibPrintf(true, "TAPCOM: message without a channel record ignored");
+    return nullptr;
+  }
   TapComChannel *channel = (TapComChannel *)param1;
   if (channel->Version < TAPCOM_VERSION) {
     channel->ReturnValue = TAPCOM_VERSION;

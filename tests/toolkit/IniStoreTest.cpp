@@ -187,6 +187,8 @@ TEST_F(IniStoreTest, IntegerValues)
   for (const Case &c : cases)
     EXPECT_EQ(c.expected, INIGetInt(c.key, c.def, c.min, c.max)) << c.key;
   EXPECT_EQ(0, INIGetInt(nullptr, 5, 0, 10));
+  EXPECT_NE(std::string::npos, Console().find("INIGetInt: value 'abc' of Word is no number, 99 used"))
+      << Console();
 }
 
 TEST_F(IniStoreTest, StringValues)

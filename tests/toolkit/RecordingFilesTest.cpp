@@ -266,13 +266,19 @@ TEST_F(RecordingFilesTest, DeleteStopsPlaybackAndRecordingFirst)
   Rx().SetPlayback(std::string(kDir) + "/Film.rec", 1);
   Rx().SetRecording(1, std::string(kDir) + "/Live.rec");
 
+  Touch({"Idle.rec"});
+  HDD_Delete("/DataFiles/Rec/Idle.rec");
+  EXPECT_EQ(std::vector<std::string>{}, Rx().StopLog()) << "nothing in use, nothing stopped";
+
   HDD_Delete("/DataFiles/Rec/Film.rec");
+  EXPECT_EQ((std::vector<std::string>{"StopTs", "StopMp3"}), Rx().StopLog());
   FwPlayInfo info;
   memset(&info, 0, sizeof(info));
   TAP_Hdd_GetPlayInfo(&info);
   EXPECT_EQ(0, info.PlayMode) << "the playback was stopped";
 
   HDD_Delete("/DataFiles/Rec/Live.rec.nav");  // named by its index, still stopped first
+  EXPECT_EQ((std::vector<std::string>{"StopTs", "StopMp3", "StopRecord 1"}), Rx().StopLog());
   FwFileRecord *rec = nullptr;
   EXPECT_TRUE(HDD_GetRecSlotFiles(1, &rec, nullptr, nullptr));
   EXPECT_EQ(nullptr, rec) << "the recording was stopped";
@@ -362,6 +368,9 @@ TEST_F(RecordingFilesTest, FixInvalidFileNameRefusesWhatDoesNotFit128Bytes)
     snprintf(name, sizeof(name), "%s", original.c_str());
     EXPECT_EQ(c.fits, FixInvalidFileName(name));
     EXPECT_EQ(c.fits ? folder + "B.rec" : original, name);
+    if (!c.fits) {
+      EXPECT_NE(std::string::npos, Console().find("is too long or cannot be repaired"));
+    }
     fs::remove_all(Host(kDir));
   }
 }

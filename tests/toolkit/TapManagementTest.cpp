@@ -180,6 +180,9 @@ TEST_F(TapManagementTest, MalformedFilesGiveFalseAndIdZero)
       EXPECT_EQ(nullptr, fTAP) << "the file is closed again";
     }
   }
+  EXPECT_NE(std::string::npos,
+            Console().find("HDD_TAP_GetInfo: /mnt/hd/Bad.tap is no readable plug-in file"))
+      << "reported, once";
   TapFileInfo info;
   EXPECT_FALSE(Info("/Missing.tap", info));
   EXPECT_FALSE(HDD_TAP_GetInfo(nullptr, &info));
@@ -502,6 +505,7 @@ TEST_F(ChannelTest, RequestsThatAreNotForThisPlugin)
   EXPECT_EQ(nullptr, TAPCOM_GetChannel(TapParam(&noMagic), nullptr, nullptr, nullptr, nullptr));
   EXPECT_FALSE(isValidChannel(0));
   EXPECT_EQ(nullptr, TAPCOM_GetChannel(0, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_NE(std::string::npos, Console().find("TAPCOM: message without a channel record ignored"));
 }
 
 TEST_F(ChannelTest, ARequestWithoutParameterBlockIsRejected)
@@ -512,6 +516,8 @@ TEST_F(ChannelTest, ARequestWithoutParameterBlockIsRejected)
   EXPECT_EQ(nullptr, TAPCOM_GetChannel(TapParam(&ch), nullptr, nullptr, nullptr, &params));
   EXPECT_EQ(dword(TAPCOM_STATUS_REJECTED), ch.Status);
   EXPECT_EQ(static_cast<void *>(block), params) << "nothing handed out";
+  EXPECT_NE(std::string::npos,
+            Console().find("TAPCOM: request of 0x11112222 for service 6 without a parameter block rejected"));
 }
 
 TEST_F(ChannelTest, RejectAndFinish)
