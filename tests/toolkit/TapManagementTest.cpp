@@ -232,6 +232,29 @@ TEST_F(TapManagementTest, BuiltPluginFilesCarryTheirIds)
   }
 }
 
+TEST_F(TapManagementTest, ReceiverPluginFilesReadAsOnTheReceiver)
+{
+  const fs::path dir = FERROX_RECEIVER_TAP_DIR;
+  if (dir.empty()) GTEST_SKIP() << "plug-in files for the receiver come from the cross build only";
+  struct Case {
+    const char *file;
+    dword id;
+    const char *name;
+  } cases[] = {{"MountNAS.tap", kMountNAS, "MountNAS"},
+               {"Ferrox.tap", 0x8E0A42EF, "Ferrox 1.17"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.file);
+    if (!fs::exists(dir / c.file)) continue;  // not every plug-in is part of every build
+    std::string path = Rx().Install(dir / c.file, "/mnt/hd/Receiver");
+    EXPECT_EQ("\177ELF\001", ReadFile(path).substr(0, 5)) << "a 32-bit file";
+    TapFileInfo info;
+    ASSERT_TRUE(Info(path, info));
+    EXPECT_EQ(c.id, info.ID);
+    EXPECT_STREQ(c.name, info.TAPName);
+    EXPECT_EQ(kDec20_2015, info.Date);
+  }
+}
+
 // ---- running plug-ins ----
 
 TEST_F(TapManagementTest, IdsBySlot)
