@@ -20,7 +20,8 @@ dword ELFSectionCount = 0;
 char *shstrtab = nullptr;
 dword shstrtabSize = 0;
 
-static qword ELFFileSize = 0; /* length of the open file */
+/* Length of the open file: the bound for every offset the file names. */
+static qword ELFFileSize = 0;
 
 static word LE16(const byte *p) { return (word)(p[0] | p[1] << 8); }
 static dword LE32(const byte *p) { return (dword)LE16(p) | (dword)LE16(p + 2) << 16; }
@@ -58,6 +59,8 @@ bool ELFReadELFHeader(void)
   if (memcmp(ELFHeader, "\177ELF", 4) != 0) return false;
   /* byte 4: class (1 ELF32, 2 ELF64); byte 5: data (1 little-endian) */
   if (ELFHeader[5] != 1 || (ELFHeader[4] != 1 && ELFHeader[4] != 2)) return false;
+  /* The simulator host builds 64-bit plug-in files with a longer header;
+   * their section offsets are 64-bit and sit at other places. */
   ELFIs64 = ELFHeader[4] == 2;
   return !ELFIs64 || ELFReadAt(0, ELFHeader, 64);
 }
@@ -79,6 +82,8 @@ bool ELFReadSectionHeaders(void)
   dword wanted = ELFIs64 ? 64 : 40;
   byte raw[64];
 
+  /* Every real file has entries of exactly the class's size; another size
+   * means the header is damaged, and stepping by it would misread fields. */
   if (count == 0 || count > ELF_MAX_SECTIONS || entrySize != wanted) return false;
   if (tableOffset > ELFFileSize || (qword)count * entrySize > ELFFileSize - tableOffset) return false;
   SectionHeaders = (ElfSection *)TAP_MemAlloc(count * (dword)sizeof(ElfSection));

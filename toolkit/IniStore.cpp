@@ -165,6 +165,8 @@ void INIFindStartEnd(const char *pattern, char **start, char **end, dword longes
     *end = nullptr;
     return;
   }
+  /* A match that is no entry of its own is passed over and the search goes
+   * on one character behind it. */
   char *match = stricstr(INIBuffer, pattern);
   while (match != nullptr && INIPassOver(match)) {
     if (match[1] == '\0') match = nullptr;
@@ -254,6 +256,8 @@ bool INIGetString(const char *key, char *dest, const char *defaultValue, dword d
  * step more; 0 when even that is too small. */
 static dword INIGrownSize(qword needed)
 {
+  /* One step at most: a value that is far too long (a stray file name, a
+   * runaway string) must not take the plug-in's small heap. */
   if (needed <= BufferSize) return BufferSize;
   qword grown = ((qword)BufferSize / INI_GROWTH + 1) * INI_GROWTH;
   return grown >= needed ? (dword)grown : 0;
@@ -361,6 +365,7 @@ bool INISaveFile(const char *fileName, IniPlace place, const char *appName)
     return false;
   if (place == IniPlaceAppFolder && (appName == nullptr || appName[0] == '\0' || appName[0] == '/'))
     return false;
+  /* A text that was found nowhere is written to the most general place. */
   if (place == IniPlaceNone || place == IniPlaceNew) place = IniPlaceProgramFiles;
 
   if (!HDD_TAP_PushDir()) return false;

@@ -139,6 +139,8 @@ static bool MakeUnique(char *path)
 
   SplitPath(path, &rn);
   const char *del = rn.IsDel ? ".del" : "";
+  /* The plain name first, then numbered ones from the name's own index on,
+   * so Film-2.rec becomes Film.rec when that is free. */
   int i = rn.Index != 0 ? rn.Index : 2;
   int n = snprintf(candidate, sizeof(candidate), "%s%s%s%s", rn.Folder, rn.Base, rn.Ext, del);
   for (int tries = 0; n > 0 && n < PATH_BUFFER && HDD_Exist(candidate); tries++, i++) {
@@ -191,6 +193,9 @@ static bool JoinLinuxPath(const char *folder, const char *name, char *dest)
   return n > 0 && n < PATH_BUFFER;
 }
 
+/* A move is a rename across folders. The result tells whether a recording
+ * moved with its companions: a file that is not a recording moves alone and
+ * gives false. */
 bool HDD_Move(const char *fileName, const char *fromDir, const char *toDir)
 {
   char from[PATH_BUFFER];

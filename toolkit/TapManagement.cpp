@@ -27,6 +27,8 @@ TapStartParams *tkl_parametered_tap = nullptr;
 
 #define TAP_FILE_PATH 104 /* buffer for a running plug-in's file path */
 
+/* The firmware's table; null on a firmware that does not export it, which
+ * makes every plug-in look not running. */
 static FwTapTableEntry *TapTable(void) { return (FwTapTableEntry *)FIS_vTAPTable(); }
 
 /* The path of the plug-in file in a table entry, into a TAP_FILE_PATH
@@ -106,6 +108,8 @@ int HDD_TAP_Terminate(dword id)
 
   if (slot < 0) return -1;
   if (table == nullptr) return 0;
+  /* The stop event first, so a plug-in that can end in order does so; the
+   * kill bit makes the firmware end it after its current event anyway. */
   HDD_TAP_SendEvent(id, false, EVT_STOP, 1, 0);
   table[slot].RunState = TAP_RUNSTATE_KILL;
   return 2;
@@ -126,6 +130,8 @@ static dword BuildDate(int section)
   char text[65];
   char day[3];
 
+  /* The compiler's date text, "Mmm dd yyyy"; a short text reads as zeros
+   * because the buffer is zeroed one byte beyond the section's field. */
   memset(text, 0, sizeof(text));
   if (!ELFReadData(section, text, 64)) return 0;
   memcpy(day, text + 4, 2);
@@ -224,6 +230,7 @@ static bool ExecInFolder(const char *path)
   if (folder[len - 1] == '/') folder[len - 1] = '\0';
   memset(&record, 0, sizeof(record));
   record.Magic = FW_WORKFOLDER_MAGIC;
+  /* The firmware takes the folder relative to the root, without its "/". */
   if (ApplHdd_SelectFolder(&record, folder + 1) != 0) return false;
   ApplHdd_SetWorkFolder(&record);
   FwWorkFolderRecord **tapFolder = (FwWorkFolderRecord **)FIS_vHddTapFolder();
@@ -241,6 +248,7 @@ bool HDD_TAP_Start(const char *path, bool createStartMarker, dword parameter, dw
 
   if (!HDD_TAP_GetInfo(path, &info)) return false;
   if (startedId != nullptr) *startedId = info.ID;
+  /* Checked before any segment exists, so a refused start leaves nothing. */
   if (!StartSupported()) return false;
   /* The marker's mere existence tells the started plug-in who started it. */
   if (createStartMarker) marker = CreateSegment(TAPSTART_MARKER_KEY, 1, &markerId);
@@ -282,6 +290,8 @@ TapComChannel *TAPCOM_GetChannel(TapParam param1, dword *callerId, dword *servic
     return nullptr;
   }
   TapComChannel *channel = (TapComChannel *)param1;
+  /* An older requester would misread a newer record: it is told which
+   * version is needed, whoever it addressed. */
   if (channel->Version < TAPCOM_VERSION) {
     channel->ReturnValue = TAPCOM_VERSION;
     SetStatus(channel, TAPCOM_STATUS_VERSIONMISMATCH);
