@@ -1,0 +1,162 @@
+// NormalRunSettingsTest.cpp -- runs of the copy service on settings files
+// that are missing, out of range, unreadable or name unusable folders, and
+// the status replies it gives other plug-ins while it runs.
+#include <string>
+#include <vector>
+
+#include "ScenarioFixture.h"
+
+namespace {
+
+class SettingsRun : public ScenarioTest {
+ protected:
+  void SetUp() override
+  {
+    ScenarioTest::SetUp();
+    InstallSetupStandIn();
+  }
+  void TearDown() override
+  {
+    std::string tk = ToolkitLog();
+    EXPECT_EQ(tk.find("CallLevel Underflow"), std::string::npos) << tk;
+    EXPECT_EQ(tk.find("CallLevel Overflow"), std::string::npos) << tk;
+    ScenarioTest::TearDown();
+  }
+  std::string Ini() const { return ReadFile(std::string(kFerroxFolder) + "/Ferrox.ini"); }
+  bool SetupStarted() const
+  {
+    return ReadFile("/mnt/hd/ProgramFiles/Settings/StandIns/FerroxSetup.log")
+               .find("FerroxSetup stand-in started") != std::string::npos;
+  }
+};
+
+TEST_F(SettingsRun, MissingFileIsWrittenWithStartingValuesAndTheSetupIsStarted)
+{
+  RunResult r = Run();
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(LogInOrder({"No Job File found, starting normal work...",
+                          "Error: Source or destination folder not selected", "Ferrox end"}));
+  EXPECT_TRUE(SetupStarted());
+  std::string ini = Ini();
+  for (const char *line : {"CopySpeed=10\r\n", "MoveDir=\r\n", "DestDir=\r\n", "MountedDirDest=1\r\n",
+                           "DelDEC=1\r\n", "NASBootTime=90\r\n", "LogLenth=0\r\n"})
+    EXPECT_NE(ini.find(line), std::string::npos) << line << " in\n" << ini;
+
+  // the next run falls back to the default folders, in their full form
+  RunResult second = Run();
+  ASSERT_EQ(second.exitCode, 0) << second.out << second.err;
+  ini = Ini();
+  EXPECT_NE(ini.find("CopySpeed=4\r\n"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("MoveDir=/mnt/hd/DataFiles/MoveToNAS\r\n"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("DestDir=/mnt/hd/DataFiles/NAS-Share\r\n"), std::string::npos) << ini;
+  EXPECT_TRUE(LogHas("0 files ready for processing."));
+}
+
+TEST_F(SettingsRun, OutOfRangeValuesAreClampedAndWrittenBack)
+{
+  WriteSettings({"; my settings", "CopySpeed=9", "NASBootTime=0", "MountType=-1", "MountedDirDest=1",
+                 "Foreign=kept"});
+  RunResult r = Run({}, -1);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(LogInOrder({"NAS directory not found or not mounted. Waiting for 1 seconds.",
+                          "No mount within 1 seconds.", "Ferrox end"}));
+  std::string ini = Ini();
+  for (const char *line : {"; my settings\r\n", "CopySpeed=4\r\n", "NASBootTime=1\r\n",
+                           "MountType=0\r\n", "Foreign=kept\r\n"})
+    EXPECT_NE(ini.find(line), std::string::npos) << line << " in\n" << ini;
+}
+
+TEST_F(SettingsRun, UnreadableFileGivesDefaultsAndIsNotOverwritten)
+{
+  fs::create_directories(Host(std::string(kFerroxFolder) + "/Ferrox.ini/inside"));
+  RunResult r = Run();
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  // defaults: both folders internal, so the setup is started
+  EXPECT_TRUE(LogInOrder({"Error: Source and destination folder are both internal", "Ferrox end"}));
+  EXPECT_TRUE(SetupStarted());
+  EXPECT_TRUE(fs::is_directory(Host(std::string(kFerroxFolder) + "/Ferrox.ini/inside")));
+  EXPECT_NE(ToolkitLog().find("cannot be read"), std::string::npos) << ToolkitLog();
+}
+
+struct FolderCase {
+  std::string destDir;
+  std::string error;  // "" when the run goes ahead
+};
+
+class UnusableFolders : public SettingsRun, public ::testing::WithParamInterface<FolderCase> {};
+
+TEST_P(UnusableFolders, AreRefusedWithALineAndTheSetupIsStarted)
+{
+  const FolderCase &c = GetParam();
+  WriteSettings({"MoveDir=/mnt/hd/DataFiles/MoveToNAS", "DestDir=" + c.destDir, "MountedDirDest=1",
+                 "Move=1"});
+  WriteRecording(std::string(kMoveToNAS) + "/Film.rec", 3000, 1, LocalTime(2015, 12, 1));
+  fs::create_directories(Host(c.destDir));
+  // an accepted destination is a drive mounted there
+  std::vector<std::string> mount;
+  if (c.error.empty()) mount = {"--mount", c.destDir + "=" + share.string() + "@0"};
+  RunResult r = Run(mount, -1);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  if (c.error.empty()) {
+    EXPECT_FALSE(SetupStarted());
+    EXPECT_TRUE(fs::exists(share / "Film.rec")) << Log();
+    EXPECT_FALSE(Exists(std::string(kMoveToNAS) + "/Film.rec"));
+  } else {
+    EXPECT_TRUE(LogInOrder({c.error, "Ferrox end"}));
+    EXPECT_TRUE(SetupStarted());
+    EXPECT_EQ(Tree(Host(kMoveToNAS)),
+              (std::vector<std::string>{"Film.rec", "Film.rec.inf", "Film.rec.nav"}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, UnusableFolders,
+    ::testing::Values(
+        FolderCase{"/mnt/hd/DataFiles/MoveToNAS", "Error: Source and destination folder are the same"},
+        FolderCase{"/mnt/hd/DataFiles/MoveToNAS/",
+                   "Error: Destination folder /mnt/hd/DataFiles/MoveToNAS/ is the source folder "
+                   "/mnt/hd/DataFiles/MoveToNAS or lies inside it"},
+        FolderCase{"/mnt/hd/DataFiles//MoveToNAS",
+                   "Error: Destination folder /mnt/hd/DataFiles//MoveToNAS is the source folder "
+                   "/mnt/hd/DataFiles/MoveToNAS or lies inside it"},
+        FolderCase{"/mnt/hd/DataFiles/MoveToNAS/Copies",
+                   "Error: Destination folder /mnt/hd/DataFiles/MoveToNAS/Copies is the source "
+                   "folder /mnt/hd/DataFiles/MoveToNAS or lies inside it"},
+        FolderCase{"/mnt/hd/DataFiles/MoveToNAS-Archive", ""}));
+
+// Status replies as another plug-in sees them, one request per run.
+struct StatusCase {
+  const char *what;
+  int sendAtTick;
+  bool navMender;
+  int state;
+};
+
+class StatusReplies : public SettingsRun, public ::testing::WithParamInterface<StatusCase> {};
+
+TEST_P(StatusReplies, TellTheStateOfTheService)
+{
+  const StatusCase &c = GetParam();
+  WriteShareSettings({"CopySpeed=1"});
+  WriteRecording(std::string(kMoveToNAS) + "/Big.rec", 48 << 20, 1, LocalTime(2015, 12, 1));
+  WriteFile("/mnt/hd/ProgramFiles/Settings/StandIns/Requester.ini",
+            "ServerID=8E0A42EF\r\nSendAtTick=" + std::to_string(c.sendAtTick) + "\r\n");
+  std::vector<std::string> extra = {"--tap", TapFile("Requester.tap").string()};
+  if (c.navMender) {
+    WriteStandInBehaviour(0x8E0A4227, {"Mode=0", "RunTicks=6000"});
+    extra.insert(extra.end(), {"--tap", TapFile("NavMender.tap").string()});
+  }
+  RunResult r = Run(extra, 15);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  std::string want = "state " + std::to_string(c.state) + "\n";
+  EXPECT_NE(r.out.find("Requester: reply"), std::string::npos) << c.what << "\n" << r.out;
+  EXPECT_NE(r.out.find(want), std::string::npos) << c.what << "\n" << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, StatusReplies,
+    ::testing::Values(StatusCase{"waiting for the share", 500, false, 0},
+                      StatusCase{"waiting for the index plug-in", 4500, true, 1},
+                      StatusCase{"copying", 4500, false, 2}));
+
+}  // namespace

@@ -1,0 +1,303 @@
+// NormalRunTest.cpp -- whole runs of the copy service in the receiver
+// program: settings, waiting for the share, the walk of the source folder,
+// copying and moving with companions, and the end of the run.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include <string>
+#include <vector>
+
+#include "ScenarioFixture.h"
+
+namespace {
+
+const std::string kSep59(59, '=');
+const std::string kDash59(59, '-');
+
+class NormalRun : public ScenarioTest {
+ protected:
+  void TearDown() override
+  {
+    // the call trace of every run stays balanced
+    std::string tk = ToolkitLog();
+    EXPECT_EQ(tk.find("CallLevel Underflow"), std::string::npos) << tk;
+    EXPECT_EQ(tk.find("CallLevel Overflow"), std::string::npos) << tk;
+    ScenarioTest::TearDown();
+  }
+  std::string Share(const std::string &rel) const { return ReadHost(share / rel); }
+  static std::string ReadHost(const fs::path &p)
+  {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  static time_t MTime(const fs::path &p)
+  {
+    struct stat st {};
+    return stat(p.c_str(), &st) == 0 ? st.st_mtime : 0;
+  }
+};
+
+
+struct LogLengthCase {
+  int logLength;
+  bool stateLines;  // "New State: ..." and other long-log lines present
+};
+
+class CleanRun : public NormalRun, public ::testing::WithParamInterface<LogLengthCase> {};
+
+TEST_P(CleanRun, CopiesTheTreeOldestFirstWithCompanionsAndTimes)
+{
+  WriteShareSettings({"LogLenth=" + std::to_string(GetParam().logLength)});
+  // three recordings, one in a sub-folder; the oldest is copied first
+  WriteRecording("/mnt/hd/DataFiles/MoveToNAS/Newest.rec", 3'000'000, 1, LocalTime(2015, 12, 3));
+  WriteRecording("/mnt/hd/DataFiles/MoveToNAS/Series/Oldest.rec", 1'500'000, 2, LocalTime(2015, 12, 1));
+  WriteRecording("/mnt/hd/DataFiles/MoveToNAS/Middle.mpg", 700'000, 3, LocalTime(2015, 12, 2));
+  RunResult r = Run({}, 2);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+
+  std::vector<std::string> expected = {"Middle.mpg",       "Middle.mpg.inf",       "Middle.mpg.nav",
+                                       "Newest.rec",       "Newest.rec.inf",       "Newest.rec.nav",
+                                       "Series/Oldest.rec", "Series/Oldest.rec.inf", "Series/Oldest.rec.nav"};
+  EXPECT_EQ(Tree(share), expected);
+  for (const std::string &f : expected) {
+    std::string src = ReadFile(std::string(kMoveToNAS) + "/" + f);
+    ASSERT_FALSE(src.empty()) << f << ": copy mode keeps the source";
+    EXPECT_TRUE(Share(f) == src) << f << " differs from its source";
+    EXPECT_EQ(MTime(share / f), MTime(Host(std::string(kMoveToNAS) + "/" + f))) << f;
+  }
+  EXPECT_TRUE(LogInOrder({"Ferrox 1.17 started", "No Job File found, starting normal work...",
+                          "NAS directory not found or not mounted. Waiting for 30 seconds.",
+                          "Wait 10 seconds to give mount tap enough time to clear screen.",
+                          "3 files ready for processing.", kSep59, "REC|MPG|TS 1 of 3",
+                          "FRX: init successful '/mnt/hd/DataFiles/NAS-Share/Series/Oldest.rec'",
+                          "REC|MPG|TS 2 of 3",
+                          "FRX: init successful '/mnt/hd/DataFiles/NAS-Share/Middle.mpg'",
+                          "REC|MPG|TS 3 of 3",
+                          "FRX: init successful '/mnt/hd/DataFiles/NAS-Share/Newest.rec.nav'",
+                          "reached end of file list", "No more files to copy", kSep59, "Ferrox end",
+                          kDash59}));
+  EXPECT_EQ(LogCount("NAS directory not found or not mounted. Waiting for 30 seconds."), 1u);
+  bool longLog = GetParam().stateLines;
+  EXPECT_EQ(LogHas("New State: JS_Normal - CS_Copy - FT_Inf"), longLog) << Log();
+  EXPECT_EQ(LogHas("init successful"), longLog);
+  EXPECT_EQ(LogHas("Used MoveDir = '/DataFiles/MoveToNAS'"), longLog);
+  EXPECT_EQ(LogHas("Directory '/DataFiles/MoveToNAS/Series' will be processed now"), longLog);
+  EXPECT_EQ(LogHas("MountType = NAS"), longLog);
+  EXPECT_EQ(LogHas("StopMount is set to FALSE"), longLog);
+  EXPECT_TRUE(LogHas("File Oldest.rec"));
+}
+
+INSTANTIATE_TEST_SUITE_P(LogLength, CleanRun,
+                         ::testing::Values(LogLengthCase{0, false}, LogLengthCase{1, true}));
+
+TEST_F(NormalRun, MoveDeletesOnlySourcesWhoseRecordingAndInfArrived)
+{
+  WriteShareSettings({"Move=1"});
+  WriteRecording("/mnt/hd/DataFiles/MoveToNAS/Full.rec", 400'000, 1, LocalTime(2015, 12, 1));
+  WriteRecording("/mnt/hd/DataFiles/MoveToNAS/NoInf.rec", 400'000, 2, LocalTime(2015, 12, 2), false, true);
+  WriteRecording("/mnt/hd/DataFiles/MoveToNAS/NoNav.rec", 400'000, 3, LocalTime(2015, 12, 3), true, false);
+  RunResult r = Run();
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+
+  EXPECT_EQ(Tree(Host(kMoveToNAS)), (std::vector<std::string>{"NoInf.rec", "NoInf.rec.nav"}));
+  EXPECT_EQ(Tree(share), (std::vector<std::string>{"Full.rec", "Full.rec.inf", "Full.rec.nav",
+                                                    "NoInf.rec", "NoInf.rec.nav", "NoNav.rec",
+                                                    "NoNav.rec.inf"}));
+  EXPECT_TRUE(LogInOrder({"REC|MPG|TS 1 of 3", "delete File: /mnt/hd/DataFiles/MoveToNAS/Full.rec ",
+                          "REC|MPG|TS 2 of 3", "Error: File does not exist",
+                          "SourceFile will be not delete because copyprocess was not completely successful",
+                          "REC|MPG|TS 3 of 3", "Error: File does not exist",
+                          "delete File: /mnt/hd/DataFiles/MoveToNAS/NoNav.rec "}));
+}
+
+TEST_F(NormalRun, ShareThatNeverAppearsEndsTheRunAfterTheBootTime)
+{
+  WriteShareSettings({"NASBootTime=90"});
+  WriteRecording("/mnt/hd/DataFiles/MoveToNAS/Film.rec", 1000, 1, LocalTime(2015, 12, 1));
+  RunResult r = Run({}, -1);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+
+  const std::string waiting = "NAS directory not found or not mounted. Waiting for 90 seconds.";
+  EXPECT_EQ(LogCount(waiting), 1u);
+  EXPECT_TRUE(LogInOrder({waiting, "No mount within 90 seconds.", "Ferrox end", kDash59}));
+  int waited = SecondsBetween(waiting, "No mount within 90 seconds.");
+  EXPECT_TRUE(waited == 90 || waited == 91) << waited;
+  EXPECT_TRUE(Tree(share).empty());
+  // the missing folder is reported once, not every second
+  EXPECT_EQ(LogCount("(Share)AbsShareDir = NAS-Share ShareDir = /mnt/hd/DataFiles/NAS-Share"), 1u);
+}
+
+TEST_F(NormalRun, IndexPluginRunningDelaysTheRunInStepsOfTenSeconds)
+{
+  WriteShareSettings({});
+  WriteRecording("/mnt/hd/DataFiles/MoveToNAS/Film.rec", 1000, 1, LocalTime(2015, 12, 1));
+  WriteStandInBehaviour(0x8E0A4227, {"Mode=0", "RunTicks=2500"});
+  RunResult r = Run({"--tap", TapFile("NavMender.tap").string()}, 0);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+
+  const std::string still = "NavMender is still running, waiting...";
+  const std::string stopped = "NavMender has stopped working, continue my work...";
+  EXPECT_EQ(LogCount(still), 1u);
+  EXPECT_TRUE(LogInOrder({still, stopped, "1 file ready for processing.", "Ferrox end"}));
+  EXPECT_FALSE(LogHas("Wait 10 seconds to give mount tap enough time to clear screen."));
+  int waited = SecondsBetween(still, stopped);
+  // asked again every 10 s, at the first whole second after the deadline
+  EXPECT_TRUE(waited >= 30 && waited <= 33) << waited;
+  int settle = SecondsBetween(stopped, "1 file ready for processing.");
+  EXPECT_TRUE(settle == 10 || settle == 11) << settle;
+  EXPECT_EQ(Tree(share), (std::vector<std::string>{"Film.rec", "Film.rec.inf", "Film.rec.nav"}));
+}
+
+TEST_F(NormalRun, DriveOnAMountedFolderIsTakenOnlyOnceItIsNotTheInternalDisk)
+{
+  WriteShareSettings({});
+  WriteRecording("/mnt/hd/DataFiles/MoveToNAS/Film.rec", 1000, 1, LocalTime(2015, 12, 1));
+  fs::create_directories(Host(kNASShare));  // the bare mount point on the internal disk
+  RunResult r = Run({}, 6);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+
+  const std::string ok = "Dst: lstat64(/mnt/hd/DataFiles/NAS-Share) = OK";
+  EXPECT_EQ(LogCount(ok), 2u) << Log();
+  std::vector<std::string> lines = LogLines();
+  std::vector<std::string> devLines;
+  for (const std::string &l : lines)
+    if (l.rfind("     dev=", 0) == 0) devLines.push_back(l);
+  ASSERT_EQ(devLines.size(), 2u);
+  EXPECT_EQ(devLines[0].rfind("     dev=802,", 0), 0u) << devLines[0];
+  EXPECT_NE(devLines[1].rfind("     dev=802,", 0), 0u) << devLines[1];
+  EXPECT_TRUE(Tree(Host(kNASShare)).empty()) << "nothing lands on the internal disk";
+  EXPECT_EQ(Tree(share), (std::vector<std::string>{"Film.rec", "Film.rec.inf", "Film.rec.nav"}));
+}
+
+TEST_F(NormalRun, StoppedHalfWayTheNextRunContinuesToAnIdenticalResult)
+{
+  WriteShareSettings({"CopySpeed=1", "Move=1"});
+  WriteRecording("/mnt/hd/DataFiles/MoveToNAS/Big.rec", 24 << 20, 7, LocalTime(2015, 12, 1));
+  const std::string source = ReadFile(std::string(kMoveToNAS) + "/Big.rec");
+  // the list is built 10 s into the run; 512 KiB per 10 ticks is 5 MiB/s
+  RunResult first = Run({"--stop-event-at", "13"}, 0);
+  ASSERT_EQ(first.exitCode, 0) << first.out << first.err;
+  EXPECT_TRUE(LogInOrder({"REC|MPG|TS 1 of 1", "Stop event", "Ferrox end", std::string(62, '-')}));
+  uintmax_t partial = fs::file_size(share / "Big.rec");
+  EXPECT_GT(partial, 0u);
+  EXPECT_LT(partial, source.size());
+  EXPECT_TRUE(Exists(std::string(kMoveToNAS) + "/Big.rec")) << "a stopped move keeps its source";
+
+  RunResult second = Run({}, 0);
+  ASSERT_EQ(second.exitCode, 0) << second.out << second.err;
+  EXPECT_TRUE(LogHas("FRX: continuing at '" + std::to_string(partial) + "'")) << Log();
+  EXPECT_TRUE(Share("Big.rec") == source);
+  EXPECT_EQ(Tree(share), (std::vector<std::string>{"Big.rec", "Big.rec.inf", "Big.rec.nav"}));
+  EXPECT_FALSE(Exists(std::string(kMoveToNAS) + "/Big.rec"));
+}
+
+TEST_F(NormalRun, NameClashNumbersTheRecordingAndItsCompanionsAlike)
+{
+  WriteShareSettings({});
+  WriteRecording("/mnt/hd/DataFiles/MoveToNAS/Film.rec", 5000, 1, LocalTime(2015, 12, 1));
+  {
+    std::ofstream(share / "Film.rec", std::ios::binary) << SampleBytes(5000, 50);
+    std::ofstream(share / "Film-1.rec", std::ios::binary) << SampleBytes(5000, 51);
+  }
+  RunResult r = Run();
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(LogHas("Destination needed to be renamed to 'Film-2.rec'"));
+  EXPECT_EQ(Tree(share), (std::vector<std::string>{"Film-1.rec", "Film-2.rec", "Film-2.rec.inf",
+                                                    "Film-2.rec.nav", "Film.rec"}));
+  EXPECT_TRUE(Share("Film-2.rec") == ReadFile(std::string(kMoveToNAS) + "/Film.rec"));
+  EXPECT_TRUE(Share("Film.rec") == SampleBytes(5000, 50)) << "the file in the way is untouched";
+}
+
+struct NameCase {
+  std::vector<std::string> settings;
+  std::string source;    // name in the source folder (UTF-8)
+  std::string expected;  // name at the destination
+};
+
+class DestinationNames : public NormalRun, public ::testing::WithParamInterface<NameCase> {};
+
+TEST_P(DestinationNames, FollowTheNameSettings)
+{
+  const NameCase &c = GetParam();
+  std::vector<std::string> lines = {"MoveDir=/mnt/hd/DataFiles/MoveToNAS",
+                                    "DestDir=/mnt/hd/DataFiles/NAS-Share", "MountedDirDest=1"};
+  lines.insert(lines.end(), c.settings.begin(), c.settings.end());
+  std::string text;
+  for (const std::string &l : lines) text += l + "\r\n";
+  WriteFile(std::string(kFerroxFolder) + "/Ferrox.ini", text);
+  WriteRecording(std::string(kMoveToNAS) + "/" + c.source, 2000, 3, LocalTime(2015, 12, 1));
+  RunResult r = Run();
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_EQ(Tree(share),
+            (std::vector<std::string>{c.expected, c.expected + ".inf", c.expected + ".nav"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, DestinationNames,
+    ::testing::Values(NameCase{{"SpecChar=1"}, "Müller.rec", "Mueller.rec"},
+                      NameCase{{"MountType=1"}, "Müller.rec", "Mueller.rec"},
+                      NameCase{{}, "Müller.rec", "Müller.rec"},
+                      NameCase{{}, "Film (DEC).rec", "Film.rec"},
+                      NameCase{{}, "(DEC)Film.rec", "Film.rec"},
+                      NameCase{{"DelDEC=0"}, "Film (DEC).rec", "Film (DEC).rec"}));
+
+TEST_F(NormalRun, TsLinksAreHardLinksAndNoNameIsEverRunAsACommand)
+{
+  WriteShareSettings({"SetTSLink=1"});
+  const std::vector<std::string> names = {"A (1).rec", "Q'$(touch pwned)`touch pwned2`;&|*.rec",
+                                          "Semi; rm -rf x & y.rec"};
+  unsigned seed = 1;
+  for (const std::string &n : names)
+    WriteRecording(std::string(kMoveToNAS) + "/" + n, 3000, seed++, LocalTime(2015, 12, 1));
+  RunResult r = Run();
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+
+  EXPECT_TRUE(LogHas("ts link: /mnt/hd/DataFiles/NAS-Share/A (1).ts done")) << Log();
+  int recs = 0;
+  for (const std::string &f : Tree(share)) {
+    if (f.size() < 4 || f.compare(f.size() - 4, 4, ".rec") != 0) continue;
+    recs++;
+    fs::path rec = share / f, ts = share / (f.substr(0, f.size() - 4) + ".ts");
+    struct stat a {}, b {};
+    ASSERT_EQ(stat(rec.c_str(), &a), 0);
+    ASSERT_EQ(stat(ts.c_str(), &b), 0) << ts;
+    EXPECT_EQ(a.st_ino, b.st_ino) << f << " and its .ts are one file";
+  }
+  EXPECT_EQ(recs, 3);
+  std::vector<std::string> everything = Tree(root);
+  for (const char *bad : {"pwned", "pwned2", "x"}) {
+    EXPECT_FALSE(fs::exists(fs::current_path() / bad)) << bad;
+    for (const std::string &p : everything) EXPECT_NE(fs::path(p).filename().string(), bad);
+  }
+  EXPECT_TRUE(Exists(std::string(kMoveToNAS) + "/Semi; rm -rf x & y.rec"));
+}
+
+TEST_F(NormalRun, MoreThanAThousandRecordingsAreDoneOverTwoRuns)
+{
+  WriteShareSettings({"Move=1"});
+  for (int i = 0; i < 1001; i++) {
+    char name[64];
+    std::snprintf(name, sizeof name, "%s/R%04d.rec", kMoveToNAS, i);
+    WriteFile(name, "r", LocalTime(2015, 12, 1));
+    WriteFile(std::string(name) + ".inf", std::string(20, '\0'), LocalTime(2015, 12, 1));
+  }
+  RunResult first = Run();
+  ASSERT_EQ(first.exitCode, 0) << first.out << first.err;
+  EXPECT_TRUE(LogHas("Too many files. /DataFiles/MoveToNAS/R1000.rec will be processed in the next run."));
+  EXPECT_TRUE(LogHas("1000 files ready for processing."));
+  EXPECT_EQ(LogCount("REC|MPG|TS 1000 of 1000"), 1u);
+  EXPECT_EQ(Tree(Host(kMoveToNAS)), (std::vector<std::string>{"R1000.rec", "R1000.rec.inf"}));
+
+  RunResult second = Run();
+  ASSERT_EQ(second.exitCode, 0) << second.out << second.err;
+  EXPECT_TRUE(LogHas("1 file ready for processing."));
+  EXPECT_TRUE(Tree(Host(kMoveToNAS)).empty());
+  EXPECT_EQ(Tree(share).size(), 2002u);
+}
+
+}  // namespace

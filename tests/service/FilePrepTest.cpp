@@ -1,0 +1,269 @@
+// FilePrepTest.cpp -- destination folders and names, the pace of a transfer,
+// .ts hard links, deleting the source and the summary line.
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "SettingsTestFixture.h"
+
+namespace {
+
+class FilePrepTest : public CycleTest {
+ protected:
+  // One entry in the work list, as the walk would make it.
+  void ListEntry(const char *folder, const char *name)
+  {
+    CleanupMemory();
+    FilesToProcess[0].FileName = static_cast<char *>(TAP_MemAlloc(strlen(name) + 1));
+    FilesToProcess[0].Folder = static_cast<char *>(TAP_MemAlloc(strlen(folder) + 1));
+    std::strcpy(FilesToProcess[0].FileName, name);
+    std::strcpy(FilesToProcess[0].Folder, folder);
+    FilesToProcess[0].DateStamp = 0;
+    NrOfFilesToProcess = 1;
+    CurrentFileToProcess = 0;
+  }
+  static ino_t Inode(const fs::path &p)
+  {
+    struct stat st {};
+    return stat(p.c_str(), &st) == 0 ? st.st_ino : 0;
+  }
+};
+
+TEST_F(FilePrepTest, SizesInUnitsOf1024WithOneDecimal)
+{
+  struct Case {
+    qword bytes;
+    const char *text;
+  } cases[] = {{0, "0 B"},           {1023, "1023 B"},        {1024, "1.0 kB"},
+               {1536, "1.5 kB"},     {1048576, "1.0 MB"},     {1610612736ull, "1.5 GB"},
+               {1099511627776ull, "1.0 TB"}, {3ull << 40, "3.0 TB"}};
+  for (const Case &c : cases) {
+    char out[16] = "unchanged";
+    FileSizeToString(static_cast<dword>(c.bytes), static_cast<dword>(c.bytes >> 32), out);
+    EXPECT_STREQ(out, c.text) << c.bytes;
+  }
+  FileSizeToString(5, 0, nullptr);  // nothing to write into
+}
+
+TEST_F(FilePrepTest, NoEntryLeftGivesTwo)
+{
+  EXPECT_EQ(StartCopy(), 2);
+  EXPECT_TRUE(LogHas("NrFilesToProcess 0 CurrentFileToProcess 0"));
+}
+
+TEST_F(FilePrepTest, SubFolderIsRepeatedBelowTheDestination)
+{
+  UseShareFolders();
+  LogLength = 1;
+  WriteFile("/mnt/hd/DataFiles/MoveToNAS/Series/Ep.rec", Pattern(3000, 1));
+  ListEntry("/DataFiles/MoveToNAS/Series", "Ep.rec");
+  EXPECT_EQ(StartCopy(), 0);
+  EXPECT_EQ(Pump(), 1);
+  EXPECT_EQ(ReadFile("/mnt/hd/DataFiles/NAS-Share/Series/Ep.rec"), Pattern(3000, 1));
+  EXPECT_STREQ(DestDirPath, "/mnt/hd/DataFiles/NAS-Share/Series");
+  EXPECT_STREQ(DestFileNameClean, "Ep.rec");
+  EXPECT_TRUE(LogHas("REC|MPG|TS 1 of 1"));
+  EXPECT_TRUE(LogHas("DestDirName calculated = /Series"));
+  EXPECT_TRUE(LogHas("Destinationstatus: Destination path doesn't exist"));
+}
+
+TEST_F(FilePrepTest, ClashGivesNumberedNamesAndCompanionsFollow)
+{
+  UseShareFolders();
+  WriteFile("/mnt/hd/DataFiles/MoveToNAS/Film.rec", Pattern(2000, 1));
+  WriteFile("/mnt/hd/DataFiles/MoveToNAS/Film.rec.inf", Pattern(100, 2));
+  WriteFile("/mnt/hd/DataFiles/NAS-Share/Film.rec", Pattern(2000, 3));
+  WriteFile("/mnt/hd/DataFiles/NAS-Share/Film-1.rec", Pattern(2000, 4));
+  ListEntry("/DataFiles/MoveToNAS", "Film.rec");
+  EXPECT_EQ(StartCopy(), 0);
+  EXPECT_EQ(Pump(), 1);
+  EXPECT_STREQ(DestFileNameClean, "Film-2.rec");
+  EXPECT_TRUE(LogHas("Destination needed to be renamed to 'Film-2.rec'"));
+  FileTyp = FT_Inf;
+  EXPECT_EQ(StartCopy(), 0);
+  EXPECT_EQ(Pump(), 1);
+  EXPECT_EQ(ReadFile("/mnt/hd/DataFiles/NAS-Share/Film-2.rec.inf"), Pattern(100, 2));
+  FileTyp = FT_Nav;
+  EXPECT_EQ(StartCopy(), -1);  // no .nav at the source
+
+  // the same file a second time: the numbered copy is taken as complete
+  FileTyp = FT_Rec;
+  EXPECT_EQ(StartCopy(), 1);
+  EXPECT_STREQ(DestFileNameClean, "Film-2.rec");
+}
+
+TEST_F(FilePrepTest, ClashWithoutAFreeNumberFailsInsteadOfLooping)
+{
+  UseShareFolders();
+  std::string base(122, 'n');  // "-1" would make the name longer than a name may be
+  WriteFile("/mnt/hd/DataFiles/MoveToNAS/" + base + ".rec", Pattern(500, 1));
+  WriteFile("/mnt/hd/DataFiles/NAS-Share/" + base + ".rec", Pattern(500, 2));
+  ListEntry("/DataFiles/MoveToNAS", (base + ".rec").c_str());
+  EXPECT_EQ(StartCopy(), -3);
+  EXPECT_TRUE(LogHas("Error: no free destination name for '" + base + ".rec'"));
+}
+
+struct NameCase {
+  int specChar, mountType, delDEC;
+  const char *source, *dest;
+};
+
+class DestinationName : public FilePrepTest, public ::testing::WithParamInterface<NameCase> {};
+
+TEST_P(DestinationName, FollowsTheSettings)
+{
+  const NameCase &c = GetParam();
+  UseShareFolders();
+  SpecChar = c.specChar;
+  MountType = c.mountType;
+  DelDEC = c.delDEC;
+  WriteFile(std::string("/mnt/hd/DataFiles/MoveToNAS/") + c.source, "x");
+  ListEntry("/DataFiles/MoveToNAS", c.source);
+  EXPECT_EQ(StartCopy(), 0);
+  EXPECT_EQ(std::string(DestFileNameClean), c.dest);
+  EXPECT_EQ(Pump(), 1);
+  EXPECT_TRUE(Exists(std::string("/mnt/hd/DataFiles/NAS-Share/") + c.dest));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, DestinationName,
+    ::testing::Values(NameCase{1, 0, 1, "Müller.rec", "Mueller.rec"},
+                      NameCase{0, 1, 1, "Müller.rec", "Mueller.rec"},
+                      NameCase{0, 0, 1, "Müller.rec", "Müller.rec"},
+                      NameCase{1, 0, 1, "Ärger über Straße à côté.rec", "Aerger ueber Strasse a cote.rec"},
+                      NameCase{0, 0, 1, "Film (DEC).rec", "Film.rec"},
+                      NameCase{0, 0, 1, "(DEC)Film.rec", "Film.rec"},
+                      NameCase{0, 0, 0, "Film (DEC).rec", "Film (DEC).rec"},
+                      NameCase{0, 0, 1, "A: B? C*.rec", "A B C.rec"}));
+
+struct PaceCase {
+  int mountType, copySpeed, fileTyp;
+  qword block;
+};
+
+class Pace : public FilePrepTest, public ::testing::WithParamInterface<PaceCase> {};
+
+TEST_P(Pace, BlockSizeByPartSpeedAndMountType)
+{
+  const PaceCase &c = GetParam();
+  UseShareFolders();
+  MountType = c.mountType;
+  CopySpeed = c.copySpeed;
+  const size_t size = 30u << 20;
+  WriteFile("/mnt/hd/DataFiles/MoveToNAS/Big.rec", "");
+  fs::resize_file(Host("/mnt/hd/DataFiles/MoveToNAS/Big.rec"), size);
+  fs::copy_file(Host("/mnt/hd/DataFiles/MoveToNAS/Big.rec"), Host("/mnt/hd/DataFiles/MoveToNAS/Big.rec.inf"));
+  fs::copy_file(Host("/mnt/hd/DataFiles/MoveToNAS/Big.rec"), Host("/mnt/hd/DataFiles/MoveToNAS/Big.rec.nav"));
+  ListEntry("/DataFiles/MoveToNAS", "Big.rec");
+  ASSERT_EQ(StartCopy(), 0);
+  if (c.fileTyp != FT_Rec) {
+    FRX_Close();
+    FileTyp = c.fileTyp;
+    ASSERT_EQ(StartCopy(), 0);
+  }
+  for (int i = 0; i < 100 && FRXBytesCopied == 0; i++) {
+    Rx().Step();
+    ASSERT_EQ(FRX_Process(), 0);
+  }
+  EXPECT_EQ(FRXBytesCopied, c.block);
+  FRX_Close();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, Pace,
+    ::testing::Values(PaceCase{0, 4, FT_Rec, 2u << 20}, PaceCase{1, 4, FT_Rec, 2u << 20},
+                      PaceCase{2, 4, FT_Rec, 24u << 20}, PaceCase{0, 1, FT_Rec, 512u << 10},
+                      PaceCase{2, 1, FT_Inf, 256u << 10}, PaceCase{2, 1, FT_Nav, 512u << 10}));
+
+TEST_F(FilePrepTest, TsLinkIsAHardLinkWhateverTheNameHolds)
+{
+  const std::vector<std::string> names = {"A (1).rec", "$(touch pwned).rec", "`touch pwned`;&|.rec",
+                                          "Q'\"x\" > y < z.rec"};
+  for (const std::string &name : names) {
+    WriteFile("/mnt/hd/DataFiles/NAS-Share/" + name, "rec");
+    std::strcpy(DestDirPath, "/mnt/hd/DataFiles/NAS-Share");
+    std::strcpy(DestFileNameClean, name.c_str());
+    CreateTSLink();
+    std::string ts = "/mnt/hd/DataFiles/NAS-Share/" + name.substr(0, name.size() - 4) + ".ts";
+    EXPECT_EQ(Inode(Host(ts)), Inode(Host("/mnt/hd/DataFiles/NAS-Share/" + name))) << name;
+    EXPECT_TRUE(LogHas("ts link: " + ts + " done")) << Log();
+  }
+  EXPECT_FALSE(fs::exists("pwned"));
+  EXPECT_FALSE(Exists("/mnt/hd/pwned"));
+
+  // a link of an earlier run is fine; a different file in the way is not
+  CreateTSLink();
+  EXPECT_EQ(LogCount("ts link: /mnt/hd/DataFiles/NAS-Share/Q'\"x\" > y < z.ts done"), 2u);
+  WriteFile("/mnt/hd/DataFiles/NAS-Share/B.rec", "rec");
+  WriteFile("/mnt/hd/DataFiles/NAS-Share/B.ts", "other");
+  std::strcpy(DestFileNameClean, "B.rec");
+  CreateTSLink();
+  EXPECT_TRUE(LogHas("ts link: /mnt/hd/DataFiles/NAS-Share/B.ts failed !!! Sorry no chance..."));
+}
+
+struct DeleteCase {
+  int jobState, fileTyp;
+  int status[4];
+  bool deleted;
+};
+
+class DeleteSource : public FilePrepTest, public ::testing::WithParamInterface<DeleteCase> {};
+
+TEST_P(DeleteSource, OnlyWhatArrivedIsDeleted)
+{
+  const DeleteCase &c = GetParam();
+  for (const char *f : {"Film.rec", "Film.rec.inf", "Film.rec.nav"})
+    WriteFile(std::string("/mnt/hd/DataFiles/MoveToNAS/") + f, "x");
+  ListEntry("/DataFiles/MoveToNAS", "Film.rec");
+  std::strcpy(FileName, c.fileTyp == FT_Nav ? "Film.rec.nav" : "Film.rec");
+  JobState = c.jobState;
+  FileTyp = c.fileTyp;
+  std::memcpy(FileStatus, c.status, sizeof FileStatus);
+  DeleteCurrentSource();
+  EXPECT_EQ(!Exists("/mnt/hd/DataFiles/MoveToNAS/Film.rec"), c.deleted);
+  EXPECT_EQ(!Exists("/mnt/hd/DataFiles/MoveToNAS/Film.rec.inf"), c.deleted && c.fileTyp == FT_Nav);
+  if (!c.deleted)
+    EXPECT_TRUE(LogHas("File: /mnt/hd/DataFiles/MoveToNAS/Film.rec wird NICHT gel\xF6scht, da .inf oder .nav fehlt"))
+        << Log();
+  else if (c.jobState == JS_Job)
+    EXPECT_TRUE(LogHas("delete SourceFile: /mnt/hd/DataFiles/MoveToNAS/Film.rec "));
+  else
+    EXPECT_TRUE(LogHas("delete File: /mnt/hd/DataFiles/MoveToNAS/Film.rec "));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DeleteSource,
+    ::testing::Values(DeleteCase{JS_Normal, FT_Nav, {FS_Done, FS_Done, FS_Done, 0}, true},
+                      DeleteCase{JS_Normal, FT_Nav, {FS_Done, FS_Done, FS_Missing, 0}, true},
+                      DeleteCase{JS_Normal, FT_Nav, {FS_Done, FS_Failed, FS_Done, 0}, false},
+                      DeleteCase{JS_Normal, FT_Other, {0, 0, 0, FS_Done}, false},
+                      DeleteCase{JS_Job, FT_Other, {0, 0, 0, FS_Done}, true},
+                      DeleteCase{JS_Job, FT_Nav, {FS_Done, FS_Done, FS_Done, 0}, true}));
+
+TEST_F(FilePrepTest, PathTooLongIsNeverCutAndDeleted)
+{
+  std::string folder = "/DataFiles/" + std::string(200, 'f') + "/" + std::string(200, 'g');
+  ListEntry(folder.c_str(), "Film.rec");
+  std::strcpy(FileName, std::string(100, 'h').c_str());
+  FileStatus[0] = FileStatus[1] = FileStatus[2] = FS_Done;
+  DeleteCurrentSource();
+  EXPECT_TRUE(LogHas("Error: path too long, " + std::string(100, 'h') + " is not deleted")) << Log();
+}
+
+TEST_F(FilePrepTest, SummaryShowsErrorSpeedBelowOneMinute)
+{
+  UseShareFolders();
+  WriteFile("/mnt/hd/DataFiles/MoveToNAS/Film.rec", Pattern(1536, 1));
+  ListEntry("/DataFiles/MoveToNAS", "Film.rec");
+  ASSERT_EQ(StartCopy(), 0);
+  ASSERT_EQ(Pump(), 1);
+  BytesCopiedLastTime = 0;
+  CalculateTransferData();
+  EXPECT_TRUE(LogHas("Copy time = 0 min Filesize = 1.5 kB Transfered = 1.5 kB Average Speed = Error/min")) << Log();
+  Rx().RunFor(125);  // two minutes later
+  CalculateTransferData();
+  EXPECT_TRUE(LogHas("Copy time = 2 min Filesize = 1.5 kB Transfered = 1.5 kB Average Speed = 768 B/min")) << Log();
+}
+
+}  // namespace

@@ -1,0 +1,138 @@
+// SettingsTest.cpp -- loading, normalising and saving "Ferrox.ini" with the
+// copy service's profile.
+#include <string>
+#include <vector>
+
+#include "SettingsTestFixture.h"
+
+namespace {
+
+class SettingsTest : public CycleTest {
+ protected:
+  std::string Ini() const { return ReadFile(kIniPath); }
+  bool IniHas(const std::string &line) const { return Ini().find(line + "\r\n") != std::string::npos; }
+};
+
+struct LoadCase {
+  const char *what;
+  std::string text;                   // file content
+  std::vector<std::string> written;   // lines expected in the file afterwards
+  int copySpeed, nasBootTime, mountType, mountedDirDest, delDEC, move;
+};
+
+class SettingsLoad : public SettingsTest, public ::testing::WithParamInterface<LoadCase> {};
+
+TEST_P(SettingsLoad, ReadsClampsNormalisesAndWritesBack)
+{
+  const LoadCase &c = GetParam();
+  WriteFile(kIniPath, c.text);
+  LoadINI();
+  EXPECT_EQ(CopySpeed, c.copySpeed) << c.what;
+  EXPECT_EQ(NASBootTime, c.nasBootTime) << c.what;
+  EXPECT_EQ(MountType, c.mountType) << c.what;
+  EXPECT_EQ(MountedDirDest, c.mountedDirDest) << c.what;
+  EXPECT_EQ(DelDEC, c.delDEC) << c.what;
+  EXPECT_EQ(move, c.move) << c.what;
+  EXPECT_STREQ(STapfsRoot, "/mnt/hd");
+  for (const std::string &line : c.written) EXPECT_TRUE(IniHas(line)) << c.what << ": " << line << "\n" << Ini();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SettingsLoad,
+    ::testing::Values(
+        LoadCase{"out of range", "CopySpeed=9\r\nNASBootTime=0\r\nMountType=-1\r\n",
+                 {"CopySpeed=4", "NASBootTime=1", "MountType=0", "MoveDir=/mnt/hd/DataFiles/MoveToNAS",
+                  "DestDir=/mnt/hd/DataFiles/NAS-Share", "MountedDirDest=0", "LogLenth=0"},
+                 4, 1, 0, 0, 1, 0},
+        LoadCase{"bare folder name", "MoveDir=Archive\r\nNASBootTime=300\r\n",
+                 {"MoveDir=/mnt/hd/DataFiles/Archive", "NASBootTime=300"}, 4, 300, 0, 0, 1, 0},
+        LoadCase{"seven characters are no root", "DestDir=/mnt/hd\r\n",
+                 {"DestDir=/mnt/hd/DataFiles//mnt/hd"}, 4, 90, 0, 0, 1, 0},
+        LoadCase{"the root compares case-sensitively", "DestDir=/MNT/HD/x\r\n",
+                 {"DestDir=/mnt/hd/DataFiles//MNT/HD/x"}, 4, 90, 0, 0, 1, 0},
+        LoadCase{"flags: any non-zero number is 1", "Move=7\r\nDelDEC=0\r\nMountedDirDest=-3\r\n",
+                 {"Move=1", "DelDEC=0", "MountedDirDest=1"}, 4, 90, 0, 1, 0, 1},
+        LoadCase{"unreadable numbers take the default", "CopySpeed=fast\r\nMountType= 2\r\nMove=\r\n",
+                 {"CopySpeed=4", "MountType=0", "Move=0"}, 4, 90, 0, 0, 1, 0},
+        LoadCase{"comments and foreign keys stay",
+                 "; Ferrox settings\r\nColour=blue\r\nCopySpeed=2\r\n",
+                 {"; Ferrox settings", "Colour=blue", "CopySpeed=2"}, 2, 90, 0, 0, 1, 0}));
+
+TEST_F(SettingsTest, MissingFileIsWrittenFromTheStartingValuesUnnormalised)
+{
+  LoadINI();
+  for (const char *line : {"CopySpeed=10", "MountType=0", "MoveDir=", "DestDir=", "Move=0",
+                           "NASBootTime=90", "SpecChar=0", "DelDEC=1", "MountedDirSource=0",
+                           "MountedDirDest=1", "StopMountTAP=0", "SetTSLink=0", "LogLenth=0",
+                           "CopyAllFiles=0"})
+    EXPECT_TRUE(IniHas(line)) << line << "\n" << Ini();
+  // keys in table order
+  EXPECT_LT(Ini().find("CopySpeed="), Ini().find("MountType="));
+  EXPECT_LT(Ini().find("LogLenth="), Ini().find("CopyAllFiles="));
+  EXPECT_EQ(CopySpeed, 10);
+  EXPECT_STREQ(MoveDir, "");
+
+  // the next load falls back to the defaults and normalises them
+  LoadINI();
+  EXPECT_STREQ(MoveDir, "/mnt/hd/DataFiles/MoveToNAS");
+  EXPECT_STREQ(ShareDir, "/mnt/hd/DataFiles/NAS-Share");
+  EXPECT_EQ(CopySpeed, 4);
+}
+
+TEST_F(SettingsTest, FolderTooLongForThePrefixIsDroppedNotOverflowed)
+{
+  std::string longName(505, 'x');
+  WriteFile(kIniPath, "MoveDir=" + longName + "\r\nDestDir=" + std::string(493, 'y') + "\r\n");
+  LoadINI();
+  EXPECT_STREQ(MoveDir, "");
+  EXPECT_EQ(std::string(ShareDir), "/mnt/hd/DataFiles/" + std::string(493, 'y'));
+  EXPECT_NE(ToolkitLog().find("MoveDir is too long for a folder"), std::string::npos) << ToolkitLog();
+}
+
+TEST_F(SettingsTest, FileThatCannotBeReadGivesDefaultsAndStaysAsItIs)
+{
+  MakeDir(std::string(kIniPath) + "/not-a-file");
+  CopySpeed = 3;
+  LoadINI();
+  EXPECT_EQ(CopySpeed, 4);
+  EXPECT_EQ(MountedDirDest, 0);
+  EXPECT_STREQ(MoveDir, "/mnt/hd/DataFiles/MoveToNAS");
+  EXPECT_TRUE(Exists(std::string(kIniPath) + "/not-a-file"));
+  EXPECT_NE(ToolkitLog().find("cannot be read, defaults in use"), std::string::npos);
+}
+
+TEST_F(SettingsTest, JobChangesAreUndoneByLoadDefaultStrings)
+{
+  WriteFile(kIniPath, "MoveDir=/mnt/hd/DataFiles/A\r\nDestDir=B\r\nMove=0\r\n");
+  LoadINI();
+  std::strcpy(MoveDir, "/Filme");
+  std::strcpy(ShareDir, "/mnt/sdb1/x");
+  std::strcpy(STapfsRoot, "/mnt/sdb1");
+  move = 1;
+  LoadDefaultStrings();
+  EXPECT_STREQ(MoveDir, "/mnt/hd/DataFiles/A");
+  EXPECT_STREQ(ShareDir, "/mnt/hd/DataFiles/B");
+  EXPECT_STREQ(STapfsRoot, "/mnt/hd");
+  EXPECT_EQ(move, 0);
+}
+
+TEST_F(SettingsTest, LoadAndSaveKeepTheCurrentFolder)
+{
+  MakeDir("/mnt/hd/DataFiles/Work");
+  ASSERT_TRUE(HDD_ChangeDir("/DataFiles/Work"));
+  LoadINI();
+  SaveINI();
+  CreateSettingsDir();
+  EXPECT_EQ(Rx().CurrentFolder(hostSlot), "/mnt/hd/DataFiles/Work");
+  EXPECT_FALSE(Exists("/mnt/hd/DataFiles/Work/Ferrox.ini"));
+}
+
+TEST_F(SettingsTest, CreateSettingsDirMakesBothFolders)
+{
+  std::error_code ec;
+  fs::remove_all(Host("/mnt/hd/ProgramFiles/Settings"), ec);
+  CreateSettingsDir();
+  EXPECT_TRUE(fs::is_directory(Host("/mnt/hd/ProgramFiles/Settings/Ferrox")));
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+// SettingsTestFixture.h -- the fixture of the settings, work list, file
+// preparation and copy cycle tests: the engine fixture plus every global of
+// those modules back at the value it has when the plug-in is loaded.
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "BlockCopyTestFixture.h"
+#include "PathTypes.h"
+#include "Ferrox.h"
+
+inline constexpr const char *kIniPath = "/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.ini";
+inline constexpr const char *kTkLog = "/mnt/hd/ProgramFiles/Settings/TKLib.log";
+
+class CycleTest : public ServiceTest {
+ protected:
+  void SetUp() override
+  {
+    ServiceTest::SetUp();
+    CopySpeed = 10;
+    MountType = 0;
+    MoveDir[0] = ShareDir[0] = '\0';
+    move = 0;
+    NASBootTime = 90;
+    SpecChar = 0;
+    DelDEC = 1;
+    MountedDirSource = 0;
+    MountedDirDest = 1;
+    StopMountTAP = SetTSLink = LogLength = CopyAllFiles = 0;
+    std::strcpy(STapfsRoot, "/mnt/hd");
+    CleanupMemory();
+    CurrentFileToProcess = 0;
+    ResetCopyCycle();
+    ResetWorkListChecks();
+    FileName[0] = DestFileNameClean[0] = DestDirPath[0] = '\0';
+    WriteFile(kTkLog, "");  // the toolkit writes its warnings only into an existing file
+    MakeDir("/mnt/hd/ProgramFiles/Settings/Ferrox");
+  }
+  void TearDown() override
+  {
+    CleanupMemory();
+    ServiceTest::TearDown();
+  }
+  // The usual folders of a run from MoveToNAS to NAS-Share.
+  void UseShareFolders()
+  {
+    std::strcpy(MoveDir, "/mnt/hd/DataFiles/MoveToNAS");
+    std::strcpy(ShareDir, "/mnt/hd/DataFiles/NAS-Share");
+  }
+  std::string ToolkitLog() const { return ReadFile(kTkLog); }
+  // The service log without stamps and line ends.
+  std::vector<std::string> LogLines() const
+  {
+    std::vector<std::string> lines;
+    std::istringstream in(Log());
+    std::string line;
+    while (std::getline(in, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.size() >= 20 && line[19] == ' ') line.erase(0, 20);
+      lines.push_back(line);
+    }
+    return lines;
+  }
+  size_t LogCount(const std::string &line) const
+  {
+    std::vector<std::string> lines = LogLines();
+    return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+  }
+};

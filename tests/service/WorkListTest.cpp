@@ -1,0 +1,192 @@
+// WorkListTest.cpp -- the folder checks and the work list: sanity of the
+// settings, folders created and waited for, the walk and its order.
+#include <string>
+#include <vector>
+
+#include "SettingsTestFixture.h"
+
+namespace {
+
+class WorkListTest : public CycleTest {
+ protected:
+  std::vector<std::string> Names() const
+  {
+    std::vector<std::string> names;
+    for (int i = 0; i < NrOfFilesToProcess; i++)
+      names.push_back(std::string(FilesToProcess[i].Folder) + "/" + FilesToProcess[i].FileName);
+    return names;
+  }
+  void WriteStamped(const std::string &path, int day)
+  {
+    WriteFile(path, "data");
+    fs::last_write_time(Host(path), fs::file_time_type::clock::now() - std::chrono::hours(24 * (40 - day)));
+  }
+};
+
+struct SanityCase {
+  const char *moveDir, *shareDir;
+  int mountedSource, mountedDest;
+  const char *error;  // nullptr: passes
+};
+
+class Sanity : public WorkListTest, public ::testing::WithParamInterface<SanityCase> {};
+
+TEST_P(Sanity, RefusesUnusableFoldersWithOneLine)
+{
+  const SanityCase &c = GetParam();
+  std::strcpy(MoveDir, c.moveDir);
+  std::strcpy(ShareDir, c.shareDir);
+  MountedDirSource = c.mountedSource;
+  MountedDirDest = c.mountedDest;
+  EXPECT_EQ(SanityCheckPassed(), c.error == nullptr ? 1 : 0) << c.moveDir << " -> " << c.shareDir;
+  if (c.error != nullptr) EXPECT_TRUE(LogHas(c.error)) << Log();
+  else EXPECT_EQ(Log(), "");
+}
+
+const char *kSrc = "/mnt/hd/DataFiles/MoveToNAS";
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, Sanity,
+    ::testing::Values(
+        SanityCase{"", "", 1, 1, "Error: Source or destination folder not selected"},
+        SanityCase{kSrc, kSrc, 0, 1, "Error: Source and destination folder are the same"},
+        SanityCase{kSrc, "/mnt/hd/DataFiles/NAS-Share", 0, 0,
+                   "Error: Source and destination folder are both internal"},
+        SanityCase{"", "/mnt/hd/DataFiles/NAS-Share", 0, 1, nullptr},
+        SanityCase{kSrc, "/mnt/hd/DataFiles/NAS-Share", 0, 1, nullptr},
+        SanityCase{kSrc, "/mnt/hd/DataFiles/MoveToNAS-Archive", 0, 1, nullptr},
+        SanityCase{kSrc, "/mnt/hd/DataFiles/MoveToNASx/sub", 0, 1, nullptr},
+        SanityCase{kSrc, "/mnt/hd/DataFiles/MoveToNAS/",  0, 1,
+                   "Error: Destination folder /mnt/hd/DataFiles/MoveToNAS/ is the source folder /mnt/hd/DataFiles/MoveToNAS or lies inside it"},
+        SanityCase{kSrc, "/mnt/hd//DataFiles/./MoveToNAS", 0, 1,
+                   "Error: Destination folder /mnt/hd//DataFiles/./MoveToNAS is the source folder /mnt/hd/DataFiles/MoveToNAS or lies inside it"},
+        SanityCase{kSrc, "/mnt/hd/DataFiles/MoveToNAS/Backup", 0, 1,
+                   "Error: Destination folder /mnt/hd/DataFiles/MoveToNAS/Backup is the source folder /mnt/hd/DataFiles/MoveToNAS or lies inside it"},
+        SanityCase{kSrc, "/mnt/hd/DataFiles/X/../MoveToNAS/B", 0, 1,
+                   "Error: Destination folder /mnt/hd/DataFiles/X/../MoveToNAS/B is the source folder /mnt/hd/DataFiles/MoveToNAS or lies inside it"}));
+
+TEST_F(WorkListTest, BuildsTheListBreadthFirstAndSortsItOldestFirst)
+{
+  LogLength = 1;
+  WriteStamped("/mnt/hd/DataFiles/MoveToNAS/B.rec", 10);
+  WriteStamped("/mnt/hd/DataFiles/MoveToNAS/A.rec", 10);  // same stamp: walk order stays
+  WriteStamped("/mnt/hd/DataFiles/MoveToNAS/C.ts", 20);
+  WriteStamped("/mnt/hd/DataFiles/MoveToNAS/Series/Old.mpg", 5);
+  WriteStamped("/mnt/hd/DataFiles/MoveToNAS/notes.txt", 1);  // not listed
+  WriteStamped("/mnt/hd/DataFiles/MoveToNAS/B.rec.inf", 1);
+  EXPECT_EQ(BuildFileList("/mnt/hd/DataFiles/MoveToNAS"), 1);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"/DataFiles/MoveToNAS/Series/Old.mpg",
+                                               "/DataFiles/MoveToNAS/A.rec", "/DataFiles/MoveToNAS/B.rec",
+                                               "/DataFiles/MoveToNAS/C.ts"}));
+  EXPECT_EQ(CurrentFileToProcess, 0);
+  EXPECT_TRUE(LogHas("Used MoveDir = '/DataFiles/MoveToNAS'"));
+  EXPECT_TRUE(LogHas("Directory '/DataFiles/MoveToNAS/Series' will be processed now"));
+  EXPECT_TRUE(LogHas("File Old.mpg"));
+  EXPECT_TRUE(LogHas("4 files ready for processing."));
+}
+
+TEST_F(WorkListTest, CountLinesForNoneAndOneFile)
+{
+  MakeDir("/mnt/hd/DataFiles/MoveToNAS");
+  EXPECT_EQ(BuildFileList("/mnt/hd/DataFiles/MoveToNAS"), 1);
+  EXPECT_TRUE(LogHas("0 files ready for processing."));
+  WriteFile("/mnt/hd/DataFiles/MoveToNAS/A.rec", "a");
+  EXPECT_EQ(BuildFileList("/mnt/hd/DataFiles/MoveToNAS"), 1);
+  EXPECT_TRUE(LogHas("1 file ready for processing."));
+  EXPECT_EQ(NrOfFilesToProcess, 1);
+}
+
+TEST_F(WorkListTest, AThousandFilesAtMostTheRestNextRun)
+{
+  for (int i = 0; i < 1001; i++) {
+    char name[64];
+    std::snprintf(name, sizeof name, "/mnt/hd/DataFiles/MoveToNAS/F%04d.rec", i);
+    WriteFile(name, "x");
+  }
+  size_t before = Rx().MemoryInUse();
+  EXPECT_EQ(BuildFileList("/mnt/hd/DataFiles/MoveToNAS"), 1);
+  EXPECT_EQ(NrOfFilesToProcess, 1000);
+  EXPECT_TRUE(LogHas("Too many files. /DataFiles/MoveToNAS/F1000.rec will be processed in the next run."));
+  EXPECT_TRUE(LogHas("1000 files ready for processing."));
+  // a second build releases the first list instead of losing it
+  EXPECT_EQ(BuildFileList("/mnt/hd/DataFiles/MoveToNAS"), 1);
+  CleanupMemory();
+  EXPECT_EQ(Rx().MemoryInUse(), before);
+}
+
+TEST_F(WorkListTest, SubFoldersBeyondTheFolderListWaitForTheNextRun)
+{
+  // 30 sub-folders of 200 characters do not fit 4096 bytes of folder list
+  for (int i = 0; i < 30; i++) {
+    std::string folder = std::string("/mnt/hd/DataFiles/MoveToNAS/") + char('a' + i % 26) +
+                         std::to_string(i) + std::string(196, 'd');
+    WriteFile(folder + "/x.rec", "x");
+  }
+  EXPECT_EQ(BuildFileList("/mnt/hd/DataFiles/MoveToNAS"), 1);
+  size_t later = 0;
+  for (const std::string &line : LogLines())
+    if (line.rfind("Directory '", 0) == 0 && line.find("' will be processed next time") != std::string::npos) later++;
+  EXPECT_GT(later, 0u);
+  EXPECT_EQ(static_cast<size_t>(NrOfFilesToProcess) + later, 30u);
+}
+
+TEST_F(WorkListTest, MissingOrEmptyStartFolderListsNothingElse)
+{
+  WriteFile("/mnt/hd/x.rec", "stray file in the current folder");
+  EXPECT_EQ(BuildFileList("/mnt/hd/DataFiles/Nowhere"), 1);
+  EXPECT_EQ(NrOfFilesToProcess, 0);
+  EXPECT_TRUE(LogHas("Directory '/DataFiles/Nowhere' cannot be opened"));
+  EXPECT_EQ(BuildFileList("/mnt/hd"), 0);
+  EXPECT_TRUE(LogHas("Working directory missing"));
+  EXPECT_EQ(BuildFileList(nullptr), 0);
+}
+
+TEST_F(WorkListTest, CreateSubDirsMakesOnlyTheInternalFolders)
+{
+  UseShareFolders();
+  MountedDirDest = 1;
+  CreateSubDirs();
+  EXPECT_TRUE(fs::is_directory(Host("/mnt/hd/DataFiles/MoveToNAS")));
+  EXPECT_FALSE(Exists("/mnt/hd/DataFiles/NAS-Share"));
+  MountedDirDest = 0;
+  CreateSubDirs();
+  EXPECT_TRUE(fs::is_directory(Host("/mnt/hd/DataFiles/NAS-Share")));
+  EXPECT_EQ(Rx().CurrentFolder(hostSlot), "/mnt/hd");
+}
+
+class MountedShare : public WorkListTest {
+ protected:
+  void Configure(sim::Config &config) override
+  {
+    nas = std::make_unique<TempDir>();
+    config.mounts.push_back({"/mnt/hd/DataFiles/NAS-Share", nas->path, 1e9, -1});
+  }
+  std::unique_ptr<TempDir> nas;
+};
+
+TEST_F(MountedShare, WaitsForTheDeviceAndLogsEachChangeOnce)
+{
+  // earlier tests of this process moved the clock on: the share appears
+  // three seconds from now
+  Rx().SetMountTimes("/mnt/hd/DataFiles/NAS-Share", Rx().RunSeconds() + 3, -1);
+  UseShareFolders();
+  MountedDirDest = 1;
+  CreateSubDirs();
+  EXPECT_EQ(SubDirsExist(), 0);
+  EXPECT_EQ(SubDirsExist(), 0);
+  EXPECT_EQ(LogCount("(Share)AbsShareDir = NAS-Share ShareDir = /mnt/hd/DataFiles/NAS-Share"), 1u);
+
+  MakeDir("/mnt/hd/DataFiles/NAS-Share");  // the bare mount point, on the internal disk
+  EXPECT_EQ(SubDirsExist(), 0);
+  EXPECT_EQ(SubDirsExist(), 0);
+  EXPECT_EQ(LogCount("Dst: lstat64(/mnt/hd/DataFiles/NAS-Share) = OK"), 1u);
+  std::string log = Log();
+  EXPECT_NE(log.find("     dev=802, ino="), std::string::npos) << log;
+
+  Rx().RunFor(4);
+  EXPECT_EQ(SubDirsExist(), 1);
+  EXPECT_EQ(SubDirsExist(), 1);
+  EXPECT_EQ(LogCount("Dst: lstat64(/mnt/hd/DataFiles/NAS-Share) = OK"), 2u);
+}
+
+}  // namespace
