@@ -1,38 +1,68 @@
-#!/bin/sh
-# demo.sh -- runs a plug-in in the receiver simulator and shows what happened.
+#!/bin/bash
+# demo.sh -- the copy service at work in the receiver simulator.
 #
-#   tools/demo.sh [builddir]      (default build/host; `make demo` builds it first)
+# Generates sample recordings in a fresh receiver root (build/demo), a
+# network share that is mounted a few seconds into the run, settings that copy
+# the source folder to it, and runs Ferrox.tap with status requests along the
+# way; then shows the share's tree and the service log.
 #
-# Prepares a receiver root in <builddir>/demo with a simulated network share
-# that appears two seconds into the run, runs the plug-in in the simulator on
-# a virtual clock, then shows the plug-in's report and the receiver's disk.
-set -eu
+#   tools/demo.sh             real clock: the pace of the copy is visible
+#   tools/demo.sh --virtual   virtual clock: the same run in a moment
+set -euo pipefail
+cd "$(dirname "$0")/.."
 
-build=${1:-build/host}
-receiver=$build/bin/receiver
-tap=$build/tap/TickWaiter.tap
-for f in "$receiver" "$tap"; do
-  if [ ! -e "$f" ]; then
-    echo "demo.sh: $f is missing; build first (make host)" >&2
-    exit 1
-  fi
+clock=real
+status_every=3
+case "${1:-}" in
+  --virtual) clock=virtual; status_every=5 ;;
+  "") ;;
+  *) echo "usage: tools/demo.sh [--virtual]" >&2; exit 2 ;;
+esac
+
+build=${BUILD_DIR:-build/host}
+for f in "$build/bin/receiver" "$build/bin/make-sample-recordings" "$build/tap/Ferrox.tap"; do
+  [ -e "$f" ] || { echo "demo.sh: $f is missing; run 'make demo' (or 'make host') first" >&2; exit 1; }
 done
 
-demo=$build/demo
-rm -rf "$demo"
-mkdir -p "$demo/root/mnt/hd/ProgramFiles" "$demo/root/mnt/hd/DataFiles/NAS-Share" "$demo/nas"
-echo 500 > "$demo/root/mnt/hd/ProgramFiles/TickWaiter.cfg"   # ticks of 10 ms: 5 s
+work=build/demo
+root=$work/receiver
+share=$work/nas-share
+rm -rf "$work"
+mkdir -p "$root/mnt/hd/ProgramFiles/Settings/Ferrox"
 
-echo "== Running the plug-in in the receiver simulator"
-"$receiver" --root "$demo/root" \
-  --mount "/mnt/hd/DataFiles/NAS-Share=$demo/nas@2" \
-  --date 2015-12-20 --time 21:05:09 \
-  --key Ok@1 \
-  "$tap"
+echo "== Sample recordings in /DataFiles/MoveToNAS"
+"$build/bin/make-sample-recordings" "$root" "$share" 300
+
+# Copy (not move) to the share, which is a mount point: the service waits
+# until something other than the internal disk is mounted there.
+printf '%s\r\n' "CopySpeed=2" "MountType=0" "MoveDir=/mnt/hd/DataFiles/MoveToNAS" \
+  "DestDir=/mnt/hd/DataFiles/NAS-Share" "Move=0" "NASBootTime=8" "SpecChar=1" "DelDEC=1" \
+  "MountedDirSource=0" "MountedDirDest=1" "StopMountTAP=0" "SetTSLink=0" "LogLenth=0" \
+  "CopyAllFiles=0" > "$root/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.ini"
+
+# ISO 8859-1 to UTF-8 without holding lines back (perl is always there)
+latin1_to_utf8() {
+  perl -pe 'BEGIN { $| = 1 } s/([\x80-\xff])/chr(0xC0 | ord($1) >> 6) . chr(0x80 | (ord($1) & 0x3F))/ge'
+}
+
+status=()
+if "$build/bin/receiver" --status-every 5 --help >/dev/null 2>&1; then
+  status=(--status-every "$status_every")
+fi
 
 echo
-echo "== The plug-in's report (/mnt/hd/ProgramFiles/TickWaiter.log)"
-cat "$demo/root/mnt/hd/ProgramFiles/TickWaiter.log"
+echo "== Running Ferrox.tap ($clock clock); the share appears after 4 s"
+# The receiver's terminal speaks ISO 8859-1; shown as UTF-8, line by line.
+stdbuf -oL "$build/bin/receiver" --root "$root" --clock "$clock" --quiet --console - \
+  --mount "/mnt/hd/DataFiles/NAS-Share=$share@4" "${status[@]}" \
+  --tap "$build/tap/Ferrox.tap" | latin1_to_utf8
+
 echo
-echo "== The receiver's disk after the run ($demo/root)"
-(cd "$demo/root" && find . | sort)
+echo "== The share ($share)"
+(cd "$share" && find . -type f | sort | while read -r f; do
+  printf '  %-40s %12s bytes\n' "${f#./}" "$(stat -c %s "$f")"
+done)
+
+echo
+echo "== Service log (/ProgramFiles/Settings/Ferrox/Ferrox.log, ISO 8859-1 shown as UTF-8)"
+latin1_to_utf8 < "$root/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.log" | tr -d '\r' | sed 's/^/  /'
