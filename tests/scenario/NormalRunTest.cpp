@@ -301,3 +301,42 @@ TEST_F(NormalRun, MoreThanAThousandRecordingsAreDoneOverTwoRuns)
 }
 
 }  // namespace
+
+namespace {
+
+struct BootCase {
+  const char *uptime;
+  bool waits;  // the 3-minute wait after a boot start
+};
+
+class JobAfterBoot : public NormalRun, public ::testing::WithParamInterface<BootCase> {};
+
+TEST_P(JobAfterBoot, JobsFirstThenTheNormalRun)
+{
+  WriteShareSettings({});
+  WriteRecording("/mnt/hd/DataFiles/Filme/Job.rec", 3000, 1, LocalTime(2015, 12, 1));
+  WriteRecording(std::string(kMoveToNAS) + "/Normal.rec", 3000, 2, LocalTime(2015, 12, 2));
+  WriteFile(std::string(kFerroxFolder) + "/JobFiles/a.frx",
+            "FileName=Job.rec\r\nSDIR=/mnt/hd/DataFiles/Filme\r\nDDIR=/mnt/hd/DataFiles/NAS-Share\r\nCoM=1\r\n");
+  RunResult r = Run({"--uptime", GetParam().uptime}, 0);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+
+  const std::string wait = "Wait 3min, because FRX was start direct after receiver boot and first work will be a JobFile";
+  EXPECT_EQ(LogHas(wait), GetParam().waits) << Log();
+  if (GetParam().waits) {
+    int waited = SecondsBetween(wait, "JobFile a.frx found");
+    EXPECT_TRUE(waited >= 180 && waited <= 181) << waited;
+  }
+  EXPECT_TRUE(LogInOrder({"JobFile a.frx found", "delete SourceFile: /mnt/hd/DataFiles/Filme/Job.rec ",
+                          "delete Job File: a.frx ", "No Job File found, starting normal work...",
+                          "1 file ready for processing.", "Ferrox end"}));
+  EXPECT_EQ(Tree(share), (std::vector<std::string>{"Job.rec", "Job.rec.inf", "Job.rec.nav", "Normal.rec",
+                                                    "Normal.rec.inf", "Normal.rec.nav"}));
+  EXPECT_FALSE(Exists("/mnt/hd/DataFiles/Filme/Job.rec"));
+  EXPECT_FALSE(Exists(std::string(kFerroxFolder) + "/JobFiles/a.frx"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Uptimes, JobAfterBoot,
+                         ::testing::Values(BootCase{"100", true}, BootCase{"300", false}));
+
+}  // namespace
