@@ -194,31 +194,6 @@ TEST_F(JobFilesTest, MountRootsOfSourceFolders)
   }
 }
 
-TEST_F(JobFilesTest, CopyFlagIsReadAsZeroOrOne)
-{
-  struct Case {
-    const char *com;
-    int move;
-    const char *line;
-  };
-  const Case cases[] = {{"0", 0, "File will be copied"}, {"1", 1, "File will be moved"},
-                        {"7", 1, "File will be moved"}, {"-3", 0, "File will be copied"},
-                        {"yes", 0, "File will be copied"}};
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.com);
-    CleanupMemory();
-    move = 5;
-    Job("Com.frx", std::string("FileName=Film.rec\r\nSDIR=/mnt/sdb1/F\r\nDDIR=/mnt/hd/D\r\nCoM=") +
-                       c.com + "\r\n");
-    ASSERT_EQ(1, ScanAndLoad());
-    EXPECT_EQ(c.move, move);
-    std::string log = Log();
-    size_t last = log.rfind("File will be ");
-    ASSERT_NE(std::string::npos, last);
-    EXPECT_EQ(0u, log.compare(last, std::strlen(c.line), c.line));
-  }
-}
-
 // ---- refused job files ----
 
 TEST_F(JobFilesTest, UnusableJobFilesAreRefusedAndMovedToTheFailFolder)

@@ -1,5 +1,5 @@
-// TriageTest.cpp -- the encryption flag of a recording's ".inf" and the
-// gathering of unencrypted, unused recordings from "/DataFiles".
+// TriageTest.cpp -- the encryption flag of a recording's ".inf"; the
+// gathering itself runs end to end in tests/scenario/TriageRunTest.cpp.
 #include <cstring>
 #include <string>
 
@@ -9,7 +9,6 @@
 namespace {
 
 constexpr const char *kData = "/mnt/hd/DataFiles";
-constexpr const char *kMove = "/mnt/hd/DataFiles/MoveToNAS";
 constexpr const char *kLog = "/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.log";
 
 class TriageTest : public SimTest {
@@ -17,9 +16,8 @@ class TriageTest : public SimTest {
   void SetUp() override
   {
     SimTest::SetUp();
-    std::strcpy(MoveDir, kMove);
+    std::strcpy(MoveDir, "/mnt/hd/DataFiles/MoveToNAS");
     LogLength = 0;
-    MakeDir(kMove);
     MakeDir("/mnt/hd/ProgramFiles/Settings/Ferrox");
   }
 
@@ -31,24 +29,13 @@ class TriageTest : public SimTest {
     return inf;
   }
   // A recording with its companions in "/DataFiles"; flag < 0: no ".inf".
-  void Recording(const std::string &name, int flag, const std::string &folder = kData)
+  void Recording(const std::string &name, int flag)
   {
-    WriteFile(folder + "/" + name, "video of " + name);
-    if (flag >= 0) WriteFile(folder + "/" + name + ".inf", Inf(flag));
-    WriteFile(folder + "/" + name + ".nav", "nav");
+    WriteFile(std::string(kData) + "/" + name, "video of " + name);
+    if (flag >= 0) WriteFile(std::string(kData) + "/" + name + ".inf", Inf(flag));
+    WriteFile(std::string(kData) + "/" + name + ".nav", "nav");
   }
   std::string Log() const { return ReadFile(kLog); }
-  bool Has(const std::string &line) const { return Log().find(line + "\r\n") != std::string::npos; }
-  bool Moved(const std::string &name) const
-  {
-    return !Exists(std::string(kData) + "/" + name) && Exists(std::string(kMove) + "/" + name) &&
-           Exists(std::string(kMove) + "/" + name + ".inf") &&
-           Exists(std::string(kMove) + "/" + name + ".nav");
-  }
-  bool Kept(const std::string &name) const
-  {
-    return Exists(std::string(kData) + "/" + name) && !Exists(std::string(kMove) + "/" + name);
-  }
 };
 
 TEST_F(TriageTest, FlagTexts)
@@ -85,48 +72,6 @@ TEST_F(TriageTest, FlagIsByteSixteenOfTheInfOrCryptedWhenUnreadable)
   EXPECT_EQ(1, GetCryptFlag("Short.rec")) << "an .inf too short for the flag";
   EXPECT_EQ(1, GetCryptFlag(nullptr));
   EXPECT_EQ(1, GetCryptFlag(std::string(600, 'x').c_str())) << "a name that doesn't fit";
-}
-
-TEST_F(TriageTest, GathersUnencryptedUnusedRecordingsWithTheirCompanions)
-{
-  Recording("Fta.rec", 0);
-  Recording("Crypt.rec", 1);
-  Recording("Decrypted.rec", 2);
-  Recording("Partly.rec", 3);
-  Recording("Odd.mpg", 7);
-  Recording("NoInf.rec", -1);
-  Recording("Live.rec", 0);
-  Recording("Playing.rec", 2);
-  Recording("Clip.ts", 0);
-  Recording("Deep.rec", 0, std::string(kData) + "/Sub");
-  Rx().SetRecording(0, std::string(kData) + "/Live.rec");
-  Rx().SetPlayback(std::string(kData) + "/Playing.rec", 1);
-  std::string before = Rx().CurrentFolder(hostSlot);
-
-  MoveAllFilesToMoveToNAS();
-
-  EXPECT_EQ(before, Rx().CurrentFolder(hostSlot));
-  for (const char *name : {"Fta.rec", "Decrypted.rec", "Odd.mpg"}) EXPECT_TRUE(Moved(name)) << name;
-  for (const char *name : {"Crypt.rec", "Partly.rec", "NoInf.rec", "Live.rec", "Playing.rec", "Clip.ts"})
-    EXPECT_TRUE(Kept(name)) << name;
-  EXPECT_TRUE(Exists(std::string(kData) + "/Crypt.rec.inf"));
-  EXPECT_TRUE(Exists(std::string(kData) + "/Sub/Deep.rec")) << "sub-folders are not entered";
-  EXPECT_TRUE(Rx().StopLog().empty()) << "nothing that plays or records is stopped";
-
-  EXPECT_TRUE(Has(std::string("Move Files from DataFiles to ") + kMove + ":"));
-  for (const char *line :
-       {"  Move Fta CryptFlag = FTA", "  Do not move Crypt because it is crypted",
-        "  Move Decrypted CryptFlag = uncrypted", "  Do not move Partly because it is partly crypted",
-        "  Move Odd CryptFlag = ???", "  Do not move NoInf because it is crypted",
-        "  Do not move Live because it is in use", "  Do not move Playing because it is in use"})
-    EXPECT_TRUE(Has(line)) << line;
-  EXPECT_EQ(std::string::npos, Log().find("Clip")) << "a .ts is not even looked at";
-}
-
-TEST_F(TriageTest, NothingToGatherStillLogsTheHeading)
-{
-  MoveAllFilesToMoveToNAS();
-  EXPECT_TRUE(Has(std::string("Move Files from DataFiles to ") + kMove + ":"));
 }
 
 TEST_F(TriageTest, ASourceFolderThatIsDataFilesItselfLeavesEveryNameAlone)
