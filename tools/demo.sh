@@ -3,8 +3,9 @@
 #
 # Generates sample recordings in a fresh receiver root (build/demo), a
 # network share that is mounted a few seconds into the run, settings that copy
-# the source folder to it, and runs Ferrox.tap with status requests along the
-# way; then shows the share's tree and the service log.
+# the source folder to it, a job file from another program that moves a
+# recording off an external drive, and runs Ferrox.tap with status requests
+# along the way; then shows the share, the job's result and the service log.
 #
 #   tools/demo.sh             real clock: the pace of the copy is visible
 #   tools/demo.sh --virtual   virtual clock: the same run in a moment
@@ -40,6 +41,20 @@ printf '%s\r\n' "CopySpeed=2" "MountType=0" "MoveDir=/mnt/hd/DataFiles/MoveToNAS
   "MountedDirSource=0" "MountedDirDest=1" "StopMountTAP=0" "SetTSLink=0" "LogLenth=0" \
   "CopyAllFiles=0" > "$root/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.ini"
 
+# A job file that another program dropped: move one recording from an
+# external drive (mounted at /mnt/sdb1) into a folder of the internal disk.
+# Job files are worked off before the normal run.
+usb=$work/usb-drive
+mkdir -p "$usb/Filme" "$root/mnt/hd/DataFiles/FromUSB" "$root/mnt/hd/ProgramFiles/Settings/Ferrox/JobFiles"
+head -c 20000000 /dev/urandom > "$usb/Filme/Urlaub.rec"
+head -c 376 /dev/zero > "$usb/Filme/Urlaub.rec.inf"   # byte 16 is 0: free-to-air
+head -c 65536 /dev/urandom > "$usb/Filme/Urlaub.rec.nav"
+printf '%s\r\n' "FileName=Urlaub.rec" "SDIR=/mnt/sdb1/Filme" "DDIR=/mnt/hd/DataFiles/FromUSB" "CoM=1" \
+  > "$root/mnt/hd/ProgramFiles/Settings/Ferrox/JobFiles/FromUSB.frx"
+echo
+echo "== Job file dropped by another program (/ProgramFiles/Settings/Ferrox/JobFiles/FromUSB.frx)"
+tr -d '\r' < "$root/mnt/hd/ProgramFiles/Settings/Ferrox/JobFiles/FromUSB.frx" | sed 's/^/  /'
+
 # ISO 8859-1 to UTF-8 without holding lines back (perl is always there)
 latin1_to_utf8() {
   perl -pe 'BEGIN { $| = 1 } s/([\x80-\xff])/chr(0xC0 | ord($1) >> 6) . chr(0x80 | (ord($1) & 0x3F))/ge'
@@ -54,7 +69,7 @@ echo
 echo "== Running Ferrox.tap ($clock clock); the share appears after 4 s"
 # The receiver's terminal speaks ISO 8859-1; shown as UTF-8, line by line.
 stdbuf -oL "$build/bin/receiver" --root "$root" --clock "$clock" --quiet --console - \
-  --mount "/mnt/hd/DataFiles/NAS-Share=$share@4" "${status[@]}" \
+  --mount "/mnt/hd/DataFiles/NAS-Share=$share@4" --mount "/mnt/sdb1=$usb" "${status[@]}" \
   --tap "$build/tap/Ferrox.tap" | latin1_to_utf8
 
 echo
@@ -62,6 +77,14 @@ echo "== The share ($share)"
 (cd "$share" && find . -type f | sort | while read -r f; do
   printf '  %-40s %12s bytes\n' "${f#./}" "$(stat -c %s "$f")"
 done)
+
+echo
+echo "== The job: external drive ($usb), /DataFiles/FromUSB and the job folder"
+(cd "$work" && find usb-drive -type f | sort | sed 's/^/  /'; echo "  (drive: $(find usb-drive -type f | wc -l) files left)")
+(cd "$root/mnt/hd/DataFiles" && find FromUSB -type f | sort | while read -r f; do
+  printf '  %-40s %12s bytes\n' "$f" "$(stat -c %s "$f")"
+done)
+echo "  job files left: $(find "$root/mnt/hd/ProgramFiles/Settings/Ferrox/JobFiles" -type f | wc -l)"
 
 echo
 echo "== Service log (/ProgramFiles/Settings/Ferrox/Ferrox.log, ISO 8859-1 shown as UTF-8)"
