@@ -14,6 +14,9 @@
 #include <set>
 #include <sstream>
 
+#include "FirmwareState.h"
+#include "StatusRequester.h"
+
 namespace sim {
 
 namespace fs = std::filesystem;
@@ -24,12 +27,13 @@ static const std::map<std::string, dword> kKeys = {
     {"Blue", RKEY_Blue},   {"Red", RKEY_Red},       {"PageUp", RKEY_PageUp},     {"PageDown", RKEY_PageDown},
     {"PageUp2", RKEY_PageUp2}, {"PageDown2", RKEY_PageDown2}};
 
-// Options that take a value (the others are --help, --utf8-firmware, --quiet).
+// Options that take a value (the others are --help, --utf8-firmware, --quiet,
+// --trace-keys).
 static const std::set<std::string> kValueOptions = {
     "--root", "--tap", "--load", "--mount", "--system-id", "--firmware-version", "--missing-symbol",
     "--firmware-module", "--mem-limit", "--fail-writes", "--play", "--record", "--clock", "--date",
     "--time", "--uptime", "--key", "--keys-file", "--stop-event-at", "--until", "--seconds",
-    "--terminals", "--console"};
+    "--terminals", "--console", "--status-every"};
 
 std::string UsageText()
 {
@@ -77,6 +81,12 @@ Input and end
   --keys-file FILE           keys from FILE, one "SECONDS KEY" per line,
                              "#" starts a comment
   --stop-event-at SECONDS    send the stop event to every plug-in then
+  --status-every SECONDS     ask the copy service for its status at this
+                             interval, as another plug-in would, and print
+                             each reply (file, size, percent, MB/min, entry
+                             n of m, state)
+  --trace-keys               print what each plug-in's handler returned for
+                             every key pressed
   --until unloaded|time      end when every plug-in has unloaded (default),
                              or after --seconds
   --seconds N                run time for --until time; for --until unloaded
@@ -249,6 +259,7 @@ static bool ApplyOption(const std::string &opt, const std::string &v, RunOptions
   else if (opt == "--key") ok = ParseKeyAt(v, &o->keys);
   else if (opt == "--keys-file") return ParseKeysFile(v, &o->keys, error);
   else if (opt == "--stop-event-at") ok = ParseNumber(v, &d), o->stopEvents.push_back(d);
+  else if (opt == "--status-every") ok = ParseNumber(v, &o->statusEvery) && o->statusEvery > 0;
   else if (opt == "--until") ok = v == "unloaded" || v == "time", o->untilUnloaded = v == "unloaded";
   else if (opt == "--seconds") ok = ParseNumber(v, &o->seconds);
   else if (opt == "--terminals") ok = ParseTerminals(v, &c);
@@ -272,6 +283,7 @@ int ParseOptions(const std::vector<std::string> &args, RunOptions *o, std::strin
     }
     if (a == "--utf8-firmware") o->config.utf8Firmware = true;
     else if (a == "--quiet") o->quiet = true;
+    else if (a == "--trace-keys") o->traceKeys = true;
     else if (a.rfind("--", 0) == 0) {
       std::string value;
       size_t eq = a.find('=');
@@ -309,19 +321,38 @@ int ParseOptions(const std::vector<std::string> &args, RunOptions *o, std::strin
   return 0;
 }
 
+// A key to every plug-in until one consumes it, as PressKey does, printing
+// what each handler returned.
+static void PressKeyTraced(Receiver &rx, dword key)
+{
+  for (int slot = 0; slot < TAP_TABLE_SLOTS; ++slot) {
+    if (!rx.IsLoaded(slot) || !_tapTask[slot].Handler) continue;
+    TapParam r = rx.SendEvent(slot, EVT_KEY, key, 0);
+    std::cout << "receiver: [" << rx.Ticks() << "] key 0x" << std::hex << std::uppercase << key
+              << ": slot " << std::dec << slot << " returned 0x" << std::hex << r << std::dec
+              << std::nouppercase << std::endl;
+    if (r == 0) break;
+  }
+}
+
 // The drivers of a run: whatever happens at given seconds of it. Further
 // drivers (a status requester sending requests at intervals, ...) are added
 // here.
 static void AddDrivers(Receiver &rx, const RunOptions &o)
 {
   auto keys = std::make_shared<std::vector<KeyPress>>(o.keys);
-  rx.AddDriver([keys](Receiver &r) {
+  bool trace = o.traceKeys;
+  rx.AddDriver([keys, trace](Receiver &r) {
     for (KeyPress &k : *keys)
       if (k.at >= 0 && r.RunSeconds() >= k.at) {
         k.at = -1;  // delivered
-        r.PressKey(k.key);
+        if (trace)
+          PressKeyTraced(r, k.key);
+        else
+          r.PressKey(k.key);
       }
   });
+  if (o.statusEvery > 0) AddStatusRequester(rx, o.statusEvery, std::cout);
   auto stops = std::make_shared<std::vector<double>>(o.stopEvents);
   rx.AddDriver([stops](Receiver &r) {
     for (double &at : *stops)

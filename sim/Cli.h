@@ -35,6 +35,8 @@ struct RunOptions {
   std::string playPath;                   // receiver path being played back, or ""
   int playMode = 1;
   std::vector<std::pair<int, std::string>> recordings;  // slot, receiver path
+  double statusEvery = 0;                 // seconds between status requests, 0 = none
+  bool traceKeys = false;                 // print what each handler returned for a key
   bool help = false;
 };
 
