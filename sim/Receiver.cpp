@@ -282,8 +282,10 @@ void Receiver::Impl::Unload(int slot)
 {
   Slot &s = slots[slot];
   if (!s.used) return;
+  // Only what was announced as loaded is announced as unloaded (not a test's
+  // host task, nor a file whose __TAP_Init_ failed).
+  const bool plugin = !s.hostTask && _tapTask[slot].Handler != nullptr;
   if (s.tap.handle) toClose.push_back(s.tap);
-  const bool plugin = !s.hostTask;  // a test's host task is no plug-in of the run
   s.tap = LoadedTap{};
   s.used = false;
   s.hostTask = false;
