@@ -11,7 +11,9 @@
 #include <utime.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "Ferrox.h"
 #include "LogTrace.h"
@@ -58,6 +60,15 @@ class ServiceTest : public SimTest {
   std::string Log() const { return ReadFile(kLogPath); }
   // A whole log line with this text (after the stamp), CR LF included.
   bool LogHas(const std::string &text) const { return Log().find(" " + text + "\r\n") != std::string::npos; }
+  // The log's texts without their stamps, one per line.
+  std::vector<std::string> LogLines() const
+  {
+    std::vector<std::string> lines;
+    const std::string log = Log();
+    for (size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2)
+      lines.push_back(log.substr(at, end - at).substr(std::min<size_t>(20, end - at)));
+    return lines;
+  }
   std::string Src(const std::string &name) const { return std::string(kSrcDir) + "/" + name; }
   std::string Dst(const std::string &name) const { return std::string(kDstDir) + "/" + name; }
 
