@@ -1,0 +1,20 @@
+#!/bin/sh
+# run-benchmarks.sh -- runs the benchmarks of a build and prints their figures.
+#
+#   tools/run-benchmarks.sh BUILD_DIR
+#
+# The copy benchmark works in FERROX_BENCH_DIR (default BUILD_DIR/bench-work),
+# so that it measures a real disk rather than a RAM-backed temporary folder;
+# FERROX_BENCH_MIB sets the source size (default 1024). Figures only: the
+# script fails only when a benchmark cannot run at all.
+set -e
+
+build=${1:?usage: tools/run-benchmarks.sh BUILD_DIR}
+bench="$build/bin/bench_copy"
+if [ ! -x "$bench" ]; then
+  echo "run-benchmarks.sh: $bench not built" >&2
+  exit 2
+fi
+dir=${FERROX_BENCH_DIR:-$build/bench-work}
+mkdir -p "$dir"
+"$bench" --dir "$dir" --size-mib "${FERROX_BENCH_MIB:-1024}"
