@@ -99,5 +99,5 @@ class ServiceTest : public SimTest {
   }
 
  private:
-  static inline dword tickFloor_ = 0;
+  static inline dword tickFloor_ = 100;  // tick 0 would hold back the first block
 };
