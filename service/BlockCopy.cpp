@@ -1,13 +1,11 @@
 /* BlockCopy.cpp -- the block copy engine: one file, one block per call.
  *
- * Copies a source file to a destination in blocks of FRXNrBytesPerCopy bytes,
- * one block per FRX_Process call, so that the receiver keeps running while a
- * recording of several gigabytes moves. It decides by itself whether a
- * destination is complete, can be continued or must be rewritten, and keeps
- * a one-minute throughput ring. Works on absolute OS paths through the OS
- * facade with 64-bit offsets; choosing names and pace is left to the callers.
- * Owns: the transfer state (paths, streams, counters, buffer, ring).
- */
+ * Copies a file one FRX_Process block at a time, so the receiver keeps
+ * running while gigabytes move; decides by itself whether a destination is
+ * complete, can be continued or must be rewritten; keeps a one-minute
+ * throughput ring. Absolute OS paths, OS facade, 64-bit offsets; names and
+ * pace are the callers' choice.
+ * Owns: the transfer state (paths, streams, counters, buffer, ring). */
 #include <errno.h>
 #include <limits.h>
 #include <stdio.h>

@@ -2,11 +2,9 @@
  * plug-ins: TAP_Main, TAP_EventHandler, the stop sequence and the status reply.
  *
  * Idle events go to the copy cycle (CopyCycle.cpp), which does the work; the
- * stop event and the end of a run share one shutdown (EndRun), which can
- * stop the mount plug-in; status requests over the inter-plug-in channel are
- * answered from the engine's counters in every state. Nothing is shown on
- * screen and no key is used. Owns: the handler's re-entry flag.
- */
+ * stop event and the end of a run share one shutdown (EndRun), which can stop
+ * the mount plug-in; status requests are answered from the engine's counters
+ * in every state. No screen, no keys. Owns: the handler's re-entry flag. */
 #include <stdio.h>
 #include <string.h>
 
