@@ -62,7 +62,9 @@ TAP_HEADER_SECTIONS(${T_ID}, \"${T_PROGRAM}\", \"${T_AUTHOR}\", \"${T_DESCRIPTIO
     target_link_libraries(${tgt} PRIVATE platform ${T_LIBS})
     if(flavour STREQUAL "receiver")
       target_link_libraries(${tgt} PRIVATE platform_libc)
-      target_link_options(${tgt} PRIVATE -static-libstdc++ -static-libgcc)
+      # the receiver's older C library keeps the loader calls in libdl
+      target_link_options(${tgt} PRIVATE -static-libstdc++ -static-libgcc
+        -Wl,--no-as-needed -ldl -Wl,--as-needed)
     endif()
     target_link_options(${tgt} PRIVATE
       -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/tap-exports.map

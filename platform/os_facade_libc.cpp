@@ -2,6 +2,11 @@
  *
  * Linked into the plug-in files built for the receiver. The simulator provides
  * the same functions itself, so plug-ins built for it leave them unresolved.
+ *
+ * The receiver's C library is older than the cross toolchain's. Where a
+ * newer library moved a function to a new symbol version (the status queries
+ * and the dynamic loader), the plug-in binds the version every C library of
+ * the receiver's generation provides, so the firmware can load it.
  */
 #include "os_facade.h"
 
@@ -10,8 +15,25 @@
 #include <sys/shm.h>
 #include <unistd.h>
 
+#if defined(__mips__) && defined(__GLIBC__)
+/* Status queries through the versioned entry points of the receiver's
+ * generation; 3 is the MIPS layout of struct stat64 that these report. */
+extern "C" int __xstat64(int version, const char *path, struct stat64 *st);
+extern "C" int __lxstat64(int version, const char *path, struct stat64 *st);
+__asm__(".symver __xstat64,__xstat64@GLIBC_2.2");
+__asm__(".symver __lxstat64,__lxstat64@GLIBC_2.2");
+__asm__(".symver dlopen,dlopen@GLIBC_2.2");
+__asm__(".symver dlsym,dlsym@GLIBC_2.0");
+__asm__(".symver dlerror,dlerror@GLIBC_2.0");
+__asm__(".symver dlclose,dlclose@GLIBC_2.0");
+#define STAT64_LAYOUT 3
+
+int OS_Lstat64(const char *path, struct stat64 *st) { return __lxstat64(STAT64_LAYOUT, path, st); }
+int OS_Stat64(const char *path, struct stat64 *st) { return __xstat64(STAT64_LAYOUT, path, st); }
+#else
 int OS_Lstat64(const char *path, struct stat64 *st) { return lstat64(path, st); }
 int OS_Stat64(const char *path, struct stat64 *st) { return stat64(path, st); }
+#endif
 
 FILE *OS_Fopen64(const char *path, const char *mode) { return fopen64(path, mode); }
 int OS_Fclose(FILE *f) { return fclose(f); }

@@ -11,6 +11,7 @@
 #include <dlfcn.h>
 #include <locale.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "PathTypes.h"
@@ -325,11 +326,11 @@ dword GetUptime(void)
 
   /* The kernel writes a decimal point whatever the locale says; parse under
    * "C" and hand the environment's default back at once. */
-  double seconds = 0;
+  char *end = line;
   setlocale(LC_NUMERIC, "C");
-  int fields = sscanf(line, "%lf", &seconds);
+  double seconds = strtod(line, &end);
   setlocale(LC_NUMERIC, "");
-  if (fields != 1 || !(seconds > 0)) return 0;
+  if (end == line || !(seconds > 0)) return 0;
 
   /* Through 64 bits so that values of 2^31 and above keep their top bit;
    * anything beyond 32 bits wraps as the 10-ms counter itself would. */
