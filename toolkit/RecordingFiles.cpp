@@ -175,7 +175,9 @@ bool HDD_Rename(const char *oldPath, const char *newPath)
   if (from[0] == '\0' || to[0] == '\0' || !MakeUnique(to)) return false;
   bool renamed = OS_Rename(from, to) == 0;
   SplitPath(from, &oldName);
-  if (oldName.IsRec) {
+  /* Companions follow a main file that moved; renamed alone they would be
+   * parted from a recording that kept its name. */
+  if (renamed && oldName.IsRec) {
     SplitPath(to, &newName);
     RenameCompanions(&oldName, &newName);
   }
@@ -330,7 +332,7 @@ bool HDD_GetRecSlotFiles(byte slot, FwFileRecord **recFile, FwFileRecord **infFi
  * buffer of PATH_BUFFER bytes. */
 static void RepairName(char *name)
 {
-  if (isUTFFirmware()) StrMkUTF8(name, 9);
+  if (isUTFFirmware()) StrMkUTF8(name, 9, PATH_BUFFER);
   else MakeValidFileName(name, LC_CONTROL);
 }
 
@@ -346,8 +348,10 @@ static bool BuildFixedName(const char *fileName, char *fixed)
   if (strlen(fileName) >= FIXNAME_BUFFER) return false;
   snprintf(name, sizeof(name), "%s", fileName + folderLen);
   RepairName(name);
-  if (name[0] == '\0' || folderLen + strlen(name) >= FIXNAME_BUFFER) return false;
-  snprintf(fixed, FIXNAME_BUFFER, "%.*s%s", (int)folderLen, fileName, name);
+  size_t nameLen = strlen(name);
+  if (nameLen == 0 || folderLen + nameLen >= FIXNAME_BUFFER) return false;
+  memcpy(fixed, fileName, folderLen);
+  memcpy(fixed + folderLen, name, nameLen + 1);
   return true;
 }
 

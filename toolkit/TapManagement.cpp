@@ -136,7 +136,9 @@ static dword BuildDate(int section)
   if (!ELFReadData(section, text, 64)) return 0;
   memcpy(day, text + 4, 2);
   day[2] = '\0';
-  return TAP_MakeMjd((word)atoi(text + 7), MonthNumber(text), (byte)atoi(day));
+  /* strtol, not atoi: a run of digits too long for an int stays defined */
+  return TAP_MakeMjd((word)strtol(text + 7, nullptr, 10), MonthNumber(text),
+                     (byte)strtol(day, nullptr, 10));
 }
 
 /* A text section into a field of size bytes, always terminated. */
@@ -270,9 +272,16 @@ bool HDD_TAP_Start(const char *path, bool createStartMarker, dword parameter, dw
   return started;
 }
 
+/* Below this no process has memory: a parameter there is a number that
+ * another plug-in sent with the message event, not a record. */
+#define TAPCOM_LOWEST_RECORD 0x1000u
+
 bool isValidChannel(TapParam channel)
 {
-  return channel != 0 && ((const TapComChannel *)channel)->Magic == TAPCOM_MAGIC;
+  /* The parameter comes from any plug-in: a small number or an address that
+   * no record of 32-bit fields can have is refused before it is read. */
+  if (channel < TAPCOM_LOWEST_RECORD || channel % sizeof(dword) != 0) return false;
+  return ((const TapComChannel *)channel)->Magic == TAPCOM_MAGIC;
 }
 
 /* Records an answer: the new status and the tick of the change. */

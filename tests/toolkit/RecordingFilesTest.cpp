@@ -7,6 +7,11 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include "../../tools/FirmwareDat.h"
 #include "FirmwareBinding.h"
 #include "PathTypes.h"
@@ -174,6 +179,38 @@ TEST_F(RecordingFilesTest, RenameTakesTheCompanionsAlong)
   EXPECT_FALSE(HDD_Rename("Missing.rec", "X.rec"));
   EXPECT_FALSE(HDD_Rename(nullptr, "X.rec"));
   EXPECT_FALSE(HDD_Rename("New.rec", ""));
+}
+
+// Sets or clears the immutable flag of a host file; false when its file
+// system has no such flag.
+bool SetImmutable(const fs::path &path, bool on)
+{
+  int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  if (ok) {
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  }
+  close(fd);
+  return ok;
+}
+
+TEST_F(RecordingFilesTest, FailedRenameLeavesTheCompanionsWithTheRecording)
+{
+  Touch({"Film.rec", "Film.rec.inf", "Film.rec.nav"});
+  const fs::path film = Host(std::string(kDir) + "/Film.rec");
+  if (!SetImmutable(film, true))
+    GTEST_SKIP() << "the sandbox's file system cannot make a file immutable (needs root on ext4, xfs, ...)";
+  struct Mutable {
+    fs::path path;
+    ~Mutable() { SetImmutable(path, false); }  // or the sandbox cannot be removed
+  } restore{film};
+
+  EXPECT_FALSE(HDD_Rename("/DataFiles/Rec/Film.rec", "/DataFiles/Rec/New.rec"));
+  EXPECT_EQ((Names{"Film.rec", "Film.rec.inf", "Film.rec.nav"}), Listing())
+      << "the companions stay with the recording that kept its name";
 }
 
 TEST_F(RecordingFilesTest, RenameOfADeletedRecording)

@@ -528,6 +528,18 @@ TEST_F(ChannelTest, RequestsThatAreNotForThisPlugin)
   EXPECT_EQ(nullptr, TAPCOM_GetChannel(TapParam(&noMagic), nullptr, nullptr, nullptr, nullptr));
   EXPECT_FALSE(isValidChannel(0));
   EXPECT_EQ(nullptr, TAPCOM_GetChannel(0, nullptr, nullptr, nullptr, nullptr));
+
+  // a number sent with the message event, or an address no record can have,
+  // is refused without being read
+  for (TapParam number : {TapParam(1), TapParam(5), TapParam(0xFFF)}) {
+    EXPECT_FALSE(isValidChannel(number)) << number;
+    EXPECT_EQ(nullptr, TAPCOM_GetChannel(number, nullptr, nullptr, nullptr, nullptr));
+  }
+  alignas(8) char raw[sizeof(TapComChannel) + 8];
+  TapComChannel valid = Request(14, 0);
+  std::memcpy(raw + 2, &valid, sizeof(valid));
+  EXPECT_FALSE(isValidChannel(TapParam(raw + 2))) << "misaligned";
+  EXPECT_TRUE(isValidChannel(TapParam(&valid)));
   EXPECT_NE(std::string::npos, Console().find("TAPCOM: message without a channel record ignored"));
 }
 
