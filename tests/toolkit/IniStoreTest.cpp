@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "IniStore.h"
 #include "PathTypes.h"
@@ -154,6 +155,63 @@ TEST_F(IniStoreTest, LineEndsWhenReading)
     ASSERT_TRUE(INIGetString(c.key, value, "?", sizeof(value)));
     EXPECT_STREQ(c.expected, value) << c.key;
   }
+}
+
+// Settings and job files as other programs write them: every line-end style,
+// comments, bracketed lines, blanks and foreign keys around the entries. Each
+// key reads the same in every style; a foreign key that ends in a key's name
+// ("AutoMove", "MaxCopySpeed") is another key and never answers for it.
+TEST_F(IniStoreTest, FilesOfOtherProgramsReadTheSameInEveryLineEndStyle)
+{
+  const std::vector<std::string> lines = {
+      "; written by another program", "[Ferrox]", "MaxCopySpeed=1", "CopySpeed=3",
+      "AutoMove=1", "Move=0", "#DestDir=/mnt/hd/Old", "DestDir=/mnt/hd/DataFiles/NAS Share ",
+      "", "LogLenth=1", "FileName=Film.rec", "SDIR=/mnt/sdb1/Filme", "DDIR=/mnt/hd/DataFiles/X",
+      "CoM=1", "MountedDirSource=1", "MountedDirDest=0"};
+  struct Style {
+    const char *name;
+    std::vector<const char *> ends;  // used in turn, line after line
+    bool lastEnd;                    // the last line has its line end
+  } styles[] = {
+      {"CR LF", {"\r\n"}, true},
+      {"LF", {"\n"}, true},
+      {"CR", {"\r"}, true},
+      {"mixed", {"\r\n", "\n", "\r", "\n"}, false},
+  };
+  struct Expect {
+    const char *key;
+    const char *value;
+  } expected[] = {
+      {"CopySpeed", "3"},   {"Move", "0"},         {"DestDir", "/mnt/hd/DataFiles/NAS Share "},
+      {"LogLenth", "1"},    {"FileName", "Film.rec"}, {"SDIR", "/mnt/sdb1/Filme"},
+      {"DDIR", "/mnt/hd/DataFiles/X"}, {"CoM", "1"}, {"MountedDirSource", "1"},
+      {"MountedDirDest", "0"}, {"MoveDir", "<default>"},
+  };
+  for (const Style &style : styles) {
+    SCOPED_TRACE(style.name);
+    std::string text;
+    for (size_t i = 0; i < lines.size(); i++) {
+      text += lines[i];
+      if (i + 1 < lines.size() || style.lastEnd) text += style.ends[i % style.ends.size()];
+    }
+    OpenText(text);
+    for (const Expect &e : expected) {
+      char value[PATH_BUFFER];
+      ASSERT_TRUE(INIGetString(e.key, value, "<default>", sizeof(value)));
+      EXPECT_STREQ(e.value, value) << e.key;
+    }
+    EXPECT_EQ(3, INIGetInt("CopySpeed", 4, 1, 4));
+    EXPECT_EQ(0, INIGetInt("Move", 1, 0, 1));
+    INICloseFile();
+  }
+}
+
+TEST_F(IniStoreTest, ChangeLeavesForeignKeysThatEndInTheKey)
+{
+  OpenText("AutoMove=1\r\nMaxCopySpeed=2\r\n");
+  INISetInt("Move", 0);
+  INISetInt("CopySpeed", 4);
+  EXPECT_EQ("AutoMove=1\r\nMaxCopySpeed=2\r\nMove=0\r\nCopySpeed=4\r\n", Held());
 }
 
 TEST_F(IniStoreTest, IntegerValues)
