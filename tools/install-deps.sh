@@ -14,7 +14,7 @@ want="cmake make g++ googletest libstb-dev g++-mipsel-linux-gnu qemu-user"
 for group in "$@"; do
   case "$group" in
     fuzz) want="$want clang libclang-rt-14-dev" ;;
-    realfs) want="$want e2fsprogs ntfs-3g sshfs openssh-server openssh-client fuse3 kmod" ;;
+    realfs) want="$want e2fsprogs ntfs-3g sshfs openssh-server openssh-client fuse3 kmod mount util-linux" ;;
     bench) want="$want rsync coreutils" ;;
     *) echo "install-deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac

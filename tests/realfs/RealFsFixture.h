@@ -1,0 +1,108 @@
+// RealFsFixture.h -- whole runs of the copy service onto real file systems:
+// host programs started from the test (mount, mke2fs, mkntfs, ntfs-3g,
+// sshd, sshfs), guards that always unmount and stop what they started, and
+// the reason a test skips when this machine cannot mount.
+// The receiver still sees the share at /mnt/hd/DataFiles/NAS-Share: the
+// fixture's `share` folder is the mount point of the real file system.
+#pragma once
+
+#include <signal.h>
+#include <sys/types.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "ScenarioFixture.h"
+
+// Absolute path of a host program ("" when missing): PATH, then the sbin folders.
+std::string FindProgram(const std::string &name);
+
+struct ProgramRun {
+  int exitCode = -1;   // -1 when it could not be started
+  std::string output;  // standard output and error together
+};
+// Runs a host program to its end (killed after `timeoutSeconds`).
+ProgramRun RunProgram(const std::vector<std::string> &argv, int timeoutSeconds = 60);
+// Starts a host program in the background with its output in `outFile`; pid or -1.
+pid_t StartProgram(const std::vector<std::string> &argv, const fs::path &outFile);
+// Ends a program this test started: the signal, then SIGKILL if it lingers.
+void StopProgram(pid_t pid, int signal = SIGTERM);
+
+// Why real-file-system runs cannot be done here with these programs ("" when
+// they can): not root, mounts refused, a program missing, no FUSE device.
+std::string RealFsUnavailable(std::initializer_list<const char *> programs, bool fuse = false);
+
+// A real file system mounted on a folder. Going out of scope it unmounts
+// (lazily when the file system is busy or its FUSE daemon is gone) and
+// stops the daemon it started, also when the test failed half-way.
+class MountGuard {
+ public:
+  MountGuard() = default;
+  MountGuard(const MountGuard &) = delete;
+  MountGuard &operator=(const MountGuard &) = delete;
+  ~MountGuard();
+
+  // "" on success, else what went wrong (with the helper's own words).
+  std::string MountTmpfs(const fs::path &at, const std::string &size);
+  std::string Resize(const std::string &size);  // tmpfs only
+  // A fresh image of `megabytes` (sparse) with the file system, then mounted.
+  std::string MountExt2Image(const fs::path &image, int megabytes, const fs::path &at);
+  std::string MountNtfsImage(const fs::path &image, int megabytes, const fs::path &at);
+  // A FUSE daemon started in the foreground; ready once the folder changed device.
+  std::string MountFuse(const std::vector<std::string> &argv, const fs::path &at,
+                        const fs::path &logFile);
+
+  // Kills the FUSE daemon at once, as a share that drops off the network.
+  void KillDaemon();
+  void Unmount();
+  bool Mounted() const { return mounted_; }
+
+ private:
+  std::string WaitForMount(const std::string &what);
+
+  fs::path at_;          // the mount point
+  bool mounted_ = false; // a file system (maybe a dead one) is on at_
+  pid_t daemon_ = -1;    // FUSE daemon this guard started, -1 for none
+  fs::path daemonLog_;   // its output, for the messages
+};
+
+// A private SSH server on a free loopback port, as root, with its own host
+// key, configuration and authorized key in a temporary folder; the
+// machine's own SSH setup is left alone. Stopped when it goes out of scope.
+class SshServer {
+ public:
+  SshServer() = default;
+  SshServer(const SshServer &) = delete;
+  SshServer &operator=(const SshServer &) = delete;
+  ~SshServer();
+
+  std::string Start();  // "" on success
+  // The sshfs command that mounts `served` (a host folder) on `at`.
+  std::vector<std::string> SshfsCommand(const fs::path &served, const fs::path &at) const;
+
+ private:
+  TempDir dir_;     // keys, configuration, logs
+  pid_t pid_ = -1;  // the server (or the namespace launcher it replaced)
+  int port_ = 0;
+};
+
+class RealFsTest : public ScenarioTest {
+ protected:
+  void TearDown() override;
+
+  // Log lines that begin with `prefix`.
+  std::vector<std::string> LogLinesStartingWith(std::string_view prefix) const;
+  // The files of a host folder, with their bytes, for comparing trees.
+  static std::string ReadHost(const fs::path &p);
+  static time_t MTime(const fs::path &p);
+  // Receiver path of a file in the source folder.
+  static std::string Source(const std::string &name) { return std::string(kMoveToNAS) + "/" + name; }
+};
+
+// Skips the test (with its reason) when the machine cannot do real mounts.
+#define REQUIRE_REAL_FS(...)                                        \
+  do {                                                              \
+    std::string why_ = RealFsUnavailable(__VA_ARGS__);              \
+    if (!why_.empty()) GTEST_SKIP() << "real file systems: " << why_; \
+  } while (0)
