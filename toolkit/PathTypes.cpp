@@ -254,13 +254,22 @@ void ConvertPathType(const char *src, char *dest, PathKind wanted)
 /* ---- current folder ---- */
 
 /* On the very first change, learn what this firmware's change-folder call
- * returns on success: versions differ, so only that exact value counts. */
+ * returns on success: versions differ, so only that exact value counts. A
+ * probe that failed returned the failure value 0; learnt, it would make
+ * every failed change count as done. So nothing is learnt then, any non-zero
+ * result counts, and the next change probes again. */
 static void LearnChangeDirResult(void)
 {
-  ReturnTypeToBeChecked = false;
+  ReturnTypeToBeChecked = false; /* the pop below changes folder too */
   bool pushed = HDD_TAP_PushDir();
   ChDirSuccessful = TAP_Hdd_ChangeDir("/ProgramFiles");
   if (pushed) HDD_TAP_PopDir();
+  if (ChDirSuccessful == 0) ReturnTypeToBeChecked = true;
+}
+
+static bool ChangeDirDone(dword result)
+{
+  return ChDirSuccessful != 0 ? result == ChDirSuccessful : result != 0;
 }
 
 bool HDD_ChangeDir(const char *path)
@@ -275,14 +284,17 @@ bool HDD_ChangeDir(const char *path)
   ConvertPathType(folder, folder, PathKindTapFolder);
   if (folder[0] == '\0') return false;
 
-  if (TAP_Hdd_ChangeDir(folder) == ChDirSuccessful) return true;
+  if (ChangeDirDone(TAP_Hdd_ChangeDir(folder))) return true;
 
   /* UTF-8 firmware keeps names the older firmware wrote in 8-bit text under
-   * their UTF-8 form; a source byte can grow to 3 bytes. */
+   * their UTF-8 form; a source byte can grow to 3 bytes. A UTF-8 form past
+   * the 511 characters of a path is not tried: the firmware would keep it
+   * cut, and the plug-in would then work in a folder it never asked for. */
   if (!isUTFFirmware()) return false;
   char utf8[PATH_BUFFER * 3 + 1];
   StrToUTF8(folder, utf8, 9, sizeof(utf8));
-  return TAP_Hdd_ChangeDir(utf8) == ChDirSuccessful;
+  if (strlen(utf8) >= PATH_BUFFER) return false;
+  return ChangeDirDone(TAP_Hdd_ChangeDir(utf8));
 }
 
 int HDD_TAP_GetCurrentDir(char *dest)

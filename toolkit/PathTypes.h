@@ -30,7 +30,8 @@ typedef enum PathKind {
 extern char TAPDirStack[DIR_STACK_DEPTH][DIR_STACK_ENTRY];
 extern int TAPDirStackDepth;
 /* Firmware access: the plug-in's table slot (-1 until read) and the learnt
- * success value of TAP_Hdd_ChangeDir (learnt while ReturnTypeToBeChecked) */
+ * success value of TAP_Hdd_ChangeDir (learnt while ReturnTypeToBeChecked;
+ * 0 while none is learnt: then any non-zero result counts) */
 extern int TAP_TableIndex;
 extern dword ChDirSuccessful;
 extern bool ReturnTypeToBeChecked;

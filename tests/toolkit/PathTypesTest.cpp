@@ -181,6 +181,28 @@ TEST_F(PathTypesTest, FirstChangeDirLearnsTheSuccessValueWithoutMoving)
   EXPECT_EQ(TAPDirStackDepth, -1);
 }
 
+// Without "/ProgramFiles" the first probe fails: its failure value must not
+// become the success value, or every failed change would count as done.
+TEST_F(PathTypesTest, FailedProbeTeachesNoSuccessValue)
+{
+  fs::remove_all(Host("/mnt/hd/ProgramFiles"));
+  ReturnTypeToBeChecked = true;
+  ChDirSuccessful = 0;
+  EXPECT_FALSE(HDD_ChangeDir("/DataFiles/None"));
+  EXPECT_EQ(Current(), "/DataFiles");
+  EXPECT_TRUE(HDD_ChangeDir("Sub"));
+  EXPECT_EQ(Current(), "/DataFiles/Sub");
+  EXPECT_TRUE(ReturnTypeToBeChecked) << "learnt from a failed probe";
+
+  // once the probe succeeds, its value is learnt and the folder kept
+  MakeDir("/mnt/hd/ProgramFiles");
+  EXPECT_TRUE(HDD_ChangeDir("/DataFiles"));
+  EXPECT_FALSE(ReturnTypeToBeChecked);
+  EXPECT_NE(ChDirSuccessful, 0u);
+  EXPECT_EQ(Current(), "/DataFiles");
+  EXPECT_EQ(TAPDirStackDepth, -1);
+}
+
 class Utf8FirmwareTest : public PathTypesTest {
  protected:
   void Configure(sim::Config &config) override
@@ -195,6 +217,25 @@ TEST_F(Utf8FirmwareTest, ChangeDirRetriesInUtf8)
   MakeDir("/mnt/hd/DataFiles/Caf\xC3\xA9");  // written by UTF-8 firmware
   EXPECT_TRUE(HDD_ChangeDir("/DataFiles/Caf\xE9"));  // the same name in 8-bit text
   EXPECT_EQ(Current(), "/DataFiles/Caf\xC3\xA9");
+}
+
+// 314 characters in 8-bit text, 614 in UTF-8: too long for a path buffer,
+// so the retry is not made rather than handing the firmware a path it would
+// keep cut (the simulator warns about any such path it is given)
+TEST_F(Utf8FirmwareTest, ChangeDirRefusesAUtf8FormLongerThanAPath)
+{
+  std::string eightBit = "/DataFiles", utf8 = "/DataFiles";
+  for (int i = 0; i < 3; i++) {
+    eightBit += "/" + std::string(100, '\xE9');
+    utf8 += "/";
+    for (int j = 0; j < 100; j++) utf8 += "\xC3\xA9";
+  }
+  MakeDir("/mnt/hd" + utf8);
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(HDD_ChangeDir(eightBit.c_str()));
+  std::string warnings = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(warnings.find("path too long"), std::string::npos) << warnings;
+  EXPECT_EQ(Current(), "/DataFiles");
 }
 
 TEST_F(PathTypesTest, EightBitFirmwareDoesNotRetryInUtf8)
