@@ -124,6 +124,31 @@ TEST(TextTables, StrToUTF8AgreesWithIconvForEveryTable)
   }
 }
 
+// The DVB Latin table is iconv's ISO 6937 apart from the positions where
+// the broadcast table differs: the euro sign at 0xA4, the horizontal bar at
+// 0xD0 and D with stroke at 0xE2. The diacritics 0xC1 to 0xCF need a letter
+// behind them in iconv and are checked with the letter pairs.
+TEST(TextTables, DvbLatinTableAgreesWithIconvIso6937)
+{
+  SKIP_WITHOUT_ICONV("ISO_6937");
+  const struct {
+    int byte;
+    word codePoint;
+  } own[] = {{0xA4, 0x20AC}, {0xD0, 0x2015}, {0xE2, 0x0110}};
+  for (int b = 0xA0; b <= 0xFF; b++) {
+    if (b >= 0xC0 && b <= 0xCF) continue;
+    auto ref = Iconv("UCS-4LE", "ISO_6937", Bytes(1, (char)b));
+    uint32_t expected = ref && ref->size() == 4 ? Le32(*ref, 0) : 0;
+    for (const auto &o : own)
+      if (o.byte == b) expected = o.codePoint;
+    EXPECT_EQ(UTFLookupISO6937[b - 0xA0], expected) << "byte 0x" << std::hex << b;
+  }
+  const word diacritics[16] = {0,      0x0300, 0x0301, 0x0302, 0x0303, 0x0304, 0x0306, 0x0307,
+                               0x0308, 0,      0x030A, 0x0327, 0,      0x030B, 0x0328, 0x030C};
+  for (int b = 0xC0; b <= 0xCF; b++)
+    EXPECT_EQ(UTFLookupISO6937[b - 0xA0], diacritics[b - 0xC0]) << "byte 0x" << std::hex << b;
+}
+
 TEST(TextUTF8, EncodingAndDecodingAgreeWithIconvOverAllCodePoints)
 {
   Bytes utf32;
@@ -547,6 +572,9 @@ TEST_P(TextEncodingFirmware, IsUTFFirmwareFollowsTheFirmware)
   UTFFirmwareCached = -1;
 }
 
-INSTANTIATE_TEST_SUITE_P(Firmware, TextEncodingFirmware, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(Firmware, TextEncodingFirmware, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool> &info) {
+                           return info.param ? "Utf8Names" : "EightBitNames";
+                         });
 
 } // namespace
