@@ -77,6 +77,33 @@ TEST_F(IniStoreTest, LocationCodesAndSearchOrder)
   }
 }
 
+// The caller's folder comes back also when the folder stack cannot take it:
+// a folder longer than a stack entry, or a full stack.
+TEST_F(IniStoreTest, CallerFolderIsKeptWhenTheStackCannotTakeIt)
+{
+  const std::string longDir = "/DataFiles/" + std::string(120, 'a') + "/" + std::string(120, 'b');
+  MakeDir("/mnt/hd" + longDir);
+  WriteFile("/mnt/hd/ProgramFiles/Settings/Kept.ini", "Key=1\r\n");
+  for (bool fullStack : {false, true}) {
+    SCOPED_TRACE(fullStack ? "full stack" : "long folder");
+    const std::string dir = fullStack ? "/DataFiles" : longDir;
+    int pushed = 0;
+    if (fullStack)
+      while (HDD_TAP_PushDir()) pushed++;
+    ASSERT_TRUE(HDD_ChangeDir(dir.c_str()));
+    EXPECT_EQ(IniPlaceSettings, INIOpenFile("Kept.ini", nullptr));
+    EXPECT_EQ(dir, CurrentDir());
+    EXPECT_EQ(IniPlaceNew, INIOpenFile("Missing.ini", nullptr));
+    EXPECT_EQ(dir, CurrentDir());
+    INISetString("Key", "2");
+    EXPECT_TRUE(INISaveFile("Kept.ini", IniPlaceProgramFiles, nullptr));
+    EXPECT_EQ(dir, CurrentDir());
+    EXPECT_EQ("Key=2\r\n", ReadFile("/mnt/hd/ProgramFiles/Kept.ini"));
+    while (pushed-- > 0) HDD_TAP_PopDir();
+    INICloseFile();
+  }
+}
+
 TEST_F(IniStoreTest, LocateLeavesTheFolderWhereTheFileIs)
 {
   WriteFile("/mnt/hd/ProgramFiles/Settings/Only.ini", "");
