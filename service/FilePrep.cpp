@@ -39,6 +39,32 @@ static const char *const SpecialChars[][2] = {
     {"\xEB", "e"},  {"\xCB", "E"},
 };
 
+/* Cuts name to at most max bytes by shortening what comes before its last
+ * tailLen bytes, on a whole UTF-8 character: a long name keeps its
+ * extension (and number), so the copy stays a file of the same kind. */
+static void FitName(char *name, size_t tailLen, size_t max)
+{
+  CallTraceEnter("FitName");
+  size_t len = strlen(name);
+  if (len > max) {
+    if (tailLen > len || tailLen >= max) tailLen = 0;
+    size_t head = max - tailLen;
+    while (head > 0 && ((unsigned char)name[head] & 0xC0) == 0x80) head--;
+    memmove(name + head, name + len - tailLen, tailLen + 1);
+  }
+  CallTraceExit(nullptr);
+}
+
+/* The length of the extension of name, dot included; 0 without a dot. */
+static size_t ExtensionLength(const char *name)
+{
+  CallTraceEnter("ExtensionLength");
+  const char *dot = strrchr(name, '.');
+  size_t len = dot != nullptr ? strlen(dot) : 0;
+  CallTraceExit(nullptr);
+  return len;
+}
+
 /* The destination name of a main file: single-byte letters spelt out for
  * file systems that cannot hold them, " (DEC)" removed, reserved characters
  * dropped. name holds NAME_WORK bytes. */
@@ -55,11 +81,13 @@ static void CleanDestinationName(char *name)
     StrReplace(name, " (DEC)", "", NAME_WORK);
     StrReplace(name, "(DEC)", "", NAME_WORK);
   }
+  /* spelt-out letters may have made it too long for the name buffers */
+  FitName(name, ExtensionLength(name), DEST_NAME_MAX);
   MakeValidFileName(name, LC_CONTROL | LC_RESERVED);
   CallTraceExit(nullptr);
 }
 
-/* The long-log line of a destination probe; -1 in job mode is not logged. */
+/* The long-log line of a destination probe, formatted into LogString. */
 static void LogDestinationStatus(int status)
 {
   CallTraceEnter("LogDestinationStatus");
@@ -78,18 +106,20 @@ static void LogDestinationStatus(int status)
 
 /* A different file of that name is at the destination: Film.rec becomes
  * Film-1.rec, Film-2.rec, ... until a name is free or holds this very file.
- * False when no such name fits. */
+ * A name at the length limit gives up the end of its base for the number.
+ * False when no such name is found. */
 static bool NumberDestinationName(char *name, const char *srcDir, const char *dstDir)
 {
   CallTraceEnter("NumberDestinationName");
   char base[NAME_WORK], candidate[NAME_WORK];
-  const char *dot = strrchr(name, '.');
-  const char *ext = dot != nullptr ? dot : "";
-  snprintf(base, sizeof base, "%.*s", (int)(dot != nullptr ? dot - name : (int)strlen(name)), name);
+  size_t extLen = ExtensionLength(name);
+  const char *ext = name + strlen(name) - extLen;
+  snprintf(base, sizeof base, "%.*s", (int)(strlen(name) - extLen), name);
   bool found = false;
   for (int i = 1; i <= MAX_NAME_NUMBER && !found; i++) {
     int len = snprintf(candidate, sizeof candidate, "%s-%d%s", base, i, ext);
-    if (len < 0 || len > DEST_NAME_MAX) break;
+    if (len < 0 || (size_t)len >= sizeof candidate) break;
+    FitName(candidate, (size_t)len - strlen(base), DEST_NAME_MAX);
     found = FRX_GetDestinationStatus(FileName, candidate, srcDir, dstDir) != 2;
   }
   if (found) {
@@ -109,13 +139,13 @@ static int ChooseDestination(char *name, const char *srcDir, const char *dstDir)
   CallTraceEnter("ChooseDestination");
   snprintf(name, NAME_WORK, "%s", FileName);
   CleanDestinationName(name);
-  if (strlen(name) > DEST_NAME_MAX) name[DEST_NAME_MAX] = '\0';
   int status = FRX_GetDestinationStatus(FileName, name, srcDir, dstDir);
-  LogDestinationStatus(status);
+  /* a job whose destination folder is missing fails without the line */
   if (status == -1 && JobState == JS_Job) {
     CallTraceExit(nullptr);
     return -3;
   }
+  LogDestinationStatus(status);
   if (status == 2 && !NumberDestinationName(name, srcDir, dstDir)) {
     CallTraceExit(nullptr);
     return -3;
@@ -133,7 +163,8 @@ static bool EntryFolders(const tFileToProcess *entry, char *srcDir, char *dstDir
   CallTraceEnter("EntryFolders");
   int srcLen = snprintf(srcDir, 512, "%s%s", STapfsRoot, entry->Folder);
   size_t skip = strlen(MoveDir) + (JobState == JS_Job ? strlen(STapfsRoot) : 0);
-  const char *relative = skip < (size_t)srcLen ? srcDir + skip : "";
+  /* measured on what the buffer holds: a cut path must not be read past */
+  const char *relative = skip < strlen(srcDir) ? srcDir + skip : "";
   if (LogLength != 0) {
     WriteLogF("MoveDir to calculate DestDir = %s", MoveDir);
     WriteLogF("DestDirName calculated = %s", relative);
@@ -175,6 +206,23 @@ static bool PartNames(const tFileToProcess *entry, char *dstName)
   return fits;
 }
 
+/* In a normal run to a mount point: is something other than the internal
+ * disk still mounted there? Were the share to go away in mid-run, the copies
+ * would be made on the internal disk below the bare mount point, hidden once
+ * the share is back, and a move would delete their sources. */
+static bool DestinationStillMounted(void)
+{
+  CallTraceEnter("DestinationStillMounted");
+  bool mounted = true;
+  if (JobState == JS_Normal && MountedDirDest != 0) {
+    struct stat64 st;
+    mounted = OS_Lstat64(ShareDir, &st) == 0 && st.st_dev != INTERNAL_DISK_DEV;
+    if (!mounted) WriteLogF("Error: %s is not mounted any more", ShareDir);
+  }
+  CallTraceExit(nullptr);
+  return mounted;
+}
+
 int StartCopy(void)
 {
   CallTraceEnter("StartCopy");
@@ -192,12 +240,14 @@ int StartCopy(void)
     WriteLogF("REC|MPG|TS %d of %d", CurrentFileToProcess + 1, NrOfFilesToProcess);
     memset(FileStatus, 0, sizeof FileStatus);
   }
-  /* A name that does not fit would open some other, shorter-named file. */
+  /* A name that does not fit would open some other, shorter-named file.
+   * It counts as a source that cannot be opened, never as a missing one:
+   * a missing ".nav" would still let a move delete the source. */
   if (!PartNames(entry, dstName)) {
     CallTraceExit(nullptr);
-    return -1;
+    return -2;
   }
-  if (!EntryFolders(entry, srcDir, dstDir) ||
+  if (!EntryFolders(entry, srcDir, dstDir) || !DestinationStillMounted() ||
       (mainFile && ChooseDestination(dstName, srcDir, dstDir) != 0)) {
     CallTraceExit(nullptr);
     return -3;
@@ -236,15 +286,6 @@ void CreateTSLink(void)
   CallTraceExit(nullptr);
 }
 
-/* Removes "ending" from the end of name, if it is there. */
-static void StripEnding(char *name, const char *ending)
-{
-  CallTraceEnter("StripEnding");
-  size_t len = strlen(name), endLen = strlen(ending);
-  if (len >= endLen && strcmp(name + len - endLen, ending) == 0) name[len - endLen] = '\0';
-  CallTraceExit(nullptr);
-}
-
 /* Deletes one file; a path that was cut is never touched. */
 static void DeletePath(const char *path, const char *ending)
 {
@@ -258,15 +299,16 @@ static void DeletePath(const char *path, const char *ending)
 void DeleteCurrentSource(void)
 {
   CallTraceEnter("DeleteCurrentSource");
-  char name[131], path[512];
+  char path[512];
   if (CurrentFileToProcess < 0 || CurrentFileToProcess >= NrOfFilesToProcess) {
     CallTraceExit(nullptr);
     return;
   }
-  snprintf(name, sizeof name, "%s", FileName);
-  StripEnding(name, ".inf");
-  StripEnding(name, ".nav");
+  /* The entry's own name, not FileName with ".inf" or ".nav" cut off: a
+   * job's single file "Film.rec.nav" would otherwise take "Film.rec" along,
+   * which was never copied. */
   const tFileToProcess *entry = &FilesToProcess[CurrentFileToProcess];
+  const char *name = entry->FileName;
   int len = snprintf(path, sizeof path, "%s%s/%s", STapfsRoot, entry->Folder, name);
   if (len < 0 || (size_t)len + 4 >= sizeof path) {
     /* deleting a cut path could remove some other file */

@@ -215,6 +215,46 @@ TEST_F(JobRun, UnusableJobFilesGoToTheFailFolderAndNothingOutsideTheSourceIsTouc
   EXPECT_TRUE(LogInOrder({"No Job File found, starting normal work...", "Ferrox end"}));
 }
 
+// A job may name a single companion. Moving it must take that file alone:
+// the recording it belongs to was not copied and stays where it is.
+TEST_F(JobRun, MovingACompanionAloneLeavesItsRecording)
+{
+  WriteShareSettings({});
+  UsbRecording("Filme/Film.rec", 1);
+  Job("Inf.frx", "Film.rec.inf", "/mnt/sdb1/Filme", kNASShare, 1);
+  Job("Nav.frx", "Film.rec.nav", "/mnt/sdb1/Filme", kNASShare, 1);
+  RunResult r = RunWithUsb();
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+
+  EXPECT_EQ(Tree(share), (std::vector<std::string>{"Film.rec.inf", "Film.rec.nav"}));
+  EXPECT_EQ(Tree(usb / "Filme"), std::vector<std::string>{"Film.rec"});
+  EXPECT_TRUE(LogInOrder({"JobFile Inf.frx found", "File is not an rec file, so no copyjob of nav and inf file.",
+                          "delete SourceFile: /mnt/sdb1/Filme/Film.rec.inf ", "delete Job File: Inf.frx ",
+                          "JobFile Nav.frx found", "delete SourceFile: /mnt/sdb1/Filme/Film.rec.nav ",
+                          "delete Job File: Nav.frx "}));
+}
+
+// A job is not held to the settings' check that the two folders differ: a
+// move onto the source folder itself must neither report the file complete
+// nor delete the only copy.
+TEST_F(JobRun, MovingOntoTheSourceFolderItselfKeepsTheFile)
+{
+  WriteShareSettings({});
+  UsbRecording("Filme/Film.rec", 1);
+  const std::string source = SampleBytes(200'000, 1);
+  Job("Self.frx", "Film.rec", "/mnt/sdb1/Filme", "/mnt/sdb1/Filme", 1);
+  RunResult r = RunWithUsb();
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+
+  EXPECT_EQ(Tree(usb / "Filme"), kTriple);
+  std::ifstream in(usb / "Filme/Film.rec", std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  EXPECT_TRUE(bytes.str() == source) << "the recording is unchanged";
+  EXPECT_TRUE(InFail("Self.frx"));
+  EXPECT_FALSE(LogHas("delete SourceFile: /mnt/sdb1/Filme/Film.rec ")) << Log();
+}
+
 TEST_F(JobRun, AFolderNamedLikeAJobFileIsNoJob)
 {
   WriteShareSettings({});
@@ -252,7 +292,9 @@ TEST_P(BootStart, JobsWaitThreeMinutesOnlyRightAfterABoot)
     EXPECT_TRUE(waited == 180 || waited == 181) << waited;
   }
   int start = SecondsBetween("Ferrox 1.17 started", "JobFile Boot.frx found");
-  if (!GetParam().waits) EXPECT_TRUE(start == 0 || start == 1) << start;
+  if (!GetParam().waits) {
+    EXPECT_TRUE(start == 0 || start == 1) << start;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Uptime, BootStart,
