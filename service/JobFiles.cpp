@@ -211,9 +211,13 @@ static const char *JobCheck(const tJobText *job)
   return reason;
 }
 
-/* The mount root of a source folder: "/mnt/hd" for the internal disk, else
- * the first eight or nine characters up to a "/" ("/mnt/sdb", "/mnt/sdb1").
- * Returns false, with the part looked at, when there is none. */
+/* The mount root of a source folder: "/mnt/hd" for the internal disk;
+ * else, when the first ten characters end in "/", their first nine
+ * ("/mnt/sda1/Filme" gives "/mnt/sda1"); when the first nine end in "/",
+ * their first eight ("/mnt/sdb/Filme" gives "/mnt/sdb"); else the first
+ * nine ("/mnt/sdb1"). The root is a prefix of the folder, so root and rest
+ * give the folder back. False, with the part looked at, when the folder is
+ * shorter than eight characters and has none. */
 static bool JobFindRoot(const char *dir, char *root, size_t rootSize)
 {
   char head[11];
@@ -224,12 +228,12 @@ static bool JobFindRoot(const char *dir, char *root, size_t rootSize)
   size_t len = strlen(head);
   if (strncmp(dir, TAPFS_ROOT "/", 8) == 0) {
     snprintf(root, rootSize, "%s", TAPFS_ROOT);
-  } else if (len == 10 && head[9] == '/') {
+  } else if (len > 0 && head[len - 1] == '/') {
     snprintf(root, rootSize, "%.9s", head);
   } else if (len >= 9 && head[8] == '/') {
     snprintf(root, rootSize, "%.8s", head);
-  } else if (len == 8 || len == 9) {
-    snprintf(root, rootSize, "%s", head);
+  } else if (len >= 8) {
+    snprintf(root, rootSize, "%.9s", head);
   } else {
     snprintf(root, rootSize, "%.9s", head);
     found = false;
@@ -299,21 +303,25 @@ static int JobListOneFile(const tJobText *job, char *dir, size_t dirSize)
   return 1;
 }
 
-/* Finds and stores the job's mount root in STapfsRoot. */
+/* Finds and stores the job's mount root in STapfsRoot. A folder without
+ * one keeps the root in force, which serves only when it is a prefix of the
+ * folder: else root and rest would name some other path, or the rest would
+ * start beyond the end of the folder. False when the job cannot go on. */
 static bool JobSetRoot(const tJobText *job)
 {
   char root[sizeof STapfsRoot];
 
   CallTraceEnter("JobSetRoot");
-  bool found = JobFindRoot(job->SDir, root, sizeof root);
-  if (found) {
+  bool usable = JobFindRoot(job->SDir, root, sizeof root);
+  if (usable) {
     snprintf(STapfsRoot, sizeof STapfsRoot, "%s", root);
     WriteLogF("found TapfsRoot %s", STapfsRoot);
   } else {
     WriteLogF("can't find TapfsRoot, found only %s", root);
+    usable = strncmp(job->SDir, STapfsRoot, strlen(STapfsRoot)) == 0;
   }
   CallTraceExit(nullptr);
-  return found;
+  return usable;
 }
 
 int LoadJob(void)

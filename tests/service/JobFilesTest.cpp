@@ -177,7 +177,13 @@ TEST_F(JobFilesTest, MountRootsOfSourceFolders)
       {"/mnt/sda1/", "/mnt/sda1", "/"},
       {"/mnt/sdb1", "/mnt/sdb1", ""},
       {"/mnt/sdb", "/mnt/sdb", ""},
-      {"/mnt/sdb/", "/mnt/sdb", "/"},
+      {"/mnt/sdb/", "/mnt/sdb/", ""},
+      // any other absolute folder: its first nine characters, which with the
+      // rest still name the folder itself
+      {"/mnt/usbdrive/Filme", "/mnt/usbd", "rive/Filme"},
+      {"/media/usb0/Filme", "/media/us", "b0/Filme"},
+      // too short for a root: the one in force serves where it is a prefix
+      {"/mnt/hd", "/mnt/hd", ""},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.sdir);
@@ -192,6 +198,16 @@ TEST_F(JobFilesTest, MountRootsOfSourceFolders)
     // root and folder give back the source folder: nothing else is read
     EXPECT_EQ(std::string(c.sdir), std::string(STapfsRoot) + FilesToProcess[0].Folder);
   }
+  EXPECT_NE(std::string::npos, Log().find("can't find TapfsRoot, found only /mnt/hd\r\n"));
+  // a root kept from an earlier job would name some other folder: refused
+  CleanupMemory();
+  std::strcpy(STapfsRoot, "/mnt/sdb1");
+  Job("Root.frx", OneFile("Film.rec", "/mnt/hd"));
+  EXPECT_EQ(0, ScanAndLoad());
+  EXPECT_STREQ("/mnt/sdb1", STapfsRoot);
+  EXPECT_EQ(0, NrOfFilesToProcess);
+  EXPECT_TRUE(InFail("Root.frx"));
+  EXPECT_NE(std::string::npos, Log().find("ERROR JobFile Root.frx: SDIR has no mount root"));
 }
 
 // ---- refused job files ----
@@ -219,7 +235,7 @@ TEST_F(JobFilesTest, UnusableJobFilesAreRefusedAndMovedToTheFailFolder)
       {"over-long source", OneFile("Film.rec", longDir), "SDIR is too long"},
       {"no destination", "FileName=Film.rec\r\nSDIR=/mnt/sdb1/F\r\n", "DDIR is missing"},
       {"relative destination", OneFile("Film.rec", "/mnt/sdb1/F", "NAS-Share"), "DDIR is not absolute"},
-      {"no mount root", OneFile("Film.rec", "/mnt/usbdrive/Filme"), "SDIR has no mount root"},
+      {"no mount root", OneFile("Film.rec", "/mnt/a"), "SDIR has no mount root"},
       {"binary garbage", std::string("\x7f" "ELF\x01\x01\x01\0\0\xff\xfe", 11), "FileName is missing"},
       {"no line end", "FileName=Film.rec SDIR=/mnt/sdb1/F DDIR=/mnt/hd/D", "FileName must be"},
       {"zero byte before the keys", std::string("; job\0", 6) + OneFile("Film.rec", "/mnt/sdb1/F"),
@@ -247,7 +263,7 @@ TEST_F(JobFilesTest, UnusableJobFilesAreRefusedAndMovedToTheFailFolder)
     EXPECT_EQ(0, NrOfFilesToProcess);
   }
   EXPECT_EQ(0, isJobAvailable()) << "every refused file left the job folder";
-  EXPECT_NE(std::string::npos, Log().find("can't find TapfsRoot, found only /mnt/usbd"));
+  EXPECT_NE(std::string::npos, Log().find("can't find TapfsRoot, found only /mnt/a\r\n"));
 }
 
 TEST_F(JobFilesTest, AZeroByteAfterTheKeysEndsTheTextButTheJobStands)
