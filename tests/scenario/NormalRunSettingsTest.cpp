@@ -79,9 +79,12 @@ TEST_F(SettingsRun, UnreadableFileGivesDefaultsAndIsNotOverwritten)
 }
 
 struct FolderCase {
+  const char *name;
   std::string destDir;
   std::string error;  // "" when the run goes ahead
 };
+
+void PrintTo(const FolderCase &c, std::ostream *os) { *os << "DestDir=" << c.destDir; }
 
 class UnusableFolders : public SettingsRun, public ::testing::WithParamInterface<FolderCase> {};
 
@@ -112,17 +115,18 @@ TEST_P(UnusableFolders, AreRefusedWithALineAndTheSetupIsStarted)
 INSTANTIATE_TEST_SUITE_P(
     Folders, UnusableFolders,
     ::testing::Values(
-        FolderCase{"/mnt/hd/DataFiles/MoveToNAS", "Error: Source and destination folder are the same"},
-        FolderCase{"/mnt/hd/DataFiles/MoveToNAS/",
+        FolderCase{"same", "/mnt/hd/DataFiles/MoveToNAS", "Error: Source and destination folder are the same"},
+        FolderCase{"trailing_slash", "/mnt/hd/DataFiles/MoveToNAS/",
                    "Error: Destination folder /mnt/hd/DataFiles/MoveToNAS/ is the source folder "
                    "/mnt/hd/DataFiles/MoveToNAS or lies inside it"},
-        FolderCase{"/mnt/hd/DataFiles//MoveToNAS",
+        FolderCase{"doubled_slash", "/mnt/hd/DataFiles//MoveToNAS",
                    "Error: Destination folder /mnt/hd/DataFiles//MoveToNAS is the source folder "
                    "/mnt/hd/DataFiles/MoveToNAS or lies inside it"},
-        FolderCase{"/mnt/hd/DataFiles/MoveToNAS/Copies",
+        FolderCase{"inside", "/mnt/hd/DataFiles/MoveToNAS/Copies",
                    "Error: Destination folder /mnt/hd/DataFiles/MoveToNAS/Copies is the source "
                    "folder /mnt/hd/DataFiles/MoveToNAS or lies inside it"},
-        FolderCase{"/mnt/hd/DataFiles/MoveToNAS-Archive", ""}));
+        FolderCase{"name_sharing_a_prefix", "/mnt/hd/DataFiles/MoveToNAS-Archive", ""}),
+    [](const ::testing::TestParamInfo<FolderCase> &info) { return std::string(info.param.name); });
 
 // Status replies as another plug-in sees them, one request per run.
 struct StatusCase {
@@ -131,6 +135,8 @@ struct StatusCase {
   bool navMender;
   int state;
 };
+
+void PrintTo(const StatusCase &c, std::ostream *os) { *os << c.what; }
 
 class StatusReplies : public SettingsRun, public ::testing::WithParamInterface<StatusCase> {};
 
@@ -157,6 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
     States, StatusReplies,
     ::testing::Values(StatusCase{"waiting for the share", 500, false, 0},
                       StatusCase{"waiting for the index plug-in", 4500, true, 1},
-                      StatusCase{"copying", 4500, false, 2}));
+                      StatusCase{"copying", 4500, false, 2}),
+    [](const ::testing::TestParamInfo<StatusCase> &info) { return CaseName(info.param.what); });
 
 }  // namespace

@@ -48,6 +48,8 @@ struct LogLengthCase {
   bool stateLines;  // "New State: ..." and other long-log lines present
 };
 
+void PrintTo(const LogLengthCase &c, std::ostream *os) { *os << "LogLenth=" << c.logLength; }
+
 class CleanRun : public NormalRun, public ::testing::WithParamInterface<LogLengthCase> {};
 
 TEST_P(CleanRun, CopiesTheTreeOldestFirstWithCompanionsAndTimes)
@@ -93,7 +95,10 @@ TEST_P(CleanRun, CopiesTheTreeOldestFirstWithCompanionsAndTimes)
 }
 
 INSTANTIATE_TEST_SUITE_P(LogLength, CleanRun,
-                         ::testing::Values(LogLengthCase{0, false}, LogLengthCase{1, true}));
+                         ::testing::Values(LogLengthCase{0, false}, LogLengthCase{1, true}),
+                         [](const ::testing::TestParamInfo<LogLengthCase> &info) {
+                           return std::string(info.param.logLength != 0 ? "long_log" : "short_log");
+                         });
 
 TEST_F(NormalRun, MoveDeletesOnlySourcesWhoseRecordingAndInfArrived)
 {
@@ -174,6 +179,27 @@ TEST_F(NormalRun, DriveOnAMountedFolderIsTakenOnlyOnceItIsNotTheInternalDisk)
   EXPECT_EQ(Tree(share), (std::vector<std::string>{"Film.rec", "Film.rec.inf", "Film.rec.nav"}));
 }
 
+TEST_F(NormalRun, ShareGoneInMidRunTakesNoCopiesAndKeepsTheSources)
+{
+  WriteShareSettings({"CopySpeed=1", "Move=1"});
+  WriteRecording(std::string(kMoveToNAS) + "/A.rec", 3000, 1, LocalTime(2015, 12, 1));
+  WriteRecording(std::string(kMoveToNAS) + "/B.rec", 24 << 20, 2, LocalTime(2015, 12, 2));
+  WriteRecording(std::string(kMoveToNAS) + "/C.rec", 3000, 3, LocalTime(2015, 12, 3));
+  // the list is built 10 s into the run; B takes about 5 s, the share goes at 13 s
+  std::string mount = std::string(kNASShare) + "=" + share.string() + "@0-13";
+  RunResult r = Run({"--mount", mount}, -1);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+
+  EXPECT_TRUE(LogInOrder({"delete File: /mnt/hd/DataFiles/MoveToNAS/A.rec ", "REC|MPG|TS 2 of 3",
+                          "Error: /mnt/hd/DataFiles/NAS-Share is not mounted any more",
+                          "SourceFile will be not delete because copyprocess was not completely successful",
+                          "REC|MPG|TS 3 of 3", "Error: Can't open destination file", "Ferrox end"}));
+  // nothing was put on the internal disk below the bare mount point
+  EXPECT_TRUE(Tree(Host(kNASShare)).empty()) << ::testing::PrintToString(Tree(Host(kNASShare)));
+  EXPECT_EQ(Tree(Host(kMoveToNAS)), (std::vector<std::string>{"B.rec", "B.rec.inf", "B.rec.nav", "C.rec",
+                                                              "C.rec.inf", "C.rec.nav"}));
+}
+
 TEST_F(NormalRun, StoppedHalfWayTheNextRunContinuesToAnIdenticalResult)
 {
   WriteShareSettings({"CopySpeed=1", "Move=1"});
@@ -214,10 +240,13 @@ TEST_F(NormalRun, NameClashNumbersTheRecordingAndItsCompanionsAlike)
 }
 
 struct NameCase {
+  const char *name;
   std::vector<std::string> settings;
   std::string source;    // name in the source folder (UTF-8)
   std::string expected;  // name at the destination
 };
+
+void PrintTo(const NameCase &c, std::ostream *os) { *os << c.source << " -> " << c.expected; }
 
 class DestinationNames : public NormalRun, public ::testing::WithParamInterface<NameCase> {};
 
@@ -239,12 +268,13 @@ TEST_P(DestinationNames, FollowTheNameSettings)
 
 INSTANTIATE_TEST_SUITE_P(
     Names, DestinationNames,
-    ::testing::Values(NameCase{{"SpecChar=1"}, "Müller.rec", "Mueller.rec"},
-                      NameCase{{"MountType=1"}, "Müller.rec", "Mueller.rec"},
-                      NameCase{{}, "Müller.rec", "Müller.rec"},
-                      NameCase{{}, "Film (DEC).rec", "Film.rec"},
-                      NameCase{{}, "(DEC)Film.rec", "Film.rec"},
-                      NameCase{{"DelDEC=0"}, "Film (DEC).rec", "Film (DEC).rec"}));
+    ::testing::Values(NameCase{"SpecChar", {"SpecChar=1"}, "Müller.rec", "Mueller.rec"},
+                      NameCase{"NTFS", {"MountType=1"}, "Müller.rec", "Mueller.rec"},
+                      NameCase{"kept_in_UTF8", {}, "Müller.rec", "Müller.rec"},
+                      NameCase{"DelDEC", {}, "Film (DEC).rec", "Film.rec"},
+                      NameCase{"DelDEC_in_front", {}, "(DEC)Film.rec", "Film.rec"},
+                      NameCase{"DEC_kept", {"DelDEC=0"}, "Film (DEC).rec", "Film (DEC).rec"}),
+    [](const ::testing::TestParamInfo<NameCase> &info) { return std::string(info.param.name); });
 
 TEST_F(NormalRun, TsLinksAreHardLinksAndNoNameIsEverRunAsACommand)
 {
@@ -309,6 +339,8 @@ struct BootCase {
   bool waits;  // the 3-minute wait after a boot start
 };
 
+void PrintTo(const BootCase &c, std::ostream *os) { *os << "uptime " << c.uptime << " s"; }
+
 class JobAfterBoot : public NormalRun, public ::testing::WithParamInterface<BootCase> {};
 
 TEST_P(JobAfterBoot, JobsFirstThenTheNormalRun)
@@ -337,6 +369,9 @@ TEST_P(JobAfterBoot, JobsFirstThenTheNormalRun)
 }
 
 INSTANTIATE_TEST_SUITE_P(Uptimes, JobAfterBoot,
-                         ::testing::Values(BootCase{"100", true}, BootCase{"300", false}));
+                         ::testing::Values(BootCase{"100", true}, BootCase{"300", false}),
+                         [](const ::testing::TestParamInfo<BootCase> &info) {
+                           return std::string("uptime") + info.param.uptime;
+                         });
 
 }  // namespace

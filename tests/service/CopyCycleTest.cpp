@@ -111,6 +111,8 @@ struct UptimeCase {
   int manual;
 };
 
+void PrintTo(const UptimeCase &c, std::ostream *os) { *os << "uptime " << c.uptime << " s"; }
+
 // A receiver of its own whose clock starts at the uptime given (the engine
 // fixture moves the clock on).
 class StartReason : public SimTest, public ::testing::WithParamInterface<UptimeCase> {
@@ -130,6 +132,9 @@ TEST_P(StartReason, ManualOnlyAfter230Seconds)
 }
 
 INSTANTIATE_TEST_SUITE_P(Uptimes, StartReason,
-                         ::testing::Values(UptimeCase{100, 0}, UptimeCase{229, 0}, UptimeCase{300, 1}));
+                         ::testing::Values(UptimeCase{100, 0}, UptimeCase{229, 0}, UptimeCase{300, 1}),
+                         [](const ::testing::TestParamInfo<UptimeCase> &info) {
+                           return "uptime" + std::to_string(static_cast<int>(info.param.uptime));
+                         });
 
 }  // namespace

@@ -93,21 +93,94 @@ TEST_F(FilePrepTest, ClashGivesNumberedNamesAndCompanionsFollow)
   EXPECT_STREQ(DestFileNameClean, "Film-2.rec");
 }
 
-TEST_F(FilePrepTest, ClashWithoutAFreeNumberFailsInsteadOfLooping)
+TEST_F(FilePrepTest, NamesAtTheLengthLimitKeepTheirExtension)
 {
   UseShareFolders();
-  std::string base(122, 'n');  // "-1" would make the name longer than a name may be
+  // a clash at the limit: the number takes the end of the base, not ".rec"
+  std::string base(122, 'n');
   WriteFile("/mnt/hd/DataFiles/MoveToNAS/" + base + ".rec", Pattern(500, 1));
   WriteFile("/mnt/hd/DataFiles/NAS-Share/" + base + ".rec", Pattern(500, 2));
   ListEntry("/DataFiles/MoveToNAS", (base + ".rec").c_str());
+  EXPECT_EQ(StartCopy(), 0);
+  EXPECT_EQ(std::string(DestFileNameClean), std::string(120, 'n') + "-1.rec");
+  EXPECT_EQ(Pump(), 1);
+  EXPECT_EQ(ReadFile("/mnt/hd/DataFiles/NAS-Share/" + std::string(120, 'n') + "-1.rec"), Pattern(500, 1));
+
+  // spelt-out umlauts grow the name past the limit: the base is cut
+  std::string umlauts;
+  for (int i = 0; i < 63; i++) umlauts += "\xC3\xA4";  // 63 x "ä", 126 bytes
+  WriteFile("/mnt/hd/DataFiles/MoveToNAS/" + umlauts + ".rec", "x");
+  ListEntry("/DataFiles/MoveToNAS", (umlauts + ".rec").c_str());
+  SpecChar = 1;
+  EXPECT_EQ(StartCopy(), 0);
+  std::string spelt;
+  for (int i = 0; i < 61; i++) spelt += "ae";
+  EXPECT_EQ(std::string(DestFileNameClean), spelt + ".rec");
+  EXPECT_EQ(Pump(), 1);
+}
+
+TEST_F(FilePrepTest, NamesAndPathsTooLongForTheBuffersFailTheirPart)
+{
+  UseShareFolders();
+  // the main name fits, its companion names do not: never "missing", which
+  // would count as a ".nav" that may be left behind
+  std::string name = std::string(124, 'c') + ".rec";
+  WriteFile("/mnt/hd/DataFiles/MoveToNAS/" + name, "x");
+  ListEntry("/DataFiles/MoveToNAS", name.c_str());
+  EXPECT_EQ(StartCopy(), 0);
+  EXPECT_EQ(Pump(), 1);
+  for (int typ : {FT_Inf, FT_Nav}) {
+    FileTyp = typ;
+    EXPECT_EQ(StartCopy(), -2) << typ;
+  }
+  EXPECT_TRUE(LogHas("Error: file name too long: " + name + ".inf")) << Log();
+
+  // a job's source root and folder together longer than a path
+  FileTyp = FT_Rec;
+  JobState = JS_Job;
+  std::strcpy(STapfsRoot, ("/mnt/" + std::string(200, 'r')).c_str());
+  std::strcpy(MoveDir, ("/" + std::string(320, 'm')).c_str());
+  std::string folder = "/" + std::string(320, 'm') + "/" + std::string(100, 's');
+  ListEntry(folder.c_str(), "Film.rec");
   EXPECT_EQ(StartCopy(), -3);
-  EXPECT_TRUE(LogHas("Error: no free destination name for '" + base + ".rec'"));
+  EXPECT_TRUE(LogHas("Error: path too long for Film.rec")) << Log();
+}
+
+TEST_F(FilePrepTest, ShareGoneFromItsMountPointTakesNoCopies)
+{
+  UseShareFolders();
+  MountedDirDest = 1;  // the bare mount point, on the internal disk
+  MakeDir("/mnt/hd/DataFiles/NAS-Share");
+  WriteFile("/mnt/hd/DataFiles/MoveToNAS/Series/Film.rec", "x");
+  ListEntry("/DataFiles/MoveToNAS/Series", "Film.rec");
+  for (int typ : {FT_Rec, FT_Inf}) {
+    FileTyp = typ;
+    EXPECT_EQ(StartCopy(), -3) << typ;
+  }
+  EXPECT_EQ(LogCount("Error: /mnt/hd/DataFiles/NAS-Share is not mounted any more"), 2u) << Log();
+  EXPECT_FALSE(Exists("/mnt/hd/DataFiles/NAS-Share/Series"));
+}
+
+TEST_F(FilePrepTest, JobDestinationFolderMissingFailsWithoutTheProbeLine)
+{
+  std::strcpy(MoveDir, "/DataFiles/Filme");
+  std::strcpy(ShareDir, "/mnt/hd/DataFiles/Nowhere");
+  LogLength = 1;
+  JobState = JS_Job;
+  WriteFile("/mnt/hd/DataFiles/Filme/Film.rec", "x");
+  ListEntry("/DataFiles/Filme", "Film.rec");
+  EXPECT_EQ(StartCopy(), -3);
+  EXPECT_FALSE(LogHas("Destinationstatus: Destination path doesn't exist")) << Log();
+  EXPECT_FALSE(Exists("/mnt/hd/DataFiles/Nowhere"));
 }
 
 struct NameCase {
+  const char *name;
   int specChar, mountType, delDEC;
   const char *source, *dest;
 };
+
+void PrintTo(const NameCase &c, std::ostream *os) { *os << c.source << " -> " << c.dest; }
 
 class DestinationName : public FilePrepTest, public ::testing::WithParamInterface<NameCase> {};
 
@@ -128,19 +201,29 @@ TEST_P(DestinationName, FollowsTheSettings)
 
 INSTANTIATE_TEST_SUITE_P(
     Names, DestinationName,
-    ::testing::Values(NameCase{1, 0, 1, "Müller.rec", "Mueller.rec"},
-                      NameCase{0, 1, 1, "Müller.rec", "Mueller.rec"},
-                      NameCase{0, 0, 1, "Müller.rec", "Müller.rec"},
-                      NameCase{1, 0, 1, "Ärger über Straße à côté.rec", "Aerger ueber Strasse a cote.rec"},
-                      NameCase{0, 0, 1, "Film (DEC).rec", "Film.rec"},
-                      NameCase{0, 0, 1, "(DEC)Film.rec", "Film.rec"},
-                      NameCase{0, 0, 0, "Film (DEC).rec", "Film (DEC).rec"},
-                      NameCase{0, 0, 1, "A: B? C*.rec", "A B C.rec"}));
+    ::testing::Values(NameCase{"spelt_out_by_SpecChar", 1, 0, 1, "Müller.rec", "Mueller.rec"},
+                      NameCase{"spelt_out_for_NTFS", 0, 1, 1, "Müller.rec", "Mueller.rec"},
+                      NameCase{"kept_in_UTF8", 0, 0, 1, "Müller.rec", "Müller.rec"},
+                      NameCase{"accents_spelt_out", 1, 0, 1, "Ärger über Straße à côté.rec", "Aerger ueber Strasse a cote.rec"},
+                      NameCase{"DEC_removed", 0, 0, 1, "Film (DEC).rec", "Film.rec"},
+                      NameCase{"DEC_in_front_removed", 0, 0, 1, "(DEC)Film.rec", "Film.rec"},
+                      NameCase{"DEC_kept", 0, 0, 0, "Film (DEC).rec", "Film (DEC).rec"},
+                      NameCase{"reserved_dropped", 0, 0, 1, "A: B? C*.rec", "A B C.rec"}),
+    [](const ::testing::TestParamInfo<NameCase> &info) { return std::string(info.param.name); });
 
 struct PaceCase {
   int mountType, copySpeed, fileTyp;
   qword block;
 };
+
+std::string PaceName(const PaceCase &c)
+{
+  static const char *const mounts[] = {"NAS", "NTFS", "Linux"};
+  static const char *const parts[] = {"rec", "inf", "nav"};
+  return std::string(mounts[c.mountType]) + "_speed" + std::to_string(c.copySpeed) + "_" + parts[c.fileTyp];
+}
+
+void PrintTo(const PaceCase &c, std::ostream *os) { *os << PaceName(c) << ": " << c.block << " bytes"; }
 
 class Pace : public FilePrepTest, public ::testing::WithParamInterface<PaceCase> {};
 
@@ -174,7 +257,8 @@ INSTANTIATE_TEST_SUITE_P(
     Blocks, Pace,
     ::testing::Values(PaceCase{0, 4, FT_Rec, 2u << 20}, PaceCase{1, 4, FT_Rec, 2u << 20},
                       PaceCase{2, 4, FT_Rec, 24u << 20}, PaceCase{0, 1, FT_Rec, 512u << 10},
-                      PaceCase{2, 1, FT_Inf, 256u << 10}, PaceCase{2, 1, FT_Nav, 512u << 10}));
+                      PaceCase{2, 1, FT_Inf, 256u << 10}, PaceCase{2, 1, FT_Nav, 512u << 10}),
+    [](const ::testing::TestParamInfo<PaceCase> &info) { return PaceName(info.param); });
 
 TEST_F(FilePrepTest, TsLinkIsAHardLinkWhateverTheNameHolds)
 {
@@ -203,10 +287,13 @@ TEST_F(FilePrepTest, TsLinkIsAHardLinkWhateverTheNameHolds)
 }
 
 struct DeleteCase {
+  const char *name;
   int jobState, fileTyp;
   int status[4];
   bool deleted;
 };
+
+void PrintTo(const DeleteCase &c, std::ostream *os) { *os << c.name; }
 
 class DeleteSource : public FilePrepTest, public ::testing::WithParamInterface<DeleteCase> {};
 
@@ -234,21 +321,41 @@ TEST_P(DeleteSource, OnlyWhatArrivedIsDeleted)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DeleteSource,
-    ::testing::Values(DeleteCase{JS_Normal, FT_Nav, {FS_Done, FS_Done, FS_Done, 0}, true},
-                      DeleteCase{JS_Normal, FT_Nav, {FS_Done, FS_Done, FS_Missing, 0}, true},
-                      DeleteCase{JS_Normal, FT_Nav, {FS_Done, FS_Failed, FS_Done, 0}, false},
-                      DeleteCase{JS_Normal, FT_Other, {0, 0, 0, FS_Done}, false},
-                      DeleteCase{JS_Job, FT_Other, {0, 0, 0, FS_Done}, true},
-                      DeleteCase{JS_Job, FT_Nav, {FS_Done, FS_Done, FS_Done, 0}, true}));
+    ::testing::Values(DeleteCase{"normal_complete", JS_Normal, FT_Nav, {FS_Done, FS_Done, FS_Done, 0}, true},
+                      DeleteCase{"normal_nav_missing", JS_Normal, FT_Nav, {FS_Done, FS_Done, FS_Missing, 0}, true},
+                      DeleteCase{"normal_inf_failed", JS_Normal, FT_Nav, {FS_Done, FS_Failed, FS_Done, 0}, false},
+                      DeleteCase{"normal_other_file", JS_Normal, FT_Other, {0, 0, 0, FS_Done}, false},
+                      DeleteCase{"job_other_file", JS_Job, FT_Other, {0, 0, 0, FS_Done}, true},
+                      DeleteCase{"job_complete", JS_Job, FT_Nav, {FS_Done, FS_Done, FS_Done, 0}, true}),
+    [](const ::testing::TestParamInfo<DeleteCase> &info) { return std::string(info.param.name); });
 
 TEST_F(FilePrepTest, PathTooLongIsNeverCutAndDeleted)
 {
   std::string folder = "/DataFiles/" + std::string(200, 'f') + "/" + std::string(200, 'g');
-  ListEntry(folder.c_str(), "Film.rec");
-  std::strcpy(FileName, std::string(100, 'h').c_str());
+  std::string name = std::string(100, 'h') + ".rec";
+  ListEntry(folder.c_str(), name.c_str());
+  std::strcpy(FileName, (name + ".nav").c_str());
+  FileTyp = FT_Nav;
   FileStatus[0] = FileStatus[1] = FileStatus[2] = FS_Done;
   DeleteCurrentSource();
-  EXPECT_TRUE(LogHas("Error: path too long, " + std::string(100, 'h') + " is not deleted")) << Log();
+  EXPECT_TRUE(LogHas("Error: path too long, " + name + " is not deleted")) << Log();
+}
+
+TEST_F(FilePrepTest, JobOfACompanionFileDeletesOnlyThatFile)
+{
+  // a one-file job may name "Film.rec.nav" itself: a file of its own
+  for (const char *f : {"Film.rec", "Film.rec.inf", "Film.rec.nav"})
+    WriteFile(std::string("/mnt/hd/DataFiles/MoveToNAS/") + f, "x");
+  ListEntry("/DataFiles/MoveToNAS", "Film.rec.nav");
+  std::strcpy(FileName, "Film.rec.nav");
+  JobState = JS_Job;
+  FileTyp = FT_Other;
+  FileStatus[FT_Other] = FS_Done;
+  DeleteCurrentSource();
+  EXPECT_FALSE(Exists("/mnt/hd/DataFiles/MoveToNAS/Film.rec.nav"));
+  EXPECT_TRUE(Exists("/mnt/hd/DataFiles/MoveToNAS/Film.rec"));
+  EXPECT_TRUE(Exists("/mnt/hd/DataFiles/MoveToNAS/Film.rec.inf"));
+  EXPECT_TRUE(LogHas("delete SourceFile: /mnt/hd/DataFiles/MoveToNAS/Film.rec.nav ")) << Log();
 }
 
 TEST_F(FilePrepTest, SummaryShowsErrorSpeedBelowOneMinute)

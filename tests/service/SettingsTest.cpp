@@ -20,6 +20,8 @@ struct LoadCase {
   int copySpeed, nasBootTime, mountType, mountedDirDest, delDEC, move;
 };
 
+void PrintTo(const LoadCase &c, std::ostream *os) { *os << c.what; }
+
 class SettingsLoad : public SettingsTest, public ::testing::WithParamInterface<LoadCase> {};
 
 TEST_P(SettingsLoad, ReadsClampsNormalisesAndWritesBack)
@@ -56,7 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
                  {"CopySpeed=4", "MountType=0", "Move=0"}, 4, 90, 0, 0, 1, 0},
         LoadCase{"comments and foreign keys stay",
                  "; Ferrox settings\r\nColour=blue\r\nCopySpeed=2\r\n",
-                 {"; Ferrox settings", "Colour=blue", "CopySpeed=2"}, 2, 90, 0, 0, 1, 0}));
+                 {"; Ferrox settings", "Colour=blue", "CopySpeed=2"}, 2, 90, 0, 0, 1, 0}),
+    [](const ::testing::TestParamInfo<LoadCase> &info) { return CaseName(info.param.what); });
 
 TEST_F(SettingsTest, MissingFileIsWrittenFromTheStartingValuesUnnormalised)
 {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "BlockCopyTestFixture.h"
@@ -15,6 +16,20 @@
 
 inline constexpr const char *kIniPath = "/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.ini";
 inline constexpr const char *kTkLog = "/mnt/hd/ProgramFiles/Settings/TKLib.log";
+
+// A test name for the ctest list from a description: letters and digits
+// stay, every run of other characters becomes one "_".
+inline std::string CaseName(std::string_view what)
+{
+  std::string name;
+  for (char c : what) {
+    bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (word) name += c;
+    else if (!name.empty() && name.back() != '_') name += '_';
+  }
+  while (!name.empty() && name.back() == '_') name.pop_back();
+  return name.empty() ? "case" : name;
+}
 
 class CycleTest : public ServiceTest {
  protected:
@@ -42,14 +57,18 @@ class CycleTest : public ServiceTest {
   }
   void TearDown() override
   {
+    // every function of the service left the call trace on every path
+    EXPECT_EQ(CallLevel, 0u);
     CleanupMemory();
     ServiceTest::TearDown();
   }
-  // The usual folders of a run from MoveToNAS to NAS-Share.
+  // The usual folders of a run from MoveToNAS to NAS-Share, here both
+  // folders of the internal disk (a mounted share is a test of its own).
   void UseShareFolders()
   {
     std::strcpy(MoveDir, "/mnt/hd/DataFiles/MoveToNAS");
     std::strcpy(ShareDir, "/mnt/hd/DataFiles/NAS-Share");
+    MountedDirDest = 0;
   }
   std::string ToolkitLog() const { return ReadFile(kTkLog); }
   // The service log without stamps and line ends.

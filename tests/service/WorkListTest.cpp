@@ -24,10 +24,13 @@ class WorkListTest : public CycleTest {
 };
 
 struct SanityCase {
+  const char *name;
   const char *moveDir, *shareDir;
   int mountedSource, mountedDest;
   const char *error;  // nullptr: passes
 };
+
+void PrintTo(const SanityCase &c, std::ostream *os) { *os << c.moveDir << " -> " << c.shareDir; }
 
 class Sanity : public WorkListTest, public ::testing::WithParamInterface<SanityCase> {};
 
@@ -48,22 +51,23 @@ const char *kSrc = "/mnt/hd/DataFiles/MoveToNAS";
 INSTANTIATE_TEST_SUITE_P(
     Folders, Sanity,
     ::testing::Values(
-        SanityCase{"", "", 1, 1, "Error: Source or destination folder not selected"},
-        SanityCase{kSrc, kSrc, 0, 1, "Error: Source and destination folder are the same"},
-        SanityCase{kSrc, "/mnt/hd/DataFiles/NAS-Share", 0, 0,
+        SanityCase{"both_empty", "", "", 1, 1, "Error: Source or destination folder not selected"},
+        SanityCase{"same", kSrc, kSrc, 0, 1, "Error: Source and destination folder are the same"},
+        SanityCase{"both_internal", kSrc, "/mnt/hd/DataFiles/NAS-Share", 0, 0,
                    "Error: Source and destination folder are both internal"},
-        SanityCase{"", "/mnt/hd/DataFiles/NAS-Share", 0, 1, nullptr},
-        SanityCase{kSrc, "/mnt/hd/DataFiles/NAS-Share", 0, 1, nullptr},
-        SanityCase{kSrc, "/mnt/hd/DataFiles/MoveToNAS-Archive", 0, 1, nullptr},
-        SanityCase{kSrc, "/mnt/hd/DataFiles/MoveToNASx/sub", 0, 1, nullptr},
-        SanityCase{kSrc, "/mnt/hd/DataFiles/MoveToNAS/",  0, 1,
+        SanityCase{"source_empty", "", "/mnt/hd/DataFiles/NAS-Share", 0, 1, nullptr},
+        SanityCase{"share_mounted", kSrc, "/mnt/hd/DataFiles/NAS-Share", 0, 1, nullptr},
+        SanityCase{"name_sharing_a_prefix", kSrc, "/mnt/hd/DataFiles/MoveToNAS-Archive", 0, 1, nullptr},
+        SanityCase{"prefix_of_a_component", kSrc, "/mnt/hd/DataFiles/MoveToNASx/sub", 0, 1, nullptr},
+        SanityCase{"trailing_slash", kSrc, "/mnt/hd/DataFiles/MoveToNAS/",  0, 1,
                    "Error: Destination folder /mnt/hd/DataFiles/MoveToNAS/ is the source folder /mnt/hd/DataFiles/MoveToNAS or lies inside it"},
-        SanityCase{kSrc, "/mnt/hd//DataFiles/./MoveToNAS", 0, 1,
+        SanityCase{"doubled_slash_and_dot", kSrc, "/mnt/hd//DataFiles/./MoveToNAS", 0, 1,
                    "Error: Destination folder /mnt/hd//DataFiles/./MoveToNAS is the source folder /mnt/hd/DataFiles/MoveToNAS or lies inside it"},
-        SanityCase{kSrc, "/mnt/hd/DataFiles/MoveToNAS/Backup", 0, 1,
+        SanityCase{"inside", kSrc, "/mnt/hd/DataFiles/MoveToNAS/Backup", 0, 1,
                    "Error: Destination folder /mnt/hd/DataFiles/MoveToNAS/Backup is the source folder /mnt/hd/DataFiles/MoveToNAS or lies inside it"},
-        SanityCase{kSrc, "/mnt/hd/DataFiles/X/../MoveToNAS/B", 0, 1,
-                   "Error: Destination folder /mnt/hd/DataFiles/X/../MoveToNAS/B is the source folder /mnt/hd/DataFiles/MoveToNAS or lies inside it"}));
+        SanityCase{"inside_after_dotdot", kSrc, "/mnt/hd/DataFiles/X/../MoveToNAS/B", 0, 1,
+                   "Error: Destination folder /mnt/hd/DataFiles/X/../MoveToNAS/B is the source folder /mnt/hd/DataFiles/MoveToNAS or lies inside it"}),
+    [](const ::testing::TestParamInfo<SanityCase> &info) { return std::string(info.param.name); });
 
 TEST_F(WorkListTest, BuildsTheListBreadthFirstAndSortsItOldestFirst)
 {

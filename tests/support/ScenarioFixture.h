@@ -18,6 +18,20 @@ inline constexpr const char *kFerroxFolder = "/mnt/hd/ProgramFiles/Settings/Ferr
 inline constexpr const char *kMoveToNAS = "/mnt/hd/DataFiles/MoveToNAS";
 inline constexpr const char *kNASShare = "/mnt/hd/DataFiles/NAS-Share";
 
+// A test name for the ctest list from a description: letters and digits
+// stay, every run of other characters becomes one "_".
+inline std::string CaseName(std::string_view what)
+{
+  std::string name;
+  for (char c : what) {
+    bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (word) name += c;
+    else if (!name.empty() && name.back() != '_') name += '_';
+  }
+  while (!name.empty() && name.back() == '_') name.pop_back();
+  return name.empty() ? "case" : name;
+}
+
 // Deterministic bytes that differ between seeds.
 std::string SampleBytes(size_t size, unsigned seed);
 
