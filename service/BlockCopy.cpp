@@ -123,6 +123,22 @@ static bool SameContents(FILE *src, FILE *dst, qword dstSize)
   return same;
 }
 
+/* Status of a file as the streams see it: a symbolic link stands for the
+ * file it points to, so that sizes and times are those of the bytes read or
+ * appended to, not of the link itself. A dangling link keeps its own status
+ * (its open fails later, as for any unreadable file). 0 on success. */
+static int StatTarget(const char *path, struct stat64 *st)
+{
+  CallTraceEnter("StatTarget");
+  int result = OS_Lstat64(path, st);
+  if (result == 0 && S_ISLNK(st->st_mode)) {
+    struct stat64 target;
+    if (OS_Stat64(path, &target) == 0) *st = target;
+  }
+  CallTraceExit(NULL);
+  return result;
+}
+
 /* Same device and inode, also through a hard link, a symbolic link or a
  * second mount of the same file system. */
 static bool IsSameFile(const char *a, const char *b)
@@ -149,13 +165,13 @@ int FRX_GetDestinationStatus(const char *srcName, const char *dstName, const cha
   if (dstDir == NULL || OS_Lstat64(dstDir, &st) != 0)
     result = -1;
   else if (!MakeTransferPath(srcDir, srcName, FRXSourceFileName) ||
-           OS_Lstat64(FRXSourceFileName, &st) != 0 ||
+           StatTarget(FRXSourceFileName, &st) != 0 ||
            (src = OS_Fopen64(FRXSourceFileName, "r")) == NULL)
     result = 0;
   else if (!MakeTransferPath(dstDir, dstName, FRXDestFileName) ||
            (dst = OS_Fopen64(FRXDestFileName, "r")) == NULL)
     result = 0;
-  else if (OS_Lstat64(FRXDestFileName, &st) != 0 || st.st_size <= 0)
+  else if (StatTarget(FRXDestFileName, &st) != 0 || st.st_size <= 0)
     result = 2;
   else
     result = SameContents(src, dst, (qword)st.st_size) ? 1 : 2;
@@ -175,6 +191,9 @@ static void ResetTransfer(void)
   FRXNrBytesPerCopy = FRX_DEFAULT_BLOCK;
   ReleaseBuffer();
   FRXStatsCurrentBlock = FRXStatsLastBlock = 0;
+  /* the figures of the last transfer are not this one's */
+  memset(FRXStatsBlocksPerSecond, 0, sizeof(FRXStatsBlocksPerSecond));
+  FRXStatsSlotsSeen = 0;
   FRXStatsRet = 0;
   FRXDelay = 0;
   CallTraceExit(NULL);
@@ -188,7 +207,7 @@ static int OpenSource(const char *srcName, const char *srcDir)
 
   if (!MakeTransferPath(srcDir, srcName, FRXSourceFileName)) {
     result = -2;
-  } else if (OS_Lstat64(FRXSourceFileName, &st) != 0) {
+  } else if (StatTarget(FRXSourceFileName, &st) != 0) {
     WriteLogF("FRX: source file does not exist '%s'", FRXSourceFileName);
     result = -1;
   } else {
@@ -238,7 +257,7 @@ static int OpenOrResume(void)
   CallTraceEnter("OpenOrResume");
   struct stat64 st;
 
-  if (OS_Lstat64(FRXDestFileName, &st) != 0 || st.st_size <= 0) {
+  if (StatTarget(FRXDestFileName, &st) != 0 || st.st_size <= 0) {
     FRXfDest = OS_Fopen64(FRXDestFileName, "w+");
   } else {
     FRXfDest = OS_Fopen64(FRXDestFileName, "r");

@@ -21,6 +21,9 @@ struct DestCase {
   const char *logLine;    // a line FRX_Init writes ("%s" = destination path)
 };
 
+// The case's name in test listings rather than its bytes.
+void PrintTo(const DestCase &c, std::ostream *os) { *os << c.name; }
+
 std::string Source() { return Pattern(kSrcSize, 1); }
 
 const DestCase kDestCases[] = {
@@ -196,6 +199,37 @@ TEST_F(EngineTest, SameFileIsRefused)
   EXPECT_EQ(-3, FRX_Init("film.rec", "film.rec", kSrcDir, kSrcDir));
   EXPECT_EQ(0, FRX_Process());
   EXPECT_EQ(Source(), ReadFile(Src("film.rec")));
+}
+
+// A symbolic link stands for its file: sizes and times are the file's, so a
+// linked source completes and a linked copy is continued where it ends.
+TEST_F(EngineTest, SymbolicLinksAreMeasuredByTheirFiles)
+{
+  const std::string data = Source();
+  WriteFile("/mnt/hd/DataFiles/Elsewhere/real.rec", data);
+  MakeDir(kSrcDir);
+  MakeDir(kDstDir);
+  symlink(Host("/mnt/hd/DataFiles/Elsewhere/real.rec").c_str(), Host(Src("linked.rec")).c_str());
+  ASSERT_EQ(0, FRX_Init("linked.rec", "film.rec", kSrcDir, kDstDir));
+  FRX_SetSpeed(0, 0x10000);
+  EXPECT_EQ(1, Pump()) << Log();
+  EXPECT_EQ(data, ReadFile(Dst("film.rec")));
+
+  // a destination link to a complete copy is complete, to a partial one is
+  // continued at the copy's own end (not at the length of the link)
+  WriteFile(Src("film.rec"), data);
+  WriteFile("/mnt/hd/DataFiles/Copies/whole.rec", data);
+  WriteFile("/mnt/hd/DataFiles/Copies/part.rec", data.substr(0, 12000));
+  symlink(Host("/mnt/hd/DataFiles/Copies/whole.rec").c_str(), Host(Dst("whole.rec")).c_str());
+  symlink(Host("/mnt/hd/DataFiles/Copies/part.rec").c_str(), Host(Dst("part.rec")).c_str());
+  EXPECT_EQ(1, FRX_GetDestinationStatus("film.rec", "whole.rec", kSrcDir, kDstDir));
+  EXPECT_EQ(1, FRX_Init("film.rec", "whole.rec", kSrcDir, kDstDir));
+  EXPECT_EQ(data, ReadFile("/mnt/hd/DataFiles/Copies/whole.rec"));
+  ASSERT_EQ(0, FRX_Init("film.rec", "part.rec", kSrcDir, kDstDir));
+  EXPECT_TRUE(LogHas("FRX: continuing at '12000'")) << Log();
+  FRX_SetSpeed(0, 0x10000);
+  EXPECT_EQ(1, Pump());
+  EXPECT_EQ(data, ReadFile("/mnt/hd/DataFiles/Copies/part.rec"));
 }
 
 class BindMountTest : public ServiceTest {
@@ -408,4 +442,30 @@ TEST_F(EngineTest, ThroughputCountsOnlyThisRun)
   EXPECT_LE(mb, 39);
   EXPECT_EQ(1, Pump());
   EXPECT_EQ(data, ReadFile(Dst("film.rec")));
+
+  // the next transfer starts without the last one's figure
+  WriteFile(Src("next.rec"), data.substr(0, 100000));
+  ASSERT_EQ(0, FRX_Init("next.rec", "next.rec", kSrcDir, kDstDir));
+  FRX_GetStats(nullptr, nullptr, nullptr, &mb);
+  EXPECT_EQ(0, mb);
+}
+
+// More than 2 GiB within the last minute: the MB/min figure must not wrap
+// in 32 bits. An endless source (/dev/zero) is read at 10 MiB a tick into
+// /dev/null, so no disk holds the gigabytes.
+TEST_F(EngineTest, ThroughputAbove2GiBAMinute)
+{
+  MakeDir(kSrcDir);
+  MakeDir(kDstDir);
+  ASSERT_EQ(0, symlink("/dev/zero", Host(Src("huge.rec")).c_str()));
+  ASSERT_EQ(0, symlink("/dev/null", Host(Dst("huge.rec")).c_str()));
+  ASSERT_EQ(0, FRX_Init("huge.rec", "huge.rec", kSrcDir, kDstDir));
+  FRX_SetSpeed(0, 10 << 20);
+  ASSERT_TRUE(PumpUntil(4ull << 30));  // 4 GiB in about 4 s: 3 slots of 1000 MiB
+  int mb = -1;
+  FRX_GetStats(nullptr, nullptr, nullptr, &mb);
+  // 1000 MiB a second, less the first block that primes the ring
+  EXPECT_GE(mb, 55000) << "about 60000 MiB a minute";
+  EXPECT_LE(mb, 61000);
+  FRX_Close();
 }
