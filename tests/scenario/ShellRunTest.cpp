@@ -79,6 +79,7 @@ struct StopCase {
   int mode;                         // stand-in behaviour (1 ends on stop, 2 on kill, 3 never)
   std::vector<std::string> lines;   // log lines in this order
 };
+static void PrintTo(const StopCase &c, std::ostream *os) { *os << c.name; }
 
 class MountStopRun : public ScenarioTest, public ::testing::WithParamInterface<StopCase> {};
 
@@ -133,6 +134,7 @@ struct RefusedCase {
   const char *name;
   const char *settings;  // Requester.ini lines after the address
 };
+static void PrintTo(const RefusedCase &c, std::ostream *os) { *os << c.name; }
 
 class RefusedRequestRun : public ScenarioTest, public ::testing::WithParamInterface<RefusedCase> {};
 

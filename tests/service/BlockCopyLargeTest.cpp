@@ -153,8 +153,12 @@ class TmpfsFullTest : public ServiceTest {
   }
   void TearDown() override
   {
+    const fs::path folder = sandbox;
     ServiceTest::TearDown();  // the receiver lets go of the drive first
     if (mounted_) umount(drive_.c_str());
+    // the sandbox could not go while the drive was mounted in it
+    std::error_code ec;
+    fs::remove_all(folder, ec);
   }
   fs::path drive_;
   bool mounted_ = false;

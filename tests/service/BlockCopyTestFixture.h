@@ -52,6 +52,8 @@ class ServiceTest : public SimTest {
   }
   void TearDown() override
   {
+    // whatever ran, every function it entered has left the call trace
+    EXPECT_EQ(0u, CallLevel) << "a function of the service missed CallTraceExit";
     FRX_Close();
     tickFloor_ = Rx().Ticks() + 1000;
     SimTest::TearDown();

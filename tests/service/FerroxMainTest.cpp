@@ -216,6 +216,14 @@ TEST_F(FerroxMainTest, StatusReplyFillsTheBlockAtItsOffsets)
   req.Send();
   EXPECT_EQ(5, req.At<int32_t>(152)) << "job files are counted in job mode";
   EXPECT_EQ(0u, req.At<uint64_t>(136)) << "the first second has no rate";
+
+  // a resume offset above the engine's count (a later transfer failed to
+  // open) is no negative throughput wrapped into a huge one
+  BytesCopiedLastTime = FRXBytesCopied + 1;
+  TAP_Sleep(500);
+  Request late;
+  late.Send();
+  EXPECT_EQ(0u, late.At<uint64_t>(136));
 }
 
 TEST_F(FerroxMainTest, StatusStateFollowsTheCycle)
