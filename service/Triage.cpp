@@ -86,9 +86,12 @@ static void TriageOne(const char *fileName)
   } else if (HDD_isFileInUse(path) != INUSE_NONE) {
     WriteLogF("  Do not move %s because it is in use", shortName);
   } else {
-    /* a recording left behind is found again at the next triage */
-    HDD_Move(fileName, DATAFILES_LINUX_DIR, MoveDir);
+    /* A recording left behind is found again at the next triage; its line
+     * says so, as a rename cannot cross to a source folder on another
+     * device and the move line alone would report it gathered. */
+    bool moved = HDD_Move(fileName, DATAFILES_LINUX_DIR, MoveDir);
     WriteLogF("  Move %s CryptFlag = %s", shortName, GetCryptFlagString(flag));
+    if (!moved) WriteLogF("  Move %s failed, it stays in DataFiles", shortName);
   }
   CallTraceExit(nullptr);
 }

@@ -88,4 +88,21 @@ TEST_F(TriageTest, ASourceFolderThatIsDataFilesItselfLeavesEveryNameAlone)
   }
 }
 
+// A source folder on another device: the rename cannot reach it, and the
+// recording must stay whole in "/DataFiles" with a line that says so.
+TEST_F(TriageTest, AMoveThatCannotBeMadeKeepsTheRecordingAndSaysSo)
+{
+  fs::create_directories(sandbox / "otherdisk");
+  Rx().AddMount({"/mnt/hd/DataFiles/MoveToNAS", sandbox / "otherdisk"});
+  Recording("Fta.rec", 0);
+  MoveAllFilesToMoveToNAS();
+  for (const char *suffix : {"", ".inf", ".nav"})
+    EXPECT_TRUE(Exists(std::string(kData) + "/Fta.rec" + suffix)) << suffix;
+  EXPECT_TRUE(fs::is_empty(sandbox / "otherdisk"));
+  std::string log = Log();
+  size_t line = log.find("  Move Fta CryptFlag = FTA\r\n");
+  EXPECT_NE(std::string::npos, line) << log;
+  EXPECT_NE(std::string::npos, log.find("  Move Fta failed, it stays in DataFiles\r\n", line)) << log;
+}
+
 }  // namespace
