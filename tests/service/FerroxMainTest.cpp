@@ -92,6 +92,17 @@ TEST_F(FerroxMainTest, KeysAndOtherEventsArePassedOnUntouched)
   EXPECT_EQ(CS_FirstCall, CopyState);
 }
 
+// The idle step that reaches the end of a normal work list is the one event
+// the handler answers with 0 instead of its parameter.
+TEST_F(FerroxMainTest, IdleEventAtTheEndOfTheListReturnsZero)
+{
+  CopyState = CS_Prepare;
+  FileTyp = FT_Rec;
+  EXPECT_EQ(0u, TAP_EventHandler(EVT_IDLE, 5, 0));
+  EXPECT_TRUE(LogHas("No more files to copy")) << Log();
+  EXPECT_EQ(CS_Exit, CopyState);
+}
+
 // ---- shutdown ----
 
 TEST_F(FerroxMainTest, EndOfRunAndStopEventShareTheShutdown)
