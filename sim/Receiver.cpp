@@ -520,6 +520,8 @@ std::string Receiver::TerminalOutput(int pts) const
   return it == impl_->termOut.end() ? "" : it->second;
 }
 
+void Receiver::ClearTerminalOutput() { impl_->termOut.clear(); }
+
 std::string Receiver::PrintOutput() const { return impl_->printed; }
 
 void Receiver::Impl::Echo(int pts, const void *buf, size_t count)

@@ -137,6 +137,7 @@ class Receiver {
 
   // ---- console ----
   std::string TerminalOutput(int pts) const;  // raw bytes written to /dev/pts/<pts>
+  void ClearTerminalOutput();                 // forgets what every terminal received
 
   // ---- faults ----
   // Writes to the file fail once <bytes> bytes were written to it in total.
