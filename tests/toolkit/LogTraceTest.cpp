@@ -61,6 +61,11 @@ TEST_F(LogTraceTest, PrintNetWritesTheTextWithItsZero)
   PrintNet("hello");
   PrintNet(nullptr);
   EXPECT_EQ(Console(), Net("hello"));
+
+  // a harness that runs many inputs empties the captured output between them
+  Rx().ClearTerminalOutput();
+  PrintNet("again");
+  EXPECT_EQ(Console(), Net("again"));
 }
 
 class NoTerminalTest : public LogTraceTest {

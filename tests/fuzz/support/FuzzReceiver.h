@@ -9,8 +9,10 @@
 #include "Receiver.h"
 
 // Starts the receiver on the first call: a sandbox in a fresh temporary
-// folder, virtual clock, no terminal open, and a host task as the current
-// plug-in. The sandbox is removed when the process ends normally.
+// folder, virtual clock, terminal 0 open, and a host task as the current
+// plug-in. Every call empties what the terminal received, so a target that
+// calls it once per input keeps no more than one input's output. The sandbox
+// is removed when the process ends normally.
 sim::Receiver &FuzzReceiver();
 
 // Fuzzer-made text: the bytes followed by zero bytes, so that a selector
