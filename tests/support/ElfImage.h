@@ -11,7 +11,7 @@
 
 namespace elfimage {
 
-struct ElfSectionSpec {
+struct ElfSectionDef {
   std::string name;
   uint32_t type = 1;  // PROGBITS
   std::string data;
@@ -59,9 +59,9 @@ inline std::string Id(dword id)
   return out;
 }
 
-inline std::vector<ElfSectionSpec> PluginSections(dword id, const std::string &etcinfo = "Dec 20 2015")
+inline std::vector<ElfSectionDef> PluginSections(dword id, const std::string &etcinfo = "Dec 20 2015")
 {
-  std::vector<ElfSectionSpec> s = {
+  std::vector<ElfSectionDef> s = {
       {"._tap_header", 1, Text("TFAPMIPS\x10", 32)},
       {"._tap_id", 1, Id(id)},
       {"._tap_program_name", 1, Text("Made To Measure", 64)},
@@ -73,7 +73,7 @@ inline std::vector<ElfSectionSpec> PluginSections(dword id, const std::string &e
   return s;
 }
 
-inline ElfImage BuildElf(bool is64, const std::vector<ElfSectionSpec> &sections)
+inline ElfImage BuildElf(bool is64, const std::vector<ElfSectionDef> &sections)
 {
   ElfImage img;
   img.is64 = is64;
@@ -115,7 +115,7 @@ inline ElfImage BuildElf(bool is64, const std::vector<ElfSectionSpec> &sections)
   return img;
 }
 
-inline size_t SectionIndex(const std::vector<ElfSectionSpec> &sections, const std::string &name)
+inline size_t SectionIndex(const std::vector<ElfSectionDef> &sections, const std::string &name)
 {
   for (size_t i = 0; i < sections.size(); i++)
     if (sections[i].name == name) return i + 1;

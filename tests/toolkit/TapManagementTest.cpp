@@ -135,7 +135,7 @@ TEST_F(TapManagementTest, TextsWithoutTerminatorAreCutToTheirField)
 
 TEST_F(TapManagementTest, MalformedFilesGiveFalseAndIdZero)
 {
-  using Corrupt = void (*)(ElfImage &, const std::vector<ElfSectionSpec> &);
+  using Corrupt = void (*)(ElfImage &, const std::vector<ElfSectionDef> &);
   struct Case {
     const char *name;
     Corrupt corrupt;
