@@ -14,17 +14,21 @@
 /* The plug-in's own id, the value of its "._tap_id" section. */
 extern "C" const dword __tap_ud__;
 
+/* Each section is an extern const: a namespace-scope const would otherwise
+ * have internal linkage, where a visibility attribute means nothing. Hidden
+ * keeps them out of the dynamic symbol table; the sections themselves are
+ * what the firmware reads. */
 #define TAP_SECTION_(name) __attribute__((section(name), used, visibility("hidden")))
 
-#define TAP_HEADER_SECTIONS(id, program, author, description, etcinfo)                     \
-  extern "C" {                                                                             \
-  TAP_SECTION_("._tap_header")                                                             \
-  const byte __tap_header[32] = {'T', 'F', 'A', 'P', 'M', 'I', 'P', 'S', 0x10, 0, 0, 0}; \
-  TAP_SECTION_("._tap_id") const dword __tap_ud__ = (id);                                 \
-  TAP_SECTION_("._tap_program_name") const char __tap_program_name[64] = program;         \
-  TAP_SECTION_("._tap_author_name") const char __tap_author_name[64] = author;            \
-  TAP_SECTION_("._tap_description") const char __tap_description[128] = description;     \
-  TAP_SECTION_("._tap_etcinfo") const char __tap_etcinfo[64] = etcinfo;                   \
+#define TAP_HEADER_SECTIONS(id, program, author, description, etcinfo)                      \
+  extern "C" {                                                                              \
+  TAP_SECTION_("._tap_header")                                                              \
+  extern const byte __tap_header[32] = {'T', 'F', 'A', 'P', 'M', 'I', 'P', 'S', 0x10, 0, 0, 0}; \
+  TAP_SECTION_("._tap_id") extern const dword __tap_ud__ = (id);                           \
+  TAP_SECTION_("._tap_program_name") extern const char __tap_program_name[64] = program;   \
+  TAP_SECTION_("._tap_author_name") extern const char __tap_author_name[64] = author;      \
+  TAP_SECTION_("._tap_description") extern const char __tap_description[128] = description; \
+  TAP_SECTION_("._tap_etcinfo") extern const char __tap_etcinfo[64] = etcinfo;             \
   }
 
 #endif

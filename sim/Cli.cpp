@@ -5,6 +5,7 @@
 // wrong command line or a missing plug-in file.
 #include "Cli.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include <sstream>
 
 #include "FirmwareState.h"
+#include "SimClock.h"
 #include "StatusRequester.h"
 
 namespace sim {
@@ -27,13 +29,22 @@ static const std::map<std::string, dword> kKeys = {
     {"Blue", RKEY_Blue},   {"Red", RKEY_Red},       {"PageUp", RKEY_PageUp},     {"PageDown", RKEY_PageDown},
     {"PageUp2", RKEY_PageUp2}, {"PageDown2", RKEY_PageDown2}};
 
-// Options that take a value (the others are --help, --utf8-firmware, --quiet,
-// --trace-keys).
+// Options that take a value (those without one are kFlagOptions below).
 static const std::set<std::string> kValueOptions = {
     "--root", "--tap", "--load", "--mount", "--system-id", "--firmware-version", "--missing-symbol",
     "--firmware-module", "--mem-limit", "--fail-writes", "--play", "--record", "--clock", "--date",
     "--time", "--uptime", "--key", "--keys-file", "--stop-event-at", "--until", "--seconds",
     "--terminals", "--console", "--status-every"};
+
+// Options without a value.
+static const std::set<std::string> kFlagOptions = {"--help", "--utf8-firmware", "--quiet", "--trace-keys"};
+
+std::vector<std::string> KnownOptions()
+{
+  std::vector<std::string> all(kValueOptions.begin(), kValueOptions.end());
+  all.insert(all.end(), kFlagOptions.begin(), kFlagOptions.end());
+  return all;
+}
 
 std::string UsageText()
 {
@@ -69,7 +80,9 @@ Receiver
 Time
   --clock virtual|real       virtual (default): every firmware round is one
                              10-ms tick and nothing waits; real: wall clock
-  --date YYYY-MM-DD          receiver date at start (default 2015-12-20)
+  --date YYYY-MM-DD          receiver date at start (default 2015-12-20;
+                             1858-11-17 to 2038-04-22, the range of the
+                             receiver's 16-bit Modified Julian Date)
   --time HH:MM[:SS]          receiver time at start (default 21:05:09)
   --uptime SECONDS           receiver uptime at start (default 300)
 
@@ -90,7 +103,9 @@ Input and end
   --until unloaded|time      end when every plug-in has unloaded (default),
                              or after --seconds
   --seconds N                run time for --until time; for --until unloaded
-                             the time after which the run fails (default 600)
+                             the time after which the run fails (default 600;
+                             at most 42949672, what the 10-ms tick counter
+                             holds)
 
 Console
   --terminals LIST|none      pseudo-terminals that open, e.g. 0,2 (default 0)
@@ -118,11 +133,18 @@ bool ParseKey(const std::string &text, dword *key)
   return true;
 }
 
+// A finite number of seconds, 0 or more ("inf" and "nan" are no run time).
 static bool ParseNumber(const std::string &text, double *value)
 {
   char *end = nullptr;
   *value = std::strtod(text.c_str(), &end);
-  return !text.empty() && *end == '\0' && *value >= 0;
+  return !text.empty() && *end == '\0' && std::isfinite(*value) && *value >= 0;
+}
+
+// The run time of --seconds must fit the receiver's 32-bit tick counter.
+static bool ParseRunTime(const std::string &text, double *value)
+{
+  return ParseNumber(text, value) && *value <= kMaxRunSeconds;
 }
 
 static bool ParseUnsigned(const std::string &text, uint64_t *value)
@@ -152,17 +174,23 @@ static bool ParseMount(const std::string &v, MountSpec *m)
   return true;
 }
 
+// A calendar date the receiver's MJD can carry (1858-11-17 .. 2038-04-22);
+// "2015-02-31" is refused rather than quietly becoming a day in March.
 static bool ParseDate(const std::string &v, Config *c)
 {
-  return std::sscanf(v.c_str(), "%d-%d-%d", &c->year, &c->month, &c->day) == 3 && c->month >= 1 &&
-         c->month <= 12 && c->day >= 1 && c->day <= 31 && c->year >= 1858 && c->year <= 2038;
+  char rest = 0;
+  uint16_t mjd = 0;
+  return std::sscanf(v.c_str(), "%d-%d-%d%c", &c->year, &c->month, &c->day, &rest) == 3 &&
+         MakeMjd(c->year, c->month, c->day, &mjd);
 }
 
 static bool ParseTime(const std::string &v, Config *c)
 {
   c->second = 0;
-  int n = std::sscanf(v.c_str(), "%d:%d:%d", &c->hour, &c->minute, &c->second);
-  return n >= 2 && c->hour >= 0 && c->hour < 24 && c->minute >= 0 && c->minute < 60 && c->second >= 0 &&
+  char rest = 0;
+  int n = std::sscanf(v.c_str(), "%d:%d:%d%c", &c->hour, &c->minute, &c->second, &rest);
+  if (n == 2 && v.find_first_not_of("0123456789:") != std::string::npos) return false;
+  return (n == 2 || n == 3) && c->hour >= 0 && c->hour < 24 && c->minute >= 0 && c->minute < 60 && c->second >= 0 &&
          c->second < 60;
 }
 
@@ -261,7 +289,7 @@ static bool ApplyOption(const std::string &opt, const std::string &v, RunOptions
   else if (opt == "--stop-event-at") ok = ParseNumber(v, &d), o->stopEvents.push_back(d);
   else if (opt == "--status-every") ok = ParseNumber(v, &o->statusEvery) && o->statusEvery > 0;
   else if (opt == "--until") ok = v == "unloaded" || v == "time", o->untilUnloaded = v == "unloaded";
-  else if (opt == "--seconds") ok = ParseNumber(v, &o->seconds);
+  else if (opt == "--seconds") ok = ParseRunTime(v, &o->seconds);
   else if (opt == "--terminals") ok = ParseTerminals(v, &c);
   else if (opt == "--console") o->console = v;
   else {

@@ -40,9 +40,14 @@ struct RunOptions {
   bool help = false;
 };
 
+// The longest run: the receiver's 32-bit counter of 10-ms ticks.
+inline constexpr double kMaxRunSeconds = 42949672.0;
+
 // 0 when parsed; otherwise a message in *error.
 int ParseOptions(const std::vector<std::string> &args, RunOptions *out, std::string *error);
 std::string UsageText();
+// Every option the parser takes ("--root", "--help", ...), for checking the help.
+std::vector<std::string> KnownOptions();
 // Parses a key name ("Ok", "Exit", ...) or number; false when unknown.
 bool ParseKey(const std::string &text, dword *key);
 int RunProgram(const RunOptions &options);

@@ -110,7 +110,9 @@ extern "C" bool TAP_Hdd_Delete(const char *name)
 {
   std::string os;
   Receiver::Impl *im = Prepare("TAP_Hdd_Delete", name, &os);
-  if (!im || os == "/mnt/hd") return false;
+  // The disk's root and a mount point are busy, as on the receiver; deleting
+  // an empty share's mount point would otherwise remove the host folder.
+  if (!im || os == "/mnt/hd" || im->IsMountPoint(os)) return false;
   std::error_code ec;
   return fs::remove(im->Resolve(os).host, ec);  // a folder only when empty
 }

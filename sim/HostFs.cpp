@@ -57,12 +57,12 @@ HostFs::HostFs(const fs::path &root, const std::vector<MountSpec> &mounts)
   for (const MountSpec &m : mounts) AddMount(m);
 }
 
-int HostFs::AddMount(const MountSpec &spec)
+int HostFs::AddMount(const MountSpec &mount)
 {
-  MountEntry e{spec, kInternalDiskDev};
-  e.spec.receiverPath = NormalizeReceiverPath(spec.receiverPath);
+  MountEntry e{mount, kInternalDiskDev};
+  e.given.receiverPath = NormalizeReceiverPath(mount.receiverPath);
   // A bind mount of a folder of the internal disk stays on its device.
-  if (!HostInside(spec.hostPath, internalHost_)) {
+  if (!HostInside(mount.hostPath, internalHost_)) {
     e.dev = nextDev_;
     nextDev_ += 0x10;
   }
@@ -74,14 +74,22 @@ int HostFs::FindMount(std::string_view receiverPath) const
 {
   std::string norm = NormalizeReceiverPath(receiverPath);
   for (size_t i = 0; i < mounts_.size(); ++i)
-    if (mounts_[i].spec.receiverPath == norm) return static_cast<int>(i);
+    if (mounts_[i].given.receiverPath == norm) return static_cast<int>(i);
   return -1;
 }
 
 bool HostFs::MountPresent(int index, double now) const
 {
-  const MountSpec &m = mounts_[index].spec;
+  const MountSpec &m = mounts_[index].given;
   return now >= m.appearAt && (m.vanishAt < 0 || now < m.vanishAt);
+}
+
+bool HostFs::IsMountPoint(std::string_view receiverPath, double now) const
+{
+  std::string norm = NormalizeReceiverPath(receiverPath);
+  for (size_t i = 0; i < mounts_.size(); ++i)
+    if (mounts_[i].given.receiverPath == norm && MountPresent(static_cast<int>(i), now)) return true;
+  return false;
 }
 
 HostFs::Resolved HostFs::Resolve(std::string_view receiverPath, double now) const
@@ -90,7 +98,7 @@ HostFs::Resolved HostFs::Resolve(std::string_view receiverPath, double now) cons
   r.receiverPath = NormalizeReceiverPath(receiverPath);
   size_t best = 0;
   for (size_t i = 0; i < mounts_.size(); ++i) {
-    const std::string &mp = mounts_[i].spec.receiverPath;
+    const std::string &mp = mounts_[i].given.receiverPath;
     if (mp.size() >= best && PathHasPrefix(r.receiverPath, mp) && MountPresent(static_cast<int>(i), now)) {
       best = mp.size();
       r.mount = static_cast<int>(i);
@@ -98,8 +106,8 @@ HostFs::Resolved HostFs::Resolve(std::string_view receiverPath, double now) cons
   }
   if (r.mount >= 0) {
     const MountEntry &m = mounts_[r.mount];
-    std::string rest = r.receiverPath.substr(m.spec.receiverPath == "/" ? 0 : m.spec.receiverPath.size());
-    r.host = rest.empty() ? m.spec.hostPath : m.spec.hostPath / rest.substr(1);
+    std::string rest = r.receiverPath.substr(m.given.receiverPath == "/" ? 0 : m.given.receiverPath.size());
+    r.host = rest.empty() ? m.given.hostPath : m.given.hostPath / rest.substr(1);
     r.dev = m.dev;
     return r;
   }

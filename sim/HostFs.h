@@ -41,18 +41,21 @@ class HostFs {
   Resolved Resolve(std::string_view receiverPath, double now) const;
 
   bool MountPresent(int index, double now) const;
+  // True when the path is the mount point of a present mount: removing or
+  // renaming it fails (EBUSY) as on Linux, and never reaches the host folder.
+  bool IsMountPoint(std::string_view receiverPath, double now) const;
   size_t MountCount() const { return mounts_.size(); }
-  const MountSpec &Mount(int index) const { return mounts_[index].spec; }
-  void SetVanishAt(int index, double when) { mounts_[index].spec.vanishAt = when; }
-  void SetAppearAt(int index, double when) { mounts_[index].spec.appearAt = when; }
-  int AddMount(const MountSpec &spec);
+  const MountSpec &Mount(int index) const { return mounts_[index].given; }
+  void SetVanishAt(int index, double when) { mounts_[index].given.vanishAt = when; }
+  void SetAppearAt(int index, double when) { mounts_[index].given.appearAt = when; }
+  int AddMount(const MountSpec &mount);
   int FindMount(std::string_view receiverPath) const;  // index or -1
 
   const std::filesystem::path &root() const { return root_; }
 
  private:
   struct MountEntry {
-    MountSpec spec;     // as configured, receiver path normalised
+    MountSpec given;    // as configured, receiver path normalised
     dev_t dev;          // device number reported for it
   };
   std::filesystem::path root_;

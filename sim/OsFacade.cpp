@@ -136,15 +136,21 @@ extern "C" FILE *OS_Fopen64(const char *path, const char *mode)
 extern "C" int OS_Fclose(FILE *f)
 {
   Receiver::Impl *im = Receiver::Live() ? &Receiver::Live()->impl() : nullptr;
-  if (f && IsStandard(f)) return std::fclose(f);
+  if (f && IsStandard(f)) {  // the simulator's own console stays open
+    sim::SimWarn("OS_Fclose", "closing a standard stream; ignored");
+    errno = EBADF;
+    return EOF;
+  }
   if (!im || !f || im->streams.find(f) == im->streams.end()) {
     sim::SimWarn("OS_Fclose", "not a stream opened through OS_Fopen64; ignored");
     errno = EBADF;
     return EOF;
   }
-  bool gone = im->MountGone(im->streams[f].mount);
+  // Out of the table before the stream is freed; the node keeps a virtual
+  // file's text alive until the close is done.
+  auto node = im->streams.extract(f);
+  bool gone = im->MountGone(node.mapped().mount);
   int rc = std::fclose(f);
-  im->streams.erase(f);
   if (gone) {
     errno = EIO;
     return EOF;
@@ -253,7 +259,7 @@ extern "C" int OS_Remove(const char *path)
   Receiver::Impl *im = PathCall("OS_Remove", path);
   if (!im) return -1;
   sim::HostFs::Resolved where = im->Resolve(path);
-  if (where.receiverPath == "/" || where.receiverPath == "/mnt/hd") {
+  if (where.receiverPath == "/" || where.receiverPath == "/mnt/hd" || im->IsMountPoint(where.receiverPath)) {
     errno = EBUSY;
     return -1;
   }
@@ -264,6 +270,10 @@ extern "C" int OS_Rename(const char *from, const char *to)
 {
   Receiver::Impl *im = PathCall("OS_Rename", from);
   if (!im || !PathCall("OS_Rename", to)) return -1;
+  if (im->IsMountPoint(from) || im->IsMountPoint(to)) {
+    errno = EBUSY;
+    return -1;
+  }
   if (!SameDevice(im, from, to)) {
     errno = EXDEV;
     return -1;

@@ -11,6 +11,8 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <iostream>
 
@@ -345,7 +347,9 @@ bool Receiver::RunUntilUnloaded(double maxSeconds)
 
 void Receiver::RunFor(double seconds)
 {
-  const dword end = Ticks() + static_cast<dword>(seconds * 100 + 0.5);
+  // At most what the 32-bit tick counter can count; nothing for no time.
+  const double ticks = std::isfinite(seconds) && seconds > 0 ? std::min(seconds * 100 + 0.5, 4294967295.0) : 0;
+  const dword end = Ticks() + static_cast<dword>(ticks);
   while (static_cast<int32_t>(end - Ticks()) > 0) Step();
 }
 
@@ -442,6 +446,11 @@ HostFs::Resolved Receiver::Impl::Resolve(std::string_view receiverPath) const
 bool Receiver::Impl::MountGone(int mount) const
 {
   return mount >= 0 && !fs.MountPresent(mount, clock.Seconds());
+}
+
+bool Receiver::Impl::IsMountPoint(std::string_view receiverPath) const
+{
+  return fs.IsMountPoint(receiverPath, clock.Seconds());
 }
 
 fs::path Receiver::HostPath(std::string_view receiverPath) const { return impl_->Resolve(receiverPath).host; }

@@ -154,6 +154,7 @@ struct Receiver::Impl {
   // ---- files ----
   HostFs::Resolved Resolve(std::string_view receiverPath) const;
   bool MountGone(int mount) const;
+  bool IsMountPoint(std::string_view receiverPath) const;  // a present mount's own folder
   std::string TapfsToOs(const Slot &s, const char *name) const;  // "" when too long
   uint64_t WriteAllowance(const std::string &receiverPath, uint64_t want);
   void CountWritten(const std::string &receiverPath, uint64_t bytes);

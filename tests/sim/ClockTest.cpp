@@ -1,6 +1,7 @@
 // ClockTest.cpp -- the receiver's clock: calendar conversions against the
 // standard library's calendar, receiver time, virtual and real ticks.
 #include <chrono>
+#include <cmath>
 
 #include "SimFixture.h"
 #include "tap_api.h"
@@ -77,6 +78,9 @@ TEST_F(ClockTest, VirtualRoundsAreExactlyOneTickAndDoNotWait)
   EXPECT_DOUBLE_EQ(Rx().RunSeconds(), 180.0);
   EXPECT_DOUBLE_EQ(Rx().Uptime(), 480.0);
   EXPECT_LT(chr::steady_clock::now() - wall, chr::seconds(5)) << "a virtual clock never sleeps";
+  // no time is no round, also for what is no number
+  for (double none : {0.0, -3.0, std::nan("")}) Rx().RunFor(none);
+  EXPECT_EQ(Rx().Ticks(), 18000u);
 }
 
 TEST_F(ClockTest, SystemProcIsOneRoundAndSleepAdvancesWithoutEvents)

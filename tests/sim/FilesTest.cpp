@@ -126,6 +126,27 @@ TEST_F(FilesTest, LinkAndRenameStayOnOneDevice)
   EXPECT_FALSE(Exists("/mnt/hd/DataFiles/b.rec"));
 }
 
+TEST_F(FilesTest, PresentMountPointsAreBusyAndTheirHostFoldersStay)
+{
+  // an empty drive: deleting or renaming its mount point must not reach the host folder
+  MakeDir("/mnt/hd/DataFiles/Bound");
+  errno = 0;
+  EXPECT_EQ(OS_Remove("/mnt/sdb1"), -1);
+  EXPECT_EQ(errno, EBUSY);
+  EXPECT_EQ(OS_Rename("/mnt/sdb1", "/mnt/sdb2"), -1);
+  EXPECT_EQ(OS_Rename("/mnt/hd/DataFiles/Bound", "/mnt/hd/DataFiles/Moved"), -1);
+  MakeDir("/mnt/hd/DataFiles/Empty");
+  EXPECT_EQ(OS_Rename("/mnt/hd/DataFiles/Empty", "/mnt/hd/DataFiles/Bound"), -1) << "nothing moves onto one";
+  ASSERT_EQ(TAP_Hdd_ChangeDir("/DataFiles"), 1u);
+  EXPECT_FALSE(TAP_Hdd_Delete("Bound"));
+  EXPECT_TRUE(fs::is_directory(outside.path / "usb"));
+  EXPECT_TRUE(fs::is_directory(Rx().config().root / "mnt/hd/Binds/inner"));
+  // a share that is not there (yet) leaves an ordinary empty folder
+  MakeDir("/mnt/hd/DataFiles/NAS-Share");
+  EXPECT_TRUE(TAP_Hdd_Delete("NAS-Share"));
+  EXPECT_TRUE(fs::is_directory(outside.path / "nas"));
+}
+
 TEST_F(FilesTest, ChangeDirTakesAbsoluteAndRelativeFormsAndStaysOnTheDisk)
 {
   MakeDir("/mnt/hd/ProgramFiles/Settings/Ferrox");
@@ -335,6 +356,8 @@ TEST_F(FilesTest, UnknownStreamsAreRefused)
   EXPECT_EQ(OS_Fclose(mine), EOF);
   EXPECT_EQ(OS_Fclose(nullptr), EOF);
   std::fclose(mine);
+  EXPECT_EQ(OS_Fclose(stdout), EOF) << "the simulator's console stays open";
+  EXPECT_EQ(std::fflush(stdout), 0);
 }
 
 }  // namespace

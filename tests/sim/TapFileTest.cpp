@@ -21,7 +21,7 @@ struct Section {
 struct ElfFile {
   std::string bytes;
   bool is64 = false;
-  uint16_t machine = 0;
+  uint16_t type = 0, machine = 0;
   std::map<std::string, Section> sections;
   std::vector<Section> byIndex;
 
@@ -43,6 +43,7 @@ struct ElfFile {
     if (bytes.size() < 52 || bytes.compare(0, 4, "\177ELF") != 0) return *why = "no ELF header", false;
     if (bytes[EI_DATA] != ELFDATA2LSB) return *why = "not little-endian", false;
     is64 = bytes[EI_CLASS] == ELFCLASS64;
+    type = At<uint16_t>(16);
     machine = At<uint16_t>(18);
     const uint64_t shoff = is64 ? At<uint64_t>(40) : At<uint32_t>(32);
     const uint16_t shentsize = At<uint16_t>(is64 ? 58 : 46), shnum = At<uint16_t>(is64 ? 60 : 48),
@@ -107,7 +108,10 @@ void CheckTap(const fs::path &file, const TapCase &c, bool expect64, uint16_t ma
   std::string why;
   ASSERT_TRUE(elf.Read(file, &why)) << why;
   EXPECT_EQ(elf.is64, expect64);
-  if (machine) EXPECT_EQ(elf.machine, machine);
+  EXPECT_EQ(elf.type, ET_DYN) << "a shared object";
+  if (machine) {
+    EXPECT_EQ(elf.machine, machine);
+  }
   const std::pair<const char *, uint64_t> sizes[] = {
       {"._tap_header", 32},      {"._tap_id", 4},           {"._tap_program_name", 64},
       {"._tap_author_name", 64}, {"._tap_description", 128}, {"._tap_etcinfo", 64}};

@@ -4,14 +4,17 @@
 // The test executables act as a plug-in of their own: they carry a plug-in
 // id (__tap_ud__) like every .tap does. RunReceiver starts the program
 // through the emulator in a cross build, with its output in temporary files.
+// Every sandbox is removed after its test, mounts inside it included.
 #include "SimFixture.h"
 
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -47,9 +50,31 @@ void SimTest::SetUp()
   hostSlot = receiver_->AttachHostTask("/mnt/hd");
 }
 
+// A file system a test mounted inside its sandbox (a small tmpfs, a loop
+// image) is detached before the sandbox goes: remove_all cannot take a busy
+// mount point and would leave it behind in the temporary folder. Deepest
+// mounts first.
+static void DetachMountsBelow(const fs::path &dir)
+{
+  std::error_code ec;
+  const std::string prefix = fs::weakly_canonical(dir, ec).string() + "/";
+  std::ifstream in("/proc/self/mountinfo");
+  std::vector<std::string> points;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string id, parent, device, root, point;
+    if ((fields >> id >> parent >> device >> root >> point) && point.rfind(prefix, 0) == 0)
+      points.push_back(point);
+  }
+  std::sort(points.rbegin(), points.rend());
+  for (const std::string &point : points) umount2(point.c_str(), MNT_DETACH);
+}
+
 void SimTest::TearDown()
 {
   receiver_.reset();
+  DetachMountsBelow(sandbox);
   std::error_code ec;
   fs::remove_all(sandbox, ec);
 }

@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 // folder, starts a receiver (virtual clock, terminal 0 open) whose root is
 // <sandbox>/root, and attaches a host task whose current folder is "/mnt/hd"
 // (TAPFS "/"), so the test body can call toolkit functions as a plug-in does.
-// TearDown destroys the receiver and removes the sandbox.
+// TearDown destroys the receiver, detaches what the test mounted inside the
+// sandbox and removes the sandbox.
 class SimTest : public ::testing::Test {
  protected:
   void SetUp() override;

@@ -1,6 +1,7 @@
 // FirmwareBindingTest.cpp -- firmware symbols, the model data file, receiver
 // time and uptime, against the simulator.
 #include <clocale>
+#include <iomanip>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -250,10 +251,20 @@ TEST(FirmwareDatTool, ParsesModelArguments)
 
 // ---- uptime ----
 
+TEST(Uptime, NoUptimeFileGivesZero)
+{
+  ASSERT_EQ(sim::Receiver::Live(), nullptr);
+  EXPECT_EQ(GetUptime(), 0u) << "no receiver: \"/proc/uptime\" cannot be opened";
+}
+
 struct UptimeCase {
-  double seconds;
+  const char *name;
+  double seconds;  // what "/proc/uptime" shows first
   dword ticks;
 };
+
+// What the test list shows for a case.
+void PrintTo(const UptimeCase &c, std::ostream *os) { *os << "uptime " << std::setprecision(12) << c.seconds << " s"; }
 
 class UptimeTest : public FirmwareBindingTest, public ::testing::WithParamInterface<UptimeCase> {
  protected:
@@ -272,9 +283,13 @@ TEST_P(UptimeTest, UptimeIsIn10msUnits)
   setlocale(LC_NUMERIC, localeBefore.c_str());
 }
 
-// the last one needs the top bit of 32
-INSTANTIATE_TEST_SUITE_P(Values, UptimeTest,
-                         ::testing::Values(UptimeCase{12345.67, 1234567}, UptimeCase{300.0, 30000},
-                                           UptimeCase{30000000.5, 3000000050u}));
+INSTANTIATE_TEST_SUITE_P(
+    Values, UptimeTest,
+    ::testing::Values(UptimeCase{"Hundredths", 12345.67, 1234567}, UptimeCase{"WholeSeconds", 300.0, 30000},
+                      UptimeCase{"TopBitOf32", 30000000.5, 3000000050u},
+                      // past 2^32 ticks (about 497 days) the count wraps as the counter would
+                      UptimeCase{"WrapsPast32Bits", 50000000.0, 705032704u},
+                      UptimeCase{"NegativeIsNoUptime", -5.0, 0}),
+    [](const ::testing::TestParamInfo<UptimeCase> &info) { return std::string(info.param.name); });
 
 }  // namespace
