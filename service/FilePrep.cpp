@@ -76,6 +76,10 @@ static void CleanDestinationName(char *name)
     if (ansi != nullptr) snprintf(name, NAME_WORK, "%s", ansi);
     for (size_t i = 0; i < sizeof SpecialChars / sizeof SpecialChars[0]; i++)
       StrReplace(name, SpecialChars[i][0], SpecialChars[i][1], NAME_WORK);
+    /* An NTFS drive takes names in UTF-8 only: a letter the table does not
+     * spell out (c cedilla, o slash, ...) goes back to UTF-8, or the drive
+     * would refuse the name on every run. */
+    if (MountType == 1) StrMkUTF8(name, 1, NAME_WORK);
   }
   if (DelDEC != 0) {
     StrReplace(name, " (DEC)", "", NAME_WORK);
@@ -104,6 +108,19 @@ static void LogDestinationStatus(int status)
   CallTraceExit(nullptr);
 }
 
+/* After a probe that answered 2: is the file in the way empty? An empty
+ * file holds nothing to keep; mostly it is what a transfer that failed at
+ * its first block (disk full, share lost) left. It is taken over, FRX_Init
+ * starts it from the beginning, instead of staying beside a numbered copy. */
+static bool ProbedDestinationEmpty(void)
+{
+  CallTraceEnter("ProbedDestinationEmpty");
+  struct stat64 st;
+  bool empty = OS_Lstat64(FRXDestFileName, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+  CallTraceExit(nullptr);
+  return empty;
+}
+
 /* A different file of that name is at the destination: Film.rec becomes
  * Film-1.rec, Film-2.rec, ... until a name is free or holds this very file.
  * A name at the length limit gives up the end of its base for the number.
@@ -120,7 +137,8 @@ static bool NumberDestinationName(char *name, const char *srcDir, const char *ds
     int len = snprintf(candidate, sizeof candidate, "%s-%d%s", base, i, ext);
     if (len < 0 || (size_t)len >= sizeof candidate) break;
     FitName(candidate, (size_t)len - strlen(base), DEST_NAME_MAX);
-    found = FRX_GetDestinationStatus(FileName, candidate, srcDir, dstDir) != 2;
+    found = FRX_GetDestinationStatus(FileName, candidate, srcDir, dstDir) != 2 ||
+            ProbedDestinationEmpty();
   }
   if (found) {
     snprintf(name, NAME_WORK, "%s", candidate);
@@ -146,7 +164,7 @@ static int ChooseDestination(char *name, const char *srcDir, const char *dstDir)
     return -3;
   }
   LogDestinationStatus(status);
-  if (status == 2 && !NumberDestinationName(name, srcDir, dstDir)) {
+  if (status == 2 && !ProbedDestinationEmpty() && !NumberDestinationName(name, srcDir, dstDir)) {
     CallTraceExit(nullptr);
     return -3;
   }
