@@ -1,12 +1,10 @@
 /* LogTrace.cpp -- log lines, the toolkit log, the terminal and the call trace.
  *
- * Log files are appended through the OS facade and stamped with the receiver's
- * time; the terminal is the first pseudo-terminal that opens. Path forms come
- * from PathTypes, the Latin-1 copies from TextEncoding. The call trace counts
- * nesting, keeps the entry ticks of 50 levels and a statistics record per
- * function name.
- * Owns: CallTraceStack, CallLevel, the CallTrace flags, CallTraceStats and
- * its count, the console buffer puffer.
+ * Log files are appended through the OS facade with the receiver's time; the
+ * terminal is the first pseudo-terminal that opens. Path forms come from
+ * PathTypes, Latin-1 copies from TextEncoding. Owns: CallTraceStack,
+ * CallLevel, the CallTrace flags, CallTraceStats and its count, the console
+ * buffer puffer.
  */
 #include "LogTrace.h"
 

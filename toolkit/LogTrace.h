@@ -1,10 +1,9 @@
 /* LogTrace.h -- log files, the toolkit log, the console and the call trace.
  *
- * LogEntry appends time-stamped lines to a log file and echoes them to the
- * first open pseudo-terminal; LogEntryTKLibPrintf writes the toolkit's
- * warnings to "/mnt/hd/ProgramFiles/Settings/TKLib.log" (only when that file
- * exists) and the terminal; the call trace keeps a stack of entered
- * functions with timing statistics per function.
+ * LogEntry appends stamped lines to a log file and echoes them to the first
+ * open pseudo-terminal; LogEntryTKLibPrintf writes the toolkit's warnings to
+ * TKLib.log (only when it exists) and the terminal; the call trace keeps the
+ * entered functions with timing statistics per function.
  * Owns: the call-trace stack and statistics, the 1024-byte console buffer.
  */
 #ifndef FERROX_TOOLKIT_LOGTRACE_H

@@ -1,12 +1,10 @@
 /* PathTypes.cpp -- path forms, folder changes and the folder stack.
  *
- * Classifies a path as a name, a TAPFS folder or file, or an operating-system
- * folder or file below "/mnt/hd", and converts between these five kinds. The
- * text conversion for UTF-8 firmware is TextEncoding's, symbol look-ups are
- * FirmwareBinding's. Every path is built in a 512-byte buffer: whatever would
- * not fit is refused (empty result, false), never cut into another path.
- * Owns: TAPDirStack, TAPDirStackDepth, TAP_TableIndex, ChDirSuccessful,
- * ReturnTypeToBeChecked.
+ * Classifies and converts names, TAPFS folders and files and OS folders and
+ * files below "/mnt/hd". The UTF-8 retry uses TextEncoding, symbol look-ups
+ * FirmwareBinding. Paths are built in 512-byte buffers: what would not fit
+ * is refused (empty result, false), never cut. Owns: TAPDirStack and its
+ * depth, TAP_TableIndex, ChDirSuccessful, ReturnTypeToBeChecked.
  */
 #include "PathTypes.h"
 

@@ -1,12 +1,10 @@
 /* PathTypes.h -- path forms, the plug-in's current folder and the folder stack.
  *
- * The disk API works in the firmware's name space (TAPFS: "/" is the internal
- * disk's root, every plug-in has a current folder); the operating system sees
- * the same disk below "/mnt/hd". Paths are classified, converted between the
- * five kinds, and folders changed and stacked here; OS queries go through the
- * OS facade. Working buffers are 512 bytes (paths of at most 511 characters).
- * Owns: the folder stack, the plug-in's table index, the learnt success value
- * of the firmware's change-folder call.
+ * The disk API works in TAPFS ("/" is the internal disk, every plug-in has a
+ * current folder), the operating system below "/mnt/hd". Paths are classified
+ * and converted between the five kinds here; OS queries go through the OS
+ * facade; paths are at most 511 characters. Owns: the folder stack, the
+ * plug-in's table index, the learnt success value of the change-folder call.
  */
 #ifndef FERROX_TOOLKIT_PATHTYPES_H
 #define FERROX_TOOLKIT_PATHTYPES_H

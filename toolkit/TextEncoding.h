@@ -1,13 +1,10 @@
 /* TextEncoding.h -- character tables, UTF-8 and file-name text.
  *
- * Broadcast text is 8-bit and may start with a DVB character-table selector;
- * file names are 8-bit on older firmware and UTF-8 on newer. These functions
- * skip selectors, count and edit UTF-8 characters, convert between the
- * encodings, make names valid for file systems and search without case.
- * All strings are zero-terminated; buffers belong to the caller.
- * The functions that grow text in the caller's buffer take an optional
- * buffer size (0: the caller vouches for the room) and then never write
- * past it. Owns: the cached answer of isUTFFirmware.
+ * Skips DVB table selectors, counts and edits UTF-8 characters, converts
+ * 8-bit text to UTF-8 and back to Latin-1, cleans file names and searches
+ * without case. Strings are zero-terminated; buffers belong to the caller.
+ * Functions that grow text take an optional buffer size (0: the caller
+ * vouches for the room). Owns: the cached answer of isUTFFirmware.
  */
 #ifndef FERROX_TOOLKIT_TEXTENCODING_H
 #define FERROX_TOOLKIT_TEXTENCODING_H

@@ -1,13 +1,11 @@
 #!/bin/sh
 # run-fuzzers.sh -- runs every libFuzzer target of a fuzz build for a while.
-#
 #   tools/run-fuzzers.sh <builddir> <seconds>
-#
-# Each executable in <builddir>/fuzz runs for <seconds> (-max_total_time) on
-# its own corpus <builddir>/fuzz-corpus/<name>, seeded from
-# tests/fuzz/corpus/<name> when that exists. A crash, leak, sanitizer report
-# or time-out fails the run; the input that caused it is kept in
-# <builddir>/fuzz-artifacts/. Exit 0 when every target ran clean.
+# Each executable in <builddir>/fuzz runs for <seconds> on its own corpus
+# <builddir>/fuzz-corpus/<name>, seeded from tests/fuzz/corpus/<name> when
+# that exists. A crash, leak, sanitizer report or time-out fails the run; the
+# input that caused it is kept in <builddir>/fuzz-artifacts/. Exit 0 when
+# every target ran clean.
 set -u
 
 if [ $# -ne 2 ]; then
