@@ -1,16 +1,10 @@
-# Tap.cmake -- build a receiver plug-in file (.tap) from sources.
-#
-# ferrox_add_tap(<name> ID <hex> PROGRAM <text> DESCRIPTION <text>
-#                [AUTHOR <text>] [ETCINFO <text>] SOURCES ... [LIBS ...])
-#
-# A .tap is a position-independent shared object with hidden visibility that
-# exports only __TAP_Init_ and carries the six header sections. The API calls
-# stay undefined: the firmware binds them when it loads the plug-in, and the
-# simulator exports them from its executable.
-#
-# Plug-ins for the simulator land in ${FERROX_SIM_TAP_DIR}. In a cross build
-# the same sources are linked a second time with the libc pass-through of the
-# OS facade; those files, for the receiver itself, land in ${FERROX_TAP_DIR}.
+# Tap.cmake -- ferrox_add_tap(<name> ID <hex> PROGRAM <text> DESCRIPTION <text>
+#   [AUTHOR <text>] [ETCINFO <text>] SOURCES ... [LIBS ...]) builds <name>.tap:
+# a position-independent shared object, hidden visibility, exporting only
+# __TAP_Init_, with the six header sections; the API calls stay undefined for
+# the firmware (or the simulator's executable) to bind. Simulator flavours
+# land in ${FERROX_SIM_TAP_DIR}; a cross build also links the receiver's own,
+# with the libc pass-through of the OS facade, into ${FERROX_TAP_DIR}.
 
 set(FERROX_TAP_DIR ${CMAKE_BINARY_DIR}/tap)
 if(CMAKE_CROSSCOMPILING)

@@ -1,4 +1,5 @@
 # Cross toolchain for the receiver's CPU: 32-bit MIPS, little-endian, Linux.
+# Debian's g++-mipsel-linux-gnu; programs run under qemu-user's qemu-mipsel.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR mipsel)
 set(CMAKE_C_COMPILER mipsel-linux-gnu-gcc)

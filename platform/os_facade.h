@@ -1,13 +1,10 @@
 /* os_facade.h -- the plug-ins' only door to the operating system.
  *
- * Files outside the disk API (the disk under "/mnt/hd", mounted shares,
- * "/proc/uptime", the pseudo-terminals "/dev/pts/N"), System V shared memory
- * and the dynamic loader are reached through these thin wrappers and nothing
- * else. On the receiver each is the libc call of the same name
- * (os_facade_libc.cpp); in the simulator the receiver's file system is mapped
- * into a sandbox, device numbers are those of the receiver, terminals are the
- * simulator's console and faults can be injected (sim/).
- */
+ * Files outside the disk API ("/mnt/hd", shares, "/proc/uptime", the terminals
+ * "/dev/pts/N"), System V shared memory and the dynamic loader are reached
+ * through these wrappers only. On the receiver each is the libc call of the
+ * same name (os_facade_libc.cpp); the simulator maps them into its sandbox,
+ * with the receiver's device numbers, its console and injected faults. */
 #ifndef FERROX_PLATFORM_OS_FACADE_H
 #define FERROX_PLATFORM_OS_FACADE_H
 

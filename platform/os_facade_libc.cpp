@@ -1,13 +1,10 @@
 /* os_facade_libc.cpp -- the OS facade on the receiver: each call is libc's.
  *
- * Linked into the plug-in files built for the receiver. The simulator provides
- * the same functions itself, so plug-ins built for it leave them unresolved.
- *
- * The receiver's C library is older than the cross toolchain's. Where a
- * newer library moved a function to a new symbol version (the status queries
- * and the dynamic loader), the plug-in binds the version every C library of
- * the receiver's generation provides, so the firmware can load it.
- */
+ * Linked into the receiver's plug-in files; plug-ins for the simulator leave
+ * these unresolved. The receiver's C library is older than the toolchain's:
+ * where a newer library moved a function to a new symbol version (status
+ * queries, loader), the plug-in binds the version the receiver's generation
+ * provides, so the firmware can load it. */
 #include "os_facade.h"
 
 #include <dlfcn.h>

@@ -2,7 +2,8 @@
 //
 // Exit status: 0 when the run ended as asked, 1 when it did not (a plug-in
 // failed to load, plug-ins still loaded when the time ran out), 2 for a
-// wrong command line or a missing plug-in file.
+// wrong command line or a missing plug-in file; SimFatal's 70 for a host
+// failure.
 #include "Cli.h"
 
 #include <cmath>
@@ -115,7 +116,8 @@ Console
 
 Exit status: 0 when the run ended as asked, 1 when it did not (a plug-in
 failed to load, plug-ins still loaded at the end), 2 for a wrong command
-line or a missing plug-in file.
+line or a missing plug-in file, 70 when the simulator itself cannot go on
+(no firmware functions module, no temporary folder).
 )";
 }
 

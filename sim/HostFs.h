@@ -1,12 +1,10 @@
 // HostFs.h -- the receiver's file system mapped onto host folders (bottom side).
 //
-// Receiver paths are normalised lexically ("." and ".." resolved, ".." never
-// above "/"), relative paths count from the receiver's "/". The longest
-// present mount wins; a mount that is absent (before it appears, after it
-// vanishes) shows the sandbox's own folder underneath, as Linux shows an
-// unmounted mount point. Device numbers are the receiver's: 0x802 for the
-// internal disk and for bind mounts of a folder inside it, 0x811, 0x821, ...
-// for other mounts, 0x1F00 for the rest of the root file system.
+// Receiver paths are normalised lexically (".." never above "/"). The longest
+// present mount wins; an absent mount shows the sandbox folder underneath,
+// as Linux shows an unmounted mount point. Device numbers: 0x802 for the
+// internal disk and bind mounts of its folders, 0x811, 0x821, ... for other
+// mounts, 0x1F00 for the rest of the root file system.
 #pragma once
 
 #include <sys/types.h>

@@ -1,12 +1,10 @@
 // OsFacade.cpp -- the OS facade (OS_* of os_facade.h) on the simulator host.
 //
 // Receiver paths go through the sandbox mapping; status queries report the
-// receiver's device numbers and the host's inode numbers. "/proc/uptime" is
-// a virtual file from the simulator's uptime, "/dev/pts/N" are the console
-// terminals the run opened, System V shared memory is an in-process table,
-// and the loader hides the firmware symbols this firmware lacks. Write
-// faults and vanished shares make the calls fail as the receiver's would.
-// Streams not opened here (other than the standard ones) are refused.
+// receiver's device numbers. "/proc/uptime" is virtual, "/dev/pts/N" are the
+// run's console terminals, shared memory is an in-process table and the
+// loader hides the symbols this firmware lacks. Write faults and vanished
+// shares fail as on the receiver; streams not opened here are refused.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/ipc.h>

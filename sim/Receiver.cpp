@@ -1,11 +1,9 @@
 // Receiver.cpp -- the receiver's life: sandbox, plug-in table, loading,
 // events, firmware rounds and unloading.
 //
-// A plug-in is unloaded only when none of its frames is on the call stack,
-// and its code is dlclose()d only when no handler call at all is running, so
-// a plug-in that unloads another from inside an event never returns into
-// freed code. _curTapTask names the slot of every handler call made here and
-// is restored after it, also when calls nest.
+// A plug-in is unloaded only when none of its frames is on the stack and
+// dlclose()d only when no handler runs at all, so nothing returns into freed
+// code. _curTapTask names the slot of every handler call, also when nested.
 // Owns: the pointer to the live Receiver.
 #include "ReceiverImpl.h"
 
@@ -113,6 +111,9 @@ static void ResetFirmware(Receiver::Impl &im)
 Receiver::Receiver(Config config)
 {
   if (g_live) SimFatal("receiver", "a second receiver was started while one is alive");
+  // A firmware module that cannot be loaded ends the run before anything
+  // (the private folder of plug-in copies) was created that it would leave.
+  FirmwareModule(config.firmwareModule);
   impl_ = std::make_unique<Impl>(this, std::move(config));
   g_live = this;
   ResetFirmware(*impl_);

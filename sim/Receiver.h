@@ -1,13 +1,9 @@
-// Receiver.h -- the receiver simulator as the tests and the `receiver`
-// program drive it.
+// Receiver.h -- the receiver simulator as the tests and `receiver` drive it.
 //
-// One Receiver plays the firmware: a sandboxed file system with the receiver's
-// paths and mounts, a clock (virtual or real), the 16-slot plug-in table with
-// loading, events and unloading, the recorder state, the console terminals
-// and fault injection. The plug-in API (tap_api.h), the OS facade
-// (os_facade.h) and the firmware symbols are implemented on top of the live
-// Receiver; at most one is alive at a time. Host types never reach plug-in
-// code: plug-ins see only platform/.
+// One Receiver plays the firmware: sandboxed file system with mounts, clock,
+// the 16-slot plug-in table, recorder state, console terminals and fault
+// injection. The plug-in API, the OS facade and the firmware symbols act on
+// the live Receiver (at most one at a time); plug-ins see only platform/.
 #pragma once
 
 #include <cstdint>

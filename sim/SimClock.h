@@ -1,12 +1,10 @@
 // SimClock.h -- the receiver's one clock: 10-ms ticks, local date and time,
 // uptime, and the Modified Julian Date conversions.
 //
-// Virtual mode: ticks advance only when the simulator says so (one per
-// firmware round, n for a sleep), so runs are exact and never wait. Real
-// mode: ticks follow the host's steady clock. The receiver's local time is
-// the start date plus the ticks, kept as seconds since 1970 with local time
-// treated as UTC. Calendar maths is plain integer arithmetic, valid for every
-// MJD 0..65535.
+// Virtual mode: ticks advance only when the simulator says so (one per round,
+// n for a sleep), so runs are exact and never wait. Real mode: ticks follow
+// the host's steady clock. Local time is the start date plus the ticks, kept
+// as seconds since 1970 (local time treated as UTC), for every MJD 0..65535.
 #pragma once
 
 #include <chrono>

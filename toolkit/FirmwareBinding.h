@@ -1,12 +1,10 @@
 /* FirmwareBinding.h -- firmware symbols found by name, receiver time, uptime.
  *
- * What the toolkit needs beyond the published API (the plug-in table, the
- * recording slots, the work-folder functions, the program starter, the time
- * conversion) is looked up by symbol name at run time; a firmware without a
- * symbol degrades to null and 0. Also the receiver-model data file and the
- * packed receiver time: MJD in bits 31-16, hour in 15-8, minute in 7-0.
- * Owns: the cached symbol addresses and the loaded model data.
- */
+ * What the published API lacks (plug-in table, recording slots, work-folder
+ * functions, program starter, time conversion) is looked up by name at run
+ * time; a firmware without a symbol degrades to null and 0. Also the model
+ * data file and the packed time (MJD bits 31-16, hour 15-8, minute 7-0).
+ * Owns: the cached symbol addresses and the loaded model data. */
 #ifndef FERROX_TOOLKIT_FIRMWAREBINDING_H
 #define FERROX_TOOLKIT_FIRMWAREBINDING_H
 

@@ -35,6 +35,8 @@ TEST(ReceiverProgram, BadCommandLinesAndFilesGiveAClearMessage)
       {{(tmp.path / "missing.tap").string()}, 2, "no receiver root folder"},
       {{"--root", root, (tmp.path / "missing.tap").string()}, 2, "plug-in file not found"},
       {{"--root", root, (tmp.path / "notes.tap").string()}, 1, "not a plug-in file"},
+      {{"--root", root, "--firmware-module", (tmp.path / "none.so").string()}, 70,
+       "cannot load the firmware functions module"},
   };
   for (const Case &c : cases) {
     RunResult r = RunReceiver(c.args);

@@ -1,13 +1,9 @@
 /* TickWaiter.cpp -- the simplest resident plug-in: it starts, looks at the
  * time and its current folder, waits a number of ticks on idle events and
- * ends itself with TAP_Exit.
- *
- * The wait comes from "TickWaiter.cfg" in its own folder (a decimal tick
- * count; 100 without the file; 0: nothing to wait for, so TAP_Main returns 0
- * and the plug-in does not stay). What it sees goes to TAP_Print and to
- * "TickWaiter.log" beside it, so a test can check both.
- * Owns: the start tick, the wait, the idle-event count.
- */
+ * ends itself with TAP_Exit. The wait is read from "TickWaiter.cfg" in its
+ * folder (decimal ticks; 100 without it; 0: TAP_Main returns 0, no stay).
+ * What it sees goes to TAP_Print and to "TickWaiter.log" beside it.
+ * Owns: the start tick, the wait, the idle-event count. */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
