@@ -197,20 +197,32 @@ bool SetImmutable(const fs::path &path, bool on)
   return ok;
 }
 
-TEST_F(RecordingFilesTest, FailedRenameLeavesTheCompanionsWithTheRecording)
+// A main file that cannot be renamed (immutable): the rename fails, and
+// neither the companions nor the caller's name move away from it.
+TEST_F(RecordingFilesTest, FailedRenameLeavesTheCompanionsAndTheNameWithTheRecording)
 {
-  Touch({"Film.rec", "Film.rec.inf", "Film.rec.nav"});
+  Touch({"Film.rec", "Film.rec.inf", "Film.rec.nav", "Bad\x01.rec", "Bad\x01.rec.inf"});
   const fs::path film = Host(std::string(kDir) + "/Film.rec");
-  if (!SetImmutable(film, true))
+  const fs::path bad = Host(std::string(kDir) + "/Bad\x01.rec");
+  if (!SetImmutable(film, true) || !SetImmutable(bad, true)) {
+    SetImmutable(film, false);
     GTEST_SKIP() << "the sandbox's file system cannot make a file immutable (needs root on ext4, xfs, ...)";
+  }
   struct Mutable {
-    fs::path path;
-    ~Mutable() { SetImmutable(path, false); }  // or the sandbox cannot be removed
-  } restore{film};
+    std::vector<fs::path> paths;
+    ~Mutable()  // or the sandbox cannot be removed
+    {
+      for (const fs::path &path : paths) SetImmutable(path, false);
+    }
+  } restore{{film, bad}};
+  const Names before = Listing();
 
   EXPECT_FALSE(HDD_Rename("/DataFiles/Rec/Film.rec", "/DataFiles/Rec/New.rec"));
-  EXPECT_EQ((Names{"Film.rec", "Film.rec.inf", "Film.rec.nav"}), Listing())
-      << "the companions stay with the recording that kept its name";
+  ASSERT_TRUE(HDD_ChangeDir("/DataFiles/Rec"));
+  char name[128] = "Bad\x01.rec";
+  EXPECT_FALSE(FixInvalidFileName(name));
+  EXPECT_STREQ("Bad\x01.rec", name) << "the caller keeps the name the file still has";
+  EXPECT_EQ(before, Listing()) << "the companions stay with their recordings";
 }
 
 TEST_F(RecordingFilesTest, RenameOfADeletedRecording)
