@@ -96,6 +96,16 @@ void WriteRecording(const fs::path &main, uint64_t size, uint64_t seed, int day,
   }
 }
 
+// The name padded with blanks to width characters (UTF-8 counted as such,
+// so that the sizes line up in the listing).
+std::string Padded(const std::string &name, size_t width)
+{
+  size_t chars = 0;
+  for (unsigned char c : name)
+    if ((c & 0xC0) != 0x80) chars++;
+  return name + std::string(chars < width ? width - chars : 0, ' ');
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -113,7 +123,7 @@ int main(int argc, char **argv)
   for (const Sample &s : kSamples) {
     uint64_t size = megabytes * 1000000 / parts * s.share;
     WriteRecording(source / s.path, size, seed++, s.day, s.nav);
-    std::printf("  %-32s %6.1f MB%s\n", s.path, size / 1e6, s.nav ? "" : "  (no .nav)");
+    std::printf("  %s %6.1f MB%s\n", Padded(s.path, 32).c_str(), size / 1e6, s.nav ? "" : "  (no .nav)");
   }
   // a different recording of the same name is already on the share
   fs::create_directories(share);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include <string>
@@ -280,10 +281,14 @@ TEST_F(NormalRun, TsLinksAreHardLinksAndNoNameIsEverRunAsACommand)
 {
   WriteShareSettings({"SetTSLink=1"});
   const std::vector<std::string> names = {"A (1).rec", "Q'$(touch pwned)`touch pwned2`;&|*.rec",
-                                          "Semi; rm -rf x & y.rec"};
+                                          "Semi; rm -rf x & y.rec", "Say \"hi\" > out.rec",
+                                          "New\ntouch pwned3.rec"};
+  std::set<std::string> contents;
   unsigned seed = 1;
-  for (const std::string &n : names)
+  for (const std::string &n : names) {
+    contents.insert(SampleBytes(3000, seed));
     WriteRecording(std::string(kMoveToNAS) + "/" + n, 3000, seed++, LocalTime(2015, 12, 1));
+  }
   RunResult r = Run();
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
 
@@ -292,15 +297,16 @@ TEST_F(NormalRun, TsLinksAreHardLinksAndNoNameIsEverRunAsACommand)
   for (const std::string &f : Tree(share)) {
     if (f.size() < 4 || f.compare(f.size() - 4, 4, ".rec") != 0) continue;
     recs++;
+    EXPECT_EQ(contents.count(Share(f)), 1u) << f << " is no copy of a source";
     fs::path rec = share / f, ts = share / (f.substr(0, f.size() - 4) + ".ts");
     struct stat a {}, b {};
     ASSERT_EQ(stat(rec.c_str(), &a), 0);
     ASSERT_EQ(stat(ts.c_str(), &b), 0) << ts;
     EXPECT_EQ(a.st_ino, b.st_ino) << f << " and its .ts are one file";
   }
-  EXPECT_EQ(recs, 3);
+  EXPECT_EQ(recs, 5) << ::testing::PrintToString(Tree(share));
   std::vector<std::string> everything = Tree(root);
-  for (const char *bad : {"pwned", "pwned2", "x"}) {
+  for (const char *bad : {"pwned", "pwned2", "pwned3", "x", "out"}) {
     EXPECT_FALSE(fs::exists(fs::current_path() / bad)) << bad;
     for (const std::string &p : everything) EXPECT_NE(fs::path(p).filename().string(), bad);
   }
