@@ -17,6 +17,7 @@
 #include "FuzzReceiver.h"
 #include "IniStore.h"
 #include "LogTrace.h"
+#include "PathTypes.h"
 
 namespace {
 
@@ -62,8 +63,33 @@ void ResetService()
   move = 0;
 }
 
+// The job's "SDIR" as the INI store reads it from the job folder.
+std::string JobSourceDir()
+{
+  static char sdir[2048];
+  HDD_TAP_PushDir();
+  HDD_ChangeDir("/ProgramFiles/Settings/Ferrox/JobFiles");
+  INIOpenFile("Fuzz.frx", nullptr);
+  INIGetString("SDIR", sdir, "", sizeof sdir);
+  INICloseFile();
+  HDD_TAP_PopDir();
+  return sdir;
+}
+
 void CheckTakenOver(sim::Receiver &rx)
 {
+  // Nothing but the job's own folder is read: a one-file job's root and
+  // folder give back SDIR, a whole-folder job lists SDIR on the internal disk.
+  std::string sdir = JobSourceDir();
+  bool oneFile = std::string(STapfsRoot) + MoveDir == sdir;
+  bool wholeFolder = MoveDir == sdir && strcmp(STapfsRoot, "/mnt/hd") == 0;
+  Check(oneFile || wholeFolder, "job folders do not give back SDIR");
+  if (!wholeFolder)
+    Check(NrOfFilesToProcess == 1 && strcmp(FilesToProcess[0].Folder, MoveDir) == 0,
+          "one-file job with another folder");
+  for (int i = 0; wholeFolder && i < NrOfFilesToProcess; i++)
+    Check(std::string(FilesToProcess[i].Folder).rfind(sdir.substr(7), 0) == 0,
+          "whole-folder entry outside SDIR");
   Check(NrOfFilesToProcess >= 1 && NrOfFilesToProcess <= MAX_FILES_TO_PROCESS, "job without a list");
   for (int i = 0; i < NrOfFilesToProcess; i++) {
     const tFileToProcess &e = FilesToProcess[i];

@@ -272,6 +272,8 @@ struct BootCase {
   const char *uptime;
   bool waits;
 };
+// readable in the test list instead of the case's bytes
+void PrintTo(const BootCase &c, std::ostream *os) { *os << "uptime " << c.uptime << " s"; }
 
 class BootStart : public JobRun, public ::testing::WithParamInterface<BootCase> {};
 
