@@ -90,6 +90,7 @@ TEST_P(CleanRun, CopiesTheTreeOldestFirstWithCompanionsAndTimes)
   EXPECT_EQ(LogHas("init successful"), longLog);
   EXPECT_EQ(LogHas("Used MoveDir = '/DataFiles/MoveToNAS'"), longLog);
   EXPECT_EQ(LogHas("Directory '/DataFiles/MoveToNAS/Series' will be processed now"), longLog);
+  EXPECT_EQ(LogHas("SpecChar = False"), longLog);
   EXPECT_EQ(LogHas("MountType = NAS"), longLog);
   EXPECT_EQ(LogHas("StopMount is set to FALSE"), longLog);
   EXPECT_TRUE(LogHas("File Oldest.rec"));
@@ -119,6 +120,29 @@ TEST_F(NormalRun, MoveDeletesOnlySourcesWhoseRecordingAndInfArrived)
                           "SourceFile will be not delete because copyprocess was not completely successful",
                           "REC|MPG|TS 3 of 3", "Error: File does not exist",
                           "delete File: /mnt/hd/DataFiles/MoveToNAS/NoNav.rec "}));
+}
+
+TEST_F(NormalRun, CopiesFoundCompleteByALaterMoveRunLetTheSourcesGo)
+{
+  WriteShareSettings({});
+  WriteRecording(std::string(kMoveToNAS) + "/Film.rec", 300'000, 1, LocalTime(2015, 12, 1));
+  RunResult copy = Run();
+  ASSERT_EQ(copy.exitCode, 0) << copy.out << copy.err;
+  const std::string copied = Share("Film.rec");
+  ASSERT_EQ(copied, ReadFile(std::string(kMoveToNAS) + "/Film.rec"));
+
+  // the same file again, now moving: each part is found complete as it is
+  WriteShareSettings({"Move=1"});
+  RunResult move = Run();
+  ASSERT_EQ(move.exitCode, 0) << move.out << move.err;
+  EXPECT_EQ(LogCount("source and destination file have still the same size"), 3u) << Log();
+  EXPECT_TRUE(LogInOrder({"REC|MPG|TS 1 of 1", "FRX: already ok '/mnt/hd/DataFiles/NAS-Share/Film.rec'",
+                          "source and destination file have still the same size",
+                          "delete File: /mnt/hd/DataFiles/MoveToNAS/Film.rec "}));
+  EXPECT_FALSE(LogHas("Destination needed to be renamed to 'Film-1.rec'"));
+  EXPECT_TRUE(Tree(Host(kMoveToNAS)).empty());
+  EXPECT_EQ(Tree(share), (std::vector<std::string>{"Film.rec", "Film.rec.inf", "Film.rec.nav"}));
+  EXPECT_TRUE(Share("Film.rec") == copied);
 }
 
 TEST_F(NormalRun, ShareThatNeverAppearsEndsTheRunAfterTheBootTime)
