@@ -157,7 +157,7 @@ static bool ParseUnsigned(const std::string &text, uint64_t *value)
   return *end == '\0';
 }
 
-static bool ParseMount(const std::string &v, MountSpec *m)
+static bool ParseMount(const std::string &v, MountConfig *m)
 {
   size_t eq = v.find('=');
   if (eq == std::string::npos || eq == 0 || v[0] != '/') return false;
@@ -254,7 +254,7 @@ static bool ApplyOption(const std::string &opt, const std::string &v, RunOptions
   else if (opt == "--tap") o->hostTaps.push_back(v);
   else if (opt == "--load") o->receiverTaps.push_back(v);
   else if (opt == "--mount") {
-    MountSpec m;
+    MountConfig m;
     ok = ParseMount(v, &m);
     if (ok) c.mounts.push_back(m);
   } else if (opt == "--system-id") ok = ParseUnsigned(v, &n) && n <= 0xFFFFFFFFu, c.systemId = static_cast<dword>(n);

@@ -51,13 +51,13 @@ static bool HostInside(const fs::path &inner, const fs::path &outer)
   return PathHasPrefix(i, o);
 }
 
-HostFs::HostFs(const fs::path &root, const std::vector<MountSpec> &mounts)
+HostFs::HostFs(const fs::path &root, const std::vector<MountConfig> &mounts)
     : root_(Canonical(root)), internalHost_(root_ / "mnt" / "hd")
 {
-  for (const MountSpec &m : mounts) AddMount(m);
+  for (const MountConfig &m : mounts) AddMount(m);
 }
 
-int HostFs::AddMount(const MountSpec &mount)
+int HostFs::AddMount(const MountConfig &mount)
 {
   MountEntry e{mount, kInternalDiskDev};
   e.given.receiverPath = NormalizeReceiverPath(mount.receiverPath);
@@ -80,7 +80,7 @@ int HostFs::FindMount(std::string_view receiverPath) const
 
 bool HostFs::MountPresent(int index, double now) const
 {
-  const MountSpec &m = mounts_[index].given;
+  const MountConfig &m = mounts_[index].given;
   return now >= m.appearAt && (m.vanishAt < 0 || now < m.vanishAt);
 }
 

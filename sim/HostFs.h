@@ -28,7 +28,7 @@ bool PathHasPrefix(std::string_view path, std::string_view prefix);
 
 class HostFs {
  public:
-  HostFs(const std::filesystem::path &root, const std::vector<MountSpec> &mounts);
+  HostFs(const std::filesystem::path &root, const std::vector<MountConfig> &mounts);
 
   struct Resolved {
     std::string receiverPath;     // normalised receiver path
@@ -43,17 +43,17 @@ class HostFs {
   // renaming it fails (EBUSY) as on Linux, and never reaches the host folder.
   bool IsMountPoint(std::string_view receiverPath, double now) const;
   size_t MountCount() const { return mounts_.size(); }
-  const MountSpec &Mount(int index) const { return mounts_[index].given; }
+  const MountConfig &Mount(int index) const { return mounts_[index].given; }
   void SetVanishAt(int index, double when) { mounts_[index].given.vanishAt = when; }
   void SetAppearAt(int index, double when) { mounts_[index].given.appearAt = when; }
-  int AddMount(const MountSpec &mount);
+  int AddMount(const MountConfig &mount);
   int FindMount(std::string_view receiverPath) const;  // index or -1
 
   const std::filesystem::path &root() const { return root_; }
 
  private:
   struct MountEntry {
-    MountSpec given;    // as configured, receiver path normalised
+    MountConfig given;    // as configured, receiver path normalised
     dev_t dev;          // device number reported for it
   };
   std::filesystem::path root_;

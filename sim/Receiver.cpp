@@ -456,7 +456,7 @@ bool Receiver::Impl::IsMountPoint(std::string_view receiverPath) const
 
 fs::path Receiver::HostPath(std::string_view receiverPath) const { return impl_->Resolve(receiverPath).host; }
 
-void Receiver::AddMount(const MountSpec &mount) { impl_->fs.AddMount(mount); }
+void Receiver::AddMount(const MountConfig &mount) { impl_->fs.AddMount(mount); }
 
 void Receiver::SetMountTimes(const std::string &receiverPath, double appearAt, double vanishAt)
 {

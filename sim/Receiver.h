@@ -23,7 +23,7 @@ namespace sim {
 enum class ClockMode { Virtual, Real };
 
 // A receiver path served by a host folder (a network share, a USB drive).
-struct MountSpec {
+struct MountConfig {
   std::string receiverPath;        // "/mnt/sdb1", "/mnt/hd/DataFiles/NAS-Share"
   std::filesystem::path hostPath;  // the folder that backs it
   double appearAt = 0;             // run time (seconds) at which it appears
@@ -36,7 +36,7 @@ struct Config {
   // receiver local date and time at start
   int year = 2015, month = 12, day = 20, hour = 21, minute = 5, second = 9;
   double uptimeAtStart = 300.0;   // seconds the receiver has been running
-  std::vector<MountSpec> mounts;
+  std::vector<MountConfig> mounts;
   std::vector<int> openTerminals;        // pseudo-terminal numbers that open
   std::ostream *consoleEcho = nullptr;   // terminal output is echoed here too
   size_t memTotalLimit = 0;              // TAP_MemAlloc limits, 0 = none
@@ -78,7 +78,7 @@ class Receiver {
   // not present now is the sandbox's own folder underneath the mount point.
   std::filesystem::path HostPath(std::string_view receiverPath) const;
   // Mounts can be added and made to appear or vanish while running.
-  void AddMount(const MountSpec &mount);
+  void AddMount(const MountConfig &mount);
   void SetMountTimes(const std::string &receiverPath, double appearAt, double vanishAt);
   bool MountPresent(const std::string &receiverPath) const;
 
