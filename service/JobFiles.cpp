@@ -324,6 +324,27 @@ static bool JobSetRoot(const tJobText *job)
   return usable;
 }
 
+/* Is the file that the job would take being recorded right now? Its copy
+ * would end where the recording stands, and a move would delete it while the
+ * receiver still writes into it: such a job waits for the next start. */
+static bool JobFileRecorded(void)
+{
+  char path[PATH_BUFFER];
+
+  CallTraceEnter("JobFileRecorded");
+  const tFileToProcess *entry = &FilesToProcess[0];
+  /* one "/" between folder and name, as the receiver names its recordings */
+  int n = snprintf(path, sizeof path, "%s%s", STapfsRoot, entry->Folder);
+  if (n > 0 && (size_t)n < sizeof path)
+    n = snprintf(path + n, sizeof path - n, "%s%s", path[n - 1] == '/' ? "" : "/",
+                 entry->FileName) + n;
+  /* a path that does not fit is refused by the copy itself */
+  bool recorded = n > 0 && (size_t)n < sizeof path && HDD_isFileInUse(path) >= INUSE_RECORDING;
+  if (recorded) WriteLogF("JobFile: %s is being recorded, the job waits", path);
+  CallTraceExit(nullptr);
+  return recorded;
+}
+
 int LoadJob(void)
 {
   static tJobText job; /* too large for the firmware's event stack */
@@ -355,6 +376,11 @@ int LoadJob(void)
   JobCopyText(dir, sizeof dir, job.SDir);
   int taken = strcmp(job.FileName, "*") == 0 ? JobListFolder(&job)
                                               : JobListOneFile(&job, dir, sizeof dir);
+  if (taken && JobFileRecorded()) {
+    CleanupMemory();
+    JobSkip();
+    taken = 0;
+  }
   if (taken) {
     JobCopyText(MoveDir, sizeof MoveDir, dir);
     JobCopyText(ShareDir, sizeof ShareDir, job.DDir);

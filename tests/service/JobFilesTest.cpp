@@ -93,6 +93,12 @@ class JobFilesTest : public SimTest {
   // Scans and loads the next job, as the copy cycle's job state does.
   int ScanAndLoad() { return ScanForNextJobFile() ? LoadJob() : -1; }
   std::string Folder() const { return Rx().CurrentFolder(hostSlot); }
+  static size_t Count(const std::string &text, const std::string &part)
+  {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
+    return n;
+  }
 };
 
 // ---- search ----
@@ -347,6 +353,41 @@ TEST_F(JobFilesTest, WhenTooManyJobsStayNoFurtherJobIsTaken)
   EXPECT_TRUE(JobFilesSkippedFull);
   EXPECT_EQ(0, isJobAvailable());
   EXPECT_NE(std::string::npos, Log().find("no more jobs in this run"));
+}
+
+// ---- recordings in use ----
+
+TEST_F(JobFilesTest, AJobForARecordingInProgressWaitsForTheNextStart)
+{
+  const std::string live = "/mnt/hd/DataFiles/Filme/Live.rec";
+  WriteFile(live, "live");
+  Rx().SetRecording(1, live);
+  struct Case {
+    const char *file, *name, *sdir;
+  };
+  const Case cases[] = {{"A.frx", "Live.rec", "/mnt/hd/DataFiles/Filme"},
+                        {"B.frx", "*", "/mnt/hd/DataFiles/Filme/"}};  // its only recording
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.file);
+    Job(c.file, OneFile(c.name, c.sdir, "/mnt/hd/DataFiles/NAS-Share", 1));
+    EXPECT_EQ(0, ScanAndLoad());
+    EXPECT_STREQ(c.file, FileNameJob);
+    EXPECT_TRUE(InJobs(c.file));
+    EXPECT_FALSE(InFail(c.file));
+    EXPECT_EQ(0, NrOfFilesToProcess);
+    EXPECT_EQ(0, move);
+    EXPECT_STREQ("/mnt/hd/DataFiles/MoveToNAS", MoveDir);
+  }
+  EXPECT_EQ(2u, Count(Log(), "JobFile: " + live + " is being recorded, the job waits"));
+  EXPECT_EQ(0, isJobAvailable()) << "left alone for the rest of the run";
+  EXPECT_EQ("live", ReadFile(live));
+
+  // played back only: the job is taken
+  Rx().StopRecording(1);
+  Rx().SetPlayback(live);
+  Job("C.frx", OneFile("Live.rec", "/mnt/hd/DataFiles/Filme"));
+  EXPECT_EQ(1, ScanAndLoad());
+  EXPECT_STREQ("C.frx", FileNameJob);
 }
 
 // ---- memory ----
