@@ -52,9 +52,11 @@ TEST_F(PluginTableTest, LoadedPluginRunsItsWaitAndUnloadsItself)
   EXPECT_STREQ(_tapTask[slot].Folder->Path, "/mnt/hd/ProgramFiles");
   EXPECT_EQ(_curTapTask, static_cast<dword>(hostSlot)) << "the current task comes back after TAP_Main";
 
+  // three virtual minutes take well under a second (an emulated CPU gets more room)
+  const auto limit = std::string(FERROX_EMULATOR).empty() ? std::chrono::seconds(1) : std::chrono::seconds(5);
   const auto wall = std::chrono::steady_clock::now();
   EXPECT_TRUE(Rx().RunUntilUnloaded(600));
-  EXPECT_LT(std::chrono::steady_clock::now() - wall, std::chrono::seconds(5));
+  EXPECT_LT(std::chrono::steady_clock::now() - wall, limit);
   EXPECT_FALSE(Rx().IsLoaded(slot));
   EXPECT_EQ(_tapTask[slot].Handler, nullptr);
   const std::string report = ReadFile("/mnt/hd/ProgramFiles/TickWaiter.log");
