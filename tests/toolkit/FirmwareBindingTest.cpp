@@ -224,6 +224,10 @@ TEST_F(FirmwareBindingTest, NoModelDataFile)
   FirmwareDatModel *models = reinterpret_cast<FirmwareDatModel *>(1);
   EXPECT_FALSE(LoadFirmwareDat(nullptr, &models, nullptr));
   EXPECT_EQ(models, nullptr);
+  // a folder of that name is found but holds no data
+  MakeDir(kSettingsDat);
+  EXPECT_FALSE(LoadFirmwareDat(nullptr, &models, nullptr));
+  EXPECT_EQ(models, nullptr);
 }
 
 TEST(FirmwareDatTool, ParsesModelArguments)
