@@ -53,7 +53,7 @@ TEST_F(DriveImage, Ext2DriveGetsTheMovedTreeWithTsLinksAndTimes)
   REQUIRE_REAL_FS({"mke2fs"});
   TempDir images;
   MountGuard drive;
-  ASSERT_EQ(drive.MountExt2Image(images.path / "linux.img", 96, share), "");
+  REQUIRE_MOUNTED(drive.MountExt2Image(images.path / "linux.img", 96, share));
 
   // CopySpeed 1 on a Linux drive: blocks of 6 MiB, so the big one takes several
   WriteShareSettings({"MountType=2", "CopySpeed=1", "SetTSLink=1", "Move=1"});
@@ -85,7 +85,7 @@ TEST_F(DriveImage, NtfsDriveGetsNamesItCanHoldAndIdenticalCopies)
   REQUIRE_REAL_FS({"mkntfs", "ntfs-3g"}, true);
   TempDir images;
   MountGuard drive;
-  ASSERT_EQ(drive.MountNtfsImage(images.path / "ntfs.img", 32, share), "");
+  REQUIRE_MOUNTED(drive.MountNtfsImage(images.path / "ntfs.img", 32, share));
 
   // SpecChar stays off: the NTFS mount type alone spells the letters out
   WriteShareSettings({"MountType=1", "Move=1"});
@@ -122,7 +122,7 @@ TEST_F(DriveImage, NameTheNtfsDriveRefusesKeepsItsSourceAndTheRunGoesOn)
   REQUIRE_REAL_FS({"mkntfs", "ntfs-3g"}, true);
   TempDir images;
   MountGuard drive;
-  ASSERT_EQ(drive.MountNtfsImage(images.path / "ntfs.img", 32, share), "");
+  REQUIRE_MOUNTED(drive.MountNtfsImage(images.path / "ntfs.img", 32, share));
 
   // "NUL" is a device name on Windows, with any ending: the drive says no
   WriteShareSettings({"MountType=1", "Move=1"});

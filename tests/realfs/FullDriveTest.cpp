@@ -14,7 +14,7 @@ TEST_F(FullDrive, EveryFileAfterTheDiskFilledUpKeepsItsSourceAndTheNextRunFinish
 {
   REQUIRE_REAL_FS({});
   MountGuard drive;
-  ASSERT_EQ(drive.MountTmpfs(share, "2m"), "");
+  REQUIRE_MOUNTED(drive.MountTmpfs(share, "2m"));
 
   // oldest first: the first fits, the second fills the drive, the third finds it full
   WriteShareSettings({"MountType=2", "Move=1"});
@@ -61,9 +61,9 @@ TEST_F(FullDrive, EveryFileAfterTheDiskFilledUpKeepsItsSourceAndTheNextRunFinish
   EXPECT_TRUE(LogHas("FRX: continuing at '" + std::to_string(partial) + "'")) << Log();
   for (size_t i = 0; i < kept.size(); i++)
     EXPECT_TRUE(ReadHost(share / kept[i]) == bytes[i]) << kept[i] << " differs from its source";
-  EXPECT_EQ(Tree(share), (std::vector<std::string>{"First.rec", "First.rec.inf", "First.rec.nav", "Second.rec",
-                                                    "Second.rec.inf", "Second.rec.nav", "Third.rec",
-                                                    "Third.rec.inf", "Third.rec.nav"}));
+  EXPECT_EQ(Tree(share), (std::vector<std::string>{"First.rec", "First.rec.inf", "First.rec.nav",
+                                                    "Second.rec", "Second.rec.inf", "Second.rec.nav",
+                                                    "Third.rec", "Third.rec.inf", "Third.rec.nav"}));
   EXPECT_FALSE(LogHas("Destination needed to be renamed to 'Third-1.rec'"));
   EXPECT_TRUE(Tree(Host(kMoveToNAS)).empty());
 }

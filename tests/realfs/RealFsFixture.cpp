@@ -224,7 +224,8 @@ void MountGuard::Unmount()
   if (mounted_ && RunProgram({FindProgram("umount"), at_.string()}).exitCode != 0)
     RunProgram({FindProgram("umount"), "-l", at_.string()});  // busy or dead: detach it
   mounted_ = false;
-  if (daemon_ > 0) StopProgram(daemon_);  // it ends by itself once unmounted
+  // a FUSE daemon ends by itself once unmounted (ntfs-3g writes its image out first)
+  if (daemon_ > 0 && WaitFor(daemon_, 10) < 0) StopProgram(daemon_);
   daemon_ = -1;
 }
 
@@ -241,7 +242,7 @@ std::string MountGuard::MountTmpfs(const fs::path &at, const std::string &size)
   ProgramRun m = RunProgram({FindProgram("mount"), "-t", "tmpfs", "-o", "size=" + size + ",mode=0755",
                              "ferrox-test", at.string()});
   mounted_ = m.exitCode == 0;
-  return mounted_ ? "" : "mount tmpfs: " + m.output;
+  return mounted_ ? Usable() : "mount tmpfs: " + m.output;
 }
 
 std::string MountGuard::Resize(const std::string &size)
@@ -258,7 +259,7 @@ std::string MountGuard::MountExt2Image(const fs::path &image, int megabytes, con
   if (mk.exitCode != 0) return "mke2fs: " + mk.output;
   ProgramRun m = RunProgram({FindProgram("mount"), "-o", "loop", image.string(), at.string()});
   mounted_ = m.exitCode == 0;
-  return mounted_ ? "" : "mount -o loop: " + m.output;
+  return mounted_ ? Usable() : "mount -o loop: " + m.output;
 }
 
 std::string MountGuard::MountNtfsImage(const fs::path &image, int megabytes, const fs::path &at)
@@ -282,13 +283,29 @@ std::string MountGuard::MountFuse(const std::vector<std::string> &argv, const fs
   return WaitForMount(fs::path(argv[0]).filename().string());
 }
 
+// A mount that came up may still refuse work (a FUSE daemon that died on
+// its first request, a namespace without the rights): one file written,
+// read back and removed tells.
+std::string MountGuard::Usable()
+{
+  const fs::path probe = at_ / "ferrox-probe";
+  WriteText(probe, "probe");
+  bool ok = Slurp(probe) == "probe";
+  std::error_code ec;
+  ok = fs::remove(probe, ec) && ok;
+  if (ok) return "";
+  std::string log = daemonLog_.empty() ? "" : Slurp(daemonLog_);
+  return "the file system mounted on " + at_.string() + " takes no files (" +
+         (ec ? ec.message() : "written bytes did not come back") + ") " + log;
+}
+
 std::string MountGuard::WaitForMount(const std::string &what)
 {
   auto until = Clock::now() + std::chrono::seconds(20);
   while (Clock::now() < until) {
     if (IsMountPoint(at_)) {
       mounted_ = true;
-      return "";
+      return Usable();
     }
     if (!Running(daemon_)) {
       daemon_ = -1;
@@ -309,8 +326,8 @@ std::string SshServer::Start()
 {
   const fs::path d = dir_.path;
   for (const char *key : {"host_key", "client_key"}) {
-    ProgramRun k = RunProgram({FindProgram("ssh-keygen"), "-q", "-t", "ed25519", "-N", "", "-C", "ferrox-test",
-                               "-f", (d / key).string()});
+    ProgramRun k = RunProgram({FindProgram("ssh-keygen"), "-q", "-t", "ed25519", "-N", "", "-C",
+                               "ferrox-test", "-f", (d / key).string()});
     if (k.exitCode != 0) return "ssh-keygen: " + k.output;
   }
   fs::copy_file(d / "client_key.pub", d / "authorized_keys");
@@ -337,7 +354,8 @@ std::string SshServer::Start()
   if (!fs::exists("/run/sshd")) {
     if (FindProgram("unshare").empty()) return "/run/sshd is missing and unshare is not there to stand in";
     cmd = {FindProgram("unshare"), "-m", "--propagation", "private", "sh", "-c",
-           "mount -t tmpfs -o size=64k,mode=0755 ferrox-sshd /run && mkdir -m 0755 /run/sshd && exec \"$0\" \"$@\"",
+           "mount -t tmpfs -o size=64k,mode=0755 ferrox-sshd /run && mkdir -m 0755 /run/sshd && "
+           "exec \"$0\" \"$@\"",
            cmd[0], cmd[1], cmd[2], cmd[3], cmd[4]};
   }
   pid_ = StartProgram(cmd, d / "sshd.log");

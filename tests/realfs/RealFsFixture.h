@@ -43,7 +43,8 @@ class MountGuard {
   MountGuard &operator=(const MountGuard &) = delete;
   ~MountGuard();
 
-  // "" on success, else what went wrong (with the helper's own words).
+  // "" on success, else what went wrong (with the helper's own words); the
+  // file system is then tried with one file before it counts as mounted.
   std::string MountTmpfs(const fs::path &at, const std::string &size);
   std::string Resize(const std::string &size);  // tmpfs only
   // A fresh image of `megabytes` (sparse) with the file system, then mounted.
@@ -60,6 +61,7 @@ class MountGuard {
 
  private:
   std::string WaitForMount(const std::string &what);
+  std::string Usable();
 
   fs::path at_;          // the mount point
   bool mounted_ = false; // a file system (maybe a dead one) is on at_
@@ -99,6 +101,14 @@ class RealFsTest : public ScenarioTest {
   // Receiver path of a file in the source folder.
   static std::string Source(const std::string &name) { return std::string(kMoveToNAS) + "/" + name; }
 };
+
+// Mounting a fresh file system fails only for reasons of the machine (no
+// loop devices, FUSE refused in a container, ...): the test skips with them.
+#define REQUIRE_MOUNTED(mountCall)                                              \
+  do {                                                                          \
+    std::string why_ = (mountCall);                                             \
+    if (!why_.empty()) GTEST_SKIP() << "real file systems: cannot mount here: " << why_; \
+  } while (0)
 
 // Skips the test (with its reason) when the machine cannot do real mounts.
 #define REQUIRE_REAL_FS(...)                                        \

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <fstream>
 #include <future>
 #include <string>
 #include <thread>
@@ -19,14 +20,22 @@ class ShareOverSsh : public RealFsTest {
   {
     RealFsTest::SetUp();
     REQUIRE_REAL_FS({"sshd", "sshfs", "ssh", "ssh-keygen"}, true);
-    ASSERT_EQ(server_.Start(), "");
+    REQUIRE_MOUNTED(server_.Start());
     served_ = served_dir_.path / "nas";
     fs::create_directories(served_);
   }
 
+  // The share mounted on the fixture's share folder; "" or why not.
   std::string MountShare(MountGuard &guard)
   {
-    return guard.MountFuse(server_.SshfsCommand(served_, share), share, served_dir_.path / "sshfs.log");
+    std::string why = guard.MountFuse(server_.SshfsCommand(served_, share), share, served_dir_.path / "sshfs.log");
+    if (!why.empty()) return why;
+    // what goes in through the share must reach the server's folder
+    std::ofstream(share / "ferrox-probe", std::ios::binary) << "probe";
+    bool arrived = ReadHost(served_ / "ferrox-probe") == "probe";
+    std::error_code ec;
+    fs::remove(share / "ferrox-probe", ec);
+    return arrived ? "" : "what is written to the share does not reach " + served_.string();
   }
 
   SshServer server_;
@@ -37,7 +46,7 @@ class ShareOverSsh : public RealFsTest {
 TEST_F(ShareOverSsh, CopyRunLandsIdenticalWithTimesAndTsLinks)
 {
   MountGuard nas;
-  ASSERT_EQ(MountShare(nas), "");
+  REQUIRE_MOUNTED(MountShare(nas));
   WriteShareSettings({"MountType=0", "SetTSLink=1"});
   WriteRecording(Source("Doku.rec"), 5'000'000, 1, LocalTime(2015, 12, 1));
   WriteRecording(Source("Serie/Folge 2.rec"), 1'200'000, 2, LocalTime(2015, 12, 2));
@@ -68,7 +77,7 @@ TEST_F(ShareOverSsh, CopyRunLandsIdenticalWithTimesAndTsLinks)
 TEST_F(ShareOverSsh, ShareLostDuringAMoveKeepsTheSourceAndTheNextRunContinues)
 {
   MountGuard nas;
-  ASSERT_EQ(MountShare(nas), "");
+  REQUIRE_MOUNTED(MountShare(nas));
   // real clock, CopySpeed 1 to a NAS: 512 KiB every 100 ms, so the 40 MB
   // recording takes several seconds, long enough to pull the share away
   WriteShareSettings({"MountType=0", "CopySpeed=1", "Move=1"});
@@ -94,7 +103,8 @@ TEST_F(ShareOverSsh, ShareLostDuringAMoveKeepsTheSourceAndTheNextRunContinues)
   ASSERT_GT(partial, 0u) << "nothing arrived before the share was lost\n" << Log();
   EXPECT_LT(partial, source.size());
   EXPECT_EQ(LogLinesStartingWith("FRX: failed to write ").size(), 1u) << Log();
-  EXPECT_TRUE(LogInOrder({"REC|MPG|TS 1 of 1", "FRX: init successful '/mnt/hd/DataFiles/NAS-Share/Spielfilm.rec'",
+  EXPECT_TRUE(LogInOrder({"REC|MPG|TS 1 of 1",
+                          "FRX: init successful '/mnt/hd/DataFiles/NAS-Share/Spielfilm.rec'",
                           "SourceFile will be not delete because copyprocess was not completely successful",
                           "Ferrox end"}))
       << Log();
