@@ -80,6 +80,29 @@ TEST_F(DriveImage, Ext2DriveGetsTheMovedTreeWithTsLinksAndTimes)
   EXPECT_TRUE(LogInOrder({"4 files ready for processing.", "REC|MPG|TS 4 of 4", "Ferrox end"}));
 }
 
+TEST_F(DriveImage, ReadOnlyDriveFailsEachRecordingWithALineAndKeepsEverySource)
+{
+  REQUIRE_REAL_FS({"mke2fs"});
+  TempDir images;
+  MountGuard drive;
+  REQUIRE_MOUNTED(drive.MountExt2Image(images.path / "linux.img", 16, share, true));
+
+  WriteShareSettings({"MountType=2", "SetTSLink=1", "Move=1"});
+  WriteRecordings({{"Eins.rec", 300'000}, {"Serie/Zwei.rec", 200'000}});
+  RunResult r = Run();
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+
+  EXPECT_TRUE(LogInOrder({"REC|MPG|TS 1 of 2",
+                          "FRX: failed to open the destination file '/mnt/hd/DataFiles/NAS-Share/Eins.rec'",
+                          "Error: Can't open destination file", "REC|MPG|TS 2 of 2",
+                          "FRX: failed to open the destination file '/mnt/hd/DataFiles/NAS-Share/Serie/Zwei.rec'",
+                          "Error: Can't open destination file", "No more files to copy", "Ferrox end"}))
+      << Log();
+  EXPECT_EQ(Tree(Host(kMoveToNAS)).size(), 6u) << "nothing arrived, so nothing is deleted";
+  for (const auto &[file, bytes] : sources_) EXPECT_TRUE(ReadFile(Source(file)) == bytes) << file;
+  EXPECT_FALSE(LogHas("ts link: /mnt/hd/DataFiles/NAS-Share/Eins.ts done"));
+}
+
 TEST_F(DriveImage, NtfsDriveGetsNamesItCanHoldAndIdenticalCopies)
 {
   REQUIRE_REAL_FS({"mkntfs", "ntfs-3g"}, true);

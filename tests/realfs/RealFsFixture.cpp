@@ -251,7 +251,8 @@ std::string MountGuard::Resize(const std::string &size)
   return m.exitCode == 0 ? "" : "remount tmpfs: " + m.output;
 }
 
-std::string MountGuard::MountExt2Image(const fs::path &image, int megabytes, const fs::path &at)
+std::string MountGuard::MountExt2Image(const fs::path &image, int megabytes, const fs::path &at,
+                                       bool readOnly)
 {
   at_ = at;
   MakeSparseImage(image, megabytes);
@@ -259,7 +260,13 @@ std::string MountGuard::MountExt2Image(const fs::path &image, int megabytes, con
   if (mk.exitCode != 0) return "mke2fs: " + mk.output;
   ProgramRun m = RunProgram({FindProgram("mount"), "-o", "loop", image.string(), at.string()});
   mounted_ = m.exitCode == 0;
-  return mounted_ ? Usable() : "mount -o loop: " + m.output;
+  std::string why = mounted_ ? Usable() : "mount -o loop: " + m.output;
+  // read-only only once it was seen to work, as a drive with errors is remounted
+  if (why.empty() && readOnly) {
+    ProgramRun ro = RunProgram({FindProgram("mount"), "-o", "remount,ro", at.string()});
+    if (ro.exitCode != 0) why = "mount -o remount,ro: " + ro.output;
+  }
+  return why;
 }
 
 std::string MountGuard::MountNtfsImage(const fs::path &image, int megabytes, const fs::path &at)

@@ -48,7 +48,8 @@ class MountGuard {
   std::string MountTmpfs(const fs::path &at, const std::string &size);
   std::string Resize(const std::string &size);  // tmpfs only
   // A fresh image of `megabytes` (sparse) with the file system, then mounted.
-  std::string MountExt2Image(const fs::path &image, int megabytes, const fs::path &at);
+  std::string MountExt2Image(const fs::path &image, int megabytes, const fs::path &at,
+                             bool readOnly = false);
   std::string MountNtfsImage(const fs::path &image, int megabytes, const fs::path &at);
   // A FUSE daemon started in the foreground; ready once the folder changed device.
   std::string MountFuse(const std::vector<std::string> &argv, const fs::path &at,

@@ -28,7 +28,8 @@ class ShareOverSsh : public RealFsTest {
   // The share mounted on the fixture's share folder; "" or why not.
   std::string MountShare(MountGuard &guard)
   {
-    std::string why = guard.MountFuse(server_.SshfsCommand(served_, share), share, served_dir_.path / "sshfs.log");
+    std::string why =
+        guard.MountFuse(server_.SshfsCommand(served_, share), share, served_dir_.path / "sshfs.log");
     if (!why.empty()) return why;
     // what goes in through the share must reach the server's folder
     std::ofstream(share / "ferrox-probe", std::ios::binary) << "probe";
