@@ -93,6 +93,28 @@ TEST_F(FilePrepTest, ClashGivesNumberedNamesAndCompanionsFollow)
   EXPECT_STREQ(DestFileNameClean, "Film-2.rec");
 }
 
+TEST_F(FilePrepTest, EmptyFileInTheWayIsTakenOverNotNumbered)
+{
+  // what a transfer that failed at its first block leaves behind
+  UseShareFolders();
+  WriteFile("/mnt/hd/DataFiles/MoveToNAS/Film.rec", Pattern(2000, 1));
+  WriteFile("/mnt/hd/DataFiles/NAS-Share/Film.rec", "");
+  ListEntry("/DataFiles/MoveToNAS", "Film.rec");
+  EXPECT_EQ(StartCopy(), 0);
+  EXPECT_STREQ(DestFileNameClean, "Film.rec");
+  EXPECT_EQ(Pump(), 1);
+  EXPECT_EQ(ReadFile("/mnt/hd/DataFiles/NAS-Share/Film.rec"), Pattern(2000, 1));
+
+  // the same for an empty numbered name behind a different file
+  WriteFile("/mnt/hd/DataFiles/NAS-Share/Film.rec", Pattern(2000, 2));
+  WriteFile("/mnt/hd/DataFiles/NAS-Share/Film-1.rec", "");
+  EXPECT_EQ(StartCopy(), 0);
+  EXPECT_STREQ(DestFileNameClean, "Film-1.rec");
+  EXPECT_EQ(Pump(), 1);
+  EXPECT_EQ(ReadFile("/mnt/hd/DataFiles/NAS-Share/Film-1.rec"), Pattern(2000, 1));
+  EXPECT_FALSE(Exists("/mnt/hd/DataFiles/NAS-Share/Film-2.rec"));
+}
+
 TEST_F(FilePrepTest, NamesAtTheLengthLimitKeepTheirExtension)
 {
   UseShareFolders();
@@ -180,7 +202,7 @@ struct NameCase {
   const char *source, *dest;
 };
 
-void PrintTo(const NameCase &c, std::ostream *os) { *os << c.source << " -> " << c.dest; }
+void PrintTo(const NameCase &c, std::ostream *os) { *os << c.name; }
 
 class DestinationName : public FilePrepTest, public ::testing::WithParamInterface<NameCase> {};
 
@@ -208,7 +230,10 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"DEC_removed", 0, 0, 1, "Film (DEC).rec", "Film.rec"},
                       NameCase{"DEC_in_front_removed", 0, 0, 1, "(DEC)Film.rec", "Film.rec"},
                       NameCase{"DEC_kept", 0, 0, 0, "Film (DEC).rec", "Film (DEC).rec"},
-                      NameCase{"reserved_dropped", 0, 0, 1, "A: B? C*.rec", "A B C.rec"}),
+                      NameCase{"reserved_dropped", 0, 0, 1, "A: B? C*.rec", "A B C.rec"},
+                      // no spelt-out form: a single byte, but UTF-8 again on NTFS
+                      NameCase{"cedilla_single_byte", 1, 0, 1, "Fa\xC3\xA7" "ade.rec", "Fa\xE7" "ade.rec"},
+                      NameCase{"cedilla_UTF8_on_NTFS", 1, 1, 1, "Fa\xC3\xA7" "ade.rec", "Fa\xC3\xA7" "ade.rec"}),
     [](const ::testing::TestParamInfo<NameCase> &info) { return std::string(info.param.name); });
 
 struct PaceCase {
