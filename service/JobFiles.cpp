@@ -131,9 +131,10 @@ int isJobAvailable(void)
   char name[sizeof FileNameJob];
 
   CallTraceEnter("isJobAvailable");
-  HDD_TAP_PushDir();
+  char keptDir[PATH_BUFFER];
+  bool pushed = HDD_TAP_KeepDir(keptDir);
   int found = JobFindFile(name) ? 1 : 0;
-  HDD_TAP_PopDir();
+  HDD_TAP_RestoreDir(pushed, keptDir);
   CallTraceExit(nullptr);
   return found;
 }
@@ -141,10 +142,11 @@ int isJobAvailable(void)
 int ScanForNextJobFile(void)
 {
   CallTraceEnter("ScanForNextJobFile");
-  HDD_TAP_PushDir();
+  char keptDir[PATH_BUFFER];
+  bool pushed = HDD_TAP_KeepDir(keptDir);
   int found = JobFindFile(FileNameJob) ? 1 : 0;
   if (found) WriteLogF("JobFile %s found", FileNameJob);
-  HDD_TAP_PopDir();
+  HDD_TAP_RestoreDir(pushed, keptDir);
   CallTraceExit(nullptr);
   return found;
 }
@@ -156,9 +158,10 @@ int ScanForNextJobFile(void)
 static int JobReadFile(tJobText *job)
 {
   CallTraceEnter("JobReadFile");
-  HDD_TAP_PushDir();
+  char keptDir[PATH_BUFFER];
+  bool pushed = HDD_TAP_KeepDir(keptDir);
   if (!JobChangeToFolder() || FileNameJob[0] == '\0' || !TAP_Hdd_Exist(FileNameJob)) {
-    HDD_TAP_PopDir();
+    HDD_TAP_RestoreDir(pushed, keptDir);
     CallTraceExit(nullptr);
     return -1;
   }
@@ -168,7 +171,7 @@ static int JobReadFile(tJobText *job)
   INIGetString("DDIR", job->DDir, "", sizeof job->DDir);
   job->CoM = INIGetInt("CoM", 0, 0, 1) != 0 ? 1 : 0;
   INICloseFile();
-  HDD_TAP_PopDir();
+  HDD_TAP_RestoreDir(pushed, keptDir);
   CallTraceExit(nullptr);
   return place == IniPlaceHere ? 1 : 0;
 }
@@ -393,7 +396,8 @@ int LoadJob(void)
 void DeleteJobFile(void)
 {
   CallTraceEnter("DeleteJobFile");
-  HDD_TAP_PushDir();
+  char keptDir[PATH_BUFFER];
+  bool pushed = HDD_TAP_KeepDir(keptDir);
   if (JobChangeToFolder() && FileNameJob[0] != '\0') {
     WriteLogF("delete Job File: %s ", FileNameJob);
     HDD_Delete(FileNameJob);
@@ -403,7 +407,7 @@ void DeleteJobFile(void)
       JobSkip();
     }
   }
-  HDD_TAP_PopDir();
+  HDD_TAP_RestoreDir(pushed, keptDir);
   CallTraceExit(nullptr);
 }
 
@@ -413,7 +417,8 @@ void MoveJobFileToFail(void)
 
   CallTraceEnter("MoveJobFileToFail");
   WriteLogF("Move Job File: %s to fail folder", FileNameJob);
-  HDD_TAP_PushDir();
+  char keptDir[PATH_BUFFER];
+  bool pushed = HDD_TAP_KeepDir(keptDir);
   if (FileNameJob[0] != '\0' && HDD_ChangeDir(JOB_SETTINGS_DIR)) {
     if (!TAP_Hdd_Exist(JOB_FAIL_FOLDER)) TAP_Hdd_Create(JOB_FAIL_FOLDER, ATTR_FOLDER);
     HDD_Move(FileNameJob, JOB_LINUX_DIR, JOB_FAIL_LINUX_DIR);
@@ -424,6 +429,6 @@ void MoveJobFileToFail(void)
       JobSkip();
     }
   }
-  HDD_TAP_PopDir();
+  HDD_TAP_RestoreDir(pushed, keptDir);
   CallTraceExit(nullptr);
 }

@@ -44,14 +44,15 @@ void WriteLog(const char *text)
     return;
   }
 
-  HDD_TAP_PushDir();
+  char keptDir[PATH_BUFFER];
+  bool pushed = HDD_TAP_KeepDir(keptDir);
   if (WriteLogFirstCall) {
     CreateLogFolders();
     WriteLogFirstCall = false;
   }
   HDD_ChangeDir(SETTINGS_FOLDER);
   LogEntry(LOG_FILE, PROGRAM_NAME, true, LOG_TIME_FORMAT, UTFtoANSI((char *)text));
-  HDD_TAP_PopDir();
+  HDD_TAP_RestoreDir(pushed, keptDir);
   CallTraceExit(NULL);
 }
 

@@ -70,7 +70,8 @@ static void NormaliseFolder(char *folder, const char *key)
 void LoadINI(void)
 {
   CallTraceEnter("LoadINI");
-  HDD_TAP_PushDir();
+  char keptDir[PATH_BUFFER];
+  bool pushed = HDD_TAP_KeepDir(keptDir);
   bool inFolder = HDD_ChangeDir(SETTINGS_FOLDER);
   IniPlace place = inFolder ? INIOpenFile(SETTINGS_FILE, nullptr) : IniPlaceNone;
 
@@ -94,7 +95,7 @@ void LoadINI(void)
   }
   if (SettingsOwn.TapfsRoot != nullptr && SettingsOwn.TapfsRootSize > 0)
     snprintf(SettingsOwn.TapfsRoot, SettingsOwn.TapfsRootSize, "%s", TAPFS_ROOT);
-  HDD_TAP_PopDir();
+  HDD_TAP_RestoreDir(pushed, keptDir);
   CallTraceExit(nullptr);
 }
 
@@ -123,7 +124,8 @@ bool SaveINI(void)
 {
   CallTraceEnter("SaveINI");
   bool saved = false;
-  HDD_TAP_PushDir();
+  char keptDir[PATH_BUFFER];
+  bool pushed = HDD_TAP_KeepDir(keptDir);
   if (HDD_ChangeDir(SETTINGS_FOLDER)) {
     /* The existing text is read first, so comments and foreign keys stay. */
     IniPlace place = INIOpenFile(SETTINGS_FILE, SettingsOwn.AppName);
@@ -135,7 +137,7 @@ bool SaveINI(void)
   }
   if (!saved)
     LogEntryTKLibPrintf(true, "Settings: %s/%s not saved", SETTINGS_FOLDER, SETTINGS_FILE);
-  HDD_TAP_PopDir();
+  HDD_TAP_RestoreDir(pushed, keptDir);
   CallTraceExit(nullptr);
   return saved;
 }
@@ -151,11 +153,12 @@ static void CreateFolderHere(const char *name)
 void CreateSettingsDir(void)
 {
   CallTraceEnter("CreateSettingsDir");
-  HDD_TAP_PushDir();
+  char keptDir[PATH_BUFFER];
+  bool pushed = HDD_TAP_KeepDir(keptDir);
   if (HDD_ChangeDir("/ProgramFiles")) {
     CreateFolderHere("Settings");
     if (HDD_ChangeDir("/ProgramFiles/Settings")) CreateFolderHere("Ferrox");
   }
-  HDD_TAP_PopDir();
+  HDD_TAP_RestoreDir(pushed, keptDir);
   CallTraceExit(nullptr);
 }

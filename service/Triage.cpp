@@ -42,7 +42,8 @@ int GetCryptFlag(const char *fileName)
   byte flag = CF_Crypted; /* stays so when the ".inf" can't be read */
 
   CallTraceEnter("GetCryptFlag");
-  HDD_TAP_PushDir();
+  char keptDir[PATH_BUFFER];
+  bool pushed = HDD_TAP_KeepDir(keptDir);
   if (fileName != nullptr && HDD_ChangeDir(DATAFILES_DIR)) {
     /* a name cut to fit would open some other file's ".inf" */
     int len = snprintf(LogString, sizeof LogString, "%s.inf", fileName);
@@ -53,7 +54,7 @@ int GetCryptFlag(const char *fileName)
       TAP_Hdd_Fclose(inf);
     }
   }
-  HDD_TAP_PopDir();
+  HDD_TAP_RestoreDir(pushed, keptDir);
   CallTraceExit(nullptr);
   return flag;
 }
@@ -101,7 +102,8 @@ void MoveAllFilesToMoveToNAS(void)
   TapDirEntry entry;
 
   CallTraceEnter("MoveAllFilesToMoveToNAS");
-  HDD_TAP_PushDir();
+  char keptDir[PATH_BUFFER];
+  bool pushed = HDD_TAP_KeepDir(keptDir);
   if (TriageIntoDataFiles()) {
     WriteLogF("Move Files from DataFiles to %s: not done, it is DataFiles itself", MoveDir);
   } else if (HDD_ChangeDir(DATAFILES_DIR "/")) {
@@ -114,6 +116,6 @@ void MoveAllFilesToMoveToNAS(void)
       if (entry.Attr == ATTR_NORMAL) TriageOne(entry.Name);
     }
   }
-  HDD_TAP_PopDir();
+  HDD_TAP_RestoreDir(pushed, keptDir);
   CallTraceExit(nullptr);
 }

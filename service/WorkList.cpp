@@ -112,7 +112,8 @@ void CreateSubDirs(void)
 {
   CallTraceEnter("CreateSubDirs");
   char name[512];
-  HDD_TAP_PushDir();
+  char keptDir[PATH_BUFFER];
+  bool pushed = HDD_TAP_KeepDir(keptDir);
   if (HDD_ChangeDir("/DataFiles")) {
     if (MountedDirSource == 0) {
       NameBelowDataFiles(MoveDir, name);
@@ -123,7 +124,7 @@ void CreateSubDirs(void)
       if (name[0] != '\0' && !TAP_Hdd_Exist(name)) TAP_Hdd_Create(name, ATTR_FOLDER);
     }
   }
-  HDD_TAP_PopDir();
+  HDD_TAP_RestoreDir(pushed, keptDir);
   CallTraceExit(nullptr);
 }
 
@@ -174,14 +175,15 @@ int SubDirsExist(void)
 {
   CallTraceEnter("SubDirsExist");
   int exist = 0;
-  HDD_TAP_PushDir();
+  char keptDir[PATH_BUFFER];
+  bool pushed = HDD_TAP_KeepDir(keptDir);
   if (HDD_ChangeDir("/DataFiles") &&
       FolderPresent(MoveDir, "Move", "MoveDir", &MoveDirMissingLogged) &&
       FolderPresent(ShareDir, "Share", "ShareDir", &ShareDirMissingLogged) &&
       (MountedDirDest == 0 || MountedHere(ShareDir, "Dst: ", &DstSnapshot)) &&
       (MountedDirSource == 0 || MountedHere(MoveDir, "Src: ", &SrcSnapshot)))
     exist = 1;
-  HDD_TAP_PopDir();
+  HDD_TAP_RestoreDir(pushed, keptDir);
   CallTraceExit(nullptr);
   return exist;
 }
@@ -311,10 +313,11 @@ int BuildFileList(const char *folder)
   }
   size_t used = strlen(start) + 1;
   memcpy(dirList, start, used);
-  HDD_TAP_PushDir();
+  char keptDir[PATH_BUFFER];
+  bool pushed = HDD_TAP_KeepDir(keptDir);
   for (size_t pos = 0; dirList[pos] != '\0'; pos += strlen(dirList + pos) + 1)
     WalkFolder(dirList, &used, dirList + pos);
-  HDD_TAP_PopDir();
+  HDD_TAP_RestoreDir(pushed, keptDir);
   WriteLogF("%d file%s ready for processing.", NrOfFilesToProcess,
             NrOfFilesToProcess == 1 ? "" : "s");
   TAP_MemFree(dirList);

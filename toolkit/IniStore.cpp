@@ -111,46 +111,27 @@ static bool INIReadWhole(FwFileRecord *file)
   return true;
 }
 
-/* Keeps the caller's folder: on the folder stack, or, when the stack cannot
- * take it (full, or a folder longer than a stack entry), in keptDir
- * (PATH_BUFFER bytes; empty when even that fails). True when pushed. */
-static bool INIKeepDir(char *keptDir)
-{
-  keptDir[0] = '\0';
-  if (HDD_TAP_PushDir()) return true;
-  if (HDD_TAP_GetCurrentDir(keptDir) != 0) keptDir[0] = '\0';
-  return false;
-}
-
-/* Back to the folder INIKeepDir kept. Without a pushed entry, popping would
- * take the caller's own one. */
-static void INIBackToDir(bool pushed, const char *keptDir)
-{
-  if (pushed) HDD_TAP_PopDir();
-  else if (keptDir[0] != '\0') HDD_ChangeDir(keptDir);
-}
-
 IniPlace INIOpenFile(const char *fileName, const char *appName)
 {
   char keptDir[PATH_BUFFER];
 
   /* A text still held would be lost to the plug-in's heap for good. */
   INICloseFile();
-  bool pushed = INIKeepDir(keptDir);
+  bool pushed = HDD_TAP_KeepDir(keptDir);
   IniPlace place = INILocateFile(fileName, appName);
 
   if (place == IniPlaceNone) {
-    INIBackToDir(pushed, keptDir);
+    HDD_TAP_RestoreDir(pushed, keptDir);
     return INIAllocate(INI_NEW_TEXT) ? IniPlaceNew : IniPlaceNone;
   }
   FwFileRecord *file = TAP_Hdd_Fopen(fileName);
   if (file == nullptr) {
-    INIBackToDir(pushed, keptDir);
+    HDD_TAP_RestoreDir(pushed, keptDir);
     return IniPlaceNone;
   }
   bool ok = INIReadWhole(file);
   TAP_Hdd_Fclose(file);
-  INIBackToDir(pushed, keptDir);
+  HDD_TAP_RestoreDir(pushed, keptDir);
   return ok ? place : IniPlaceNone;
 }
 
@@ -389,11 +370,11 @@ bool INISaveFile(const char *fileName, IniPlace place, const char *appName)
   if (place == IniPlaceNone || place == IniPlaceNew) place = IniPlaceProgramFiles;
 
   char keptDir[PATH_BUFFER];
-  bool pushed = INIKeepDir(keptDir);
+  bool pushed = HDD_TAP_KeepDir(keptDir);
   /* A save that could not come back would leave the caller elsewhere. */
   if (!pushed && keptDir[0] == '\0') return false;
   bool ok = INIEnterPlace(place, appName) && INIWriteText(fileName);
-  INIBackToDir(pushed, keptDir);
+  HDD_TAP_RestoreDir(pushed, keptDir);
   return ok;
 }
 

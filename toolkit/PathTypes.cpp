@@ -353,6 +353,23 @@ bool HDD_TAP_PopDir(void)
   return HDD_ChangeDir(folder);
 }
 
+bool HDD_TAP_KeepDir(char *keptDir)
+{
+  keptDir[0] = '\0';
+  if (HDD_TAP_PushDir()) return true;
+  /* stack full, or a folder longer than a stack entry: keep it here */
+  if (HDD_TAP_GetCurrentDir(keptDir) != 0) keptDir[0] = '\0';
+  return false;
+}
+
+void HDD_TAP_RestoreDir(bool pushed, const char *keptDir)
+{
+  if (pushed)
+    HDD_TAP_PopDir();
+  else if (keptDir != nullptr && keptDir[0] != '\0')
+    HDD_ChangeDir(keptDir);
+}
+
 /* ---- existence and firmware file records ---- */
 
 /* Files first, then folders: a folder path has no file form. The status

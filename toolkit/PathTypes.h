@@ -40,6 +40,11 @@ bool HDD_ChangeDir(const char *path);
 int HDD_TAP_GetCurrentDir(char *dest);
 bool HDD_TAP_PushDir(void);
 bool HDD_TAP_PopDir(void);
+/* Save and restore the caller's folder around folder changes: on the stack
+ * when it can take the folder, else in keptDir (PATH_BUFFER bytes), so that
+ * a refused push never makes the matching pop take someone else's entry. */
+bool HDD_TAP_KeepDir(char *keptDir);
+void HDD_TAP_RestoreDir(bool pushed, const char *keptDir);
 bool HDD_Exist(const char *path);
 bool HDD_GetAbsolutePathByTypeFile(const FwFileRecord *file, char *dest);
 

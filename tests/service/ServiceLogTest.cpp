@@ -37,6 +37,19 @@ TEST_F(ServiceLogTest, LogKeepsTheFolderOfTheCaller)
   ASSERT_TRUE(HDD_ChangeDir("/DataFiles"));
   WriteLog("line");
   EXPECT_EQ("/mnt/hd/DataFiles", Rx().CurrentFolder(hostSlot));
+
+  // a folder too long for the folder stack, below a caller's saved folder:
+  // the log line neither leaves the caller elsewhere nor takes its entry
+  std::string deep = "/DataFiles/" + std::string(120, 'a') + "/" + std::string(120, 'b');
+  MakeDir("/mnt/hd" + deep);
+  ASSERT_TRUE(HDD_TAP_PushDir());
+  ASSERT_TRUE(HDD_ChangeDir(deep.c_str()));
+  WriteLog("deep line");
+  EXPECT_EQ("/mnt/hd" + deep, Rx().CurrentFolder(hostSlot));
+  EXPECT_EQ(TAPDirStackDepth, 0);
+  EXPECT_TRUE(HDD_TAP_PopDir());
+  EXPECT_EQ("/mnt/hd/DataFiles", Rx().CurrentFolder(hostSlot));
+  EXPECT_TRUE(LogHas("deep line"));
 }
 
 TEST_F(ServiceLogTest, TextIsWrittenInIso88591)

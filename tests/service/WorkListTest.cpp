@@ -134,6 +134,21 @@ TEST_F(WorkListTest, SubFoldersBeyondTheFolderListWaitForTheNextRun)
   EXPECT_EQ(static_cast<size_t>(NrOfFilesToProcess) + later, 30u);
 }
 
+TEST_F(WorkListTest, FoldersTooLongForTheFolderStackAreWalkedInPlace)
+{
+  // every log line of the walk saves and restores the folder; in a folder
+  // the stack cannot take, a second file must still be repaired where it is
+  std::string deep = "/mnt/hd/DataFiles/MoveToNAS/" + std::string(120, 'a') + "/" + std::string(60, 'b');
+  WriteFile(deep + "/0.rec", "x");
+  WriteFile(deep + "/A\x01.rec", "x");
+  EXPECT_EQ(BuildFileList("/mnt/hd/DataFiles/MoveToNAS"), 1);
+  ASSERT_EQ(NrOfFilesToProcess, 2);
+  EXPECT_STREQ(FilesToProcess[1].FileName, "A.rec");
+  EXPECT_TRUE(Exists(deep + "/A.rec"));
+  EXPECT_EQ(Rx().CurrentFolder(hostSlot), "/mnt/hd");
+  EXPECT_EQ(TAPDirStackDepth, -1);
+}
+
 TEST_F(WorkListTest, MissingOrEmptyStartFolderListsNothingElse)
 {
   WriteFile("/mnt/hd/x.rec", "stray file in the current folder");

@@ -296,6 +296,43 @@ TEST_F(PathTypesTest, StackRefusesFoldersLongerThanItsEntries)
   EXPECT_EQ(Current(), fits);
 }
 
+TEST_F(PathTypesTest, KeepDirRestoresWhatTheStackCannotTake)
+{
+  // a folder longer than a stack entry is kept aside, not pushed
+  std::string tooLong = "/DataFiles/" + std::string(189, 'l');
+  MakeDir("/mnt/hd" + tooLong);
+  ASSERT_TRUE(HDD_TAP_PushDir());
+  ASSERT_TRUE(HDD_ChangeDir(tooLong.c_str()));
+  char kept[PATH_BUFFER];
+  bool pushed = HDD_TAP_KeepDir(kept);
+  EXPECT_FALSE(pushed);
+  ASSERT_TRUE(HDD_ChangeDir("/ProgramFiles"));
+  HDD_TAP_RestoreDir(pushed, kept);
+  EXPECT_EQ(Current(), tooLong);
+  EXPECT_EQ(TAPDirStackDepth, 0);  // the caller's entry is still there
+
+  // a full stack: the 17th folder is kept aside and the top entry stays
+  ASSERT_TRUE(HDD_ChangeDir("/DataFiles"));
+  for (int i = 1; i < DIR_STACK_DEPTH; i++) ASSERT_TRUE(HDD_TAP_PushDir());
+  pushed = HDD_TAP_KeepDir(kept);
+  EXPECT_FALSE(pushed);
+  ASSERT_TRUE(HDD_ChangeDir("/ProgramFiles"));
+  HDD_TAP_RestoreDir(pushed, kept);
+  EXPECT_EQ(Current(), "/DataFiles");
+  EXPECT_EQ(TAPDirStackDepth, DIR_STACK_DEPTH - 1);
+
+  // with room on the stack it is the plain push and pop
+  while (TAPDirStackDepth >= 0) HDD_TAP_PopDir();
+  ASSERT_TRUE(HDD_ChangeDir("/DataFiles"));
+  pushed = HDD_TAP_KeepDir(kept);
+  EXPECT_TRUE(pushed);
+  EXPECT_EQ(TAPDirStackDepth, 0);
+  ASSERT_TRUE(HDD_ChangeDir("/ProgramFiles"));
+  HDD_TAP_RestoreDir(pushed, kept);
+  EXPECT_EQ(Current(), "/DataFiles");
+  EXPECT_EQ(TAPDirStackDepth, -1);
+}
+
 TEST_F(PathTypesTest, ExistInEveryForm)
 {
   struct Case {
