@@ -7,6 +7,7 @@
 # with the libc pass-through of the OS facade, into ${FERROX_TAP_DIR}.
 
 set(FERROX_TAP_DIR ${CMAKE_BINARY_DIR}/tap)
+set(FERROX_STANDIN_TAP_DIR ${CMAKE_BINARY_DIR}/tap-standin)
 if(CMAKE_CROSSCOMPILING)
   set(FERROX_SIM_TAP_DIR ${CMAKE_BINARY_DIR}/tap-sim)
 else()
@@ -26,7 +27,7 @@ endfunction()
 
 function(ferrox_add_tap name)
   set_property(GLOBAL APPEND PROPERTY FERROX_TAPS ${name})
-  cmake_parse_arguments(T "" "ID;PROGRAM;AUTHOR;DESCRIPTION;ETCINFO" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "STANDIN" "ID;PROGRAM;AUTHOR;DESCRIPTION;ETCINFO" "SOURCES;LIBS" ${ARGN})
   if(NOT T_AUTHOR)
     set(T_AUTHOR "Ferrox developers")
   endif()
@@ -49,7 +50,13 @@ TAP_HEADER_SECTIONS(${T_ID}, \"${T_PROGRAM}\", \"${T_AUTHOR}\", \"${T_DESCRIPTIO
       set(outdir ${FERROX_SIM_TAP_DIR})
     else()
       set(tgt ${name}_receiver)
-      set(outdir ${FERROX_TAP_DIR})
+      # stand-ins carry the ids of real plug-ins: never beside the product
+      if(T_STANDIN)
+        set(outdir ${FERROX_STANDIN_TAP_DIR})
+      else()
+        set(outdir ${FERROX_TAP_DIR})
+      endif()
+      set_property(GLOBAL APPEND PROPERTY FERROX_RECEIVER_TAP_FILES ${outdir}/${name}.tap)
     endif()
     add_library(${tgt} MODULE ${T_SOURCES} ${hdr} ${CMAKE_SOURCE_DIR}/platform/tap_entry.cpp)
     ferrox_plugin_code(${tgt})

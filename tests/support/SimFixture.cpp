@@ -111,6 +111,14 @@ std::string SimTest::Console() const { return receiver_->TerminalOutput(0); }
 
 fs::path TapFile(const std::string &name) { return fs::path(FERROX_TAP_DIR) / name; }
 
+fs::path ReceiverTapFile(const std::string &name)
+{
+  if (std::string(FERROX_RECEIVER_TAP_DIR).empty()) return {};
+  fs::path product = fs::path(FERROX_RECEIVER_TAP_DIR) / name;
+  if (fs::exists(product)) return product;
+  return fs::path(FERROX_RECEIVER_STANDIN_DIR) / name;
+}
+
 static std::string Slurp(const fs::path &p)
 {
   std::ifstream in(p, std::ios::binary);

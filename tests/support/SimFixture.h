@@ -51,6 +51,9 @@ struct TempDir {
 
 // A plug-in file built for the simulator, by file name ("Ferrox.tap").
 fs::path TapFile(const std::string &name);
+// The same plug-in built for the receiver (cross build only; "" otherwise):
+// the product in tap/, stand-ins in tap-standin/.
+fs::path ReceiverTapFile(const std::string &name);
 
 // Runs the receiver program (under the emulator in a cross build).
 struct RunResult {

@@ -234,8 +234,8 @@ TEST_F(TapManagementTest, BuiltPluginFilesCarryTheirIds)
 
 TEST_F(TapManagementTest, ReceiverPluginFilesReadAsOnTheReceiver)
 {
-  const fs::path dir = FERROX_RECEIVER_TAP_DIR;
-  if (dir.empty()) GTEST_SKIP() << "plug-in files for the receiver come from the cross build only";
+  if (ReceiverTapFile("Ferrox.tap").empty())
+    GTEST_SKIP() << "plug-in files for the receiver come from the cross build only";
   struct Case {
     const char *file;
     dword id;
@@ -244,8 +244,9 @@ TEST_F(TapManagementTest, ReceiverPluginFilesReadAsOnTheReceiver)
                {"Ferrox.tap", 0x8E0A42EF, "Ferrox 1.17"}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.file);
-    if (!fs::exists(dir / c.file)) continue;  // not every plug-in is part of every build
-    std::string path = Rx().Install(dir / c.file, "/mnt/hd/Receiver");
+    fs::path file = ReceiverTapFile(c.file);
+    if (!fs::exists(file)) continue;  // not every plug-in is part of every build
+    std::string path = Rx().Install(file, "/mnt/hd/Receiver");
     EXPECT_EQ("\177ELF\001", ReadFile(path).substr(0, 5)) << "a 32-bit file";
     TapFileInfo info;
     ASSERT_TRUE(Info(path, info));
