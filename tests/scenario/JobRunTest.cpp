@@ -46,11 +46,11 @@ class JobRun : public ScenarioTest {
   // A recording on the external drive (the host folder behind /mnt/sdb1).
   void UsbRecording(const std::string &rel, unsigned seed)
   {
-    std::string bytes = SampleBytes(200'000, seed);
-    std::string inf = SampleBytes(376, seed + 1000);
+    std::string bytes = Pattern(200'000, seed);
+    std::string inf = Pattern(376, seed + 1000);
     inf[16] = 0;
     for (auto [suffix, data] : {std::pair<std::string, std::string>{"", bytes}, {".inf", inf},
-                                {".nav", SampleBytes(4096, seed + 2000)}}) {
+                                {".nav", Pattern(4096, seed + 2000)}}) {
       fs::path p = usb / (rel + suffix);
       fs::create_directories(p.parent_path());
       std::ofstream(p, std::ios::binary) << data;
@@ -76,7 +76,7 @@ TEST_F(JobRun, OneFileJobMovesFromAnExternalDriveThenTheNormalRunFollows)
 {
   WriteShareSettings({});
   UsbRecording("Filme/Film.rec", 1);
-  const std::string source = SampleBytes(200'000, 1);
+  const std::string source = Pattern(200'000, 1);
   Job("Ext.frx", "Film.rec", "/mnt/sdb1/Filme", kNASShare, 1);
   RunResult r = RunWithUsb();
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
@@ -111,8 +111,8 @@ TEST_F(JobRun, SeveralJobsOneAfterAnotherThenTheSettingsAreBack)
   // /mnt/sdb is a second drive with B.rec
   fs::path sdb = share.parent_path() / "sdb";
   fs::create_directories(sdb / "Filme");
-  std::ofstream(sdb / "Filme/B.rec", std::ios::binary) << SampleBytes(1000, 2);
-  std::ofstream(sdb / "Filme/B.rec.inf", std::ios::binary) << SampleBytes(376, 2);
+  std::ofstream(sdb / "Filme/B.rec", std::ios::binary) << Pattern(1000, 2);
+  std::ofstream(sdb / "Filme/B.rec.inf", std::ios::binary) << Pattern(376, 2);
   RunResult r = RunWithUsb({"--mount", "/mnt/sdb=" + sdb.string()});
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
 
@@ -241,7 +241,7 @@ TEST_F(JobRun, MovingOntoTheSourceFolderItselfKeepsTheFile)
 {
   WriteShareSettings({});
   UsbRecording("Filme/Film.rec", 1);
-  const std::string source = SampleBytes(200'000, 1);
+  const std::string source = Pattern(200'000, 1);
   Job("Self.frx", "Film.rec", "/mnt/sdb1/Filme", "/mnt/sdb1/Filme", 1);
   RunResult r = RunWithUsb();
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;

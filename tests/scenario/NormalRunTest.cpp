@@ -252,8 +252,8 @@ TEST_F(NormalRun, NameClashNumbersTheRecordingAndItsCompanionsAlike)
   WriteShareSettings({});
   WriteRecording("/mnt/hd/DataFiles/MoveToNAS/Film.rec", 5000, 1, LocalTime(2015, 12, 1));
   {
-    std::ofstream(share / "Film.rec", std::ios::binary) << SampleBytes(5000, 50);
-    std::ofstream(share / "Film-1.rec", std::ios::binary) << SampleBytes(5000, 51);
+    std::ofstream(share / "Film.rec", std::ios::binary) << Pattern(5000, 50);
+    std::ofstream(share / "Film-1.rec", std::ios::binary) << Pattern(5000, 51);
   }
   RunResult r = Run();
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
@@ -261,7 +261,7 @@ TEST_F(NormalRun, NameClashNumbersTheRecordingAndItsCompanionsAlike)
   EXPECT_EQ(Tree(share), (std::vector<std::string>{"Film-1.rec", "Film-2.rec", "Film-2.rec.inf",
                                                     "Film-2.rec.nav", "Film.rec"}));
   EXPECT_TRUE(Share("Film-2.rec") == ReadFile(std::string(kMoveToNAS) + "/Film.rec"));
-  EXPECT_TRUE(Share("Film.rec") == SampleBytes(5000, 50)) << "the file in the way is untouched";
+  EXPECT_TRUE(Share("Film.rec") == Pattern(5000, 50)) << "the file in the way is untouched";
 }
 
 struct NameCase {
@@ -310,7 +310,7 @@ TEST_F(NormalRun, TsLinksAreHardLinksAndNoNameIsEverRunAsACommand)
   std::set<std::string> contents;
   unsigned seed = 1;
   for (const std::string &n : names) {
-    contents.insert(SampleBytes(3000, seed));
+    contents.insert(Pattern(3000, seed));
     WriteRecording(std::string(kMoveToNAS) + "/" + n, 3000, seed++, LocalTime(2015, 12, 1));
   }
   RunResult r = Run();

@@ -18,7 +18,7 @@ class TriageRun : public ScenarioTest {
     std::string path = std::string(kData) + "/" + name;
     WriteRecording(path, 20'000, seed, LocalTime(2015, 12, 1, 10, (int)seed), false, true);
     if (flag >= 0) {
-      std::string inf = SampleBytes(376, seed + 1000);
+      std::string inf = Pattern(376, seed + 1000);
       inf[16] = static_cast<char>(flag);
       WriteFile(path + ".inf", inf, LocalTime(2015, 12, 1));
     }

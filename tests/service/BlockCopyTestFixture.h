@@ -23,20 +23,6 @@ inline constexpr const char *kLogPath = "/mnt/hd/ProgramFiles/Settings/Ferrox/Fe
 inline constexpr const char *kSrcDir = "/mnt/hd/DataFiles/MoveToNAS";
 inline constexpr const char *kDstDir = "/mnt/hd/DataFiles/NAS";
 
-// Deterministic bytes that differ between seeds and between offsets.
-inline std::string Pattern(size_t size, unsigned seed)
-{
-  std::string s(size, '\0');
-  uint32_t x = 2463534242u ^ (seed * 2654435761u);
-  for (size_t i = 0; i < size; ++i) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    s[i] = static_cast<char>(x);
-  }
-  return s;
-}
-
 class ServiceTest : public SimTest {
  protected:
   void SetUp() override

@@ -17,19 +17,6 @@
 inline constexpr const char *kIniPath = "/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.ini";
 inline constexpr const char *kTkLog = "/mnt/hd/ProgramFiles/Settings/TKLib.log";
 
-// A test name for the ctest list from a description: letters and digits
-// stay, every run of other characters becomes one "_".
-inline std::string CaseName(std::string_view what)
-{
-  std::string name;
-  for (char c : what) {
-    bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-    if (word) name += c;
-    else if (!name.empty() && name.back() != '_') name += '_';
-  }
-  while (!name.empty() && name.back() == '_') name.pop_back();
-  return name.empty() ? "case" : name;
-}
 
 class CycleTest : public ServiceTest {
  protected:

@@ -10,19 +10,6 @@
 #include <fstream>
 #include <sstream>
 
-std::string SampleBytes(size_t size, unsigned seed)
-{
-  std::string s(size, '\0');
-  uint32_t x = 2463534242u ^ (seed * 2654435761u);
-  for (size_t i = 0; i < size; ++i) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    s[i] = static_cast<char>(x);
-  }
-  return s;
-}
-
 time_t LocalTime(int year, int month, int day, int hour, int minute)
 {
   std::tm t{};
@@ -111,13 +98,13 @@ void ScenarioTest::WriteRecording(std::string_view mainPath, size_t size, unsign
                                   time_t mtime, bool inf, bool nav)
 {
   std::string path(mainPath);
-  WriteFile(path, SampleBytes(size, seed), mtime);
+  WriteFile(path, Pattern(size, seed), mtime);
   if (inf) {
-    std::string infBytes = SampleBytes(376, seed + 1000);
+    std::string infBytes = Pattern(376, seed + 1000);
     infBytes[16] = 0;  // free-to-air
     WriteFile(path + ".inf", infBytes, mtime);
   }
-  if (nav) WriteFile(path + ".nav", SampleBytes(4096, seed + 2000), mtime);
+  if (nav) WriteFile(path + ".nav", Pattern(4096, seed + 2000), mtime);
 }
 
 void ScenarioTest::WriteStandInBehaviour(dword id, std::initializer_list<std::string> lines)

@@ -18,23 +18,6 @@ inline constexpr const char *kFerroxFolder = "/mnt/hd/ProgramFiles/Settings/Ferr
 inline constexpr const char *kMoveToNAS = "/mnt/hd/DataFiles/MoveToNAS";
 inline constexpr const char *kNASShare = "/mnt/hd/DataFiles/NAS-Share";
 
-// A test name for the ctest list from a description: letters and digits
-// stay, every run of other characters becomes one "_".
-inline std::string CaseName(std::string_view what)
-{
-  std::string name;
-  for (char c : what) {
-    bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-    if (word) name += c;
-    else if (!name.empty() && name.back() != '_') name += '_';
-  }
-  while (!name.empty() && name.back() == '_') name.pop_back();
-  return name.empty() ? "case" : name;
-}
-
-// Deterministic bytes that differ between seeds.
-std::string SampleBytes(size_t size, unsigned seed);
-
 // Seconds since 1970 of a local date and time (the receiver's clock zone).
 time_t LocalTime(int year, int month, int day, int hour = 12, int minute = 0);
 

@@ -169,3 +169,28 @@ RunResult RunReceiver(const std::vector<std::string> &args)
   result.err = Slurp(errFile);
   return result;
 }
+
+std::string Pattern(size_t size, unsigned seed)
+{
+  std::string s(size, '\0');
+  uint32_t x = 2463534242u ^ (seed * 2654435761u);
+  for (size_t i = 0; i < size; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    s[i] = static_cast<char>(x);
+  }
+  return s;
+}
+
+std::string CaseName(std::string_view what)
+{
+  std::string name;
+  for (char c : what) {
+    bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (word) name += c;
+    else if (!name.empty() && name.back() != '_') name += '_';
+  }
+  while (!name.empty() && name.back() == '_') name.pop_back();
+  return name.empty() ? "case" : name;
+}

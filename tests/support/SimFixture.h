@@ -62,3 +62,11 @@ struct RunResult {
   std::string err;  // standard error
 };
 RunResult RunReceiver(const std::vector<std::string> &args);
+
+// Deterministic bytes that differ between seeds and between offsets, for
+// file contents whose copies are compared.
+std::string Pattern(size_t size, unsigned seed);
+
+// A test name for the ctest list from a description: letters and digits
+// stay, every run of other characters becomes one "_".
+std::string CaseName(std::string_view what);
