@@ -27,6 +27,8 @@ test-host: host
 	ctest --preset host
 
 test-target: target
+	@echo "Receiver-CPU tests, each run as:"
+	@ctest --preset target -N -V 2>/dev/null | grep -m1 "Test command:" || true
 	ctest --preset target
 
 check: test-host test-target
