@@ -43,7 +43,7 @@ static bool IsStandard(FILE *f) { return f == stdin || f == stdout || f == stder
 static StreamInfo *Stream(FILE *f, const char *call, bool *standard)
 {
   *standard = false;
-  Receiver::Impl *im = Receiver::Live() ? &Receiver::Live()->impl() : nullptr;
+  Receiver::Impl *im = sim::LiveImpl();
   if (f && IsStandard(f)) {
     *standard = true;
     return nullptr;
@@ -133,7 +133,7 @@ extern "C" FILE *OS_Fopen64(const char *path, const char *mode)
 
 extern "C" int OS_Fclose(FILE *f)
 {
-  Receiver::Impl *im = Receiver::Live() ? &Receiver::Live()->impl() : nullptr;
+  Receiver::Impl *im = sim::LiveImpl();
   if (f && IsStandard(f)) {  // the simulator's own console stays open
     sim::SimWarn("OS_Fclose", "closing a standard stream; ignored");
     errno = EBADF;
@@ -170,7 +170,7 @@ extern "C" size_t OS_Fwrite(const void *buf, size_t size, size_t count, FILE *f)
   StreamInfo *s = Stream(f, "OS_Fwrite", &standard);
   if ((!s && !standard) || !buf || size == 0) return 0;
   if (standard) return std::fwrite(buf, size, count, f);
-  Receiver::Impl *im = &Receiver::Live()->impl();
+  Receiver::Impl *im = sim::LiveImpl();
   const uint64_t want = static_cast<uint64_t>(size) * count;
   const uint64_t allowed = im->WriteAllowance(s->receiverPath, want);
   size_t whole = std::fwrite(buf, size, allowed / size, f);
@@ -308,7 +308,7 @@ extern "C" int OS_Open(const char *path, int flags)
 
 extern "C" ssize_t OS_Write(int fd, const void *buf, size_t count)
 {
-  Receiver::Impl *im = Receiver::Live() ? &Receiver::Live()->impl() : nullptr;
+  Receiver::Impl *im = sim::LiveImpl();
   if (im && im->termFds.count(fd)) {
     if (!buf) {
       errno = EFAULT;
@@ -326,7 +326,7 @@ extern "C" ssize_t OS_Write(int fd, const void *buf, size_t count)
 
 extern "C" int OS_Close(int fd)
 {
-  Receiver::Impl *im = Receiver::Live() ? &Receiver::Live()->impl() : nullptr;
+  Receiver::Impl *im = sim::LiveImpl();
   if (im && im->termFds.erase(fd)) return 0;
   if (fd >= 100000 || fd <= 2) {  // never let a plug-in close the simulator's own console
     errno = EBADF;
@@ -417,7 +417,7 @@ extern "C" void *OS_Dlopen(const char *file, int flags) { return dlopen(file, fl
 
 extern "C" void *OS_Dlsym(void *handle, const char *name)
 {
-  Receiver::Impl *im = Receiver::Live() ? &Receiver::Live()->impl() : nullptr;
+  Receiver::Impl *im = sim::LiveImpl();
   if (name == nullptr) return nullptr;
   if (im && im->missing.count(name)) {
     dlerror();  // the refusal is the only error to report
@@ -430,7 +430,7 @@ extern "C" void *OS_Dlsym(void *handle, const char *name)
 
 extern "C" char *OS_Dlerror(void)
 {
-  Receiver::Impl *im = Receiver::Live() ? &Receiver::Live()->impl() : nullptr;
+  Receiver::Impl *im = sim::LiveImpl();
   if (im && !im->dlError.empty()) {
     im->dlErrorReturned = im->dlError;
     im->dlError.clear();

@@ -44,7 +44,7 @@ size_t Receiver::MemoryInUse() const { return Mem().inUse; }
 
 extern "C" void *TAP_MemAlloc(dword size)
 {
-  Receiver::Impl *im = Receiver::Live() ? &Receiver::Live()->impl() : nullptr;
+  Receiver::Impl *im = sim::LiveImpl();
   MemTable &mem = Mem();
   if (im) {
     const sim::Config &c = im->config;
@@ -178,7 +178,7 @@ extern "C" void TAP_Print(const char *format, ...)
   va_start(ap, format);
   std::vsnprintf(text, sizeof text, format, ap);
   va_end(ap);
-  Receiver::Impl *im = Receiver::Live() ? &Receiver::Live()->impl() : nullptr;
+  Receiver::Impl *im = sim::LiveImpl();
   std::ostream &out = im && im->config.printSink ? *im->config.printSink : std::cout;
   if (im) im->printed += text;
   out << "TAP_Print| " << text;
