@@ -121,6 +121,9 @@ int SanityCheckPassed(void);
 void CreateSubDirs(void);
 int SubDirsExist(void);
 int BuildFileList(const char *folder);
+/* Appends a heap copy of folder and name to FilesToProcess: 0 when added,
+ * -1 when the table is full, -2 without memory (nothing added). */
+int AddFileToProcess(const char *folder, const char *name, dword dateStamp);
 void SortFilesByDate(void);
 /* Forgets the mount snapshots and missing-folder notes, as at load. */
 void ResetWorkListChecks(void);

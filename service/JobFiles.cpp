@@ -285,22 +285,13 @@ static int JobListOneFile(const tJobText *job, char *dir, size_t dirSize)
   CallTraceEnter("JobListOneFile");
   WriteLog("JobFile: file list with one file");
   snprintf(dir, dirSize, "%s", job->SDir + strlen(STapfsRoot));
-  char *name = (char *)TAP_MemAlloc(strlen(job->FileName) + 1);
-  char *folder = (char *)TAP_MemAlloc(strlen(dir) + 1);
-  if (name == nullptr || folder == nullptr) {
-    if (name != nullptr) TAP_MemFree(name);
-    if (folder != nullptr) TAP_MemFree(folder);
+  /* the table was emptied by the caller: the entry is the list's first */
+  if (AddFileToProcess(dir, job->FileName, 0) != 0) {
     WriteLog("ERROR JobFile: failed to reserve memory for the file list");
     JobSkip();
     CallTraceExit(nullptr);
     return 0;
   }
-  memcpy(name, job->FileName, strlen(job->FileName) + 1);
-  memcpy(folder, dir, strlen(dir) + 1);
-  FilesToProcess[0].FileName = name;
-  FilesToProcess[0].Folder = folder;
-  FilesToProcess[0].DateStamp = 0;
-  NrOfFilesToProcess = 1;
   CurrentFileToProcess = 0;
   CallTraceExit(nullptr);
   return 1;

@@ -210,30 +210,41 @@ static char *CopyToHeap(const char *text)
   return copy;
 }
 
+int AddFileToProcess(const char *folder, const char *name, dword dateStamp)
+{
+  CallTraceEnter("AddFileToProcess");
+  if (NrOfFilesToProcess >= MAX_FILES_TO_PROCESS) {
+    CallTraceExit(nullptr);
+    return -1;
+  }
+  char *heapName = CopyToHeap(name);
+  char *heapFolder = CopyToHeap(folder);
+  if (heapName == nullptr || heapFolder == nullptr) {
+    /* half an entry would be freed twice, or never */
+    if (heapName != nullptr) TAP_MemFree(heapName);
+    if (heapFolder != nullptr) TAP_MemFree(heapFolder);
+    CallTraceExit(nullptr);
+    return -2;
+  }
+  tFileToProcess *slot = &FilesToProcess[NrOfFilesToProcess++];
+  slot->FileName = heapName;
+  slot->Folder = heapFolder;
+  slot->DateStamp = dateStamp;
+  CallTraceExit(nullptr);
+  return 0;
+}
+
 /* One file of the walk: repaired, logged and added to the table. */
 static void AddFile(const char *folder, TapDirEntry *entry)
 {
   CallTraceEnter("AddFile");
   FixInvalidFileName(entry->Name);
   WriteLogF("File %s", entry->Name);
-  if (NrOfFilesToProcess >= MAX_FILES_TO_PROCESS) {
+  int added = AddFileToProcess(folder, entry->Name, entry->DateStamp);
+  if (added == -1)
     WriteLogF("Too many files. %s/%s will be processed in the next run.", folder, entry->Name);
-    CallTraceExit(nullptr);
-    return;
-  }
-  char *name = CopyToHeap(entry->Name);
-  char *dir = CopyToHeap(folder);
-  if (name == nullptr || dir == nullptr) {
+  else if (added == -2)
     WriteLogF("Failed to reserve memory for the file list (%s/%s).", folder, entry->Name);
-    if (name != nullptr) TAP_MemFree(name);
-    if (dir != nullptr) TAP_MemFree(dir);
-    CallTraceExit(nullptr);
-    return;
-  }
-  tFileToProcess *slot = &FilesToProcess[NrOfFilesToProcess++];
-  slot->FileName = name;
-  slot->Folder = dir;
-  slot->DateStamp = entry->DateStamp;
   CallTraceExit(nullptr);
 }
 
@@ -295,7 +306,6 @@ int BuildFileList(const char *folder)
   /* the entries of an earlier list would be lost otherwise */
   CleanupMemory();
   CurrentFileToProcess = 0;
-  NrOfFilesToProcess = 0;
 
   char *dirList = (char *)TAP_MemAlloc(DIR_LIST_SIZE);
   if (dirList == nullptr) {
