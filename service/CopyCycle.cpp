@@ -89,7 +89,7 @@ int StartReasonManual(int logIt)
 {
   CallTraceEnter("StartReasonManual");
   dword uptime = GetUptime();
-  if (logIt != 0) WriteLogF("UpTime = %d", (int)GetUptime());
+  if (logIt != 0) WriteLogF("UpTime = %d", (int)uptime);
   CallTraceExit(nullptr);
   return uptime > BOOT_UPTIME ? 1 : 0;
 }
