@@ -40,7 +40,7 @@ static int FRXStatsRet = 0;       /* 0 running, 1 finished, -2 / -3 failed */
 static int FRXStatsBlocksPerSecond[FRX_STATS_SLOTS]; /* statistics blocks per second */
 static dword FRXStatsPointer = 0; /* next ring slot */
 static dword FRXStatsSlotsSeen = 0; /* ring slots filled since the transfer opened */
-static bool FRXStatsInit = false; /* the next statistics update starts the ring */
+static bool FRXStatsInit = false; /* the next statistics update only takes its starting point */
 static dword FRXStatsCurrentBlock = 0; /* statistics blocks at this update */
 static dword FRXStatsLastBlock = 0;    /* statistics blocks at the previous update */
 static byte FRXCompareSource[FRX_COMPARE_SIZE]; /* source bytes being compared */
@@ -191,8 +191,10 @@ static void ResetTransfer(void)
   FRXNrBytesPerCopy = FRX_DEFAULT_BLOCK;
   ReleaseBuffer();
   FRXStatsCurrentBlock = FRXStatsLastBlock = 0;
-  /* the figures of the last transfer are not this one's */
+  /* the figures of the last transfer are not this one's, also for a query
+   * that comes before the first statistics update */
   memset(FRXStatsBlocksPerSecond, 0, sizeof(FRXStatsBlocksPerSecond));
+  FRXStatsPointer = 0;
   FRXStatsSlotsSeen = 0;
   FRXStatsRet = 0;
   FRXDelay = 0;
@@ -474,17 +476,14 @@ static bool CopyBlock(void)
   return goOn;
 }
 
-/* One statistics update, once a second. The first after FRX_Init starts
- * the ring empty: what the destination held before this run is no
- * throughput of it. */
+/* One statistics update, once a second. The first after FRX_Init only
+ * takes the starting point into the empty ring: what the destination held
+ * before this run is no throughput of it. */
 static void UpdateStats(void)
 {
   CallTraceEnter("UpdateStats");
   FRXStatsCurrentBlock = StatsBlocks(FRXBytesCopied);
   if (FRXStatsInit) {
-    memset(FRXStatsBlocksPerSecond, 0, sizeof(FRXStatsBlocksPerSecond));
-    FRXStatsPointer = 0;
-    FRXStatsSlotsSeen = 0;
     FRXStatsInit = false;
   } else {
     FRXStatsBlocksPerSecond[FRXStatsPointer] = (int)(FRXStatsCurrentBlock - FRXStatsLastBlock);
