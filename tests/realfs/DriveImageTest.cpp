@@ -39,7 +39,7 @@ class DriveImage : public RealFsTest {
     for (const char *part : {"", ".inf", ".nav"}) {
       fs::path dest = share / (onDrive + part);
       ASSERT_TRUE(fs::exists(dest)) << dest;
-      EXPECT_TRUE(ReadHost(dest) == sources_[name + part]) << dest << " differs from its source";
+      EXPECT_TRUE(ReadHostFile(dest) == sources_[name + part]) << dest << " differs from its source";
       EXPECT_EQ(MTime(dest), times_[name + part]) << dest;
     }
   }

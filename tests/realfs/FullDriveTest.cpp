@@ -33,7 +33,7 @@ TEST_F(FullDrive, EveryFileAfterTheDiskFilledUpKeepsItsSourceAndTheNextRunFinish
   RunResult r = Run();
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
 
-  EXPECT_TRUE(ReadHost(share / "First.rec") == first);
+  EXPECT_TRUE(ReadHostFile(share / "First.rec") == first);
   EXPECT_EQ(Tree(Host(kMoveToNAS)), kept) << "only the complete copy lost its source";
   for (size_t i = 0; i < kept.size(); i++)
     EXPECT_TRUE(ReadFile(Source(kept[i])) == bytes[i]) << kept[i] << " was changed";
@@ -60,7 +60,7 @@ TEST_F(FullDrive, EveryFileAfterTheDiskFilledUpKeepsItsSourceAndTheNextRunFinish
   ASSERT_EQ(again.exitCode, 0) << again.out << again.err;
   EXPECT_TRUE(LogHas("FRX: continuing at '" + std::to_string(partial) + "'")) << Log();
   for (size_t i = 0; i < kept.size(); i++)
-    EXPECT_TRUE(ReadHost(share / kept[i]) == bytes[i]) << kept[i] << " differs from its source";
+    EXPECT_TRUE(ReadHostFile(share / kept[i]) == bytes[i]) << kept[i] << " differs from its source";
   EXPECT_EQ(Tree(share), (std::vector<std::string>{"First.rec", "First.rec.inf", "First.rec.nav",
                                                     "Second.rec", "Second.rec.inf", "Second.rec.nav",
                                                     "Third.rec", "Third.rec.inf", "Third.rec.nav"}));

@@ -29,14 +29,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string Slurp(const fs::path &p)
-{
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 std::string Join(const std::vector<std::string> &words)
 {
   std::string all;
@@ -182,7 +174,7 @@ ProgramRun RunProgram(const std::vector<std::string> &argv, int timeoutSeconds)
     WaitFor(pid, 5);
     run.output = "timed out: ";
   }
-  run.output += Slurp(outFile);
+  run.output += ReadHostFile(outFile);
   while (!run.output.empty() && run.output.back() == '\n') run.output.pop_back();
   return run;
 }
@@ -297,11 +289,11 @@ std::string MountGuard::Usable()
 {
   const fs::path probe = at_ / "ferrox-probe";
   WriteText(probe, "probe");
-  bool ok = Slurp(probe) == "probe";
+  bool ok = ReadHostFile(probe) == "probe";
   std::error_code ec;
   ok = fs::remove(probe, ec) && ok;
   if (ok) return "";
-  std::string log = daemonLog_.empty() ? "" : Slurp(daemonLog_);
+  std::string log = daemonLog_.empty() ? "" : ReadHostFile(daemonLog_);
   return "the file system mounted on " + at_.string() + " takes no files (" +
          (ec ? ec.message() : "written bytes did not come back") + ") " + log;
 }
@@ -316,13 +308,13 @@ std::string MountGuard::WaitForMount(const std::string &what)
     }
     if (!Running(daemon_)) {
       daemon_ = -1;
-      return what + " ended without mounting: " + Slurp(daemonLog_);
+      return what + " ended without mounting: " + ReadHostFile(daemonLog_);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   StopProgram(daemon_);
   daemon_ = -1;
-  return what + " did not mount within 20 s: " + Slurp(daemonLog_);
+  return what + " did not mount within 20 s: " + ReadHostFile(daemonLog_);
 }
 
 // ---- the private SSH server ----
@@ -347,7 +339,7 @@ std::string SshServer::Start()
                 "\nPermitRootLogin prohibit-password\nPasswordAuthentication no\n"
                 "KbdInteractiveAuthentication no\nUsePAM no\nStrictModes no\n"
                 "Subsystem sftp internal-sftp\nLogLevel ERROR\n");
-  WriteText(d / "known_hosts", "[127.0.0.1]:" + std::to_string(port_) + " " + Slurp(d / "host_key.pub"));
+  WriteText(d / "known_hosts", "[127.0.0.1]:" + std::to_string(port_) + " " + ReadHostFile(d / "host_key.pub"));
   WriteText(d / "ssh_config",
             "Host ferrox-nas\n  HostName 127.0.0.1\n  Port " + std::to_string(port_) +
                 "\n  User root\n  IdentityFile " + (d / "client_key").string() +
@@ -372,7 +364,7 @@ std::string SshServer::Start()
     if (!Running(pid_) || Clock::now() >= until) {
       StopProgram(pid_);
       pid_ = -1;
-      return "sshd did not start: " + Slurp(d / "sshd.log");
+      return "sshd did not start: " + ReadHostFile(d / "sshd.log");
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -404,7 +396,6 @@ std::vector<std::string> RealFsTest::LogLinesStartingWith(std::string_view prefi
   return found;
 }
 
-std::string RealFsTest::ReadHost(const fs::path &p) { return Slurp(p); }
 
 time_t RealFsTest::MTime(const fs::path &p)
 {

@@ -96,8 +96,6 @@ class RealFsTest : public ScenarioTest {
 
   // Log lines that begin with `prefix`.
   std::vector<std::string> LogLinesStartingWith(std::string_view prefix) const;
-  // The files of a host folder, with their bytes, for comparing trees.
-  static std::string ReadHost(const fs::path &p);
   static time_t MTime(const fs::path &p);
   // Receiver path of a file in the source folder.
   static std::string Source(const std::string &name) { return std::string(kMoveToNAS) + "/" + name; }

@@ -33,7 +33,7 @@ class ShareOverSsh : public RealFsTest {
     if (!why.empty()) return why;
     // what goes in through the share must reach the server's folder
     std::ofstream(share / "ferrox-probe", std::ios::binary) << "probe";
-    bool arrived = ReadHost(served_ / "ferrox-probe") == "probe";
+    bool arrived = ReadHostFile(served_ / "ferrox-probe") == "probe";
     std::error_code ec;
     fs::remove(share / "ferrox-probe", ec);
     return arrived ? "" : "what is written to the share does not reach " + served_.string();
@@ -61,7 +61,7 @@ TEST_F(ShareOverSsh, CopyRunLandsIdenticalWithTimesAndTsLinks)
                                            "Serie/Folge 2.rec", "Serie/Folge 2.rec.inf",
                                            "Serie/Folge 2.rec.nav"};
   for (const std::string &f : copied) {
-    EXPECT_TRUE(ReadHost(served_ / f) == ReadFile(Source(f))) << f << " differs from its source";
+    EXPECT_TRUE(ReadHostFile(served_ / f) == ReadFile(Source(f))) << f << " differs from its source";
     EXPECT_EQ(MTime(served_ / f), MTime(Host(Source(f)))) << f;
   }
   for (const char *rec : {"Doku", "Serie/Folge 2"}) {
@@ -121,7 +121,7 @@ TEST_F(ShareOverSsh, ShareLostDuringAMoveKeepsTheSourceAndTheNextRunContinues)
   ASSERT_EQ(second.exitCode, 0) << second.out << second.err;
   again.Unmount();
   EXPECT_TRUE(LogHas("FRX: continuing at '" + std::to_string(partial) + "'")) << Log();
-  EXPECT_TRUE(ReadHost(landing) == source) << "the continued copy differs from its source";
+  EXPECT_TRUE(ReadHostFile(landing) == source) << "the continued copy differs from its source";
   EXPECT_EQ(Tree(served_),
             (std::vector<std::string>{"Spielfilm.rec", "Spielfilm.rec.inf", "Spielfilm.rec.nav"}));
   EXPECT_TRUE(Tree(Host(kMoveToNAS)).empty()) << "moved once complete";

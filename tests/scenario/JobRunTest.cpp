@@ -3,7 +3,6 @@
 // whole-folder jobs, failed and refused jobs, the wait after a boot start,
 // and the normal run that follows with the settings back in force.
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -63,13 +62,7 @@ class JobRun : public ScenarioTest {
   }
   bool InJobs(const std::string &name) const { return Exists(std::string(kJobs) + "/" + name); }
   bool InFail(const std::string &name) const { return Exists(std::string(kFail) + "/" + name); }
-  std::string ShareFile(const std::string &rel) const
-  {
-    std::ifstream in(share / rel, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string ShareFile(const std::string &rel) const { return ReadHostFile(share / rel); }
 };
 
 TEST_F(JobRun, OneFileJobMovesFromAnExternalDriveThenTheNormalRunFollows)
@@ -247,10 +240,7 @@ TEST_F(JobRun, MovingOntoTheSourceFolderItselfKeepsTheFile)
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
 
   EXPECT_EQ(Tree(usb / "Filme"), kTriple);
-  std::ifstream in(usb / "Filme/Film.rec", std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  EXPECT_TRUE(bytes.str() == source) << "the recording is unchanged";
+  EXPECT_TRUE(ReadHostFile(usb / "Filme/Film.rec") == source) << "the recording is unchanged";
   EXPECT_TRUE(InFail("Self.frx"));
   EXPECT_FALSE(LogHas("delete SourceFile: /mnt/sdb1/Filme/Film.rec ")) << Log();
 }

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <fstream>
 #include <set>
-#include <sstream>
 
 #include <string>
 #include <vector>
@@ -28,14 +27,7 @@ class NormalRun : public ScenarioTest {
     EXPECT_EQ(tk.find("CallLevel Overflow"), std::string::npos) << tk;
     ScenarioTest::TearDown();
   }
-  std::string Share(const std::string &rel) const { return ReadHost(share / rel); }
-  static std::string ReadHost(const fs::path &p)
-  {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string Share(const std::string &rel) const { return ReadHostFile(share / rel); }
   static time_t MTime(const fs::path &p)
   {
     struct stat st {};

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 #include "SimFixture.h"
 
@@ -36,10 +35,7 @@ struct ElfFile {
 
   bool Read(const fs::path &file, std::string *why)
   {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    bytes = s.str();
+    bytes = ReadHostFile(file);
     if (bytes.size() < 52 || bytes.compare(0, 4, "\177ELF") != 0) return *why = "no ELF header", false;
     if (bytes[EI_DATA] != ELFDATA2LSB) return *why = "not little-endian", false;
     is64 = bytes[EI_CLASS] == ELFCLASS64;

@@ -58,11 +58,7 @@ void ScenarioTest::WriteFile(std::string_view receiverPath, std::string_view byt
 
 std::string ScenarioTest::ReadFile(std::string_view receiverPath) const
 {
-  std::ifstream in(Host(receiverPath), std::ios::binary);
-  if (!in) return "";
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return ReadHostFile(Host(receiverPath));
 }
 
 bool ScenarioTest::Exists(std::string_view receiverPath) const

@@ -92,11 +92,7 @@ void SimTest::WriteFile(std::string_view receiverPath, std::string_view bytes)
 
 std::string SimTest::ReadFile(std::string_view receiverPath) const
 {
-  std::ifstream in(Host(receiverPath), std::ios::binary);
-  if (!in) return "";
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return ReadHostFile(Host(receiverPath));
 }
 
 bool SimTest::Exists(std::string_view receiverPath) const
@@ -119,7 +115,7 @@ fs::path ReceiverTapFile(const std::string &name)
   return fs::path(FERROX_RECEIVER_STANDIN_DIR) / name;
 }
 
-static std::string Slurp(const fs::path &p)
+std::string ReadHostFile(const fs::path &p)
 {
   std::ifstream in(p, std::ios::binary);
   std::ostringstream s;
@@ -165,8 +161,8 @@ RunResult RunReceiver(const std::vector<std::string> &args)
   int status = 0;
   waitpid(pid, &status, 0);
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.out = Slurp(outFile);
-  result.err = Slurp(errFile);
+  result.out = ReadHostFile(outFile);
+  result.err = ReadHostFile(errFile);
   return result;
 }
 

@@ -63,6 +63,9 @@ struct RunResult {
 };
 RunResult RunReceiver(const std::vector<std::string> &args);
 
+// A host file's bytes, whole; "" when it cannot be read.
+std::string ReadHostFile(const fs::path &file);
+
 // Deterministic bytes that differ between seeds and between offsets, for
 // file contents whose copies are compared.
 std::string Pattern(size_t size, unsigned seed);
