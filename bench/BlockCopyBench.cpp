@@ -1,14 +1,11 @@
 // BlockCopyBench.cpp -- the block copy engine's throughput against cp and
-// rsync, and the time one paced engine step takes.
+// rsync, and the time one paced engine step takes. Figures only.
 //
-// One source file (1 GiB by default) is copied three ways on the same file
-// system: the engine without pause in 10 MiB blocks, `cp` and
-// `rsync --inplace`, each followed by a flush to disk (the engine flushes
-// before it reports success, so the others are timed with `sync FILE`).
-// Then the engine copies the file once more at the service's pace (10 ticks
-// between 2 MiB blocks, real clock) and the time of every block step is
-// recorded: on the receiver that step runs inside the firmware's idle event.
-// Figures only; nothing here passes or fails.
+// One source file (1 GiB by default) is copied on one file system by the
+// engine (10 MiB blocks, no pause), `cp` and `rsync --inplace`, each followed
+// by a flush to disk, as the engine flushes before it reports success. Then
+// the engine copies at the service's pace (10 ticks between 2 MiB blocks,
+// real clock), timing every step: on the receiver it runs in the idle event.
 #include <spawn.h>
 #include <sys/statfs.h>
 #include <sys/wait.h>

@@ -1,14 +1,11 @@
 /* CopyCycle.cpp -- the copy cycle: one step of the state machine per idle event.
  *
- * A run loads the settings, takes waiting job files first, then waits for
- * the folders, the mount and the index-rebuilding plug-in, walks the work
- * list entry by entry and each entry part by part (recording, ".inf",
- * ".nav"), decides about deleting the source and the job file, and ends the
- * run. No step waits: waits are states that compare ticks or seconds on the
- * next idle event. The work itself is the other modules'.
- * Owns: CopyState, JobState, FileTyp, FileStatus, StartTime, StartSec,
- * BytesCopiedLastTime and the wait and first-time state of the machine.
- */
+ * Settings, waiting job files first, then the wait for folders, mount and the
+ * index-rebuilding plug-in; the work list entry by entry, each part by part
+ * (recording, ".inf", ".nav"); deletion of sources and job files; the end of
+ * the run. No step waits: waits are states that compare ticks on the next
+ * idle event. Owns: CopyState, JobState, FileTyp, FileStatus, the start and
+ * wait state of the machine. */
 #include <stdio.h>
 #include <string.h>
 

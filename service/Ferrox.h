@@ -1,17 +1,10 @@
 /* Ferrox.h -- the copy service's shared state and its modules' functions.
  *
- * The copy service is a set of modules over module-wide globals, all driven
- * from the firmware's event thread (one thread, no locks):
- *   FerroxMain.cpp   entry points, event dispatch, stop sequence, status reply
- *   CopyCycle.cpp    the copy cycle state machine, one step per idle event
- *   BlockCopy.cpp    the block copy engine (FRX_*)
- *   ServiceLog.cpp   the service log
- *   ServiceSettings.cpp  the service's settings globals (Settings.h)
- *   WorkList.cpp     folder checks and the work list
- *   FilePrep.cpp     destination names, pace, .ts links, deletion, summary
- *   JobFiles.cpp     job files from other programs
- *   Triage.cpp       gathering unencrypted recordings
- * Every function here enters and leaves the call trace on every path.
+ * Modules over module-wide globals, all driven from the firmware's event
+ * thread (one thread, no locks): FerroxMain (entry, events, stop, status),
+ * CopyCycle (the state machine), BlockCopy (FRX_* engine), ServiceLog,
+ * ServiceSettings, WorkList, FilePrep, JobFiles and Triage. Every function
+ * here enters and leaves the call trace on every path.
  */
 #ifndef FERROX_SERVICE_FERROX_H
 #define FERROX_SERVICE_FERROX_H

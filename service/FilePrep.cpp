@@ -1,13 +1,11 @@
 /* FilePrep.cpp -- where each file of the work list goes, and what follows.
  *
- * For the current entry and part (recording, ".inf", ".nav") StartCopy works
- * out source folder, destination folder and destination name (special
- * characters, " (DEC)", valid names, a numbered name on a clash) and opens
- * the transfer in the block copy engine at the pace of the settings. After a
- * recording: the ".ts" hard link, the deletion of the source in the move
- * case and the summary line. Copying itself is the engine's.
- * Owns: FileName, DestFileNameClean, DestDirPath.
- */
+ * StartCopy works out source and destination folder and destination name of
+ * the current part (special characters, " (DEC)", valid names, a numbered
+ * name on a clash) and opens the transfer at the pace of the settings. After
+ * a recording: the ".ts" hard link, the deletion of a moved source and the
+ * summary line. Copying is the engine's. Owns: FileName, DestFileNameClean,
+ * DestDirPath. */
 #include <stdio.h>
 #include <string.h>
 

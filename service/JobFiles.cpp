@@ -1,11 +1,10 @@
 /* JobFiles.cpp -- job files that other programs drop into "JobFiles".
  *
- * Finds the next job file, takes it over (its one file or, on the internal
- * disk, its whole folder becomes the work list; its folders and move flag
- * override the settings in memory), and deletes it or moves it to "JobFail".
- * When to call what is the copy cycle's decision; undoing the overrides is
- * LoadDefaultStrings'. Owns: FileNameJob, NrOfJobFilesToProcess and the job
- * files left alone for the rest of this run (JobFilesSkipped).
+ * Finds the next job file and takes it over: its one file or, on the internal
+ * disk, its whole folder becomes the work list, its folders and move flag
+ * override the settings in memory (LoadDefaultStrings undoes that); then it is
+ * deleted or moved to "JobFail". When to call what is the copy cycle's.
+ * Owns: FileNameJob, NrOfJobFilesToProcess, JobFilesSkipped.
  */
 #include <stdio.h>
 #include <string.h>

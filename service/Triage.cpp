@@ -1,10 +1,9 @@
 /* Triage.cpp -- gathers the unencrypted recordings of "/DataFiles".
  *
- * Before a normal work list is built, every ".rec" and ".mpg" directly in
- * "/DataFiles" whose ".inf" marks it as free-to-air or decrypted, and that is
- * neither recorded nor played right now, is moved with its companions into
- * the source folder. The companions' moves and the in-use test are the
- * recording file operations'; whether to gather at all is the copy cycle's.
+ * Every ".rec" and ".mpg" directly in "/DataFiles" whose ".inf" marks it
+ * free-to-air or decrypted, and that is neither recorded nor played, moves
+ * with its companions into the source folder before a normal work list is
+ * built. Moves and the in-use test are the recording file operations'.
  * Owns no globals; GetCryptFlag formats into LogString.
  */
 #include <stdio.h>

@@ -1,11 +1,10 @@
 /* WorkList.cpp -- checks on the two folders and the list of files to process.
  *
- * Before a run the folders of the settings are checked for sense, created
- * where they are ordinary folders of the internal disk, and waited for where
- * they are mount points; then the source folder is walked breadth first and
- * its recordings collected, oldest first. Copying them is FilePrep's and the
- * copy cycle's. Owns: FilesToProcess with its two counters, the stat
- * snapshots of the two mount points.
+ * The folders of the settings are checked for sense, created where they are
+ * ordinary folders of the internal disk and waited for where they are mount
+ * points; the source folder is walked breadth first and its recordings are
+ * collected, oldest first. Copying them is FilePrep's and the copy cycle's.
+ * Owns: FilesToProcess and its counters, the mount point snapshots.
  */
 #include <stdio.h>
 #include <string.h>

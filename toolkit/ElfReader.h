@@ -1,11 +1,10 @@
 /* ElfReader.h -- reads the section table and sections of one plug-in file.
  *
- * Used by HDD_TAP_GetInfo only. Plug-in files are ELF shared objects: 32-bit
- * on the receiver, 64-bit when built for the simulator host; both are read
- * little-endian, and every offset and size is checked against the file before
- * it is used, so a malformed file is refused, never read outside a buffer.
- * Owns: the reader state of the one open file (fTAP, ELFHeader,
- * SectionHeaders, shstrtab), between ELFOpenFile and ELFCleanup.
+ * Used by HDD_TAP_GetInfo only. Plug-in files are ELF shared objects, 32-bit
+ * on the receiver and 64-bit for the simulator host, both little-endian;
+ * every offset and size is checked against the file before it is used, so a
+ * malformed file is refused, never read outside a buffer. Owns: the state of
+ * the one open file (fTAP, ELFHeader, SectionHeaders, shstrtab).
  */
 #ifndef FERROX_TOOLKIT_ELFREADER_H
 #define FERROX_TOOLKIT_ELFREADER_H

@@ -1,12 +1,10 @@
 /* RecordingFiles.h -- recordings and their companions as one unit.
  *
- * A recording (".rec"/".mpg") has an ".inf" and a ".nav" companion, and a
- * deleted one carries ".del" on all three. Names are split into components,
- * free names found, and files deleted, renamed and moved so that the
- * companions follow the main file; a file being played or recorded is
- * recognised (and stopped before a delete); names the firmware cannot hold
- * are repaired. Paths in any form of PathTypes.h.
- * Owns: the cached number of recording slots.
+ * A recording (".rec"/".mpg") has ".inf" and ".nav" companions; a deleted one
+ * carries ".del" on all three. Names are split, free names found, files
+ * deleted, renamed and moved with their companions; a file being played or
+ * recorded is recognised (and stopped before a delete); names the firmware
+ * cannot hold are repaired. Owns: the cached number of recording slots.
  */
 #ifndef FERROX_TOOLKIT_RECORDINGFILES_H
 #define FERROX_TOOLKIT_RECORDINGFILES_H

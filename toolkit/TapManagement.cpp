@@ -1,13 +1,11 @@
 /* TapManagement.cpp -- other plug-ins: ids, events, stop, start, file
  * headers, and the receiving side of the inter-plug-in channel.
  *
- * Running plug-ins are found in the firmware's plug-in table and identified
- * by the id in their file on disk, read anew at every query; the file reading
- * itself is ElfReader's. Starting goes through the firmware's work-folder
- * functions and program starter (FirmwareBinding) with the start parameters
- * in two System V shared-memory segments (OS facade).
- * Owns: tkl_parametered_tap, set only while a start runs.
- */
+ * Running plug-ins are found in the firmware's plug-in table, identified by
+ * the id in their file (read anew at every query, by ElfReader). Starting
+ * goes through the firmware's work-folder functions and program starter with
+ * the start parameters in two shared-memory segments. Owns:
+ * tkl_parametered_tap, set only while a start runs. */
 #include "TapManagement.h"
 
 #include <stdio.h>

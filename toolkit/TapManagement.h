@@ -2,12 +2,10 @@
  * and the receiving side of the inter-plug-in channel.
  *
  * Running plug-ins are found through the firmware's plug-in table, each
- * identified by the id in its file on disk (read anew at every query).
- * Plug-in files are read with a small ELF reader (32- and 64-bit). A start
- * goes through the firmware's work-folder functions and program starter,
- * with the start parameters in two shared-memory segments.
- * Owns: the ELF reader's state, tkl_parametered_tap.
- */
+ * identified by the id in its file on disk (read anew at every query, with
+ * ElfReader). A start goes through the firmware's work-folder functions and
+ * program starter, the start parameters in two shared-memory segments.
+ * Owns: tkl_parametered_tap. */
 #ifndef FERROX_TOOLKIT_TAPMANAGEMENT_H
 #define FERROX_TOOLKIT_TAPMANAGEMENT_H
 

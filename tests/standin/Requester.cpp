@@ -1,12 +1,10 @@
 /* Requester.cpp -- a plug-in that sends channel requests to another plug-in
  * and prints what comes back, as an outside status client would.
  *
- * The request is described in "/ProgramFiles/Settings/StandIns/Requester.ini":
- * ServerID (hex text, 0 = every plug-in), ServiceID, ParamVersion, BlockSize
- * (bytes of the parameter block, 0..4096), ChannelVersion (14), NullBlock
- * (1: no block at all), SendAtTick (first idle tick to send at), Count
- * (requests, one per idle event) and Exit (1: end after the last one).
- * Owns: the request settings and the parameter block.
+ * "/ProgramFiles/Settings/StandIns/Requester.ini" holds ServerID (hex, 0 =
+ * every plug-in), ServiceID, ParamVersion, BlockSize (0..4096), ChannelVersion
+ * (14), NullBlock (1: no block), SendAtTick, Count (one request per idle
+ * event) and Exit (1: end after the last). Owns: the settings and the block.
  */
 #include <stdio.h>
 #include <stdlib.h>

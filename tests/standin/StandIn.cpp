@@ -1,14 +1,11 @@
-/* StandIn.cpp -- a plug-in that plays an outside plug-in known only by its id:
- * the index-rebuilding plug-in and the two mount plug-ins (one source, built
- * once per id).
+/* StandIn.cpp -- plays an outside plug-in known only by its id (the index
+ * plug-in, the two mount plug-ins; one source, built once per id).
  *
- * A test chooses the behaviour in "/ProgramFiles/Settings/StandIns/<ID>.ini"
- * (ID as 8 upper-case hex digits), read in TAP_Main: Mode 0 runs RunTicks
- * ticks then ends (or ends on the stop event), 1 ends on the stop event, 2
- * ignores it until the kill bit, 3 never ends (it clears its own kill bit).
- * Consume=1 consumes every event; Answer=1 answers channel requests. Every
- * event but idle is reported on the console. Owns: the behaviour globals.
- */
+ * "/ProgramFiles/Settings/StandIns/<ID>.ini", read in TAP_Main: Mode 0 runs
+ * RunTicks ticks then ends (or on the stop event), 1 ends on the stop event,
+ * 2 ignores it until the kill bit, 3 never ends (clears its kill bit);
+ * Consume=1 consumes every event, Answer=1 answers channel requests. Events
+ * but idle go to the console. Owns: the behaviour globals. */
 #include <stdio.h>
 #include <string.h>
 #include <sys/shm.h>
