@@ -1,10 +1,10 @@
 /* BlockCopy.cpp -- the block copy engine: one file, one block per call.
  *
  * Copies a file one FRX_Process block at a time, so the receiver keeps
- * running while gigabytes move; decides by itself whether a destination is
- * complete, can be continued or must be rewritten; keeps a one-minute
- * throughput ring. Absolute OS paths, OS facade, 64-bit offsets; names and
- * pace are the callers' choice.
+ * running while gigabytes move; decides whether a destination is complete,
+ * can be continued or must be rewritten, and for a move first compares what
+ * it did not copy itself; keeps a one-minute throughput ring. Absolute OS
+ * paths, OS facade, 64-bit offsets; names and pace are the callers' choice.
  * Owns: the transfer state (paths, streams, counters, buffer, ring). */
 #include <errno.h>
 #include <limits.h>
@@ -43,6 +43,13 @@ static dword FRXStatsSlotsSeen = 0; /* ring slots filled since the transfer open
 static bool FRXStatsInit = false; /* the next statistics update only takes its starting point */
 static dword FRXStatsCurrentBlock = 0; /* statistics blocks at this update */
 static dword FRXStatsLastBlock = 0;    /* statistics blocks at the previous update */
+static bool FRXVerify = false;    /* compare what this transfer does not copy itself */
+static bool FRXVerifying = false; /* the destination's first FRXVerifyEnd bytes are being compared */
+static qword FRXVerifyEnd = 0;    /* bytes the destination held when the transfer opened */
+static qword FRXResumeOffset = 0; /* where this transfer began to write */
+static tFRXStamp FRXSourceStamp;  /* the source's status when the transfer opened */
+static char FRXMountPoint[FRX_PATH_SIZE]; /* no folder is made on the internal disk below it */
+bool FRXMemoryShort = false;      /* the last transfer ended for want of a block buffer */
 static byte FRXCompareSource[FRX_COMPARE_SIZE]; /* source bytes being compared */
 static byte FRXCompareDest[FRX_COMPARE_SIZE];   /* destination bytes being compared */
 
@@ -151,6 +158,96 @@ static bool IsSameFile(const char *a, const char *b)
   return same;
 }
 
+/* ---- status stamps ---- */
+
+bool FRX_TakeStamp(const char *path, tFRXStamp *stamp)
+{
+  CallTraceEnter("FRX_TakeStamp");
+  struct stat64 st;
+  memset(stamp, 0, sizeof *stamp);
+  stamp->Valid = path != NULL && path[0] != '\0' && StatTarget(path, &st) == 0;
+  if (stamp->Valid) {
+    stamp->Size = (qword)st.st_size;
+    stamp->Dev = (qword)st.st_dev;
+    stamp->Ino = (qword)st.st_ino;
+    stamp->MTime = (long long)st.st_mtim.tv_sec;
+    stamp->MTimeNs = (long)st.st_mtim.tv_nsec;
+    stamp->CTime = (long long)st.st_ctim.tv_sec;
+    stamp->CTimeNs = (long)st.st_ctim.tv_nsec;
+  }
+  CallTraceExit(NULL);
+  return stamp->Valid;
+}
+
+/* Size, inode and both times: a file written to, truncated, replaced or
+ * renamed over since the first stamp differs in one of them. */
+bool FRX_SameStamp(const tFRXStamp *a, const tFRXStamp *b)
+{
+  CallTraceEnter("FRX_SameStamp");
+  bool same = a->Valid && b->Valid && a->Size == b->Size && a->Dev == b->Dev && a->Ino == b->Ino &&
+              a->MTime == b->MTime && a->MTimeNs == b->MTimeNs && a->CTime == b->CTime &&
+              a->CTimeNs == b->CTimeNs;
+  CallTraceExit(NULL);
+  return same;
+}
+
+void FRX_GetSourceStamp(tFRXStamp *stamp)
+{
+  CallTraceEnter("FRX_GetSourceStamp");
+  *stamp = FRXSourceStamp;
+  CallTraceExit(NULL);
+}
+
+qword FRX_GetResumeOffset(void)
+{
+  CallTraceEnter("FRX_GetResumeOffset");
+  qword offset = FRXResumeOffset;
+  CallTraceExit(NULL);
+  return offset;
+}
+
+void FRX_SetVerify(bool on)
+{
+  CallTraceEnter("FRX_SetVerify");
+  FRXVerify = on;
+  CallTraceExit(NULL);
+}
+
+void FRX_SetMountPoint(const char *folder)
+{
+  CallTraceEnter("FRX_SetMountPoint");
+  if (folder == NULL || strlen(folder) >= sizeof FRXMountPoint) folder = "";
+  strcpy(FRXMountPoint, folder);
+  CallTraceExit(NULL);
+}
+
+/* Could dst be what a transfer from src left or made: missing, empty, or
+ * no longer than src with the same first and last bytes? A companion at the
+ * destination that is none of these belongs to some other recording. */
+bool FRX_DestinationFitsSource(const char *srcPath, const char *dstPath)
+{
+  CallTraceEnter("FRX_DestinationFitsSource");
+  struct stat64 st, sst;
+  bool fits;
+  if (OS_Lstat64(dstPath, &st) != 0) {
+    fits = true;
+  } else if (!S_ISREG(st.st_mode)) {
+    fits = false; /* a link or a folder in the way is never written through */
+  } else if (st.st_size == 0) {
+    fits = true;
+  } else if (StatTarget(srcPath, &sst) != 0 || st.st_size > sst.st_size) {
+    fits = false;
+  } else {
+    FILE *src = OS_Fopen64(srcPath, "r");
+    FILE *dst = OS_Fopen64(dstPath, "r");
+    fits = src != NULL && dst != NULL && SameContents(src, dst, (qword)st.st_size);
+    if (src != NULL) OS_Fclose(src);
+    if (dst != NULL) OS_Fclose(dst);
+  }
+  CallTraceExit(NULL);
+  return fits;
+}
+
 /* ---- probe ---- */
 
 int FRX_GetDestinationStatus(const char *srcName, const char *dstName, const char *srcDir,
@@ -198,6 +295,10 @@ static void ResetTransfer(void)
   FRXStatsSlotsSeen = 0;
   FRXStatsRet = 0;
   FRXDelay = 0;
+  FRXVerifying = false;
+  FRXVerifyEnd = FRXResumeOffset = 0;
+  FRXMemoryShort = false;
+  memset(&FRXSourceStamp, 0, sizeof FRXSourceStamp);
   CallTraceExit(NULL);
 }
 
@@ -215,6 +316,7 @@ static int OpenSource(const char *srcName, const char *srcDir)
   } else {
     FRXTotalBytes = (qword)st.st_size;
     FRXSourceTime = (dword)st.st_mtime;
+    FRX_TakeStamp(FRXSourceFileName, &FRXSourceStamp);
     FRXfSource = OS_Fopen64(FRXSourceFileName, "r");
     if (FRXfSource == NULL) {
       WriteLogF("FRX: failed to open the source file '%s'", FRXSourceFileName);
@@ -225,10 +327,28 @@ static int OpenSource(const char *srcName, const char *srcDir)
   return result;
 }
 
+/* Is folder at or below the mount point while the internal disk shows
+ * there? Folders made then would be hidden below the share once it is back,
+ * and what is copied into them would never reach it. */
+static bool BelowUnmountedMountPoint(const char *folder)
+{
+  CallTraceEnter("BelowUnmountedMountPoint");
+  struct stat64 st;
+  size_t len = strlen(FRXMountPoint);
+  while (len > 1 && FRXMountPoint[len - 1] == '/') len--;
+  bool below = len > 0 && strncmp(folder, FRXMountPoint, len) == 0 &&
+               (folder[len] == '\0' || folder[len] == '/');
+  bool unmounted = below && (OS_Lstat64(FRXMountPoint, &st) != 0 || st.st_dev == INTERNAL_DISK_DEV);
+  if (unmounted) WriteLogF("FRX: %s is not mounted, no folder is created below it", FRXMountPoint);
+  CallTraceExit(NULL);
+  return unmounted;
+}
+
 /* Creates a folder and its missing parents with the system call, one
  * component at a time: no shell, so no character of a folder name can ever
- * be taken for a command. Existing components are fine. */
-static void CreateFolders(const char *folder)
+ * be taken for a command. Existing components are fine. False when the
+ * folder must not be made. */
+static bool CreateFolders(const char *folder)
 {
   CallTraceEnter("CreateFolders");
   char path[FRX_PATH_SIZE];
@@ -236,7 +356,15 @@ static void CreateFolders(const char *folder)
 
   if (folder == NULL || folder[0] == '\0' || strlen(folder) >= sizeof(path)) {
     CallTraceExit(NULL);
-    return;
+    return true;
+  }
+  if (OS_Stat64(folder, &st) == 0) {
+    CallTraceExit(NULL);
+    return true;
+  }
+  if (BelowUnmountedMountPoint(folder)) {
+    CallTraceExit(NULL);
+    return false;
   }
   strcpy(path, folder);
   for (char *p = path + 1;; p++) {
@@ -249,11 +377,29 @@ static void CreateFolders(const char *folder)
   }
   if (OS_Stat64(path, &st) != 0) WriteLogF("FRX: failed to create the folder '%s'", path);
   CallTraceExit(NULL);
+  return true;
+}
+
+/* A move's transfer found bytes at the destination that it did not copy:
+ * they are compared with the source block by block before anything is
+ * appended or the transfer reports success. The destination stays open for
+ * reading until then; FRXBytesCopied counts the bytes compared. */
+static int StartVerify(void)
+{
+  CallTraceEnter("StartVerify");
+  FRXVerifyEnd = FRXBytesCopied;
+  FRXBytesCopied = 0;
+  FRXVerifying = true;
+  WriteLogF("FRX: comparing the '%lld' bytes at the destination with the source",
+            (long long)FRXVerifyEnd);
+  CallTraceExit(NULL);
+  return 0;
 }
 
 /* Opens the destination for this transfer by the resume rule: empty or
  * missing -> written from the start; same contents and complete -> 1; same
- * contents, shorter -> appended to; different -> rewritten. */
+ * contents, shorter -> appended to; different -> rewritten. With FRXVerify
+ * a complete or shorter destination is compared in full first. */
 static int OpenOrResume(void)
 {
   CallTraceEnter("OpenOrResume");
@@ -271,11 +417,20 @@ static int OpenOrResume(void)
       if (FRXfDest != NULL) WriteLog("FRX: restarting due to different contents");
     } else if (FRXfDest != NULL && FRXBytesCopied == FRXTotalBytes) {
       WriteLogF("FRX: already ok '%s'", FRXDestFileName);
+      FRXResumeOffset = FRXBytesCopied;
+      int result = FRXVerify ? StartVerify() : 1;
       CallTraceExit(NULL);
-      return 1;
+      return result;
     }
   }
 
+  FRXResumeOffset = FRXfDest != NULL ? FRXBytesCopied : 0;
+  if (FRXfDest != NULL && FRXBytesCopied != 0 && FRXVerify) {
+    WriteLogF("FRX: continuing at '%lld'", (long long)FRXBytesCopied);
+    int result = StartVerify();
+    CallTraceExit(NULL);
+    return result;
+  }
   if (FRXfDest != NULL && FRXBytesCopied != 0) {
     OS_Fclose(FRXfDest);
     FRXfDest = OS_Fopen64(FRXDestFileName, "a");
@@ -295,9 +450,12 @@ static int OpenDestination(const char *dstName, const char *dstDir)
   CallTraceEnter("OpenDestination");
   int result;
 
-  CreateFolders(dstDir);
   FRXBytesCopied = 0;
-  if (!MakeTransferPath(dstDir, dstName, FRXDestFileName)) {
+  if (!CreateFolders(dstDir)) {
+    FRXDestFileName[0] = '\0';
+    WriteLog("FRX: the destination folder is not there, transfer refused.");
+    result = -3;
+  } else if (!MakeTransferPath(dstDir, dstName, FRXDestFileName)) {
     result = -3;
   } else if (IsSameFile(FRXSourceFileName, FRXDestFileName)) {
     /* Copying a file onto itself would truncate it, or report it complete
@@ -391,6 +549,7 @@ static bool ReserveSmallerBuffer(void)
               "Transfer terminated.",
               (int)requested, (int)FRX_MIN_BLOCK);
     EndTransfer(-3);
+    FRXMemoryShort = true;
     CallTraceExit(NULL);
     return false;
   }
@@ -431,12 +590,28 @@ static bool SecureDestination(void)
   return ok;
 }
 
+/* Has the source changed since the transfer opened? Bytes rewritten
+ * behind the copy position would never reach the copy. Only a move asks:
+ * its source goes once the copy counts as complete. */
+static bool SourceChanged(void)
+{
+  CallTraceEnter("SourceChanged");
+  tFRXStamp now;
+  bool changed = FRXVerify && (!FRX_TakeStamp(FRXSourceFileName, &now) ||
+                               !FRX_SameStamp(&now, &FRXSourceStamp));
+  if (changed) WriteLog("FRX: the source changed while it was copied, transfer terminated.");
+  CallTraceExit(NULL);
+  return changed;
+}
+
 /* The source gave no more data: complete, or ended early. */
 static void EndOfSource(void)
 {
   CallTraceEnter("EndOfSource");
   if (FRXBytesCopied != FRXTotalBytes) {
     WriteLog("FRX: got no data, transfer terminated.");
+    EndTransfer(-2);
+  } else if (SourceChanged()) {
     EndTransfer(-2);
   } else if (!SecureDestination()) {
     WriteLog("FRX: failed to flush the destination to disk, transfer terminated.");
@@ -451,13 +626,87 @@ static void EndOfSource(void)
   CallTraceExit(NULL);
 }
 
+/* The destination differs from the source: it is written again from the
+ * start, the source stays until then. False when it cannot be reopened. */
+static bool RestartTransfer(qword offset)
+{
+  CallTraceEnter("RestartTransfer");
+  WriteLogF("FRX: the destination differs from the source at '%lld'", (long long)offset);
+  OS_Fclose(FRXfDest);
+  FRXfDest = OS_Fopen64(FRXDestFileName, "w+");
+  FRXVerifying = false;
+  FRXBytesCopied = FRXResumeOffset = 0;
+  bool ok = FRXfDest != NULL && OS_Fseeko64(FRXfSource, 0, SEEK_SET) == 0;
+  if (ok) {
+    WriteLog("FRX: restarting due to different contents");
+  } else {
+    WriteLogF("FRX: failed to open the destination file '%s'", FRXDestFileName);
+    EndTransfer(-3);
+  }
+  CallTraceExit(NULL);
+  return ok;
+}
+
+/* All bytes the destination held are the source's: from here on the
+ * transfer appends, or finds the end of the source at once. */
+static bool EndOfVerify(void)
+{
+  CallTraceEnter("EndOfVerify");
+  FRXVerifying = false;
+  WriteLogF("FRX: the '%lld' bytes at the destination are identical to the source",
+            (long long)FRXVerifyEnd);
+  OS_Fclose(FRXfDest);
+  FRXfDest = OS_Fopen64(FRXDestFileName, "a");
+  if (FRXfDest == NULL) {
+    WriteLogF("FRX: failed to open the destination file '%s'", FRXDestFileName);
+    EndTransfer(-3);
+  }
+  CallTraceExit(NULL);
+  return FRXfDest != NULL;
+}
+
+/* One block of the comparison: the source's next bytes against the
+ * destination's at the same offset, in pieces of the compare buffer. */
+static bool VerifyBlock(void)
+{
+  CallTraceEnter("VerifyBlock");
+  qword left = FRXVerifyEnd - FRXBytesCopied;
+  dword want = left < FRXNrBytesPerCopy ? (dword)left : FRXNrBytesPerCopy;
+  dword got = (dword)OS_Fread(FRXDataBuffer, 1, want, FRXfSource);
+  bool goOn;
+  if (got != want) {
+    WriteLog("FRX: the source is shorter than its copy now, transfer terminated.");
+    EndTransfer(-2);
+    goOn = false;
+  } else {
+    dword same = 0;
+    while (same < got) {
+      dword piece = got - same < FRX_COMPARE_SIZE ? got - same : FRX_COMPARE_SIZE;
+      if (ReadAt(FRXfDest, FRXBytesCopied + same, FRXCompareDest, piece) != piece ||
+          TAP_MemCmp(FRXDataBuffer + same, FRXCompareDest, piece) != 0)
+        break;
+      same += piece;
+    }
+    if (same < got) {
+      goOn = RestartTransfer(FRXBytesCopied + same);
+    } else {
+      FRXBytesCopied += got;
+      goOn = FRXBytesCopied < FRXVerifyEnd || EndOfVerify();
+    }
+  }
+  CallTraceExit(NULL);
+  return goOn;
+}
+
 /* Moves one block; false when the transfer reached its outcome. */
 static bool CopyBlock(void)
 {
   CallTraceEnter("CopyBlock");
   bool goOn = false;
 
-  if (ReserveBuffer()) {
+  if (ReserveBuffer() && FRXVerifying) {
+    goOn = VerifyBlock();
+  } else if (FRXDataBuffer != NULL) {
     dword got = (dword)OS_Fread(FRXDataBuffer, 1, FRXNrBytesPerCopy, FRXfSource);
     if (got == 0) {
       EndOfSource();

@@ -145,6 +145,7 @@ static void StateFirstCall(void)
   static const char *const mountNames[] = {"MountType = NAS", "MountType = NTFS",
                                            "MountType = Linux"};
   LoadINI();
+  RememberSettingsShare();
   CreateSubDirs();
   if (isJobAvailable() != 0) {
     JobState = JS_Job;
@@ -317,6 +318,7 @@ static bool StatePrepare(void)
       break;
     case 1:
       WriteLog("source and destination file have still the same size");
+      RememberPartSource();
       FileStatus[FileTyp] = FS_Done;
       CopyState = CS_NextFileTyp;
       break;
@@ -361,6 +363,9 @@ static void StateCopy(void)
   int result = FRX_Process();
   ReportProgress();
   if (result != 0) {
+    /* a comparison that found a difference started the copy anew */
+    BytesCopiedLastTime = FRX_GetResumeOffset();
+    if (result == 1) RememberPartSource();
     if (result == 1 && (FileTyp == FT_Rec || FileTyp == FT_Other)) CalculateTransferData();
     FileStatus[FileTyp] = result < 0 ? FS_Failed : FS_Done;
     CopyState = CS_NextFileTyp;
@@ -368,11 +373,23 @@ static void StateCopy(void)
   CallTraceExit(nullptr);
 }
 
+/* A job that did not succeed: a shortage of memory passes, so the job
+ * stays for the next start; anything else sends it to the fail folder. */
+static void JobNotDone(void)
+{
+  CallTraceEnter("JobNotDone");
+  if (FRXMemoryShort)
+    KeepJobFile("not enough memory for the copy");
+  else
+    MoveJobFileToFail();
+  CallTraceExit(nullptr);
+}
+
 static void StateNextFile(void)
 {
   CallTraceEnter("StateNextFile");
   if (JobState == JS_Job) {
-    if (FileStatus[FileTyp] == FS_Failed || FileStatus[FileTyp] == FS_Missing) MoveJobFileToFail();
+    if (FileStatus[FileTyp] == FS_Failed || FileStatus[FileTyp] == FS_Missing) JobNotDone();
     CleanupMemory();
     FileTyp = FT_Rec;
     CopyState = CS_Job;
@@ -397,16 +414,20 @@ static void FinishFile(void)
   if (move == 1) {
     if (complete) {
       DeleteCurrentSource();
-      if (job) DeleteJobFile();
+      /* a job whose source had to stay is not done: it is tried again at
+       * the next start, or fails for good when it can never be done */
+      if (job && SourceKept == SK_Deleted) DeleteJobFile();
+      else if (job && SourceKept == SK_Passing) KeepJobFile("its source has to stay for now");
+      else if (job) MoveJobFileToFail();
     } else {
-      if (job) MoveJobFileToFail();
+      if (job) JobNotDone();
       WriteLog("SourceFile will be not delete because copyprocess was not completely successful");
     }
   } else if (job) {
     if (complete)
       DeleteJobFile();
     else
-      MoveJobFileToFail();
+      JobNotDone();
   }
   CallTraceExit(nullptr);
 }

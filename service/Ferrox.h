@@ -71,6 +71,20 @@ extern char FRXDestFileName[512];   /* full path of the current destination */
 extern qword FRXTotalBytes;         /* source size when the transfer opened */
 extern qword FRXBytesCopied;        /* bytes present in the destination */
 
+/* A file's status as a move compares it: a file that was written to,
+ * truncated or replaced since differs in one of the fields. */
+typedef struct tFRXStamp {
+  bool Valid;        /* the status could be read */
+  qword Size;        /* bytes */
+  qword Dev, Ino;    /* device and inode */
+  long long MTime;   /* modification time, seconds */
+  long MTimeNs;      /* and nanoseconds */
+  long long CTime;   /* status change time, seconds */
+  long CTimeNs;      /* and nanoseconds */
+} tFRXStamp;
+
+extern bool FRXMemoryShort; /* the last transfer ended for want of a block buffer */
+
 int FRX_GetDestinationStatus(const char *srcName, const char *dstName, const char *srcDir,
                              const char *dstDir);
 int FRX_Init(const char *srcName, const char *dstName, const char *srcDir, const char *dstDir);
@@ -79,6 +93,18 @@ int FRX_Process(void);
 void FRX_GetStats(qword *totalBytes, qword *bytesCopied, int *percent, int *mbPerMinute);
 void FRX_Close(void);
 void FRX_DeleteSource(void);
+/* Move mode: bytes at the destination that the transfer does not copy
+ * itself are compared with the source before it reports success, and a
+ * source that changed meanwhile ends it with -2. Kept until changed. */
+void FRX_SetVerify(bool on);
+/* A folder that stands for a mount: nothing is created below it while the
+ * internal disk shows there. "" for none. Kept until changed. */
+void FRX_SetMountPoint(const char *folder);
+qword FRX_GetResumeOffset(void); /* where the current transfer began to write */
+void FRX_GetSourceStamp(tFRXStamp *stamp); /* the source when the transfer opened */
+bool FRX_TakeStamp(const char *path, tFRXStamp *stamp);
+bool FRX_SameStamp(const tFRXStamp *a, const tFRXStamp *b);
+bool FRX_DestinationFitsSource(const char *srcPath, const char *dstPath);
 
 /* ---- entry points and shutdown (FerroxMain.cpp) ---- */
 int StopTAP(dword tapId);
@@ -109,6 +135,7 @@ typedef struct tFileToProcess {
 extern tFileToProcess FilesToProcess[MAX_FILES_TO_PROCESS];
 extern int NrOfFilesToProcess;
 extern int CurrentFileToProcess;
+extern bool WorkListMemoryShort; /* the last list lacks entries for want of memory */
 
 int SanityCheckPassed(void);
 void CreateSubDirs(void);
@@ -126,7 +153,19 @@ extern char FileName[131];          /* source name of the current part */
 extern char DestFileNameClean[131]; /* destination name of the current file */
 extern char DestDirPath[512];       /* destination folder of the current file */
 
+/* SourceKept after DeleteCurrentSource: deleted, kept for a reason that
+ * passes (being recorded, changed since copied, no proof), or kept for one
+ * that stays (source and destination are one folder). */
+enum { SK_Deleted = 0, SK_Passing = 1, SK_Lasting = 2 };
+extern tFRXStamp PartStamp[4]; /* each part's source when its transfer opened */
+extern int SourceKept;
+
 int StartCopy(void);
+/* The current part completed: its source's stamp is kept for the deletion. */
+void RememberPartSource(void);
+/* The settings' destination, read before jobs replace it: a job's folder
+ * below it is below a mount point too. */
+void RememberSettingsShare(void);
 void CreateTSLink(void);
 void DeleteCurrentSource(void);
 void CalculateTransferData(void);
@@ -148,6 +187,9 @@ int ScanForNextJobFile(void);
 int LoadJob(void);
 void DeleteJobFile(void);
 void MoveJobFileToFail(void);
+/* The job cannot be done now for a passing reason: its file stays in the
+ * job folder for the next start and is left alone until then. */
+void KeepJobFile(const char *reason);
 
 /* ---- encryption triage (Triage.cpp) ---- */
 const char *GetCryptFlagString(int flag);

@@ -4,14 +4,17 @@
  * the current part (special characters, " (DEC)", valid names, a numbered
  * name on a clash) and opens the transfer at the pace of the settings. After
  * a recording: the ".ts" hard link, the deletion of a moved source and the
- * summary line. Copying is the engine's. Owns: FileName, DestFileNameClean,
- * DestDirPath. */
+ * summary line. A moved source goes only when it is unchanged since its
+ * bytes were read, is not being recorded and its copy lies somewhere else.
+ * Copying is the engine's. Owns: FileName, DestFileNameClean, DestDirPath,
+ * PartStamp, SourceKept and the settings' share folder of the run. */
 #include <stdio.h>
 #include <string.h>
 
 #include "Ferrox.h"
 #include "FirmwareBinding.h"
 #include "LogTrace.h"
+#include "RecordingFiles.h"
 #include "TextEncoding.h"
 #include "os_facade.h"
 
@@ -24,6 +27,13 @@
 char FileName[131] = "";
 char DestFileNameClean[131] = "";
 char DestDirPath[512] = "";
+tFRXStamp PartStamp[4];
+int SourceKept = SK_Deleted;
+
+static char SettingsShareDir[512] = ""; /* the settings' destination, kept over jobs */
+static int SettingsShareMounted = 0;    /* and whether it is a mount point */
+static qword DestDevice = 0;            /* device of the destination at the main part */
+static bool DestDeviceKnown = false;
 
 /* Replacements for the single-byte form of a name, applied in this order. */
 static const char *const SpecialChars[][2] = {
@@ -106,17 +116,53 @@ static void LogDestinationStatus(int status)
   CallTraceExit(nullptr);
 }
 
-/* After a probe that answered 2: is the file in the way empty? An empty
- * file holds nothing to keep; mostly it is what a transfer that failed at
- * its first block (disk full, share lost) left. It is taken over, FRX_Init
- * starts it from the beginning, instead of staying beside a numbered copy. */
-static bool ProbedDestinationEmpty(void)
+/* dir + "/" + name + ending into a 512-byte buffer; false when cut. */
+static bool JoinPath(char *out, const char *dir, const char *name, const char *ending)
 {
-  CallTraceEnter("ProbedDestinationEmpty");
-  struct stat64 st;
-  bool empty = OS_Lstat64(FRXDestFileName, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+  CallTraceEnter("JoinPath");
+  int len = snprintf(out, 512, "%s/%s%s", dir, name, ending);
+  bool fits = len >= 0 && len < 512;
   CallTraceExit(nullptr);
-  return empty;
+  return fits;
+}
+
+/* Are the companions at the destination under name missing, or what this
+ * recording's own companions left there? Any other ".inf" or ".nav" belongs
+ * to another recording, which must never lose it. */
+static bool CompanionsFit(const char *name, const char *srcDir, const char *dstDir)
+{
+  CallTraceEnter("CompanionsFit");
+  static const char *const endings[] = {".inf", ".nav"};
+  char src[512], dst[512];
+  bool fit = true;
+  for (int i = 0; i < 2 && fit; i++)
+    fit = JoinPath(src, srcDir, FileName, endings[i]) && JoinPath(dst, dstDir, name, endings[i]) &&
+          FRX_DestinationFitsSource(src, dst);
+  CallTraceExit(nullptr);
+  return fit;
+}
+
+/* May the recording go to name, given the probe's status? Nothing there,
+ * this very recording (status 1), or an empty file, which mostly is what a
+ * transfer that failed at its first block left: it is taken over instead
+ * of staying beside a numbered copy. A link or a folder in the way, or a
+ * file that cannot be read, is a different file; so is a recording whose
+ * companions are not this one's. */
+static bool NameUsable(const char *name, const char *srcDir, const char *dstDir, int status)
+{
+  CallTraceEnter("NameUsable");
+  char path[512];
+  struct stat64 st;
+  bool usable = status == -1;
+  if (!usable && JoinPath(path, dstDir, name, "")) {
+    if (OS_Lstat64(path, &st) != 0)
+      usable = true;
+    else if (S_ISREG(st.st_mode))
+      usable = status == 1 || st.st_size == 0;
+    usable = usable && CompanionsFit(name, srcDir, dstDir);
+  }
+  CallTraceExit(nullptr);
+  return usable;
 }
 
 /* A different file of that name is at the destination: Film.rec becomes
@@ -135,8 +181,8 @@ static bool NumberDestinationName(char *name, const char *srcDir, const char *ds
     int len = snprintf(candidate, sizeof candidate, "%s-%d%s", base, i, ext);
     if (len < 0 || (size_t)len >= sizeof candidate) break;
     FitName(candidate, (size_t)len - strlen(base), DEST_NAME_MAX);
-    found = FRX_GetDestinationStatus(FileName, candidate, srcDir, dstDir) != 2 ||
-            ProbedDestinationEmpty();
+    found = NameUsable(candidate, srcDir, dstDir,
+                       FRX_GetDestinationStatus(FileName, candidate, srcDir, dstDir));
   }
   if (found) {
     snprintf(name, NAME_WORK, "%s", candidate);
@@ -162,7 +208,7 @@ static int ChooseDestination(char *name, const char *srcDir, const char *dstDir)
     return -3;
   }
   LogDestinationStatus(status);
-  if (status == 2 && !ProbedDestinationEmpty() && !NumberDestinationName(name, srcDir, dstDir)) {
+  if (!NameUsable(name, srcDir, dstDir, status) && !NumberDestinationName(name, srcDir, dstDir)) {
     CallTraceExit(nullptr);
     return -3;
   }
@@ -222,21 +268,84 @@ static bool PartNames(const tFileToProcess *entry, char *dstName)
   return fits;
 }
 
-/* In a normal run to a mount point: is something other than the internal
- * disk still mounted there? Were the share to go away in mid-run, the copies
- * would be made on the internal disk below the bare mount point, hidden once
- * the share is back, and a move would delete their sources. */
-static bool DestinationStillMounted(void)
+void RememberSettingsShare(void)
 {
-  CallTraceEnter("DestinationStillMounted");
-  bool mounted = true;
-  if (JobState == JS_Normal && MountedDirDest != 0) {
-    struct stat64 st;
-    mounted = OS_Lstat64(ShareDir, &st) == 0 && st.st_dev != INTERNAL_DISK_DEV;
-    if (!mounted) WriteLogF("Error: %s is not mounted any more", ShareDir);
+  CallTraceEnter("RememberSettingsShare");
+  snprintf(SettingsShareDir, sizeof SettingsShareDir, "%s", ShareDir);
+  SettingsShareMounted = MountedDirDest;
+  CallTraceExit(nullptr);
+}
+
+/* The mount point the destination lies at or below, as the run knows it:
+ * the settings' destination when it is marked as mounted (a job's folder
+ * counts when it lies below it); "" when there is none. */
+static const char *KnownMountPoint(const char *dstDir)
+{
+  CallTraceEnter("KnownMountPoint");
+  const char *point = "";
+  size_t len = strlen(SettingsShareDir);
+  if (JobState == JS_Normal && MountedDirDest != 0)
+    point = ShareDir;
+  else if (SettingsShareMounted != 0 && len > 0 && strncmp(dstDir, SettingsShareDir, len) == 0 &&
+           (dstDir[len] == '\0' || dstDir[len] == '/'))
+    point = SettingsShareDir;
+  CallTraceExit(nullptr);
+  return point;
+}
+
+/* The device of a folder, or of its nearest ancestor that exists. */
+static bool FolderDevice(const char *folder, qword *dev)
+{
+  CallTraceEnter("FolderDevice");
+  char path[512];
+  struct stat64 st;
+  snprintf(path, sizeof path, "%s", folder);
+  bool found = false;
+  while (!found && path[0] != '\0') {
+    found = OS_Stat64(path, &st) == 0;
+    char *slash = strrchr(path, '/');
+    if (found || slash == nullptr || (slash == path && path[1] == '\0')) break;
+    slash[slash == path ? 1 : 0] = '\0'; /* "/a/b" -> "/a", "/a" -> "/" */
+  }
+  if (found) *dev = (qword)st.st_dev;
+  CallTraceExit(nullptr);
+  return found;
+}
+
+/* Is the destination still where the recording's first part went? Were a
+ * share to go away in mid-run, the copies would be made on the internal
+ * disk below the bare mount point, hidden once the share is back, and a
+ * move would delete their sources. Checked before every part, in every
+ * mode: the known mount point must be mounted, and a companion must go to
+ * the device its recording went to. */
+static bool DestinationStillThere(const char *dstDir, bool mainFile)
+{
+  CallTraceEnter("DestinationStillThere");
+  const char *point = KnownMountPoint(dstDir);
+  struct stat64 st;
+  qword dev = 0;
+  bool there = point[0] == '\0' || (OS_Lstat64(point, &st) == 0 && st.st_dev != INTERNAL_DISK_DEV);
+  if (!there) WriteLogF("Error: %s is not mounted any more", point);
+  if (there && !mainFile && DestDeviceKnown) {
+    there = FolderDevice(dstDir, &dev) && dev == DestDevice;
+    if (!there) WriteLogF("Error: %s is not on the drive its recording went to any more", dstDir);
   }
   CallTraceExit(nullptr);
-  return mounted;
+  return there;
+}
+
+/* A companion's destination that is a link or a folder would be written
+ * through, or is no file of this recording: the part fails. */
+static bool CompanionPathIsFile(const char *dstDir, const char *dstName)
+{
+  CallTraceEnter("CompanionPathIsFile");
+  char path[512];
+  struct stat64 st;
+  bool ok = JoinPath(path, dstDir, dstName, "") &&
+            (OS_Lstat64(path, &st) != 0 || S_ISREG(st.st_mode));
+  if (!ok) WriteLogF("Error: %s/%s is in the way and is not written", dstDir, dstName);
+  CallTraceExit(nullptr);
+  return ok;
 }
 
 int StartCopy(void)
@@ -263,11 +372,16 @@ int StartCopy(void)
     CallTraceExit(nullptr);
     return -2;
   }
-  if (!EntryFolders(entry, srcDir, dstDir) || !DestinationStillMounted() ||
-      (mainFile && ChooseDestination(dstName, srcDir, dstDir) != 0)) {
+  if (mainFile) DestDeviceKnown = false;
+  if (!EntryFolders(entry, srcDir, dstDir) || !DestinationStillThere(dstDir, mainFile) ||
+      (mainFile && ChooseDestination(dstName, srcDir, dstDir) != 0) ||
+      (!mainFile && !CompanionPathIsFile(dstDir, dstName))) {
     CallTraceExit(nullptr);
     return -3;
   }
+  if (mainFile) DestDeviceKnown = FolderDevice(dstDir, &DestDevice);
+  FRX_SetVerify(move == 1);
+  FRX_SetMountPoint(KnownMountPoint(dstDir));
   int result = FRX_Init(FileName, dstName, srcDir, dstDir);
   if (LogLength != 0)
     WriteLogF("InitStatus used Filenames are: Source='%s'\n%53sDest='%s' Status=%d", FileName, "",
@@ -312,10 +426,98 @@ static void DeletePath(const char *path, const char *ending)
   CallTraceExit(nullptr);
 }
 
+void RememberPartSource(void)
+{
+  CallTraceEnter("RememberPartSource");
+  if (FileTyp >= FT_Rec && FileTyp <= FT_Other) FRX_GetSourceStamp(&PartStamp[FileTyp]);
+  CallTraceExit(nullptr);
+}
+
+/* Is every part's source as it was when its bytes were read? A part that
+ * was missing must still be missing: deleting it would lose a file nobody
+ * copied. */
+static bool SourcesUnchanged(const char *path, bool recording)
+{
+  CallTraceEnter("SourcesUnchanged");
+  static const char *const endings[] = {"", ".inf", ".nav", ""};
+  char part[512];
+  tFRXStamp now;
+  bool same = true;
+  for (int typ = FT_Rec; typ <= FT_Other && same; typ++) {
+    if ((typ == FT_Other) == recording) continue;
+    int len = snprintf(part, sizeof part, "%s%s", path, endings[typ]);
+    if (len < 0 || (size_t)len >= sizeof part) same = false;
+    else if (FileStatus[typ] == FS_Done) same = FRX_TakeStamp(part, &now) && FRX_SameStamp(&now, &PartStamp[typ]);
+    else same = !FRX_TakeStamp(part, &now);
+  }
+  if (!same) WriteLogF("File: %s changed after it was copied and is not deleted", path);
+  CallTraceExit(nullptr);
+  return same;
+}
+
+/* Is the recording being made? The recorder would go on writing into a
+ * deleted file. One being played is stopped first, as the toolkit's delete
+ * does. */
+static bool SourceInUse(const char *path)
+{
+  CallTraceEnter("SourceInUse");
+  int use = HDD_isFileInUse(path);
+  bool recorded = use >= INUSE_RECORDING;
+  if (recorded) {
+    WriteLogF("File: %s is being recorded and is not deleted", path);
+  } else if (use != INUSE_NONE) {
+    WriteLogF("File: %s is being played, the playback is stopped", path);
+    TAP_Hdd_StopTs();
+  }
+  CallTraceExit(nullptr);
+  return recorded;
+}
+
+/* Are source and destination folder two places? The same share mounted
+ * twice, or a link into a mount, shows one folder under two names with
+ * different devices: a marker made in the destination must not show up in
+ * the source. False, with its line, when they are one or it cannot be told. */
+static bool FoldersDiffer(const char *srcDir, const char *dstDir)
+{
+  CallTraceEnter("FoldersDiffer");
+  static dword serial = 0;
+  char name[64], marker[512], mirror[512];
+  struct stat64 st;
+  snprintf(name, sizeof name, ".Ferrox-%08X-%u.chk", (unsigned)TAP_GetTick(), (unsigned)++serial);
+  bool made = JoinPath(marker, dstDir, name, "") && JoinPath(mirror, srcDir, name, "") &&
+              OS_Lstat64(marker, &st) != 0 && OS_Lstat64(mirror, &st) != 0;
+  FILE *f = made ? OS_Fopen64(marker, "w") : nullptr;
+  if (f != nullptr) OS_Fclose(f);
+  made = f != nullptr;
+  bool differ = made && OS_Lstat64(mirror, &st) != 0;
+  if (made) OS_Unlink(marker);
+  if (!made)
+    WriteLogF("Error: can't tell %s from %s, no source is deleted", dstDir, srcDir);
+  else if (!differ)
+    WriteLogF("Error: %s and %s are the same folder, no source is deleted", dstDir, srcDir);
+  CallTraceExit(nullptr);
+  return differ;
+}
+
+/* May the source at path go? SourceKept tells why not. */
+static bool SourceMayGo(const char *path, const char *srcDir, bool recording)
+{
+  CallTraceEnter("SourceMayGo");
+  if (SourceInUse(path) || !SourcesUnchanged(path, recording))
+    SourceKept = SK_Passing;
+  else if (!FoldersDiffer(srcDir, DestDirPath))
+    SourceKept = SK_Lasting;
+  else
+    SourceKept = SK_Deleted;
+  CallTraceExit(nullptr);
+  return SourceKept == SK_Deleted;
+}
+
 void DeleteCurrentSource(void)
 {
   CallTraceEnter("DeleteCurrentSource");
-  char path[512];
+  char path[512], srcDir[512];
+  SourceKept = SK_Lasting;
   if (CurrentFileToProcess < 0 || CurrentFileToProcess >= NrOfFilesToProcess) {
     CallTraceExit(nullptr);
     return;
@@ -326,24 +528,30 @@ void DeleteCurrentSource(void)
   const tFileToProcess *entry = &FilesToProcess[CurrentFileToProcess];
   const char *name = entry->FileName;
   int len = snprintf(path, sizeof path, "%s%s/%s", STapfsRoot, entry->Folder, name);
-  if (len < 0 || (size_t)len + 4 >= sizeof path) {
+  int dirLen = snprintf(srcDir, sizeof srcDir, "%s%s", STapfsRoot, entry->Folder);
+  if (len < 0 || (size_t)len + 4 >= sizeof path || dirLen < 0 || (size_t)dirLen >= sizeof srcDir) {
     /* deleting a cut path could remove some other file */
     WriteLogF("Error: path too long, %s is not deleted", name);
     CallTraceExit(nullptr);
     return;
   }
-  if (JobState == JS_Job) {
-    WriteLogF("delete SourceFile: %s ", path);
-  } else if (FileStatus[FT_Rec] < FS_Missing || FileStatus[FT_Inf] < FS_Missing ||
-             FileStatus[FT_Nav] < FS_Missing) {
+  bool recording = FileTyp == FT_Nav;
+  if (JobState == JS_Normal && (FileStatus[FT_Rec] < FS_Missing || FileStatus[FT_Inf] < FS_Missing ||
+                                FileStatus[FT_Nav] < FS_Missing)) {
     WriteLogF("File: %s wird NICHT gelöscht, da .inf oder .nav fehlt", path);
     CallTraceExit(nullptr);
     return;
-  } else {
-    WriteLogF("delete File: %s ", path);
   }
+  if (!SourceMayGo(path, srcDir, recording)) {
+    CallTraceExit(nullptr);
+    return;
+  }
+  if (JobState == JS_Job)
+    WriteLogF("delete SourceFile: %s ", path);
+  else
+    WriteLogF("delete File: %s ", path);
   DeletePath(path, "");
-  if (FileTyp == FT_Nav) {
+  if (recording) {
     DeletePath(path, ".nav");
     DeletePath(path, ".inf");
   }

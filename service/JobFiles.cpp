@@ -266,6 +266,11 @@ static int JobListFolder(const tJobText *job)
   }
   WriteLog("JobFile: make file list...");
   BuildFileList(job->SDir);
+  if (NrOfFilesToProcess == 0 && WorkListMemoryShort) {
+    KeepJobFile("not enough memory for the file list");
+    CallTraceExit(nullptr);
+    return 0;
+  }
   /* An empty list would end the job without deleting or moving its file,
    * and the same job would come up again at once. */
   if (NrOfFilesToProcess == 0) {
@@ -356,6 +361,11 @@ int LoadJob(void)
   WriteLogF("JobDestDir = %s", job.DDir);
   WriteLog(job.CoM ? "File will be moved" : "File will be copied");
 
+  if (read == 0 && INIMemoryShort) {
+    KeepJobFile("not enough memory to read it");
+    CallTraceExit(nullptr);
+    return 0;
+  }
   const char *reason = read == 0 ? "can't read the job file" : JobCheck(&job);
   if (reason == nullptr && !JobSetRoot(&job)) reason = "SDIR has no mount root";
   if (reason != nullptr) {
@@ -381,6 +391,14 @@ int LoadJob(void)
   }
   CallTraceExit(nullptr);
   return taken;
+}
+
+void KeepJobFile(const char *reason)
+{
+  CallTraceEnter("KeepJobFile");
+  WriteLogF("JobFile %s can't be done now: %s", FileNameJob, reason);
+  JobSkip();
+  CallTraceExit(nullptr);
 }
 
 void DeleteJobFile(void)

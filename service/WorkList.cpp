@@ -23,6 +23,7 @@
 tFileToProcess FilesToProcess[MAX_FILES_TO_PROCESS];
 int NrOfFilesToProcess = 0;
 int CurrentFileToProcess = 0;
+bool WorkListMemoryShort = false;
 
 /* What lstat64 last said about a mount point; a change is logged once. */
 typedef struct MountSnapshot {
@@ -242,8 +243,10 @@ static void AddFile(const char *folder, TapDirEntry *entry)
   int added = AddFileToProcess(folder, entry->Name, entry->DateStamp);
   if (added == -1)
     WriteLogF("Too many files. %s/%s will be processed in the next run.", folder, entry->Name);
-  else if (added == -2)
+  else if (added == -2) {
     WriteLogF("Failed to reserve memory for the file list (%s/%s).", folder, entry->Name);
+    WorkListMemoryShort = true;
+  }
   CallTraceExit(nullptr);
 }
 
@@ -305,10 +308,12 @@ int BuildFileList(const char *folder)
   /* the entries of an earlier list would be lost otherwise */
   CleanupMemory();
   CurrentFileToProcess = 0;
+  WorkListMemoryShort = false;
 
   char *dirList = (char *)TAP_MemAlloc(DIR_LIST_SIZE);
   if (dirList == nullptr) {
     WriteLog("Failed to reserve memory for the dir list.");
+    WorkListMemoryShort = true;
     CallTraceExit(nullptr);
     return 0;
   }

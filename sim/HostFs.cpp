@@ -78,6 +78,22 @@ int HostFs::FindMount(std::string_view receiverPath) const
   return -1;
 }
 
+dev_t HostFs::DeviceOfHost(const fs::path &host, double now) const
+{
+  std::string h = Canonical(host).string();
+  size_t best = 0;
+  dev_t dev = kRootFsDev;
+  for (size_t i = 0; i < mounts_.size(); ++i) {
+    std::string m = Canonical(mounts_[i].given.hostPath).string();
+    if (m.size() >= best && PathHasPrefix(h, m) && MountPresent(static_cast<int>(i), now)) {
+      best = m.size();
+      dev = mounts_[i].dev;
+    }
+  }
+  if (best == 0 && PathHasPrefix(h, internalHost_.string())) dev = kInternalDiskDev;
+  return dev;
+}
+
 bool HostFs::MountPresent(int index, double now) const
 {
   const MountConfig &m = mounts_[index].given;

@@ -38,6 +38,11 @@ class HostFs {
   };
   Resolved Resolve(std::string_view receiverPath, double now) const;
 
+  // The receiver's device of a host file (a symbolic link's target): the
+  // present mount whose host folder holds it, else the internal disk or the
+  // root file system by where it lies in the sandbox.
+  dev_t DeviceOfHost(const std::filesystem::path &host, double now) const;
+
   bool MountPresent(int index, double now) const;
   // True when the path is the mount point of a present mount: removing or
   // renaming it fails (EBUSY) as on Linux, and never reaches the host folder.

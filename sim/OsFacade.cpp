@@ -84,8 +84,15 @@ static int StatCall(const char *call, const char *path, struct stat64 *st, bool 
     return -1;
   }
   sim::HostFs::Resolved where = im->Resolve(path);
-  int rc = follow ? stat64(where.host.c_str(), st) : lstat64(where.host.c_str(), st);
-  if (rc == 0) st->st_dev = where.dev;  // the receiver's device; the inode stays the host's
+  int rc = lstat64(where.host.c_str(), st);
+  if (rc != 0 || !follow || !S_ISLNK(st->st_mode)) {
+    if (rc == 0) st->st_dev = where.dev;  // the receiver's device; the inode stays the host's
+    return rc;
+  }
+  // Through a link the status is the target's, device included, as the
+  // kernel reports it: a link into a mount is on the mount's device.
+  rc = stat64(where.host.c_str(), st);
+  if (rc == 0) st->st_dev = im->fs.DeviceOfHost(where.host, im->clock.Seconds());
   return rc;
 }
 

@@ -182,8 +182,11 @@ int Receiver::Impl::FreeSlot() const
 // Fills a slot and its table entry; the handler is set by the caller.
 static void OccupySlot(Receiver::Impl &im, int slot, const std::string &file, const std::string &folder)
 {
+  static uint64_t nextLoadId = 0;
   Slot &s = im.slots[slot];
   s.used = true;
+  s.loadId = ++nextLoadId;
+  s.tapPath = file;
   s.active = 0;
   s.exitRequested = false;
   s.find.clear();
@@ -288,6 +291,15 @@ void Receiver::Impl::Unload(int slot)
   // Only what was announced as loaded is announced as unloaded (not a test's
   // host task, nor a file whose __TAP_Init_ failed).
   const bool plugin = !s.hostTask && _tapTask[slot].Handler != nullptr;
+  // What the plug-in never freed goes back to the heap with it. A test's
+  // host task keeps its blocks: the toolkit in the test binary lives on.
+  if (s.tap.handle) {
+    auto [count, bytes] = FreeBlocksOf(s.loadId);
+    if (count > 0 && config.phaseLog)
+      *config.phaseLog << "receiver: [" << clock.Ticks() << "] " << s.tapPath << " left " << count
+                       << (count == 1 ? " heap block" : " heap blocks") << " (" << bytes
+                       << " bytes) allocated; freed at unload" << std::endl;
+  }
   if (s.tap.handle) toClose.push_back(s.tap);
   s.tap = LoadedTap{};
   s.used = false;

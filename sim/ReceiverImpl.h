@@ -15,6 +15,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "FirmwareState.h"
@@ -90,6 +91,8 @@ struct Slot {
   bool exitRequested = false;   // TAP_Exit or kill bit seen: unload when possible
   std::vector<DirItem> find;    // the current folder listing
   size_t findPos = 0;           // next entry for FindNext
+  uint64_t loadId = 0;          // this occupation's number: owner of its heap blocks
+  std::string tapPath;          // receiver path of the plug-in file
 };
 
 struct Receiver::Impl {
@@ -162,6 +165,9 @@ struct Receiver::Impl {
 };
 
 Receiver::Impl *LiveImpl();
+// Frees the TAP_MemAlloc blocks that the occupation `owner` still holds, as a
+// firmware does when it unloads a plug-in; their count and bytes.
+std::pair<size_t, size_t> FreeBlocksOf(uint64_t owner);
 // The live Impl, or null after a warning naming the call.
 Receiver::Impl *LiveOrWarn(const char *call);
 

@@ -19,8 +19,12 @@ using sim::LiveOrWarn;
 using sim::Receiver;
 
 namespace {
+struct Block {
+  size_t size;     // bytes
+  uint64_t owner;  // load number of the plug-in that took it, 0 for none
+};
 struct MemTable {
-  std::unordered_map<void *, size_t> blocks;  // live blocks and their sizes
+  std::unordered_map<void *, Block> blocks;   // live blocks
   size_t inUse = 0;                           // bytes in live blocks
 };
 MemTable &Mem()
@@ -40,6 +44,25 @@ void Receiver::SetMemoryLimit(size_t total, size_t largestBlock)
 
 size_t Receiver::MemoryInUse() const { return Mem().inUse; }
 
+std::pair<size_t, size_t> FreeBlocksOf(uint64_t owner)
+{
+  MemTable &mem = Mem();
+  size_t count = 0, bytes = 0;
+  if (owner == 0) return {0, 0};
+  for (auto it = mem.blocks.begin(); it != mem.blocks.end();) {
+    if (it->second.owner != owner) {
+      ++it;
+      continue;
+    }
+    ++count;
+    bytes += it->second.size;
+    mem.inUse -= it->second.size;
+    std::free(it->first);
+    it = mem.blocks.erase(it);
+  }
+  return {count, bytes};
+}
+
 }  // namespace sim
 
 extern "C" void *TAP_MemAlloc(dword size)
@@ -53,7 +76,8 @@ extern "C" void *TAP_MemAlloc(dword size)
   }
   void *p = std::malloc(size ? size : 1);
   if (!p) return nullptr;
-  mem.blocks[p] = size;
+  sim::Slot *slot = im ? im->CurrentSlot() : nullptr;
+  mem.blocks[p] = Block{size, slot && slot->tap.handle ? slot->loadId : 0};
   mem.inUse += size;
   return p;
 }
@@ -69,7 +93,7 @@ extern "C" int TAP_MemFree(void *block)
     sim::SimWarn("TAP_MemFree", msg.str());
     return 0;
   }
-  mem.inUse -= it->second;
+  mem.inUse -= it->second.size;
   mem.blocks.erase(it);
   std::free(block);
   return 1;

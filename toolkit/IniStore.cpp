@@ -17,6 +17,7 @@
 
 char *INIBuffer = nullptr;
 dword BufferSize = 0;
+bool INIMemoryShort = false;
 
 #define INI_GROWTH 1024  /* one growth step of the held text */
 #define INI_NEW_TEXT 512 /* size of a text started from nothing */
@@ -80,6 +81,7 @@ IniPlace INILocateFile(const char *fileName, const char *appName)
 static bool INIAllocate(dword size)
 {
   char *block = (char *)TAP_MemAlloc(size);
+  INIMemoryShort = block == nullptr;
   if (block == nullptr) return false;
   memset(block, 0, size);
   INIBuffer = block;
@@ -117,6 +119,7 @@ IniPlace INIOpenFile(const char *fileName, const char *appName)
 
   /* A text still held would be lost to the plug-in's heap for good. */
   INICloseFile();
+  INIMemoryShort = false;
   bool pushed = HDD_TAP_KeepDir(keptDir);
   IniPlace place = INILocateFile(fileName, appName);
 

@@ -24,6 +24,7 @@ typedef enum IniPlace {
 
 extern char *INIBuffer;
 extern dword BufferSize;
+extern bool INIMemoryShort; /* the last INIOpenFile failed for want of memory */
 
 IniPlace INIOpenFile(const char *fileName, const char *appName);
 IniPlace INILocateFile(const char *fileName, const char *appName);

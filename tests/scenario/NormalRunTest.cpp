@@ -123,14 +123,20 @@ TEST_F(NormalRun, CopiesFoundCompleteByALaterMoveRunLetTheSourcesGo)
   const std::string copied = Share("Film.rec");
   ASSERT_EQ(copied, ReadFile(std::string(kMoveToNAS) + "/Film.rec"));
 
-  // the same file again, now moving: each part is found complete as it is
+  // the same file again, now moving: each part is found complete and
+  // compared in full with its source before the source goes
   WriteShareSettings({"Move=1"});
   RunResult move = Run();
   ASSERT_EQ(move.exitCode, 0) << move.out << move.err;
-  EXPECT_EQ(LogCount("source and destination file have still the same size"), 3u) << Log();
+  EXPECT_EQ(LogCount("source and destination file have still the same size"), 0u) << Log();
   EXPECT_TRUE(LogInOrder({"REC|MPG|TS 1 of 1", "FRX: already ok '/mnt/hd/DataFiles/NAS-Share/Film.rec'",
-                          "source and destination file have still the same size",
-                          "delete File: /mnt/hd/DataFiles/MoveToNAS/Film.rec "}));
+                          "FRX: comparing the '300000' bytes at the destination with the source",
+                          "FRX: the '300000' bytes at the destination are identical to the source",
+                          "FRX: transfer finished.",
+                          "FRX: already ok '/mnt/hd/DataFiles/NAS-Share/Film.rec.inf'",
+                          "FRX: already ok '/mnt/hd/DataFiles/NAS-Share/Film.rec.nav'",
+                          "delete File: /mnt/hd/DataFiles/MoveToNAS/Film.rec "}))
+      << Log();
   EXPECT_FALSE(LogHas("Destination needed to be renamed to 'Film-1.rec'"));
   EXPECT_TRUE(Tree(Host(kMoveToNAS)).empty());
   EXPECT_EQ(Tree(share), (std::vector<std::string>{"Film.rec", "Film.rec.inf", "Film.rec.nav"}));

@@ -23,6 +23,16 @@ class FilePrepTest : public CycleTest {
     NrOfFilesToProcess = 1;
     CurrentFileToProcess = 0;
   }
+  // What the cycle keeps of each part that completed: its source's stamp;
+  // the copy lies in the share.
+  void PartsCopied(const std::string &path)
+  {
+    static const char *const endings[] = {"", ".inf", ".nav", ""};
+    for (int typ = FT_Rec; typ <= FT_Other; typ++)
+      if (FileStatus[typ] == FS_Done) FRX_TakeStamp((path + endings[typ]).c_str(), &PartStamp[typ]);
+    MakeDir("/mnt/hd/DataFiles/NAS-Share");
+    std::strcpy(DestDirPath, "/mnt/hd/DataFiles/NAS-Share");
+  }
   static ino_t Inode(const fs::path &p)
   {
     struct stat st {};
@@ -332,6 +342,8 @@ TEST_P(DeleteSource, OnlyWhatArrivedIsDeleted)
   JobState = c.jobState;
   FileTyp = c.fileTyp;
   std::memcpy(FileStatus, c.status, sizeof FileStatus);
+  if (c.status[FT_Nav] == FS_Missing) fs::remove(Host("/mnt/hd/DataFiles/MoveToNAS/Film.rec.nav"));
+  PartsCopied("/mnt/hd/DataFiles/MoveToNAS/Film.rec");
   DeleteCurrentSource();
   EXPECT_EQ(!Exists("/mnt/hd/DataFiles/MoveToNAS/Film.rec"), c.deleted);
   EXPECT_EQ(!Exists("/mnt/hd/DataFiles/MoveToNAS/Film.rec.inf"), c.deleted && c.fileTyp == FT_Nav);
@@ -376,6 +388,7 @@ TEST_F(FilePrepTest, JobOfACompanionFileDeletesOnlyThatFile)
   JobState = JS_Job;
   FileTyp = FT_Other;
   FileStatus[FT_Other] = FS_Done;
+  PartsCopied("/mnt/hd/DataFiles/MoveToNAS/Film.rec.nav");
   DeleteCurrentSource();
   EXPECT_FALSE(Exists("/mnt/hd/DataFiles/MoveToNAS/Film.rec.nav"));
   EXPECT_TRUE(Exists("/mnt/hd/DataFiles/MoveToNAS/Film.rec"));

@@ -409,15 +409,21 @@ TEST_F(JobFilesTest, OneFileJobWithoutMemoryForItsEntryIsRefused)
   EXPECT_EQ(0, isJobAvailable()) << "not taken again in this run";
 }
 
-TEST_F(JobFilesTest, JobFileThatCannotBeReadForLackOfMemoryGoesToTheFailFolder)
+// A shortage of memory passes: the job waits in the job folder for the next
+// start instead of failing for good, and is passed over until then.
+TEST_F(JobFilesTest, JobFileThatCannotBeReadForLackOfMemoryStaysForTheNextStart)
 {
   Job("Big.frx", OneFile("Film.rec", "/mnt/sdb1/Filme"));
   ASSERT_EQ(1, ScanForNextJobFile());
   Rx().SetMemoryLimit(0, 256);
   EXPECT_EQ(0, LoadJob());
   Rx().SetMemoryLimit(0, 0);
-  EXPECT_TRUE(InFail("Big.frx"));
-  EXPECT_NE(std::string::npos, Log().find("ERROR JobFile Big.frx: can't read the job file"));
+  EXPECT_TRUE(InJobs("Big.frx"));
+  EXPECT_FALSE(InFail("Big.frx"));
+  EXPECT_NE(std::string::npos,
+            Log().find("JobFile Big.frx can't be done now: not enough memory to read it"))
+      << Log();
+  EXPECT_EQ(0, ScanForNextJobFile()) << "left alone until the next start";
 }
 
 // ---- finishing ----
