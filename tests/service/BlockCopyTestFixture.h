@@ -31,7 +31,10 @@ class ServiceTest : public SimTest {
     TAP_Sleep(tickFloor_);
     CallTraceInit();
     CallTraceEnable(false);
-    // an open transfer and the outcome of an earlier test are forgotten
+    // an open transfer, the outcome and the move settings of an earlier
+    // test are forgotten
+    FRX_SetVerify(false);
+    FRX_SetMountPoint("");
     FRX_Init(nullptr, nullptr, nullptr, nullptr);
     fs::remove_all(Host("/mnt/hd/ProgramFiles/Settings"));
     WriteLogFirstCall = true;

@@ -38,6 +38,7 @@ class CycleTest : public ServiceTest {
     CurrentFileToProcess = 0;
     ResetCopyCycle();
     ResetWorkListChecks();
+    RememberSettingsShare();
     FileName[0] = DestFileNameClean[0] = DestDirPath[0] = '\0';
     WriteFile(kTkLog, "");  // the toolkit writes its warnings only into an existing file
     MakeDir("/mnt/hd/ProgramFiles/Settings/Ferrox");
