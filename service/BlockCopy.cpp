@@ -618,9 +618,13 @@ static void EndOfSource(void)
     EndTransfer(-3);
   } else {
     WriteLog("FRX: transfer finished.");
-    struct utimbuf times;
-    times.actime = times.modtime = (time_t)FRXSourceTime;
-    OS_Utime(FRXDestFileName, &times);
+    /* a copy found complete and compared was not written to: its times
+     * stay (they may be the source's own, reached another way) */
+    if (FRXResumeOffset != FRXTotalBytes) {
+      struct utimbuf times;
+      times.actime = times.modtime = (time_t)FRXSourceTime;
+      OS_Utime(FRXDestFileName, &times);
+    }
     EndTransfer(1);
   }
   CallTraceExit(NULL);

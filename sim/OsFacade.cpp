@@ -84,15 +84,19 @@ static int StatCall(const char *call, const char *path, struct stat64 *st, bool 
     return -1;
   }
   sim::HostFs::Resolved where = im->Resolve(path);
-  int rc = lstat64(where.host.c_str(), st);
-  if (rc != 0 || !follow || !S_ISLNK(st->st_mode)) {
-    if (rc == 0) st->st_dev = where.dev;  // the receiver's device; the inode stays the host's
-    return rc;
-  }
-  // Through a link the status is the target's, device included, as the
-  // kernel reports it: a link into a mount is on the mount's device.
-  rc = stat64(where.host.c_str(), st);
-  if (rc == 0) st->st_dev = im->fs.DeviceOfHost(where.host, im->clock.Seconds());
+  int rc = follow ? stat64(where.host.c_str(), st) : lstat64(where.host.c_str(), st);
+  if (rc != 0) return rc;
+  // The receiver's device; the inode stays the host's. Where the path
+  // passes a symbolic link (the file itself, when followed, or a folder on
+  // the way) the file lives where the link leads, and the kernel reports
+  // that place's device: a link into a mount is on the mount's device.
+  st->st_dev = where.dev;
+  std::error_code ec;
+  std::filesystem::path real = follow ? std::filesystem::canonical(where.host, ec)
+                                      : std::filesystem::canonical(where.host.parent_path(), ec) /
+                                            where.host.filename();
+  if (!ec && real != where.host.lexically_normal())
+    st->st_dev = im->fs.DeviceOfHost(real, im->clock.Seconds());
   return rc;
 }
 

@@ -38,9 +38,7 @@ class JobRun : public ScenarioTest {
   void Job(const std::string &name, const std::string &fileName, const std::string &sdir,
            const std::string &ddir = kNASShare, int com = 0)
   {
-    WriteFile(std::string(kJobs) + "/" + name, "FileName=" + fileName + "\r\nSDIR=" + sdir +
-                                                   "\r\nDDIR=" + ddir + "\r\nCoM=" +
-                                                   std::to_string(com) + "\r\n");
+    WriteJob(name, fileName, sdir, ddir, com);
   }
   // A recording on the external drive (the host folder behind /mnt/sdb1).
   void UsbRecording(const std::string &rel, unsigned seed)

@@ -108,6 +108,31 @@ TEST_F(FilesTest, DeviceNumbersAreTheReceiversAndInodesTheHosts)
   EXPECT_EQ(OS_Lstat64("/mnt/hd/none", &a), -1);
 }
 
+// A status query through a symbolic link is the target's, device and all,
+// as the kernel's is: a link (or a folder link on the way) into a mount is on
+// the mount's device; the link itself stays where it lies.
+TEST_F(FilesTest, StatusThroughALinkIsOnTheTargetsDevice)
+{
+  std::ofstream(outside.path / "usb/film.rec") << "on the drive";
+  MakeDir("/mnt/hd/DataFiles/Links");
+  ASSERT_EQ(0, symlink((outside.path / "usb/film.rec").c_str(), Host("/mnt/hd/DataFiles/Links/film.rec").c_str()));
+  ASSERT_EQ(0, symlink((outside.path / "usb").c_str(), Host("/mnt/hd/DataFiles/UsbFolder").c_str()));
+  struct Case {
+    const char *path;
+    bool follow;
+    dev_t dev;
+  } cases[] = {{"/mnt/hd/DataFiles/Links/film.rec", true, 0x821},
+               {"/mnt/hd/DataFiles/Links/film.rec", false, 0x802},
+               {"/mnt/hd/DataFiles/UsbFolder/film.rec", false, 0x821},
+               {"/mnt/hd/DataFiles/UsbFolder/film.rec", true, 0x821},
+               {"/mnt/sdb1/film.rec", true, 0x821}};
+  for (const Case &c : cases) {
+    struct stat64 st;
+    ASSERT_EQ(0, c.follow ? OS_Stat64(c.path, &st) : OS_Lstat64(c.path, &st)) << c.path;
+    EXPECT_EQ(c.dev, st.st_dev) << c.path << (c.follow ? " followed" : " not followed");
+  }
+}
+
 TEST_F(FilesTest, LinkAndRenameStayOnOneDevice)
 {
   WriteFile("/mnt/hd/DataFiles/a.rec", "abc");

@@ -90,6 +90,14 @@ void ScenarioTest::WriteShareSettings(std::initializer_list<std::string> extra)
   WriteFile(std::string(kFerroxFolder) + "/Ferrox.ini", text);
 }
 
+void ScenarioTest::WriteJob(const std::string &name, const std::string &fileName,
+                            const std::string &sdir, const std::string &ddir, int com)
+{
+  WriteFile(std::string(kFerroxFolder) + "/JobFiles/" + name,
+            "FileName=" + fileName + "\r\nSDIR=" + sdir + "\r\nDDIR=" + ddir +
+                "\r\nCoM=" + std::to_string(com) + "\r\n");
+}
+
 void ScenarioTest::WriteRecording(std::string_view mainPath, size_t size, unsigned seed,
                                   time_t mtime, bool inf, bool nav)
 {

@@ -42,6 +42,9 @@ class ScenarioTest : public ::testing::Test {
   // ".nav"), all with the modification time given.
   void WriteRecording(std::string_view mainPath, size_t size, unsigned seed, time_t mtime,
                       bool inf = true, bool nav = true);
+  // A job file in the job folder, as another program drops it.
+  void WriteJob(const std::string &name, const std::string &fileName, const std::string &sdir,
+                const std::string &ddir, int com);
   // Behaviour file of an outside plug-in's stand-in (id as 8 hex digits).
   void WriteStandInBehaviour(dword id, std::initializer_list<std::string> lines);
   // The setup stand-in, as /mnt/hd/ProgramFiles/FerroxSetup.tap.
