@@ -23,6 +23,7 @@
 #define DEST_NAME_MAX 126 /* so that ".inf" / ".nav" still fit DestFileNameClean */
 #define MAX_NAME_NUMBER 9999
 #define SPEED_DELAY 10    /* ticks between two blocks */
+#define FOLDER_MARKER ".Ferrox-folder-check" /* made in a destination folder for a moment */
 
 char FileName[131] = "";
 char DestFileNameClean[131] = "";
@@ -480,15 +481,17 @@ static bool SourceInUse(const char *path)
 static bool FoldersDiffer(const char *srcDir, const char *dstDir)
 {
   CallTraceEnter("FoldersDiffer");
-  static dword serial = 0;
-  char name[64], marker[512], mirror[512];
+  char marker[512], mirror[512];
   struct stat64 st;
-  snprintf(name, sizeof name, ".Ferrox-%08X-%u.chk", (unsigned)TAP_GetTick(), (unsigned)++serial);
-  bool made = JoinPath(marker, dstDir, name, "") && JoinPath(mirror, srcDir, name, "") &&
-              OS_Lstat64(marker, &st) != 0 && OS_Lstat64(mirror, &st) != 0;
-  FILE *f = made ? OS_Fopen64(marker, "w") : nullptr;
-  if (f != nullptr) OS_Fclose(f);
-  made = f != nullptr;
+  bool made = JoinPath(marker, dstDir, FOLDER_MARKER, "") && JoinPath(mirror, srcDir, FOLDER_MARKER, "");
+  if (made) {
+    /* one left behind by a run that was cut off is the service's own */
+    OS_Unlink(marker);
+    OS_Unlink(mirror);
+    FILE *f = OS_Fopen64(marker, "w");
+    if (f != nullptr) OS_Fclose(f);
+    made = f != nullptr;
+  }
   bool differ = made && OS_Lstat64(mirror, &st) != 0;
   if (made) OS_Unlink(marker);
   if (!made)

@@ -14,6 +14,7 @@
 #include "LogTrace.h"
 #include "PathTypes.h"
 #include "TextEncoding.h"
+#include "os_facade.h"
 
 char *INIBuffer = nullptr;
 dword BufferSize = 0;
@@ -349,18 +350,39 @@ static bool INIEnterPlace(IniPlace place, const char *appName)
 }
 
 /* Writes the held text as the file fileName in the current folder. */
-static bool INIWriteText(const char *fileName)
+/* Writes the held text into a file of the current folder, created anew. */
+static bool INIWriteFile(const char *fileName, char *absPath)
 {
   TAP_Hdd_Delete(fileName);
   TAP_Hdd_Create(fileName, ATTR_NORMAL);
   FwFileRecord *file = TAP_Hdd_Fopen(fileName);
   if (file == nullptr) return false;
+  if (absPath != nullptr && !HDD_GetAbsolutePathByTypeFile(file, absPath)) absPath[0] = '\0';
   size_t len = strlen(INIBuffer);
   /* Only the text goes out, never the zero bytes behind it; an empty text
    * leaves an empty file, which is what was asked for. */
   bool ok = len == 0 || TAP_Hdd_Fwrite(INIBuffer, (dword)len, 1, file) == 1;
   TAP_Hdd_Fclose(file);
   return ok;
+}
+
+/* The text goes into a file beside the old one first, which then takes the
+ * old one's place in one rename: a receiver switched off or a plug-in
+ * killed half-way leaves the old file or the new one, never a cut one. A
+ * folder where that cannot be done gets the file written in place. */
+static bool INIWriteText(const char *fileName)
+{
+  char spare[160], spareAbs[PATH_BUFFER], finalAbs[PATH_BUFFER];
+  int n = snprintf(spare, sizeof spare, "%s.new", fileName);
+  if (n > 0 && (size_t)n < sizeof spare && INIWriteFile(spare, spareAbs) && spareAbs[0] != '\0') {
+    char *slash = strrchr(spareAbs, '/');
+    int m = slash == nullptr ? -1
+                             : snprintf(finalAbs, sizeof finalAbs, "%.*s/%s", (int)(slash - spareAbs),
+                                        spareAbs, fileName);
+    if (m > 0 && (size_t)m < sizeof finalAbs && OS_Rename(spareAbs, finalAbs) == 0) return true;
+    TAP_Hdd_Delete(spare);
+  }
+  return INIWriteFile(fileName, nullptr);
 }
 
 bool INISaveFile(const char *fileName, IniPlace place, const char *appName)

@@ -125,7 +125,7 @@ std::string ReadHostFile(const fs::path &p)
 
 // The command line: the emulator's words (cross build; separated by blanks),
 // the program, the arguments.
-static std::vector<std::string> CommandLine(const std::vector<std::string> &args)
+std::vector<std::string> ReceiverCommandLine(const std::vector<std::string> &args)
 {
   std::vector<std::string> words;
   std::stringstream emulator(FERROX_EMULATOR);
@@ -146,7 +146,7 @@ RunResult RunReceiver(const std::vector<std::string> &args)
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<std::string> words = CommandLine(args);
+  std::vector<std::string> words = ReceiverCommandLine(args);
   std::vector<char *> argv;
   for (std::string &w : words) argv.push_back(w.data());
   argv.push_back(nullptr);

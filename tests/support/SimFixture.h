@@ -62,6 +62,9 @@ struct RunResult {
   std::string err;  // standard error
 };
 RunResult RunReceiver(const std::vector<std::string> &args);
+// The words that start the receiver program with these arguments (the
+// emulator's first in a cross build).
+std::vector<std::string> ReceiverCommandLine(const std::vector<std::string> &args);
 
 // A host file's bytes, whole; "" when it cannot be read.
 std::string ReadHostFile(const fs::path &file);

@@ -1,0 +1,293 @@
+// FaultMatrixTest.cpp -- move runs of the copy service hit by faults at
+// random moments: the receiver killed with SIGKILL, stop events, a drive
+// that fills up, a share that vanishes (normal runs and jobs), sources
+// rewritten, grown and shrunk during and between runs. After every trial
+// every source that is gone has a byte-identical copy with its ".inf", and
+// no other file changed. Each test prints its trials and the bytes lost.
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <thread>
+
+#include "RealFsFixture.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr unsigned kSeed = 20151220;
+
+struct Sources {
+  std::string rel;    // below MoveToNAS (and the share)
+  size_t size;
+};
+const Sources kRecordings[] = {{"Alpha.rec", 6u << 20}, {"Serie/Beta.rec", 3u << 20}, {"Gamma.mpg", 4u << 20}};
+
+class FaultMatrix : public RealFsTest {
+ protected:
+  void SetUp() override
+  {
+    RealFsTest::SetUp();
+    rng.seed(kSeed + static_cast<unsigned>(std::hash<std::string>{}(
+                         ::testing::UnitTest::GetInstance()->current_test_info()->name())));
+  }
+  void TearDown() override
+  {
+    std::printf("fault matrix %s: %d trials, %llu bytes lost\n",
+                ::testing::UnitTest::GetInstance()->current_test_info()->name(), trials,
+                static_cast<unsigned long long>(bytesLost));
+    EXPECT_EQ(0u, bytesLost);
+    RealFsTest::TearDown();
+  }
+
+  // A fresh receiver root: three recordings to move, a bystander recording
+  // outside the source folder and a file of someone else's on the share.
+  void Prepare(std::initializer_list<std::string> settings = {})
+  {
+    fs::remove_all(Host("/mnt/hd/DataFiles"));
+    fs::remove_all(Host(kFerroxFolder));
+    for (const auto &e : fs::directory_iterator(share)) fs::remove_all(e.path());
+    std::vector<std::string> lines = {"Move=1", "CopySpeed=1"};
+    lines.insert(lines.end(), settings.begin(), settings.end());
+    WriteShareSettings({});
+    std::string text;
+    for (const std::string &l : lines) text += l + "\r\n";
+    WriteFile(std::string(kFerroxFolder) + "/Ferrox.ini",
+              ReadFile(std::string(kFerroxFolder) + "/Ferrox.ini") + text);
+    unsigned seed = 1;
+    for (const Sources &s : kRecordings)
+      WriteRecording(std::string(kMoveToNAS) + "/" + s.rel, s.size, seed++, LocalTime(2015, 12, seed));
+    WriteRecording("/mnt/hd/DataFiles/Other/Bystander.rec", 100'000, 50, LocalTime(2015, 12, 1));
+    std::ofstream(share / "Foreign.rec", std::ios::binary) << Pattern(70'000, 60);
+    expected.clear();
+    others.clear();
+    for (const std::string &rel : Tree(Host(kMoveToNAS))) expected[rel] = ReadFile(Source(rel));
+    for (const std::string &rel : Tree(Host("/mnt/hd/DataFiles/Other")))
+      others[Host("/mnt/hd/DataFiles/Other/" + rel)] = ReadFile("/mnt/hd/DataFiles/Other/" + rel);
+    others[share / "Foreign.rec"] = ReadHostFile(share / "Foreign.rec");
+  }
+
+  // The receiver with Ferrox.tap, killed after `killAfter` of wall time
+  // (never when negative); the wall time the run took.
+  double RunKilledAfter(double killAfter, std::vector<std::string> extra = {}, double shareAt = 0,
+                        std::function<void()> during = {}, double duringAt = 0)
+  {
+    std::vector<std::string> args = {"--root", root.string(), "--console", "none", "--quiet",
+                                     "--seconds", "3000"};
+    if (shareAt >= 0) args.insert(args.end(), {"--mount", std::string(kNASShare) + "=" + share.string() + "@0"});
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.insert(args.end(), {"--tap", TapFile("Ferrox.tap").string()});
+    std::vector<std::string> words = ReceiverCommandLine(args);
+    if (words[0].find('/') == std::string::npos) words[0] = FindProgram(words[0]);
+    TempDir out;
+    auto start = Clock::now();
+    pid_t pid = StartProgram(words, out.path / "output");
+    EXPECT_GT(pid, 0);
+    bool duringDone = !during;
+    int status = 0;
+    for (;;) {
+      double t = std::chrono::duration<double>(Clock::now() - start).count();
+      if (!duringDone && t >= duringAt) {
+        during();
+        duringDone = true;
+      }
+      if (killAfter >= 0 && t >= killAfter) kill(pid, SIGKILL);
+      pid_t done = waitpid(pid, &status, WNOHANG);
+      if (done == pid) break;
+      if (t > 300) kill(pid, SIGKILL);
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    trials++;
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  }
+
+  // The promise: a source that is gone has its identical copy (recordings
+  // with their ".inf"); sources still there, the bystander and the file of
+  // someone else on the share are as they were.
+  void CheckNothingLost(const std::string &when)
+  {
+    for (const auto &[rel, bytes] : expected) {
+      std::string now = ReadFile(Source(rel));
+      if (Exists(Source(rel))) {
+        EXPECT_TRUE(now == bytes) << when << ": source " << rel << " was changed";
+        continue;
+      }
+      std::string copy = ReadHostFile(share / rel);
+      std::string alt = altExpected.count(rel) ? altExpected[rel] : bytes;
+      if (copy != bytes && copy != alt) {
+        bytesLost += bytes.size();
+        ADD_FAILURE() << when << ": " << rel << " is gone without an identical copy";
+      }
+      bool isMain = rel.size() > 4 && rel.compare(rel.size() - 4, 4, ".inf") != 0 &&
+                    rel.compare(rel.size() - 4, 4, ".nav") != 0;
+      if (isMain && expected.count(rel + ".inf") && ReadHostFile(share / (rel + ".inf")) != expected[rel + ".inf"]) {
+        bytesLost += bytes.size();
+        ADD_FAILURE() << when << ": " << rel << " is gone without its .inf";
+      }
+    }
+    for (const auto &[path, bytes] : others)
+      EXPECT_TRUE(ReadHostFile(path) == bytes) << when << ": " << path << " was changed";
+  }
+  // With no fault left, one more run moves everything. A kill between the
+  // deletion of a recording and of its companions may leave companions
+  // behind, never a recording.
+  void FinishAndCheck(const std::string &when)
+  {
+    RunKilledAfter(-1);
+    CheckNothingLost(when + ", then a run without faults");
+    for (const std::string &rel : Tree(Host(kMoveToNAS))) {
+      bool companion = rel.size() > 4 && (rel.compare(rel.size() - 4, 4, ".inf") == 0 ||
+                                          rel.compare(rel.size() - 4, 4, ".nav") == 0);
+      EXPECT_TRUE(companion && !Exists(Source(rel.substr(0, rel.size() - 4))))
+          << when << ": " << rel << " was not moved\n" << Log();
+    }
+  }
+  double Uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); }
+  // A source is changed in place: rewritten in the middle, grown or cut.
+  void Mutate(const std::string &rel, int kind)
+  {
+    fs::path p = Host(Source(rel));
+    std::fstream f(p, std::ios::in | std::ios::out | std::ios::binary);
+    if (!f) return;  // already moved
+    std::string &bytes = expected[rel];
+    if (kind == 0) {
+      f.seekp(static_cast<std::streamoff>(bytes.size() / 3));
+      f.write("changed in the middle", 21);
+      f.close();
+      bytes.replace(bytes.size() / 3, 21, "changed in the middle");
+    } else if (kind == 1) {
+      f.seekp(0, std::ios::end);
+      std::string more = Pattern(100'000, 77);
+      f.write(more.data(), static_cast<std::streamsize>(more.size()));
+      f.close();
+      bytes += more;
+    } else {
+      f.close();
+      fs::resize_file(p, bytes.size() / 2);
+      bytes.resize(bytes.size() / 2);
+    }
+  }
+
+  std::mt19937 rng;
+  std::map<std::string, std::string> expected;     // sources by relative path
+  std::map<std::string, std::string> altExpected;  // a source's content before a racing change
+  std::map<fs::path, std::string> others;          // files nobody may change
+  int trials = 0;
+  unsigned long long bytesLost = 0;
+};
+
+TEST_F(FaultMatrix, KilledAtRandomMomentsOfAMoveRun)
+{
+  Prepare();
+  const double whole = RunKilledAfter(-1);
+  CheckNothingLost("an undisturbed run");
+  ASSERT_TRUE(Tree(Host(kMoveToNAS)).empty()) << Log();
+  for (int i = 0; i < 24; i++) {
+    Prepare();
+    // two kills in a row, each somewhere in what a whole run takes, so that
+    // resumed copies are killed again
+    RunKilledAfter(Uniform(0.0, whole));
+    CheckNothingLost("killed once, trial " + std::to_string(i));
+    RunKilledAfter(Uniform(0.0, whole));
+    CheckNothingLost("killed twice, trial " + std::to_string(i));
+    FinishAndCheck("trial " + std::to_string(i));
+  }
+}
+
+TEST_F(FaultMatrix, StopEventsAtRandomSeconds)
+{
+  for (int i = 0; i < 6; i++) {
+    Prepare();
+    char at[32];
+    std::snprintf(at, sizeof at, "%.2f", Uniform(10.0, 14.0));  // the copies run from 10 s on
+    RunKilledAfter(-1, {"--stop-event-at", at});
+    CheckNothingLost(std::string("stop event at ") + at);
+    FinishAndCheck(std::string("stop event at ") + at);
+  }
+}
+
+TEST_F(FaultMatrix, DriveFullAfterRandomBytes)
+{
+  for (int i = 0; i < 6; i++) {
+    Prepare();
+    std::string limit = std::to_string(static_cast<unsigned long long>(Uniform(1e5, 13e6)));
+    RunKilledAfter(-1, {"--fail-writes", std::string(kNASShare) + "=" + limit});
+    CheckNothingLost("drive full after " + limit + " bytes");
+    FinishAndCheck("drive full after " + limit + " bytes");
+  }
+}
+
+TEST_F(FaultMatrix, RealTmpfsThatFillsUp)
+{
+  REQUIRE_REAL_FS({});
+  for (const char *size : {"8m", "5m"}) {
+    MountGuard drive;
+    REQUIRE_MOUNTED(drive.MountTmpfs(share, size));
+    Prepare();
+    RunKilledAfter(-1);
+    CheckNothingLost(std::string("tmpfs of ") + size + " full");
+    ASSERT_EQ(drive.Resize("64m"), "");
+    FinishAndCheck(std::string("tmpfs of ") + size + " grown to 64 MiB");
+  }
+}
+
+TEST_F(FaultMatrix, ShareVanishesInNormalRunsAndJobs)
+{
+  for (int i = 0; i < 8; i++) {
+    bool job = i % 2 == 1;
+    Prepare();
+    if (job) {
+      WriteRecording("/mnt/hd/DataFiles/Filme/Job.rec", 5u << 20, 40, LocalTime(2015, 12, 1));
+      WriteJob("Vanish.frx", "Job.rec", "/mnt/hd/DataFiles/Filme", std::string(kNASShare) + "/Jobs", 1);
+      fs::create_directories(share / "Jobs");
+      for (const char *part : {"", ".inf", ".nav"})
+        others[Host(std::string("/mnt/hd/DataFiles/Filme/Job.rec") + part)] =
+            ReadFile(std::string("/mnt/hd/DataFiles/Filme/Job.rec") + part);
+    }
+    char mount[512];
+    double vanish = job ? Uniform(0.3, 2.5) : Uniform(10.2, 14.0);
+    std::snprintf(mount, sizeof mount, "%s=%s@0-%.2f", kNASShare, share.c_str(), vanish);
+    RunKilledAfter(-1, {"--mount", mount}, -1);
+    std::string when = std::string(job ? "job" : "normal run") + ", share gone at " + std::to_string(vanish);
+    // the job's recording either stays whole where it was or is on the share
+    if (job && !Exists("/mnt/hd/DataFiles/Filme/Job.rec")) {
+      for (const char *part : {"", ".inf"}) {
+        fs::path src = Host(std::string("/mnt/hd/DataFiles/Filme/Job.rec") + part);
+        EXPECT_TRUE(ReadHostFile(share / "Jobs" / (std::string("Job.rec") + part)) == others[src]) << when;
+        others.erase(src);
+      }
+      others.erase(Host("/mnt/hd/DataFiles/Filme/Job.rec.nav"));
+    }
+    CheckNothingLost(when);
+    // nothing was written below the bare mount point
+    EXPECT_TRUE(!fs::exists(Host(kNASShare)) || Tree(Host(kNASShare)).empty()) << when << ": " << Log();
+  }
+}
+
+TEST_F(FaultMatrix, SourcesChangedBetweenAndDuringRuns)
+{
+  Prepare();
+  const double whole = RunKilledAfter(-1);
+  for (int i = 0; i < 9; i++) {
+    Prepare();
+    const std::string rel = kRecordings[i % 3].rel;
+    // between runs: after a killed run, a source changes in place
+    RunKilledAfter(Uniform(0.0, whole));
+    CheckNothingLost("killed, trial " + std::to_string(i));
+    Mutate(rel, i % 3);
+    // during a run: the same kinds of change at a random moment
+    const std::string other = kRecordings[(i + 1) % 3].rel;
+    altExpected[other] = expected[other];
+    RunKilledAfter(-1, {}, 0, [&] { Mutate(other, (i + 1) % 3); }, Uniform(0.0, whole));
+    CheckNothingLost("changed during a run, trial " + std::to_string(i));
+    altExpected.clear();
+    FinishAndCheck("trial " + std::to_string(i));
+  }
+}
+
+}  // namespace
