@@ -3,12 +3,13 @@
 #   make demo    build and run the copy service in the receiver simulator
 #   make check   build everything, run every test (PC and receiver CPU)
 #
-# Further: host, target, test-host, test-target, fuzz, bench, clean.
+# Further: host, target, test-host, test-target, test-asan, fault-matrix, fuzz,
+# bench, clean.
 
 JOBS ?= 2
 CMAKE ?= cmake
 
-.PHONY: all deps host target test-host test-target check demo fuzz fuzz-run bench clean
+.PHONY: all deps host target test-host test-target test-asan fault-matrix check demo fuzz fuzz-run bench clean
 
 all: host
 
@@ -32,6 +33,16 @@ test-target: target
 	ctest --preset target
 
 check: test-host test-target
+
+# every test with AddressSanitizer and UndefinedBehaviorSanitizer
+test-asan: deps
+	$(CMAKE) --preset host-asan >/dev/null
+	$(CMAKE) --build --preset host-asan -j $(JOBS)
+	ctest --preset host-asan
+
+# only the fault matrix: move runs hit by faults at random moments
+fault-matrix: host
+	ctest --preset host -L faultmatrix --output-on-failure -V | grep -E "fault matrix|tests passed|Failed"
 
 demo: host
 	tools/demo.sh
