@@ -223,7 +223,9 @@ TEST_P(DestinationInTheWay, DecidesTheName)
   FRX_Close();
   EXPECT_STREQ(c.destName, DestFileNameClean) << Log();
   EXPECT_EQ("keep me", ReadFile("/mnt/hd/DataFiles/Elsewhere/victim"));
-  if (std::string(c.destName) != "Film.rec") EXPECT_EQ(before, ReadFile(kShare + "/Film.rec.inf"));
+  if (std::string(c.destName) != "Film.rec") {
+    EXPECT_EQ(before, ReadFile(kShare + "/Film.rec.inf"));
+  }
 }
 
 void CopyOf(MoveSafety &t, const char *ending, const std::string &bytes)

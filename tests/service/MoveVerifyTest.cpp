@@ -71,10 +71,11 @@ TEST_P(EarlierCopy, IsComparedInFullBeforeItCounts)
   EXPECT_EQ(1, Pump()) << Log();
   EXPECT_EQ(source, ReadFile(Dst("film.rec"))) << "the copy is the source as it is now";
   EXPECT_EQ(c.restarts, LogHas("FRX: restarting due to different contents")) << Log();
-  if (c.restarts)  // found in the 8 KiB piece that holds the change
+  if (c.restarts) {  // found in the 8 KiB piece that holds the change
     EXPECT_TRUE(LogHas("FRX: the destination differs from the source at '" +
                        std::to_string(c.changedAt / 8192 * 8192) + "'"))
         << Log();
+  }
   EXPECT_EQ(c.restarts ? 0u : c.destLength, FRX_GetResumeOffset());
   EXPECT_TRUE(LogHas("FRX: transfer finished."));
 }
