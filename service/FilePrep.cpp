@@ -160,7 +160,8 @@ static bool NameUsable(const char *name, const char *srcDir, const char *dstDir,
       usable = true;
     else if (S_ISREG(st.st_mode))
       usable = status == 1 || st.st_size == 0;
-    usable = usable && CompanionsFit(name, srcDir, dstDir);
+    /* only a recording has companions to keep apart */
+    usable = usable && (FileTyp != FT_Rec || CompanionsFit(name, srcDir, dstDir));
   }
   CallTraceExit(nullptr);
   return usable;
@@ -382,7 +383,7 @@ int StartCopy(void)
   }
   if (mainFile) DestDeviceKnown = FolderDevice(dstDir, &DestDevice);
   FRX_SetVerify(move == 1);
-  FRX_SetMountPoint(KnownMountPoint(dstDir));
+  FRX_SetMountPoint(KnownMountPoint(dstDir)); /* the engine makes the missing folders */
   int result = FRX_Init(FileName, dstName, srcDir, dstDir);
   if (LogLength != 0)
     WriteLogF("InitStatus used Filenames are: Source='%s'\n%53sDest='%s' Status=%d", FileName, "",

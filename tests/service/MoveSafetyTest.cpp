@@ -15,16 +15,6 @@ namespace {
 const std::string kRec = "/mnt/hd/DataFiles/MoveToNAS/Film.rec";
 const std::string kShare = "/mnt/hd/DataFiles/NAS-Share";
 
-// Files below a host folder, relative and sorted.
-std::vector<std::string> ScenarioTree(const fs::path &folder)
-{
-  std::vector<std::string> files;
-  for (const auto &e : fs::recursive_directory_iterator(folder))
-    if (!e.is_directory()) files.push_back(fs::relative(e.path(), folder).string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
 class MoveSafety : public CycleTest {
  public:
   // for the cases' set-up functions
@@ -81,7 +71,7 @@ TEST_F(MoveSafety, CopiedAndUnchangedSourceGoes)
   EXPECT_EQ(Pattern(200'000, 1), ReadFile(kShare + "/Film.rec"));
   // the proof marker is gone again
   EXPECT_EQ((std::vector<std::string>{"Film.rec", "Film.rec.inf", "Film.rec.nav"}),
-            ScenarioTree(Host(kShare)));
+            HostTree(Host(kShare)));
 }
 
 // What happens to the source between its copy and its deletion.
@@ -195,7 +185,7 @@ TEST_F(SameFolderTwice, NothingIsDeleted)
   EXPECT_TRUE(LogHas("Error: /mnt/sdb1 and /mnt/hd/DataFiles/MoveToNAS are the same folder, no source is deleted"))
       << Log();
   EXPECT_EQ((std::vector<std::string>{"Film.rec", "Film.rec.inf", "Film.rec.nav"}),
-            ScenarioTree(Host("/mnt/hd/DataFiles/MoveToNAS")))
+            HostTree(Host("/mnt/hd/DataFiles/MoveToNAS")))
       << "the marker is removed again";
 }
 

@@ -214,12 +214,4 @@ int ScenarioTest::SecondsBetween(std::string_view first, std::string_view second
   return a < 0 || b < 0 ? -1 : b - a;
 }
 
-std::vector<std::string> ScenarioTest::Tree(const fs::path &folder)
-{
-  std::vector<std::string> files;
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::end(it); it.increment(ec))
-    if (it->is_regular_file()) files.push_back(fs::relative(it->path(), folder).string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
+std::vector<std::string> ScenarioTest::Tree(const fs::path &folder) { return HostTree(folder); }

@@ -137,6 +137,16 @@ std::vector<std::string> ReceiverCommandLine(const std::vector<std::string> &arg
   return words;
 }
 
+std::vector<std::string> HostTree(const fs::path &folder)
+{
+  std::vector<std::string> files;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(folder, ec); !ec && it != fs::end(it); it.increment(ec))
+    if (it->is_regular_file()) files.push_back(fs::relative(it->path(), folder).string());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
 RunResult RunReceiver(const std::vector<std::string> &args)
 {
   TempDir out;

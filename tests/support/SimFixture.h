@@ -66,6 +66,10 @@ RunResult RunReceiver(const std::vector<std::string> &args);
 // emulator's first in a cross build).
 std::vector<std::string> ReceiverCommandLine(const std::vector<std::string> &args);
 
+// Regular files below a host folder, relative and sorted ("Series/Ep1.rec");
+// none when the folder is missing.
+std::vector<std::string> HostTree(const fs::path &folder);
+
 // A host file's bytes, whole; "" when it cannot be read.
 std::string ReadHostFile(const fs::path &file);
 
