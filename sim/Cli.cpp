@@ -35,7 +35,7 @@ static const std::set<std::string> kValueOptions = {
     "--root", "--tap", "--load", "--mount", "--system-id", "--firmware-version", "--missing-symbol",
     "--firmware-module", "--mem-limit", "--fail-writes", "--play", "--record", "--clock", "--date",
     "--time", "--uptime", "--key", "--keys-file", "--stop-event-at", "--until", "--seconds",
-    "--terminals", "--console", "--status-every"};
+    "--terminals", "--console", "--status-every", "--screenshots", "--screenshot-at"};
 
 // Options without a value.
 static const std::set<std::string> kFlagOptions = {"--help", "--utf8-firmware", "--quiet", "--trace-keys"};
@@ -107,6 +107,13 @@ Input and end
                              the time after which the run fails (default 600;
                              at most 42949672, what the 10-ms tick counter
                              holds)
+
+Screen
+  --screenshots DIR          write a PNG of the TV screen (menus over a plain
+                             picture) into DIR after every sync that changed
+                             it, named by the tick (screen-0000001234.png)
+  --screenshot-at SECONDS    one PNG at that moment (into the --screenshots
+                             folder, else beside the root); repeatable
 
 Console
   --terminals LIST|none      pseudo-terminals that open, e.g. 0,2 (default 0)
@@ -290,6 +297,8 @@ static bool ApplyOption(const std::string &opt, const std::string &v, RunOptions
   else if (opt == "--keys-file") return ParseKeysFile(v, &o->keys, error);
   else if (opt == "--stop-event-at") ok = ParseNumber(v, &d), o->stopEvents.push_back(d);
   else if (opt == "--status-every") ok = ParseNumber(v, &o->statusEvery) && o->statusEvery > 0;
+  else if (opt == "--screenshots") c.screenshotDir = v;
+  else if (opt == "--screenshot-at") ok = ParseNumber(v, &d) && d >= 0, o->screenshotsAt.push_back(d);
   else if (opt == "--until") ok = v == "unloaded" || v == "time", o->untilUnloaded = v == "unloaded";
   else if (opt == "--seconds") ok = ParseRunTime(v, &o->seconds);
   else if (opt == "--terminals") ok = ParseTerminals(v, &c);
@@ -365,6 +374,19 @@ static void PressKeyTraced(Receiver &rx, dword key)
   }
 }
 
+// Runs `what` once at each of the given seconds of the run.
+static void AtSeconds(Receiver &rx, const std::vector<double> &seconds, void (*what)(Receiver &))
+{
+  auto times = std::make_shared<std::vector<double>>(seconds);
+  rx.AddDriver([times, what](Receiver &r) {
+    for (double &at : *times)
+      if (at >= 0 && r.RunSeconds() >= at) {
+        at = -1;
+        what(r);
+      }
+  });
+}
+
 // The drivers of a run: whatever happens at given seconds of it. Further
 // drivers (a status requester sending requests at intervals, ...) are added
 // here.
@@ -383,13 +405,10 @@ static void AddDrivers(Receiver &rx, const RunOptions &o)
       }
   });
   if (o.statusEvery > 0) AddStatusRequester(rx, o.statusEvery, std::cout);
-  auto stops = std::make_shared<std::vector<double>>(o.stopEvents);
-  rx.AddDriver([stops](Receiver &r) {
-    for (double &at : *stops)
-      if (at >= 0 && r.RunSeconds() >= at) {
-        at = -1;
-        r.SendStop();
-      }
+  AtSeconds(rx, o.stopEvents, [](Receiver &r) { r.SendStop(); });
+  AtSeconds(rx, o.screenshotsAt, [](Receiver &r) {
+    std::string file = r.WriteScreenshot();
+    if (file.empty()) std::cerr << "receiver: the screenshot could not be written" << std::endl;
   });
 }
 

@@ -36,6 +36,7 @@ struct RunOptions {
   int playMode = 1;
   std::vector<std::pair<int, std::string>> recordings;  // slot, receiver path
   double statusEvery = 0;                 // seconds between status requests, 0 = none
+  std::vector<double> screenshotsAt;      // seconds at which a PNG of the screen is written
   bool traceKeys = false;                 // print what each handler returned for a key
   bool help = false;
 };

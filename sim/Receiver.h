@@ -49,6 +49,9 @@ struct Config {
                                          // "noexec" = one without the program starter, or a path)
   std::ostream *printSink = nullptr;     // TAP_Print output; null = standard output
   std::ostream *phaseLog = nullptr;      // a line per lifecycle phase, when set
+  // PNGs of the visible screen after every sync that changed it, and those
+  // asked for; empty: none after syncs, and asked-for shots go beside the root
+  std::filesystem::path screenshotDir;
 };
 
 // The lifecycle of a run, in order.
@@ -130,6 +133,18 @@ class Receiver {
   void StopRecording(int slot);
   // What plug-ins stopped: "StopTs", "StopMp3", "StopRecord <slot>".
   std::vector<std::string> StopLog() const;
+
+  // ---- screen ----
+  // The visible screen (ARGB) as the last TAP_Osd_Sync composed it.
+  uint32_t ScreenPixel(int x, int y) const;
+  // A pixel of a region as drawn (ARGB); 0 when there is no such pixel.
+  uint32_t RegionPixel(int region, int x, int y) const;
+  int OsdRegionCount() const;  // regions that exist, shown or in memory
+  uint64_t ScreenSyncs() const;
+  bool NormalPicture() const;  // false between TAP_ExitNormal and TAP_EnterNormal
+  // Writes a PNG of the visible screen into the screenshot folder; its path,
+  // "" when it could not be written.
+  std::string WriteScreenshot();
 
   // ---- console ----
   std::string TerminalOutput(int pts) const;  // raw bytes written to /dev/pts/<pts>

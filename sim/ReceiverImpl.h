@@ -21,6 +21,7 @@
 #include "FirmwareState.h"
 #include "HostFs.h"
 #include "HostLoader.h"
+#include "Osd.h"
 #include "Receiver.h"
 #include "SimClock.h"
 
@@ -131,6 +132,9 @@ struct Receiver::Impl {
   std::vector<std::string> selectedFolders;
   FwWorkFolderRecord tapFolderRecord{};
 
+  Osd osd;                             // the on-screen display
+  std::string lastShot;                // name of the last screenshot written
+
   FileRecord playFile;
   bool playing = false;
   byte playMode = 0;
@@ -162,6 +166,10 @@ struct Receiver::Impl {
   uint64_t WriteAllowance(const std::string &receiverPath, uint64_t want);
   void CountWritten(const std::string &receiverPath, uint64_t bytes);
   void Echo(int pts, const void *buf, size_t count);
+
+  // ---- screen ----
+  void SyncScreen();                   // compose; a screenshot when it changed
+  std::string Screenshot();            // "" when not written
 };
 
 Receiver::Impl *LiveImpl();

@@ -222,5 +222,12 @@ extern "C" int TAP_SPrint(char *dest, const char *format, ...)
   return n;
 }
 
-extern "C" void TAP_EnterNormal(void) {}
-extern "C" void TAP_ExitNormal(void) {}
+extern "C" void TAP_EnterNormal(void)
+{
+  if (Receiver::Impl *im = LiveOrWarn("TAP_EnterNormal")) im->osd.normalPicture = true;
+}
+
+extern "C" void TAP_ExitNormal(void)
+{
+  if (Receiver::Impl *im = LiveOrWarn("TAP_ExitNormal")) im->osd.normalPicture = false;
+}

@@ -10,7 +10,7 @@
 # cross compiler.
 set -e
 
-want="cmake make g++ googletest libstb-dev g++-mipsel-linux-gnu qemu-user"
+want="cmake make g++ googletest libstb-dev fonts-dejavu-core g++-mipsel-linux-gnu qemu-user"
 for group in "$@"; do
   case "$group" in
     fuzz) want="$want clang libclang-rt-14-dev" ;;

@@ -1,0 +1,67 @@
+// Osd.h -- the receiver's on-screen display (bottom side): 720 x 576 ARGB,
+// regions with their own pixels, on screen or in memory, composed over a
+// plain TV picture at every sync; PNG screenshots; the receiver's own font.
+//
+// Coordinates and sizes reaching this class are checked by the API calls
+// (ScreenApi.cpp); every drawing routine clips to its region all the same,
+// so nothing can write outside a buffer.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+constexpr int kScreenW = 720, kScreenH = 576;
+constexpr int kFirstRegion = 128, kRegionSlots = 128;  // numbers 128..255
+
+struct OsdRegion {
+  int x = 0, y = 0, w = 0, h = 0;  // place and size on the screen
+  int plane = 0;                   // stacking order, then creation order
+  bool memory = false;             // off screen, never shown
+  uint64_t serial = 0;             // creation order
+  std::vector<uint32_t> pixels;    // w * h ARGB words, row by row
+  uint32_t &At(int px, int py) { return pixels[static_cast<size_t>(py) * w + px]; }
+};
+
+class Osd {
+ public:
+  int Create(int x, int y, int w, int h, int plane, bool memory);  // region or -1
+  bool Delete(int region);
+  OsdRegion *Region(int region);  // null when it does not exist
+  const OsdRegion *Region(int region) const;
+  int RegionCount() const { return static_cast<int>(regions_.size()); }
+
+  // Drawing, clipped to the region.
+  void Fill(OsdRegion &r, int x, int y, int w, int h, uint32_t colour);
+  void Blend(OsdRegion &r, int x, int y, uint32_t colour, int coverage);  // 0..255
+  void Put(OsdRegion &r, int x, int y, uint32_t colour, bool sprite);
+
+  // The visible screen: on-screen regions over the TV picture. True when it
+  // changed since the last compose.
+  bool Compose();
+  uint32_t Pixel(int x, int y) const;  // of the last compose
+  bool WritePng(const std::filesystem::path &file) const;
+  uint64_t Syncs() const { return syncs_; }
+
+  bool normalPicture = true;  // TAP_EnterNormal / TAP_ExitNormal
+
+ private:
+  std::map<int, OsdRegion> regions_;
+  std::vector<uint32_t> screen_ = std::vector<uint32_t>(kScreenW * kScreenH, 0);
+  uint64_t serial_ = 0, syncs_ = 0;
+};
+
+// The receiver's own proportional font (a TrueType font of the host),
+// sizes 0, 1 and 2; text as 8-bit ISO 8859-1.
+int OsdTextWidth(const std::string &text, int fontSize);
+int OsdLineHeight(int fontSize);
+// Draws the text with its baseline below y, from x, never past maxX; the
+// coverage of each pixel goes to `plot`.
+void OsdDrawText(const std::string &text, int fontSize, int x, int y, int maxX,
+                 void (*plot)(void *ctx, int px, int py, int coverage), void *ctx);
+
+}  // namespace sim
