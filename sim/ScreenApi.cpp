@@ -142,17 +142,7 @@ extern "C" int TAP_Osd_PutGd(word region, int x, int y, const TapGrData *gd, boo
     return -1;
   }
   std::vector<dword> pixels(count);
-  // the compressed size is not in the descriptor: runs are read until the
-  // image is whole, never past what a complete image can take
-  size_t records = 0, done = 0;
-  while (done < count && gd->Data) {
-    const byte *rec = gd->Data + records * GD_RECORD_SIZE;
-    size_t n = rec[0] | (static_cast<size_t>(rec[1]) << 8);
-    if (n == 0 || n > count - done) break;
-    done += n;
-    records++;
-  }
-  if (done != count || !GdDecode(gd->Data, records * GD_RECORD_SIZE, pixels.data(), count)) {
+  if (!GdDecode(gd->Data, pixels.data(), count)) {
     sim::SimWarn("TAP_Osd_PutGd", "data does not decode to width x height pixels; refused");
     return -1;
   }
