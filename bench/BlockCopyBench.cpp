@@ -29,6 +29,7 @@
 #include "tap_header.h"
 
 extern "C" const dword __tap_ud__ = 0x8E0A4F20;  // the benchmark acts as a plug-in
+extern "C" const char __tap_program_name[64] = "Ferrox Bench";
 extern char **environ;
 
 namespace fs = std::filesystem;

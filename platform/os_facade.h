@@ -42,9 +42,11 @@ int OS_Remove(const char *path);
 int OS_Rename(const char *from, const char *to);
 int OS_Utime(const char *path, const struct utimbuf *times);
 
-/* descriptors (the pseudo-terminals) */
+/* descriptors (the pseudo-terminals, font files) */
 int OS_Open(const char *path, int flags);
+ssize_t OS_Read(int fd, void *buf, size_t count);
 ssize_t OS_Write(int fd, const void *buf, size_t count);
+off64_t OS_Lseek64(int fd, off64_t offset, int whence);
 int OS_Close(int fd);
 
 /* System V shared memory (plug-in start parameters) */

@@ -53,7 +53,9 @@ int OS_Rename(const char *from, const char *to) { return rename(from, to); }
 int OS_Utime(const char *path, const struct utimbuf *times) { return utime(path, times); }
 
 int OS_Open(const char *path, int flags) { return open(path, flags); }
+ssize_t OS_Read(int fd, void *buf, size_t count) { return read(fd, buf, count); }
 ssize_t OS_Write(int fd, const void *buf, size_t count) { return write(fd, buf, count); }
+off64_t OS_Lseek64(int fd, off64_t offset, int whence) { return lseek64(fd, offset, whence); }
 int OS_Close(int fd) { return close(fd); }
 
 int OS_Shmget(key_t key, size_t size, int flags) { return shmget(key, size, flags); }

@@ -35,7 +35,7 @@ static const std::set<std::string> kValueOptions = {
     "--root", "--tap", "--load", "--mount", "--system-id", "--firmware-version", "--missing-symbol",
     "--firmware-module", "--mem-limit", "--fail-writes", "--play", "--record", "--clock", "--date",
     "--time", "--uptime", "--key", "--keys-file", "--stop-event-at", "--until", "--seconds",
-    "--terminals", "--console", "--status-every", "--screenshots", "--screenshot-at"};
+    "--terminals", "--console", "--status-every", "--screenshots", "--screenshot-at", "--fonts"};
 
 // Options without a value.
 static const std::set<std::string> kFlagOptions = {"--help", "--utf8-firmware", "--quiet", "--trace-keys"};
@@ -114,6 +114,10 @@ Screen
                              it, named by the tick (screen-0000001234.png)
   --screenshot-at SECONDS    one PNG at that moment (into the --screenshots
                              folder, else beside the root); repeatable
+  --fonts DIR|none           copy the .ufnt fonts of DIR into the receiver's
+                             /mnt/hd/ProgramFiles/Settings/Fonts; by default
+                             a root without that folder gets the standard
+                             fonts of this build (Calibri_10 ... Calibri_20B)
 
 Console
   --terminals LIST|none      pseudo-terminals that open, e.g. 0,2 (default 0)
@@ -303,6 +307,7 @@ static bool ApplyOption(const std::string &opt, const std::string &v, RunOptions
   else if (opt == "--seconds") ok = ParseRunTime(v, &o->seconds);
   else if (opt == "--terminals") ok = ParseTerminals(v, &c);
   else if (opt == "--console") o->console = v;
+  else if (opt == "--fonts") o->fonts = v;
   else {
     *error = "unknown option " + opt + " (see receiver --help)";
     return false;
@@ -412,6 +417,61 @@ static void AddDrivers(Receiver &rx, const RunOptions &o)
   });
 }
 
+fs::path StandardFontDir()
+{
+#ifdef FERROX_FONT_DIR
+  return FERROX_FONT_DIR;
+#else
+  return {};
+#endif
+}
+
+int InstallFonts(const fs::path &root, const fs::path &from, std::string *error)
+{
+  std::error_code ec;
+  if (!fs::is_directory(from, ec)) {
+    *error = "the font folder " + from.string() + " does not exist";
+    return -1;
+  }
+  fs::path to = root / std::string(kFontFolder).substr(1);
+  fs::create_directories(to, ec);
+  int copied = 0;
+  for (const auto &entry : fs::directory_iterator(from, ec)) {
+    if (!entry.is_regular_file() || entry.path().extension() != ".ufnt") continue;
+    fs::copy_file(entry.path(), to / entry.path().filename(), fs::copy_options::overwrite_existing, ec);
+    if (ec) {
+      *error = "cannot copy " + entry.path().string() + ": " + ec.message();
+      return -1;
+    }
+    ++copied;
+  }
+  if (copied == 0) {
+    *error = "no .ufnt font in " + from.string();
+    return -1;
+  }
+  return copied;
+}
+
+// The fonts the run asked for; false after a message when they cannot be put in.
+static bool SetUpFonts(const RunOptions &o)
+{
+  if (o.fonts == "none") return true;
+  fs::path root = o.config.root;
+  std::error_code ec;
+  if (o.fonts.empty() && fs::exists(root / std::string(kFontFolder).substr(1), ec)) return true;
+  fs::path from = o.fonts.empty() ? StandardFontDir() : fs::path(o.fonts);
+  std::string error;
+  int n = InstallFonts(root, from, &error);
+  if (n < 0) {
+    // without an explicit folder a missing font set is only a warning: the
+    // plug-ins say themselves which font they miss
+    std::cerr << "receiver: " << (o.fonts.empty() ? "warning: " : "") << error << "\n";
+    return o.fonts.empty();
+  }
+  if (!o.quiet) std::cout << "receiver: " << n << " fonts put into " << kFontFolder << "\n";
+  return true;
+}
+
 static void SetUpReceiver(Receiver &rx, const RunOptions &o)
 {
   for (const auto &f : o.writeFaults) rx.FailWritesAfter(f.first, f.second);
@@ -451,6 +511,7 @@ int RunProgram(const RunOptions &options)
   }
   if (!o.quiet) o.config.phaseLog = &std::cout;
   Receiver rx(o.config);
+  if (!SetUpFonts(o)) return 2;
   SetUpReceiver(rx, o);
   if (!LoadAll(rx, o)) return 1;
   int status = 0;

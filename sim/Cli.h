@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,6 +39,8 @@ struct RunOptions {
   double statusEvery = 0;                 // seconds between status requests, 0 = none
   std::vector<double> screenshotsAt;      // seconds at which a PNG of the screen is written
   bool traceKeys = false;                 // print what each handler returned for a key
+  std::string fonts;                      // "" standard fonts into a root without any,
+                                          // "none", or a host folder of .ufnt files
   bool help = false;
 };
 
@@ -52,6 +55,15 @@ std::vector<std::string> KnownOptions();
 // Parses a key name ("Ok", "Exit", ...) or number; false when unknown.
 bool ParseKey(const std::string &text, dword *key);
 int RunProgram(const RunOptions &options);
+
+// The receiver's font folder and the standard fonts this build made.
+inline constexpr const char *kFontFolder = "/mnt/hd/ProgramFiles/Settings/Fonts";
+std::filesystem::path StandardFontDir();
+// Copies the ".ufnt" files of host folder `from` into the font folder of the
+// receiver root, as a user copies fonts to a receiver (files of the same
+// name are replaced). Returns how many; -1 with *error when `from` is not a
+// folder of fonts or the files cannot be written.
+int InstallFonts(const std::filesystem::path &root, const std::filesystem::path &from, std::string *error);
 int ReceiverMain(int argc, char **argv);
 
 }  // namespace sim

@@ -335,6 +335,30 @@ extern "C" ssize_t OS_Write(int fd, const void *buf, size_t count)
   return write(fd, buf, count);
 }
 
+// Terminals are write-only; the simulator's own descriptors are not the
+// plug-in's to read or move.
+static bool PluginDescriptor(int fd, const char *call)
+{
+  Receiver::Impl *im = LiveOrWarn(call);
+  if ((im && im->termFds.count(fd)) || fd >= 100000 || fd <= 2) {
+    errno = EBADF;
+    return false;
+  }
+  return true;
+}
+
+extern "C" ssize_t OS_Read(int fd, void *buf, size_t count)
+{
+  if (!PluginDescriptor(fd, "OS_Read")) return -1;
+  return read(fd, buf, count);
+}
+
+extern "C" off64_t OS_Lseek64(int fd, off64_t offset, int whence)
+{
+  if (!PluginDescriptor(fd, "OS_Lseek64")) return -1;
+  return lseek64(fd, offset, whence);
+}
+
 extern "C" int OS_Close(int fd)
 {
   Receiver::Impl *im = sim::LiveImpl();

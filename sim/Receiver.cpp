@@ -46,7 +46,10 @@ Receiver::Impl *LiveImpl() { return g_live ? &g_live->impl() : nullptr; }
 Receiver::Impl *LiveOrWarn(const char *call)
 {
   Receiver::Impl *im = LiveImpl();
-  if (im == nullptr) SimWarn(call, "called while no receiver runs; ignored");
+  if (im == nullptr)
+    SimWarn(call, "called while no receiver runs; ignored");
+  else
+    ++im->calls[call];
   return im;
 }
 
@@ -558,5 +561,13 @@ void Receiver::Impl::Echo(int pts, const void *buf, size_t count)
 }
 
 size_t Receiver::SharedMemorySegments() const { return impl_->shm.size(); }
+
+uint64_t Receiver::CallCount(const std::string &call) const
+{
+  auto it = impl_->calls.find(call);
+  return it == impl_->calls.end() ? 0 : it->second;
+}
+
+void Receiver::ResetCallCounts() { impl_->calls.clear(); }
 
 }  // namespace sim

@@ -146,6 +146,11 @@ class Receiver {
   // "" when it could not be written.
   std::string WriteScreenshot();
 
+  // ---- platform calls ----
+  // How often plug-ins made the call ("TAP_Osd_SaveBox", "OS_Read", ...) since
+  // the start or the last reset.
+  uint64_t CallCount(const std::string &call) const;
+  void ResetCallCounts();
   // ---- console ----
   std::string TerminalOutput(int pts) const;  // raw bytes written to /dev/pts/<pts>
   void ClearTerminalOutput();                 // forgets what every terminal received

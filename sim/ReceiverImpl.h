@@ -133,6 +133,7 @@ struct Receiver::Impl {
   FwWorkFolderRecord tapFolderRecord{};
 
   Osd osd;                             // the on-screen display
+  std::unordered_map<std::string, uint64_t> calls;  // API call name -> times called
   std::string lastShot;                // name of the last screenshot written
 
   FileRecord playFile;

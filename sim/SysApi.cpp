@@ -70,6 +70,7 @@ extern "C" void *TAP_MemAlloc(dword size)
   Receiver::Impl *im = sim::LiveImpl();
   MemTable &mem = Mem();
   if (im) {
+    ++im->calls["TAP_MemAlloc"];
     const sim::Config &c = im->config;
     if (c.memBlockLimit && size > c.memBlockLimit) return nullptr;
     if (c.memTotalLimit && mem.inUse + size > c.memTotalLimit) return nullptr;

@@ -1,7 +1,7 @@
 #!/bin/sh
 # install-deps.sh -- installs the Debian packages the build needs, if missing.
 #
-#   tools/install-deps.sh            compilers, CMake, GoogleTest, stb, qemu
+#   tools/install-deps.sh            compilers, CMake, GoogleTest, stb, fonts, qemu
 #   tools/install-deps.sh fuzz       + clang with its sanitizer runtimes
 #   tools/install-deps.sh realfs     + tools for the real-file-system tests
 #   tools/install-deps.sh bench      + cp/rsync for the benchmarks
@@ -10,7 +10,7 @@
 # cross compiler.
 set -e
 
-want="cmake make g++ googletest libstb-dev fonts-dejavu-core g++-mipsel-linux-gnu qemu-user"
+want="cmake make g++ googletest libstb-dev fonts-dejavu-core fonts-crosextra-carlito g++-mipsel-linux-gnu qemu-user"
 for group in "$@"; do
   case "$group" in
     fuzz) want="$want clang libclang-rt-14-dev" ;;

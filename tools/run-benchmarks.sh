@@ -6,7 +6,8 @@
 # The copy benchmark works in FERROX_BENCH_DIR (default BUILD_DIR/bench-work),
 # so that it measures a real disk rather than a RAM-backed temporary folder;
 # FERROX_BENCH_MIB sets the source size (default 1024). Figures only: the
-# script fails only when a benchmark cannot run at all.
+# script fails only when a benchmark cannot run at all. bench_osd prints what
+# drawing on the screen costs.
 set -e
 
 build=${1:?usage: tools/run-benchmarks.sh BUILD_DIR}
@@ -18,3 +19,5 @@ fi
 dir=${FERROX_BENCH_DIR:-$build/bench-work}
 mkdir -p "$dir"
 "$bench" --dir "$dir" --size-mib "${FERROX_BENCH_MIB:-1024}"
+echo
+"$build/bin/bench_osd"

@@ -153,3 +153,46 @@ TEST(ReceiverOptions, BadValuesAreRefused)
 }
 
 }  // namespace
+
+TEST(ReceiverProgram, PutsTheStandardFontsIntoARootThatHasNone)
+{
+  TempDir tmp;
+  const fs::path fonts = "mnt/hd/ProgramFiles/Settings/Fonts";
+  const std::string tap = TapFile("TickWaiter.tap").string();
+  struct Case {
+    const char *what;
+    std::vector<std::string> options;
+    bool ownFontBefore;  // the root already has a Fonts folder with one font
+    int exitCode;
+    std::vector<std::string> fontsAfter;
+  } cases[] = {
+      {"new root", {}, false, 0, {"Calibri_10.ufnt", "Calibri_12.ufnt", "Calibri_14.ufnt", "Calibri_16.ufnt",
+                                  "Calibri_18.ufnt", "Calibri_20.ufnt", "Calibri_20B.ufnt"}},
+      {"fonts of the user kept", {}, true, 0, {"Mine.ufnt"}},
+      {"none asked for", {"--fonts", "none"}, false, 0, {}},
+      {"a folder given", {"--fonts", (tmp.path / "myfonts").string()}, true, 0, {"Mine.ufnt", "Other.ufnt"}},
+      {"a folder that is not there", {"--fonts", (tmp.path / "nothere").string()}, false, 2, {}},
+  };
+  fs::create_directories(tmp.path / "myfonts");
+  std::ofstream(tmp.path / "myfonts/Other.ufnt") << "UFNT";
+  std::ofstream(tmp.path / "myfonts/readme.txt") << "not a font";
+  int n = 0;
+  for (const Case &c : cases) {
+    const fs::path root = tmp.path / ("root" + std::to_string(n++));
+    fs::create_directories(root / "mnt/hd/ProgramFiles");
+    std::ofstream(root / "mnt/hd/ProgramFiles/TickWaiter.cfg") << "5";
+    if (c.ownFontBefore) {
+      fs::create_directories(root / fonts);
+      std::ofstream(root / fonts / "Mine.ufnt") << "UFNT";
+    }
+    std::vector<std::string> args = {"--root", root.string(), "--quiet"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back(tap);
+    RunResult r = RunReceiver(args);
+    EXPECT_EQ(c.exitCode, r.exitCode) << c.what << "\n" << r.err;
+    EXPECT_EQ(c.fontsAfter, HostTree(root / fonts)) << c.what;
+    if (c.exitCode == 2) {
+      EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
+    }
+  }
+}

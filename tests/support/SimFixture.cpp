@@ -21,6 +21,7 @@
 #include "tap_header.h"
 
 extern "C" const dword __tap_ud__ = 0x8E0A4F00;
+extern "C" const char __tap_program_name[64] = "Ferrox Test";
 
 extern char **environ;
 

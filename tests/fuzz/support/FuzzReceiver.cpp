@@ -13,6 +13,7 @@
 
 // the fuzz executables act as a plug-in of their own
 extern "C" const dword __tap_ud__ = 0x8E0A42F3;
+extern "C" const char __tap_program_name[64] = "Ferrox Fuzz";
 
 namespace {
 

@@ -1,0 +1,494 @@
+/* FontManager.cpp -- ".ufnt" fonts: loading, the glyph cache, measuring,
+ * shortening and blending text onto a region.
+ *
+ * Nothing from the file is trusted: the glyph count must fit the file's own
+ * length, every glyph record must point inside the file with a size the
+ * screen can show, and every read must deliver all its bytes. Drawing reads
+ * the box under the text once (clipped to the region), blends into that
+ * copy and writes it back once; no pixel outside the box is touched. */
+#include "FontManager.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "LogTrace.h"
+#include "MessageWin.h"
+#include "PathTypes.h"
+#include "TextEncoding.h"
+#include "os_facade.h"
+#include "tap_header.h"
+
+#define SCREEN_W 720
+#define SCREEN_H 576
+#define GLYPH_DEF_SIZE 12   /* bytes of a glyph record in the file */
+#define CUT_PADDING 20      /* working copy: room for the "..." of a cut */
+#define MISSING_FONT_TICKS 300
+
+byte AlphaLUT[256 * 3];
+
+/* ---- memory ---- */
+
+void *FMUC_ReserveMemory(const char *Requester, dword size)
+{
+  (void)Requester;
+  return size != 0 ? TAP_MemAlloc(size) : nullptr;
+}
+
+void FMUC_FreeMemory(const char *Requester, void *Pointer)
+{
+  (void)Requester;
+  if (Pointer != nullptr) TAP_MemFree(Pointer);
+}
+
+/* ---- file access ---- */
+
+/* All of count bytes, or false */
+static bool ReadExact(int handle, void *buf, dword count)
+{
+  byte *p = (byte *)buf;
+  while (count > 0) {
+    ssize_t n = OS_Read(handle, p, count);
+    if (n <= 0) return false;
+    p += n;
+    count -= (dword)n;
+  }
+  return true;
+}
+
+static dword LE32(const byte *p) { return p[0] | (p[1] << 8) | (p[2] << 16) | ((dword)p[3] << 24); }
+static word LE16(const byte *p) { return (word)(p[0] | (p[1] << 8)); }
+
+/* The records as the file stores them, decoded in place (the file is
+ * little-endian whatever the CPU). A record that points outside the file or
+ * whose size is 0 or larger than the screen gets the size 0: it is never
+ * found. Returns the number of such records; *first is the first's code point. */
+static int DecodeGlyphTable(tFontDefUC *defs, int count, off64_t fileSize, dword *first)
+{
+  int refused = 0;
+  for (int i = 0; i < count; i++) {
+    const byte *raw = (const byte *)&defs[i];
+    tFontDefUC d;
+    d.Unicode = LE32(raw);
+    d.FileOffset = LE32(raw + 4);
+    d.Width = LE16(raw + 8);
+    d.Height = LE16(raw + 10);
+    if (d.Width == 0 || d.Height == 0 || d.Width > SCREEN_W || d.Height > SCREEN_H ||
+        (off64_t)d.FileOffset + (off64_t)d.Width * d.Height > fileSize) {
+      if (refused == 0) *first = d.Unicode;
+      refused++;
+      d.Width = 0;
+      d.Height = 0;
+    }
+    defs[i] = d;
+  }
+  return refused;
+}
+
+/* ---- loading ---- */
+
+int FMUC_LoadFontFile(const char *FontName, tFontDataUC *FontData)
+{
+  char name[PATH_BUFFER], path[PATH_BUFFER + sizeof FONT_FOLDER], text[PATH_BUFFER + 32];
+  byte head[8];
+
+  /* a record that holds a font gives it back first: its memory and its open file */
+  if (FontData != nullptr && FontData->FileHandle != 0) FMUC_FreeFontFile(FontData);
+  if (FontData != nullptr) memset(FontData, 0, sizeof(*FontData));
+  if (FontName == nullptr || FontName[0] == '\0' || FontData == nullptr) return 0;
+
+  ConvertPathType(FontName, name, PathKindName);
+  snprintf(path, sizeof path, "%s%s", FONT_FOLDER, name);
+
+  int handle = OS_Open(path, O_RDONLY);
+  if (handle < 0) {
+    snprintf(text, sizeof text, "failed to load %s", name);
+    LogEntryTKLibPrintf(true, "FontManager UC: %s", text);
+    ShowMessageWin(__tap_program_name, text, "Please install the font", MISSING_FONT_TICKS);
+    return 0;
+  }
+
+  off64_t fileSize = OS_Lseek64(handle, 0, SEEK_END);
+  bool headOk = fileSize >= 8 && OS_Lseek64(handle, 0, SEEK_SET) == 0 && ReadExact(handle, head, 8) &&
+                memcmp(head, "UFNT", 4) == 0;
+  dword count = headOk ? LE32(head + 4) : 0;
+  /* the count comes from the file: its table must fit the file itself, which
+   * also keeps 12 x count far from wrapping on 32 bits */
+  if (!headOk || count == 0 || 8 + (off64_t)GLYPH_DEF_SIZE * count > fileSize) {
+    OS_Close(handle);
+    LogEntryTKLibPrintf(true, "FontManager UC: '%s' has invalid header", name);
+    return 0;
+  }
+
+  dword defBytes = GLYPH_DEF_SIZE * count;
+  tFontDefUC *defs = (tFontDefUC *)FMUC_ReserveMemory("FMUC_LoadFontFile FontDef", defBytes);
+  if (defs == nullptr) {
+    OS_Close(handle);
+    LogEntryTKLibPrintf(true, "FontManager UC: failed to allocate %d bytes for the FontDef table of '%s'",
+                        (int)defBytes, name);
+    return 0;
+  }
+  if (!ReadExact(handle, defs, defBytes)) {
+    FMUC_FreeMemory("FMUC_LoadFontFile FontDef", defs);
+    OS_Close(handle);
+    LogEntryTKLibPrintf(true, "FontManager UC: failed to read the FontDef table of '%s'", name);
+    return 0;
+  }
+  dword firstRefused = 0;
+  int refused = DecodeGlyphTable(defs, (int)count, fileSize, &firstRefused);
+  if (refused != 0)
+    LogEntryTKLibPrintf(true, "FontManager UC: %d glyph records of '%s' lie outside the file or have no usable size (the first: %x); left out",
+                        refused, name, (unsigned)firstRefused);
+
+  /* an entry holds a pointer: its size is the CPU's, not the file's 12 bytes */
+  dword cacheBytes = (dword)sizeof(tGlyphCacheUC) * count;
+  tGlyphCacheUC *cache = (tGlyphCacheUC *)FMUC_ReserveMemory("FMUC_LoadFontFile GlyphCache", cacheBytes);
+  if (cache == nullptr) {
+    LogEntryTKLibPrintf(true, "FontManager UC: failed to allocate %d bytes for the FontCache table of '%s'",
+                        (int)cacheBytes, name);
+    FMUC_FreeMemory("FMUC_LoadFontFile FontDef", defs);
+    OS_Close(handle);
+    return 0;
+  }
+
+  FontData->FileHandle = handle;
+  FontData->NrGlyphs = (int)count;
+  FontData->FontDef = defs;
+  FontData->GlyphCacheCount = 0;
+  FontData->GlyphCache = cache;
+  return 1;
+}
+
+void FMUC_FreeFontFile(tFontDataUC *FontData)
+{
+  if (FontData == nullptr) return;
+  if (FontData->GlyphCache != nullptr) {
+    for (int i = 0; i < FontData->GlyphCacheCount; i++)
+      FMUC_FreeMemory("FMUC_FreeFontFile", FontData->GlyphCache[i].GlyphData);
+    FMUC_FreeMemory("FMUC_FreeFontFile", FontData->GlyphCache);
+  }
+  FMUC_FreeMemory("FMUC_FreeFontFile", FontData->FontDef);
+  if (FontData->FileHandle != 0) OS_Close(FontData->FileHandle);
+  memset(FontData, 0, sizeof(*FontData));
+}
+
+/* ---- glyphs ---- */
+
+tGlyphCacheUC *FMUC_GetGlyphData(tFontDataUC *FontData, const char *Text, byte *ByteLength)
+{
+  if (FontData == nullptr || Text == nullptr || Text[0] == '\0') return nullptr;
+  byte first = (byte)Text[0];
+  if (first < 0x20 || (first >= 0x80 && first <= 0x9F)) {
+    if (ByteLength) *ByteLength = 1;
+    return nullptr;
+  }
+  byte length = 1;
+  dword cp = UTF8ToUTF32(Text, &length);
+  if (ByteLength) *ByteLength = length;
+  if (FontData->FileHandle == 0 || FontData->FontDef == nullptr || FontData->GlyphCache == nullptr) return nullptr;
+
+  for (int i = 0; i < FontData->GlyphCacheCount; i++)
+    if (FontData->GlyphCache[i].Unicode == cp) return &FontData->GlyphCache[i];
+
+  const tFontDefUC *def = nullptr;
+  for (int i = 0; i < FontData->NrGlyphs; i++)
+    if (FontData->FontDef[i].Unicode == cp && FontData->FontDef[i].Width != 0) {
+      def = &FontData->FontDef[i];
+      break;
+    }
+  if (def == nullptr || FontData->GlyphCacheCount >= FontData->NrGlyphs) {
+    LogEntryTKLibPrintf(true, "Glyph %x not found", (unsigned)cp);
+    return nullptr;
+  }
+
+  tGlyphCacheUC *entry = &FontData->GlyphCache[FontData->GlyphCacheCount];
+  dword bytes = (dword)def->Width * def->Height;
+  entry->Unicode = cp;
+  entry->Width = def->Width;
+  entry->Height = def->Height;
+  entry->GlyphData = (byte *)FMUC_ReserveMemory("FMUC_GetGlyphData GlyphData", bytes);
+  if (entry->GlyphData == nullptr) {
+    LogEntryTKLibPrintf(true, "FontManager UC: failed to reserve %d bytes for a glyph", (int)bytes);
+    return nullptr;
+  }
+  if (OS_Lseek64(FontData->FileHandle, def->FileOffset, SEEK_SET) != (off64_t)def->FileOffset ||
+      !ReadExact(FontData->FileHandle, entry->GlyphData, bytes)) {
+    LogEntryTKLibPrintf(true, "FontManager UC: failed to read the %d bytes of glyph %x", (int)bytes, (unsigned)cp);
+    FMUC_FreeMemory("FMUC_GetGlyphData GlyphData", entry->GlyphData);
+    entry->GlyphData = nullptr;
+    return nullptr;
+  }
+  FontData->GlyphCacheCount++;
+  return entry;
+}
+
+bool FMUC_IsDiacriticalMark(dword Unicode)
+{
+  return (Unicode >= 0x0300 && Unicode <= 0x036F) || (Unicode >= 0x0E34 && Unicode <= 0x0E3A) ||
+         (Unicode >= 0x0E47 && Unicode <= 0x0E4E) || Unicode == 0x00A8 || Unicode == 0x00B4 ||
+         Unicode == 0x00B8 || Unicode == 0x0384 || Unicode == 0x0385 || Unicode == 0x0E31;
+}
+
+/* The room a glyph takes in a line: a mark takes none */
+static int Advance(const tGlyphCacheUC *g)
+{
+  return g != nullptr && !FMUC_IsDiacriticalMark(g->Unicode) ? g->Width : 0;
+}
+
+dword FMUC_GetStringWidth(const char *Text, tFontDataUC *FontData)
+{
+  if (Text == nullptr || FontData == nullptr) return 0;
+  dword width = 0;
+  for (const char *p = Text; *p;) {
+    byte length = 1;
+    width += Advance(FMUC_GetGlyphData(FontData, p, &length));
+    p += length;
+  }
+  return width;
+}
+
+int FMUC_GetStringHeight(const char *Text, tFontDataUC *FontData)
+{
+  if (Text == nullptr || FontData == nullptr) return 0;
+  int height = 0;
+  for (const char *p = Text; *p;) {
+    byte length = 1;
+    tGlyphCacheUC *g = FMUC_GetGlyphData(FontData, p, &length);
+    if (g != nullptr && g->Height > height) height = g->Height;
+    p += length;
+  }
+  return height;
+}
+
+const char *FMUC_FindNextUTF8(const char *p)
+{
+  if (p == nullptr) return nullptr;
+  p++;
+  while (((byte)*p & 0xC0) == 0x80) p++;
+  return p;
+}
+
+const char *FMUC_FindUTF8Start(const char *p)
+{
+  if (p == nullptr) return nullptr;
+  while (((byte)*p & 0xC0) == 0x80) p--;
+  return p;
+}
+
+/* ---- blending ---- */
+
+byte FM_AlphaBlend(byte Alpha, byte FG, byte BG, float AntiAliasFactor)
+{
+  if (Alpha == 0) return BG;
+  if (Alpha == 255) return FG;
+  int v = ((255 - Alpha) * BG + Alpha * FG) >> 8;
+  v = (int)((float)v * AntiAliasFactor);
+  if (v >= 256) v = 255;
+  if (v < 0) v = 0;
+  return (byte)v;
+}
+
+dword FM_AlphaBlendRGB(byte Alpha, dword FG, dword BG, float AntiAliasFactor)
+{
+  dword r = FM_AlphaBlend(Alpha, (byte)(FG >> 16), (byte)(BG >> 16), AntiAliasFactor);
+  dword g = FM_AlphaBlend(Alpha, (byte)(FG >> 8), (byte)(BG >> 8), AntiAliasFactor);
+  dword b = FM_AlphaBlend(Alpha, (byte)FG, (byte)BG, AntiAliasFactor);
+  return r << 16 | g << 8 | b;
+}
+
+void FM_InitAlphaLUT(dword fgColor, dword bgColor, float AntiAliasFactor)
+{
+  for (int i = 0; i < 255; i++) {
+    AlphaLUT[3 * i] = FM_AlphaBlend((byte)i, (byte)(fgColor >> 16), (byte)(bgColor >> 16), AntiAliasFactor);
+    AlphaLUT[3 * i + 1] = FM_AlphaBlend((byte)i, (byte)(fgColor >> 8), (byte)(bgColor >> 8), AntiAliasFactor);
+    AlphaLUT[3 * i + 2] = FM_AlphaBlend((byte)i, (byte)fgColor, (byte)bgColor, AntiAliasFactor);
+  }
+}
+
+/* ---- drawing ---- */
+
+/* Start of the last character, found walking forward with the lengths the
+ * glyph look-up uses, so that a broken sequence is cut where it was read. */
+static char *LastCharacter(char *text)
+{
+  char *last = text;
+  for (char *p = text; *p;) {
+    last = p;
+    byte length = 1;
+    if ((byte)*p >= 0x20 && !((byte)*p >= 0x80 && (byte)*p <= 0x9F)) UTF8ToUTF32(p, &length);
+    p += length;
+  }
+  return last;
+}
+
+/* Removes characters from the end until the text ends at MaxX or is used
+ * up; end moves back by each removed glyph's advance. A character without a
+ * glyph takes no room and goes like the others. */
+static void CutEnd(char *text, tFontDataUC *font, long long *end, dword MaxX)
+{
+  while (*end > (long long)MaxX && text[0] != '\0') {
+    char *last = LastCharacter(text);
+    byte length = 1;
+    *end -= Advance(FMUC_GetGlyphData(font, last, &length));
+    *last = '\0';
+  }
+}
+
+/* Drops characters from the start in the same way and puts "..." in front */
+static void CutStart(char *text, tFontDataUC *font, long long *end, dword MaxX)
+{
+  char *p = text;
+  while (*end > (long long)MaxX && *p != '\0') {
+    byte length = 1;
+    *end -= Advance(FMUC_GetGlyphData(font, p, &length));
+    p += length;
+  }
+  memmove(text + 3, p, strlen(p) + 1);
+  memcpy(text, "...", 3);
+}
+
+/* Blends one glyph into the box (boxW x boxH pixels) with its left edge at
+ * column pen; pixels outside the box are left out. */
+typedef struct {
+  dword *pixels;
+  int boxW, boxH;
+  dword fore;
+  bool opaque;
+  float factor;
+  bool memoValid; /* transparent background: the last coverage, target and result */
+  byte memoCoverage;
+  dword memoTarget, memoResult;
+} tBlendBox;
+
+static void BlendGlyph(tBlendBox *box, const tGlyphCacheUC *g, int pen)
+{
+  dword alpha = box->fore & 0xFF000000;
+  for (int r = 0; r < g->Height && r < box->boxH; r++) {
+    const byte *row = g->GlyphData + (size_t)r * g->Width;
+    for (int k = 0; k < g->Width; k++) {
+      byte c = row[k];
+      int col = pen + k;
+      if (c == 0 || col < 0 || col >= box->boxW) continue;
+      dword *target = &box->pixels[(size_t)r * box->boxW + col];
+      if (c == 255) {
+        *target = box->fore;
+      } else if (box->opaque) {
+        *target = alpha | (dword)AlphaLUT[3 * c] << 16 | (dword)AlphaLUT[3 * c + 1] << 8 | AlphaLUT[3 * c + 2];
+      } else {
+        if (!box->memoValid || box->memoCoverage != c || box->memoTarget != *target) {
+          box->memoValid = true;
+          box->memoCoverage = c;
+          box->memoTarget = *target;
+          box->memoResult = alpha | FM_AlphaBlendRGB(c, box->fore, *target, box->factor);
+        }
+        *target = box->memoResult;
+      }
+    }
+  }
+}
+
+static void BlendText(tBlendBox *box, const char *text, tFontDataUC *font)
+{
+  int pen = 0, lastCentre = 0;
+  for (const char *p = text; *p;) {
+    byte length = 1;
+    tGlyphCacheUC *g = FMUC_GetGlyphData(font, p, &length);
+    p += length;
+    if (g == nullptr) continue;
+    if (FMUC_IsDiacriticalMark(g->Unicode)) {
+      /* centred on the glyph before it; takes no room */
+      BlendGlyph(box, g, lastCentre - g->Width / 2);
+    } else {
+      BlendGlyph(box, g, pen);
+      lastCentre = pen + g->Width / 2;
+      pen += g->Width;
+    }
+  }
+}
+
+/* The working copy of a text: 8-bit text converted to UTF-8, then cleaned of
+ * control characters and line breaks and cut to 126 bytes; null without memory. */
+static char *WorkingCopy(const char *Text)
+{
+  bool has8Bit, hasUTF8;
+  dword length = (dword)strlen(Text);
+  GetStringEncoding(Text, &has8Bit, &hasUTF8);
+  char *copy;
+  if (has8Bit && !hasUTF8) {
+    dword size = 4 * length + CUT_PADDING;
+    copy = (char *)FMUC_ReserveMemory("FMUC_PutStringAA", size);
+    if (copy == nullptr) return nullptr;
+    StrToUTF8(Text, copy, 9, (int)size);
+  } else {
+    copy = (char *)FMUC_ReserveMemory("FMUC_PutStringAA", length + CUT_PADDING);
+    if (copy == nullptr) return nullptr;
+    memcpy(copy, Text, length + 1);
+  }
+  MakeValidFileName(copy, 3);
+  return copy;
+}
+
+void FMUC_PutStringAA(word Region, dword x, dword y, dword MaxX, const char *Text, dword ForeColor,
+                      dword BackColor, tFontDataUC *FontData, byte CutMode, byte Align, float AntiAliasFactor)
+{
+  if (Text == nullptr || Text[0] == '\0' || FontData == nullptr || x >= MaxX) return;
+  dword regionW = GetOSDRegionWidth(Region), regionH = GetOSDRegionHeight(Region);
+  if (regionW != 0 && MaxX >= regionW) MaxX = regionW - 1;
+  if (x >= MaxX) return;
+
+  char *text = WorkingCopy(Text);
+  if (text == nullptr) return;
+
+  long long end = (long long)x + FMUC_GetStringWidth(text, FontData);
+  if (end > (long long)MaxX) {
+    switch (CutMode) {
+      case 0:
+        CutEnd(text, FontData, &end, MaxX);
+        break;
+      case 1:
+        end += FMUC_GetStringWidth("... ", FontData);
+        CutEnd(text, FontData, &end, MaxX);
+        strcat(text, "...");
+        break;
+      case 2:
+        end += FMUC_GetStringWidth("...", FontData);
+        CutStart(text, FontData, &end, MaxX);
+        break;
+      default:
+        break;
+    }
+  }
+  /* nothing to show: too long still, or no glyph of it in the font */
+  if (end > (long long)MaxX || end == (long long)x) {
+    FMUC_FreeMemory("FMUC_PutStringAA", text);
+    return;
+  }
+
+  int height = FMUC_GetStringHeight(text, FontData);
+  dword width = (dword)(end - x);
+  dword start = x;
+  if (Align == 1) start = x + (dword)((MaxX - end) / 2);
+  if (Align == 2) start = MaxX - width;
+
+  bool opaque = (BackColor & 0xFF000000) != 0;
+  if (opaque) {
+    dword fillH = (dword)height + 1;
+    if (regionH != 0 && y < regionH && y + fillH > regionH) fillH = regionH - y;
+    TAP_Osd_FillBox(Region, x, y, MaxX - x, fillH, BackColor);
+    FM_InitAlphaLUT(ForeColor, BackColor, AntiAliasFactor);
+  }
+
+  /* the box under the text, clipped to the region so that a text at its
+   * right or bottom edge still shows the part that fits */
+  dword boxW = width + 1, boxH = (dword)height + 1;
+  if (regionW != 0 && start + boxW > regionW) boxW = start < regionW ? regionW - start : 0;
+  if (regionH != 0 && y + boxH > regionH) boxH = y < regionH ? regionH - y : 0;
+  byte *saved = boxW != 0 && boxH != 0 ? TAP_Osd_SaveBox(Region, start, y, boxW, boxH) : nullptr;
+  if (saved != nullptr) {
+    tBlendBox box = {(dword *)saved, (int)boxW, (int)boxH, ForeColor, opaque, AntiAliasFactor, false, 0, 0, 0};
+    BlendText(&box, text, FontData);
+    TAP_Osd_RestoreBox(Region, start, y, boxW, boxH, saved);
+    TAP_MemFree(saved);
+  }
+  FMUC_FreeMemory("FMUC_PutStringAA", text);
+}

@@ -1,0 +1,62 @@
+/* FontManager.h -- anti-aliased Unicode text from ".ufnt" bitmap fonts.
+ *
+ * A font file holds 8-bit coverage bitmaps indexed by code point; only its
+ * glyph table is read at load time, each bitmap on first use, and the file
+ * stays open while the font is loaded. Text (UTF-8 or 8-bit ISO) is
+ * measured, shortened to fit, aligned and blended onto what the region
+ * shows, in one read and one write of the pixels under it.
+ * Owns: AlphaLUT, the blend table of the last opaque-background text. */
+#ifndef FERROX_TOOLKIT_OSD_FONTMANAGER_H
+#define FERROX_TOOLKIT_OSD_FONTMANAGER_H
+
+#include "tap_api.h"
+
+#define FONT_FOLDER "/mnt/hd/ProgramFiles/Settings/Fonts/"
+
+/* One record of the file's glyph table, as the file stores it (12 bytes) */
+typedef struct {
+  dword Unicode;    /* code point */
+  dword FileOffset; /* of the bitmap, from the start of the file */
+  word Width;       /* pixels; also the advance. 0 here: a record refused at load */
+  word Height;
+} tFontDefUC;
+
+/* A glyph read from the file */
+typedef struct {
+  dword Unicode;
+  byte *GlyphData; /* Height rows of Width coverage bytes */
+  word Width;
+  word Height;
+} tGlyphCacheUC;
+
+/* A loaded font; all zero when none is loaded */
+typedef struct {
+  int FileHandle; /* open descriptor of the file, 0 = not loaded */
+  int NrGlyphs;
+  tFontDefUC *FontDef;
+  int GlyphCacheCount;
+  tGlyphCacheUC *GlyphCache; /* room for NrGlyphs entries */
+} tFontDataUC;
+
+extern byte AlphaLUT[256 * 3];
+
+int FMUC_LoadFontFile(const char *FontName, tFontDataUC *FontData);
+void FMUC_FreeFontFile(tFontDataUC *FontData);
+tGlyphCacheUC *FMUC_GetGlyphData(tFontDataUC *FontData, const char *Text, byte *ByteLength);
+dword FMUC_GetStringWidth(const char *Text, tFontDataUC *FontData);
+int FMUC_GetStringHeight(const char *Text, tFontDataUC *FontData);
+bool FMUC_IsDiacriticalMark(dword Unicode);
+const char *FMUC_FindNextUTF8(const char *p);
+const char *FMUC_FindUTF8Start(const char *p);
+/* CutMode: 0 cut the end, 1 cut the end and add "...", 2 cut the start
+ * behind "..."; Align: 0 left, 1 centred, 2 right within x..MaxX */
+void FMUC_PutStringAA(word Region, dword x, dword y, dword MaxX, const char *Text, dword ForeColor,
+                      dword BackColor, tFontDataUC *FontData, byte CutMode, byte Align, float AntiAliasFactor);
+void *FMUC_ReserveMemory(const char *Requester, dword size);
+void FMUC_FreeMemory(const char *Requester, void *Pointer);
+
+byte FM_AlphaBlend(byte Alpha, byte FG, byte BG, float AntiAliasFactor);
+dword FM_AlphaBlendRGB(byte Alpha, dword FG, dword BG, float AntiAliasFactor);
+void FM_InitAlphaLUT(dword fgColor, dword bgColor, float AntiAliasFactor);
+
+#endif
