@@ -13,8 +13,6 @@
 
 /* The plug-in's own id, the value of its "._tap_id" section. */
 extern "C" const dword __tap_ud__;
-/* Its program name, the "._tap_program_name" section (message window titles). */
-extern "C" const char __tap_program_name[64];
 
 /* Each section is an extern const: a namespace-scope const would otherwise
  * have internal linkage, where a visibility attribute means nothing. Hidden

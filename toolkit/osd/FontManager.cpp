@@ -17,13 +17,16 @@
 #include "PathTypes.h"
 #include "TextEncoding.h"
 #include "os_facade.h"
-#include "tap_header.h"
 
 #define SCREEN_W 720
 #define SCREEN_H 576
 #define GLYPH_DEF_SIZE 12   /* bytes of a glyph record in the file */
 #define CUT_PADDING 20      /* working copy: room for the "..." of a cut */
 #define MISSING_FONT_TICKS 300
+
+/* the plug-in's program name, its "._tap_program_name" section: the title
+ * of the missing-font window */
+extern "C" const char __tap_program_name[64];
 
 byte AlphaLUT[256 * 3];
 

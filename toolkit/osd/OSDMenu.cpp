@@ -1,0 +1,539 @@
+/* OSDMenu.cpp -- the menu level, its items and legend, cursor movement,
+ * paging and drawing.
+ *
+ * Every index that reaches the item table is checked against the count
+ * first, and the searches stay inside 0..count-1 whatever the client or a
+ * short list gives them (the page arithmetic with fewer than ten items goes
+ * negative). Every redraw ends in at most one TAP_Osd_Sync; the cursor bar is
+ * decoded once per menu into its own region and then only copied. */
+#include "OSDMenu.h"
+
+#include <string.h>
+
+#include "OsdImages.h"
+
+#define SCREEN_W 720
+#define SCREEN_H 576
+#define MEMORY_REGION 0x8000
+#define BACKGROUND 0xFF101010
+#define LIST_BACKGROUND 0xFF1E1E1E
+#define LEGEND_LINE 0xFF808080
+#define TITLE_COLOUR 0xFFE6E6FA
+#define SUBTITLE_COLOUR 0xFF666666
+#define UNSELECTABLE_COLOUR 0xFF80808C
+#define LEGEND_X 55
+#define LINE_PITCH 37
+#define BAR_W 100
+#define BAR_H 34
+
+tMenu Menu[OSDMENU_LEVELS];
+int CurrentMenuLevel = 0;
+word OSDRgn = 0;
+word OSDMenuSelectionBarRgn = 0;
+int OSDMenuLastCursor = 2;
+int MenuCursorType = 0;
+dword ButtonColor = OSDMENU_BUTTON_COLOUR;
+int OSDDirty = 0, TitleDirty = 0, LogoDirty = 0, ButtonsDirty = 0, ListDirty = 0;
+int LastUnprocessedOSDMenuKey = 0;
+tFontDataUC OSDMenuFont_10, OSDMenuFont_12, OSDMenuFont_14, OSDMenuFont_16, OSDMenuFont_18, OSDMenuFont_20,
+    OSDMenuFont_20B;
+
+static tMenu *Level(void) { return &Menu[CurrentMenuLevel >= 0 && CurrentMenuLevel < OSDMENU_LEVELS ? CurrentMenuLevel : 0]; }
+
+static bool ValidIndex(const tMenu *m, int index) { return m->Item != nullptr && index >= 0 && index < m->NrItems; }
+
+/* At most size - 1 bytes of src, always terminated; null gives "". */
+static void CopyText(char *dest, const char *src, size_t size)
+{
+  if (src == nullptr) src = "";
+  size_t n = strlen(src);
+  if (n > size - 1) n = size - 1;
+  memcpy(dest, src, n);
+  dest[n] = '\0';
+}
+
+/* ---- fonts ---- */
+
+static tFontDataUC *const StdFonts[7] = {&OSDMenuFont_10, &OSDMenuFont_12, &OSDMenuFont_14, &OSDMenuFont_16,
+                                         &OSDMenuFont_18, &OSDMenuFont_20, &OSDMenuFont_20B};
+static const char *const StdFontNames[7] = {"Calibri_10.ufnt", "Calibri_12.ufnt", "Calibri_14.ufnt",
+                                            "Calibri_16.ufnt", "Calibri_18.ufnt", "Calibri_20.ufnt",
+                                            "Calibri_20B.ufnt"};
+
+void OSDMenuLoadStdFonts(void)
+{
+  for (int i = 0; i < 7; i++)
+    if (StdFonts[i]->FileHandle == 0) FMUC_LoadFontFile(StdFontNames[i], StdFonts[i]);
+}
+
+void OSDMenuFreeStdFonts(void)
+{
+  if (OSDRgn != 0) return; /* the menu still draws with them */
+  for (int i = 0; i < 7; i++) FMUC_FreeFontFile(StdFonts[i]);
+}
+
+int OSDMenuGetW(const char *Text, byte FontSize)
+{
+  tFontDataUC *font;
+  switch (FontSize) {
+    case 10: font = &OSDMenuFont_10; break;
+    case 12: font = &OSDMenuFont_12; break;
+    case 14: font = &OSDMenuFont_14; break;
+    case 16: font = &OSDMenuFont_16; break;
+    case 20: font = &OSDMenuFont_20; break;
+    default: return 0;
+  }
+  return (int)FMUC_GetStringWidth(Text, font);
+}
+
+/* ---- building ---- */
+
+void OSDMenuInitialize(bool HasValueColumn, bool NumberedItems, bool ScrollLoop, const char *TitleLeft,
+                       const char *TitleRight)
+{
+  tMenu *m = Level();
+  if (m->Item != nullptr) TAP_MemFree(m->Item);
+  memset(m, 0, sizeof(*m));
+  for (int line = 0; line < 3; line++) m->ButtonXStart[line] = LEGEND_X;
+
+  if (OSDRgn != 0) TAP_Osd_Delete(OSDRgn);
+  OSDRgn = 0;
+
+  OSDMenuLoadStdFonts();
+
+  m->hasValueColumn = HasValueColumn;
+  m->NumberedItems = NumberedItems;
+  m->ScrollLoop = ScrollLoop;
+  m->ValueXPos = 350;
+  m->hasValueArrows = 0;
+
+  m->Item = (tItem *)TAP_MemAlloc(OSDMENU_ITEM_STEP * sizeof(tItem));
+  if (m->Item != nullptr) {
+    memset(m->Item, 0, OSDMENU_ITEM_STEP * sizeof(tItem));
+    m->MaxItems = OSDMENU_ITEM_STEP;
+  }
+
+  m->FontTitle = &OSDMenuFont_20;
+  m->FontSubtitle = &OSDMenuFont_16;
+  m->FontLineNumber = &OSDMenuFont_14;
+  m->FontName = &OSDMenuFont_14;
+  m->FontValue = &OSDMenuFont_14;
+  m->FontMemo = &OSDMenuFont_14;
+  m->FontButtons = &OSDMenuFont_12;
+
+  CopyText(m->TitleLeft, TitleLeft, sizeof m->TitleLeft);
+  CopyText(m->TitleRight, TitleRight, sizeof m->TitleRight);
+
+  ButtonColor = OSDMENU_BUTTON_COLOUR;
+  MenuCursorType = 0;
+}
+
+bool OSDMenuItemAdd(const char *Name, const char *Value, const TapGrData *pNameIconGd,
+                    const TapGrData *pValueIconGd, bool Selectable, bool ValueArrows, int ID)
+{
+  tMenu *m = Level();
+  if (m->NrItems >= m->MaxItems) {
+    int capacity = m->MaxItems + OSDMENU_ITEM_STEP;
+    tItem *grown = (tItem *)TAP_MemAlloc((dword)capacity * sizeof(tItem));
+    if (grown == nullptr) return false;
+    memset(grown, 0, (size_t)capacity * sizeof(tItem));
+    if (m->Item != nullptr) {
+      memcpy(grown, m->Item, (size_t)m->NrItems * sizeof(tItem));
+      TAP_MemFree(m->Item);
+    }
+    m->Item = grown;
+    m->MaxItems = capacity;
+  }
+  if (Name == nullptr || Name[0] == '\0') return false;
+
+  tItem *item = &m->Item[m->NrItems];
+  CopyText(item->Name, Name, sizeof item->Name);
+  CopyText(item->Value, Value, sizeof item->Value);
+  item->pNameIconGd = pNameIconGd;
+  item->pValueIconGd = pValueIconGd;
+  item->ColorPatch = 0;
+  item->TextColor = 0xFFFFFFFF;
+  item->Selectable = Selectable;
+  item->ValueArrows = ValueArrows;
+  item->ID = ID;
+  item->ItemNr = -1;
+  if (ValueArrows) m->hasValueArrows = 1;
+  m->NrItems++;
+  ListDirty = 1;
+  return true;
+}
+
+bool OSDMenuItemModifyValue(int ItemIndex, const char *Text)
+{
+  tMenu *m = Level();
+  if (!ValidIndex(m, ItemIndex) || Text == nullptr) return false;
+  CopyText(m->Item[ItemIndex].Value, Text, sizeof m->Item[ItemIndex].Value);
+  ListDirty = 1;
+  return true;
+}
+
+bool OSDMenuItemModifyTextColor(int ItemIndex, dword TextColor)
+{
+  tMenu *m = Level();
+  if (!ValidIndex(m, ItemIndex)) return false;
+  m->Item[ItemIndex].TextColor = TextColor;
+  ListDirty = 1;
+  return true;
+}
+
+int OSDMenuItemGetNrOfItems(void) { return Level()->NrItems; }
+
+int OSDMenuGetCurrentItem(void) { return Level()->CurrentSelection; }
+
+const char *OSDMenuItemGetName(int ItemIndex)
+{
+  tMenu *m = Level();
+  return ValidIndex(m, ItemIndex) ? m->Item[ItemIndex].Name : nullptr;
+}
+
+const char *OSDMenuItemGetCurrentName(void) { return OSDMenuItemGetName(Level()->CurrentSelection); }
+
+bool OSDMenuSelectItem(int ItemIndex)
+{
+  tMenu *m = Level();
+  if (m->NrItems == 0 || m->Item == nullptr) return false;
+  if (ItemIndex < 0) ItemIndex = 0;
+  if (ItemIndex > m->NrItems - 1) ItemIndex = m->NrItems - 1;
+  if (ItemIndex == m->CurrentSelection) return true;
+  if (!m->Item[ItemIndex].Selectable) return false;
+  m->CurrentSelection = ItemIndex;
+  ListDirty = 1;
+  return true;
+}
+
+/* ---- legend ---- */
+
+void OSDMenuButtonsClear(void)
+{
+  tMenu *m = Level();
+  m->NrButtons = 0;
+  for (int line = 0; line < 3; line++) m->ButtonXStart[line] = LEGEND_X;
+  ButtonColor = OSDMENU_BUTTON_COLOUR;
+  ButtonsDirty = 1;
+}
+
+const TapGrData *OSDMenuGetIconPointer(int ButtonIcon, const TapGrData *UserDefinedButton)
+{
+  static const TapGrData *const Icons[] = {
+      nullptr,           &_Button_0_Gd,        &_Button_1_Gd,      &_Button_2_Gd,        &_Button_3_Gd,
+      &_Button_4_Gd,     &_Button_5_Gd,        &_Button_6_Gd,      &_Button_7_Gd,        &_Button_8_Gd,
+      &_Button_9_Gd,     &_Button_ar_Gd,       &_Button_audio_Gd,  &_Button_aux_Gd,      &_Button_blue_Gd,
+      &_Button_cut_Gd,   &_Button_down_Gd,     &_Button_exit_Gd,   &_Button_fav_Gd,      &_Button_ffwd_Gd,
+      &_Button_filelist_Gd, &_Button_green_Gd, &_Button_guide_Gd,  &_Button_info_Gd,     &_Button_jumpend_Gd,
+      &_Button_jumpstart_Gd, &_Button_left_Gd, &_Button_list_Gd,   &_Button_m_Gd,        &_Button_menu_Gd,
+      &_Button_mute_Gd,  &_Button_ok_Gd,       &_Button_option_Gd, &_Button_pause_Gd,    &_Button_play_Gd,
+      &_Button_progminus_Gd, &_Button_progplus_Gd, &_Button_recall_Gd, &_Button_record_Gd, &_Button_red_Gd,
+      &_Button_right_Gd, &_Button_rwd_Gd,      &_Button_sat_Gd,    &_Button_select_Gd,   &_Button_sleep_Gd,
+      &_Button_step_Gd,  &_Button_stop_Gd,     &_Button_subtitle_Gd, &_Button_ttx_Gd,    &_Button_tv_radio_Gd,
+      &_Button_up_Gd,    &_Button_vf_Gd,       &_Button_volminus_Gd, &_Button_volplus_Gd, &_Button_white_Gd,
+      &_Button_yellow_Gd, &_Button_nouse_Gd,
+  };
+  if (ButtonIcon == BI_UserDefined) return UserDefinedButton;
+  if (ButtonIcon < 0 || ButtonIcon >= (int)(sizeof Icons / sizeof Icons[0])) return nullptr;
+  return Icons[ButtonIcon];
+}
+
+bool OSDMenuButtonAdd(dword Line, int ButtonIcon, const TapGrData *pButtonGd, const char *Text)
+{
+  static const int LineY[3] = {487, 511, 535};
+  tMenu *m = Level();
+  const TapGrData *icon = OSDMenuGetIconPointer(ButtonIcon, pButtonGd);
+  if (Line < 1 || Line > 3 || icon == nullptr || Text == nullptr || m->NrButtons >= OSDMENU_MAX_BUTTONS)
+    return false;
+  tButton *b = &m->Buttons[m->NrButtons];
+  b->X = m->ButtonXStart[Line - 1];
+  b->Y = LineY[Line - 1];
+  b->pButtonGd = icon;
+  b->Color = ButtonColor;
+  CopyText(b->Text, Text, sizeof b->Text);
+  m->NrButtons++;
+  ButtonsDirty = 1;
+  m->ButtonXStart[Line - 1] += icon->Width + OSDMenuGetW(Text, 12) + 8;
+  return true;
+}
+
+/* ---- cursor movement ---- */
+
+static bool AnySelectable(const tMenu *m, int from, int to) /* in from..to */
+{
+  for (int i = from < 0 ? 0 : from; i <= to && i < m->NrItems; i++)
+    if (m->Item[i].Selectable) return true;
+  return false;
+}
+
+int OSDMenuFindNextSelectableEntry(int CurrentSelection)
+{
+  tMenu *m = Level();
+  int last = m->NrItems - 1;
+  if (CurrentSelection >= last && !m->ScrollLoop) return CurrentSelection;
+  if (m->Item == nullptr || !AnySelectable(m, 0, last)) return -1;
+  int i = CurrentSelection < -1 ? -1 : CurrentSelection > last ? last : CurrentSelection;
+  for (int tries = 0; tries <= m->NrItems; tries++) {
+    i++;
+    if (i > last) {
+      if (!m->ScrollLoop) return -1;
+      i = 0;
+    }
+    if (m->Item[i].Selectable) return i;
+  }
+  return -1;
+}
+
+int OSDMenuFindPreviousSelectableEntry(int CurrentSelection)
+{
+  tMenu *m = Level();
+  int last = m->NrItems - 1;
+  if (CurrentSelection < 0 && !m->ScrollLoop) return -1;
+  if (m->Item == nullptr || !AnySelectable(m, 0, last)) return -1;
+  int i = CurrentSelection > last + 1 ? last + 1 : CurrentSelection < 0 ? 0 : CurrentSelection;
+  for (int tries = 0; tries <= m->NrItems; tries++) {
+    i--;
+    if (i < 0) {
+      if (!m->ScrollLoop) return -1;
+      i = last;
+    }
+    if (m->Item[i].Selectable) return i;
+  }
+  return -1;
+}
+
+/* Moves the cursor to a search result; the new index, or -1 when it stays */
+static int MoveCursor(tMenu *m, int target)
+{
+  if (!ValidIndex(m, target) || target == m->CurrentSelection) return -1;
+  if (!m->Item[target].Selectable) {
+    /* "the last item" of a page may be one the cursor must not rest on */
+    target = OSDMenuFindPreviousSelectableEntry(target);
+    if (!ValidIndex(m, target) || target == m->CurrentSelection) return -1;
+  }
+  m->CurrentSelection = target;
+  ListDirty = 1;
+  return target;
+}
+
+int OSDMenuScrollUp(void)
+{
+  tMenu *m = Level();
+  return MoveCursor(m, OSDMenuFindPreviousSelectableEntry(m->CurrentSelection));
+}
+
+int OSDMenuScrollDown(void)
+{
+  tMenu *m = Level();
+  return MoveCursor(m, OSDMenuFindNextSelectableEntry(m->CurrentSelection));
+}
+
+int OSDMenuScrollPageDown(void)
+{
+  tMenu *m = Level();
+  int count = m->NrItems, cursor = m->CurrentSelection, top = m->CurrentTopIndex, target;
+  if (count == 0) return -1;
+  if (cursor == count - 1 && m->ScrollLoop) {
+    target = OSDMenuFindNextSelectableEntry(-1);
+  } else if (cursor == top + OSDMENU_LINES - 1) {
+    int t = top + 18 < count ? top + 18 : count - 2;
+    target = t >= count - 1 ? t : OSDMenuFindNextSelectableEntry(t);
+  } else {
+    int bottom = top + 8 < count - 2 ? top + 8 : count - 2;
+    target = OSDMenuFindNextSelectableEntry(bottom);
+  }
+  return MoveCursor(m, target);
+}
+
+int OSDMenuScrollPageUp(void)
+{
+  tMenu *m = Level();
+  int count = m->NrItems, cursor = m->CurrentSelection, top = m->CurrentTopIndex, target;
+  if (count == 0) return -1;
+  if (cursor == 0 && m->ScrollLoop)
+    target = OSDMenuFindPreviousSelectableEntry(count);
+  else if (cursor == top)
+    target = OSDMenuFindPreviousSelectableEntry((cursor - OSDMENU_LINES > 0 ? cursor - OSDMENU_LINES : 0) + 1);
+  else
+    target = OSDMenuFindPreviousSelectableEntry(top + 1);
+  return MoveCursor(m, target);
+}
+
+void OSDCalcIndices(void)
+{
+  tMenu *m = Level();
+  int count = m->NrItems;
+  if (count == 0) {
+    m->CurrentSelection = 0;
+    m->CurrentTopIndex = 0;
+    return;
+  }
+  if (m->CurrentSelection < 0) m->CurrentSelection = 0;
+  if (m->CurrentSelection > count - 1) m->CurrentSelection = count - 1;
+  int cursor = m->CurrentSelection;
+  if (cursor < m->CurrentTopIndex)
+    m->CurrentTopIndex = cursor == 0 || AnySelectable(m, 0, cursor - 1) ? cursor : 0;
+  if (m->CurrentTopIndex + OSDMENU_LINES - 1 < cursor) {
+    if (cursor == count - 1 || AnySelectable(m, cursor + 1, count - 1))
+      m->CurrentTopIndex = cursor - (OSDMENU_LINES - 1);
+    else
+      m->CurrentTopIndex = count - OSDMENU_LINES > 0 ? count - OSDMENU_LINES : 0;
+  }
+}
+
+/* ---- drawing ---- */
+
+void OSDMenuDrawCursor(dword x, dword y, dword w)
+{
+  if (OSDMenuLastCursor != 0 || OSDMenuSelectionBarRgn == 0) {
+    if (OSDMenuSelectionBarRgn != 0) TAP_Osd_Delete(OSDMenuSelectionBarRgn);
+    OSDMenuSelectionBarRgn = 0;
+    int region = TAP_Osd_Create(0, 0, BAR_W, BAR_H, 0, MEMORY_REGION);
+    if (region <= 0) return;
+    OSDMenuSelectionBarRgn = (word)region;
+    TAP_Osd_PutGd(OSDMenuSelectionBarRgn, 0, 0, &_SelectionBar_Blue_100x34_Gd, false);
+    OSDMenuLastCursor = 0;
+  }
+  dword k;
+  for (k = 0; k < w / BAR_W; k++)
+    TAP_Osd_Copy(OSDMenuSelectionBarRgn, OSDRgn, 0, 0, BAR_W, BAR_H, x + BAR_W * k, y, false);
+  if (w % BAR_W != 0) TAP_Osd_Copy(OSDMenuSelectionBarRgn, OSDRgn, 0, 0, w % BAR_W, BAR_H, x + BAR_W * k, y, false);
+}
+
+static void DrawBackground(void)
+{
+  TAP_Osd_Draw3dBoxFill(OSDRgn, 0, 0, SCREEN_W, SCREEN_H, BACKGROUND, BACKGROUND, BACKGROUND);
+  TAP_Osd_FillBox(OSDRgn, 50, 479, 614, 2, LEGEND_LINE);
+}
+
+static void DrawTitle(const tMenu *m)
+{
+  FMUC_PutStringAA(OSDRgn, 53, 37, 658, m->TitleLeft, TITLE_COLOUR, 0, m->FontTitle, 0, 0, 1.0f);
+  dword x = 58 + FMUC_GetStringWidth(m->TitleLeft, m->FontTitle);
+  FMUC_PutStringAA(OSDRgn, x, 49, 658, m->TitleRight, SUBTITLE_COLOUR, 0, m->FontSubtitle, 1, 2, 1.0f);
+}
+
+static void DrawLegend(const tMenu *m)
+{
+  for (dword i = 0; i < m->NrButtons && i < OSDMENU_MAX_BUTTONS; i++) {
+    const tButton *b = &m->Buttons[i];
+    if (b->pButtonGd == nullptr) continue;
+    TAP_Osd_PutGd(OSDRgn, b->X, b->Y, b->pButtonGd, true);
+    FMUC_PutStringAA(OSDRgn, b->X + b->pButtonGd->Width + 2, b->Y, 670, b->Text, b->Color, 0, m->FontButtons, 0, 0,
+                     1.0f);
+  }
+}
+
+static void DrawScrollBar(const tMenu *m)
+{
+  if (m->NrItems <= OSDMENU_LINES) {
+    TAP_Osd_PutGd(OSDRgn, 662, 95, &_ScrollBarInvisible_Gd, false);
+    return;
+  }
+  TAP_Osd_PutGd(OSDRgn, 662, 95, &_ScrollBarVisible_Gd, false);
+  int knob = 108 + m->CurrentSelection * 321 / (m->NrItems - 1); /* NrItems > 10 here */
+  TAP_Osd_PutGd(OSDRgn, 663, knob, &_ScrollBarKnob_Gd, true);
+}
+
+static void DrawList(const tMenu *m)
+{
+  TAP_Osd_FillBox(OSDRgn, 60, 96, 600, 367, LIST_BACKGROUND);
+  for (int i = 0; i < OSDMENU_LINES; i++) {
+    int index = m->CurrentTopIndex + i;
+    dword lineY = 95 + LINE_PITCH * i;
+    bool cursor = ValidIndex(m, index) && index == m->CurrentSelection;
+    if (cursor)
+      OSDMenuDrawCursor(60, lineY, 600);
+    else
+      TAP_Osd_DrawRectangle(OSDRgn, 60, 130 + LINE_PITCH * i, 600, 2, 1, BACKGROUND);
+    if (!ValidIndex(m, index)) continue;
+
+    const tItem *item = &m->Item[index];
+    if (cursor && m->hasValueColumn && item->ValueArrows) {
+      TAP_Osd_PutGd(OSDRgn, m->ValueXPos + 20, 105 + LINE_PITCH * i, &_pfeil_l_Gd, true);
+      TAP_Osd_PutGd(OSDRgn, 640, 105 + LINE_PITCH * i, &_pfeil_r_Gd, true);
+    }
+    dword colour = item->Selectable ? item->TextColor : UNSELECTABLE_COLOUR;
+    dword textY = 101 + LINE_PITCH * i;
+    FMUC_PutStringAA(OSDRgn, 76, textY, m->hasValueColumn ? m->ValueXPos : 645, item->Name, colour, 0, m->FontName, 1,
+                     0, 1.0f);
+    if (m->hasValueColumn)
+      FMUC_PutStringAA(OSDRgn, m->ValueXPos + 45, textY, 645, item->Value, colour, 0, m->FontValue, 1, 0, 1.0f);
+  }
+}
+
+int OSDMenuUpdate(bool SuppressOSDSync)
+{
+  tMenu *m = Level();
+  if (OSDRgn == 0) {
+    int region = TAP_Osd_Create(0, 0, SCREEN_W, SCREEN_H, 0, 0);
+    if (region <= 0) return 0;
+    OSDRgn = (word)region;
+    OSDDirty = TitleDirty = LogoDirty = ButtonsDirty = ListDirty = 1;
+    TAP_ExitNormal();
+  }
+  if (OSDDirty) DrawBackground();
+  if (TitleDirty) DrawTitle(m);
+  /* LogoDirty: this system has no logo */
+  if (ButtonsDirty) DrawLegend(m);
+  OSDCalcIndices();
+  if (ListDirty) {
+    DrawScrollBar(m);
+    DrawList(m);
+  }
+  if (!SuppressOSDSync) TAP_Osd_Sync();
+  return 1;
+}
+
+/* ---- events ---- */
+
+bool OSDMenuEvent(word *event, dword *param1, dword *param2)
+{
+  if (OSDRgn == 0 || event == nullptr || param1 == nullptr || param2 == nullptr || *event != EVT_KEY) return false;
+  tMenu *m = Level();
+  LastUnprocessedOSDMenuKey = 0;
+  switch (*param1) {
+    case RKEY_Up: OSDMenuScrollUp(); break;
+    case RKEY_Down: OSDMenuScrollDown(); break;
+    case RKEY_Left:
+    case RKEY_Right:
+      if (m->hasValueArrows) {
+        LastUnprocessedOSDMenuKey = (int)*param1;
+        return false;
+      }
+      if (*param1 == RKEY_Left)
+        OSDMenuScrollPageUp();
+      else
+        OSDMenuScrollPageDown();
+      break;
+    case RKEY_PageUp:
+    case RKEY_PageUp2: OSDMenuScrollPageUp(); break;
+    case RKEY_PageDown:
+    case RKEY_PageDown2: OSDMenuScrollPageDown(); break;
+    default:
+      LastUnprocessedOSDMenuKey = (int)*param1;
+      return false;
+  }
+  OSDMenuUpdate(false);
+  *param1 = 0;
+  return true;
+}
+
+void OSDMenuDestroy(void)
+{
+  tMenu *m = Level();
+  if (OSDRgn != 0) {
+    TAP_Osd_Delete(OSDRgn);
+    TAP_Osd_Sync();
+    OSDRgn = 0;
+    if (OSDMenuSelectionBarRgn != 0) TAP_Osd_Delete(OSDMenuSelectionBarRgn);
+    OSDMenuSelectionBarRgn = 0;
+    OSDMenuLastCursor = 2;
+  }
+  TAP_EnterNormal();
+  if (m->Item != nullptr) TAP_MemFree(m->Item);
+  m->Item = nullptr;
+  m->NrItems = 0;
+  m->MaxItems = 0;
+  OSDMenuFreeStdFonts();
+}
