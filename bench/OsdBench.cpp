@@ -1,6 +1,7 @@
 // OsdBench.cpp -- what on-screen text costs: the twelve lines of a settings
 // menu drawn with the standard font, load excluded and every glyph cached,
-// timed on the host, with the platform calls one drawing makes. Figures only.
+// and a whole menu's redraw and cursor move, timed on the host, with the
+// platform calls each makes. Figures only.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -10,6 +11,7 @@
 
 #include "Cli.h"
 #include "FontManager.h"
+#include "OSDMenu.h"
 #include "Receiver.h"
 #include "tap_header.h"
 
@@ -38,6 +40,63 @@ void DrawMenuText(word region, tFontDataUC *font)
     FMUC_PutStringAA(region, 71, y, 360, kLines[i][0], 0xFFFFFFFF, 0, font, 1, 0, 1.0f);
     FMUC_PutStringAA(region, 390, y, 630, kLines[i][1], 0xFFFFFFFF, 0, font, 2, 1, 1.0f);
   }
+}
+
+struct Figures {
+  double minMs, medianMs, maxMs;
+};
+
+template <class F>
+Figures Time(int rounds, F &&f)
+{
+  std::vector<double> ms;
+  for (int round = 0; round < rounds; round++) {
+    auto t0 = Clock::now();
+    f();
+    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+  }
+  std::sort(ms.begin(), ms.end());
+  return {ms.front(), ms[ms.size() / 2], ms.back()};
+}
+
+void PrintCalls(sim::Receiver &rx, int per)
+{
+  const char *calls[] = {"TAP_Osd_Sync", "TAP_Osd_PutGd", "TAP_Osd_Copy", "TAP_Osd_FillBox",
+                         "TAP_Osd_DrawRectangle", "TAP_Osd_Draw3dBoxFill", "TAP_Osd_SaveBox", "TAP_Osd_RestoreBox",
+                         "TAP_Osd_Create", "TAP_MemAlloc", "OS_Read"};
+  std::printf("  platform calls each:");
+  for (const char *c : calls)
+    if (uint64_t n = rx.CallCount(c)) std::printf(" %s %llu", c, static_cast<unsigned long long>(n / per));
+  std::printf("\n");
+}
+
+// A twelve-item menu with values and a legend: one full redraw and one
+// cursor move (both draw every part, as the framework does), timed.
+void MenuFigures(sim::Receiver &rx)
+{
+  OSDMenuInitialize(true, false, true, "Ferrox", "Einstellungen");
+  for (int i = 0; i < 12; i++) OSDMenuItemAdd(kLines[i][0], kLines[i][1], nullptr, nullptr, true, i >= 2, i);
+  OSDMenuButtonAdd(1, BI_ok, nullptr, "Auswahl");
+  OSDMenuButtonAdd(1, BI_exit, nullptr, "Beenden");
+  OSDMenuButtonAdd(1, BI_green, nullptr, "Speichern");
+  OSDMenuButtonAdd(1, BI_red, nullptr, "Abbrechen");
+  OSDMenuUpdate(false);  // region, bar and glyphs made once
+  const int rounds = 200;
+  rx.ResetCallCounts();
+  Figures redraw = Time(rounds, [] { OSDMenuUpdate(false); });
+  std::printf("Menu of twelve items, one full redraw, %d rounds: min %.3f ms, median %.3f ms, max %.3f ms\n", rounds,
+              redraw.minMs, redraw.medianMs, redraw.maxMs);
+  PrintCalls(rx, rounds);
+  rx.ResetCallCounts();
+  Figures move = Time(rounds, [] {
+    word event = EVT_KEY;
+    dword key = RKEY_Down, p2 = 0;
+    OSDMenuEvent(&event, &key, &p2);
+  });
+  std::printf("Menu of twelve items, one cursor move (Down), %d rounds: min %.3f ms, median %.3f ms, max %.3f ms\n",
+              rounds, move.minMs, move.medianMs, move.maxMs);
+  PrintCalls(rx, rounds);
+  OSDMenuDestroy();
 }
 
 }  // namespace
@@ -82,6 +141,9 @@ int main()
                   ms[ms.size() / 2], ms.back());
       std::printf("  glyphs in the cache: %d of %d\n", font.GlyphCacheCount, font.NrGlyphs);
       FMUC_FreeFontFile(&font);
+      TAP_Osd_Delete(region);
+      std::printf("\n");
+      MenuFigures(rx);
     }
   }
   std::error_code ec;

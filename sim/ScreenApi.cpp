@@ -157,7 +157,7 @@ extern "C" int TAP_Osd_Copy(word srcRegion, word dstRegion, dword srcX, dword sr
                             dword dstX, dword dstY, bool sprite)
 {
   OsdRegion *src = Box("TAP_Osd_Copy", srcRegion, srcX, srcY, w, h);
-  OsdRegion *dst = src ? Box("TAP_Osd_Copy", dstRegion, dstX, dstY, w, h) : nullptr;
+  OsdRegion *dst = src ? Box("TAP_Osd_Copy destination", dstRegion, dstX, dstY, w, h) : nullptr;
   if (!src || !dst) return -1;
   std::vector<uint32_t> block(static_cast<size_t>(w) * h);  // source and destination may be one
   for (dword py = 0; py < h; ++py)
