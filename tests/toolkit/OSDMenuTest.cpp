@@ -562,3 +562,56 @@ TEST(MenuDemoRun, ShowsTheMenuMovesAndEndsOnExit)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MenuTest, EveryImageDecodesAtItsSizeAndKeysHaveTransparentCorners)
+{
+  struct Size {
+    const TapGrData *gd;
+    int w, h;
+  } sizes[] = {{&_SelectionBar_Blue_100x34_Gd, 100, 34}, {&_SelectionBar_Blue_100x34Dark_Gd, 100, 34},
+               {&_ScrollBarVisible_Gd, 16, 368},          {&_ScrollBarInvisible_Gd, 16, 368},
+               {&_ScrollBarKnob_Gd, 14, 20},              {&_pfeil_l_Gd, 10, 15},
+               {&_pfeil_r_Gd, 10, 15},                    {&_pfeil_l_bright_Gd, 10, 15},
+               {&_pfeil_r_bright_Gd, 10, 15},             {&_Button_white_Gd, 18, 18},
+               {&_Button_guide_Gd, 54, 20},               {&_Button_ok_Gd, 40, 20},
+               {&_Button_exit_Gd, 40, 20},                {&_Button_sat_Gd, 40, 20},
+               {&_Button_0_Gd, 24, 20},                   {&_Button_volplus_Gd, 24, 20}};
+  for (const Size &s : sizes) {
+    EXPECT_EQ(s.w, s.gd->Width);
+    EXPECT_EQ(s.h, s.gd->Height);
+    EXPECT_EQ(static_cast<dword>(s.w * s.h * 4), s.gd->Size);
+    EXPECT_EQ(GD_FORMAT_ARGB_RLE, s.gd->Format);
+  }
+  // every key icon: decodes whole, corners see through, the middle does not
+  int x = 20, y = 20;
+  OSDMenuUpdate(false);
+  TAP_Osd_FillBox(OSDRgn, 0, 0, 720, 576, 0xFF303840);
+  for (int icon = 1; icon <= 56; icon++) {
+    const TapGrData *gd = OSDMenuGetIconPointer(icon, nullptr);
+    ASSERT_NE(nullptr, gd) << icon;
+    std::vector<dword> px = Decode(*gd);
+    const size_t w = gd->Width, h = gd->Height;
+    for (size_t corner : {size_t{0}, w - 1, (h - 1) * w, h * w - 1})
+      EXPECT_EQ(0u, px[corner] >> 24) << "icon " << icon << " corner " << corner;
+    EXPECT_EQ(0xFFu, px[(h / 2) * w + w / 2] >> 24) << "icon " << icon << " middle";
+    if (x + gd->Width > 700) x = 20, y += 30;
+    TAP_Osd_PutGd(OSDRgn, x, y, gd, true);
+    x += gd->Width + 8;
+  }
+  for (const TapGrData *gd : {&_SelectionBar_Blue_100x34_Gd, &_SelectionBar_Blue_100x34Dark_Gd})
+    TAP_Osd_PutGd(OSDRgn, 20, y += 40, gd, false);
+  int ax = 150;
+  for (const TapGrData *gd : {&_pfeil_l_Gd, &_pfeil_r_Gd, &_pfeil_l_bright_Gd, &_pfeil_r_bright_Gd, &_ScrollBarKnob_Gd})
+    TAP_Osd_PutGd(OSDRgn, ax += 20, y, gd, true);
+  TAP_Osd_PutGd(OSDRgn, 600, 150, &_ScrollBarVisible_Gd, false);
+  TAP_Osd_PutGd(OSDRgn, 630, 150, &_ScrollBarInvisible_Gd, false);
+  TAP_Osd_Sync();
+  if (const char *keep = std::getenv("FERROX_KEEP_SCREENSHOTS")) {
+    std::string png = Rx().WriteScreenshot();
+    fs::copy_file(png, fs::path(keep) / "menu-images.png", fs::copy_options::overwrite_existing);
+  }
+}
+
+}  // namespace
