@@ -25,6 +25,11 @@ enum { PS_BUILD = 0, PS_RUNNING = 1, PS_CLOSING = 2 };
 
 static int PickerState[3] = {PS_BUILD, PS_BUILD, PS_BUILD}; /* by DisplayMode */
 
+void ResetPickers(void)
+{
+  for (int i = 0; i < 3; i++) PickerState[i] = PS_BUILD;
+}
+
 int isMountedDir(const char *name)
 {
   char path[PATH_BUFFER];

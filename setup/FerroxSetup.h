@@ -23,6 +23,11 @@ enum { DM_MAIN = 0, DM_MOVEDIR = 1, DM_SHAREDIR = 2 };
 extern int DisplayMode;
 extern char s[256];
 
+/* Every screen back to its state at load: a plug-in image that is started
+ * again in the same process (the tests) begins as a loaded one does. */
+void ResetSetupState(void);
+void ResetPickers(void);
+
 TapParam EventHandlerMain(word event, TapParam param1, TapParam param2);
 void UpdateOSD(int item);
 void UpdateLegend(void);

@@ -31,6 +31,14 @@ static const char *const Labels[ITEMS] = {
 };
 static const bool ValueArrows[ITEMS] = {true, true, false, false, true, true, true, true, true, true, true, true};
 
+void ResetSetupState(void)
+{
+  DisplayMode = DM_MAIN;
+  State = MS_BUILD;
+  LastSelectedItem = 0;
+  ResetPickers();
+}
+
 int TAP_Main(void)
 {
   /* the settings functions enter the call trace; its listing is not for the console */

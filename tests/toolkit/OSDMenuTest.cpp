@@ -11,6 +11,7 @@
 #include "OSDMenu.h"
 #include "OsdImages.h"
 #include "PathTypes.h"
+#include "MenuReset.h"
 #include "SimFixture.h"
 #include "gd_codec.h"
 
@@ -24,20 +25,6 @@ std::vector<dword> Decode(const TapGrData &gd)
   return px;
 }
 
-void ResetFramework()
-{
-  std::memset(Menu, 0, sizeof Menu);
-  OSDRgn = 0;
-  OSDMenuSelectionBarRgn = 0;
-  OSDMenuLastCursor = 2;
-  for (tFontDataUC *f : {&OSDMenuFont_10, &OSDMenuFont_12, &OSDMenuFont_14, &OSDMenuFont_16, &OSDMenuFont_18,
-                         &OSDMenuFont_20, &OSDMenuFont_20B})
-    std::memset(f, 0, sizeof *f);
-  RemoteType = 1;
-  Original_TAP_EventHandler = nullptr;
-  TAP_TableIndex = -1;
-}
-
 class MenuTest : public SimTest {
  protected:
   void Configure(sim::Config &c) override { c.screenshotDir = sandbox / "shots"; }
@@ -45,7 +32,7 @@ class MenuTest : public SimTest {
   {
     SimTest::SetUp();
     FIS_ResetCache();
-    ResetFramework();
+    ResetMenuFramework();
     tkl_rgn = 0;
     std::string error;
     ASSERT_EQ(7, sim::InstallFonts(sandbox / "root", sim::StandardFontDir(), &error)) << error;
@@ -53,7 +40,7 @@ class MenuTest : public SimTest {
   void TearDown() override
   {
     OSDMenuDestroy();  // gives the fonts back while their receiver runs
-    ResetFramework();
+    ResetMenuFramework();
     SimTest::TearDown();
   }
   // A menu of `count` items "Item 0", "Item 1", ... with values; the
