@@ -6,6 +6,8 @@
 # the source folder to it, a job file from another program that moves a
 # recording off an external drive, and runs Ferrox.tap with status requests
 # along the way; then shows the share, the job's result and the service log.
+# Last, the setup menu FerroxSetup.tap runs briefly with keys from a script
+# (tools/demo-setup.keys) and leaves a screenshot of every screen.
 #
 #   tools/demo.sh             real clock: the pace of the copy is visible
 #   tools/demo.sh --virtual   virtual clock: the same run in a moment
@@ -21,7 +23,8 @@ case "${1:-}" in
 esac
 
 build=${BUILD_DIR:-build/host}
-for f in "$build/bin/receiver" "$build/bin/make-sample-recordings" "$build/tap/Ferrox.tap"; do
+for f in "$build/bin/receiver" "$build/bin/make-sample-recordings" "$build/tap/Ferrox.tap" \
+  "$build/tap/FerroxSetup.tap"; do
   [ -e "$f" ] || { echo "demo.sh: $f is missing; run 'make demo' (or 'make host') first" >&2; exit 1; }
 done
 
@@ -89,3 +92,14 @@ echo "  job files left: $(find "$root/mnt/hd/ProgramFiles/Settings/Ferrox/JobFil
 echo
 echo "== Service log (/ProgramFiles/Settings/Ferrox/Ferrox.log, ISO 8859-1 shown as UTF-8)"
 latin1_to_utf8 < "$root/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.log" | tr -d '\r' | sed 's/^/  /'
+
+echo
+echo "== The setup menu: FerroxSetup.tap with the keys of tools/demo-setup.keys"
+shots=$work/setup-screens
+cp "$build/tap/FerroxSetup.tap" "$root/mnt/hd/ProgramFiles/"
+"$build/bin/receiver" --root "$root" --quiet --console none --screenshots "$shots" \
+  --mount "/mnt/hd/DataFiles/NAS-Share=$share" --keys-file tools/demo-setup.keys \
+  --load /mnt/hd/ProgramFiles/FerroxSetup.tap
+echo "  $(find "$shots" -name '*.png' | wc -l) screenshots in $shots"
+echo "  settings saved with Green:"
+tr -d '\r' < "$root/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.ini" | sed 's/^/    /'

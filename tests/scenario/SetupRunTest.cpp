@@ -1,0 +1,105 @@
+// SetupRunTest.cpp -- the setup plug-in as a user meets it: started by the
+// copy service when the settings are unusable, or on its own, driven with
+// remote-control keys in the receiver program, and what it saves read back
+// by the copy service's next run.
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "ScenarioFixture.h"
+
+namespace {
+
+class SetupRun : public ScenarioTest {
+ protected:
+  void SetUp() override
+  {
+    ScenarioTest::SetUp();
+    InstallTap("FerroxSetup.tap");
+    fs::create_directories(Host(kNASShare));
+    fs::create_directories(Host(kMoveToNAS));
+    fs::create_directories(Host("/mnt/hd/DataFiles/Archive"));
+  }
+  std::string Ini() const { return ReadFile(std::string(kFerroxFolder) + "/Ferrox.ini"); }
+  // "--key" options, one key per half second from 1 s on.
+  static std::vector<std::string> Keys(std::initializer_list<const char *> keys)
+  {
+    std::vector<std::string> args;
+    double at = 1;
+    for (const char *k : keys) {
+      args.push_back("--key");
+      args.push_back(std::string(k) + "@" + std::to_string(at));
+      at += 0.5;
+    }
+    return args;
+  }
+  // The setup alone, with keys, its screens written into `shots`.
+  RunResult RunSetup(std::initializer_list<const char *> keys, const fs::path &shots)
+  {
+    std::vector<std::string> args = {"--root", root.string(), "--console", "none", "--quiet",
+                                     "--seconds", "600", "--screenshots", shots.string(),
+                                     "--mount", std::string(kNASShare) + "=" + share.string(),
+                                     "--load", "/mnt/hd/ProgramFiles/FerroxSetup.tap"};
+    std::vector<std::string> k = Keys(keys);
+    args.insert(args.end(), k.begin(), k.end());
+    return RunReceiver(args);
+  }
+  static void Keep(const fs::path &shots, const std::string &prefix)
+  {
+    const char *keep = std::getenv("FERROX_KEEP_SCREENSHOTS");
+    if (!keep) return;
+    for (const auto &e : fs::directory_iterator(shots))
+      fs::copy_file(e.path(), fs::path(keep) / (prefix + e.path().filename().string()),
+                    fs::copy_options::overwrite_existing);
+  }
+};
+
+TEST_F(SetupRun, UnusableSettingsStartTheSetupWhosePicksTheNextRunCopiesWith)
+{
+  const time_t day = LocalTime(2015, 12, 19, 20, 15);
+  WriteRecording(std::string(kMoveToNAS) + "/Tatort.rec", 3 << 20, 7, day);
+  fs::path shots = root.parent_path() / "story";
+  // no settings file: the service writes empty folders and starts the setup;
+  // the user picks the source, then the mounted share, and saves
+  std::vector<std::string> extra = {"--screenshots", shots.string()};
+  for (const std::string &k : Keys({"Down", "Down", "Ok", "Ok", "Down", "Ok", "Ok", "Green"})) extra.push_back(k);
+  RunResult first = Run(extra, 0);
+  ASSERT_EQ(0, first.exitCode) << first.out << first.err;
+  EXPECT_TRUE(LogHas("Error: Source or destination folder not selected")) << Log();
+  std::string ini = Ini();
+  for (const char *line : {"MoveDir=/mnt/hd/DataFiles/MoveToNAS\r\n", "DestDir=/mnt/hd/DataFiles/NAS-Share\r\n",
+                           "MountedDirSource=0\r\n", "MountedDirDest=1\r\n", "CopySpeed=4\r\n"})
+    EXPECT_NE(std::string::npos, ini.find(line)) << line << " in\n" << ini;
+  EXPECT_GE(HostTree(shots).size(), 6u) << "main menu, two pickers, the menu after each";
+  Keep(shots, "story-");
+
+  RunResult second = Run({}, 0);
+  ASSERT_EQ(0, second.exitCode) << second.out << second.err;
+  EXPECT_EQ((std::vector<std::string>{"Tatort.rec", "Tatort.rec.inf", "Tatort.rec.nav"}), Tree(share)) << Log();
+  EXPECT_EQ(ReadFile(std::string(kMoveToNAS) + "/Tatort.rec"), ReadHostFile(share / "Tatort.rec"));
+}
+
+TEST_F(SetupRun, OnItsOwnTheSetupStartsFromItsStartingValues)
+{
+  fs::path shots = root.parent_path() / "alone";
+  RunResult r = RunSetup({"Right", "Down", "Left", "Green"}, shots);
+  ASSERT_EQ(0, r.exitCode) << r.out << r.err;
+  std::string ini = Ini();
+  for (const char *line : {"CopySpeed=1\r\n", "MountType=2\r\n", "MoveDir=/mnt/hd/DataFiles/MoveToNAS\r\n",
+                           "DestDir=/mnt/hd/DataFiles/NAS-Share\r\n", "MountedDirDest=1\r\n", "NASBootTime=90\r\n"})
+    EXPECT_NE(std::string::npos, ini.find(line)) << line << " in\n" << ini;
+  EXPECT_FALSE(HostTree(shots).empty());
+}
+
+TEST_F(SetupRun, ExitKeepsWhatTheStartWrote)
+{
+  WriteShareSettings({"CopySpeed=2"});
+  fs::path shots = root.parent_path() / "exit";
+  RunResult r = RunSetup({"Right", "Right", "Down", "Right", "Exit"}, shots);
+  ASSERT_EQ(0, r.exitCode) << r.out << r.err;
+  std::string ini = Ini();
+  EXPECT_NE(std::string::npos, ini.find("CopySpeed=2\r\n")) << ini;
+  EXPECT_NE(std::string::npos, ini.find("MountType=0\r\n")) << ini;
+}
+
+}  // namespace
