@@ -7,6 +7,7 @@
 #include "Cli.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -35,7 +36,7 @@ static const std::set<std::string> kValueOptions = {
     "--root", "--tap", "--load", "--mount", "--system-id", "--firmware-version", "--missing-symbol",
     "--firmware-module", "--mem-limit", "--fail-writes", "--play", "--record", "--clock", "--date",
     "--time", "--uptime", "--key", "--keys-file", "--stop-event-at", "--until", "--seconds",
-    "--terminals", "--console", "--status-every", "--screenshots", "--screenshot-at", "--fonts"};
+    "--terminals", "--console", "--status-every", "--screenshots", "--screenshot-at", "--fonts", "--warn-event-ms"};
 
 // Options without a value.
 static const std::set<std::string> kFlagOptions = {"--help", "--utf8-firmware", "--quiet", "--trace-keys"};
@@ -99,6 +100,10 @@ Input and end
                              interval, as another plug-in would, and print
                              each reply (file, size, percent, MB/min, entry
                              n of m, state)
+  --warn-event-ms N          a line for every event handler call that takes
+                             longer than N ms of wall time (the receiver's
+                             picture and remote stall meanwhile); the longest
+                             call of each plug-in is printed at the end anyway
   --trace-keys               print what each plug-in's handler returned for
                              every key pressed
   --until unloaded|time      end when every plug-in has unloaded (default),
@@ -308,6 +313,7 @@ static bool ApplyOption(const std::string &opt, const std::string &v, RunOptions
   else if (opt == "--terminals") ok = ParseTerminals(v, &c);
   else if (opt == "--console") o->console = v;
   else if (opt == "--fonts") o->fonts = v;
+  else if (opt == "--warn-event-ms") ok = ParseNumber(v, &c.warnEventMs) && c.warnEventMs > 0;
   else {
     *error = "unknown option " + opt + " (see receiver --help)";
     return false;
@@ -526,6 +532,14 @@ int RunProgram(const RunOptions &options)
   }
   std::cout << "receiver: run ended after " << rx.Ticks() << " ticks (" << rx.RunSeconds() << " s), "
             << rx.LoadedCount() << " plug-in(s) loaded" << std::endl;
+  for (const HandlerTimes &h : rx.EventHandlerTimes()) {
+    char line[700];
+    std::snprintf(line, sizeof line,
+                  "receiver: %s: %llu event handler calls, %.1f ms in all, longest %.1f ms (event 0x%04X at tick %u)",
+                  h.plugin.c_str(), static_cast<unsigned long long>(h.calls), h.totalMs, h.longestMs,
+                  static_cast<unsigned>(h.longestEvent), static_cast<unsigned>(h.longestTick));
+    std::cout << line << std::endl;
+  }
   rx.Shutdown();
   return status;
 }

@@ -9,6 +9,9 @@
 
 #include <stdlib.h>
 
+#include <chrono>
+#include <cstdio>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -268,13 +271,42 @@ TapParam Receiver::Impl::Dispatch(int slot, word event, TapParam p1, TapParam p2
   TapEventHandlerFn handler = _tapTask[slot].Handler;
   if (handler == nullptr) return 0;
   TapParam result;
+  auto started = std::chrono::steady_clock::now();
   {
     CallScope scope(*this, slot);
     result = handler(event, p1, p2);
   }
+  double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+  if (!slots[slot].hostTask) NoteHandlerTime(slots[slot].tapPath, event, ms);
   AfterCall(slot);
   return result;
 }
+
+void Receiver::Impl::NoteHandlerTime(const std::string &plugin, word event, double ms)
+{
+  auto it = std::find_if(handlerTimes.begin(), handlerTimes.end(),
+                         [&](const HandlerTimes &h) { return h.plugin == plugin; });
+  if (it == handlerTimes.end()) {
+    handlerTimes.push_back(HandlerTimes{plugin});
+    it = handlerTimes.end() - 1;
+  }
+  it->calls++;
+  it->totalMs += ms;
+  if (ms > it->longestMs) {
+    it->longestMs = ms;
+    it->longestEvent = event;
+    it->longestTick = clock.Ticks();
+  }
+  if (config.warnEventMs > 0 && ms > config.warnEventMs) {
+    char line[600];
+    std::snprintf(line, sizeof line, "receiver: [%u] %s: event 0x%04X took %.1f ms (more than %g)\n",
+                  static_cast<unsigned>(clock.Ticks()), plugin.c_str(), static_cast<unsigned>(event), ms,
+                  config.warnEventMs);
+    std::fputs(line, stderr);
+  }
+}
+
+std::vector<HandlerTimes> Receiver::EventHandlerTimes() const { return impl_->handlerTimes; }
 
 // After a plug-in's code returned: a kill bit still set, or TAP_Exit during
 // the call, unloads it once none of its frames is left on the stack.

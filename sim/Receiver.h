@@ -52,6 +52,20 @@ struct Config {
   // PNGs of the visible screen after every sync that changed it, and those
   // asked for; empty: none after syncs, and asked-for shots go beside the root
   std::filesystem::path screenshotDir;
+  // A line on standard error for every event handler call that takes longer
+  // than this many milliseconds of wall time; 0: none.
+  double warnEventMs = 0;
+};
+
+// Wall time plug-ins spent in their event handlers: what would stall the
+// receiver's picture and remote control.
+struct HandlerTimes {
+  std::string plugin;       // receiver path of the plug-in file
+  uint64_t calls = 0;       // handler calls
+  double totalMs = 0;       // wall time in them
+  double longestMs = 0;     // the longest call
+  word longestEvent = 0;    // its event
+  dword longestTick = 0;    // and the tick it came at
 };
 
 // The lifecycle of a run, in order.
@@ -118,6 +132,8 @@ class Receiver {
   // Unloads every plug-in and records the exit phase; the destructor calls it.
   void Shutdown();
   const std::vector<PhaseEvent> &Trace() const;
+  // Per plug-in file loaded in this run (unloaded ones too), in load order.
+  std::vector<HandlerTimes> EventHandlerTimes() const;
   std::string PrintOutput() const;   // everything TAP_Print wrote
 
   // ---- clock ----

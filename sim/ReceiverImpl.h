@@ -134,6 +134,7 @@ struct Receiver::Impl {
 
   Osd osd;                             // the on-screen display
   std::unordered_map<std::string, uint64_t> calls;  // API call name -> times called
+  std::vector<HandlerTimes> handlerTimes;          // by plug-in file, in load order
   std::string lastShot;                // name of the last screenshot written
 
   FileRecord playFile;
@@ -150,6 +151,7 @@ struct Receiver::Impl {
   Slot &CurrentOrFallback();
   int FreeSlot() const;
   TapParam Dispatch(int slot, word event, TapParam p1, TapParam p2);
+  void NoteHandlerTime(const std::string &plugin, word event, double ms);
   void AfterCall(int slot);
   void Unload(int slot);
   void ProcessPending(bool killedToo);

@@ -31,6 +31,7 @@ TEST(ReceiverProgram, BadCommandLinesAndFilesGiveAClearMessage)
       {{"--root", root, "--clock", "sundial"}, 2, "bad value for --clock"},
       {{"--root", root, "--key", "Teleport"}, 2, "bad value for --key"},
       {{"--root", root, "--mount", "nas"}, 2, "bad value for --mount"},
+      {{"--root", root, "--warn-event-ms", "0"}, 2, "bad value for --warn-event-ms"},
       {{"--root"}, 2, "needs a value"},
       {{(tmp.path / "missing.tap").string()}, 2, "no receiver root folder"},
       {{"--root", root, (tmp.path / "missing.tap").string()}, 2, "plug-in file not found"},
@@ -195,4 +196,19 @@ TEST(ReceiverProgram, PutsTheStandardFontsIntoARootThatHasNone)
       EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
     }
   }
+}
+
+TEST(ReceiverProgram, ReportsTheLongestEventHandlerCallOfEachPlugin)
+{
+  TempDir tmp;
+  const fs::path root = tmp.path / "root";
+  fs::create_directories(root / "mnt/hd/ProgramFiles");
+  std::ofstream(root / "mnt/hd/ProgramFiles/TickWaiter.cfg") << "20";
+  RunResult r = RunReceiver({"--root", root.string(), "--quiet", "--warn-event-ms", "0.000001",
+                             TapFile("TickWaiter.tap").string()});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("/mnt/hd/ProgramFiles/TickWaiter.tap: 2"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("event handler calls"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("longest"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("TickWaiter.tap: event 0x0000 took"), std::string::npos) << "every call is longer than that";
 }
