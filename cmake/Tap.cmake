@@ -64,8 +64,10 @@ TAP_HEADER_SECTIONS(${T_ID}, \"${T_PROGRAM}\", \"${T_AUTHOR}\", \"${T_DESCRIPTIO
     if(flavour STREQUAL "receiver")
       target_link_libraries(${tgt} PRIVATE platform_libc)
       # the receiver's older C library keeps the loader calls in libdl
+      # stripped: the firmware needs the dynamic symbols and the header
+      # sections only; the simulator's files keep their debug information
       target_link_options(${tgt} PRIVATE -static-libstdc++ -static-libgcc
-        -Wl,--no-as-needed -ldl -Wl,--as-needed)
+        -Wl,--no-as-needed -ldl -Wl,--as-needed -Wl,--strip-all)
     endif()
     target_link_options(${tgt} PRIVATE
       -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/tap-exports.map

@@ -144,6 +144,11 @@ TEST(TapFiles, ReceiverFlavourIsElf32MipsLittleEndian)
     fs::path file = ReceiverTapFile(c.file);
     if (!c.required && !fs::exists(file)) continue;
     CheckTap(file, c, false, EM_MIPS);
+    ElfFile elf;
+    std::string why;
+    ASSERT_TRUE(elf.Read(file, &why)) << why;
+    for (const char *section : {".symtab", ".strtab", ".debug_info", ".debug_line"})
+      EXPECT_EQ(0u, elf.sections.count(section)) << file << ": stripped of " << section;
   }
 }
 
