@@ -33,6 +33,11 @@ int OS_Fseeko64(FILE *f, off64_t offset, int whence);
 off64_t OS_Ftello64(FILE *f);
 int OS_Fflush(FILE *f);
 int OS_Fsync(FILE *f); /* flushes the stream's data to stable storage */
+/* Writes the stream's buffer into the kernel, then starts the write-back of
+ * the bytes offset..offset+length to the disk; with wait set it first waits
+ * until they are on the disk. 0, or -1 where the system cannot (the caller's
+ * later OS_Fsync then does all the work). */
+int OS_WriteBack(FILE *f, off64_t offset, off64_t length, int wait);
 
 /* names */
 int OS_Mkdir(const char *path, mode_t mode);

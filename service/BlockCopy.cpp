@@ -50,6 +50,8 @@ static qword FRXResumeOffset = 0; /* where this transfer began to write */
 static tFRXStamp FRXSourceStamp;  /* the source's status when the transfer opened */
 static char FRXMountPoint[FRX_PATH_SIZE]; /* no folder is made on the internal disk below it */
 bool FRXMemoryShort = false;      /* the last transfer ended for want of a block buffer */
+static qword FRXWriteBackOffset = 0; /* the block whose write-back runs, not yet waited for */
+static qword FRXWriteBackLength = 0;
 static byte FRXCompareSource[FRX_COMPARE_SIZE]; /* source bytes being compared */
 static byte FRXCompareDest[FRX_COMPARE_SIZE];   /* destination bytes being compared */
 
@@ -297,6 +299,7 @@ static void ResetTransfer(void)
   FRXDelay = 0;
   FRXVerifying = false;
   FRXVerifyEnd = FRXResumeOffset = 0;
+  FRXWriteBackOffset = FRXWriteBackLength = 0;
   FRXMemoryShort = false;
   memset(&FRXSourceStamp, 0, sizeof FRXSourceStamp);
   CallTraceExit(NULL);
@@ -638,6 +641,7 @@ static bool RestartTransfer(qword offset)
   WriteLogF("FRX: the destination differs from the source at '%lld'", (long long)offset);
   OS_Fclose(FRXfDest);
   FRXfDest = OS_Fopen64(FRXDestFileName, "w+");
+  FRXWriteBackLength = 0; /* a new stream: nothing of it is under way */
   FRXVerifying = false;
   FRXBytesCopied = FRXResumeOffset = 0;
   bool ok = FRXfDest != NULL && OS_Fseeko64(FRXfSource, 0, SEEK_SET) == 0;
@@ -661,6 +665,7 @@ static bool EndOfVerify(void)
             (long long)FRXVerifyEnd);
   OS_Fclose(FRXfDest);
   FRXfDest = OS_Fopen64(FRXDestFileName, "a");
+  FRXWriteBackLength = 0; /* a new stream: nothing of it is under way */
   if (FRXfDest == NULL) {
     WriteLogF("FRX: failed to open the destination file '%s'", FRXDestFileName);
     EndTransfer(-3);
@@ -702,6 +707,22 @@ static bool VerifyBlock(void)
   return goOn;
 }
 
+/* The disk gets each block while the copy goes on: the block before is
+ * waited for (it had a whole pause to get there), this one is started. So
+ * the kernel never holds more than two blocks of the copy unwritten, and the
+ * flush before "transfer finished" has at most one left, instead of all of
+ * a file's blocks in one idle event. Where the system cannot, the final
+ * flush does everything, as before. */
+static void WriteBackBlock(qword offset, dword length)
+{
+  CallTraceEnter("WriteBackBlock");
+  if (FRXWriteBackLength != 0) OS_WriteBack(FRXfDest, (off64_t)FRXWriteBackOffset, (off64_t)FRXWriteBackLength, 1);
+  OS_WriteBack(FRXfDest, (off64_t)offset, (off64_t)length, 0);
+  FRXWriteBackOffset = offset;
+  FRXWriteBackLength = length;
+  CallTraceExit(NULL);
+}
+
 /* Moves one block; false when the transfer reached its outcome. */
 static bool CopyBlock(void)
 {
@@ -720,6 +741,7 @@ static bool CopyBlock(void)
         WriteLogF("FRX: failed to write %d bytes (%d), transfer terminated.", (int)got, (int)put);
         EndTransfer(-3);
       } else {
+        WriteBackBlock(FRXBytesCopied, got);
         FRXBytesCopied += got;
         goOn = true;
       }

@@ -232,6 +232,16 @@ extern "C" int OS_Fsync(FILE *f)
   return fsync(fileno(f));
 }
 
+extern "C" int OS_WriteBack(FILE *f, off64_t offset, off64_t length, int wait)
+{
+  bool standard;
+  if (!Stream(f, "OS_WriteBack", &standard) || standard) return -1;
+  if (std::fflush(f) != 0) return -1;
+  unsigned int flags = wait ? SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER
+                            : SYNC_FILE_RANGE_WRITE;
+  return sync_file_range(fileno(f), offset, length, flags);
+}
+
 // ---------------------------------------------------------------- names
 
 // Both names on the same receiver device, as link and rename require.
