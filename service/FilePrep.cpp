@@ -204,8 +204,11 @@ static int ChooseDestination(char *name, const char *srcDir, const char *dstDir)
   snprintf(name, NAME_WORK, "%s", FileName);
   CleanDestinationName(name);
   int status = FRX_GetDestinationStatus(FileName, name, srcDir, dstDir);
-  /* a job whose destination folder is missing fails without the line */
-  if (status == -1 && JobState == JS_Job) {
+  /* a job whose destination folder is missing fails without the line; a
+   * sub-folder below it is made, as in a normal run */
+  struct stat64 st;
+  bool jobFolderThere = OS_Stat64(ShareDir, &st) == 0 && S_ISDIR(st.st_mode) && strcmp(dstDir, ShareDir) != 0;
+  if (status == -1 && JobState == JS_Job && !jobFolderThere) {
     CallTraceExit(nullptr);
     return -3;
   }
@@ -220,15 +223,42 @@ static int ChooseDestination(char *name, const char *srcDir, const char *dstDir)
   return 0;
 }
 
+/* Whether path begins with the folder `head` (then `tail`, when given):
+ * the length of that prefix, which ends at a "/" or the path's end; 0 if not. */
+static size_t FolderPrefix(const char *path, const char *head, const char *tail)
+{
+  CallTraceEnter("FolderPrefix");
+  size_t n = strlen(head), m = tail != nullptr ? strlen(tail) : 0, len = n + m;
+  bool match = len != 0 && strncmp(path, head, n) == 0 && (tail == nullptr || strncmp(path + n, tail, m) == 0);
+  /* a folder written with its closing "/" ends before it */
+  if (match && (m != 0 ? tail[m - 1] : head[n - 1]) == '/') len--;
+  match = match && (path[len] == '\0' || path[len] == '/');
+  CallTraceExit(nullptr);
+  return match ? len : 0;
+}
+
+/* The part of a source folder below MoveDir, "" for MoveDir itself. The
+ * source folder is the full path; MoveDir holds the full path in a normal
+ * run and a folder job, the path below the mount root in a one-file job.
+ * A folder outside MoveDir has no part below it: its files go straight
+ * into the destination folder. */
+static const char *BelowSourceFolder(const char *srcDir)
+{
+  CallTraceEnter("BelowSourceFolder");
+  size_t skip = FolderPrefix(srcDir, MoveDir, nullptr);
+  if (skip == 0) skip = FolderPrefix(srcDir, STapfsRoot, MoveDir);
+  const char *relative = skip != 0 ? srcDir + skip : "";
+  CallTraceExit(nullptr);
+  return relative;
+}
+
 /* Source and destination folder of the current entry: the structure below
  * the source folder is repeated below the destination folder. */
 static bool EntryFolders(const tFileToProcess *entry, char *srcDir, char *dstDir)
 {
   CallTraceEnter("EntryFolders");
   int srcLen = snprintf(srcDir, 512, "%s%s", STapfsRoot, entry->Folder);
-  size_t skip = strlen(MoveDir) + (JobState == JS_Job ? strlen(STapfsRoot) : 0);
-  /* measured on what the buffer holds: a cut path must not be read past */
-  const char *relative = skip < strlen(srcDir) ? srcDir + skip : "";
+  const char *relative = BelowSourceFolder(srcDir);
   if (LogLength != 0) {
     WriteLogF("MoveDir to calculate DestDir = %s", MoveDir);
     WriteLogF("DestDirName calculated = %s", relative);
@@ -573,11 +603,15 @@ void CalculateTransferData(void)
   qword transferred = copied - BytesCopiedLastTime;
   FileSizeToString((dword)total, (dword)(total >> 32), size);
   FileSizeToString((dword)transferred, (dword)(transferred >> 32), moved);
-  int minutes = TimeDiff(StartTime, now);
-  if (minutes <= 0) {
-    snprintf(speed, sizeof speed, "Error");
+  /* From the elapsed seconds: whole minutes between the two clock readings
+   * said 1 for a 4-second copy across a minute's turn and gave no speed
+   * for anything copied within a minute. */
+  long long elapsed = 60LL * TimeDiff(StartTime, now) + ((int)sec - (int)StartSec);
+  int minutes = elapsed > 0 ? (int)(elapsed / 60) : 0;
+  if (elapsed < 0) {
+    snprintf(speed, sizeof speed, "Error"); /* the clock went back */
   } else {
-    qword perMinute = (qword)((dword)(transferred >> 8) / (dword)minutes) << 8;
+    qword perMinute = transferred * 60 / (qword)(elapsed > 0 ? elapsed : 1);
     FileSizeToString((dword)perMinute, (dword)(perMinute >> 32), speed);
   }
   WriteLogF("Copy time = %d min Filesize = %s Transfered = %s Average Speed = %s/min", minutes,

@@ -145,6 +145,22 @@ TEST_F(JobRun, WholeFolderJobTakesOnlyTheOldestRecording)
                           "No Job File found, starting normal work..."}));
 }
 
+TEST_F(JobRun, WholeFolderJobKeepsTheSubFolderOfItsOldestRecording)
+{
+  WriteShareSettings({});
+  WriteRecording("/mnt/hd/DataFiles/Filme/Newer.rec", 50'000, 1, LocalTime(2015, 12, 5));
+  WriteRecording("/mnt/hd/DataFiles/Filme/LongSeriesName/Episode 1.rec", 50'000, 2, LocalTime(2015, 11, 1));
+  Job("All.frx", "*", "/mnt/hd/DataFiles/Filme");
+  RunResult r = Run({}, 0);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  // below DDIR as a normal run places it (it went to "riesName" and failed)
+  EXPECT_EQ(Tree(share), (std::vector<std::string>{"LongSeriesName/Episode 1.rec", "LongSeriesName/Episode 1.rec.inf",
+                                                   "LongSeriesName/Episode 1.rec.nav"}))
+      << Log();
+  EXPECT_FALSE(InJobs("All.frx"));
+  EXPECT_FALSE(InFail("All.frx"));
+}
+
 TEST_F(JobRun, WholeFolderJobOnAnExternalDriveIsRefusedAndStays)
 {
   WriteShareSettings({});
