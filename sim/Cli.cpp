@@ -39,7 +39,8 @@ static const std::set<std::string> kValueOptions = {
     "--terminals", "--console", "--status-every", "--screenshots", "--screenshot-at", "--fonts", "--warn-event-ms"};
 
 // Options without a value.
-static const std::set<std::string> kFlagOptions = {"--help", "--utf8-firmware", "--quiet", "--trace-keys"};
+static const std::set<std::string> kFlagOptions = {"--help", "--utf8-firmware", "--quiet", "--trace-keys",
+                                                   "--console-raw", "--version"};
 
 std::vector<std::string> KnownOptions()
 {
@@ -127,7 +128,10 @@ Screen
 Console
   --terminals LIST|none      pseudo-terminals that open, e.g. 0,2 (default 0)
   --console FILE|-|none      where terminal output goes (default -: stdout)
+  --console-raw              terminal output as the receiver's ISO 8859-1
+                             bytes (default: shown as UTF-8)
   --quiet                    no lifecycle lines
+  --version                  the simulator's version
   --help                     this text
 
 Exit status: 0 when the run ended as asked, 1 when it did not (a plug-in
@@ -327,6 +331,10 @@ int ParseOptions(const std::vector<std::string> &args, RunOptions *o, std::strin
   o->config.openTerminals = {0};
   for (size_t i = 0; i < args.size(); ++i) {
     std::string a = args[i];
+    if (a == "--version") {
+      o->version = true;
+      return 0;
+    }
     if (a == "--help" || a == "-h") {
       o->help = true;
       return 0;
@@ -334,6 +342,7 @@ int ParseOptions(const std::vector<std::string> &args, RunOptions *o, std::strin
     if (a == "--utf8-firmware") o->config.utf8Firmware = true;
     else if (a == "--quiet") o->quiet = true;
     else if (a == "--trace-keys") o->traceKeys = true;
+    else if (a == "--console-raw") o->config.consoleRaw = true;
     else if (a.rfind("--", 0) == 0) {
       std::string value;
       size_t eq = a.find('=');
@@ -365,6 +374,18 @@ int ParseOptions(const std::vector<std::string> &args, RunOptions *o, std::strin
     std::error_code ec;
     if (!fs::is_regular_file(tap, ec)) {
       *error = "plug-in file not found: " + tap;
+      return 2;
+    }
+  }
+  if (o->hostTaps.empty() && o->receiverTaps.empty()) {
+    *error = "no plug-in to run: give a plug-in file (PLUGIN.tap, --tap FILE or --load PATH)";
+    return 2;
+  }
+  // a typo in a share's folder would otherwise run against an empty mount
+  for (const MountConfig &m : o->config.mounts) {
+    std::error_code ec;
+    if (!fs::is_directory(m.hostPath, ec)) {
+      *error = "the host folder of --mount " + m.receiverPath + " does not exist: " + m.hostPath.string();
       return 2;
     }
   }
@@ -555,6 +576,10 @@ int ReceiverMain(int argc, char **argv)
   }
   if (o.help) {
     std::cout << UsageText();
+    return 0;
+  }
+  if (o.version) {
+    std::cout << "receiver " << FERROX_VERSION << " (Ferrox receiver simulator)\n";
     return 0;
   }
   return RunProgram(o);

@@ -42,6 +42,7 @@ struct RunOptions {
   std::string fonts;                      // "" standard fonts into a root without any,
                                           // "none", or a host folder of .ufnt files
   bool help = false;
+  bool version = false;
 };
 
 // The longest run: the receiver's 32-bit counter of 10-ms ticks.

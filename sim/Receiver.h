@@ -38,7 +38,8 @@ struct Config {
   double uptimeAtStart = 300.0;   // seconds the receiver has been running
   std::vector<MountConfig> mounts;
   std::vector<int> openTerminals;        // pseudo-terminal numbers that open
-  std::ostream *consoleEcho = nullptr;   // terminal output is echoed here too
+  std::ostream *consoleEcho = nullptr;   // terminal output is echoed here too,
+  bool consoleRaw = false;               // as the receiver's ISO 8859-1 bytes (else as UTF-8)
   size_t memTotalLimit = 0;              // TAP_MemAlloc limits, 0 = none
   size_t memBlockLimit = 0;
   dword systemId = 22010;                // TAP_GetSystemId
@@ -71,6 +72,12 @@ struct HandlerTimes {
 // The lifecycle of a run, in order.
 enum class Phase { SandboxReady, PluginLoaded, TapMain, IdleLoop, Unload, Exit };
 const char *PhaseName(Phase phase);
+
+// Terminal text as a UTF-8 host terminal shows it. The service's own texts
+// are ISO 8859-1, but the names it prints are whatever bytes the disk holds,
+// often UTF-8 already: a well-formed UTF-8 sequence is kept, every other byte
+// from 0x80 up is taken as ISO 8859-1.
+std::string TerminalTextAsUtf8(std::string_view text);
 
 struct PhaseEvent {
   Phase phase;  // what happened

@@ -58,9 +58,11 @@ echo
 echo "== Job file dropped by another program (/ProgramFiles/Settings/Ferrox/JobFiles/FromUSB.frx)"
 tr -d '\r' < "$root/mnt/hd/ProgramFiles/Settings/Ferrox/JobFiles/FromUSB.frx" | sed 's/^/  /'
 
-# ISO 8859-1 to UTF-8 without holding lines back (perl is always there)
+# The service log stays as the receiver writes it: ISO 8859-1 texts, names
+# in the disk's bytes. Shown as UTF-8 the way the simulator shows its console:
+# well-formed UTF-8 kept, every other byte from 0x80 up taken as ISO 8859-1.
 latin1_to_utf8() {
-  perl -pe 'BEGIN { $| = 1 } s/([\x80-\xff])/chr(0xC0 | ord($1) >> 6) . chr(0x80 | (ord($1) & 0x3F))/ge'
+  perl -pe 's/([\xC2-\xDF][\x80-\xBF]|\xE0[\xA0-\xBF][\x80-\xBF]|[\xE1-\xEC\xEE\xEF][\x80-\xBF]{2}|\xED[\x80-\x9F][\x80-\xBF]|\xF0[\x90-\xBF][\x80-\xBF]{2}|[\xF1-\xF3][\x80-\xBF]{3}|\xF4[\x80-\x8F][\x80-\xBF]{2})|([\x80-\xFF])/defined $1 ? $1 : chr(0xC0 | ord($2) >> 6) . chr(0x80 | (ord($2) & 0x3F))/ge'
 }
 
 status=()
@@ -70,10 +72,10 @@ fi
 
 echo
 echo "== Running Ferrox.tap ($clock clock); the share appears after 4 s"
-# The receiver's terminal speaks ISO 8859-1; shown as UTF-8, line by line.
-stdbuf -oL "$build/bin/receiver" --root "$root" --clock "$clock" --quiet --console - \
+# The receiver's terminal speaks ISO 8859-1; the simulator shows it as UTF-8.
+"$build/bin/receiver" --root "$root" --clock "$clock" --quiet --console - \
   --mount "/mnt/hd/DataFiles/NAS-Share=$share@4" --mount "/mnt/sdb1=$usb" "${status[@]}" \
-  --tap "$build/tap/Ferrox.tap" | latin1_to_utf8
+  --tap "$build/tap/Ferrox.tap"
 
 echo
 echo "== The share ($share)"

@@ -262,6 +262,26 @@ TEST_F(NormalRun, NameClashNumbersTheRecordingAndItsCompanionsAlike)
   EXPECT_TRUE(Share("Film.rec") == Pattern(5000, 50)) << "the file in the way is untouched";
 }
 
+TEST_F(NormalRun, ConsoleShowsUtf8UnlessRawAndTheLogKeepsTheReceiversBytes)
+{
+  WriteShareSettings({});
+  WriteRecording(std::string(kMoveToNAS) + "/Müller.rec", 2000, 3, LocalTime(2015, 12, 1));
+  for (bool raw : {false, true}) {
+    std::vector<std::string> extra = {"--console", "-"};
+    if (raw) extra.push_back("--console-raw");
+    RunResult r = Run(extra);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    // the receiver's firmware names files in ISO 8859-1
+    const std::string name = raw ? "M\xFCller.rec" : "Müller.rec";
+    EXPECT_NE(r.out.find("init successful '/mnt/hd/DataFiles/NAS-Share/" + name + "'"), std::string::npos)
+        << r.out;
+    EXPECT_NE(ReadFile(std::string(kFerroxFolder) + "/Ferrox.log").find("File M\xFCller.rec"), std::string::npos);
+    fs::remove_all(share);
+    fs::create_directories(share);
+    WriteFile(std::string(kFerroxFolder) + "/Ferrox.log", "");
+  }
+}
+
 struct NameCase {
   const char *name;
   std::vector<std::string> settings;

@@ -56,6 +56,50 @@ TEST_F(ConsoleTest, WritesAreCapturedPerTerminalAndEchoedWithoutNulBytes)
   EXPECT_EQ(OS_Write(a, "x", 1), -1) << "a closed terminal takes nothing";
 }
 
+TEST(ConsoleText, ShownAsUtf8WithoutEncodingUtf8Twice)
+{
+  struct Case {
+    std::string in, shown;
+  } cases[] = {
+      {"plain\r\n", "plain\r\n"},
+      {"Gr\xFC\xDF" "e", "Grüße"},                      // the service's own ISO 8859-1
+      {"M\xC3\xBCller.rec", "Müller.rec"},             // a UTF-8 name from the disk stays
+      {"\xDC" "bernehmen M\xC3\xBCller", "Übernehmen Müller"},  // both in one line
+      {"end \xC3", "end Ã"},                           // a cut sequence is ISO 8859-1
+      {"\xC0\x80", "À\xC2\x80"},                     // an overlong form is not UTF-8
+      {"\xED\xA0\x80", "í\xC2\xA0\xC2\x80"},      // nor a surrogate
+      {"\xF0\x9F\x93\xBA", "\xF0\x9F\x93\xBA"},  // four bytes
+  };
+  for (const Case &c : cases) EXPECT_EQ(sim::TerminalTextAsUtf8(c.in), c.shown) << c.in;
+}
+
+TEST_F(ConsoleTest, EchoIsUtf8WhileTheTerminalKeepsTheReceiversBytes)
+{
+  int fd = OS_Open("/dev/pts/0", O_RDWR);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(OS_Write(fd, "Gr\xFC\xDF" "e\n", 6), 6);
+  EXPECT_EQ(Rx().TerminalOutput(0), "Gr\xFC\xDF" "e\n");
+  EXPECT_EQ(echo.str(), "Grüße\n");
+  OS_Close(fd);
+}
+
+class RawConsoleTest : public ConsoleTest {
+  void Configure(sim::Config &c) override
+  {
+    ConsoleTest::Configure(c);
+    c.consoleRaw = true;
+  }
+};
+
+TEST_F(RawConsoleTest, EchoKeepsTheReceiversBytes)
+{
+  int fd = OS_Open("/dev/pts/0", O_RDWR);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(OS_Write(fd, "Gr\xFC\xDF" "e\n", 6), 6);
+  EXPECT_EQ(echo.str(), "Gr\xFC\xDF" "e\n");
+  OS_Close(fd);
+}
+
 TEST_F(ConsoleTest, UptimeFileShowsTheSimulatorsUptime)
 {
   TAP_Delay(33);

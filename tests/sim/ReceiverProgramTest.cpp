@@ -7,6 +7,13 @@
 
 namespace {
 
+TEST(ReceiverProgram, VersionNamesTheSimulator)
+{
+  RunResult r = RunReceiver({"--version"});
+  EXPECT_EQ(0, r.exitCode);
+  EXPECT_EQ(0u, r.out.find("receiver 1.17 (Ferrox receiver simulator)")) << r.out;
+}
+
 TEST(ReceiverProgram, HelpDocumentsEveryOption)
 {
   RunResult r = RunReceiver({"--help"});
@@ -36,8 +43,11 @@ TEST(ReceiverProgram, BadCommandLinesAndFilesGiveAClearMessage)
       {{(tmp.path / "missing.tap").string()}, 2, "no receiver root folder"},
       {{"--root", root, (tmp.path / "missing.tap").string()}, 2, "plug-in file not found"},
       {{"--root", root, (tmp.path / "notes.tap").string()}, 1, "not a plug-in file"},
-      {{"--root", root, "--firmware-module", (tmp.path / "none.so").string()}, 70,
-       "cannot load the firmware functions module"},
+      {{"--root", root, "--firmware-module", (tmp.path / "none.so").string(), TapFile("TickWaiter.tap").string()},
+       70, "cannot load the firmware functions module"},
+      {{"--root", root}, 2, "no plug-in to run"},
+      {{"--root", root, "--mount", "/mnt/sdb1=" + (tmp.path / "nothere").string(), TapFile("TickWaiter.tap").string()},
+       2, "the host folder of --mount /mnt/sdb1 does not exist"},
   };
   for (const Case &c : cases) {
     RunResult r = RunReceiver(c.args);
@@ -91,15 +101,20 @@ TEST(ReceiverOptions, ValuesReachTheConfiguration)
   TempDir tmp;
   const std::string keys = (tmp.path / "keys").string();
   std::ofstream(keys) << "# seconds key\n1.5 Ok\n\n3 0x10017  # Exit\n";
+  const fs::path usb = tmp.path / "usb", nas = tmp.path / "nas";
+  fs::create_directories(usb);
+  fs::create_directories(nas);
+  const std::string tap = (tmp.path / "Ferrox.tap").string();
+  std::ofstream(tap) << "x";
   sim::RunOptions o;
   std::string error;
-  ASSERT_EQ(sim::ParseOptions({"--root=/tmp/r", "--mount", "/mnt/sdb1=/srv/usb@2-9.5", "--mount",
-                               "/mnt/hd/DataFiles/NAS-Share=/srv/nas", "--clock", "real", "--date", "2020-02-29",
+  ASSERT_EQ(sim::ParseOptions({"--root=/tmp/r", "--mount", "/mnt/sdb1=" + usb.string() + "@2-9.5", "--mount",
+                               "/mnt/hd/DataFiles/NAS-Share=" + nas.string(), "--clock", "real", "--date", "2020-02-29",
                                "--time", "06:07", "--uptime", "42.5", "--key", "Red@4", "--keys-file", keys,
                                "--terminals", "0,5", "--mem-limit", "5000,1000", "--system-id", "0x5C1A",
                                "--utf8-firmware", "--missing-symbol", "_osdInfo", "--firmware-module", "noexec",
                                "--fail-writes", "/mnt/sdb1=1024", "--play", "/mnt/hd/DataFiles/a.rec@5",
-                               "--record", "1=/mnt/hd/DataFiles/b.rec", "--until", "time", "--seconds", "7"},
+                               "--record", "1=/mnt/hd/DataFiles/b.rec", "--until", "time", "--seconds", "7", tap},
                               &o, &error),
             0)
       << error;
@@ -107,7 +122,7 @@ TEST(ReceiverOptions, ValuesReachTheConfiguration)
   EXPECT_EQ(c.root, "/tmp/r");
   ASSERT_EQ(c.mounts.size(), 2u);
   EXPECT_EQ(c.mounts[0].receiverPath, "/mnt/sdb1");
-  EXPECT_EQ(c.mounts[0].hostPath, "/srv/usb");
+  EXPECT_EQ(c.mounts[0].hostPath, usb);
   EXPECT_EQ(c.mounts[0].appearAt, 2);
   EXPECT_EQ(c.mounts[0].vanishAt, 9.5);
   EXPECT_EQ(c.mounts[1].vanishAt, -1);
