@@ -330,6 +330,16 @@ static int OpenSource(const char *srcName, const char *srcDir)
   return result;
 }
 
+bool FRX_MountPointGone(void)
+{
+  CallTraceEnter("FRX_MountPointGone");
+  struct stat64 st;
+  bool gone = FRXMountPoint[0] != '\0' &&
+              (OS_Lstat64(FRXMountPoint, &st) != 0 || st.st_dev == INTERNAL_DISK_DEV);
+  CallTraceExit(NULL);
+  return gone;
+}
+
 /* Is folder at or below the mount point while the internal disk shows
  * there? Folders made then would be hidden below the share once it is back,
  * and what is copied into them would never reach it. */

@@ -46,6 +46,8 @@ static byte BootLastSec = 0;
 static dword BootTimeout = 0;
 static int BootFirstTry = 1;
 static bool RunEnded = false;
+static const char *FailReason = nullptr;  /* why the current file's last part failed */
+static bool MainPartWasComplete = false;  /* its main part was found complete at the destination */
 
 void ResetCopyCycle(void)
 {
@@ -66,6 +68,9 @@ void ResetCopyCycle(void)
   MountTimeout = BootTimeout = 0;
   MountFirstTry = BootFirstTry = 1;
   RunEnded = false;
+  FailReason = nullptr;
+  MainPartWasComplete = false;
+  SummaryReset();
   CallTraceExit(nullptr);
 }
 
@@ -135,6 +140,7 @@ static void StartSetup(void)
   HDD_ChangeDir("/ProgramFiles");
   if (!HDD_TAP_Start(SETUP_TAP_FILE, false, 0, nullptr))
     WriteLogF("%s could not be started", SETUP_TAP_FILE);
+  SummaryEndReason("settings unusable");
   CopyState = CS_Exit;
   CallTraceExit(nullptr);
 }
@@ -207,6 +213,7 @@ static void StateWaitMount(void)
       }
       if (TAP_GetTick() > MountTimeout) {
         WriteLogF("No mount within %d seconds.", NASBootTime);
+        SummaryEndReason("share not mounted");
         CopyState = CS_Exit;
       }
     } else {
@@ -269,6 +276,17 @@ static int ClassifyEntry(const char *name)
   return typ;
 }
 
+/* A failure on the destination's side, in a word or two for the summary */
+static const char *DestinationFailReason(void)
+{
+  CallTraceEnter("DestinationFailReason");
+  const char *reason = FRXMemoryShort       ? "not enough memory"
+                       : FRX_MountPointGone() ? "share not mounted"
+                                              : "destination error";
+  CallTraceExit(nullptr);
+  return reason;
+}
+
 /* A part that could not be started: after the main part the entry is given
  * up, after a companion the next part follows. */
 static void PartNotStarted(const char *message, int status)
@@ -308,9 +326,18 @@ static bool StatePrepare(void)
     FileTyp = ClassifyEntry(FilesToProcess[CurrentFileToProcess].FileName);
   int result = StartCopy();
   switch (result) {
-    case -3: PartNotStarted("Error: Can't open destination file", FS_Failed); break;
-    case -2: PartNotStarted("Error: can't open source file", FS_Failed); break;
-    case -1: PartNotStarted("Error: File does not exist", FS_Missing); break;
+    case -3:
+      FailReason = DestinationFailReason();
+      PartNotStarted("Error: Can't open destination file", FS_Failed);
+      break;
+    case -2:
+      FailReason = "source error";
+      PartNotStarted("Error: can't open source file", FS_Failed);
+      break;
+    case -1:
+      FailReason = "source missing";
+      PartNotStarted("Error: File does not exist", FS_Missing);
+      break;
     case 0:
       if (LogLength != 0) WriteLog("init successful");
       FRX_GetStats(nullptr, &BytesCopiedLastTime, nullptr, nullptr);
@@ -318,6 +345,7 @@ static bool StatePrepare(void)
       break;
     case 1:
       WriteLog("source and destination file have still the same size");
+      if (FileTyp == FT_Rec || FileTyp == FT_Other) MainPartWasComplete = true;
       RememberPartSource();
       FileStatus[FileTyp] = FS_Done;
       CopyState = CS_NextFileTyp;
@@ -363,6 +391,8 @@ static void StateCopy(void)
   int result = FRX_Process();
   ReportProgress();
   if (result != 0) {
+    SummaryTransferBytes();
+    if (result < 0) FailReason = result == -2 ? "source error" : DestinationFailReason();
     /* a comparison that found a difference started the copy anew */
     BytesCopiedLastTime = FRX_GetResumeOffset();
     if (result == 1) RememberPartSource();
@@ -388,6 +418,9 @@ static void JobNotDone(void)
 static void StateNextFile(void)
 {
   CallTraceEnter("StateNextFile");
+  SummaryFile(SO_Failed, FailReason);
+  MainPartWasComplete = false;
+  FailReason = nullptr;
   if (JobState == JS_Job) {
     if (FileStatus[FileTyp] == FS_Failed || FileStatus[FileTyp] == FS_Missing) JobNotDone();
     CleanupMemory();
@@ -411,6 +444,7 @@ static void FinishFile(void)
                       : FileStatus[FT_Rec] == FS_Done && FileStatus[FT_Inf] == FS_Done &&
                             FileStatus[FT_Nav] != FS_Failed;
   bool job = JobState == JS_Job;
+  int outcome = !complete ? SO_Failed : MainPartWasComplete ? SO_Complete : SO_Copied;
   if (move == 1) {
     if (complete) {
       DeleteCurrentSource();
@@ -429,6 +463,10 @@ static void FinishFile(void)
     else
       JobNotDone();
   }
+  if (complete && move == 1 && SourceKept == SK_Deleted) outcome = SO_Moved;
+  SummaryFile(outcome, FailReason);
+  MainPartWasComplete = false;
+  FailReason = nullptr;
   CallTraceExit(nullptr);
 }
 

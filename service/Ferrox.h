@@ -100,6 +100,8 @@ void FRX_SetVerify(bool on);
 /* A folder that stands for a mount: nothing is created below it while the
  * internal disk shows there. "" for none. Kept until changed. */
 void FRX_SetMountPoint(const char *folder);
+/* The mount point is set and the internal disk shows there (or nothing) */
+bool FRX_MountPointGone(void);
 qword FRX_GetResumeOffset(void); /* where the current transfer began to write */
 void FRX_GetSourceStamp(tFRXStamp *stamp); /* the source when the transfer opened */
 bool FRX_TakeStamp(const char *path, tFRXStamp *stamp);
@@ -190,6 +192,18 @@ void MoveJobFileToFail(void);
 /* The job cannot be done now for a passing reason: its file stays in the
  * job folder for the next start and is left alone until then. */
 void KeepJobFile(const char *reason);
+
+/* ---- run summary (RunSummary.cpp) ---- */
+/* What became of one recording of the run */
+enum { SO_Copied = 0, SO_Moved = 1, SO_Complete = 2, SO_Failed = 3, SO_Count = 4 };
+extern dword RunStartTick; /* tick of the plug-in's start; the run's time counts from it */
+
+void SummaryReset(void);
+void SummaryFile(int outcome, const char *reason); /* reason: a word or two, for failures */
+void SummarySkipped(int count);                    /* entries left for the next run */
+void SummaryTransferBytes(void); /* what the current transfer wrote in this run */
+void SummaryEndReason(const char *reason);         /* why the run ended early; first one counts */
+void WriteSummary(void);
 
 /* ---- encryption triage (Triage.cpp) ---- */
 const char *GetCryptFlagString(int flag);

@@ -32,6 +32,7 @@ int TAP_Main(void)
   CallTraceInit();
   CallTraceEnable(false);
   CallTraceEnter("TAP_Main");
+  SummaryReset();
   WriteLog(PROGRAM_VERSION " started");
   CallTraceExit(NULL);
   return 1; /* stay resident; the work starts with the first idle event */
@@ -88,6 +89,11 @@ void EndRun(bool stopEvent)
 {
   CallTraceEnter("EndRun");
   if (stopEvent) WriteLog("Stop event");
+  if (stopEvent) SummaryEndReason("stopped");
+  if (CopyState == CS_Copy) SummaryTransferBytes();
+  /* entries of a normal run's list that were never finished */
+  if (JobState == JS_Normal && NrOfFilesToProcess > CurrentFileToProcess)
+    SummarySkipped(NrOfFilesToProcess - CurrentFileToProcess);
 
   /* a partly written destination stays: the next run continues it */
   FRX_Close();
@@ -98,6 +104,7 @@ void EndRun(bool stopEvent)
   else if (LogLength != 0)
     WriteLog("StopMount is set to FALSE");
 
+  WriteSummary();
   WriteLog("Ferrox end");
   WriteLog(stopEvent ? SEPARATOR_STOP : SEPARATOR_END);
   CopyState = CS_Exit;

@@ -50,6 +50,101 @@ static void ReadSettings(void)
   CallTraceExit(nullptr);
 }
 
+/* The fourteen keys; all but the two folders take a number. */
+static const struct {
+  const char *Key;
+  bool Number;
+} KnownKeys[] = {{"CopySpeed", true},        {"MountType", true},    {"MoveDir", false},
+                 {"DestDir", false},         {"Move", true},         {"NASBootTime", true},
+                 {"SpecChar", true},         {"DelDEC", true},       {"MountedDirSource", true},
+                 {"MountedDirDest", true},   {"StopMountTAP", true}, {"SetTSLink", true},
+                 {"LogLenth", true},         {"CopyAllFiles", true}};
+#define KNOWN_KEYS (int)(sizeof KnownKeys / sizeof KnownKeys[0])
+#define CHECK_KEY_MAX 32 /* longer keys are nobody's typo of ours */
+
+static char LowerAscii(char c)
+{
+  return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
+}
+
+/* Edits (insert, delete, change, swap of two neighbours) that turn a into
+ * b without regard to ASCII case; both at most CHECK_KEY_MAX long. */
+static int KeyDistance(const char *a, int la, const char *b, int lb)
+{
+  CallTraceEnter("KeyDistance");
+  int d[CHECK_KEY_MAX + 1][CHECK_KEY_MAX + 1];
+  for (int i = 0; i <= la; i++) d[i][0] = i;
+  for (int j = 0; j <= lb; j++) d[0][j] = j;
+  for (int i = 1; i <= la; i++)
+    for (int j = 1; j <= lb; j++) {
+      int cost = LowerAscii(a[i - 1]) == LowerAscii(b[j - 1]) ? 0 : 1;
+      int best = d[i - 1][j] + 1;
+      if (d[i][j - 1] + 1 < best) best = d[i][j - 1] + 1;
+      if (d[i - 1][j - 1] + cost < best) best = d[i - 1][j - 1] + cost;
+      if (i > 1 && j > 1 && LowerAscii(a[i - 1]) == LowerAscii(b[j - 2]) &&
+          LowerAscii(a[i - 2]) == LowerAscii(b[j - 1]) && d[i - 2][j - 2] + 1 < best)
+        best = d[i - 2][j - 2] + 1;
+      d[i][j] = best;
+    }
+  CallTraceExit(nullptr);
+  return d[la][lb];
+}
+
+/* One "key=value" line of the file: a key that is none of ours but differs
+ * from one by a letter or two, and a number key whose value is no number,
+ * are pointed out with the line's number (the value is read as before). */
+static void CheckSettingsLine(int lineNo, const char *line, int len)
+{
+  CallTraceEnter("CheckSettingsLine");
+  const char *eq = (const char *)memchr(line, '=', (size_t)len);
+  int keyLen = eq != nullptr ? (int)(eq - line) : 0;
+  if (keyLen > 0 && keyLen <= CHECK_KEY_MAX && line[0] != ';' && line[0] != '#') {
+    const char *value = eq + 1;
+    int valueLen = len - keyLen - 1;
+    int near = -1, nearDistance = 3;
+    bool known = false;
+    for (int k = 0; k < KNOWN_KEYS && !known; k++) {
+      int kl = (int)strlen(KnownKeys[k].Key);
+      int dist = KeyDistance(line, keyLen, KnownKeys[k].Key, kl);
+      if (dist == 0) {
+        known = true;
+        bool number = valueLen > 0;
+        for (int i = 0; i < valueLen; i++)
+          if (!((value[i] >= '0' && value[i] <= '9') || (i == 0 && value[i] == '-' && valueLen > 1)))
+            number = false;
+        if (KnownKeys[k].Number && !number)
+          LogEntryTKLibPrintf(true, "Settings: line %d of %s: the value of %s is no number: '%.*s'", lineNo,
+                              SETTINGS_FILE, KnownKeys[k].Key, valueLen < 60 ? valueLen : 60, value);
+      } else if (dist < nearDistance) {
+        near = k;
+        nearDistance = dist;
+      }
+    }
+    if (!known && near >= 0)
+      LogEntryTKLibPrintf(true, "Settings: line %d of %s: unknown key '%.*s' is ignored; %s meant?", lineNo,
+                          SETTINGS_FILE, keyLen, line, KnownKeys[near].Key);
+  }
+  CallTraceExit(nullptr);
+}
+
+/* Walks the held text line by line. */
+static void CheckSettingsText(void)
+{
+  CallTraceEnter("CheckSettingsText");
+  const char *p = INIBuffer;
+  const char *end = INIBuffer != nullptr ? INIBuffer + strnlen(INIBuffer, BufferSize) : nullptr;
+  int lineNo = 1;
+  while (p != nullptr && p < end) {
+    const char *eol = p;
+    while (eol < end && *eol != '\r' && *eol != '\n') eol++;
+    CheckSettingsLine(lineNo, p, (int)(eol - p));
+    if (eol < end && *eol == '\r' && eol + 1 < end && eol[1] == '\n') eol++;
+    p = eol + 1;
+    lineNo++;
+  }
+  CallTraceExit(nullptr);
+}
+
 /* Folders are kept as absolute paths below "/mnt/hd/": a bare name is a
  * folder of the recordings area. A value too long to take the prefix is
  * dropped rather than cut, since a cut path names some other folder. */
@@ -81,6 +176,7 @@ void LoadINI(void)
     SaveINI();
   } else {
     /* An unreadable file reads as an empty one: every key its default. */
+    if (place != IniPlaceNone) CheckSettingsText();
     ReadSettings();
     INICloseFile();
     NormaliseFolder(ShareDir, "DestDir");

@@ -108,21 +108,31 @@ static void NameBelowDataFiles(const char *folder, char *name)
   CallTraceExit(nullptr);
 }
 
+/* A folder of the settings that is not there is made, and said so: a typo
+ * in the setting would otherwise become a new, empty folder unnoticed. */
+static void CreateMissingFolder(const char *setting, const char *key)
+{
+  CallTraceEnter("CreateMissingFolder");
+  char name[512];
+  NameBelowDataFiles(setting, name);
+  if (name[0] != '\0' && !TAP_Hdd_Exist(name)) {
+    TAP_Hdd_Create(name, ATTR_FOLDER);
+    if (TAP_Hdd_Exist(name))
+      WriteLogF("Folder %s (%s) did not exist and was created", setting, key);
+    else
+      WriteLogF("Folder %s (%s) does not exist and cannot be created", setting, key);
+  }
+  CallTraceExit(nullptr);
+}
+
 void CreateSubDirs(void)
 {
   CallTraceEnter("CreateSubDirs");
-  char name[512];
   char keptDir[PATH_BUFFER];
   bool pushed = HDD_TAP_KeepDir(keptDir);
   if (HDD_ChangeDir("/DataFiles")) {
-    if (MountedDirSource == 0) {
-      NameBelowDataFiles(MoveDir, name);
-      if (name[0] != '\0' && !TAP_Hdd_Exist(name)) TAP_Hdd_Create(name, ATTR_FOLDER);
-    }
-    if (MountedDirDest == 0) {
-      NameBelowDataFiles(ShareDir, name);
-      if (name[0] != '\0' && !TAP_Hdd_Exist(name)) TAP_Hdd_Create(name, ATTR_FOLDER);
-    }
+    if (MountedDirSource == 0) CreateMissingFolder(MoveDir, "MoveDir");
+    if (MountedDirDest == 0) CreateMissingFolder(ShareDir, "DestDir");
   }
   HDD_TAP_RestoreDir(pushed, keptDir);
   CallTraceExit(nullptr);
@@ -241,6 +251,7 @@ static void AddFile(const char *folder, TapDirEntry *entry)
   FixInvalidFileName(entry->Name);
   WriteLogF("File %s", entry->Name);
   int added = AddFileToProcess(folder, entry->Name, entry->DateStamp);
+  if (added != 0) SummarySkipped(1);
   if (added == -1)
     WriteLogF("Too many files. %s/%s will be processed in the next run.", folder, entry->Name);
   else if (added == -2) {

@@ -6,6 +6,7 @@
 // failure.
 #include "Cli.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -523,6 +524,40 @@ static bool LoadAll(Receiver &rx, const RunOptions &o)
   return true;
 }
 
+// The last "Summary: " line a plug-in printed on a terminal of the run,
+// without its time stamp, or "".
+static std::string LastSummaryLine(const Receiver &rx, const RunOptions &o)
+{
+  std::string found;
+  for (int pts : o.config.openTerminals) {
+    std::string out = rx.TerminalOutput(pts);
+    out.erase(std::remove(out.begin(), out.end(), '\0'), out.end());  // as the echo shows it
+    size_t at = out.rfind("Summary: ");
+    if (at == std::string::npos) continue;
+    size_t begin = out.rfind('\n', at);
+    begin = begin == std::string::npos ? 0 : begin + 1;
+    size_t end = out.find_first_of("\r\n", at);
+    std::string line = out.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+    // "YYYY-MM-DD HH:MM:SS " is 20 characters
+    if (line.size() > 20 && line[4] == '-' && line[13] == ':' && line[19] == ' ') line.erase(0, 20);
+    found = o.config.consoleRaw ? line : TerminalTextAsUtf8(line);
+  }
+  return found;
+}
+
+// Which plug-ins ran and how each ended, then the copy service's summary.
+static void ReportPluginRuns(const Receiver &rx, const RunOptions &o)
+{
+  for (const PluginRun &r : rx.PluginRuns()) {
+    std::cout << "receiver: " << r.plugin << ": loaded at tick " << r.loadedAt << ", ";
+    if (r.ending.empty()) std::cout << "still loaded at the end of the run";
+    else std::cout << r.ending << " at tick " << r.endedAt;
+    std::cout << std::endl;
+  }
+  std::string summary = LastSummaryLine(rx, o);
+  if (!summary.empty()) std::cout << "receiver: " << summary << std::endl;
+}
+
 int RunProgram(const RunOptions &options)
 {
   RunOptions o = options;
@@ -561,6 +596,7 @@ int RunProgram(const RunOptions &options)
                   static_cast<unsigned>(h.longestEvent), static_cast<unsigned>(h.longestTick));
     std::cout << line << std::endl;
   }
+  ReportPluginRuns(rx, o);
   rx.Shutdown();
   return status;
 }

@@ -343,6 +343,7 @@ void Receiver::Impl::NoteHandlerTime(const std::string &plugin, word event, doub
 }
 
 std::vector<HandlerTimes> Receiver::EventHandlerTimes() const { return impl_->handlerTimes; }
+std::vector<PluginRun> Receiver::PluginRuns() const { return impl_->pluginRuns; }
 
 // After a plug-in's code returned: a kill bit still set, or TAP_Exit during
 // the call, unloads it once none of its frames is left on the stack.
@@ -350,7 +351,10 @@ void Receiver::Impl::AfterCall(int slot)
 {
   Slot &s = slots[slot];
   if (!s.used) return;
-  if (_tapTask[slot].RunState == TAP_RUNSTATE_KILL) s.exitRequested = true;
+  if (_tapTask[slot].RunState == TAP_RUNSTATE_KILL) {
+    s.exitRequested = true;
+    if (!s.ending) s.ending = "stopped (its kill bit was set)";
+  }
   if (s.exitRequested && s.active == 0) Unload(slot);
   if (depth == 0) CloseDeferred();
 }
@@ -376,6 +380,15 @@ void Receiver::Impl::Unload(int slot)
   s.used = false;
   s.hostTask = false;
   s.exitRequested = false;
+  if (plugin) {
+    for (auto r = pluginRuns.rbegin(); r != pluginRuns.rend(); ++r)
+      if (r->plugin == s.tapPath && r->ending.empty()) {
+        r->ending = s.ending ? s.ending : "unloaded by the receiver";
+        r->endedAt = clock.Ticks();
+        break;
+      }
+  }
+  s.ending = nullptr;
   s.entry = TapEntryRecord{};
   s.find.clear();
   std::memset(&_tapTask[slot], 0, sizeof(FwTapTableEntry));
@@ -397,6 +410,7 @@ void Receiver::Impl::ProcessPending(bool killedToo)
     Slot &s = slots[i];
     if (!s.used || s.active > 0) continue;
     bool killed = killedToo && _tapTask[i].RunState == TAP_RUNSTATE_KILL && !s.hostTask;
+    if (killed && !s.ending) s.ending = "stopped (its kill bit was set)";
     if (s.exitRequested || killed) Unload(i);
   }
   if (depth == 0) CloseDeferred();
@@ -491,6 +505,7 @@ int Receiver::Impl::LoadPlugin(const std::string &receiverPath, std::string *err
       }
       if (ok && s.entry.Main && s.entry.EventHandler) {
         _tapTask[slot].Handler = s.entry.EventHandler;
+        pluginRuns.push_back(PluginRun{s.tapPath, clock.Ticks(), 0, ""});
         Phase(sim::Phase::PluginLoaded, slot);
         return slot;
       }
@@ -515,7 +530,10 @@ int Receiver::Load(const std::string &receiverPath, std::string *error)
     CallScope scope(im, slot);
     stay = im.slots[slot].entry.Main();
   }
-  if (stay == 0) im.slots[slot].exitRequested = true;
+  if (stay == 0) {
+    im.slots[slot].exitRequested = true;
+    im.slots[slot].ending = "TAP_Main returned 0";
+  }
   im.AfterCall(slot);
   return slot;
 }

@@ -69,6 +69,14 @@ struct HandlerTimes {
   dword longestTick = 0;    // and the tick it came at
 };
 
+// One plug-in's stay in the table: from its load to its unload.
+struct PluginRun {
+  std::string plugin;       // receiver path of the plug-in file
+  dword loadedAt = 0;       // tick of the load
+  dword endedAt = 0;        // tick of the unload
+  std::string ending;       // "" while loaded, else how it went
+};
+
 // The lifecycle of a run, in order.
 enum class Phase { SandboxReady, PluginLoaded, TapMain, IdleLoop, Unload, Exit };
 const char *PhaseName(Phase phase);
@@ -141,6 +149,7 @@ class Receiver {
   const std::vector<PhaseEvent> &Trace() const;
   // Per plug-in file loaded in this run (unloaded ones too), in load order.
   std::vector<HandlerTimes> EventHandlerTimes() const;
+  std::vector<PluginRun> PluginRuns() const;
   std::string PrintOutput() const;   // everything TAP_Print wrote
 
   // ---- clock ----

@@ -90,6 +90,7 @@ struct Slot {
   char folderPath[512] = {};    // current folder as an OS path ("/mnt/hd/...")
   int active = 0;               // frames of this plug-in on the call stack
   bool exitRequested = false;   // TAP_Exit or kill bit seen: unload when possible
+  const char *ending = nullptr; // how it asked to go, for the end of the run
   std::vector<DirItem> find;    // the current folder listing
   size_t findPos = 0;           // next entry for FindNext
   uint64_t loadId = 0;          // this occupation's number: owner of its heap blocks
@@ -135,6 +136,7 @@ struct Receiver::Impl {
   Osd osd;                             // the on-screen display
   std::unordered_map<std::string, uint64_t> calls;  // API call name -> times called
   std::vector<HandlerTimes> handlerTimes;          // by plug-in file, in load order
+  std::vector<PluginRun> pluginRuns;               // every load, in order
   std::string lastShot;                // name of the last screenshot written
 
   FileRecord playFile;

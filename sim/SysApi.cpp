@@ -181,6 +181,7 @@ extern "C" void TAP_Exit(void)
     return;
   }
   s->exitRequested = true;  // the firmware unloads it after the current event
+  if (!s->ending) s->ending = "ended itself (TAP_Exit)";
 }
 
 extern "C" dword TAP_GetVersion(void)

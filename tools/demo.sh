@@ -105,3 +105,7 @@ cp "$build/tap/FerroxSetup.tap" "$root/mnt/hd/ProgramFiles/"
 echo "  $(find "$shots" -name '*.png' | wc -l) screenshots in $shots"
 echo "  settings saved with Green:"
 tr -d '\r' < "$root/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.ini" | sed 's/^/    /'
+
+echo
+echo "== Summary of the copy run (last lines of the service log's run)"
+grep -a '^[0-9-]* [0-9:]* Summary: ' "$root/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.log" | tr -d '\r' | sed 's/^/  /'

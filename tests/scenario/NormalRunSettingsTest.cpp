@@ -167,3 +167,26 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<StatusCase> &info) { return CaseName(info.param.what); });
 
 }  // namespace
+
+namespace {
+
+// A slip of the keyboard in "Ferrox.ini" shows on the console, and a folder
+// the run had to make because its name was mistyped says so.
+TEST_F(SettingsRun, TyposShowOnTheConsoleAndAMadeFolderIsNamed)
+{
+  WriteShareSettings({"MoveDir=/mnt/hd/DataFiles/MoveToNSA", "CopySpeeed=2", "NASBootTime=ten"});
+  RunResult r = Run({"--console", "-"});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  for (const std::string line :
+       {"Settings: line 4 of Ferrox.ini: unknown key 'CopySpeeed' is ignored; CopySpeed meant?",
+        "Settings: line 5 of Ferrox.ini: the value of NASBootTime is no number: 'ten'",
+        "Folder /mnt/hd/DataFiles/MoveToNSA (MoveDir) did not exist and was created"})
+    EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+  EXPECT_TRUE(LogHas("Folder /mnt/hd/DataFiles/MoveToNSA (MoveDir) did not exist and was created")) << Log();
+  EXPECT_NE(ToolkitLog().find("unknown key 'CopySpeeed'"), std::string::npos) << ToolkitLog();
+  // the second run finds the folder: nothing more to say
+  RunResult again = Run({"--console", "-"});
+  EXPECT_EQ(again.out.find("did not exist and was created"), std::string::npos) << again.out;
+}
+
+}  // namespace

@@ -107,20 +107,25 @@ TEST_F(FerroxMainTest, IdleEventAtTheEndOfTheListReturnsZero)
 
 TEST_F(FerroxMainTest, EndOfRunAndStopEventShareTheShutdown)
 {
+  // 64 KiB of the transfer were written: 0.0 MB
+  const std::string kEnded = "Summary: 0 copied, 0 moved, 0 already complete, 0 failed, 0 skipped, 0.0 MB in 0 s";
+  const std::string kStopped =
+      "Summary: 0 copied, 0 moved, 0 already complete, 0 failed, 0 skipped (stopped), 0.0 MB in 0 s";
   struct Case {
     bool stopEvent;
     int logLength;
     std::vector<std::string> lines;  // the whole log
   } cases[] = {
-      {false, 0, {"Ferrox end", std::string(59, '-')}},
-      {false, 1, {"StopMount is set to FALSE", "Ferrox end", std::string(59, '-')}},
-      {true, 0, {"Stop event", "Ferrox end", std::string(62, '-')}},
-      {true, 1, {"Stop event", "StopMount is set to FALSE", "Ferrox end", std::string(62, '-')}},
+      {false, 0, {kEnded, "Ferrox end", std::string(59, '-')}},
+      {false, 1, {"StopMount is set to FALSE", kEnded, "Ferrox end", std::string(59, '-')}},
+      {true, 0, {"Stop event", kStopped, "Ferrox end", std::string(62, '-')}},
+      {true, 1, {"Stop event", "StopMount is set to FALSE", kStopped, "Ferrox end", std::string(62, '-')}},
   };
   WriteFile(Src("film.rec"), Pattern(300000, 40));
   for (const Case &c : cases) {
     fs::remove(Host(Dst("film.rec")));
     LogLength = c.logLength;
+    SummaryReset();
     CopyState = CS_Copy;
     ASSERT_EQ(0, FRX_Init("film.rec", "film.rec", kSrcDir, kDstDir));
     FRX_SetSpeed(0, 0x10000);

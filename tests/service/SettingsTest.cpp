@@ -61,6 +61,36 @@ INSTANTIATE_TEST_SUITE_P(
                  {"; Ferrox settings", "Colour=blue", "CopySpeed=2"}, 2, 90, 0, 0, 1, 0}),
     [](const ::testing::TestParamInfo<LoadCase> &info) { return CaseName(info.param.what); });
 
+TEST_F(SettingsTest, TyposAndValuesThatAreNoNumberAreNamedWithTheirLine)
+{
+  struct Case {
+    std::string text;
+    std::vector<std::string> said;  // toolkit log lines, in part
+    std::vector<std::string> notSaid;
+  } cases[] = {
+      {"CopySped=2\r\nMovDir=Archiv\r\nlogLenth=1\r\n",
+       {"line 1 of Ferrox.ini: unknown key 'CopySped' is ignored; CopySpeed meant?",
+        "line 2 of Ferrox.ini: unknown key 'MovDir' is ignored; MoveDir meant?"},
+       {"logLenth", "line 3"}},  // the case of a key does not matter
+      {"; comment\r\n\r\nCopySpeed=fast\r\nMove=\r\nNASBootTime=-5\r\n",
+       {"line 3 of Ferrox.ini: the value of CopySpeed is no number: 'fast'",
+        "line 4 of Ferrox.ini: the value of Move is no number: ''"},
+       {"NASBootTime is no number", "line 1", "line 2"}},
+      // swapped letters are one slip; a key of another program is left alone
+      {"Colour=blue\nMonutType=1\nDestDir=NAS\n",
+       {"line 2 of Ferrox.ini: unknown key 'MonutType' is ignored; MountType meant?"},
+       {"Colour", "DestDir"}},
+  };
+  for (const Case &c : cases) {
+    WriteFile(kTkLog, "");
+    WriteFile(kIniPath, c.text);
+    LoadINI();
+    std::string log = ToolkitLog();
+    for (const std::string &line : c.said) EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    for (const std::string &text : c.notSaid) EXPECT_EQ(log.find(text), std::string::npos) << text << "\n" << log;
+  }
+}
+
 TEST_F(SettingsTest, MissingFileIsWrittenFromTheStartingValuesUnnormalised)
 {
   LoadINI();

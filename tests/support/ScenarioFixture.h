@@ -22,7 +22,7 @@ inline constexpr const char *kNASShare = "/mnt/hd/DataFiles/NAS-Share";
 time_t LocalTime(int year, int month, int day, int hour = 12, int minute = 0);
 
 class ScenarioTest : public ::testing::Test {
- protected:
+ public:  // open to the table-driven cases that prepare a run
   void SetUp() override;
   void TearDown() override;
 
