@@ -1,7 +1,8 @@
 // Cli.cpp -- options, help text and the run loop of the `receiver` program.
 //
 // Exit status: 0 when the run ended as asked, 1 when it did not (a plug-in
-// failed to load, plug-ins still loaded when the time ran out), 2 for a
+// failed to load, plug-ins still loaded when the time ran out, a plug-in
+// error unless --lenient), 2 for a
 // wrong command line or a missing plug-in file; SimFatal's 70 for a host
 // failure.
 #include "Cli.h"
@@ -41,7 +42,7 @@ static const std::set<std::string> kValueOptions = {
 
 // Options without a value.
 static const std::set<std::string> kFlagOptions = {"--help", "--utf8-firmware", "--quiet", "--trace-keys",
-                                                   "--console-raw", "--version"};
+                                                   "--console-raw", "--version", "--lenient"};
 
 std::vector<std::string> KnownOptions()
 {
@@ -132,11 +133,14 @@ Console
   --console-raw              terminal output as the receiver's ISO 8859-1
                              bytes (default: shown as UTF-8)
   --quiet                    no lifecycle lines
+  --lenient                  plug-in errors (a block freed twice, a handle
+                             or stream never opened, TAP_Exit outside an
+                             event) are warnings; by default they fail the run
   --version                  the simulator's version
   --help                     this text
 
 Exit status: 0 when the run ended as asked, 1 when it did not (a plug-in
-failed to load, plug-ins still loaded at the end), 2 for a wrong command
+failed to load, plug-ins still loaded at the end, a plug-in error), 2 for a wrong command
 line or a missing plug-in file, 70 when the simulator itself cannot go on
 (no firmware functions module, no temporary folder).
 )";
@@ -344,6 +348,7 @@ int ParseOptions(const std::vector<std::string> &args, RunOptions *o, std::strin
     else if (a == "--quiet") o->quiet = true;
     else if (a == "--trace-keys") o->traceKeys = true;
     else if (a == "--console-raw") o->config.consoleRaw = true;
+    else if (a == "--lenient") o->config.lenient = true;
     else if (a.rfind("--", 0) == 0) {
       std::string value;
       size_t eq = a.find('=');
@@ -597,6 +602,11 @@ int RunProgram(const RunOptions &options)
     std::cout << line << std::endl;
   }
   ReportPluginRuns(rx, o);
+  if (rx.ErrorCount() > 0) {
+    std::cerr << "receiver: " << rx.ErrorCount()
+              << " plug-in error(s) in this run; it fails (--lenient makes them warnings)\n";
+    status = 1;
+  }
   rx.Shutdown();
   return status;
 }

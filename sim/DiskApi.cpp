@@ -53,7 +53,7 @@ static DiskHandle *Handle(Receiver::Impl *im, FwFileRecord *file, const char *ca
 {
   auto it = im->handles.find(file);
   if (it == im->handles.end()) {
-    sim::SimWarn(call, "not an open file handle; ignored");
+    sim::PluginError(call, "not an open file handle; ignored");
     return nullptr;
   }
   if (im->MountGone(it->second->mount)) {
@@ -188,7 +188,7 @@ extern "C" void TAP_Hdd_Fclose(FwFileRecord *file)
   if (!im) return;
   auto it = im->handles.find(file);
   if (it == im->handles.end()) {
-    sim::SimWarn("TAP_Hdd_Fclose", "not an open file handle; ignored");
+    sim::PluginError("TAP_Hdd_Fclose", "not an open file handle (never opened, or closed already); ignored");
     return;
   }
   std::fclose(it->second->stream);

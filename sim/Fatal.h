@@ -15,4 +15,10 @@ namespace sim {
 // Reports a plug-in's misuse of the API on standard error and carries on.
 void SimWarn(std::string_view module, std::string_view message);
 
+// A plug-in mistake a receiver would not forgive (a block freed twice, a
+// handle or stream it never opened, TAP_Exit outside a plug-in's event):
+// "receiver: error: <plug-in>: <call>: <message>" and the run fails, or
+// a warning only when the run is lenient. The call is ignored either way.
+void PluginError(std::string_view call, std::string_view message);
+
 }  // namespace sim

@@ -66,7 +66,7 @@ extern "C" __attribute__((visibility("default"))) dword SimFw_SetWorkFolder(void
   Receiver::Impl *im = LiveOrWarn("ApplHdd_SetWorkFolder");
   auto *rec = static_cast<FwWorkFolderRecord *>(record);
   if (!im || !rec || rec->fwPrivate[0] != kSelectedMark || rec->fwPrivate[1] >= im->selectedFolders.size()) {
-    sim::SimWarn("ApplHdd_SetWorkFolder", "not a selected folder record; ignored");
+    sim::PluginError("ApplHdd_SetWorkFolder", "not a selected folder record; ignored");
     return 0;
   }
   im->workFolder = im->selectedFolders[rec->fwPrivate[1]];

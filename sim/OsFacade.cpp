@@ -49,7 +49,7 @@ static StreamInfo *Stream(FILE *f, const char *call, bool *standard)
     return nullptr;
   }
   if (!im || !f || im->streams.find(f) == im->streams.end()) {
-    sim::SimWarn(call, "not a stream opened through OS_Fopen64; ignored");
+    sim::PluginError(call, "not a stream opened through OS_Fopen64 (or closed already); ignored");
     errno = EBADF;
     return nullptr;
   }
@@ -146,12 +146,12 @@ extern "C" int OS_Fclose(FILE *f)
 {
   Receiver::Impl *im = sim::LiveImpl();
   if (f && IsStandard(f)) {  // the simulator's own console stays open
-    sim::SimWarn("OS_Fclose", "closing a standard stream; ignored");
+    sim::PluginError("OS_Fclose", "closing a standard stream; ignored");
     errno = EBADF;
     return EOF;
   }
   if (!im || !f || im->streams.find(f) == im->streams.end()) {
-    sim::SimWarn("OS_Fclose", "not a stream opened through OS_Fopen64; ignored");
+    sim::PluginError("OS_Fclose", "not a stream opened through OS_Fopen64 (or closed already); ignored");
     errno = EBADF;
     return EOF;
   }

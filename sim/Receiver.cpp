@@ -46,6 +46,20 @@ const char *PhaseName(Phase phase)
 
 Receiver::Impl *LiveImpl() { return g_live ? &g_live->impl() : nullptr; }
 
+void PluginError(std::string_view call, std::string_view message)
+{
+  Receiver::Impl *im = LiveImpl();
+  if (im == nullptr || im->config.lenient) {
+    SimWarn(call, message);
+    return;
+  }
+  Slot *s = im->CurrentSlot();
+  std::string who = s && !s->hostTask ? s->tapPath : s ? "the test's host task" : "no plug-in";
+  std::string line = "receiver: error: " + who + ": " + std::string(call) + ": " + std::string(message) + "\n";
+  std::fputs(line.c_str(), stderr);
+  ++im->errors;
+}
+
 Receiver::Impl *LiveOrWarn(const char *call)
 {
   Receiver::Impl *im = LiveImpl();
@@ -344,6 +358,13 @@ void Receiver::Impl::NoteHandlerTime(const std::string &plugin, word event, doub
 
 std::vector<HandlerTimes> Receiver::EventHandlerTimes() const { return impl_->handlerTimes; }
 std::vector<PluginRun> Receiver::PluginRuns() const { return impl_->pluginRuns; }
+int Receiver::ErrorCount() const { return impl_->errors; }
+int Receiver::TakeErrors()
+{
+  int n = impl_->errors;
+  impl_->errors = 0;
+  return n;
+}
 
 // After a plug-in's code returned: a kill bit still set, or TAP_Exit during
 // the call, unloads it once none of its frames is left on the stack.

@@ -56,6 +56,7 @@ struct Config {
   // A line on standard error for every event handler call that takes longer
   // than this many milliseconds of wall time; 0: none.
   double warnEventMs = 0;
+  bool lenient = false;           // plug-in errors are warnings and do not fail the run
 };
 
 // Wall time plug-ins spent in their event handlers: what would stall the
@@ -150,6 +151,10 @@ class Receiver {
   // Per plug-in file loaded in this run (unloaded ones too), in load order.
   std::vector<HandlerTimes> EventHandlerTimes() const;
   std::vector<PluginRun> PluginRuns() const;
+  // Plug-in errors of the run so far (see PluginError); TakeErrors also
+  // forgets them, for tests that commit one on purpose.
+  int ErrorCount() const;
+  int TakeErrors();
   std::string PrintOutput() const;   // everything TAP_Print wrote
 
   // ---- clock ----

@@ -137,6 +137,7 @@ struct Receiver::Impl {
   std::unordered_map<std::string, uint64_t> calls;  // API call name -> times called
   std::vector<HandlerTimes> handlerTimes;          // by plug-in file, in load order
   std::vector<PluginRun> pluginRuns;               // every load, in order
+  int errors = 0;                                  // plug-in errors of the run
   std::string lastShot;                // name of the last screenshot written
 
   FileRecord playFile;

@@ -91,7 +91,7 @@ extern "C" int TAP_MemFree(void *block)
   if (it == mem.blocks.end()) {
     std::ostringstream msg;
     msg << "freeing " << block << ", which TAP_MemAlloc never handed out (or was freed); ignored";
-    sim::SimWarn("TAP_MemFree", msg.str());
+    sim::PluginError("TAP_MemFree", msg.str());
     return 0;
   }
   mem.inUse -= it->second.size;
@@ -177,7 +177,7 @@ extern "C" void TAP_Exit(void)
   if (!im) return;
   sim::Slot *s = im->CurrentSlot();
   if (!s || s->hostTask) {
-    sim::SimWarn("TAP_Exit", "no plug-in is running; ignored");
+    sim::PluginError("TAP_Exit", "called outside a plug-in's event; ignored");
     return;
   }
   s->exitRequested = true;  // the firmware unloads it after the current event

@@ -315,6 +315,7 @@ TEST_F(FilesTest, HandlesReadWriteSeekAndKnowTheirPath)
   EXPECT_EQ(TAP_Hdd_Fread(buf, 1, 3, f), 0u);
   TAP_Hdd_Fclose(f);
   EXPECT_EQ(TAP_Hdd_Flen(nullptr), 0u);
+  EXPECT_EQ(Rx().TakeErrors(), 3) << "each use of a bad handle is an error of the run";
 }
 
 TEST_F(FilesTest, LengthIsThirtyTwoBits)
@@ -383,6 +384,7 @@ TEST_F(FilesTest, UnknownStreamsAreRefused)
   std::fclose(mine);
   EXPECT_EQ(OS_Fclose(stdout), EOF) << "the simulator's console stays open";
   EXPECT_EQ(std::fflush(stdout), 0);
+  EXPECT_EQ(Rx().TakeErrors(), 4) << "each an error of the run";
 }
 
 }  // namespace

@@ -233,6 +233,7 @@ TEST_F(FacadeTest, FreeingWhatWasNeverAllocatedIsIgnored)
   EXPECT_EQ(TAP_MemFree(block), 1);
   EXPECT_EQ(TAP_MemFree(block), 0) << "a second free is reported and ignored";
   EXPECT_EQ(TAP_MemFree(nullptr), 0);
+  EXPECT_EQ(Rx().TakeErrors(), 2) << "both are errors of the run; freeing null is not";
 }
 
 TEST_F(FacadeTest, RecorderStateAndItsStops)

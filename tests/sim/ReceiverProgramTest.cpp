@@ -227,3 +227,44 @@ TEST(ReceiverProgram, ReportsTheLongestEventHandlerCallOfEachPlugin)
   EXPECT_NE(r.out.find("longest"), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("TickWaiter.tap: event 0x0000 took"), std::string::npos) << "every call is longer than that";
 }
+
+namespace {
+
+// Each mistake of the faulty plug-in fails the run with a line that names
+// the plug-in and the call; --lenient lets the same run pass with a warning.
+TEST(ReceiverProgram, PluginMistakesFailTheRunUnlessLenient)
+{
+  struct Case {
+    int fault;
+    std::string call;
+  } cases[] = {{1, "TAP_MemFree"}, {2, "TAP_MemFree"}, {3, "TAP_Hdd_Fclose"},
+               {4, "TAP_Hdd_Fread"}, {5, "OS_Fclose"}, {6, "OS_Fwrite"}};
+  for (const Case &c : cases) {
+    TempDir tmp;
+    const fs::path root = tmp.path / "root";
+    fs::create_directories(root / "mnt/hd/ProgramFiles");
+    std::ofstream(root / "mnt/hd/ProgramFiles/Faulty.cfg") << c.fault;
+    const std::vector<std::string> run = {"--root", root.string(), "--quiet", TapFile("Faulty.tap").string()};
+    RunResult strict = RunReceiver(run);
+    EXPECT_EQ(strict.exitCode, 1) << c.fault << strict.err;
+    EXPECT_NE(strict.err.find("receiver: error: /mnt/hd/ProgramFiles/Faulty.tap: " + c.call + ": "),
+              std::string::npos)
+        << c.fault << strict.err;
+    EXPECT_NE(strict.err.find("plug-in error(s) in this run; it fails"), std::string::npos) << strict.err;
+    EXPECT_NE(strict.out.find("Faulty.tap: loaded at tick 0, ended itself (TAP_Exit)"), std::string::npos)
+        << "the run goes on after the mistake: " << strict.out;
+
+    std::vector<std::string> lenient = run;
+    lenient.insert(lenient.begin(), "--lenient");
+    RunResult r = RunReceiver(lenient);
+    EXPECT_EQ(r.exitCode, 0) << c.fault << r.err;
+    EXPECT_NE(r.err.find("receiver: warning: " + c.call + ": "), std::string::npos) << c.fault << r.err;
+  }
+  // without a mistake the run passes
+  TempDir tmp;
+  RunResult clean = RunReceiver({"--root", (tmp.path / "r").string(), "--quiet", TapFile("Faulty.tap").string()});
+  EXPECT_EQ(clean.exitCode, 0) << clean.err;
+  EXPECT_EQ(clean.err.find("error"), std::string::npos) << clean.err;
+}
+
+}  // namespace

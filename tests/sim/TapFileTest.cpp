@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "SimFixture.h"
 
@@ -79,7 +80,44 @@ struct ElfFile {
     }
     return out;
   }
+
+  // Symbols the file needs from outside, without their version suffix.
+  std::vector<std::string> ImportedSymbols() const
+  {
+    std::vector<std::string> out;
+    auto it = sections.find(".dynsym");
+    if (it == sections.end()) return out;
+    const Section &sym = it->second, &str = byIndex[sym.link];
+    const uint64_t entry = is64 ? 24 : 16;
+    for (uint64_t off = sym.offset + entry; off + entry <= sym.offset + sym.size; off += entry) {
+      const uint32_t name = At<uint32_t>(off);
+      const uint16_t shndx = At<uint16_t>(off + (is64 ? 6 : 14));
+      const uint8_t info = At<uint8_t>(off + (is64 ? 4 : 12));
+      if (shndx != SHN_UNDEF || (info >> 4) == STB_LOCAL) continue;
+      std::string n = bytes.c_str() + str.offset + name;
+      if (!n.empty()) out.push_back(n);
+    }
+    return out;
+  }
 };
+
+// What a plug-in may take from outside itself: the platform's calls, the
+// platform layer's OS functions, and these C library functions (text and
+// memory helpers that touch no file and no system state of their own).
+// Anything else (fopen, open, malloc, system, ...) would bypass the platform.
+bool AllowedImport(const std::string &name)
+{
+  static const std::set<std::string> kLibc = {
+      "memchr",   "memcmp",  "memcpy",  "memmove", "memset",  "strcat",   "strchr",   "strcmp",
+      "strcpy",   "strcspn", "strlen",  "strncmp", "strncpy", "strnlen",  "strpbrk",  "strrchr",
+      "strstr",   "strtod",  "strtol",  "strtoul", "snprintf", "vsnprintf", "setlocale", "__errno_location",
+      "__errno",  "atoi"};
+  // what the compiler and the C runtime bring into every shared object
+  static const std::set<std::string> kRuntime = {"_ITM_deregisterTMCloneTable", "_ITM_registerTMCloneTable",
+                                                 "__cxa_finalize", "__gmon_start__", "_gp_disp"};
+  return name.rfind("TAP_", 0) == 0 || name.rfind("OS_", 0) == 0 || kLibc.count(name) > 0 ||
+         kRuntime.count(name) > 0;
+}
 
 struct TapCase {
   const char *file;
@@ -93,6 +131,8 @@ const TapCase kTaps[] = {
     {"TickWaiter2.tap", 0x8E0AF002, "TickWaiter2", "Waits, then ends (2)", true},
     {"Ferrox.tap", 0x8E0A42EF, "Ferrox 1.17", "Moves or copies rec/mpg/ts to NAS or external drive", false},
     {"FerroxSetup.tap", 0x8E0A42FF, "FRX Setup V1.17", "Ferrox Setup", false},
+    {"MenuDemo.tap", 0x8E0AF003, "MenuDemo", "Menu framework demo", false},
+    {"Faulty.tap", 0x8E0AF004, "Faulty", "Makes one plug-in mistake on purpose", false},
 };
 
 std::string Field(const std::string &text) { return text.substr(0, text.find('\0')); }
@@ -125,6 +165,8 @@ void CheckTap(const fs::path &file, const TapCase &c, bool expect64, uint16_t ma
   EXPECT_EQ(Field(elf.Text(elf.sections["._tap_etcinfo"])), "Dec 20 2015");
   EXPECT_FALSE(Field(elf.Text(elf.sections["._tap_author_name"])).empty());
   EXPECT_EQ(elf.ExportedSymbols(), std::vector<std::string>{"__TAP_Init_"});
+  for (const std::string &name : elf.ImportedSymbols())
+    EXPECT_TRUE(AllowedImport(name)) << "imports " << name << ", which bypasses the platform layer";
 }
 
 TEST(TapFiles, SimulatorFlavourCarriesTheHeaderSectionsAndOneExport)

@@ -142,7 +142,9 @@ RunResult ScenarioTest::Run(std::vector<std::string> extra, double shareAt)
   args.insert(args.end(), extra.begin(), extra.end());
   args.push_back("--tap");
   args.push_back(TapFile("Ferrox.tap").string());
-  return RunReceiver(args);
+  RunResult r = RunReceiver(args);
+  EXPECT_EQ(r.err.find("receiver: error:"), std::string::npos) << "a plug-in error in the run:\n" << r.err;
+  return r;
 }
 
 std::vector<std::string> ScenarioTest::LogLines() const
