@@ -42,8 +42,11 @@ TEST_P(Sanity, RefusesUnusableFoldersWithOneLine)
   MountedDirSource = c.mountedSource;
   MountedDirDest = c.mountedDest;
   EXPECT_EQ(SanityCheckPassed(), c.error == nullptr ? 1 : 0) << c.moveDir << " -> " << c.shareDir;
-  if (c.error != nullptr) EXPECT_TRUE(LogHas(c.error)) << Log();
-  else EXPECT_EQ(Log(), "");
+  if (c.error != nullptr) {
+    EXPECT_TRUE(LogHas(c.error)) << Log();
+  } else {
+    EXPECT_EQ(Log(), "");
+  }
 }
 
 const char *kSrc = "/mnt/hd/DataFiles/MoveToNAS";

@@ -75,7 +75,9 @@ static void DetachMountsBelow(const fs::path &dir)
 void SimTest::TearDown()
 {
   // a plug-in error fails the test unless the test took it as expected
-  if (receiver_) EXPECT_EQ(receiver_->ErrorCount(), 0) << "plug-in errors in this test (see the error lines)";
+  if (receiver_) {
+    EXPECT_EQ(receiver_->ErrorCount(), 0) << "plug-in errors in this test (see the error lines)";
+  }
   receiver_.reset();
   DetachMountsBelow(sandbox);
   std::error_code ec;
