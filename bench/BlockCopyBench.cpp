@@ -1,11 +1,16 @@
 // BlockCopyBench.cpp -- the block copy engine's throughput against cp and
 // rsync, and the time one paced engine step takes. Figures only.
 //
-// One source file (1 GiB by default) is copied on one file system by the
-// engine (10 MiB blocks, no pause), `cp` and `rsync --inplace`, each followed
-// by a flush to disk, as the engine flushes before it reports success. Then
-// the engine copies at the service's pace (10 ticks between 2 MiB blocks,
-// real clock), timing every step: on the receiver it runs in the idle event.
+// One source file (1 GiB by default) is copied on one file system, in
+// interleaved rounds (A B C ... A B C ...), by the engine (10 MiB blocks, no
+// pause), a whole run of Ferrox.tap in the receiver program (virtual clock),
+// `cp`, `rsync --inplace` and `rsync -W`; a half-copied file is continued by
+// the engine (copy and move runs), `rsync --append-verify` and `rsync
+// --partial`. Each copy is flushed to disk before its clock stops, and the
+// page cache is dropped before each where the benchmark may. Then the engine
+// copies at the service's pace for every speed and mount type (real clock),
+// timing every step: on the receiver it runs in the idle event.
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/statfs.h>
 #include <sys/wait.h>
@@ -18,6 +23,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -44,7 +50,8 @@ const char *const kDstDir = "/mnt/hd/DataFiles/NAS";
 struct Options {
   fs::path dir = fs::temp_directory_path();  // where the work folder goes
   uint64_t sizeMiB = 1024;                     // source size
-  uint64_t pacedMiB = 0;                       // paced copy size, 0 = the whole source
+  int rounds = 5;                              // interleaved rounds of every contender
+  int pacedBlocks = 40;                        // blocks of each paced copy
   bool keep = false;                           // keep the work folder
 };
 
@@ -68,14 +75,20 @@ void WriteSource(const fs::path &file, uint64_t size)
   }
 }
 
-// Runs a command; its exit status, or -1 when it could not be started.
+// Runs a command with its standard output going nowhere (the figures are
+// this program's); its exit status, or -1 when it could not be started.
 int Run(std::vector<std::string> words)
 {
   std::vector<char *> argv;
   for (std::string &w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
+  posix_spawn_file_actions_t quiet;
+  posix_spawn_file_actions_init(&quiet);
+  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
   pid_t pid;
-  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  int started = posix_spawnp(&pid, argv[0], &quiet, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&quiet);
+  if (started != 0) return -1;
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -131,22 +144,33 @@ std::unique_ptr<sim::Receiver> StartReceiver(const fs::path &root, sim::ClockMod
   return rx;
 }
 
-void PrintRate(const char *what, uint64_t bytes, double seconds)
+// Drops the page cache where the benchmark may (root), so that every
+// contender starts from the disk; false when it cannot (then every contender
+// starts with the source cached by the one before).
+bool DropCaches()
 {
-  std::printf("  %-34s %9.1f MiB/s  (%.2f s)\n", what, bytes / double(kMiB) / seconds, seconds);
+  sync();
+  std::ofstream drop("/proc/sys/vm/drop_caches");
+  if (!drop) return false;
+  drop << "3\n";
+  return static_cast<bool>(drop.flush());
 }
 
-// The engine continuing a destination that holds the first half of the
-// source, without pause; with `verify` as a move does it, comparing that
-// half before it appends. Seconds up to the flushed copy, or < 0.
-double EngineResume(const fs::path &root, const fs::path &src, bool verify)
+// A destination holding the first half of the source, on the disk.
+void HalfCopy(const fs::path &src, const fs::path &dst)
 {
-  const fs::path dst = root / "mnt/hd/DataFiles/NAS/resume.rec";
   std::error_code ec;
   fs::remove(dst, ec);
   fs::copy_file(src, dst, ec);
   fs::resize_file(dst, fs::file_size(src) / 2, ec);
   Run({"sync", dst.string()});
+}
+
+// The engine continuing resume.rec, which holds the first half of the
+// source, without pause; with `verify` as a move does it, comparing that
+// half before it appends. Seconds up to the flushed copy, or < 0.
+double EngineResume(const fs::path &root, bool verify)
+{
   auto rx = StartReceiver(root, sim::ClockMode::Virtual);
   FRX_SetVerify(verify);
   Clock::time_point t0 = Clock::now();
@@ -181,19 +205,68 @@ double External(std::vector<std::string> words, const fs::path &dst)
   return Seconds(Clock::now() - t0);
 }
 
+// Where the release build keeps the receiver program and the plug-ins:
+// beside this program's own folder.
+fs::path BuildDir()
+{
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? fs::path() : self.parent_path().parent_path();
+}
+
+// A whole run of Ferrox.tap in the receiver program, virtual clock, copying
+// the source recording (with its .inf) to a share: the receiver root is
+// `runRoot`, the share `share`. Seconds of the whole program, or < 0.
+double WholeRun(const fs::path &runRoot, const fs::path &share)
+{
+  const fs::path build = BuildDir();
+  const fs::path receiver = build / "bin/receiver", tap = build / "tap/Ferrox.tap";
+  std::error_code ec;
+  if (!fs::exists(receiver, ec) || !fs::exists(tap, ec)) return -1;
+  fs::remove_all(share, ec);
+  fs::create_directories(share, ec);
+  Clock::time_point t0 = Clock::now();
+  if (Run({receiver.string(), "--root", runRoot.string(), "--quiet", "--console", "none", "--mount",
+           "/mnt/hd/DataFiles/NAS-Share=" + share.string(), "--tap", tap.string()}) != 0)
+    return -1;
+  if (Run({"sync", (share / "bench.rec").string()}) != 0) return -1;
+  return Seconds(Clock::now() - t0);
+}
+
+// A receiver root for WholeRun: the source recording linked in, an .inf,
+// settings that copy MoveToNAS to the mounted share at full speed.
+bool PrepareWholeRun(const fs::path &runRoot, const fs::path &src)
+{
+  std::error_code ec;
+  const fs::path move = runRoot / "mnt/hd/DataFiles/MoveToNAS", settings = runRoot / "mnt/hd/ProgramFiles/Settings/Ferrox";
+  fs::create_directories(move, ec);
+  fs::create_directories(settings, ec);
+  fs::create_directories(runRoot / "mnt/hd/DataFiles/NAS-Share", ec);
+  fs::remove(move / "bench.rec", ec);
+  fs::create_hard_link(src, move / "bench.rec", ec);
+  if (ec) return false;
+  std::ofstream(move / "bench.rec.inf", std::ios::binary) << std::string(376, '\0');
+  std::ofstream(settings / "Ferrox.ini", std::ios::binary)
+      << "MoveDir=/mnt/hd/DataFiles/MoveToNAS\r\nDestDir=/mnt/hd/DataFiles/NAS-Share\r\n"
+         "MountedDirDest=1\r\nCopySpeed=4\r\nMountType=0\r\nMove=0\r\n";
+  return true;
+}
+
 struct Steps {
   std::vector<double> block;  // seconds of every step that moved a block
   double last = 0;            // the step that found the end and flushed
+  double wall = 0;            // the whole paced copy
   int outcome = 0;
 };
 
-// The engine at the service's pace, on the real clock, timing each step.
-Steps EnginePaced(const fs::path &root)
+// The engine at a pace, on the real clock, timing each step.
+Steps EnginePaced(const fs::path &root, dword delay, dword block)
 {
   Steps steps;
   auto rx = StartReceiver(root, sim::ClockMode::Real);
+  Clock::time_point start = Clock::now();
   if (FRX_Init("paced.rec", "paced.rec", kSrcDir, kDstDir) != 0) return steps;
-  FRX_SetSpeed(10, 2 * kMiB);
+  FRX_SetSpeed(delay, block);
   for (;;) {
     qword before = FRXBytesCopied;
     Clock::time_point t0 = Clock::now();
@@ -207,7 +280,20 @@ Steps EnginePaced(const fs::path &root)
     if (FRXBytesCopied != before) steps.block.push_back(s);
     rx->Step();
   }
+  steps.wall = Seconds(Clock::now() - start);
   return steps;
+}
+
+// Minimum, median and maximum.
+struct Spread {
+  double min = 0, median = 0, max = 0;
+};
+
+Spread SpreadOf(std::vector<double> v)
+{
+  if (v.empty()) return {};
+  std::sort(v.begin(), v.end());
+  return {v.front(), v[v.size() / 2], v.back()};
 }
 
 bool ParseOptions(int argc, char **argv, Options *o)
@@ -223,19 +309,21 @@ bool ParseOptions(int argc, char **argv, Options *o)
     };
     if (a == "--dir") o->dir = value("--dir");
     else if (a == "--size-mib") o->sizeMiB = std::strtoull(value("--size-mib"), nullptr, 10);
-    else if (a == "--paced-mib") o->pacedMiB = std::strtoull(value("--paced-mib"), nullptr, 10);
+    else if (a == "--rounds") o->rounds = std::atoi(value("--rounds"));
+    else if (a == "--paced-blocks") o->pacedBlocks = std::atoi(value("--paced-blocks"));
     else if (a == "--keep") o->keep = true;
     else {
       std::fprintf(stderr,
-                   "usage: bench_copy [--dir DIR] [--size-mib N] [--paced-mib N] [--keep]\n"
+                   "usage: bench_copy [--dir DIR] [--size-mib N] [--rounds N] [--paced-blocks N] [--keep]\n"
                    "  --dir DIR        file system to measure on (default: the temporary folder)\n"
                    "  --size-mib N     source size in MiB (default 1024)\n"
-                   "  --paced-mib N    size of the paced copy (default: the whole source)\n"
+                   "  --rounds N       interleaved rounds of every contender (default 5)\n"
+                   "  --paced-blocks N blocks of each paced copy (default 40)\n"
                    "  --keep           keep the work folder\n");
       return false;
     }
   }
-  return o->sizeMiB > 0;
+  return o->sizeMiB > 0 && o->rounds > 0 && o->pacedBlocks > 0;
 }
 
 }  // namespace
@@ -263,68 +351,166 @@ int main(int argc, char **argv)
   WriteSource(src, size);
   Run({"sync", src.string()});
 
-  double engine = EngineUnpaced(root);
-  double cp = External({"cp", src.string(), (work / "cp.rec").string()}, work / "cp.rec");
-  double rsync = External({"rsync", "--inplace", src.string(), (work / "rsync.rec").string()}, work / "rsync.rec");
-  std::printf("Throughput (each copy flushed to disk):\n");
-  if (engine > 0) PrintRate("engine, no pause, 10 MiB blocks", size, engine);
-  else std::printf("  engine: the copy failed\n");
-  if (cp > 0) PrintRate("cp", size, cp);
-  else std::printf("  cp: failed or not installed\n");
-  if (rsync > 0) PrintRate("rsync --inplace", size, rsync);
-  else std::printf("  rsync --inplace: failed or not installed\n");
-  if (engine > 0 && cp > 0) std::printf("  engine / cp: %.2f\n", cp / engine);
-  std::printf("  engine copy identical to the source: %s\n",
-              SameContents(src, dstDir / "engine.rec") ? "yes" : "NO");
-  fs::remove(dstDir / "engine.rec", ec);
+  const bool dropped = DropCaches();
+  std::printf("Every copy is flushed to disk (sync) before its clock stops; %s.\n",
+              dropped ? "the page cache is dropped before each one" : "the page cache cannot be dropped "
+                                                                      "(not root): every copy starts warm");
 
-  // continuing a half-copied file: a move compares the half it did not copy
-  std::vector<double> copyRuns, moveRuns, ratios;
-  for (int round = 0; round < 3; ++round) {
-    double c = EngineResume(root, src, false), m = EngineResume(root, src, true);
-    if (c > 0 && m > 0) {
-      copyRuns.push_back(c);
-      moveRuns.push_back(m);
-      ratios.push_back(m / c);
+  // ---- whole copies: the contenders interleaved, round after round ----
+  const fs::path runRoot = work / "run-root", share = work / "run-share";
+  const bool wholeRun = PrepareWholeRun(runRoot, src);
+  struct Contender {
+    const char *name;
+    std::function<double()> run;
+    fs::path result;
+    std::vector<double> seconds;
+  };
+  std::vector<Contender> whole = {
+      {"engine, no pause, 10 MiB blocks", [&] { return EngineUnpaced(root); }, dstDir / "engine.rec", {}},
+      {"Ferrox.tap, whole run (receiver)", [&] { return wholeRun ? WholeRun(runRoot, share) : -1; },
+       share / "bench.rec", {}},
+      {"cp", [&] { return External({"cp", src.string(), (work / "cp.rec").string()}, work / "cp.rec"); },
+       work / "cp.rec", {}},
+      {"rsync --inplace",
+       [&] { return External({"rsync", "--inplace", src.string(), (work / "rsync.rec").string()}, work / "rsync.rec"); },
+       work / "rsync.rec", {}},
+      {"rsync -W", [&] { return External({"rsync", "-W", src.string(), (work / "rsyncw.rec").string()}, work / "rsyncw.rec"); },
+       work / "rsyncw.rec", {}},
+  };
+  std::printf("Whole copies, %d interleaved rounds:\n", o.rounds);
+  bool identical = true;
+  for (int round = 0; round < o.rounds; ++round) {
+    for (Contender &c : whole) {
+      std::error_code e;
+      fs::remove(c.result, e);
+      if (dropped) DropCaches();
+      double t = c.run();
+      if (t > 0 && round == 0 && !SameContents(src, c.result)) identical = false;
+      c.seconds.push_back(t);
     }
   }
-  std::printf("Continuing a half-copied file, 3 interleaved rounds (each copy flushed):\n");
-  if (ratios.empty()) {
-    std::printf("  the resumed copies failed\n");
-  } else {
-    auto figures = [](std::vector<double> v) {
-      std::sort(v.begin(), v.end());
-      return std::vector<double>{v.front(), v[v.size() / 2], v.back()};
-    };
-    std::vector<double> c = figures(copyRuns), m = figures(moveRuns), q = figures(ratios);
-    std::printf("  copy run (appends only):             min %.2f s, median %.2f s, max %.2f s\n", c[0], c[1], c[2]);
-    std::printf("  move run (compares the half first):  min %.2f s, median %.2f s, max %.2f s\n", m[0], m[1], m[2]);
-    std::printf("  move / copy: min %.2f, median %.2f, max %.2f\n", q[0], q[1], q[2]);
+  for (const Contender &c : whole) {
+    std::vector<double> ok;
+    for (double t : c.seconds)
+      if (t > 0) ok.push_back(t);
+    if (ok.empty()) {
+      std::printf("  %-34s failed or not installed\n", c.name);
+      continue;
+    }
+    Spread sp = SpreadOf(ok);
+    std::printf("  %-34s median %7.1f MiB/s  (%.2f s; min %.2f s, max %.2f s)\n", c.name,
+                size / double(kMiB) / sp.median, sp.median, sp.min, sp.max);
   }
-  fs::remove(dstDir / "resume.rec", ec);
-  fs::remove(work / "cp.rec", ec);
-  fs::remove(work / "rsync.rec", ec);
+  std::printf("  every copy identical to the source: %s\n", identical ? "yes" : "NO");
+  // throughput ratios per round: a's throughput over b's is b's time over a's
+  auto ratioLine = [&](const char *label, const std::vector<double> &a, const std::vector<double> &b) {
+    std::vector<double> q;
+    std::printf("  %-36s", label);
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+      if (a[i] <= 0 || b[i] <= 0) continue;
+      q.push_back(b[i] / a[i]);
+      std::printf(" %.2f", b[i] / a[i]);
+    }
+    if (q.empty()) {
+      std::printf(" (no figures)\n");
+      return;
+    }
+    Spread sp = SpreadOf(q);
+    std::printf("  -> min %.2f, median %.2f, max %.2f\n", sp.min, sp.median, sp.max);
+  };
+  std::printf("Throughput ratios per round:\n");
+  ratioLine("engine / cp", whole[0].seconds, whole[2].seconds);
+  ratioLine("Ferrox.tap run / cp", whole[1].seconds, whole[2].seconds);
+  ratioLine("engine / rsync --inplace", whole[0].seconds, whole[3].seconds);
+  ratioLine("Ferrox.tap run / rsync --inplace", whole[1].seconds, whole[3].seconds);
+  ratioLine("engine / rsync -W", whole[0].seconds, whole[4].seconds);
+  for (const Contender &c : whole) {
+    std::error_code e;
+    fs::remove(c.result, e);
+  }
+  fs::remove_all(runRoot, ec);
+  fs::remove_all(share, ec);
 
-  // the paced copy: the whole source, or its first pacedMiB as a file of its own
-  uint64_t pacedBytes = o.pacedMiB && o.pacedMiB < o.sizeMiB ? o.pacedMiB * kMiB : size;
-  if (pacedBytes == size) fs::rename(src, srcDir / "paced.rec", ec);
-  else {
-    fs::copy_file(src, srcDir / "paced.rec", ec);
-    fs::resize_file(srcDir / "paced.rec", pacedBytes, ec);
+  // ---- continuing a half-copied file ----
+  const fs::path half = dstDir / "resume.rec";
+  std::vector<Contender> resume = {
+      {"engine, copy run (appends)", [&] { return EngineResume(root, false); }, half, {}},
+      {"engine, move run (compares first)", [&] { return EngineResume(root, true); }, half, {}},
+      {"rsync --append-verify",
+       [&] { return External({"rsync", "--append-verify", src.string(), half.string()}, half); }, half, {}},
+      {"rsync --partial", [&] { return External({"rsync", "--partial", src.string(), half.string()}, half); }, half,
+       {}},
+  };
+  std::printf("Continuing a half-copied file, %d interleaved rounds:\n", o.rounds);
+  for (int round = 0; round < o.rounds; ++round) {
+    for (Contender &c : resume) {
+      HalfCopy(src, half);
+      if (dropped) DropCaches();
+      double t = c.run();
+      if (t > 0 && !SameContents(src, half)) t = -1;
+      c.seconds.push_back(t);
+    }
   }
-  Steps steps = EnginePaced(root);
-  std::sort(steps.block.begin(), steps.block.end());
-  std::printf("Engine steps at the service's pace (10 ticks between 2 MiB blocks, %llu MiB):\n",
-              static_cast<unsigned long long>(pacedBytes / kMiB));
-  if (steps.outcome != 1 || steps.block.empty()) {
-    std::printf("  the paced copy failed (outcome %d)\n", steps.outcome);
-  } else {
-    size_t p99 = std::min(steps.block.size() - 1, (steps.block.size() * 99 + 99) / 100 - 1);
-    std::printf("  %zu block steps: longest %.1f ms, 99th percentile %.1f ms, median %.1f ms\n",
-                steps.block.size(), steps.block.back() * 1e3, steps.block[p99] * 1e3,
-                steps.block[steps.block.size() / 2] * 1e3);
-    std::printf("  final step (end found, flushed to disk): %.1f ms\n", steps.last * 1e3);
+  for (const Contender &c : resume) {
+    std::vector<double> ok;
+    for (double t : c.seconds)
+      if (t > 0) ok.push_back(t);
+    if (ok.empty()) {
+      std::printf("  %-34s failed or not installed\n", c.name);
+      continue;
+    }
+    Spread sp = SpreadOf(ok);
+    std::printf("  %-34s median %.2f s (min %.2f s, max %.2f s)\n", c.name, sp.median, sp.min, sp.max);
   }
+  std::printf("Speed ratios per round (above 1: the engine is faster):\n");
+  ratioLine("copy run / rsync --append-verify", resume[0].seconds, resume[2].seconds);
+  ratioLine("move run / rsync --append-verify", resume[1].seconds, resume[2].seconds);
+  ratioLine("copy run / rsync --partial", resume[0].seconds, resume[3].seconds);
+  fs::remove(half, ec);
+
+  // ---- one idle step at each speed and mount type ----
+  std::printf("Engine steps at the service's pace (10 ticks between blocks, real clock, %d blocks each):\n",
+              o.pacedBlocks);
+  for (int linuxDrive = 0; linuxDrive <= 1; ++linuxDrive) {
+    for (int speed = 1; speed <= 4; ++speed) {
+      dword block = linuxDrive ? (dword)(speed * 3) << 21 : (dword)speed << 19;
+      uint64_t bytes = std::min<uint64_t>(size, uint64_t(block) * o.pacedBlocks);
+      fs::remove(srcDir / "paced.rec", ec);
+      fs::remove(dstDir / "paced.rec", ec);
+      fs::copy_file(src, srcDir / "paced.rec", ec);
+      fs::resize_file(srcDir / "paced.rec", bytes, ec);
+      Run({"sync", (srcDir / "paced.rec").string()});
+      Steps steps = EnginePaced(root, 10, block);
+      std::printf("  %-22s speed %d (%5.1f MiB blocks): ", linuxDrive ? "Linux drive" : "network share / NTFS", speed,
+                  block / double(kMiB));
+      if (steps.outcome != 1 || steps.block.empty()) {
+        std::printf("the paced copy failed (outcome %d)\n", steps.outcome);
+        continue;
+      }
+      std::vector<double> b = steps.block;
+      std::sort(b.begin(), b.end());
+      size_t p99 = std::min(b.size() - 1, (b.size() * 99 + 99) / 100 - 1);
+      double implied = block / double(kMiB) / 0.1, measured = bytes / double(kMiB) / steps.wall;
+      std::printf("median %.1f ms, 99%% %.1f ms, longest %.1f ms, final %.1f ms; %.1f MiB/s of %.1f the pace "
+                  "implies\n",
+                  b[b.size() / 2] * 1e3, b[p99] * 1e3, b.back() * 1e3, steps.last * 1e3, measured, implied);
+    }
+  }
+  fs::remove(srcDir / "paced.rec", ec);
+  fs::remove(dstDir / "paced.rec", ec);
+
+  // ---- the receiver plug-in files ----
+  const fs::path targetTaps = BuildDir().parent_path() / "target/tap";
+  std::printf("Receiver plug-in files (stripped), %s:\n", targetTaps.c_str());
+  bool any = false;
+  for (const char *name : {"Ferrox.tap", "FerroxSetup.tap"}) {
+    std::error_code e;
+    uintmax_t n = fs::file_size(targetTaps / name, e);
+    if (e) continue;
+    any = true;
+    std::printf("  %-16s %8.1f KB\n", name, n / 1024.0);
+  }
+  if (!any) std::printf("  not built (make target)\n");
   if (!o.keep) fs::remove_all(work, ec);
   return 0;
 }
