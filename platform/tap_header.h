@@ -11,8 +11,12 @@
 
 #include "tap_types.h"
 
-/* The plug-in's own id, the value of its "._tap_id" section. */
+/* The plug-in's own id, the value of its "._tap_id" section. The file that
+ * defines the sections declares it there, with its section (a plain
+ * declaration before would make the section attribute a redeclaration's). */
+#ifndef TAP_HEADER_DEFINES_SECTIONS
 extern "C" const dword __tap_ud__;
+#endif
 
 /* Each section is an extern const: a namespace-scope const would otherwise
  * have internal linkage, where a visibility attribute means nothing. Hidden

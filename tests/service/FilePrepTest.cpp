@@ -170,9 +170,9 @@ TEST_F(FilePrepTest, NamesAndPathsTooLongForTheBuffersFailTheirPart)
   // a job's source root and folder together longer than a path
   FileTyp = FT_Rec;
   JobState = JS_Job;
-  std::strcpy(STapfsRoot, ("/mnt/" + std::string(200, 'r')).c_str());
-  std::strcpy(MoveDir, ("/" + std::string(320, 'm')).c_str());
-  std::string folder = "/" + std::string(320, 'm') + "/" + std::string(100, 's');
+  std::strcpy(STapfsRoot, (std::string("/mnt/") + std::string(200, 'r')).c_str());
+  std::strcpy(MoveDir, (std::string("/") + std::string(320, 'm')).c_str());
+  std::string folder = std::string("/") + std::string(320, 'm') + "/" + std::string(100, 's');
   ListEntry(folder.c_str(), "Film.rec");
   EXPECT_EQ(StartCopy(), -3);
   EXPECT_TRUE(LogHas("Error: path too long for Film.rec")) << Log();

@@ -133,6 +133,9 @@ bool AllowedImport(const std::string &name)
   // conversions between 64-bit integers and floating point)
   static const std::regex kLibgcc("__[a-z]+(di|si|sf|df)[0-9]?");
   if (std::regex_match(name, kLibgcc)) return true;
+  // the sanitizers' runtime in the instrumented builds
+  for (const char *prefix : {"__asan_", "__ubsan_", "__lsan_", "__sanitizer_", "__sancov_"})
+    if (name.rfind(prefix, 0) == 0) return true;
   return name.rfind("TAP_", 0) == 0 || name.rfind("OS_", 0) == 0 || kLibc.count(name) > 0 ||
          kRuntime.count(name) > 0;
 }

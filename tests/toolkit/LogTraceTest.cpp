@@ -256,7 +256,7 @@ TEST_F(LogTraceTest, DeepNestingOverflowsOnceAndUnwindsCleanly)
   CallTraceEnable(false);
   std::vector<std::string> names(51);
   for (int i = 0; i < 51; i++) {
-    names[i] = "F" + std::to_string(i);
+    names[i] = std::string("F") + std::to_string(i);
     CallTraceEnter(names[i].c_str());
   }
   EXPECT_EQ(CallLevel, 51u);

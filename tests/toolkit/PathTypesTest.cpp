@@ -135,7 +135,7 @@ TEST_F(PathTypesTest, PathsTooLongForTheBufferAreRefused)
 {
   std::string overlong = "/DataFiles/" + std::string(600, 'a') + ".rec";
   std::string nearFull = std::string(505, 'n') + ".rec";  // fits alone, not with a folder
-  std::string fullFolder = "/" + std::string(509, 'f') + "/";  // 511 characters
+  std::string fullFolder = std::string("/") + std::string(509, 'f') + "/";  // 511 characters
 
   EXPECT_EQ(Convert(overlong.c_str(), PathKindLinuxFile), "");
   EXPECT_EQ(Convert(overlong.c_str(), PathKindName), "");

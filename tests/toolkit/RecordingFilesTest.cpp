@@ -150,7 +150,7 @@ TEST_F(RecordingFilesTest, UniqueNameThatCannotFitStaysAsItIs)
   std::string name = kDir;
   while (name.size() + 101 + 100 < 511) name += "/" + std::string(100, 'd');
   MakeDir(name);
-  name += "/" + std::string(511 - name.size() - 5, 'f') + ".rec";
+  name += std::string("/") + std::string(511 - name.size() - 5, 'f') + ".rec";
   ASSERT_EQ(511u, name.size());
   WriteFile(name, "x");
   char path[PATH_BUFFER];
