@@ -69,10 +69,8 @@ TEST_F(MessageWinTest, MissingFontWindowIsCentredInItsColoursAndGoneAfterItsDela
 
   // with a delay: shown, then removed 300 ticks later, at once on the virtual clock
   dword before = Rx().Ticks();
-  auto t0 = std::chrono::steady_clock::now();
   ShowMessageWin("FRX Setup V1.17", "failed to load Calibri_14.ufnt", "Please install the font", 300);
   EXPECT_EQ(before + 300, Rx().Ticks());
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
   EXPECT_EQ(picture, Rx().ScreenPixel(360, 288));
   EXPECT_EQ(0, tkl_rgn);
   EXPECT_GE(HostTree(sandbox / "shots").size(), 3u) << "the window was written as a PNG";
