@@ -296,6 +296,21 @@ Spread SpreadOf(std::vector<double> v)
   return {v.front(), v[v.size() / 2], v.back()};
 }
 
+// The spread of a contender's successful runs (seconds > 0); false after a
+// line saying so when none succeeded.
+bool SpreadOfRuns(const char *name, const std::vector<double> &seconds, Spread *sp)
+{
+  std::vector<double> ok;
+  for (double t : seconds)
+    if (t > 0) ok.push_back(t);
+  if (ok.empty()) {
+    std::printf("  %-34s failed or not installed\n", name);
+    return false;
+  }
+  *sp = SpreadOf(ok);
+  return true;
+}
+
 bool ParseOptions(int argc, char **argv, Options *o)
 {
   for (int i = 1; i < argc; ++i) {
@@ -390,14 +405,8 @@ int main(int argc, char **argv)
     }
   }
   for (const Contender &c : whole) {
-    std::vector<double> ok;
-    for (double t : c.seconds)
-      if (t > 0) ok.push_back(t);
-    if (ok.empty()) {
-      std::printf("  %-34s failed or not installed\n", c.name);
-      continue;
-    }
-    Spread sp = SpreadOf(ok);
+    Spread sp;
+    if (!SpreadOfRuns(c.name, c.seconds, &sp)) continue;
     std::printf("  %-34s median %7.1f MiB/s  (%.2f s; min %.2f s, max %.2f s)\n", c.name,
                 size / double(kMiB) / sp.median, sp.median, sp.min, sp.max);
   }
@@ -452,14 +461,8 @@ int main(int argc, char **argv)
     }
   }
   for (const Contender &c : resume) {
-    std::vector<double> ok;
-    for (double t : c.seconds)
-      if (t > 0) ok.push_back(t);
-    if (ok.empty()) {
-      std::printf("  %-34s failed or not installed\n", c.name);
-      continue;
-    }
-    Spread sp = SpreadOf(ok);
+    Spread sp;
+    if (!SpreadOfRuns(c.name, c.seconds, &sp)) continue;
     std::printf("  %-34s median %.2f s (min %.2f s, max %.2f s)\n", c.name, sp.median, sp.min, sp.max);
   }
   std::printf("Speed ratios per round (above 1: the engine is faster):\n");
