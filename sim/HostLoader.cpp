@@ -5,11 +5,14 @@
 #include "HostLoader.h"
 
 #include <dlfcn.h>
+#include <elf.h>
+#include <link.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 
 #include "Fatal.h"
@@ -73,6 +76,43 @@ bool LoadTapCopy(const fs::path &hostFile, const fs::path &privateDir, LoadedTap
 void *TapSymbol(const LoadedTap &tap, const char *name)
 {
   return tap.handle ? dlsym(tap.handle, name) : nullptr;
+}
+
+// The plug-in file's own symbol table (.symtab), kept in the simulator's
+// flavour, names the variables the plug-in does not export. The file is read
+// bounds-checked: a stripped or damaged copy simply has no such symbol.
+void *TapLocalSymbol(const LoadedTap &tap, const char *name)
+{
+  if (tap.handle == nullptr) return nullptr;
+  std::ifstream in(tap.copy, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto fits = [&](uint64_t off, uint64_t size) { return off <= bytes.size() && size <= bytes.size() - off; };
+  ElfW(Ehdr) eh;
+  if (!fits(0, sizeof eh)) return nullptr;
+  std::memcpy(&eh, bytes.data(), sizeof eh);
+  if (std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0 || eh.e_shentsize != sizeof(ElfW(Shdr))) return nullptr;
+  auto section = [&](unsigned i, ElfW(Shdr) *sh) {
+    if (i >= eh.e_shnum || !fits(eh.e_shoff + uint64_t(i) * sizeof *sh, sizeof *sh)) return false;
+    std::memcpy(sh, bytes.data() + eh.e_shoff + uint64_t(i) * sizeof *sh, sizeof *sh);
+    return true;
+  };
+  link_map *map = nullptr;
+  if (dlinfo(tap.handle, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return nullptr;
+  for (unsigned i = 0; i < eh.e_shnum; ++i) {
+    ElfW(Shdr) sym, str;
+    if (!section(i, &sym) || sym.sh_type != SHT_SYMTAB || !section(sym.sh_link, &str)) continue;
+    if (!fits(sym.sh_offset, sym.sh_size) || !fits(str.sh_offset, str.sh_size)) return nullptr;
+    for (uint64_t off = sym.sh_offset; off + sizeof(ElfW(Sym)) <= sym.sh_offset + sym.sh_size;
+         off += sizeof(ElfW(Sym))) {
+      ElfW(Sym) s;
+      std::memcpy(&s, bytes.data() + off, sizeof s);
+      if (ELF32_ST_TYPE(s.st_info) != STT_OBJECT || s.st_shndx == SHN_UNDEF || s.st_name >= str.sh_size) continue;
+      const char *n = bytes.data() + str.sh_offset + s.st_name;
+      if (strnlen(n, str.sh_size - s.st_name) < str.sh_size - s.st_name && std::strcmp(n, name) == 0)
+        return reinterpret_cast<void *>(map->l_addr + s.st_value);
+    }
+  }
+  return nullptr;
 }
 
 void UnloadTap(LoadedTap &tap)

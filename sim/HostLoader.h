@@ -20,6 +20,9 @@ struct LoadedTap {
 bool LoadTapCopy(const std::filesystem::path &hostFile, const std::filesystem::path &privateDir,
                  LoadedTap *out, std::string *error);
 void *TapSymbol(const LoadedTap &tap, const char *name);
+// A variable the plug-in does not export, found through the copy's own symbol
+// table; nullptr when the file has none (a stripped file) or no such variable.
+void *TapLocalSymbol(const LoadedTap &tap, const char *name);
 void UnloadTap(LoadedTap &tap);
 
 // Loads (once) the firmware functions module: "" or "default", "noexec", or

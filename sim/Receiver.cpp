@@ -294,20 +294,42 @@ std::string Receiver::CurrentFolder(int slot) const
 // ---------------------------------------------------------------- events
 
 // Marks a handler frame on the stack: the current task is the slot for the
-// duration and the previous value comes back afterwards.
+// duration and the previous value comes back afterwards. A plug-in built with
+// the toolkit must leave its call trace as deep as it found it: a function
+// that entered the trace and returned without leaving it is an error of the
+// run, named with the call (TAP_Main or the event) while the plug-in is still
+// the current task.
 namespace {
 struct CallScope {
   Receiver::Impl &im;
   int slot;
   dword saved;
-  CallScope(Receiver::Impl &impl, int s) : im(impl), slot(s), saved(_curTapTask)
+  const char *call;
+  int event;
+  dword levelBefore = 0;
+  CallScope(Receiver::Impl &impl, int s, const char *what = nullptr, int ev = -1)
+      : im(impl), slot(s), saved(_curTapTask), call(what), event(ev)
   {
     _curTapTask = static_cast<dword>(slot);
     ++im.slots[slot].active;
     ++im.depth;
+    if (call && im.slots[slot].callLevel) levelBefore = *im.slots[slot].callLevel;
   }
   ~CallScope()
   {
+    const Slot &s = im.slots[slot];
+    if (call && s.used && s.callLevel && *s.callLevel != levelBefore) {
+      const dword after = *s.callLevel;
+      char where[24] = "";
+      if (event >= 0) std::snprintf(where, sizeof where, "event 0x%04X ", static_cast<unsigned>(event));
+      char text[240];
+      std::snprintf(text, sizeof text, "%sreturned with the call trace at level %u; it was %u when the call began (%s)",
+                    where, static_cast<unsigned>(after), static_cast<unsigned>(levelBefore),
+                    after > levelBefore ? "a function entered the trace without leaving it"
+                                        : "the trace was left more often than entered");
+      std::string message = text;
+      PluginError(call, message);
+    }
     --im.slots[slot].active;
     --im.depth;
     _curTapTask = saved;
@@ -323,7 +345,7 @@ TapParam Receiver::Impl::Dispatch(int slot, word event, TapParam p1, TapParam p2
   TapParam result;
   auto started = std::chrono::steady_clock::now();
   {
-    CallScope scope(*this, slot);
+    CallScope scope(*this, slot, "TAP_EventHandler", event);
     result = handler(event, p1, p2);
   }
   double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
@@ -411,6 +433,7 @@ void Receiver::Impl::Unload(int slot)
   }
   s.ending = nullptr;
   s.entry = TapEntryRecord{};
+  s.callLevel = nullptr;
   s.find.clear();
   std::memset(&_tapTask[slot], 0, sizeof(FwTapTableEntry));
   if (plugin) Phase(sim::Phase::Unload, slot);
@@ -519,6 +542,7 @@ int Receiver::Impl::LoadPlugin(const std::string &receiverPath, std::string *err
       OccupySlot(*this, slot, where.receiverPath, folder);
       Slot &s = slots[slot];
       s.tap = tap;
+      s.callLevel = static_cast<const volatile dword *>(TapLocalSymbol(tap, "CallLevel"));
       int ok;
       {
         CallScope scope(*this, slot);
@@ -548,7 +572,7 @@ int Receiver::Load(const std::string &receiverPath, std::string *error)
   im.Phase(Phase::TapMain, slot);
   int stay;
   {
-    CallScope scope(im, slot);
+    CallScope scope(im, slot, "TAP_Main");
     stay = im.slots[slot].entry.Main();
   }
   if (stay == 0) {

@@ -95,6 +95,7 @@ struct Slot {
   size_t findPos = 0;           // next entry for FindNext
   uint64_t loadId = 0;          // this occupation's number: owner of its heap blocks
   std::string tapPath;          // receiver path of the plug-in file
+  const volatile dword *callLevel = nullptr;  // the toolkit's call-trace depth, when the file names it
 };
 
 struct Receiver::Impl {

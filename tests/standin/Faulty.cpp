@@ -5,10 +5,12 @@
  *   3 closes a file handle twice    4 reads from a handle never opened
  *   5 closes a stream twice         6 writes to a stream not opened through
  *                                     the platform
+ *   7 returns from the event with its call trace entered but not left
  * Owns: the mistake's number. */
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "LogTrace.h"
 #include "os_facade.h"
 #include "tap_api.h"
 
@@ -52,6 +54,7 @@ static void MakeTheMistake(void)
       break;
     }
     case 6: OS_Fwrite("x", 1, 1, (FILE *)(void *)notFromTheHeap); break;
+    case 7: CallTraceEnter("MakeTheMistake"); break;
     default: break;
   }
 }
