@@ -31,6 +31,19 @@
 #define RKEY_PageDown 0x10046
 #define RKEY_PageUp2 0x10047
 #define RKEY_PageDown2 0x10048
+/* The digit keys and Menu: no plug-in here uses them, the simulator's
+ * remote control sends them */
+#define RKEY_1 0x10001
+#define RKEY_2 0x10002
+#define RKEY_3 0x10003
+#define RKEY_4 0x10004
+#define RKEY_5 0x10005
+#define RKEY_6 0x10006
+#define RKEY_7 0x10007
+#define RKEY_8 0x10008
+#define RKEY_9 0x10009
+#define RKEY_0 0x1000A
+#define RKEY_Menu 0x1000B
 
 #ifdef __cplusplus
 extern "C" {

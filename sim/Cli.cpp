@@ -8,7 +8,9 @@
 #include "Cli.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -22,6 +24,9 @@
 #include "FirmwareState.h"
 #include "SimClock.h"
 #include "StatusRequester.h"
+#ifdef FERROX_WEB_VIEW
+#include "WebView.h"
+#endif
 
 namespace sim {
 
@@ -31,14 +36,24 @@ static const std::map<std::string, dword> kKeys = {
     {"Left", RKEY_Left},   {"Up", RKEY_Up},         {"Right", RKEY_Right},       {"Exit", RKEY_Exit},
     {"Down", RKEY_Down},   {"Ok", RKEY_Ok},         {"Green", RKEY_Green},       {"Yellow", RKEY_Yellow},
     {"Blue", RKEY_Blue},   {"Red", RKEY_Red},       {"PageUp", RKEY_PageUp},     {"PageDown", RKEY_PageDown},
-    {"PageUp2", RKEY_PageUp2}, {"PageDown2", RKEY_PageDown2}};
+    {"PageUp2", RKEY_PageUp2}, {"PageDown2", RKEY_PageDown2}, {"Menu", RKEY_Menu},
+    {"0", RKEY_0}, {"1", RKEY_1}, {"2", RKEY_2}, {"3", RKEY_3}, {"4", RKEY_4},
+    {"5", RKEY_5}, {"6", RKEY_6}, {"7", RKEY_7}, {"8", RKEY_8}, {"9", RKEY_9}};
+
+bool KeyByName(const std::string &name, dword *key)
+{
+  auto it = kKeys.find(name);
+  if (it == kKeys.end()) return false;
+  *key = it->second;
+  return true;
+}
 
 // Options that take a value (those without one are kFlagOptions below).
 static const std::set<std::string> kValueOptions = {
     "--root", "--tap", "--load", "--mount", "--system-id", "--firmware-version", "--missing-symbol",
     "--firmware-module", "--mem-limit", "--fail-writes", "--play", "--record", "--clock", "--date",
     "--time", "--uptime", "--key", "--keys-file", "--stop-event-at", "--until", "--seconds",
-    "--terminals", "--console", "--status-every", "--screenshots", "--screenshot-at", "--fonts", "--warn-event-ms"};
+    "--terminals", "--console", "--status-every", "--screenshots", "--screenshot-at", "--fonts", "--warn-event-ms", "--web"};
 
 // Options without a value.
 static const std::set<std::string> kFlagOptions = {"--help", "--utf8-firmware", "--quiet", "--trace-keys",
@@ -95,7 +110,8 @@ Input and end
   --key KEY[@SECONDS]        press KEY at SECONDS into the run (default 0);
                              KEY is Ok, Exit, Up, Down, Left, Right, Red,
                              Green, Yellow, Blue, PageUp, PageDown, PageUp2,
-                             PageDown2 or a key code (0x1001E); repeatable
+                             PageDown2, Menu, a digit 0 to 9 or a key code
+                             (0x1001E); repeatable
   --keys-file FILE           keys from FILE, one "SECONDS KEY" per line,
                              "#" starts a comment
   --stop-event-at SECONDS    send the stop event to every plug-in then
@@ -136,6 +152,14 @@ Console
   --lenient                  plug-in errors (a block freed twice, a handle
                              or stream never opened, TAP_Exit outside an
                              event) are warnings; by default they fail the run
+  --web [ADDR:]PORT          the virtual receiver in a web browser: serves
+                             the live screen, a remote control, the console,
+                             the service log, the copy service's status and
+                             buttons to start plug-ins, send the stop event
+                             and mount or unmount the --mount folders, on
+                             127.0.0.1 unless ADDR is given (PORT 0: any
+                             free port); runs on the real clock until Ctrl-C
+                             (or for --seconds); plug-ins are optional
   --version                  the simulator's version
   --help                     this text
 
@@ -148,11 +172,7 @@ line or a missing plug-in file, 70 when the simulator itself cannot go on
 
 bool ParseKey(const std::string &text, dword *key)
 {
-  auto it = kKeys.find(text);
-  if (it != kKeys.end()) {
-    *key = it->second;
-    return true;
-  }
+  if (KeyByName(text, key)) return true;
   char *end = nullptr;
   unsigned long v = std::strtoul(text.c_str(), &end, 0);
   if (text.empty() || *end != '\0' || v > 0xFFFFFFFFul) return false;
@@ -308,6 +328,7 @@ static bool ApplyOption(const std::string &opt, const std::string &v, RunOptions
   } else if (opt == "--clock") {
     ok = v == "virtual" || v == "real";
     c.clock = v == "real" ? ClockMode::Real : ClockMode::Virtual;
+    o->clockGiven = true;
   } else if (opt == "--date") ok = ParseDate(v, &c);
   else if (opt == "--time") ok = ParseTime(v, &c);
   else if (opt == "--uptime") ok = ParseNumber(v, &c.uptimeAtStart);
@@ -318,7 +339,17 @@ static bool ApplyOption(const std::string &opt, const std::string &v, RunOptions
   else if (opt == "--screenshots") c.screenshotDir = v;
   else if (opt == "--screenshot-at") ok = ParseNumber(v, &d) && d >= 0, o->screenshotsAt.push_back(d);
   else if (opt == "--until") ok = v == "unloaded" || v == "time", o->untilUnloaded = v == "unloaded";
-  else if (opt == "--seconds") ok = ParseRunTime(v, &o->seconds);
+  else if (opt == "--seconds") ok = ParseRunTime(v, &o->seconds), o->secondsGiven = true;
+  else if (opt == "--web") {
+#ifdef FERROX_WEB_VIEW
+    WebAddress at;
+    ok = ParseWebAddress(v, &at);
+    o->web = v;
+#else
+    *error = "this receiver program was built without the web view (no cpp-httplib)";
+    return false;
+#endif
+  }
   else if (opt == "--terminals") ok = ParseTerminals(v, &c);
   else if (opt == "--console") o->console = v;
   else if (opt == "--fonts") o->fonts = v;
@@ -383,7 +414,15 @@ int ParseOptions(const std::vector<std::string> &args, RunOptions *o, std::strin
       return 2;
     }
   }
-  if (o->hostTaps.empty() && o->receiverTaps.empty()) {
+  if (!o->web.empty()) {
+    // the page's buttons and keys follow the wall clock
+    if (o->clockGiven && o->config.clock == ClockMode::Virtual) {
+      *error = "the web view runs on the real clock: leave out --clock virtual";
+      return 2;
+    }
+    o->config.clock = ClockMode::Real;
+  }
+  if (o->hostTaps.empty() && o->receiverTaps.empty() && o->web.empty()) {
     *error = "no plug-in to run: give a plug-in file (PLUGIN.tap, --tap FILE or --load PATH)";
     return 2;
   }
@@ -563,36 +602,31 @@ static void ReportPluginRuns(const Receiver &rx, const RunOptions &o)
   if (!summary.empty()) std::cout << "receiver: " << summary << std::endl;
 }
 
-int RunProgram(const RunOptions &options)
+bool HasWebView()
 {
-  RunOptions o = options;
-  std::unique_ptr<std::ofstream> consoleFile;
-  if (o.console == "-") o.config.consoleEcho = &std::cout;
-  else if (o.console != "none") {
-    consoleFile = std::make_unique<std::ofstream>(o.console, std::ios::binary);
-    if (!*consoleFile) {
-      std::cerr << "receiver: cannot write the console file " << o.console << "\n";
-      return 2;
-    }
-    o.config.consoleEcho = consoleFile.get();
-  }
-  if (!o.quiet) o.config.phaseLog = &std::cout;
-  Receiver rx(o.config);
-  if (!SetUpFonts(o)) return 2;
-  SetUpReceiver(rx, o);
-  if (!LoadAll(rx, o)) return 1;
-  int status = 0;
-  if (o.untilUnloaded) {
-    if (!rx.RunUntilUnloaded(o.seconds)) {
-      std::cerr << "receiver: " << rx.LoadedCount() << " plug-in(s) still loaded after " << o.seconds
-                << " s\n";
-      status = 1;
-    }
-  } else {
-    rx.RunFor(o.seconds);
-  }
+#ifdef FERROX_WEB_VIEW
+  return true;
+#else
+  return false;
+#endif
+}
+
+// Ctrl-C or a termination request ends a web run between two rounds.
+static std::atomic<bool> g_interrupted{false};
+static void OnInterrupt(int) { g_interrupted = true; }
+
+// The end of every run: its length, the handler times, the plug-ins and the
+// plug-in errors; the exit status so far comes in and goes out.
+static int ReportRun(Receiver &rx, const RunOptions &o, int status)
+{
   std::cout << "receiver: run ended after " << rx.Ticks() << " ticks (" << rx.RunSeconds() << " s), "
             << rx.LoadedCount() << " plug-in(s) loaded" << std::endl;
+  if (o.config.clock == ClockMode::Real) {
+    char line[200];
+    std::snprintf(line, sizeof line, "receiver: longest gap between two idle rounds: %.1f ms (a round is 10 ms)",
+                  rx.LongestRoundGapMs());
+    std::cout << line << std::endl;
+  }
   for (const HandlerTimes &h : rx.EventHandlerTimes()) {
     char line[700];
     std::snprintf(line, sizeof line,
@@ -609,6 +643,86 @@ int RunProgram(const RunOptions &options)
   }
   rx.Shutdown();
   return status;
+}
+
+#ifdef FERROX_WEB_VIEW
+// The virtual receiver in a browser: the page drives the run until Ctrl-C
+// (or --seconds); the plug-ins of the command line load at its start.
+static int RunWebView(RunOptions o)
+{
+  WebAddress at;
+  ParseWebAddress(o.web, &at);
+  WebControls controls;
+  std::vector<std::string> startable = {"/mnt/hd/ProgramFiles/Ferrox.tap", "/mnt/hd/ProgramFiles/FerroxSetup.tap"};
+  for (const std::string &tap : o.hostTaps) {
+    std::string path = "/mnt/hd/ProgramFiles/" + fs::path(tap).filename().string();
+    if (std::find(startable.begin(), startable.end(), path) == startable.end()) startable.push_back(path);
+  }
+  controls.startable = startable;
+  for (const MountConfig &m : o.config.mounts) controls.mounts.push_back(m.receiverPath);
+  if (o.statusEvery > 0) controls.statusEvery = o.statusEvery;
+  WebView web(controls);
+  o.config.consoleEcho = web.Console(o.config.consoleEcho);
+  o.statusEvery = 0;  // the page asks; the console stays free of status lines
+  Receiver rx(o.config);
+  if (!SetUpFonts(o)) return 2;
+  SetUpReceiver(rx, o);
+  rx.AddDriver([&web](Receiver &r) { web.Pump(r); });
+  std::string error;
+  if (!web.Start(at, &error)) {
+    std::cerr << "receiver: " << error << "\n";
+    return 2;
+  }
+  const std::string host = at.host.find(':') != std::string::npos ? "[" + at.host + "]" : at.host;
+  std::cout << "receiver: web view at http://" << host << ":" << web.Port() << "/ (Ctrl-C ends the run)"
+            << std::endl;
+  if (!LoadAll(rx, o)) {
+    web.Stop();
+    return ReportRun(rx, o, 1);
+  }
+  auto oldInt = std::signal(SIGINT, OnInterrupt);
+  auto oldTerm = std::signal(SIGTERM, OnInterrupt);
+  while (!g_interrupted && (!o.secondsGiven || rx.RunSeconds() < o.seconds)) rx.Step();
+  std::signal(SIGINT, oldInt);
+  std::signal(SIGTERM, oldTerm);
+  web.Stop();
+  std::cout << "receiver: web view closed after " << web.Requests() << " requests" << std::endl;
+  return ReportRun(rx, o, 0);
+}
+#endif
+
+int RunProgram(const RunOptions &options)
+{
+  RunOptions o = options;
+  std::unique_ptr<std::ofstream> consoleFile;
+  if (o.console == "-") o.config.consoleEcho = &std::cout;
+  else if (o.console != "none") {
+    consoleFile = std::make_unique<std::ofstream>(o.console, std::ios::binary);
+    if (!*consoleFile) {
+      std::cerr << "receiver: cannot write the console file " << o.console << "\n";
+      return 2;
+    }
+    o.config.consoleEcho = consoleFile.get();
+  }
+  if (!o.quiet) o.config.phaseLog = &std::cout;
+#ifdef FERROX_WEB_VIEW
+  if (!o.web.empty()) return RunWebView(o);
+#endif
+  Receiver rx(o.config);
+  if (!SetUpFonts(o)) return 2;
+  SetUpReceiver(rx, o);
+  if (!LoadAll(rx, o)) return 1;
+  int status = 0;
+  if (o.untilUnloaded) {
+    if (!rx.RunUntilUnloaded(o.seconds)) {
+      std::cerr << "receiver: " << rx.LoadedCount() << " plug-in(s) still loaded after " << o.seconds
+                << " s\n";
+      status = 1;
+    }
+  } else {
+    rx.RunFor(o.seconds);
+  }
+  return ReportRun(rx, o, status);
 }
 
 int ReceiverMain(int argc, char **argv)

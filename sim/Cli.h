@@ -41,9 +41,15 @@ struct RunOptions {
   bool traceKeys = false;                 // print what each handler returned for a key
   std::string fonts;                      // "" standard fonts into a root without any,
                                           // "none", or a host folder of .ufnt files
+  std::string web;                        // --web [ADDR:]PORT, "" for none
+  bool secondsGiven = false;              // --seconds was on the command line
+  bool clockGiven = false;                // --clock was on the command line
   bool help = false;
   bool version = false;
 };
+
+// True when this build has the web view (receiver --web).
+bool HasWebView();
 
 // The longest run: the receiver's 32-bit counter of 10-ms ticks.
 inline constexpr double kMaxRunSeconds = 42949672.0;
@@ -53,6 +59,8 @@ int ParseOptions(const std::vector<std::string> &args, RunOptions *out, std::str
 std::string UsageText();
 // Every option the parser takes ("--root", "--help", ...), for checking the help.
 std::vector<std::string> KnownOptions();
+// The remote control's keys by name ("Ok", "Exit", "Menu", "7", ...).
+bool KeyByName(const std::string &name, dword *key);
 // Parses a key name ("Ok", "Exit", ...) or number; false when unknown.
 bool ParseKey(const std::string &text, dword *key);
 int RunProgram(const RunOptions &options);

@@ -112,11 +112,12 @@ uint32_t Osd::Pixel(int x, int y) const
   return screen_[static_cast<size_t>(y) * kScreenW + x];
 }
 
-bool Osd::WritePng(const std::filesystem::path &file) const
+std::string EncodeScreenPng(const std::vector<uint32_t> &screen)
 {
-  std::vector<uint8_t> rgba(screen_.size() * 4);
-  for (size_t i = 0; i < screen_.size(); ++i) {
-    uint32_t c = screen_[i];
+  if (screen.size() != static_cast<size_t>(kScreenW) * kScreenH) return "";
+  std::vector<uint8_t> rgba(screen.size() * 4);
+  for (size_t i = 0; i < screen.size(); ++i) {
+    uint32_t c = screen[i];
     rgba[i * 4] = static_cast<uint8_t>(c >> 16);
     rgba[i * 4 + 1] = static_cast<uint8_t>(c >> 8);
     rgba[i * 4 + 2] = static_cast<uint8_t>(c);
@@ -124,11 +125,19 @@ bool Osd::WritePng(const std::filesystem::path &file) const
   }
   int len = 0;
   unsigned char *png = stbi_write_png_to_mem(rgba.data(), kScreenW * 4, kScreenW, kScreenH, 4, &len);
-  if (png == nullptr) return false;
-  FILE *f = std::fopen(file.c_str(), "wb");
-  bool ok = f && std::fwrite(png, 1, static_cast<size_t>(len), f) == static_cast<size_t>(len);
-  if (f) ok = std::fclose(f) == 0 && ok;
+  if (png == nullptr) return "";
+  std::string out(reinterpret_cast<const char *>(png), static_cast<size_t>(len));
   STBIW_FREE(png);
+  return out;
+}
+
+bool Osd::WritePng(const std::filesystem::path &file) const
+{
+  std::string png = EncodeScreenPng(screen_);
+  if (png.empty()) return false;
+  FILE *f = std::fopen(file.c_str(), "wb");
+  bool ok = f && std::fwrite(png.data(), 1, png.size(), f) == png.size();
+  if (f) ok = std::fclose(f) == 0 && ok;
   return ok;
 }
 

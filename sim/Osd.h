@@ -44,6 +44,7 @@ class Osd {
   // changed since the last compose.
   bool Compose();
   uint32_t Pixel(int x, int y) const;  // of the last compose
+  const std::vector<uint32_t> &Screen() const { return screen_; }  // kScreenW * kScreenH, row by row
   bool WritePng(const std::filesystem::path &file) const;
   uint64_t Syncs() const { return syncs_; }
 
@@ -54,6 +55,10 @@ class Osd {
   std::vector<uint32_t> screen_ = std::vector<uint32_t>(kScreenW * kScreenH, 0);
   uint64_t serial_ = 0, syncs_ = 0;
 };
+
+// A PNG of a composed screen (kScreenW x kScreenH ARGB words, shown opaque,
+// as the TV does); "" when it cannot be encoded.
+std::string EncodeScreenPng(const std::vector<uint32_t> &screen);
 
 // The receiver's own proportional font (a TrueType font of the host),
 // sizes 0, 1 and 2; text as 8-bit ISO 8859-1.

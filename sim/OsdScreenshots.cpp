@@ -27,6 +27,7 @@ std::string Receiver::Impl::Screenshot()
 }
 
 uint32_t Receiver::ScreenPixel(int x, int y) const { return impl_->osd.Pixel(x, y); }
+const std::vector<uint32_t> &Receiver::Screen() const { return impl_->osd.Screen(); }
 
 uint32_t Receiver::RegionPixel(int region, int x, int y) const
 {

@@ -465,6 +465,13 @@ void Receiver::Impl::ProcessPending(bool killedToo)
 // plug-ins killed without an event, one tick.
 void Receiver::Impl::Round(bool topLevel)
 {
+  if (topLevel) {
+    const auto now = std::chrono::steady_clock::now();
+    if (idleLoopSeen)
+      longestRoundGapMs =
+          std::max(longestRoundGapMs, std::chrono::duration<double, std::milli>(now - lastRound).count());
+    lastRound = now;
+  }
   if (topLevel && !idleLoopSeen) {
     idleLoopSeen = true;
     Phase(sim::Phase::IdleLoop, -1);
@@ -479,6 +486,7 @@ void Receiver::Impl::Round(bool topLevel)
 }
 
 void Receiver::Step() { impl_->Round(true); }
+double Receiver::LongestRoundGapMs() const { return impl_->longestRoundGapMs; }
 
 bool Receiver::RunUntilUnloaded(double maxSeconds)
 {

@@ -160,6 +160,9 @@ class Receiver {
   // ---- clock ----
   dword Ticks() const;               // TAP_GetTick
   double RunSeconds() const;         // run time since start
+  // The longest wall time between the starts of two firmware rounds so far,
+  // in milliseconds: how late an idle event came at worst.
+  double LongestRoundGapMs() const;
 
   double Uptime() const;             // seconds, as /proc/uptime reports it
 
@@ -174,6 +177,8 @@ class Receiver {
   // ---- screen ----
   // The visible screen (ARGB) as the last TAP_Osd_Sync composed it.
   uint32_t ScreenPixel(int x, int y) const;
+  // The whole visible screen, kScreenW x kScreenH ARGB words row by row.
+  const std::vector<uint32_t> &Screen() const;
   // A pixel of a region as drawn (ARGB); 0 when there is no such pixel.
   uint32_t RegionPixel(int region, int x, int y) const;
   int OsdRegionCount() const;  // regions that exist, shown or in memory

@@ -7,6 +7,7 @@
 // point into them, so slots never move.
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -110,6 +111,8 @@ struct Receiver::Impl {
   std::vector<LoadedTap> toClose;     // unloaded, closed when depth is 0
   std::vector<PhaseEvent> trace;
   bool idleLoopSeen = false;
+  std::chrono::steady_clock::time_point lastRound{};  // start of the last top-level round
+  double longestRoundGapMs = 0;
   bool shutDown = false;
   std::vector<std::function<void(Receiver &)>> drivers;
   Slot fallback;                      // folder and listing when no task is current

@@ -1,0 +1,529 @@
+// WebView.cpp -- the HTTP side of `receiver --web` (cpp-httplib) and the
+// board it shares with the firmware rounds.
+//
+// Owns: the server and its threads, the board (screen copy and its PNG,
+// console and log text, status line, state, command queue).
+#include "WebView.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <mutex>
+#include <streambuf>
+#include <thread>
+#include <tuple>
+
+#include "Cli.h"
+#include "Osd.h"
+#include "StatusRequester.h"
+
+namespace sim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kTextKept = 512 * 1024;    // console and log text the page can still fetch
+constexpr size_t kTextChunk = 64 * 1024;    // at most this much text in one pushed event
+constexpr size_t kQueueLimit = 64;          // commands waiting for the next round
+constexpr int kStreamLimit = 16;            // pushed streams at once (tabs)
+constexpr auto kScreenEvery = std::chrono::milliseconds(80);
+constexpr auto kPushWait = std::chrono::milliseconds(200);
+constexpr auto kKeepAliveEvery = std::chrono::seconds(5);
+
+// Text that grows at its end and forgets its beginning: offsets count from
+// the start of the run.
+struct GrowingText {
+  std::string text;
+  uint64_t base = 0;  // offset of text[0]
+  uint64_t End() const { return base + text.size(); }
+  void Append(const char *p, size_t n)
+  {
+    text.append(p, n);
+    if (text.size() > kTextKept) {
+      size_t drop = text.size() - kTextKept / 2;
+      text.erase(0, drop);
+      base += drop;
+    }
+  }
+  // What follows offset `from` (clamped to what is kept), at most kTextChunk.
+  std::string From(uint64_t from) const
+  {
+    uint64_t at = std::max(from, base);
+    if (at >= End()) return "";
+    return text.substr(static_cast<size_t>(at - base), kTextChunk);
+  }
+};
+
+enum class CommandKind { Key, Start, Stop, Mount, Unmount };
+
+struct Command {
+  CommandKind kind;
+  dword key = 0;
+  std::string path;  // a receiver path from the fixed lists
+};
+
+std::string JsonString(std::string_view s)
+{
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char esc[8];
+          std::snprintf(esc, sizeof esc, "\\u%04x", c);
+          out += esc;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string BaseName(const std::string &path) { return path.substr(path.rfind('/') + 1); }
+
+}  // namespace
+
+struct WebView::Board {
+  WebControls controls;
+  httplib::Server server;
+  std::thread serving;
+  std::atomic<int> port{0};
+  std::atomic<uint64_t> requests{0};
+
+  std::mutex m;  // everything below; held for copies only
+  std::condition_variable changed;
+  bool stopping = false;
+  std::vector<uint32_t> screen;  // the last published screen
+  uint64_t screenVersion = 0;
+  GrowingText console, log;
+  std::string status = "no status yet";
+  uint64_t statusVersion = 0;
+  std::string state = "{}";
+  uint64_t stateVersion = 0;
+  std::deque<Command> commands;
+  int streams = 0;
+
+  std::mutex encoding;  // one PNG encoder at a time; the main thread never takes it
+  std::string png;
+  uint64_t pngVersion = ~uint64_t{0};
+
+  // main-thread side
+  Clock::time_point lastScreen{}, lastSlow{}, lastStatus{};
+  uint64_t lastSyncs = ~uint64_t{0};
+  uint64_t logRead = 0;  // bytes of the log file read so far
+
+  // the console tee
+  struct Tee : std::streambuf {
+    Board *board = nullptr;
+    std::ostream *forward = nullptr;
+    int overflow(int c) override
+    {
+      if (c == EOF) return 0;
+      char ch = static_cast<char>(c);
+      xsputn(&ch, 1);
+      return c;
+    }
+    std::streamsize xsputn(const char *p, std::streamsize n) override
+    {
+      {
+        std::lock_guard<std::mutex> lock(board->m);
+        board->console.Append(p, static_cast<size_t>(n));
+      }
+      board->changed.notify_all();
+      if (forward) forward->write(p, n);
+      return n;
+    }
+    int sync() override { return forward && !forward->flush() ? -1 : 0; }
+  } tee;
+  std::ostream teeStream{&tee};
+
+  void Notice(const std::string &line)
+  {
+    std::string text = "receiver: web: " + line + "\n";
+    teeStream << text << std::flush;
+  }
+
+  bool Queue(Command c)
+  {
+    {
+      std::lock_guard<std::mutex> lock(m);
+      if (commands.size() >= kQueueLimit) return false;
+      commands.push_back(std::move(c));
+    }
+    return true;
+  }
+
+  std::string Png()
+  {
+    std::lock_guard<std::mutex> enc(encoding);
+    std::vector<uint32_t> copy;
+    uint64_t version;
+    {
+      std::lock_guard<std::mutex> lock(m);
+      if (pngVersion == screenVersion) return png;
+      copy = screen;
+      version = screenVersion;
+    }
+    if (copy.empty()) copy.assign(static_cast<size_t>(kScreenW) * kScreenH, 0xFF000000u);
+    std::string encoded = EncodeScreenPng(copy);
+    std::lock_guard<std::mutex> lock(m);
+    png = encoded;
+    pngVersion = version;
+    return png;
+  }
+
+  void Routes();
+  void Run(Receiver &rx, const Command &c);
+  void PublishScreen(Receiver &rx, Clock::time_point now);
+  void PublishSlow(Receiver &rx, Clock::time_point now);
+};
+
+bool ParseWebAddress(const std::string &text, WebAddress *out)
+{
+  WebAddress a;
+  std::string port = text;
+  size_t colon = text.rfind(':');
+  if (colon != std::string::npos) {
+    a.host = text.substr(0, colon);
+    port = text.substr(colon + 1);
+    if (a.host.size() > 2 && a.host.front() == '[' && a.host.back() == ']') a.host = a.host.substr(1, a.host.size() - 2);
+    if (a.host.empty()) return false;
+  }
+  if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return false;
+  a.port = std::stoi(port);
+  if (a.port > 65535) return false;
+  *out = a;
+  return true;
+}
+
+WebView::WebView(WebControls controls) : board_(std::make_unique<Board>())
+{
+  board_->controls = std::move(controls);
+  board_->tee.board = board_.get();
+}
+
+WebView::~WebView() { Stop(); }
+
+std::ostream *WebView::Console(std::ostream *forward)
+{
+  board_->tee.forward = forward;
+  return &board_->teeStream;
+}
+
+int WebView::Port() const { return board_->port; }
+uint64_t WebView::Requests() const { return board_->requests; }
+
+void WebView::Board::Routes()
+{
+  httplib::Server &s = server;
+  s.set_payload_max_length(4096);
+  s.set_read_timeout(5, 0);
+  s.set_write_timeout(5, 0);
+  s.set_keep_alive_max_count(100);
+  s.set_keep_alive_timeout(5);
+  // enough threads for the pushed streams of several tabs and a crowd of
+  // polling clients; more connections wait for a free thread
+  s.new_task_queue = [] { return new httplib::ThreadPool(48); };
+  s.set_logger([this](const httplib::Request &, const httplib::Response &) { ++requests; });
+  s.set_error_handler([](const httplib::Request &, httplib::Response &res) {
+    if (res.body.empty()) res.set_content("{\"error\":\"" + std::to_string(res.status) + "\"}\n", "application/json");
+  });
+
+  auto text = [](const char *body, const char *type) {
+    return [body, type](const httplib::Request &, httplib::Response &res) {
+      res.set_header("Cache-Control", "no-cache");
+      res.set_content(body, type);
+    };
+  };
+  s.Get("/", text(kWebPageHtml, "text/html; charset=utf-8"));
+  s.Get("/receiver.js", text(kWebPageJs, "text/javascript; charset=utf-8"));
+  s.Get("/receiver.css", text(kWebPageCss, "text/css; charset=utf-8"));
+
+  s.Get("/screen.png", [this](const httplib::Request &, httplib::Response &res) {
+    std::string image = Png();
+    if (image.empty()) {
+      res.status = 503;
+      return;
+    }
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(image, "image/png");
+  });
+
+  s.Get("/state", [this](const httplib::Request &, httplib::Response &res) {
+    std::string body;
+    {
+      std::lock_guard<std::mutex> lock(m);
+      body = "{\"state\":" + state + ",\"status\":" + JsonString(status) +
+             ",\"screen\":" + std::to_string(screenVersion) + ",\"console\":" + std::to_string(console.End()) +
+             ",\"log\":" + std::to_string(log.End()) + "}\n";
+    }
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(body, "application/json");
+  });
+
+  // The page's push channel: server-sent events of whatever changed since
+  // the stream's last event, so a slow or closed tab costs only its thread.
+  s.Get("/events", [this](const httplib::Request &, httplib::Response &res) {
+    {
+      std::lock_guard<std::mutex> lock(m);
+      if (stopping || streams >= kStreamLimit) {
+        res.status = 503;
+        res.set_content("{\"error\":\"too many open pages\"}\n", "application/json");
+        return;
+      }
+      ++streams;
+    }
+    struct Seen {
+      uint64_t screen = ~uint64_t{0}, console = 0, log = 0, status = ~uint64_t{0}, state = ~uint64_t{0};
+      Clock::time_point sent = Clock::now();
+    };
+    auto seen = std::make_shared<Seen>();
+    res.set_header("Cache-Control", "no-store");
+    res.set_header("X-Accel-Buffering", "no");
+    res.set_chunked_content_provider(
+        "text/event-stream",
+        [this, seen](size_t, httplib::DataSink &sink) {
+          std::string out;
+          {
+            std::unique_lock<std::mutex> lock(m);
+            auto fresh = [&] {
+              return stopping || screenVersion != seen->screen || console.End() > seen->console ||
+                     log.End() > seen->log || statusVersion != seen->status || stateVersion != seen->state;
+            };
+            changed.wait_for(lock, kPushWait, fresh);
+            if (stopping) return false;
+            if (screenVersion != seen->screen) {
+              seen->screen = screenVersion;
+              out += "event: screen\ndata: " + std::to_string(screenVersion) + "\n\n";
+            }
+            for (auto [name, text, at] : {std::tuple{"console", &console, &seen->console},
+                                          std::tuple{"log", &log, &seen->log}}) {
+              if (text->End() <= *at) continue;
+              uint64_t from = std::max(*at, text->base);
+              std::string part = text->From(from);
+              *at = from + part.size();
+              out += std::string("event: ") + name + "\ndata: " + JsonString(part) + "\n\n";
+            }
+            if (statusVersion != seen->status) {
+              seen->status = statusVersion;
+              out += "event: status\ndata: " + JsonString(status) + "\n\n";
+            }
+            if (stateVersion != seen->state) {
+              seen->state = stateVersion;
+              out += "event: state\ndata: " + state + "\n\n";
+            }
+          }
+          if (out.empty() && Clock::now() - seen->sent < kKeepAliveEvery) return sink.is_writable();
+          if (out.empty()) out = ": still here\n\n";  // finds a closed tab
+          seen->sent = Clock::now();
+          return sink.write(out.data(), out.size());
+        },
+        [this](bool) {
+          std::lock_guard<std::mutex> lock(m);
+          --streams;
+        });
+  });
+
+  auto accepted = [](httplib::Response &res) {
+    res.status = 202;
+    res.set_content("{\"ok\":true}\n", "application/json");
+  };
+  auto refuse = [](httplib::Response &res, int status, const std::string &why) {
+    res.status = status;
+    res.set_content("{\"error\":" + JsonString(why) + "}\n", "application/json");
+  };
+  auto full = [refuse](httplib::Response &res) { refuse(res, 429, "too many commands waiting; try again"); };
+
+  s.Post("/key", [this, accepted, refuse, full](const httplib::Request &req, httplib::Response &res) {
+    dword key = 0;
+    if (!req.has_param("name")) return refuse(res, 400, "no key name");
+    if (!KeyByName(req.get_param_value("name"), &key)) return refuse(res, 400, "unknown key");
+    Queue(Command{CommandKind::Key, key, ""}) ? accepted(res) : full(res);
+  });
+  s.Post("/start", [this, accepted, refuse, full](const httplib::Request &req, httplib::Response &res) {
+    const std::string name = req.get_param_value("tap");
+    auto it = std::find_if(controls.startable.begin(), controls.startable.end(),
+                           [&](const std::string &p) { return BaseName(p) == name; });
+    if (name.empty() || it == controls.startable.end()) return refuse(res, 404, "no such plug-in to start");
+    Queue(Command{CommandKind::Start, 0, *it}) ? accepted(res) : full(res);
+  });
+  s.Post("/stop", [this, accepted, refuse, full](const httplib::Request &, httplib::Response &res) {
+    Queue(Command{CommandKind::Stop, 0, ""}) ? accepted(res) : full(res);
+  });
+  s.Post("/mount", [this, accepted, refuse, full](const httplib::Request &req, httplib::Response &res) {
+    const std::string path = req.get_param_value("path"), present = req.get_param_value("present");
+    if (std::find(controls.mounts.begin(), controls.mounts.end(), path) == controls.mounts.end())
+      return refuse(res, 404, "no such mount in this run");
+    if (present != "0" && present != "1") return refuse(res, 400, "present must be 0 or 1");
+    Queue(Command{present == "1" ? CommandKind::Mount : CommandKind::Unmount, 0, path}) ? accepted(res)
+                                                                                          : full(res);
+  });
+}
+
+bool WebView::Start(const WebAddress &at, std::string *error)
+{
+  Board &b = *board_;
+  b.Routes();
+  int port = at.port == 0 ? b.server.bind_to_any_port(at.host) : (b.server.bind_to_port(at.host, at.port) ? at.port : -1);
+  if (port <= 0) {
+    *error = "cannot listen on " + at.host + ":" + std::to_string(at.port) + " (address in use or not of this host)";
+    return false;
+  }
+  b.port = port;
+  b.serving = std::thread([&b] { b.server.listen_after_bind(); });
+  return true;
+}
+
+void WebView::Stop()
+{
+  Board &b = *board_;
+  {
+    std::lock_guard<std::mutex> lock(b.m);
+    b.stopping = true;
+  }
+  b.changed.notify_all();
+  if (b.serving.joinable()) {
+    b.server.stop();
+    b.serving.join();
+  }
+}
+
+void WebView::Board::Run(Receiver &rx, const Command &c)
+{
+  switch (c.kind) {
+    case CommandKind::Key: rx.PressKey(c.key); break;
+    case CommandKind::Stop:
+      Notice("stop event to every plug-in");
+      rx.SendStop();
+      break;
+    case CommandKind::Start: {
+      const std::vector<PluginRun> runs = rx.PluginRuns();
+      if (std::any_of(runs.begin(), runs.end(),
+                      [&](const PluginRun &r) { return r.plugin == c.path && r.ending.empty(); })) {
+        Notice(c.path + " runs already");
+        break;
+      }
+      std::string why;
+      if (rx.Load(c.path, &why) < 0) Notice("cannot start " + c.path + ": " + why);
+      else Notice("started " + c.path);
+      break;
+    }
+    case CommandKind::Mount:
+    case CommandKind::Unmount: {
+      const bool on = c.kind == CommandKind::Mount;
+      if (rx.MountPresent(c.path) == on) break;
+      const double now = rx.RunSeconds();
+      if (on) rx.SetMountTimes(c.path, now, -1);
+      else rx.SetMountTimes(c.path, 0, now);
+      Notice(std::string(on ? "mounted " : "unmounted ") + c.path);
+      break;
+    }
+  }
+}
+
+// A new screen goes out when a sync changed its pixels, at most every 80 ms:
+// the page sees a change within a quarter of a second.
+void WebView::Board::PublishScreen(Receiver &rx, Clock::time_point now)
+{
+  if (rx.ScreenSyncs() == lastSyncs || now - lastScreen < kScreenEvery) return;
+  lastSyncs = rx.ScreenSyncs();
+  lastScreen = now;
+  const std::vector<uint32_t> &pixels = rx.Screen();
+  {
+    std::lock_guard<std::mutex> lock(m);
+    if (pixels == screen) return;
+    screen = pixels;
+    ++screenVersion;
+  }
+  changed.notify_all();
+}
+
+// Twice a second: the log's new bytes, the plug-ins and mounts, and (every
+// statusEvery seconds) the copy service's status reply.
+void WebView::Board::PublishSlow(Receiver &rx, Clock::time_point now)
+{
+  if (now - lastSlow < std::chrono::milliseconds(500)) return;
+  lastSlow = now;
+
+  std::string added;
+  std::ifstream in(rx.HostPath(controls.logPath), std::ios::binary);
+  if (in) {
+    in.seekg(0, std::ios::end);
+    const uint64_t size = static_cast<uint64_t>(std::max<std::streamoff>(in.tellg(), 0));
+    if (size < logRead) logRead = 0;  // a new log: read it from its start
+    if (size > logRead) {
+      const uint64_t n = std::min<uint64_t>(size - logRead, 1 << 20);
+      added.resize(static_cast<size_t>(n));
+      in.seekg(static_cast<std::streamoff>(logRead));
+      in.read(added.data(), static_cast<std::streamsize>(n));
+      added.resize(static_cast<size_t>(in.gcount()));
+      logRead += added.size();
+      added.erase(std::remove(added.begin(), added.end(), '\r'), added.end());
+      added = TerminalTextAsUtf8(added);
+    }
+  }
+
+  std::vector<std::string> plugins;
+  for (const PluginRun &r : rx.PluginRuns())
+    if (r.ending.empty()) plugins.push_back(r.plugin);
+  std::string js = "{\"seconds\":" + std::to_string(static_cast<long long>(rx.RunSeconds())) + ",\"plugins\":[";
+  for (size_t i = 0; i < plugins.size(); ++i) js += (i ? "," : "") + JsonString(plugins[i]);
+  js += "],\"startable\":[";
+  for (size_t i = 0; i < controls.startable.size(); ++i)
+    js += (i ? "," : "") + JsonString(BaseName(controls.startable[i]));
+  js += "],\"mounts\":[";
+  for (size_t i = 0; i < controls.mounts.size(); ++i)
+    js += std::string(i ? "," : "") + "{\"path\":" + JsonString(controls.mounts[i]) +
+          ",\"present\":" + (rx.MountPresent(controls.mounts[i]) ? "true" : "false") + "}";
+  js += "]}";
+
+  std::string reply;
+  const bool ask = now - lastStatus >= std::chrono::duration<double>(controls.statusEvery);
+  if (ask) {
+    lastStatus = now;
+    reply = SlotOfTap(rx, kFerroxId) >= 0 ? DescribeStatus(RequestStatus(rx)) : "the copy service is not running";
+  }
+  {
+    std::lock_guard<std::mutex> lock(m);
+    if (!added.empty()) log.Append(added.data(), added.size());
+    if (js != state) {
+      state = js;
+      ++stateVersion;
+    }
+    if (ask && reply != status) {
+      status = reply;
+      ++statusVersion;
+    }
+  }
+  changed.notify_all();
+}
+
+void WebView::Pump(Receiver &rx)
+{
+  Board &b = *board_;
+  std::deque<Command> todo;
+  {
+    std::lock_guard<std::mutex> lock(b.m);
+    todo.swap(b.commands);
+  }
+  for (const Command &c : todo) b.Run(rx, c);
+  const Clock::time_point now = Clock::now();
+  b.PublishScreen(rx, now);
+  b.PublishSlow(rx, now);
+}
+
+}  // namespace sim
