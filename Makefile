@@ -2,6 +2,7 @@
 #
 #   make demo    build and run the copy service in the receiver simulator
 #   make check   build everything, run every test (PC and receiver CPU)
+#   make web     the virtual receiver in a web browser, on sample recordings
 #
 # Further: host, target, test-host, test-target, test-asan, fault-matrix, fuzz,
 # bench, clean.
@@ -9,7 +10,7 @@
 JOBS ?= 2
 CMAKE ?= cmake
 
-.PHONY: all deps host target test-host test-target test-asan fault-matrix check demo fuzz fuzz-run bench clean
+.PHONY: web all deps host target test-host test-target test-asan fault-matrix check demo fuzz fuzz-run bench clean
 
 all: host
 
@@ -25,6 +26,7 @@ target: deps
 	$(CMAKE) --build --preset target -j $(JOBS)
 
 test-host: host
+	@tools/install-deps.sh web
 	ctest --preset host
 
 test-target: target
@@ -51,6 +53,12 @@ demo: deps
 	$(CMAKE) --preset host >/dev/null
 	$(CMAKE) --build --preset host -j $(JOBS) --target $(DEMO_TARGETS)
 	tools/demo.sh
+
+# the web view on the demo's sample recordings: prints the address to open
+web: deps
+	$(CMAKE) --preset host >/dev/null
+	$(CMAKE) --build --preset host -j $(JOBS) --target $(DEMO_TARGETS)
+	tools/web.sh
 
 fuzz:
 	@tools/install-deps.sh fuzz

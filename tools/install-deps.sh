@@ -5,17 +5,20 @@
 #   tools/install-deps.sh fuzz       + clang with its sanitizer runtimes
 #   tools/install-deps.sh realfs     + tools for the real-file-system tests
 #   tools/install-deps.sh bench      + cp/rsync for the benchmarks
+#   tools/install-deps.sh web        + Chromium and its WebDriver for the
+#                                      browser test of the web view
 #
 # Never installs g++-multilib: Debian does not let it live beside the mipsel
 # cross compiler.
 set -e
 
-want="cmake make g++ googletest libstb-dev fonts-dejavu-core fonts-crosextra-carlito g++-mipsel-linux-gnu qemu-user"
+want="cmake make g++ pkg-config googletest libstb-dev libcpp-httplib-dev fonts-dejavu-core fonts-crosextra-carlito g++-mipsel-linux-gnu qemu-user"
 for group in "$@"; do
   case "$group" in
     fuzz) want="$want clang libclang-rt-14-dev" ;;
     realfs) want="$want e2fsprogs ntfs-3g sshfs openssh-server openssh-client fuse3 kmod mount util-linux" ;;
     bench) want="$want rsync coreutils" ;;
+    web) want="$want chromium chromium-driver" ;;
     *) echo "install-deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

@@ -7,7 +7,8 @@
 # so that it measures a real disk rather than a RAM-backed temporary folder;
 # FERROX_BENCH_MIB sets the source size (default 1024). Figures only: the
 # script fails only when a benchmark cannot run at all. bench_osd prints what
-# drawing on the screen costs.
+# drawing on the screen costs, bench_web the web view under a crowd of
+# clients (FERROX_BENCH_WEB_SECONDS, default 60).
 set -e
 
 build=${1:?usage: tools/run-benchmarks.sh BUILD_DIR}
@@ -21,3 +22,7 @@ mkdir -p "$dir"
 "$bench" --dir "$dir" --size-mib "${FERROX_BENCH_MIB:-1024}"
 echo
 "$build/bin/bench_osd"
+if [ -x "$build/bin/bench_web" ]; then
+  echo
+  "$build/bin/bench_web" --seconds "${FERROX_BENCH_WEB_SECONDS:-60}" --dir "$dir/web"
+fi
