@@ -611,10 +611,6 @@ bool HasWebView()
 #endif
 }
 
-// Ctrl-C or a termination request ends a web run between two rounds.
-static std::atomic<bool> g_interrupted{false};
-static void OnInterrupt(int) { g_interrupted = true; }
-
 // The end of every run: its length, the handler times, the plug-ins and the
 // plug-in errors; the exit status so far comes in and goes out.
 static int ReportRun(Receiver &rx, const RunOptions &o, int status)
@@ -646,6 +642,10 @@ static int ReportRun(Receiver &rx, const RunOptions &o, int status)
 }
 
 #ifdef FERROX_WEB_VIEW
+// Ctrl-C or a termination request ends a web run between two rounds.
+static std::atomic<bool> g_interrupted{false};
+static void OnInterrupt(int) { g_interrupted = true; }
+
 // The virtual receiver in a browser: the page drives the run until Ctrl-C
 // (or --seconds); the plug-ins of the command line load at its start.
 static int RunWebView(RunOptions o)
