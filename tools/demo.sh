@@ -32,17 +32,8 @@ work=build/demo
 root=$work/receiver
 share=$work/nas-share
 rm -rf "$work"
-mkdir -p "$root/mnt/hd/ProgramFiles/Settings/Ferrox"
-
-echo "== Sample recordings in /DataFiles/MoveToNAS"
-"$build/bin/make-sample-recordings" "$root" "$share" 300
-
-# Copy (not move) to the share, which is a mount point: the service waits
-# until something other than the internal disk is mounted there.
-printf '%s\r\n' "CopySpeed=2" "MountType=0" "MoveDir=/mnt/hd/DataFiles/MoveToNAS" \
-  "DestDir=/mnt/hd/DataFiles/NAS-Share" "Move=0" "NASBootTime=8" "SpecChar=1" "DelDEC=1" \
-  "MountedDirSource=0" "MountedDirDest=1" "StopMountTAP=0" "SetTSLink=0" "LogLenth=0" \
-  "CopyAllFiles=0" > "$root/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.ini"
+. tools/sample-root.sh
+sample_root "$build" "$root" "$share"
 
 # A job file that another program dropped: move one recording from an
 # external drive (mounted at /mnt/sdb1) into a folder of the internal disk.

@@ -27,13 +27,9 @@ root=$work/receiver
 share=$work/nas-share
 usb=$work/usb-drive
 rm -rf "$work"
-mkdir -p "$root/mnt/hd/ProgramFiles/Settings/Ferrox" "$usb"
-echo "== Sample recordings in /DataFiles/MoveToNAS"
-"$build/bin/make-sample-recordings" "$root" "$share" 300
-printf '%s\r\n' "CopySpeed=2" "MountType=0" "MoveDir=/mnt/hd/DataFiles/MoveToNAS" \
-  "DestDir=/mnt/hd/DataFiles/NAS-Share" "Move=0" "NASBootTime=8" "SpecChar=1" "DelDEC=1" \
-  "MountedDirSource=0" "MountedDirDest=1" "StopMountTAP=0" "SetTSLink=0" "LogLenth=0" \
-  "CopyAllFiles=0" > "$root/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.ini"
+mkdir -p "$usb"
+. tools/sample-root.sh
+sample_root "$build" "$root" "$share"
 cp "$build/tap/Ferrox.tap" "$build/tap/FerroxSetup.tap" "$root/mnt/hd/ProgramFiles/"
 
 echo
