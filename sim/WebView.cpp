@@ -361,7 +361,7 @@ void WebView::Board::Routes()
     if (name.empty() || it == controls.startable.end()) return refuse(res, 404, "no such plug-in to start");
     Queue(Command{CommandKind::Start, 0, *it}) ? accepted(res) : full(res);
   });
-  s.Post("/stop", [this, accepted, refuse, full](const httplib::Request &, httplib::Response &res) {
+  s.Post("/stop", [this, accepted, full](const httplib::Request &, httplib::Response &res) {
     Queue(Command{CommandKind::Stop, 0, ""}) ? accepted(res) : full(res);
   });
   s.Post("/mount", [this, accepted, refuse, full](const httplib::Request &req, httplib::Response &res) {
