@@ -259,12 +259,15 @@ struct Steps {
   int outcome = 0;
 };
 
-// The engine at a pace, on the real clock, timing each step.
+// The engine at a pace, on the real clock, timing each step. The wall time
+// runs from the first block on: the engine's next-block tick outlives a
+// transfer (and this program's receivers, whose clocks start again at 0),
+// so the first block may come late here, never in a run of the service.
 Steps EnginePaced(const fs::path &root, dword delay, dword block)
 {
   Steps steps;
   auto rx = StartReceiver(root, sim::ClockMode::Real);
-  Clock::time_point start = Clock::now();
+  Clock::time_point start{};
   if (FRX_Init("paced.rec", "paced.rec", kSrcDir, kDstDir) != 0) return steps;
   FRX_SetSpeed(delay, block);
   for (;;) {
@@ -277,7 +280,10 @@ Steps EnginePaced(const fs::path &root, dword delay, dword block)
       steps.outcome = r;
       break;
     }
-    if (FRXBytesCopied != before) steps.block.push_back(s);
+    if (FRXBytesCopied != before) {
+      if (steps.block.empty()) start = t0;
+      steps.block.push_back(s);
+    }
     rx->Step();
   }
   steps.wall = Seconds(Clock::now() - start);
@@ -472,7 +478,8 @@ int main(int argc, char **argv)
   fs::remove(half, ec);
 
   // ---- one idle step at each speed and mount type ----
-  std::printf("Engine steps at the service's pace (10 ticks between blocks, real clock, %d blocks each):\n",
+  std::printf("Engine steps at the service's pace (a block on the first tick later than 10 after the last,\n"
+              "so every 11 ticks; real clock, %d blocks each):\n",
               o.pacedBlocks);
   for (int linuxDrive = 0; linuxDrive <= 1; ++linuxDrive) {
     for (int speed = 1; speed <= 4; ++speed) {
@@ -493,7 +500,7 @@ int main(int argc, char **argv)
       std::vector<double> b = steps.block;
       std::sort(b.begin(), b.end());
       size_t p99 = std::min(b.size() - 1, (b.size() * 99 + 99) / 100 - 1);
-      double implied = block / double(kMiB) / 0.1, measured = bytes / double(kMiB) / steps.wall;
+      double implied = block / double(kMiB) / 0.11, measured = bytes / double(kMiB) / steps.wall;
       std::printf("median %.1f ms, 99%% %.1f ms, longest %.1f ms, final %.1f ms; %.1f MiB/s of %.1f the pace "
                   "implies\n",
                   b[b.size() / 2] * 1e3, b[p99] * 1e3, b.back() * 1e3, steps.last * 1e3, measured, implied);

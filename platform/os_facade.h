@@ -38,6 +38,14 @@ int OS_Fsync(FILE *f); /* flushes the stream's data to stable storage */
  * until they are on the disk. 0, or -1 where the system cannot (the caller's
  * later OS_Fsync then does all the work). */
 int OS_WriteBack(FILE *f, off64_t offset, off64_t length, int wait);
+/* Copies up to length bytes of `in` from inOffset to `out` at outOffset
+ * inside the kernel, without passing them through the caller's memory; the
+ * streams' own positions stay where they are (out's buffer is written into
+ * the kernel first). The count copied, 0 at the end of in, or -1 with errno:
+ * ENOSYS, EXDEV, EINVAL, EBADF, EOPNOTSUPP where the system or the file
+ * systems cannot (out opened for appending among them; the caller reads and
+ * writes instead), anything else for a failed write (ENOSPC, EIO). */
+ssize_t OS_CopyRange(FILE *in, off64_t inOffset, FILE *out, off64_t outOffset, size_t length);
 
 /* names */
 int OS_Mkdir(const char *path, mode_t mode);

@@ -50,6 +50,7 @@ static qword FRXResumeOffset = 0; /* where this transfer began to write */
 static tFRXStamp FRXSourceStamp;  /* the source's status when the transfer opened */
 static char FRXMountPoint[FRX_PATH_SIZE]; /* no folder is made on the internal disk below it */
 bool FRXMemoryShort = false;      /* the last transfer ended for want of a block buffer */
+static bool FRXCopyInKernel = true; /* blocks move inside the kernel until the system says it cannot */
 static qword FRXWriteBackOffset = 0; /* the block whose write-back runs, not yet waited for */
 static qword FRXWriteBackLength = 0;
 static byte FRXCompareSource[FRX_COMPARE_SIZE]; /* source bytes being compared */
@@ -298,6 +299,7 @@ static void ResetTransfer(void)
   FRXStatsRet = 0;
   FRXDelay = 0;
   FRXVerifying = false;
+  FRXCopyInKernel = true;
   FRXVerifyEnd = FRXResumeOffset = 0;
   FRXWriteBackOffset = FRXWriteBackLength = 0;
   FRXMemoryShort = false;
@@ -588,15 +590,24 @@ static bool ReserveBuffer(void)
   return ok;
 }
 
-/* Flushes the destination to stable storage and closes it: only then may a
- * move delete the source. Some file systems cannot sync at all; for them the
- * flush into the kernel is as far as anyone can go. */
+/* Writes the destination out and closes it. For a move it goes to stable
+ * storage first (fsync: data and the file's metadata): only then may the
+ * source be deleted. Some file systems cannot sync at all; for them the
+ * flush into the kernel is as far as anyone can go. A copy keeps its
+ * source, so its last block is only waited for on the disk, and the
+ * kernel commits the metadata within seconds without the receiver waiting
+ * for it: a copy cut off by a power loss is found incomplete by the next
+ * run and continued or rewritten from the source. */
 static bool SecureDestination(void)
 {
   CallTraceEnter("SecureDestination");
   bool ok = OS_Fflush(FRXfDest) == 0;
-  if (ok && OS_Fsync(FRXfDest) != 0)
-    ok = errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP;
+  if (ok && FRXVerify) {
+    if (OS_Fsync(FRXfDest) != 0) ok = errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP;
+  } else if (ok && FRXWriteBackLength != 0 &&
+             OS_WriteBack(FRXfDest, (off64_t)FRXWriteBackOffset, (off64_t)FRXWriteBackLength, 1) != 0) {
+    ok = errno != EIO && errno != ENOSPC && errno != EDQUOT; /* else the system only cannot */
+  }
   if (OS_Fclose(FRXfDest) != 0) ok = false;
   FRXfDest = NULL;
   CallTraceExit(NULL);
@@ -733,6 +744,51 @@ static void WriteBackBlock(qword offset, dword length)
   CallTraceExit(NULL);
 }
 
+/* errno values that say the kernel cannot copy between these two files
+ * (an old kernel, two file systems, a destination opened for appending),
+ * not that a write failed. */
+static bool CannotCopyInKernel(int error)
+{
+  CallTraceEnter("CannotCopyInKernel");
+  bool cannot = error == ENOSYS || error == EXDEV || error == EINVAL || error == EBADF || error == EOPNOTSUPP ||
+                error == ETXTBSY || error == EPERM;
+  CallTraceExit(NULL);
+  return cannot;
+}
+
+/* The next block inside the kernel: no copy through the block buffer, and
+ * the source's bytes do not pass the plug-in's memory. A short count is
+ * taken up again at once, so the block ends where a read of it would: at
+ * its size or at the end of the source. *put is what moved; *got what a
+ * read would have had, which differs from *put only when a write failed.
+ * False where the kernel cannot copy between these files: the transfer goes
+ * on with reading and writing from this block on, the streams placed where
+ * the block begins. */
+static bool CopyBlockInKernel(long *got, long *put)
+{
+  CallTraceEnter("CopyBlockInKernel");
+  long moved = 0, step = 1;
+  while (moved < (long)FRXNrBytesPerCopy && step > 0) {
+    qword at = FRXBytesCopied + (qword)moved;
+    step = (long)OS_CopyRange(FRXfSource, (off64_t)at, FRXfDest, (off64_t)at, FRXNrBytesPerCopy - (dword)moved);
+    if (step > 0) moved += step;
+  }
+  bool done = true;
+  *got = *put = moved;
+  if (step < 0 && moved == 0 && CannotCopyInKernel(errno)) {
+    FRXCopyInKernel = false;
+    OS_Fseeko64(FRXfSource, (off64_t)FRXBytesCopied, SEEK_SET);
+    OS_Fseeko64(FRXfDest, (off64_t)FRXBytesCopied, SEEK_SET);
+    done = false;
+  } else if (step < 0) {
+    /* a failed write: the block as the source's size has it */
+    qword left = FRXTotalBytes > FRXBytesCopied ? FRXTotalBytes - FRXBytesCopied : 0;
+    *got = left > (qword)moved && left < (qword)FRXNrBytesPerCopy ? (long)left : (long)FRXNrBytesPerCopy;
+  }
+  CallTraceExit(NULL);
+  return done;
+}
+
 /* Moves one block; false when the transfer reached its outcome. */
 static bool CopyBlock(void)
 {
@@ -742,19 +798,20 @@ static bool CopyBlock(void)
   if (ReserveBuffer() && FRXVerifying) {
     goOn = VerifyBlock();
   } else if (FRXDataBuffer != NULL) {
-    dword got = (dword)OS_Fread(FRXDataBuffer, 1, FRXNrBytesPerCopy, FRXfSource);
+    long got = 0, put = 0;
+    if (!FRXCopyInKernel || !CopyBlockInKernel(&got, &put)) {
+      got = (long)OS_Fread(FRXDataBuffer, 1, FRXNrBytesPerCopy, FRXfSource);
+      put = got == 0 ? 0 : (long)OS_Fwrite(FRXDataBuffer, 1, (size_t)got, FRXfDest);
+    }
     if (got == 0) {
       EndOfSource();
+    } else if (put != got) {
+      WriteLogF("FRX: failed to write %d bytes (%d), transfer terminated.", (int)got, (int)put);
+      EndTransfer(-3);
     } else {
-      dword put = (dword)OS_Fwrite(FRXDataBuffer, 1, got, FRXfDest);
-      if (put != got) {
-        WriteLogF("FRX: failed to write %d bytes (%d), transfer terminated.", (int)got, (int)put);
-        EndTransfer(-3);
-      } else {
-        WriteBackBlock(FRXBytesCopied, got);
-        FRXBytesCopied += got;
-        goOn = true;
-      }
+      WriteBackBlock(FRXBytesCopied, (dword)got);
+      FRXBytesCopied += (qword)got;
+      goOn = true;
     }
   }
   CallTraceExit(NULL);

@@ -469,3 +469,51 @@ TEST_F(EngineTest, ThroughputAbove2GiBAMinute)
   EXPECT_LE(mb, 61000);
   FRX_Close();
 }
+
+// Blocks move inside the kernel where it can copy between the two files,
+// else through the block buffer; either way the copy is the source's bytes.
+TEST_F(EngineTest, BlocksMoveInsideTheKernelWhereItCanElseThroughTheBuffer)
+{
+  struct Case {
+    const char *name;
+    size_t before;  // bytes of the source at the destination already (appended to)
+    bool kernel;    // expected: no block passes the buffer
+  } cases[] = {{"new copy", 0, true}, {"continued copy (appending)", 150000, false}};
+  for (const Case &c : cases) {
+    const std::string bytes = Pattern(400000, 21);
+    WriteFile(Src("film.rec"), bytes);
+    MakeDir(kDstDir);
+    if (c.before > 0) WriteFile(Dst("film.rec"), bytes.substr(0, c.before));
+    ASSERT_EQ(0, FRX_Init("film.rec", "film.rec", kSrcDir, kDstDir)) << c.name;
+    FRX_SetSpeed(0, 0x10000);
+    Rx().ResetCallCounts();
+    EXPECT_EQ(1, Pump()) << c.name << Log();
+    EXPECT_TRUE(ReadFile(Dst("film.rec")) == bytes) << c.name;
+    EXPECT_EQ(Rx().CallCount("OS_Fread") == 0, c.kernel) << c.name;
+    EXPECT_EQ(Rx().CallCount("OS_CopyRange") > 0, true) << c.name << ": the kernel is asked first";
+  }
+}
+
+// A move's copy reaches stable storage before "transfer finished" (its
+// source is deleted next); a copy, whose source stays, only waits for its
+// last block on the disk, without the long sync of the file's metadata.
+TEST_F(EngineTest, OnlyAMoveSyncsTheDestinationBeforeItCountsAsFinished)
+{
+  for (bool move : {false, true}) {
+    const std::string bytes = Pattern(300000, move ? 31 : 32);
+    WriteFile(Src("film.rec"), bytes);
+    MakeDir(kDstDir);
+    FRX_SetVerify(move);
+    ASSERT_EQ(0, FRX_Init("film.rec", "film.rec", kSrcDir, kDstDir));
+    FRX_SetSpeed(0, 0x10000);
+    Rx().ResetCallCounts();
+    EXPECT_EQ(1, Pump()) << Log();
+    EXPECT_TRUE(ReadFile(Dst("film.rec")) == bytes);
+    EXPECT_TRUE(LogHas("FRX: transfer finished."));
+    EXPECT_EQ(Rx().CallCount("OS_Fsync"), move ? 1u : 0u) << (move ? "move" : "copy");
+    // every block's write-back started and, one block later, waited for
+    EXPECT_GE(Rx().CallCount("OS_WriteBack"), 2u * (300000 / 0x10000)) << (move ? "move" : "copy");
+    FRX_SetVerify(false);
+    std::filesystem::remove(Host(Dst("film.rec")));
+  }
+}
