@@ -125,18 +125,16 @@ int OS_WriteBack(FILE *f, off64_t offset, off64_t length, int wait)
 #endif
 }
 
-/* copy_file_range through the system call itself, for the same reason: the
- * receiver's library has no wrapper, and its kernel may lack the call
- * (ENOSYS, then the caller reads and writes). Six words on 32-bit MIPS: the
- * offsets travel as pointers. */
+/* copy_file_range through the system call itself: the receiver's library
+ * has no wrapper. On the receiver's 32-bit MIPS the call is not made: its
+ * kernel predates it, and under the emulator the error number of a refused
+ * call did not come back reliably, which would turn "cannot" into a failed
+ * write; ENOSYS sends the engine to reading and writing at once. */
 ssize_t OS_CopyRange(FILE *in, off64_t inOffset, FILE *out, off64_t outOffset, size_t length)
 {
   if (fflush(out) != 0) return -1;
   long long inAt = (long long)inOffset, outAt = (long long)outOffset;
-#if defined(__mips__) && _MIPS_SIM == _ABIO32
-  return (ssize_t)MipsSyscall7(__NR_copy_file_range, fileno(in), (long)&inAt, fileno(out), (long)&outAt,
-                               (long)length, 0, 0);
-#elif defined(__NR_copy_file_range)
+#if defined(__NR_copy_file_range) && !defined(__mips__)
   return (ssize_t)syscall(__NR_copy_file_range, fileno(in), &inAt, fileno(out), &outAt, length, 0u);
 #else
   (void)in;
