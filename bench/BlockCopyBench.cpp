@@ -3,7 +3,8 @@
 //
 // One source file (1 GiB by default) is copied on one file system, in
 // interleaved rounds (A B C ... A B C ...), by the engine (10 MiB blocks, no
-// pause), a whole run of Ferrox.tap in the receiver program (virtual clock),
+// pause), whole runs of Ferrox.tap in the receiver program (virtual clock;
+// the block sizes of a network share and of a Linux drive at speed 4),
 // `cp`, `rsync --inplace` and `rsync -W`; a half-copied file is continued by
 // the engine (copy and move runs), `rsync --append-verify` and `rsync
 // --partial`. Each copy is flushed to disk before its clock stops, and the
@@ -50,7 +51,7 @@ const char *const kDstDir = "/mnt/hd/DataFiles/NAS";
 struct Options {
   fs::path dir = fs::temp_directory_path();  // where the work folder goes
   uint64_t sizeMiB = 1024;                     // source size
-  int rounds = 5;                              // interleaved rounds of every contender
+  int rounds = 7;                              // interleaved rounds of every contender
   int pacedBlocks = 40;                        // blocks of each paced copy
   bool keep = false;                           // keep the work folder
 };
@@ -168,7 +169,7 @@ void HalfCopy(const fs::path &src, const fs::path &dst)
 
 // The engine continuing resume.rec, which holds the first half of the
 // source, without pause; with `verify` as a move does it, comparing that
-// half before it appends. Seconds up to the flushed copy, or < 0.
+// half before it appends. Seconds up to the copy synced to the disk, or < 0.
 double EngineResume(const fs::path &root, bool verify)
 {
   auto rx = StartReceiver(root, sim::ClockMode::Virtual);
@@ -178,12 +179,13 @@ double EngineResume(const fs::path &root, bool verify)
   FRX_SetSpeed(0, 10 * kMiB);
   if (r == 0)
     while ((r = FRX_Process()) == 0) rx->Step();
-  double s = Seconds(Clock::now() - t0);
   FRX_SetVerify(false);
-  return r == 1 ? s : -1;
+  if (r != 1 || Run({"sync", (root / (kDstDir + 1) / "resume.rec").string()}) != 0) return -1;
+  return Seconds(Clock::now() - t0);
 }
 
-// The engine without pause; seconds taken, or < 0 when it failed.
+// The engine without pause, up to its copy synced to the disk as `sync`
+// syncs the other contenders' copies; seconds taken, or < 0 when it failed.
 double EngineUnpaced(const fs::path &root)
 {
   auto rx = StartReceiver(root, sim::ClockMode::Virtual);
@@ -192,8 +194,8 @@ double EngineUnpaced(const fs::path &root)
   FRX_SetSpeed(0, 10 * kMiB);
   int r;
   while ((r = FRX_Process()) == 0) rx->Step();
-  double s = Seconds(Clock::now() - t0);
-  return r == 1 ? s : -1;
+  if (r != 1 || Run({"sync", (root / (kDstDir + 1) / "engine.rec").string()}) != 0) return -1;
+  return Seconds(Clock::now() - t0);
 }
 
 // A command copying src to dst, then `sync dst`; seconds, or < 0.
@@ -214,15 +216,27 @@ fs::path BuildDir()
   return ec ? fs::path() : self.parent_path().parent_path();
 }
 
+// Settings that copy MoveToNAS to the mounted share at full speed, with the
+// block size of mount type `mountType` (0 a network share, 2 a Linux drive).
+bool WriteRunSettings(const fs::path &runRoot, int mountType)
+{
+  std::ofstream ini(runRoot / "mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.ini", std::ios::binary);
+  ini << "MoveDir=/mnt/hd/DataFiles/MoveToNAS\r\nDestDir=/mnt/hd/DataFiles/NAS-Share\r\n"
+         "MountedDirDest=1\r\nCopySpeed=4\r\nMountType="
+      << mountType << "\r\nMove=0\r\n";
+  return static_cast<bool>(ini.flush());
+}
+
 // A whole run of Ferrox.tap in the receiver program, virtual clock, copying
-// the source recording (with its .inf) to a share: the receiver root is
-// `runRoot`, the share `share`. Seconds of the whole program, or < 0.
-double WholeRun(const fs::path &runRoot, const fs::path &share)
+// the source recording (with its .inf) to a share with the pace of
+// `mountType`: the receiver root is `runRoot`, the share `share`. Seconds of
+// the whole program, or < 0.
+double WholeRun(const fs::path &runRoot, const fs::path &share, int mountType)
 {
   const fs::path build = BuildDir();
   const fs::path receiver = build / "bin/receiver", tap = build / "tap/Ferrox.tap";
   std::error_code ec;
-  if (!fs::exists(receiver, ec) || !fs::exists(tap, ec)) return -1;
+  if (!fs::exists(receiver, ec) || !fs::exists(tap, ec) || !WriteRunSettings(runRoot, mountType)) return -1;
   fs::remove_all(share, ec);
   fs::create_directories(share, ec);
   Clock::time_point t0 = Clock::now();
@@ -233,8 +247,7 @@ double WholeRun(const fs::path &runRoot, const fs::path &share)
   return Seconds(Clock::now() - t0);
 }
 
-// A receiver root for WholeRun: the source recording linked in, an .inf,
-// settings that copy MoveToNAS to the mounted share at full speed.
+// A receiver root for WholeRun: the source recording linked in, an .inf.
 bool PrepareWholeRun(const fs::path &runRoot, const fs::path &src)
 {
   std::error_code ec;
@@ -246,15 +259,14 @@ bool PrepareWholeRun(const fs::path &runRoot, const fs::path &src)
   fs::create_hard_link(src, move / "bench.rec", ec);
   if (ec) return false;
   std::ofstream(move / "bench.rec.inf", std::ios::binary) << std::string(376, '\0');
-  std::ofstream(settings / "Ferrox.ini", std::ios::binary)
-      << "MoveDir=/mnt/hd/DataFiles/MoveToNAS\r\nDestDir=/mnt/hd/DataFiles/NAS-Share\r\n"
-         "MountedDirDest=1\r\nCopySpeed=4\r\nMountType=0\r\nMove=0\r\n";
   return true;
 }
 
 struct Steps {
   std::vector<double> block;  // seconds of every step that moved a block
-  double last = 0;            // the step that found the end and flushed
+  double last = 0;            // the longest step from the end found to the outcome
+  double ending = 0;          // seconds from the end found to the outcome (a move's sync)
+  int endingSteps = 0;        // idle steps over which that went
   double wall = 0;            // the whole paced copy
   int outcome = 0;
 };
@@ -274,19 +286,25 @@ Steps EnginePaced(const fs::path &root, dword delay, dword block, bool move)
     return steps;
   }
   FRX_SetSpeed(delay, block);
+  qword total = 0;
+  FRX_GetStats(&total, nullptr, nullptr, nullptr);
+  Clock::time_point endFound{};
   for (;;) {
     qword before = FRXBytesCopied;
     Clock::time_point t0 = Clock::now();
     int r = FRX_Process();
     double s = Seconds(Clock::now() - t0);
-    if (r != 0) {
-      steps.last = s;
-      steps.outcome = r;
-      break;
-    }
     if (FRXBytesCopied != before) {
       if (steps.block.empty()) start = t0;
       steps.block.push_back(s);
+    } else if (FRXBytesCopied == total) {  // the end found, and what follows it
+      if (steps.endingSteps++ == 0) endFound = t0;
+      steps.last = std::max(steps.last, s);
+    }
+    if (r != 0) {
+      steps.outcome = r;
+      steps.ending = Seconds(Clock::now() - endFound);
+      break;
     }
     rx->Step();
   }
@@ -343,7 +361,7 @@ bool ParseOptions(int argc, char **argv, Options *o)
                    "usage: bench_copy [--dir DIR] [--size-mib N] [--rounds N] [--paced-blocks N] [--keep]\n"
                    "  --dir DIR        file system to measure on (default: the temporary folder)\n"
                    "  --size-mib N     source size in MiB (default 1024)\n"
-                   "  --rounds N       interleaved rounds of every contender (default 5)\n"
+                   "  --rounds N       interleaved rounds of every contender (default 7)\n"
                    "  --paced-blocks N blocks of each paced copy (default 40)\n"
                    "  --keep           keep the work folder\n");
       return false;
@@ -393,7 +411,9 @@ int main(int argc, char **argv)
   };
   std::vector<Contender> whole = {
       {"engine, no pause, 10 MiB blocks", [&] { return EngineUnpaced(root); }, dstDir / "engine.rec", {}},
-      {"Ferrox.tap, whole run (receiver)", [&] { return wholeRun ? WholeRun(runRoot, share) : -1; },
+      {"Ferrox.tap run, share, 2 MiB blocks", [&] { return wholeRun ? WholeRun(runRoot, share, 0) : -1; },
+       share / "bench.rec", {}},
+      {"Ferrox.tap run, Linux, 24 MiB blocks", [&] { return wholeRun ? WholeRun(runRoot, share, 2) : -1; },
        share / "bench.rec", {}},
       {"cp", [&] { return External({"cp", src.string(), (work / "cp.rec").string()}, work / "cp.rec"); },
        work / "cp.rec", {}},
@@ -425,7 +445,7 @@ int main(int argc, char **argv)
   // throughput ratios per round: a's throughput over b's is b's time over a's
   auto ratioLine = [&](const char *label, const std::vector<double> &a, const std::vector<double> &b) {
     std::vector<double> q;
-    std::printf("  %-36s", label);
+    std::printf("  %-40s", label);
     for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
       if (a[i] <= 0 || b[i] <= 0) continue;
       q.push_back(b[i] / a[i]);
@@ -439,11 +459,15 @@ int main(int argc, char **argv)
     std::printf("  -> min %.2f, median %.2f, max %.2f\n", sp.min, sp.median, sp.max);
   };
   std::printf("Throughput ratios per round:\n");
-  ratioLine("engine / cp", whole[0].seconds, whole[2].seconds);
-  ratioLine("Ferrox.tap run / cp", whole[1].seconds, whole[2].seconds);
-  ratioLine("engine / rsync --inplace", whole[0].seconds, whole[3].seconds);
-  ratioLine("Ferrox.tap run / rsync --inplace", whole[1].seconds, whole[3].seconds);
-  ratioLine("engine / rsync -W", whole[0].seconds, whole[4].seconds);
+  const auto &engine = whole[0].seconds, &runShare = whole[1].seconds, &runLinux = whole[2].seconds,
+             &cp = whole[3].seconds, &inplace = whole[4].seconds, &rsyncW = whole[5].seconds;
+  ratioLine("engine / cp", engine, cp);
+  ratioLine("Ferrox.tap run, share / cp", runShare, cp);
+  ratioLine("Ferrox.tap run, Linux / cp", runLinux, cp);
+  ratioLine("engine / rsync --inplace", engine, inplace);
+  ratioLine("Ferrox.tap run, share / rsync --inplace", runShare, inplace);
+  ratioLine("Ferrox.tap run, Linux / rsync --inplace", runLinux, inplace);
+  ratioLine("engine / rsync -W", engine, rsyncW);
   for (const Contender &c : whole) {
     std::error_code e;
     fs::remove(c.result, e);
@@ -509,10 +533,14 @@ int main(int argc, char **argv)
       std::sort(b.begin(), b.end());
       size_t p99 = std::min(b.size() - 1, (b.size() * 99 + 99) / 100 - 1);
       double implied = block / double(kMiB) / 0.11, measured = bytes / double(kMiB) / steps.wall;
-      std::printf("median %.1f ms, 99%% %.1f ms, longest %.1f ms, final %.1f ms (move, synced: %.1f ms); "
-                  "%.1f MiB/s of %.1f the pace implies\n",
-                  b[b.size() / 2] * 1e3, b[p99] * 1e3, b.back() * 1e3, steps.last * 1e3,
-                  moved.outcome == 1 ? moved.last * 1e3 : -1.0, measured, implied);
+      std::printf("median %.1f ms, 99%% %.1f ms, longest %.1f ms, final %.1f ms", b[b.size() / 2] * 1e3,
+                  b[p99] * 1e3, b.back() * 1e3, steps.last * 1e3);
+      if (moved.outcome == 1)
+        std::printf(" (move: longest %.1f ms while its sync took %.1f ms over %d idle steps)", moved.last * 1e3,
+                    moved.ending * 1e3, moved.endingSteps);
+      else
+        std::printf(" (move failed, outcome %d)", moved.outcome);
+      std::printf("; %.1f MiB/s of %.1f the pace implies\n", measured, implied);
     }
   }
   fs::remove(srcDir / "paced.rec", ec);

@@ -33,6 +33,15 @@ int OS_Fseeko64(FILE *f, off64_t offset, int whence);
 off64_t OS_Ftello64(FILE *f);
 int OS_Fflush(FILE *f);
 int OS_Fsync(FILE *f); /* flushes the stream's data to stable storage */
+/* OS_Fsync without waiting for it: OS_SyncStart writes the stream's buffer
+ * into the kernel and sets the sync going (0, or -1 with errno, EINVAL and
+ * the like where the file system cannot sync); OS_SyncPoll then says 1 while
+ * it runs, 0 once the data and metadata are on stable storage, -1 with errno
+ * when that failed. Where the system cannot sync in the background, the
+ * start does the whole sync and the first poll reports 0. Closing the
+ * stream waits for a sync still running. */
+int OS_SyncStart(FILE *f);
+int OS_SyncPoll(FILE *f);
 /* Writes the stream's buffer into the kernel, then starts the write-back of
  * the bytes offset..offset+length to the disk; with wait set it first waits
  * until they are on the disk. 0, or -1 where the system cannot (the caller's

@@ -53,6 +53,7 @@ bool FRXMemoryShort = false;      /* the last transfer ended for want of a block
 static bool FRXCopyInKernel = true; /* blocks move inside the kernel until the system says it cannot */
 static qword FRXWriteBackOffset = 0; /* the block whose write-back runs, not yet waited for */
 static qword FRXWriteBackLength = 0;
+static bool FRXSyncing = false;   /* a move's copy is on its way to stable storage */
 static byte FRXCompareSource[FRX_COMPARE_SIZE]; /* source bytes being compared */
 static byte FRXCompareDest[FRX_COMPARE_SIZE];   /* destination bytes being compared */
 
@@ -302,6 +303,7 @@ static void ResetTransfer(void)
   FRXCopyInKernel = true;
   FRXVerifyEnd = FRXResumeOffset = 0;
   FRXWriteBackOffset = FRXWriteBackLength = 0;
+  FRXSyncing = false;
   FRXMemoryShort = false;
   memset(&FRXSourceStamp, 0, sizeof FRXSourceStamp);
   CallTraceExit(NULL);
@@ -590,26 +592,30 @@ static bool ReserveBuffer(void)
   return ok;
 }
 
-/* Writes the destination out and closes it. For a move it goes to stable
- * storage first (fsync: data and the file's metadata): only then may the
- * source be deleted. Some file systems cannot sync at all; for them the
- * flush into the kernel is as far as anyone can go. A copy keeps its
- * source, so its last block is only waited for on the disk, and the
- * kernel commits the metadata within seconds without the receiver waiting
- * for it: a copy cut off by a power loss is found incomplete by the next
- * run and continued or rewritten from the source. */
-static bool SecureDestination(void)
+/* errno values of a sync that says the file system cannot sync at all:
+ * for such a file system the flush into the kernel is as far as anyone can
+ * go. */
+static bool CannotSync(int error)
 {
-  CallTraceEnter("SecureDestination");
+  CallTraceEnter("CannotSync");
+  bool cannot = error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+  CallTraceExit(NULL);
+  return cannot;
+}
+
+/* A copy keeps its source, so its last block is only waited for on the
+ * disk (its write-back began during the pause), and the kernel commits the
+ * metadata within seconds without the receiver waiting for it: a copy cut
+ * off by a power loss is found incomplete by the next run and continued or
+ * rewritten from the source. False when the data did not reach the disk. */
+static bool SecureCopy(void)
+{
+  CallTraceEnter("SecureCopy");
   bool ok = OS_Fflush(FRXfDest) == 0;
-  if (ok && FRXVerify) {
-    if (OS_Fsync(FRXfDest) != 0) ok = errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP;
-  } else if (ok && FRXWriteBackLength != 0 &&
-             OS_WriteBack(FRXfDest, (off64_t)FRXWriteBackOffset, (off64_t)FRXWriteBackLength, 1) != 0) {
+  if (ok && FRXWriteBackLength != 0 &&
+      OS_WriteBack(FRXfDest, (off64_t)FRXWriteBackOffset, (off64_t)FRXWriteBackLength, 1) != 0) {
     ok = errno != EIO && errno != ENOSPC && errno != EDQUOT; /* else the system only cannot */
   }
-  if (OS_Fclose(FRXfDest) != 0) ok = false;
-  FRXfDest = NULL;
   CallTraceExit(NULL);
   return ok;
 }
@@ -628,18 +634,19 @@ static bool SourceChanged(void)
   return changed;
 }
 
-/* The source gave no more data: complete, or ended early. */
-static void EndOfSource(void)
+/* The end of a transfer whose destination is as safe as it gets (secured)
+ * or is not: the destination is closed, and only a move whose source is
+ * unchanged up to this moment counts as finished. */
+static void FinishTransfer(bool secured)
 {
-  CallTraceEnter("EndOfSource");
-  if (FRXBytesCopied != FRXTotalBytes) {
-    WriteLog("FRX: got no data, transfer terminated.");
-    EndTransfer(-2);
-  } else if (SourceChanged()) {
-    EndTransfer(-2);
-  } else if (!SecureDestination()) {
+  CallTraceEnter("FinishTransfer");
+  if (OS_Fclose(FRXfDest) != 0) secured = false;
+  FRXfDest = NULL;
+  if (!secured) {
     WriteLog("FRX: failed to flush the destination to disk, transfer terminated.");
     EndTransfer(-3);
+  } else if (SourceChanged()) {
+    EndTransfer(-2);
   } else {
     WriteLog("FRX: transfer finished.");
     /* a copy found complete and compared was not written to: its times
@@ -650,6 +657,51 @@ static void EndOfSource(void)
       OS_Utime(FRXDestFileName, &times);
     }
     EndTransfer(1);
+  }
+  CallTraceExit(NULL);
+}
+
+/* One idle event's look at a move's sync; the transfer ends when it did. */
+static void PollSync(void)
+{
+  CallTraceEnter("PollSync");
+  int state = OS_SyncPoll(FRXfDest);
+  if (state != 1) {
+    FRXSyncing = false;
+    FinishTransfer(state == 0 || CannotSync(errno));
+  }
+  CallTraceExit(NULL);
+}
+
+/* A move's source is deleted once its copy counts as finished, so the copy
+ * goes to stable storage first (data and the file's metadata). That sync
+ * runs in the background where the system can: the idle events that follow
+ * only ask whether it is done (PollSync), instead of one of them waiting
+ * for the journal and the disk's cache for hundreds of milliseconds. */
+static void StartSync(void)
+{
+  CallTraceEnter("StartSync");
+  if (OS_SyncStart(FRXfDest) == 0) {
+    FRXSyncing = true;
+    PollSync(); /* a sync done at its start ends the transfer in this event */
+  } else {
+    FinishTransfer(CannotSync(errno));
+  }
+  CallTraceExit(NULL);
+}
+
+/* The source gave no more data: complete, or ended early. A move's copy is
+ * synced before it can finish, a copy's is finished at once. */
+static void EndOfSource(void)
+{
+  CallTraceEnter("EndOfSource");
+  if (FRXBytesCopied != FRXTotalBytes) {
+    WriteLog("FRX: got no data, transfer terminated.");
+    EndTransfer(-2);
+  } else if (FRXVerify) {
+    StartSync();
+  } else {
+    FinishTransfer(SecureCopy());
   }
   CallTraceExit(NULL);
 }
@@ -846,6 +898,11 @@ int FRX_Process(void)
     CallTraceExit(NULL);
     return FRXStatsRet;
   }
+  if (FRXSyncing) { /* every idle event looks, whatever the pace */
+    PollSync();
+    CallTraceExit(NULL);
+    return FRXStatsRet;
+  }
   if (TAP_GetTick() > NextProcess) {
     if (!CopyBlock()) {
       CallTraceExit(NULL);
@@ -896,8 +953,9 @@ void FRX_Close(void)
 {
   CallTraceEnter("FRX_Close");
   if (FRXfSource != NULL) OS_Fclose(FRXfSource);
-  if (FRXfDest != NULL) OS_Fclose(FRXfDest);
+  if (FRXfDest != NULL) OS_Fclose(FRXfDest); /* waits for a sync still running */
   FRXfSource = FRXfDest = NULL;
+  FRXSyncing = false;
   ReleaseBuffer();
   CallTraceExit(NULL);
 }

@@ -160,6 +160,7 @@ extern "C" int OS_Fclose(FILE *f)
   // Out of the table before the stream is freed; the node keeps a virtual
   // file's text alive until the close is done.
   auto node = im->streams.extract(f);
+  if (node.mapped().sync.valid()) node.mapped().sync.wait();  // its descriptor goes with the stream
   bool gone = im->MountGone(node.mapped().mount);
   int rc = std::fclose(f);
   if (gone) {
@@ -232,6 +233,55 @@ extern "C" int OS_Fsync(FILE *f)
   if (!Stream(f, "OS_Fsync", &standard) && !standard) return -1;
   if (std::fflush(f) != 0) return -1;
   return fsync(fileno(f));
+}
+
+// On the real clock the sync runs on a thread of its own, so the plug-in's
+// idle event does not wait for the disk; the stream stays open until the
+// thread is done (OS_Fclose waits for it). One sync at a time per stream: a
+// second start while one runs joins it. On the virtual clock the start does
+// the whole sync, and the polls report it running for the configured ticks
+// (syncTicks): how many ticks a sync spans must not depend on the host's
+// disk there.
+extern "C" int OS_SyncStart(FILE *f)
+{
+  bool standard;
+  StreamInfo *s = Stream(f, "OS_SyncStart", &standard);
+  if (!s) {
+    if (standard) errno = EINVAL;
+    return -1;
+  }
+  if (std::fflush(f) != 0) return -1;
+  if (s->sync.valid()) return 0;
+  const int fd = fileno(f);
+  auto sync = [fd] { return fsync(fd) == 0 ? 0 : errno; };
+  Receiver::Impl *im = sim::LiveImpl();
+  if (im && im->clock.mode() == sim::ClockMode::Real) {
+    s->sync = std::async(std::launch::async, sync);
+    return 0;
+  }
+  std::promise<int> done;
+  done.set_value(sync());
+  s->sync = done.get_future();
+  s->syncUntil = im ? im->clock.Ticks() + im->config.syncTicks : 0;
+  return 0;
+}
+
+extern "C" int OS_SyncPoll(FILE *f)
+{
+  bool standard;
+  StreamInfo *s = Stream(f, "OS_SyncPoll", &standard);
+  if (!s) {
+    if (standard) errno = EINVAL;
+    return -1;
+  }
+  if (!s->sync.valid()) return 0;  // nothing started, or reported already
+  Receiver::Impl *im = sim::LiveImpl();
+  if (im && im->clock.mode() == sim::ClockMode::Virtual && im->clock.Ticks() < s->syncUntil) return 1;
+  if (s->sync.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return 1;
+  const int error = s->sync.get();
+  if (error == 0) return 0;
+  errno = error;
+  return -1;
 }
 
 extern "C" int OS_WriteBack(FILE *f, off64_t offset, off64_t length, int wait)

@@ -198,7 +198,10 @@ void Receiver::Shutdown()
   for (auto &h : im.handles)
     if (h.second->stream) std::fclose(h.second->stream);
   im.handles.clear();
-  for (auto &s : im.streams) std::fclose(s.first);
+  for (auto &s : im.streams) {
+    if (s.second.sync.valid()) s.second.sync.wait();
+    std::fclose(s.first);
+  }
   im.streams.clear();
   im.shm.clear();
   im.Phase(Phase::Exit, -1);

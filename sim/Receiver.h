@@ -57,6 +57,10 @@ struct Config {
   // than this many milliseconds of wall time; 0: none.
   double warnEventMs = 0;
   bool lenient = false;           // plug-in errors are warnings and do not fail the run
+  // On the virtual clock a sync started with OS_SyncStart is done at once,
+  // and its polls say it still runs for this many ticks: a disk whose sync
+  // takes that long, the same in every run.
+  uint32_t syncTicks = 0;
 };
 
 // Wall time plug-ins spent in their event handlers: what would stall the

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <set>
@@ -64,6 +65,8 @@ struct StreamInfo {
   std::string receiverPath;          // normalised receiver path
   int mount = -1;                    // mount it was opened on
   std::unique_ptr<char[]> memory;    // backing text of a virtual file
+  std::future<int> sync;             // OS_SyncStart's fsync: 0 or its errno
+  uint32_t syncUntil = 0;            // virtual clock: the tick its polls see it done
 };
 
 struct ShmSegment {

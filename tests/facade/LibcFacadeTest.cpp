@@ -36,6 +36,28 @@ TEST(LibcFacade, WriteBackStartsAndWaitsForAnyRangeOfAFile)
   std::remove(name);
 }
 
+// The receiver's plug-ins run on one thread: the sync is done by its start,
+// with the stream's buffer, and the poll finds nothing left to wait for.
+TEST(LibcFacade, SyncIsDoneByItsStart)
+{
+  char name[] = "/tmp/ferrox-facade-sync-XXXXXX";
+  int fd = mkstemp(name);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  FILE *f = OS_Fopen64(name, "w+");
+  ASSERT_NE(nullptr, f);
+  ASSERT_EQ(5u, OS_Fwrite("bytes", 1, 5, f));
+  EXPECT_EQ(0, OS_SyncStart(f));
+  EXPECT_EQ(0, OS_SyncPoll(f));
+  FILE *check = std::fopen(name, "rb");
+  ASSERT_NE(nullptr, check);
+  char back[8] = {};
+  EXPECT_EQ(5u, std::fread(back, 1, sizeof back, check)) << "the buffer reached the file";
+  std::fclose(check);
+  EXPECT_EQ(0, OS_Fclose(f));
+  std::remove(name);
+}
+
 // Inside the kernel where it can; the streams' positions stay; a stream
 // opened for appending is refused with a "cannot" errno, so the engine reads
 // and writes instead. Under the emulator the system call is the receiver

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 
 #include "BlockCopyTestFixture.h"
 
@@ -510,10 +511,105 @@ TEST_F(EngineTest, OnlyAMoveSyncsTheDestinationBeforeItCountsAsFinished)
     EXPECT_EQ(1, Pump()) << Log();
     EXPECT_TRUE(ReadFile(Dst("film.rec")) == bytes);
     EXPECT_TRUE(LogHas("FRX: transfer finished."));
-    EXPECT_EQ(Rx().CallCount("OS_Fsync"), move ? 1u : 0u) << (move ? "move" : "copy");
+    EXPECT_EQ(Rx().CallCount("OS_SyncStart"), move ? 1u : 0u) << (move ? "move" : "copy");
     // every block's write-back started and, one block later, waited for
     EXPECT_GE(Rx().CallCount("OS_WriteBack"), 2u * (300000 / 0x10000)) << (move ? "move" : "copy");
     FRX_SetVerify(false);
     std::filesystem::remove(Host(Dst("film.rec")));
+  }
+}
+
+// A disk whose sync takes 30 ticks (the simulator's virtual clock keeps it
+// the same in every run), for a move's copy on a share that can vanish.
+class EngineSlowSyncTest : public ServiceTest {
+ protected:
+  static constexpr uint32_t kSyncTicks = 30;
+  void Configure(sim::Config &config) override
+  {
+    config.syncTicks = kSyncTicks;
+    share_ = sandbox / "share";
+    fs::create_directories(share_);
+    config.mounts.push_back({"/mnt/sdb1", share_, 0, -1});
+  }
+  // A move of film.rec to the share, pumped up to the step that found the
+  // end: the copy is whole and its sync under way.
+  void MoveUpToTheSync(const std::string &bytes)
+  {
+    WriteFile(Src("film.rec"), bytes);
+    FRX_SetVerify(true);
+    ASSERT_EQ(0, FRX_Init("film.rec", "film.rec", kSrcDir, "/mnt/sdb1"));
+    FRX_SetSpeed(0, 0x10000);
+    for (int i = 0; i < 1000; ++i) {
+      ASSERT_EQ(0, FRX_Process()) << Log();
+      if (Rx().CallCount("OS_SyncStart") != 0) break;
+      Rx().Step();
+    }
+    ASSERT_EQ(1u, Rx().CallCount("OS_SyncStart"));
+  }
+  fs::path share_;
+};
+
+// The idle events go on while the sync runs: each only asks, and the move
+// counts as finished (its source may go) only once the sync is done.
+TEST_F(EngineSlowSyncTest, AMoveFinishesOnlyOnceItsSyncIsDone)
+{
+  const std::string bytes = Pattern(200000, 41);
+  MoveUpToTheSync(bytes);
+  const uint32_t started = Rx().Ticks();
+  int r = 0;
+  for (int i = 0; i < 1000 && r == 0; ++i) {
+    EXPECT_FALSE(LogHas("FRX: transfer finished.")) << "at tick " << Rx().Ticks();
+    Rx().Step();
+    r = FRX_Process();
+  }
+  EXPECT_EQ(1, r) << Log();
+  EXPECT_GE(Rx().Ticks() - started, kSyncTicks);
+  EXPECT_EQ(Rx().Ticks() - started, kSyncTicks) << "the first idle event after the sync ends the move";
+  EXPECT_TRUE(LogHas("FRX: transfer finished."));
+  EXPECT_EQ(bytes, ReadFile("/mnt/sdb1/film.rec"));
+  EXPECT_EQ(0u, Rx().CallCount("OS_Fsync")) << "no idle event waited for the disk";
+  int percent = 0;
+  FRX_GetStats(nullptr, nullptr, &percent, nullptr);
+  EXPECT_EQ(100, percent);
+  FRX_SetVerify(false);
+}
+
+// What can happen while the sync runs: the share goes, the source is
+// written to, the service stops the transfer. None counts as finished, the
+// source stays, nothing crashes.
+TEST_F(EngineSlowSyncTest, WhatHappensDuringTheSyncKeepsTheSource)
+{
+  struct Case {
+    const char *name;
+    std::function<void()> during;
+    int outcome;        // FRX_Process's last answer
+    const char *line;   // expected in the log, or null
+  } cases[] = {
+      {"the share vanishes", [this] { Rx().SetMountTimes("/mnt/sdb1", 0, Rx().Ticks() / 100.0); },
+       -3, "FRX: failed to flush the destination to disk, transfer terminated."},
+      {"the source is written to",
+       [this] { std::ofstream(Host(Src("film.rec")), std::ios::app | std::ios::binary) << "more"; },
+       -2, "FRX: the source changed while it was copied, transfer terminated."},
+      {"the transfer is closed", [] { FRX_Close(); }, 0, nullptr},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Rx().SetMountTimes("/mnt/sdb1", 0, -1);
+    fs::remove(share_ / "film.rec");
+    WriteLogFirstCall = true;
+    fs::remove(Host(kLogPath));
+    const std::string bytes = Pattern(150000, 42);
+    Rx().ResetCallCounts();
+    MoveUpToTheSync(bytes);
+    Rx().Step();
+    c.during();
+    int r = Pump(200);
+    EXPECT_EQ(c.outcome, r) << Log();
+    if (c.line) {
+      EXPECT_TRUE(LogHas(c.line)) << Log();
+    }
+    EXPECT_FALSE(LogHas("FRX: transfer finished.")) << Log();
+    EXPECT_TRUE(Exists(Src("film.rec")));
+    FRX_SetVerify(false);
   }
 }

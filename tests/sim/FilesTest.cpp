@@ -373,6 +373,60 @@ TEST_F(FilesTest, StreamsOnAVanishedShareFail)
       << "the folder underneath the mount point is empty";
 }
 
+// A sync that does not hold the caller up: on the real clock it runs on a
+// thread of its own and the polls say when it is done; on the virtual clock
+// it takes the configured ticks. A stream closed while its sync runs waits
+// for it, and streams the plug-in does not own are refused.
+class SyncTest : public SimTest, public ::testing::WithParamInterface<sim::ClockMode> {
+ protected:
+  void Configure(sim::Config &c) override
+  {
+    c.clock = GetParam();
+    c.syncTicks = 4;
+  }
+  // Polls, one firmware round apart, until the sync is no longer running.
+  int PollUntilDone(FILE *f, int *rounds)
+  {
+    int state = 1;
+    for (*rounds = 0; state == 1 && *rounds < 500; ++*rounds) {
+      state = OS_SyncPoll(f);
+      if (state == 1) Rx().Step();
+    }
+    return state;
+  }
+};
+
+TEST_P(SyncTest, StartPollAndCloseOfABackgroundSync)
+{
+  FILE *f = OS_Fopen64("/mnt/hd/DataFiles/synced.rec", "wb");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(4u, OS_Fwrite("data", 1, 4, f));
+  ASSERT_EQ(0, OS_SyncStart(f));
+  EXPECT_EQ(0, OS_SyncStart(f)) << "a second start joins the running sync";
+  int rounds = 0;
+  EXPECT_EQ(0, PollUntilDone(f, &rounds));
+  if (GetParam() == sim::ClockMode::Virtual) {
+    EXPECT_EQ(5, rounds) << "4 ticks running, then done";
+  }
+  EXPECT_EQ(0, OS_SyncPoll(f)) << "nothing runs any more";
+  EXPECT_EQ("data", ReadFile("/mnt/hd/DataFiles/synced.rec")) << "the stream's buffer went with the sync";
+  // closed while a sync runs: the close waits for it, the bytes stay
+  EXPECT_EQ(4u, OS_Fwrite("more", 1, 4, f));
+  ASSERT_EQ(0, OS_SyncStart(f));
+  EXPECT_EQ(0, OS_Fclose(f));
+  EXPECT_EQ("datamore", ReadFile("/mnt/hd/DataFiles/synced.rec"));
+  errno = 0;
+  EXPECT_EQ(-1, OS_SyncStart(stdout));
+  EXPECT_EQ(EINVAL, errno) << "the console cannot be synced";
+  EXPECT_EQ(-1, OS_SyncPoll(stdout));
+}
+
+INSTANTIATE_TEST_SUITE_P(Clocks, SyncTest, ::testing::Values(sim::ClockMode::Virtual, sim::ClockMode::Real),
+                         [](const auto &info) {
+                           return info.param == sim::ClockMode::Virtual ? std::string("VirtualClock")
+                                                                        : std::string("RealClock");
+                         });
+
 TEST_F(FilesTest, UnknownStreamsAreRefused)
 {
   FILE *mine = std::fopen(Host("/mnt/hd/DataFiles").c_str(), "r");
