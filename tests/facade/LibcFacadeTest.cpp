@@ -13,13 +13,21 @@
 
 namespace {
 
+// A new empty file under /tmp; its name, or "" when none could be made.
+std::string NewTempFile(const char *stem)
+{
+  std::string name = std::string("/tmp/") + stem + "-XXXXXX";
+  int fd = mkstemp(name.data());
+  if (fd < 0) return "";
+  close(fd);
+  return name;
+}
+
 TEST(LibcFacade, WriteBackStartsAndWaitsForAnyRangeOfAFile)
 {
-  char name[] = "/tmp/ferrox-facade-XXXXXX";
-  int fd = mkstemp(name);
-  ASSERT_GE(fd, 0);
-  close(fd);
-  FILE *f = OS_Fopen64(name, "w+");
+  const std::string name = NewTempFile("ferrox-facade");
+  ASSERT_FALSE(name.empty());
+  FILE *f = OS_Fopen64(name.c_str(), "w+");
   ASSERT_NE(nullptr, f);
   std::string block(1 << 20, 'x');
   struct {
@@ -33,29 +41,27 @@ TEST(LibcFacade, WriteBackStartsAndWaitsForAnyRangeOfAFile)
   }
   EXPECT_EQ(-1, OS_WriteBack(f, -1, 10, 0)) << "a negative offset is refused by the kernel";
   EXPECT_EQ(0, OS_Fclose(f));
-  std::remove(name);
+  std::remove(name.c_str());
 }
 
 // The receiver's plug-ins run on one thread: the sync is done by its start,
 // with the stream's buffer, and the poll finds nothing left to wait for.
 TEST(LibcFacade, SyncIsDoneByItsStart)
 {
-  char name[] = "/tmp/ferrox-facade-sync-XXXXXX";
-  int fd = mkstemp(name);
-  ASSERT_GE(fd, 0);
-  close(fd);
-  FILE *f = OS_Fopen64(name, "w+");
+  const std::string name = NewTempFile("ferrox-facade-sync");
+  ASSERT_FALSE(name.empty());
+  FILE *f = OS_Fopen64(name.c_str(), "w+");
   ASSERT_NE(nullptr, f);
   ASSERT_EQ(5u, OS_Fwrite("bytes", 1, 5, f));
   EXPECT_EQ(0, OS_SyncStart(f));
   EXPECT_EQ(0, OS_SyncPoll(f));
-  FILE *check = std::fopen(name, "rb");
+  FILE *check = std::fopen(name.c_str(), "rb");
   ASSERT_NE(nullptr, check);
   char back[8] = {};
   EXPECT_EQ(5u, std::fread(back, 1, sizeof back, check)) << "the buffer reached the file";
   std::fclose(check);
   EXPECT_EQ(0, OS_Fclose(f));
-  std::remove(name);
+  std::remove(name.c_str());
 }
 
 // Inside the kernel where it can; the streams' positions stay; a stream
