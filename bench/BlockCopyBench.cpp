@@ -2,7 +2,7 @@
 // rsync, and the time one paced engine step takes. Figures only.
 //
 // One source file (1 GiB by default) is copied on one file system, in
-// interleaved rounds (A B C ... A B C ...), by the engine (10 MiB blocks, no
+// interleaved rounds (A B C, B C A, C A B, ...), by the engine (10 MiB blocks, no
 // pause), whole runs of Ferrox.tap in the receiver program (virtual clock;
 // the block sizes of a network share and of a Linux drive at speed 4),
 // `cp`, `rsync --inplace` and `rsync -W`; a half-copied file is continued by
@@ -51,7 +51,7 @@ const char *const kDstDir = "/mnt/hd/DataFiles/NAS";
 struct Options {
   fs::path dir = fs::temp_directory_path();  // where the work folder goes
   uint64_t sizeMiB = 1024;                     // source size
-  int rounds = 7;                              // interleaved rounds of every contender
+  int rounds = 11;                             // interleaved rounds of every contender
   int pacedBlocks = 40;                        // blocks of each paced copy
   bool keep = false;                           // keep the work folder
 };
@@ -271,14 +271,14 @@ struct Steps {
   int outcome = 0;
 };
 
-// The engine at a pace, on the real clock, timing each step. The wall time
-// runs from the first block on: the engine's next-block tick outlives a
-// transfer (and this program's receivers, whose clocks start again at 0),
-// so the first block may come late here, never in a run of the service.
-Steps EnginePaced(const fs::path &root, dword delay, dword block, bool move)
+// The engine at a pace on `rx`, a receiver on the real clock, timing each
+// step. All paced copies share that receiver, as the service's transfers
+// share one: the engine's next-block tick outlives a transfer, and a new
+// receiver's clock would start again at 0 and hold the first block back
+// until it reached that tick. The wall time runs from the first block on.
+Steps EnginePaced(sim::Receiver &rx, dword delay, dword block, bool move)
 {
   Steps steps;
-  auto rx = StartReceiver(root, sim::ClockMode::Real);
   Clock::time_point start{};
   FRX_SetVerify(move);  // a move syncs its copy before "transfer finished"
   if (FRX_Init("paced.rec", "paced.rec", kSrcDir, kDstDir) != 0) {
@@ -306,11 +306,30 @@ Steps EnginePaced(const fs::path &root, dword delay, dword block, bool move)
       steps.ending = Seconds(Clock::now() - endFound);
       break;
     }
-    rx->Step();
+    rx.Step();
   }
   FRX_SetVerify(false);
   steps.wall = Seconds(Clock::now() - start);
   return steps;
+}
+
+// One program or engine run that is timed round after round.
+struct Contender {
+  const char *name;
+  std::function<double()> run;  // seconds, or < 0 when it failed
+  fs::path result;              // the copy it makes
+  std::vector<double> seconds;  // one figure a round
+};
+
+// The contenders in the order of round `round`: each round starts one
+// further along, so that every contender takes every place in a round as
+// often as the others, and what a place brings (the disk still busy with
+// the copy before it, the host's caches) falls on all of them alike.
+std::vector<std::reference_wrapper<Contender>> InRoundOrder(std::vector<Contender> &all, int round)
+{
+  std::vector<std::reference_wrapper<Contender>> order;
+  for (size_t i = 0; i < all.size(); ++i) order.push_back(all[(i + static_cast<size_t>(round)) % all.size()]);
+  return order;
 }
 
 // Minimum, median and maximum.
@@ -361,7 +380,7 @@ bool ParseOptions(int argc, char **argv, Options *o)
                    "usage: bench_copy [--dir DIR] [--size-mib N] [--rounds N] [--paced-blocks N] [--keep]\n"
                    "  --dir DIR        file system to measure on (default: the temporary folder)\n"
                    "  --size-mib N     source size in MiB (default 1024)\n"
-                   "  --rounds N       interleaved rounds of every contender (default 7)\n"
+                   "  --rounds N       interleaved rounds of every contender (default 11)\n"
                    "  --paced-blocks N blocks of each paced copy (default 40)\n"
                    "  --keep           keep the work folder\n");
       return false;
@@ -376,6 +395,7 @@ int main(int argc, char **argv)
 {
   Options o;
   if (!ParseOptions(argc, argv, &o)) return 2;
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each figure as it comes: a run takes minutes
   std::error_code ec;
   fs::create_directories(o.dir, ec);
   std::string pattern = (o.dir / "ferrox-bench-XXXXXX").string();
@@ -403,12 +423,6 @@ int main(int argc, char **argv)
   // ---- whole copies: the contenders interleaved, round after round ----
   const fs::path runRoot = work / "run-root", share = work / "run-share";
   const bool wholeRun = PrepareWholeRun(runRoot, src);
-  struct Contender {
-    const char *name;
-    std::function<double()> run;
-    fs::path result;
-    std::vector<double> seconds;
-  };
   std::vector<Contender> whole = {
       {"engine, no pause, 10 MiB blocks", [&] { return EngineUnpaced(root); }, dstDir / "engine.rec", {}},
       {"Ferrox.tap run, share, 2 MiB blocks", [&] { return wholeRun ? WholeRun(runRoot, share, 0) : -1; },
@@ -426,7 +440,7 @@ int main(int argc, char **argv)
   std::printf("Whole copies, %d interleaved rounds:\n", o.rounds);
   bool identical = true;
   for (int round = 0; round < o.rounds; ++round) {
-    for (Contender &c : whole) {
+    for (Contender &c : InRoundOrder(whole, round)) {
       std::error_code e;
       fs::remove(c.result, e);
       if (dropped) DropCaches();
@@ -487,7 +501,7 @@ int main(int argc, char **argv)
   };
   std::printf("Continuing a half-copied file, %d interleaved rounds:\n", o.rounds);
   for (int round = 0; round < o.rounds; ++round) {
-    for (Contender &c : resume) {
+    for (Contender &c : InRoundOrder(resume, round)) {
       HalfCopy(src, half);
       if (dropped) DropCaches();
       double t = c.run();
@@ -510,6 +524,7 @@ int main(int argc, char **argv)
   std::printf("Engine steps at the service's pace (a block on the first tick later than 10 after the last,\n"
               "so every 11 ticks; real clock, %d blocks each):\n",
               o.pacedBlocks);
+  auto paced = StartReceiver(root, sim::ClockMode::Real);
   for (int linuxDrive = 0; linuxDrive <= 1; ++linuxDrive) {
     for (int speed = 1; speed <= 4; ++speed) {
       dword block = linuxDrive ? (dword)(speed * 3) << 21 : (dword)speed << 19;
@@ -521,7 +536,7 @@ int main(int argc, char **argv)
         fs::copy_file(src, srcDir / "paced.rec", ec);
         fs::resize_file(srcDir / "paced.rec", bytes, ec);
         Run({"sync", (srcDir / "paced.rec").string()});
-        (move ? moved : steps) = EnginePaced(root, 10, block, move);
+        (move ? moved : steps) = EnginePaced(*paced, 10, block, move);
       }
       std::printf("  %-22s speed %d (%5.1f MiB blocks): ", linuxDrive ? "Linux drive" : "network share / NTFS", speed,
                   block / double(kMiB));
@@ -543,6 +558,7 @@ int main(int argc, char **argv)
       std::printf("; %.1f MiB/s of %.1f the pace implies\n", measured, implied);
     }
   }
+  paced.reset();
   fs::remove(srcDir / "paced.rec", ec);
   fs::remove(dstDir / "paced.rec", ec);
 
