@@ -21,6 +21,7 @@
 #define FRX_DEFAULT_BLOCK 0xA00000u /* 10,485,760 bytes, no pause */
 #define FRX_MIN_BLOCK 0x10000u      /* 64 KiB: the smallest block worth copying with */
 #define FRX_COMPARE_SIZE 8192       /* bytes compared at each end of a destination */
+#define FRX_KERNEL_PIECE 0x200000u  /* 2 MiB: the piece of a block copied in the kernel at a time */
 #define FRX_STATS_SLOTS 60          /* one-second slots of the throughput ring */
 #define FRX_STATS_INTERVAL 100      /* ticks between two statistics updates */
 
@@ -809,21 +810,30 @@ static bool CannotCopyInKernel(int error)
 }
 
 /* The next block inside the kernel: no copy through the block buffer, and
- * the source's bytes do not pass the plug-in's memory. A short count is
- * taken up again at once, so the block ends where a read of it would: at
- * its size or at the end of the source. *put is what moved; *got what a
- * read would have had, which differs from *put only when a write failed.
- * False where the kernel cannot copy between these files: the transfer goes
- * on with reading and writing from this block on, the streams placed where
- * the block begins. */
+ * the source's bytes do not pass the plug-in's memory. It goes in pieces of
+ * FRX_KERNEL_PIECE, and each piece's write-back starts as soon as it is
+ * copied: so the disk writes while the rest of the block is still being
+ * read, instead of getting a large block in one go at its end, with the
+ * block's reads queued behind the block before. A short count is taken up
+ * again at once, so the block ends where a read of it would: at its size or
+ * at the end of the source. *put is what moved; *got what a read would have
+ * had, which differs from *put only when a write failed. False where the
+ * kernel cannot copy between these files: the transfer goes on with reading
+ * and writing from this block on, the streams placed where the block
+ * begins. */
 static bool CopyBlockInKernel(long *got, long *put)
 {
   CallTraceEnter("CopyBlockInKernel");
   long moved = 0, step = 1;
   while (moved < (long)FRXNrBytesPerCopy && step > 0) {
     qword at = FRXBytesCopied + (qword)moved;
-    step = (long)OS_CopyRange(FRXfSource, (off64_t)at, FRXfDest, (off64_t)at, FRXNrBytesPerCopy - (dword)moved);
-    if (step > 0) moved += step;
+    dword want = FRXNrBytesPerCopy - (dword)moved;
+    if (want > FRX_KERNEL_PIECE) want = FRX_KERNEL_PIECE;
+    step = (long)OS_CopyRange(FRXfSource, (off64_t)at, FRXfDest, (off64_t)at, want);
+    if (step > 0) {
+      OS_WriteBack(FRXfDest, (off64_t)at, (off64_t)step, 0);
+      moved += step;
+    }
   }
   bool done = true;
   *got = *put = moved;

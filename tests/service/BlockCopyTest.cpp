@@ -473,25 +473,40 @@ TEST_F(EngineTest, ThroughputAbove2GiBAMinute)
 
 // Blocks move inside the kernel where it can copy between the two files,
 // else through the block buffer; either way the copy is the source's bytes.
+// A block larger than the kernel's 2 MiB piece goes in several pieces,
+// each written back at once, and ends where the block or the source does.
 TEST_F(EngineTest, BlocksMoveInsideTheKernelWhereItCanElseThroughTheBuffer)
 {
+  constexpr size_t kMiB = 1 << 20;
   struct Case {
     const char *name;
-    size_t before;  // bytes of the source at the destination already (appended to)
-    bool kernel;    // expected: no block passes the buffer
-  } cases[] = {{"new copy", 0, true}, {"continued copy (appending)", 150000, false}};
+    size_t size;      // of the source
+    dword block;      // bytes a block
+    size_t before;    // bytes of the source at the destination already (appended to)
+    bool kernel;      // expected: no block passes the buffer
+    uint64_t pieces;  // expected: kernel copies at least
+  } cases[] = {
+      {"new copy", 400000, 0x10000, 0, true, 400000 / 0x10000},
+      {"continued copy (appending)", 400000, 0x10000, 150000, false, 1},
+      {"blocks of several pieces, the source ending inside one", 11 * kMiB + 12345, 5 * kMiB, 0, true, 7},
+      {"a block of a piece and a half", 7 * kMiB, 3 * kMiB, 0, true, 6},
+  };
   for (const Case &c : cases) {
-    const std::string bytes = Pattern(400000, 21);
+    const std::string bytes = Pattern(c.size, 21);
     WriteFile(Src("film.rec"), bytes);
     MakeDir(kDstDir);
+    std::filesystem::remove(Host(Dst("film.rec")));
     if (c.before > 0) WriteFile(Dst("film.rec"), bytes.substr(0, c.before));
     ASSERT_EQ(0, FRX_Init("film.rec", "film.rec", kSrcDir, kDstDir)) << c.name;
-    FRX_SetSpeed(0, 0x10000);
+    FRX_SetSpeed(0, c.block);
     Rx().ResetCallCounts();
     EXPECT_EQ(1, Pump()) << c.name << Log();
     EXPECT_TRUE(ReadFile(Dst("film.rec")) == bytes) << c.name;
     EXPECT_EQ(Rx().CallCount("OS_Fread") == 0, c.kernel) << c.name;
-    EXPECT_EQ(Rx().CallCount("OS_CopyRange") > 0, true) << c.name << ": the kernel is asked first";
+    EXPECT_GE(Rx().CallCount("OS_CopyRange"), c.pieces) << c.name << ": the kernel is asked first";
+    if (c.kernel) {
+      EXPECT_GE(Rx().CallCount("OS_WriteBack"), c.pieces) << c.name << ": every piece written back";
+    }
   }
 }
 
