@@ -63,6 +63,11 @@ int OS_Unlink(const char *path);
 int OS_Remove(const char *path);
 int OS_Rename(const char *from, const char *to);
 int OS_Utime(const char *path, const struct utimbuf *times);
+/* Brings a folder's names (files made, removed or renamed in it) onto stable
+ * storage, as OS_Fsync does a file's bytes: a name is certain to survive a
+ * power cut only after this. 0, or -1 with errno; a file system that keeps
+ * no such data (EINVAL) counts as done. */
+int OS_SyncDir(const char *path);
 
 /* descriptors (the pseudo-terminals, font files) */
 int OS_Open(const char *path, int flags);

@@ -62,6 +62,18 @@ int OS_Remove(const char *path) { return remove(path); }
 int OS_Rename(const char *from, const char *to) { return rename(from, to); }
 int OS_Utime(const char *path, const struct utimbuf *times) { return utime(path, times); }
 
+int OS_SyncDir(const char *path)
+{
+  int fd = open(path, O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return -1;
+  int rc = fsync(fd);
+  int error = errno;
+  close(fd);
+  if (rc != 0 && (error == EINVAL || error == EROFS)) return 0;
+  errno = error;
+  return rc;
+}
+
 int OS_Open(const char *path, int flags) { return open(path, flags); }
 ssize_t OS_Read(int fd, void *buf, size_t count) { return read(fd, buf, count); }
 ssize_t OS_Write(int fd, const void *buf, size_t count) { return write(fd, buf, count); }

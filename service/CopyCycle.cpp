@@ -150,7 +150,7 @@ static void StateFirstCall(void)
   CallTraceEnter("StateFirstCall");
   static const char *const mountNames[] = {"MountType = NAS", "MountType = NTFS",
                                            "MountType = Linux"};
-  LoadINI();
+  LoadSettings();
   RememberSettingsShare();
   CreateSubDirs();
   if (isJobAvailable() != 0) {

@@ -124,6 +124,7 @@ char *UTFtoANSI(char *text);
 extern char STapfsRoot[255]; /* mount root of the current source, "/mnt/hd" */
 
 void LoadDefaultStrings(void);
+void LoadSettings(void); /* LoadINI, and its problem into the service log */
 
 /* ---- work list (WorkList.cpp) ---- */
 #define MAX_FILES_TO_PROCESS 1000

@@ -108,6 +108,7 @@ void EndRun(bool stopEvent)
   WriteLog("Ferrox end");
   WriteLog(stopEvent ? SEPARATOR_STOP : SEPARATOR_END);
   CopyState = CS_Exit;
+  CallTraceRelease();
   TAP_Exit();
   CallTraceExit(NULL);
 }

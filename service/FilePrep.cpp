@@ -533,6 +533,41 @@ static bool FoldersDiffer(const char *srcDir, const char *dstDir)
   return differ;
 }
 
+/* The copies of the current entry are on the disk before its source goes:
+ * each part that arrived is synced, then its folder and every folder above
+ * it up to the destination folder (and that one's own folder where it is no
+ * mount point), whose names the run may have made. A receiver switched off
+ * just after the deletion then still has the copies. False, with its line,
+ * when a sync fails: the source stays. */
+static bool CopiesOnDisk(bool recording)
+{
+  CallTraceEnter("CopiesOnDisk");
+  static const char *const endings[] = {"", ".inf", ".nav", ""};
+  char path[512];
+  bool synced = true;
+  for (int typ = FT_Rec; typ <= FT_Other && synced; typ++) {
+    if ((typ == FT_Other) == recording || FileStatus[typ] != FS_Done) continue;
+    int len = snprintf(path, sizeof path, "%s/%s%s", DestDirPath, DestFileNameClean, endings[typ]);
+    FILE *f = len > 0 && (size_t)len < sizeof path ? OS_Fopen64(path, "rb") : nullptr;
+    synced = f != nullptr && OS_Fsync(f) == 0;
+    if (f != nullptr) OS_Fclose(f);
+  }
+  /* a mount point's own folder is the mount's root: nothing above it is ours */
+  size_t top = strlen(ShareDir);
+  bool parentToo = !(JobState == JS_Normal && MountedDirDest != 0);
+  snprintf(path, sizeof path, "%s", DestDirPath);
+  while (synced) {
+    synced = OS_SyncDir(path) == 0;
+    size_t len = strlen(path);
+    char *slash = strrchr(path, '/');
+    if (len < top || (len == top && !parentToo) || slash == nullptr || slash == path) break;
+    *slash = '\0';
+  }
+  if (!synced) WriteLogF("Error: the copy of %s could not be synced to the disk, the source is not deleted", FileName);
+  CallTraceExit(nullptr);
+  return synced;
+}
+
 /* May the source at path go? SourceKept tells why not. */
 static bool SourceMayGo(const char *path, const char *srcDir, bool recording)
 {
@@ -541,6 +576,8 @@ static bool SourceMayGo(const char *path, const char *srcDir, bool recording)
     SourceKept = SK_Passing;
   else if (!FoldersDiffer(srcDir, DestDirPath))
     SourceKept = SK_Lasting;
+  else if (!CopiesOnDisk(recording))
+    SourceKept = SK_Passing;
   else
     SourceKept = SK_Deleted;
   CallTraceExit(nullptr);

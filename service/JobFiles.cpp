@@ -14,10 +14,12 @@
 #include "LogTrace.h"
 #include "PathTypes.h"
 #include "RecordingFiles.h"
+#include "os_facade.h"
 
 #define JOB_SETTINGS_DIR "/ProgramFiles/Settings/Ferrox"
 #define JOB_LINUX_DIR "/mnt/hd/ProgramFiles/Settings/Ferrox/" JOB_FOLDER
 #define JOB_FAIL_LINUX_DIR "/mnt/hd/ProgramFiles/Settings/Ferrox/" JOB_FAIL_FOLDER
+#define PROGRAM_FILES_DIR "/mnt/hd/ProgramFiles"
 #define JOB_NAME_MAX 127   /* "FileName" as the work list and FileName[131] hold it */
 #define JOB_DIR_MAX 511    /* "SDIR" and "DDIR" as MoveDir and ShareDir hold them */
 #define JOB_NAME_READ 512  /* read buffers one size up, so that an over-long */
@@ -194,6 +196,28 @@ static const char *JobCheckFolder(const char *dir, const char *key)
   return what != nullptr ? reason : nullptr;
 }
 
+/* Does the folder lie in "/mnt/hd/ProgramFiles" (the plug-ins, the settings,
+ * the job files themselves)? Read as the file system does: repeated "/" and
+ * "." steps change nothing. */
+static bool JobInProgramFiles(const char *dir)
+{
+  CallTraceEnter("JobInProgramFiles");
+  char plain[JOB_DIR_MAX + 2];
+  size_t n = 0;
+  for (const char *p = dir; *p != '\0' && n + 1 < sizeof plain; p++) {
+    if (*p == '/' && (p[1] == '/' || (p[1] == '.' && (p[2] == '/' || p[2] == '\0')))) {
+      if (p[1] == '.') p++;
+      continue;
+    }
+    plain[n++] = *p;
+  }
+  plain[n] = '\0';
+  size_t len = strlen(PROGRAM_FILES_DIR);
+  bool inside = strncmp(plain, PROGRAM_FILES_DIR, len) == 0 && (plain[len] == '\0' || plain[len] == '/');
+  CallTraceExit(nullptr);
+  return inside;
+}
+
 /* Why the job cannot be done as it stands, or null. The file name must be
  * a plain name in the source folder (or "*"), so that nothing outside that
  * folder is ever read, moved or deleted. */
@@ -209,6 +233,10 @@ static const char *JobCheck(const tJobText *job)
     reason = "FileName must be the name of a file in SDIR";
   if (reason == nullptr) reason = JobCheckFolder(job->SDir, "SDIR");
   if (reason == nullptr) reason = JobCheckFolder(job->DDir, "DDIR");
+  if (reason == nullptr && JobInProgramFiles(job->SDir))
+    reason = "SDIR lies in " PROGRAM_FILES_DIR ", the receiver's plug-ins and settings, which no job moves";
+  if (reason == nullptr && JobInProgramFiles(job->DDir))
+    reason = "DDIR lies in " PROGRAM_FILES_DIR ", the receiver's plug-ins and settings, where no job writes";
   CallTraceExit(nullptr);
   return reason;
 }
@@ -409,6 +437,8 @@ void DeleteJobFile(void)
   if (JobChangeToFolder() && FileNameJob[0] != '\0') {
     WriteLogF("delete Job File: %s ", FileNameJob);
     HDD_Delete(FileNameJob);
+    /* on the disk at once: after a power cut the job is not done twice */
+    OS_SyncDir(JOB_LINUX_DIR);
     /* a job file that stays would be taken and done once more */
     if (TAP_Hdd_Exist(FileNameJob)) {
       WriteLogF("ERROR JobFile: can't delete %s", FileNameJob);
@@ -430,6 +460,8 @@ void MoveJobFileToFail(void)
   if (FileNameJob[0] != '\0' && HDD_ChangeDir(JOB_SETTINGS_DIR)) {
     if (!TAP_Hdd_Exist(JOB_FAIL_FOLDER)) TAP_Hdd_Create(JOB_FAIL_FOLDER, ATTR_FOLDER);
     HDD_Move(FileNameJob, JOB_LINUX_DIR, JOB_FAIL_LINUX_DIR);
+    OS_SyncDir(JOB_FAIL_LINUX_DIR);
+    OS_SyncDir(JOB_LINUX_DIR);
     /* the move reports nothing for files that are no recordings: look */
     snprintf(left, sizeof left, "%s/%s", JOB_LINUX_DIR, FileNameJob);
     if (HDD_Exist(left)) {

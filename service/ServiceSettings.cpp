@@ -7,6 +7,7 @@
  * Owns: the setting globals, STapfsRoot, SettingsOwn.
  */
 #include <stdio.h>
+#include <string.h>
 
 #include "Ferrox.h"
 #include "LogTrace.h"
@@ -34,10 +35,30 @@ char STapfsRoot[255] = TAPFS_ROOT;
 const SettingsProfile SettingsOwn = {PROGRAM_NAME, "MoveToNAS", "NAS-Share", STapfsRoot,
                                      sizeof STapfsRoot};
 
+/* A settings problem of the last load goes into the service log as well,
+ * once per run of the service. */
+void LoadSettings(void)
+{
+  CallTraceEnter("LoadSettings");
+  static char logged[SETTINGS_PROBLEM_SIZE] = "";
+  LoadINI();
+  if (SettingsProblem[0] != '\0' && strcmp(logged, SettingsProblem) != 0) {
+    snprintf(logged, sizeof logged, "%s", SettingsProblem);
+    snprintf(LogString, sizeof LogString, "%s", SettingsProblem);
+    WriteLog(LogString);
+  }
+  CallTraceExit(nullptr);
+}
+
 void LoadDefaultStrings(void)
 {
   CallTraceEnter("LoadDefaultStrings");
   snprintf(STapfsRoot, sizeof STapfsRoot, "%s/", TAPFS_ROOT);
-  LoadINI();
+  /* A job's folders and move flag end here: should the file be gone, the
+   * load writes a new one from these, never from the job's values. */
+  MoveDir[0] = '\0';
+  ShareDir[0] = '\0';
+  move = 0;
+  LoadSettings();
   CallTraceExit(nullptr);
 }

@@ -16,6 +16,8 @@
 #include "Settings.h"
 #include "TextEncoding.h"
 
+char SettingsProblem[SETTINGS_PROBLEM_SIZE] = "";
+
 #define FOLDER_SIZE 512
 #define DISK_ROOT_SLASH "/mnt/hd/" /* folders below the internal disk start so */
 #define DISK_ROOT_SLASH_LEN 8
@@ -165,6 +167,7 @@ static void NormaliseFolder(char *folder, const char *key)
 void LoadINI(void)
 {
   CallTraceEnter("LoadINI");
+  SettingsProblem[0] = '\0';
   char keptDir[PATH_BUFFER];
   bool pushed = HDD_TAP_KeepDir(keptDir);
   bool inFolder = HDD_ChangeDir(SETTINGS_FOLDER);
@@ -182,12 +185,19 @@ void LoadINI(void)
     NormaliseFolder(ShareDir, "DestDir");
     NormaliseFolder(MoveDir, "MoveDir");
     /* Writing back over a file that could not be read would replace the
-     * user's settings (and whatever else the file holds) with defaults. */
-    if (place != IniPlaceNone)
+     * user's settings (and whatever else the file holds) with defaults; a
+     * file that is no plain text would lose what the store cannot hold. */
+    if (place != IniPlaceNone && INITextProblem[0] == '\0') {
       SaveINI();
-    else
+    } else if (place != IniPlaceNone) {
+      snprintf(SettingsProblem, sizeof SettingsProblem,
+               "Settings: %s/%s %s: read as far as it goes and not written back; save it as plain text",
+               SETTINGS_FOLDER, SETTINGS_FILE, INITextProblem);
+      LogEntryTKLibPrintf(true, "%s", SettingsProblem);
+    } else {
       LogEntryTKLibPrintf(true, "Settings: %s/%s cannot be read, defaults in use", SETTINGS_FOLDER,
                           SETTINGS_FILE);
+    }
   }
   if (SettingsOwn.TapfsRoot != nullptr && SettingsOwn.TapfsRootSize > 0)
     snprintf(SettingsOwn.TapfsRoot, SettingsOwn.TapfsRootSize, "%s", TAPFS_ROOT);
@@ -220,19 +230,26 @@ bool SaveINI(void)
 {
   CallTraceEnter("SaveINI");
   bool saved = false;
+  const char *why = "its folder cannot be reached";
   char keptDir[PATH_BUFFER];
   bool pushed = HDD_TAP_KeepDir(keptDir);
   if (HDD_ChangeDir(SETTINGS_FOLDER)) {
     /* The existing text is read first, so comments and foreign keys stay. */
     IniPlace place = INIOpenFile(SETTINGS_FILE, SettingsOwn.AppName);
+    why = "it cannot be read";
     if (place != IniPlaceNone) {
       WriteSettings();
       saved = INISaveFile(SETTINGS_FILE, IniPlaceHere, nullptr);
+      why = INISaveError;
     }
     INICloseFile();
   }
-  if (!saved)
-    LogEntryTKLibPrintf(true, "Settings: %s/%s not saved", SETTINGS_FOLDER, SETTINGS_FILE);
+  SettingsProblem[0] = '\0';
+  if (!saved) {
+    snprintf(SettingsProblem, sizeof SettingsProblem, "Settings: %s/%s not saved: %s", SETTINGS_FOLDER,
+             SETTINGS_FILE, why);
+    LogEntryTKLibPrintf(true, "%s", SettingsProblem);
+  }
   HDD_TAP_RestoreDir(pushed, keptDir);
   CallTraceExit(nullptr);
   return saved;

@@ -43,6 +43,12 @@ typedef struct SettingsProfile {
 
 extern const SettingsProfile SettingsOwn; /* defined by each plug-in */
 
+/* Why the last LoadINI or SaveINI left the file unwritten, as a line for
+ * the user ("" when it was written, or needed no writing): a save that could
+ * not be done ("... not saved: ..."), a file that is no plain text. */
+#define SETTINGS_PROBLEM_SIZE 256
+extern char SettingsProblem[SETTINGS_PROBLEM_SIZE];
+
 void LoadINI(void);
 bool SaveINI(void);
 void CreateSettingsDir(void);

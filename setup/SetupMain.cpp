@@ -11,6 +11,7 @@
 
 #include "FerroxSetup.h"
 #include "LogTrace.h"
+#include "MessageWin.h"
 #include "OSDMenu.h"
 #include "TextEncoding.h"
 
@@ -197,13 +198,20 @@ TapParam EventHandlerMain(word event, TapParam param1, TapParam param2)
     }
 
     case MS_SAVE:
-      SaveINI();
+      /* a save that failed left the old file as it was: the user is told */
+      if (!SaveINI()) {
+        const char *why = strstr(SettingsProblem, "not saved: ");
+        ShowMessageWin("Ferrox Setup", "The settings were not saved:", why != nullptr ? why + 11 : "", 500);
+        EndMessageWin();
+      }
       OSDMenuDestroy();
+      CallTraceRelease();
       TAP_Exit();
       return param1;
 
     default:
       OSDMenuDestroy();
+      CallTraceRelease();
       TAP_Exit();
       return param1;
   }

@@ -3,8 +3,8 @@
 // Exit status: 0 when the run ended as asked, 1 when it did not (a plug-in
 // failed to load, plug-ins still loaded when the time ran out, a plug-in
 // error unless --lenient), 2 for a
-// wrong command line or a missing plug-in file; SimFatal's 70 for a host
-// failure.
+// wrong command line or a missing plug-in file, 3 after a power cut;
+// SimFatal's 70 for a host failure.
 #include "Cli.h"
 
 #include <algorithm>
@@ -18,6 +18,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -53,7 +54,8 @@ static const std::set<std::string> kValueOptions = {
     "--root", "--tap", "--load", "--mount", "--system-id", "--firmware-version", "--missing-symbol",
     "--firmware-module", "--mem-limit", "--fail-writes", "--play", "--record", "--clock", "--date",
     "--time", "--uptime", "--key", "--keys-file", "--stop-event-at", "--until", "--seconds",
-    "--terminals", "--console", "--status-every", "--screenshots", "--screenshot-at", "--fonts", "--warn-event-ms", "--web"};
+    "--terminals", "--console", "--status-every", "--screenshots", "--screenshot-at", "--fonts", "--warn-event-ms", "--web",
+    "--power-cut-at", "--power-cut-at-change", "--seed"};
 
 // Options without a value.
 static const std::set<std::string> kFlagOptions = {"--help", "--utf8-firmware", "--quiet", "--trace-keys",
@@ -96,6 +98,12 @@ Receiver
                              fail once BYTES were written (disk full)
   --play RPATH[@MODE]        a recording being played back (play mode, 1)
   --record SLOT=RPATH        a recording being made in recording slot SLOT
+  --power-cut-at SECONDS     switch the receiver off then: the run stops dead,
+                             and of what was not synced the files keep what a
+                             power cut may leave (see README); exit status 3
+  --power-cut-at-change N    the same just before the run's Nth change to a
+                             file or folder
+  --seed N                   what a power cut keeps (default: random; printed)
 
 Time
   --clock virtual|real       virtual (default): every firmware round is one
@@ -165,8 +173,9 @@ Console
 
 Exit status: 0 when the run ended as asked, 1 when it did not (a plug-in
 failed to load, plug-ins still loaded at the end, a plug-in error), 2 for a wrong command
-line or a missing plug-in file, 70 when the simulator itself cannot go on
-(no firmware functions module, no temporary folder).
+line or a missing plug-in file, 3 after a --power-cut-at(-change), 70 when
+the simulator itself cannot go on (no firmware functions module, no
+temporary folder).
 )";
 }
 
@@ -354,6 +363,9 @@ static bool ApplyOption(const std::string &opt, const std::string &v, RunOptions
   else if (opt == "--console") o->console = v;
   else if (opt == "--fonts") o->fonts = v;
   else if (opt == "--warn-event-ms") ok = ParseNumber(v, &c.warnEventMs) && c.warnEventMs > 0;
+  else if (opt == "--power-cut-at") ok = ParseNumber(v, &c.powerCutAt) && c.powerCutAt >= 0;
+  else if (opt == "--power-cut-at-change") ok = ParseUnsigned(v, &c.powerCutAtChange) && c.powerCutAtChange > 0;
+  else if (opt == "--seed") ok = ParseUnsigned(v, &c.powerSeed), o->seedGiven = true;
   else {
     *error = "unknown option " + opt + " (see receiver --help)";
     return false;
@@ -422,6 +434,8 @@ int ParseOptions(const std::vector<std::string> &args, RunOptions *o, std::strin
     }
     o->config.clock = ClockMode::Real;
   }
+  // a cut nobody can repeat is no help: the seed is always printed with it
+  if (!o->seedGiven) o->config.powerSeed = std::random_device{}();
   if (o->hostTaps.empty() && o->receiverTaps.empty() && o->web.empty()) {
     *error = "no plug-in to run: give a plug-in file (PLUGIN.tap, --tap FILE or --load PATH)";
     return 2;
@@ -617,6 +631,9 @@ static int ReportRun(Receiver &rx, const RunOptions &o, int status)
 {
   std::cout << "receiver: run ended after " << rx.Ticks() << " ticks (" << rx.RunSeconds() << " s), "
             << rx.LoadedCount() << " plug-in(s) loaded" << std::endl;
+  if (o.config.powerCutAt >= 0 || o.config.powerCutAtChange > 0)
+    std::cout << "receiver: no power cut: the run made " << rx.FileChanges() << " changes to files and folders"
+              << std::endl;
   if (o.config.clock == ClockMode::Real) {
     char line[200];
     std::snprintf(line, sizeof line, "receiver: longest gap between two idle rounds: %.1f ms (a round is 10 ms)",

@@ -44,6 +44,7 @@ struct RunOptions {
   std::string web;                        // --web [ADDR:]PORT, "" for none
   bool secondsGiven = false;              // --seconds was on the command line
   bool clockGiven = false;                // --clock was on the command line
+  bool seedGiven = false;                 // --seed was on the command line
   bool help = false;
   bool version = false;
 };

@@ -90,6 +90,7 @@ extern "C" dword TAP_Hdd_Create(const char *name, byte attr)
   if (!im) return 0;
   fs::path host = im->Resolve(os).host;
   std::error_code ec;
+  im->ChangeComing();  // a moment to cut at; the firmware's own change is certain at once
   if (attr == ATTR_FOLDER) {
     fs::create_directory(host, ec);
     return fs::is_directory(host, ec) ? 1 : 0;
@@ -113,6 +114,7 @@ extern "C" bool TAP_Hdd_Delete(const char *name)
   // The disk's root and a mount point are busy, as on the receiver; deleting
   // an empty share's mount point would otherwise remove the host folder.
   if (!im || os == "/mnt/hd" || im->IsMountPoint(os)) return false;
+  im->ChangeComing();
   std::error_code ec;
   return fs::remove(im->Resolve(os).host, ec);  // a folder only when empty
 }
@@ -152,11 +154,16 @@ extern "C" dword TAP_Hdd_Fwrite(const void *buf, dword blockSize, dword blocks, 
   if (!h || !buf || blockSize == 0) return 0;
   const uint64_t want = static_cast<uint64_t>(blockSize) * blocks;
   const uint64_t allowed = im->WriteAllowance(h->file.absPath, want);
+  if (allowed > 0 && im->ChangeComing()) {
+    std::fflush(h->stream);
+    im->power->BeforeWrite(fileno(h->stream), std::ftell(h->stream), allowed);
+  }
   size_t whole = std::fwrite(buf, blockSize, static_cast<size_t>(allowed / blockSize), h->stream);
   size_t part = allowed % blockSize;
   if (part && whole == allowed / blockSize)  // the disk fills up in the middle of a block
     std::fwrite(static_cast<const char *>(buf) + whole * blockSize, 1, part, h->stream);
   im->CountWritten(h->file.absPath, whole * blockSize + part);
+  if (im->power) std::fflush(h->stream);
   if (allowed < want) errno = ENOSPC;
   return static_cast<dword>(whole);
 }
@@ -191,6 +198,8 @@ extern "C" void TAP_Hdd_Fclose(FwFileRecord *file)
     sim::PluginError("TAP_Hdd_Fclose", "not an open file handle (never opened, or closed already); ignored");
     return;
   }
+  // the firmware writes its files through: closed is on the disk
+  if (im->power && std::fflush(it->second->stream) == 0) im->power->ClosedFirmwareFile(fileno(it->second->stream));
   std::fclose(it->second->stream);
   im->handles.erase(it);
 }

@@ -75,6 +75,17 @@ static int TerminalNumber(const std::string &path)
   return pts <= 19 ? pts : -1;
 }
 
+// Before bytes go into a stream under the power-cut model: the buffer is
+// written out first, so the change starts where the file ends or the stream
+// stands.
+static void BeforeStreamWrite(sim::PowerModel *power, FILE *f, bool append, uint64_t length)
+{
+  std::fflush(f);
+  struct stat64 st;
+  off64_t at = append && fstat64(fileno(f), &st) == 0 ? st.st_size : ftello64(f);
+  power->BeforeWrite(fileno(f), at, length);
+}
+
 // ---------------------------------------------------------------- status
 
 static int StatCall(const char *call, const char *path, struct stat64 *st, bool follow)
@@ -136,11 +147,22 @@ extern "C" FILE *OS_Fopen64(const char *path, const char *mode)
   }
   sim::HostFs::Resolved where = im->Resolve(path);
   if (IsUptime(where.receiverPath)) return OpenUptime(im, mode);
+  // a name made or a file cut to nothing are changes for the power-cut model
+  const bool writing = std::strpbrk(mode, "wa+") != nullptr;
+  struct stat64 before;
+  const bool existed = lstat64(where.host.c_str(), &before) == 0;
+  sim::PowerModel *power = nullptr;
+  if (im->power && writing && (!existed || (mode[0] == 'w' && S_ISREG(before.st_mode)))) {
+    power = im->ChangeComing();
+    if (existed) power->BeforeTruncate(where.host);
+  }
   FILE *f = fopen64(where.host.c_str(), mode);
   if (!f) return nullptr;
+  if (power && !existed) power->Created(where.host, false);
   StreamInfo &info = im->streams[f];
   info.receiverPath = where.receiverPath;
   info.mount = where.mount;
+  info.append = mode[0] == 'a';
   return f;
 }
 
@@ -187,12 +209,17 @@ extern "C" size_t OS_Fwrite(const void *buf, size_t size, size_t count, FILE *f)
   Receiver::Impl *im = sim::LiveImpl();
   const uint64_t want = static_cast<uint64_t>(size) * count;
   const uint64_t allowed = im->WriteAllowance(s->receiverPath, want);
+  // Under the power-cut model every write reaches the file at once, in the
+  // order made, so that the journal sees the bytes where they land.
+  sim::PowerModel *power = im->power && allowed > 0 ? im->ChangeComing() : nullptr;
+  if (power) BeforeStreamWrite(power, f, s->append, allowed);
   size_t whole = std::fwrite(buf, size, allowed / size, f);
   size_t part = allowed % size;
   if (part && whole == allowed / size)  // the disk fills up in the middle of an item
     part = std::fwrite(static_cast<const char *>(buf) + whole * size, 1, part, f);
   else
     part = 0;
+  if (power) std::fflush(f);
   im->CountWritten(s->receiverPath, whole * size + part);
   if (allowed < want) errno = ENOSPC;
   return whole;
@@ -232,7 +259,10 @@ extern "C" int OS_Fsync(FILE *f)
   bool standard;
   if (!Stream(f, "OS_Fsync", &standard) && !standard) return -1;
   if (std::fflush(f) != 0) return -1;
-  return fsync(fileno(f));
+  int rc = fsync(fileno(f));
+  Receiver::Impl *im = sim::LiveImpl();
+  if (rc == 0 && !standard && im && im->power) im->power->SyncedFile(fileno(f));
+  return rc;
 }
 
 // On the real clock the sync runs on a thread of its own, so the plug-in's
@@ -279,6 +309,7 @@ extern "C" int OS_SyncPoll(FILE *f)
   if (im && im->clock.mode() == sim::ClockMode::Virtual && im->clock.Ticks() < s->syncUntil) return 1;
   if (s->sync.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return 1;
   const int error = s->sync.get();
+  if (error == 0 && im && im->power) im->power->SyncedFile(fileno(f));
   if (error == 0) return 0;
   errno = error;
   return -1;
@@ -321,6 +352,7 @@ extern "C" ssize_t OS_CopyRange(FILE *in, off64_t inOffset, FILE *out, off64_t o
     errno = ENOSPC;
     return -1;
   }
+  if (im->ChangeComing()) im->power->BeforeWrite(fileno(out), outOffset, allowed);
   loff_t inAt = inOffset, outAt = outOffset;
   ssize_t n = copy_file_range(fileno(in), &inAt, fileno(out), &outAt, static_cast<size_t>(allowed), 0);
   if (n > 0) im->CountWritten(to->receiverPath, static_cast<uint64_t>(n));
@@ -338,7 +370,12 @@ static bool SameDevice(Receiver::Impl *im, const char *a, const char *b)
 extern "C" int OS_Mkdir(const char *path, mode_t mode)
 {
   Receiver::Impl *im = PathCall("OS_Mkdir", path);
-  return im ? mkdir(im->Resolve(path).host.c_str(), mode) : -1;
+  if (!im) return -1;
+  std::filesystem::path host = im->Resolve(path).host;
+  sim::PowerModel *power = im->ChangeComing();
+  int rc = mkdir(host.c_str(), mode);
+  if (rc == 0 && power) power->Created(host, true);
+  return rc;
 }
 
 extern "C" int OS_Link(const char *existing, const char *link)
@@ -349,13 +386,21 @@ extern "C" int OS_Link(const char *existing, const char *link)
     errno = EXDEV;
     return -1;
   }
-  return ::link(im->Resolve(existing).host.c_str(), im->Resolve(link).host.c_str());
+  std::filesystem::path host = im->Resolve(link).host;
+  sim::PowerModel *power = im->ChangeComing();
+  int rc = ::link(im->Resolve(existing).host.c_str(), host.c_str());
+  if (rc == 0 && power) power->Created(host, false);
+  return rc;
 }
 
 extern "C" int OS_Unlink(const char *path)
 {
   Receiver::Impl *im = PathCall("OS_Unlink", path);
-  return im ? unlink(im->Resolve(path).host.c_str()) : -1;
+  if (!im) return -1;
+  std::filesystem::path host = im->Resolve(path).host;
+  struct stat64 st;
+  if (!im->power || lstat64(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return unlink(host.c_str());
+  return im->ChangeComing()->Remove(host);
 }
 
 extern "C" int OS_Remove(const char *path)
@@ -367,7 +412,9 @@ extern "C" int OS_Remove(const char *path)
     errno = EBUSY;
     return -1;
   }
-  return std::remove(where.host.c_str());
+  struct stat64 st;
+  if (!im->power || lstat64(where.host.c_str(), &st) != 0) return std::remove(where.host.c_str());
+  return im->ChangeComing()->Remove(where.host);
 }
 
 extern "C" int OS_Rename(const char *from, const char *to)
@@ -382,7 +429,31 @@ extern "C" int OS_Rename(const char *from, const char *to)
     errno = EXDEV;
     return -1;
   }
-  return std::rename(im->Resolve(from).host.c_str(), im->Resolve(to).host.c_str());
+  std::filesystem::path hostFrom = im->Resolve(from).host, hostTo = im->Resolve(to).host;
+  struct stat64 st;
+  if (!im->power || lstat64(hostFrom.c_str(), &st) != 0) return std::rename(hostFrom.c_str(), hostTo.c_str());
+  return im->ChangeComing()->Rename(hostFrom, hostTo);
+}
+
+// A folder's names (made, removed, renamed) onto stable storage.
+extern "C" int OS_SyncDir(const char *path)
+{
+  Receiver::Impl *im = PathCall("OS_SyncDir", path);
+  if (!im) return -1;
+  sim::HostFs::Resolved where = im->Resolve(path);
+  if (im->MountGone(where.mount)) {
+    errno = EIO;
+    return -1;
+  }
+  int fd = open(where.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  int rc = fsync(fd);
+  int error = errno;
+  close(fd);
+  if (rc != 0 && (error == EINVAL || error == EROFS)) rc = 0;  // a file system that keeps no folder data
+  if (rc == 0 && im->power) im->power->SyncedFolder(where.host);
+  errno = error;
+  return rc;
 }
 
 extern "C" int OS_Utime(const char *path, const struct utimbuf *times)

@@ -8,6 +8,7 @@
 #include "ReceiverImpl.h"
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -136,7 +137,41 @@ Receiver::Impl::Impl(Receiver *owner, Config cfg)
       clock(config.clock, StartSeconds(config), config.uptimeAtStart), privateDir(MakePrivateDir())
 {
   InitSlotFolder(fallback, "/mnt/hd");
+  if (config.powerModel || config.powerCutAt >= 0 || config.powerCutAtChange > 0) {
+    std::vector<fs::path> homes = {config.root};
+    for (const MountConfig &m : config.mounts) homes.push_back(m.hostPath);
+    power = std::make_unique<PowerModel>(config.powerSeed, homes);
+  }
 }
+
+PowerModel *Receiver::Impl::ChangeComing()
+{
+  if (!power) return nullptr;
+  ++changesSeen;
+  if (config.powerCutAtChange > 0 && changesSeen >= config.powerCutAtChange)
+    PowerCut("before change " + std::to_string(changesSeen));
+  return power.get();
+}
+
+// The power goes: nothing of the run is finished, closed or flushed. The
+// files are left as the model allows, one line says what happened, and the
+// process ends at once with status 3.
+void Receiver::Impl::PowerCut(const std::string &when)
+{
+  const std::string what = power->Cut();
+  char line[400];
+  std::snprintf(line, sizeof line, "receiver: power cut at %.2f s (tick %u), %s, seed %llu: %s\n",
+                clock.Seconds(), static_cast<unsigned>(clock.Ticks()), when.c_str(),
+                static_cast<unsigned long long>(config.powerSeed), what.c_str());
+  std::fflush(stdout);
+  std::cout.flush();
+  if (config.consoleEcho) config.consoleEcho->flush();
+  std::fputs(line, stdout);
+  std::fflush(stdout);
+  _exit(3);
+}
+
+uint64_t Receiver::FileChanges() const { return impl_->changesSeen; }
 
 void Receiver::Impl::Phase(sim::Phase phase, int slot)
 {
@@ -475,6 +510,8 @@ void Receiver::Impl::Round(bool topLevel)
           std::max(longestRoundGapMs, std::chrono::duration<double, std::milli>(now - lastRound).count());
     lastRound = now;
   }
+  if (topLevel && power && config.powerCutAt >= 0 && clock.Seconds() >= config.powerCutAt)
+    PowerCut("at its moment");
   if (topLevel && !idleLoopSeen) {
     idleLoopSeen = true;
     Phase(sim::Phase::IdleLoop, -1);

@@ -61,6 +61,15 @@ struct Config {
   // and its polls say it still runs for this many ticks: a disk whose sync
   // takes that long, the same in every run.
   uint32_t syncTicks = 0;
+  // Power cuts (PowerCut.h): at the first firmware round from powerCutAt
+  // seconds on, or just before the powerCutAtChange-th change to a file or
+  // folder, the run stops dead, the files are left as the power-cut model
+  // allows (chosen by powerSeed) and the process exits with status 3.
+  // powerModel alone keeps the journal (and counts the changes) without a cut.
+  double powerCutAt = -1;           // < 0: no cut at a moment
+  uint64_t powerCutAtChange = 0;    // 0: no cut at a change
+  uint64_t powerSeed = 0;           // what survives a cut
+  bool powerModel = false;          // keep the journal even without a cut
 };
 
 // Wall time plug-ins spent in their event handlers: what would stall the
@@ -207,6 +216,8 @@ class Receiver {
   void SetMemoryLimit(size_t total, size_t largestBlock);  // 0 = no limit
   size_t MemoryInUse() const;           // bytes of TAP_MemAlloc blocks not freed
   size_t SharedMemorySegments() const;  // segments that exist now
+  // Changes to files and folders so far, when the power-cut model runs.
+  uint64_t FileChanges() const;
 
   struct Impl;
   Impl &impl() { return *impl_; }  // the simulator's own files only

@@ -24,6 +24,7 @@
 #include "HostFs.h"
 #include "HostLoader.h"
 #include "Osd.h"
+#include "PowerCut.h"
 #include "Receiver.h"
 #include "SimClock.h"
 
@@ -64,6 +65,7 @@ struct DiskHandle {
 struct StreamInfo {
   std::string receiverPath;          // normalised receiver path
   int mount = -1;                    // mount it was opened on
+  bool append = false;               // opened for appending: writes go to the end
   std::unique_ptr<char[]> memory;    // backing text of a virtual file
   std::future<int> sync;             // OS_SyncStart's fsync: 0 or its errno
   uint32_t syncUntil = 0;            // virtual clock: the tick its polls see it done
@@ -123,6 +125,8 @@ struct Receiver::Impl {
   std::unordered_map<FwFileRecord *, std::unique_ptr<DiskHandle>> handles;
   std::unordered_map<FILE *, StreamInfo> streams;
   std::vector<WriteFault> faults;
+  std::unique_ptr<PowerModel> power;   // the power-cut model, when the run has one
+  uint64_t changesSeen = 0;            // changes to files and folders so far
 
   std::map<int, std::string> termOut;  // pts -> bytes written
   std::map<int, int> termFds;          // fake fd -> pts
@@ -179,6 +183,10 @@ struct Receiver::Impl {
   uint64_t WriteAllowance(const std::string &receiverPath, uint64_t want);
   void CountWritten(const std::string &receiverPath, uint64_t bytes);
   void Echo(int pts, const void *buf, size_t count);
+  // A change to a file or folder is about to be made: the cut comes first
+  // when it is the one the run is cut at. Null when no model runs.
+  PowerModel *ChangeComing();
+  [[noreturn]] void PowerCut(const std::string &when);
 
   // ---- screen ----
   void SyncScreen();                   // compose; a screenshot when it changed

@@ -19,6 +19,8 @@
 char *INIBuffer = nullptr;
 dword BufferSize = 0;
 bool INIMemoryShort = false;
+const char *INITextProblem = "";
+const char *INISaveError = "";
 
 #define INI_GROWTH 1024  /* one growth step of the held text */
 #define INI_NEW_TEXT 512 /* size of a text started from nothing */
@@ -90,6 +92,37 @@ static bool INIAllocate(dword size)
   return true;
 }
 
+/* A text saved as UTF-16 (a PC editor's "Unicode") becomes the 8-bit text it
+ * holds, each character above 255 a "?"; len bytes, a byte-order mark first. */
+static void INIFromUtf16(dword len, bool bigEndian)
+{
+  dword out = 0;
+  for (dword i = 2; i + 1 < len; i += 2) {
+    unsigned char lo = (unsigned char)INIBuffer[i + (bigEndian ? 1 : 0)];
+    unsigned char hi = (unsigned char)INIBuffer[i + (bigEndian ? 0 : 1)];
+    INIBuffer[out++] = hi != 0 ? '?' : lo == 0 ? ' ' : (char)lo;
+  }
+  memset(INIBuffer + out, 0, BufferSize - out);
+}
+
+/* The held text must be the file's text: a NUL byte ends it there, and a
+ * save would drop everything behind it. Such a file is read as far as it
+ * can be and marked, so that it is never written back (INITextProblem). */
+static void INIMakeText(dword len)
+{
+  const unsigned char *b = (const unsigned char *)INIBuffer;
+  if (len >= 2 && ((b[0] == 0xFF && b[1] == 0xFE) || (b[0] == 0xFE && b[1] == 0xFF))) {
+    INIFromUtf16(len, b[0] == 0xFE);
+    INITextProblem = "is saved as UTF-16 (\"Unicode\"), not as plain text";
+    LogEntryTKLibPrintf(true, "INIOpenFile: the file %s; read as far as it goes", INITextProblem);
+    return;
+  }
+  /* the text ends at the first NUL for every look-up, as it always did */
+  if (memchr(INIBuffer, '\0', len) == nullptr) return;
+  INITextProblem = "holds a NUL byte, which no text file has";
+  LogEntryTKLibPrintf(true, "INIOpenFile: the file %s; read up to it", INITextProblem);
+}
+
 /* Reads the open file whole into a new held text; false on any failure.
  * The allocation leaves at least 513 zero bytes behind the content, room for
  * the line end that may be appended. */
@@ -108,6 +141,7 @@ static bool INIReadWhole(FwFileRecord *file)
     memset(INIBuffer, 0, BufferSize);
     return false;
   }
+  INIMakeText(len);
   size_t textLen = strlen(INIBuffer);
   if (textLen == 0 || (INIBuffer[textLen - 1] != '\r' && INIBuffer[textLen - 1] != '\n'))
     memcpy(INIBuffer + textLen, "\r\n", 3);
@@ -121,6 +155,7 @@ IniPlace INIOpenFile(const char *fileName, const char *appName)
   /* A text still held would be lost to the plug-in's heap for good. */
   INICloseFile();
   INIMemoryShort = false;
+  INITextProblem = "";
   bool pushed = HDD_TAP_KeepDir(keptDir);
   IniPlace place = INILocateFile(fileName, appName);
 
@@ -349,46 +384,80 @@ static bool INIEnterPlace(IniPlace place, const char *appName)
   return INIEnterFolder(appName);
 }
 
-/* Writes the held text as the file fileName in the current folder. */
-/* Writes the held text into a file of the current folder, created anew. */
+/* Writes the held text into a new file of the current folder; a stale file
+ * of that name (left by a save that was cut short) goes first, since an
+ * existing file would keep its bytes behind a shorter text. */
 static bool INIWriteFile(const char *fileName, char *absPath)
 {
-  TAP_Hdd_Delete(fileName);
-  TAP_Hdd_Create(fileName, ATTR_NORMAL);
+  if (TAP_Hdd_Exist(fileName) && !TAP_Hdd_Delete(fileName)) {
+    INISaveError = "a file of the same name cannot be replaced";
+    return false;
+  }
+  if (!TAP_Hdd_Create(fileName, ATTR_NORMAL)) {
+    INISaveError = "the folder takes no new file (read-only?)";
+    return false;
+  }
   FwFileRecord *file = TAP_Hdd_Fopen(fileName);
-  if (file == nullptr) return false;
-  if (absPath != nullptr && !HDD_GetAbsolutePathByTypeFile(file, absPath)) absPath[0] = '\0';
+  if (file == nullptr) {
+    INISaveError = "the new file cannot be opened";
+    TAP_Hdd_Delete(fileName);
+    return false;
+  }
+  if (!HDD_GetAbsolutePathByTypeFile(file, absPath)) absPath[0] = '\0';
   size_t len = strlen(INIBuffer);
   /* Only the text goes out, never the zero bytes behind it; an empty text
    * leaves an empty file, which is what was asked for. */
   bool ok = len == 0 || TAP_Hdd_Fwrite(INIBuffer, (dword)len, 1, file) == 1;
+  ok = ok && TAP_Hdd_Flen(file) == (dword)len;
   TAP_Hdd_Fclose(file);
+  if (!ok) {
+    INISaveError = "the disk is full";
+    TAP_Hdd_Delete(fileName);
+  }
   return ok;
 }
 
-/* The text goes into a file beside the old one first, which then takes the
- * old one's place in one rename: a receiver switched off or a plug-in
- * killed half-way leaves the old file or the new one, never a cut one. A
- * folder where that cannot be done gets the file written in place. */
+/* The new text goes into a spare file beside the old one ("<name>.new"),
+ * which the firmware has on the disk once it is closed; the spare then takes
+ * the old file's place in one rename, and the folder is synced so that the
+ * rename is on the disk too. A receiver switched off at any moment finds the
+ * old file or the new one, never a cut one. Nothing is ever written over the
+ * old file: a save that cannot be done this way leaves it as it was, and no
+ * spare behind. */
 static bool INIWriteText(const char *fileName)
 {
   char spare[160], spareAbs[PATH_BUFFER], finalAbs[PATH_BUFFER];
   int n = snprintf(spare, sizeof spare, "%s.new", fileName);
-  if (n > 0 && (size_t)n < sizeof spare && INIWriteFile(spare, spareAbs) && spareAbs[0] != '\0') {
-    char *slash = strrchr(spareAbs, '/');
-    int m = slash == nullptr ? -1
-                             : snprintf(finalAbs, sizeof finalAbs, "%.*s/%s", (int)(slash - spareAbs),
-                                        spareAbs, fileName);
-    if (m > 0 && (size_t)m < sizeof finalAbs && OS_Rename(spareAbs, finalAbs) == 0) return true;
-    TAP_Hdd_Delete(spare);
+  if (n <= 0 || (size_t)n >= sizeof spare) {
+    INISaveError = "the file name is too long";
+    return false;
   }
-  return INIWriteFile(fileName, nullptr);
+  if (!INIWriteFile(spare, spareAbs)) return false;
+  char *slash = strrchr(spareAbs, '/');
+  int m = slash == nullptr ? -1
+                           : snprintf(finalAbs, sizeof finalAbs, "%.*s/%s", (int)(slash - spareAbs), spareAbs,
+                                      fileName);
+  if (m <= 0 || (size_t)m >= sizeof finalAbs || OS_Rename(spareAbs, finalAbs) != 0) {
+    INISaveError = "the new file cannot take the old one's place";
+    TAP_Hdd_Delete(spare);
+    return false;
+  }
+  *slash = '\0';
+  if (OS_SyncDir(spareAbs) != 0)
+    LogEntryTKLibPrintf(true, "INISaveFile: %s saved, but its folder could not be synced", fileName);
+  return true;
 }
 
 bool INISaveFile(const char *fileName, IniPlace place, const char *appName)
 {
+  INISaveError = "nothing to save";
   if (INIBuffer == nullptr || fileName == nullptr || fileName[0] == '\0' || (int)place >= 6)
     return false;
+  if (INITextProblem[0] != '\0') {
+    /* what is held is not what the file holds: writing it would lose bytes */
+    INISaveError = "the file is no plain text and is left as it is";
+    return false;
+  }
   if (place == IniPlaceAppFolder && (appName == nullptr || appName[0] == '\0' || appName[0] == '/'))
     return false;
   /* A text that was found nowhere is written to the most general place. */
@@ -398,7 +467,9 @@ bool INISaveFile(const char *fileName, IniPlace place, const char *appName)
   bool pushed = HDD_TAP_KeepDir(keptDir);
   /* A save that could not come back would leave the caller elsewhere. */
   if (!pushed && keptDir[0] == '\0') return false;
+  INISaveError = "its folder cannot be reached";
   bool ok = INIEnterPlace(place, appName) && INIWriteText(fileName);
+  if (ok) INISaveError = "";
   HDD_TAP_RestoreDir(pushed, keptDir);
   return ok;
 }

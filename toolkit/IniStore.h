@@ -25,6 +25,12 @@ typedef enum IniPlace {
 extern char *INIBuffer;
 extern dword BufferSize;
 extern bool INIMemoryShort; /* the last INIOpenFile failed for want of memory */
+/* Why the held text is not the file's bytes ("" when it is): a file with NUL
+ * bytes or saved as UTF-16 is read as far as it goes, but never written
+ * back, so the user's bytes stay as they are. */
+extern const char *INITextProblem;
+/* Why the last INISaveFile failed ("" after a save that worked). */
+extern const char *INISaveError;
 
 IniPlace INIOpenFile(const char *fileName, const char *appName);
 IniPlace INILocateFile(const char *fileName, const char *appName);

@@ -193,6 +193,13 @@ void CallTraceResetStats(void)
   if (CallTraceStats != nullptr) memset(CallTraceStats, 0, size);
 }
 
+void CallTraceRelease(void)
+{
+  if (CallTraceStats != nullptr) TAP_MemFree(CallTraceStats);
+  CallTraceStats = nullptr;
+  CallTraceStatsEntries = 0;
+}
+
 /* Lists an entered function on the terminal, indented by its level. */
 static void CallTraceList(const char *procName)
 {

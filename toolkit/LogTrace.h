@@ -48,6 +48,10 @@ void PrintNet(const char *text);
 
 void CallTraceInit(void);
 void CallTraceEnable(bool enable);
+/* Frees the statistics block; a plug-in calls it on its way out, so that
+ * nothing of its heap is left for the firmware to reclaim. The trace goes on
+ * without statistics. */
+void CallTraceRelease(void);
 void CallTraceResetStats(void);
 void CallTraceEnter(const char *procName);
 void CallTraceExit(dword *unused);

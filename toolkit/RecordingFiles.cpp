@@ -125,9 +125,31 @@ static void RenameCompanions(const RecName *from, const RecName *to)
   char oldName[PATH_BUFFER];
   char newName[PATH_BUFFER];
 
+  struct stat64 st;
+  for (int i = 0; i < 2; i++) {
+    if (!CompanionName(from, suffixes[i], oldName) || !CompanionName(to, suffixes[i], newName)) continue;
+    /* a rename would replace whatever lies there, and its bytes were gone */
+    if (OS_Lstat64(newName, &st) == 0) {
+      LogEntryTKLibPrintf(true, "HDD_Rename: %.200s is in the way, %.200s stays", newName, oldName);
+      continue;
+    }
+    OS_Rename(oldName, newName);
+  }
+}
+
+/* Is the name taken? For a recording also when one of its companions' names
+ * is: a companion moved there would take the place of a stray file. */
+static bool NameTaken(const char *path)
+{
+  static const char *const suffixes[2] = {".inf", ".nav"};
+  char companion[PATH_BUFFER];
+  RecName rn;
+  if (HDD_Exist(path)) return true;
+  SplitPath(path, &rn);
+  if (!rn.IsRec) return false;
   for (int i = 0; i < 2; i++)
-    if (CompanionName(from, suffixes[i], oldName) && CompanionName(to, suffixes[i], newName))
-      OS_Rename(oldName, newName);
+    if (CompanionName(&rn, suffixes[i], companion) && HDD_Exist(companion)) return true;
+  return false;
 }
 
 /* Makes path (PATH_BUFFER bytes) a name that does not exist yet; false when
@@ -143,7 +165,7 @@ static bool MakeUnique(char *path)
    * so Film-2.rec becomes Film.rec when that is free. */
   int i = rn.Index != 0 ? rn.Index : 2;
   int n = snprintf(candidate, sizeof(candidate), "%s%s%s%s", rn.Folder, rn.Base, rn.Ext, del);
-  for (int tries = 0; n > 0 && n < PATH_BUFFER && HDD_Exist(candidate); tries++, i++) {
+  for (int tries = 0; n > 0 && n < PATH_BUFFER && NameTaken(candidate); tries++, i++) {
     if (tries == UNIQUE_TRIES) return false;
     n = snprintf(candidate, sizeof(candidate), "%s%s-%d%s%s", rn.Folder, rn.Base, i, rn.Ext, del);
   }

@@ -32,6 +32,11 @@ class FilePrepTest : public CycleTest {
       if (FileStatus[typ] == FS_Done) FRX_TakeStamp((path + endings[typ]).c_str(), &PartStamp[typ]);
     MakeDir("/mnt/hd/DataFiles/NAS-Share");
     std::strcpy(DestDirPath, "/mnt/hd/DataFiles/NAS-Share");
+    // the copies the parts arrived as
+    std::string name = path.substr(path.rfind('/') + 1);
+    std::strcpy(DestFileNameClean, name.c_str());
+    for (int typ = FT_Rec; typ <= FT_Other; typ++)
+      if (FileStatus[typ] == FS_Done) WriteFile("/mnt/hd/DataFiles/NAS-Share/" + name + endings[typ], "x");
   }
   static ino_t Inode(const fs::path &p)
   {
@@ -354,6 +359,35 @@ TEST_P(DeleteSource, OnlyWhatArrivedIsDeleted)
     EXPECT_TRUE(LogHas("delete SourceFile: /mnt/hd/DataFiles/MoveToNAS/Film.rec "));
   else
     EXPECT_TRUE(LogHas("delete File: /mnt/hd/DataFiles/MoveToNAS/Film.rec "));
+}
+
+// The copies are synced, with the folders above them, before the source
+// goes; a copy that is not where it arrived (the share went away, someone
+// took it) cannot be synced, and its source stays.
+TEST_F(FilePrepTest, ASourceGoesOnlyOnceItsCopiesAreSynced)
+{
+  for (bool copyThere : {true, false}) {
+    SCOPED_TRACE(copyThere ? "copies there" : "a copy gone");
+    for (const char *f : {"Film.rec", "Film.rec.inf", "Film.rec.nav"})
+      WriteFile(std::string("/mnt/hd/DataFiles/MoveToNAS/") + f, "x");
+    ListEntry("/DataFiles/MoveToNAS", "Film.rec");
+    std::strcpy(FileName, "Film.rec.nav");
+    JobState = JS_Normal;
+    FileTyp = FT_Nav;
+    for (int &st : FileStatus) st = FS_Done;
+    PartsCopied("/mnt/hd/DataFiles/MoveToNAS/Film.rec");
+    if (!copyThere) fs::remove(Host("/mnt/hd/DataFiles/NAS-Share/Film.rec.inf"));
+    std::strcpy(ShareDir, "/mnt/hd/DataFiles/NAS-Share");
+    MountedDirDest = 0;
+    Rx().ResetCallCounts();
+    DeleteCurrentSource();
+    EXPECT_EQ(copyThere, !Exists("/mnt/hd/DataFiles/MoveToNAS/Film.rec"));
+    EXPECT_EQ(copyThere ? 3u : 1u, Rx().CallCount("OS_Fsync"));
+    // the share's folder, then the folder that holds it (no mount point here)
+    EXPECT_EQ(copyThere ? 2u : 0u, Rx().CallCount("OS_SyncDir"));
+    EXPECT_EQ(!copyThere, LogHas("Error: the copy of Film.rec.nav could not be synced to the disk, the source is not deleted"))
+        << Log();
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

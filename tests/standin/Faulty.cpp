@@ -55,6 +55,7 @@ static void MakeTheMistake(void)
     }
     case 6: OS_Fwrite("x", 1, 1, (FILE *)(void *)notFromTheHeap); break;
     case 7: CallTraceEnter("MakeTheMistake"); break;
+    case 8: TAP_MemAlloc(100); break; /* left for the firmware to free at unload */
     default: break;
   }
 }

@@ -137,12 +137,41 @@ TEST_F(IniStoreTest, LineEndsOnOpen)
   }
 }
 
-TEST_F(IniStoreTest, ZeroByteEndsTheTextForReadAndSave)
+// A file the store cannot hold as text is read as far as it goes and never
+// written back: a save would drop what lies behind a NUL byte, or write a
+// UTF-16 file as 8-bit text.
+TEST_F(IniStoreTest, TextTheStoreCannotHoldIsReadButNeverWrittenBack)
 {
-  OpenText(std::string("A=1\r\n\0B=2\r\n", 11));
-  EXPECT_EQ(7, INIGetInt("B", 7, 0, 10));
+  struct Case {
+    const char *what;
+    std::string file;
+    int a, b;  // what A and B read as (7: missing)
+  } cases[] = {
+      {"NUL byte", std::string("A=1\r\n\0B=2\r\n", 11), 1, 7},
+      {"NUL byte in a comment", std::string("; note\0more\r\nA=1\r\nB=2\r\n", 21), 7, 7},
+      {"UTF-16 little-endian", std::string("\xFF\xFE" "A\0=\0" "1\0\r\0\n\0B\0=\0" "2\0\r\0\n\0", 22), 1, 2},
+      {"UTF-16 big-endian", std::string("\xFE\xFF\0A\0=\0" "1\0\r\0\n\0B\0=\0" "2\0\r\0\n", 22), 1, 2},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile("/mnt/hd/Test.ini", c.file);
+    ASSERT_EQ(IniPlaceHere, INIOpenFile("Test.ini", nullptr));
+    EXPECT_EQ(c.a, INIGetInt("A", 7, 0, 10));
+    EXPECT_EQ(c.b, INIGetInt("B", 7, 0, 10));
+    EXPECT_STRNE("", INITextProblem);
+    INISetInt("A", 5);
+    EXPECT_FALSE(INISaveFile("Test.ini", IniPlaceHere, nullptr));
+    EXPECT_STREQ("the file is no plain text and is left as it is", INISaveError);
+    EXPECT_EQ(c.file, ReadFile("/mnt/hd/Test.ini"));
+    EXPECT_FALSE(Exists("/mnt/hd/Test.ini.new"));
+    INICloseFile();
+  }
+  // a plain file opened next is plain again
+  WriteFile("/mnt/hd/Test.ini", "A=1\r\n");
+  ASSERT_EQ(IniPlaceHere, INIOpenFile("Test.ini", nullptr));
+  EXPECT_STREQ("", INITextProblem);
   EXPECT_TRUE(INISaveFile("Test.ini", IniPlaceHere, nullptr));
-  EXPECT_EQ("A=1\r\n", ReadFile("/mnt/hd/Test.ini"));
+  INICloseFile();
 }
 
 TEST_F(IniStoreTest, CommentsCaseAndLongerKeys)
