@@ -152,7 +152,9 @@ void SortFilesByDate(void);
 void ResetWorkListChecks(void);
 
 /* ---- file preparation and finishing (FilePrep.cpp) ---- */
-extern char FileName[131];          /* source name of the current part */
+/* a name the disk holds (255 bytes) with a companion's ending */
+#define FILE_NAME_SIZE 260
+extern char FileName[FILE_NAME_SIZE]; /* source name of the current part */
 extern char DestFileNameClean[131]; /* destination name of the current file */
 extern char DestDirPath[512];       /* destination folder of the current file */
 

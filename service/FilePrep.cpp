@@ -25,7 +25,7 @@
 #define SPEED_DELAY 10    /* ticks between two blocks */
 #define FOLDER_MARKER ".Ferrox-folder-check" /* made in a destination folder for a moment */
 
-char FileName[131] = "";
+char FileName[FILE_NAME_SIZE] = "";
 char DestFileNameClean[131] = "";
 char DestDirPath[512] = "";
 tFRXStamp PartStamp[4];
@@ -94,8 +94,11 @@ static void CleanDestinationName(char *name)
     StrReplace(name, " (DEC)", "", NAME_WORK);
     StrReplace(name, "(DEC)", "", NAME_WORK);
   }
-  /* spelt-out letters may have made it too long for the name buffers */
+  /* spelt-out letters may have made it too long for the name buffers and,
+   * with ".inf" or ".nav", for the drive */
+  size_t before = strlen(name);
   FitName(name, ExtensionLength(name), DEST_NAME_MAX);
+  if (strlen(name) < before) WriteLogF("Destination name shortened to fit with its companions: '%s'", name);
   MakeValidFileName(name, LC_CONTROL | LC_RESERVED);
   CallTraceExit(nullptr);
 }

@@ -20,7 +20,7 @@
 #define JOB_LINUX_DIR "/mnt/hd/ProgramFiles/Settings/Ferrox/" JOB_FOLDER
 #define JOB_FAIL_LINUX_DIR "/mnt/hd/ProgramFiles/Settings/Ferrox/" JOB_FAIL_FOLDER
 #define PROGRAM_FILES_DIR "/mnt/hd/ProgramFiles"
-#define JOB_NAME_MAX 127   /* "FileName" as the work list and FileName[131] hold it */
+#define JOB_NAME_MAX 127   /* "FileName" of a job file */
 #define JOB_DIR_MAX 511    /* "SDIR" and "DDIR" as MoveDir and ShareDir hold them */
 #define JOB_NAME_READ 512  /* read buffers one size up, so that an over-long */
 #define JOB_DIR_READ 1024  /* value is seen as such instead of silently cut */

@@ -163,3 +163,30 @@ TEST_F(DriveImage, NameTheNtfsDriveRefusesKeepsItsSourceAndTheRunGoesOn)
 }
 
 }  // namespace
+
+namespace {
+
+// A name that the NTFS drive could not take with ".inf" or ".nav" added is
+// shortened on a whole letter, keeps its extension and arrives with its
+// companions; the source, whose name the disk holds, goes once it has.
+TEST_F(DriveImage, ANameTooLongForTheNtfsDriveArrivesShortened)
+{
+  REQUIRE_REAL_FS({"mkntfs", "ntfs-3g"}, true);
+  TempDir images;
+  MountGuard drive;
+  REQUIRE_MOUNTED(drive.MountNtfsImage(images.path / "ntfs.img", 32, share));
+
+  WriteShareSettings({"MountType=1", "Move=1"});
+  std::string longName, onDrive;
+  for (int i = 0; i < 120; i++) longName += "\xC3\xA7";  // c cedilla: no spelt-out form
+  for (int i = 0; i < 61; i++) onDrive += "\xC3\xA7";
+  WriteRecordings({{longName + ".rec", 200'000}});
+  RunResult r = Run();
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  ExpectCopied(longName + ".rec", onDrive + ".rec");
+  EXPECT_TRUE(LogHas("Destination name shortened to fit with its companions: '" + onDrive + ".rec'")) << Log();
+  EXPECT_TRUE(Tree(Host(kMoveToNAS)).empty()) << ::testing::PrintToString(Tree(Host(kMoveToNAS)));
+  EXPECT_TRUE(LogLinesStartingWith("Error").empty()) << Log();
+}
+
+}  // namespace

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -241,6 +242,39 @@ TEST_F(SettingsSafety, AGatheredRecordingNeverTakesAStrayCompanionsPlace)
   EXPECT_EQ(rec, ReadFile(std::string(kMoveToNAS) + "/X-2.rec"));
   EXPECT_EQ(rec, ReadHostFile(share / "X-2.rec")) << Log();
   EXPECT_TRUE(fs::exists(share / "X-2.rec.inf"));
+}
+
+}  // namespace
+
+namespace {
+
+// A name that grows while it is cleaned (each Latin-1 "ä" spelt "ae") is
+// shortened to fit with its companions, keeps its extension, is numbered on
+// a clash and arrives whole with them; the log says so. The source name,
+// 128 bytes, takes ".inf" and ".nav" as every name the disk holds does.
+TEST_F(SettingsSafety, ANameTooLongForTheDriveArrivesShortened)
+{
+  WriteShareSettings({"SpecChar=1", "MountType=1", "Move=1"});
+  const std::string latin(124, '\xE4');
+  WriteRecording(std::string(kMoveToNAS) + "/" + latin + ".rec", 50'000, 7, LocalTime(2015, 12, 1));
+  WriteRecording(std::string(kMoveToNAS) + "/" + latin + "x.rec", 60'000, 8, LocalTime(2015, 12, 2));
+  std::map<std::string, std::string> before;
+  for (const std::string &f : Tree(Host(kMoveToNAS))) before[f] = ReadFile(std::string(kMoveToNAS) + "/" + f);
+  RunResult r = Run();
+  ASSERT_EQ(0, r.exitCode) << r.out << r.err;
+  std::string shortened;
+  for (int i = 0; i < 61; i++) shortened += "ae";
+  const std::vector<std::string> expected = {shortened + ".rec", shortened + ".rec.inf", shortened + ".rec.nav",
+                                             shortened.substr(0, 120) + "-1.rec", shortened.substr(0, 120) + "-1.rec.inf",
+                                             shortened.substr(0, 120) + "-1.rec.nav"};
+  for (const std::string &f : expected)
+    EXPECT_TRUE(fs::exists(share / f)) << f << "\n" << ::testing::PrintToString(Tree(share)) << "\n" << Log();
+  EXPECT_TRUE(before[latin + ".rec"] == ReadHostFile(share / expected[0]));
+  EXPECT_TRUE(before[latin + "x.rec"] == ReadHostFile(share / expected[3]));
+  EXPECT_TRUE(before[latin + "x.rec.inf"] == ReadHostFile(share / expected[4]));
+  EXPECT_TRUE(LogHas("Destination name shortened to fit with its companions: '" + shortened + ".rec'")) << Log();
+  EXPECT_TRUE(Tree(Host(kMoveToNAS)).empty()) << "both moved";
+  EXPECT_TRUE(LogHas("Summary: 0 copied, 2 moved, 0 already complete, 0 failed, 0 skipped, 0.1 MB in 11 s")) << Log();
 }
 
 }  // namespace
