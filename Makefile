@@ -4,13 +4,13 @@
 #   make check   build everything, run every test (PC and receiver CPU)
 #   make web     the virtual receiver in a web browser, on sample recordings
 #
-# Further: host, target, test-host, test-target, test-asan, fault-matrix, fuzz,
+# Further: host, target, test-host, test-target, test-asan, fault-matrix, power-cuts, fuzz,
 # bench, clean.
 
 JOBS ?= 2
 CMAKE ?= cmake
 
-.PHONY: web all deps host target test-host test-target test-asan fault-matrix check demo fuzz fuzz-run bench clean
+.PHONY: web all deps host target test-host test-target test-asan fault-matrix power-cuts check demo fuzz fuzz-run bench clean
 
 all: host
 
@@ -45,6 +45,10 @@ test-asan: deps
 # only the fault matrix: move runs hit by faults at random moments
 fault-matrix: host
 	ctest --preset host -L faultmatrix --output-on-failure -V | grep -E "fault matrix|tests passed|Failed"
+
+# only the power-cut tier: the receiver switched off at random moments
+power-cuts: host
+	ctest --preset host -L powercut --output-on-failure -V | grep -E "power cuts|tests passed|Failed"
 
 # only what the demo runs: the simulator with its firmware module and fonts,
 # the two plug-ins and the sample maker (a fraction of the whole build)

@@ -13,6 +13,7 @@
 #include "LogTrace.h"
 #include "PathTypes.h"
 #include "RecordingFiles.h"
+#include "os_facade.h"
 
 #define DATAFILES_DIR "/DataFiles"
 #define DATAFILES_LINUX_DIR "/mnt/hd/DataFiles"
@@ -96,6 +97,34 @@ static void TriageOne(const char *fileName)
   CallTraceExit(nullptr);
 }
 
+/* A companion left in "/DataFiles" by a gathering that was cut short (the
+ * receiver switched off between the moves of a recording and of its
+ * companions) follows its recording into the source folder, where nothing
+ * of that name is in its way. */
+static void TriageStrayCompanions(void)
+{
+  TapDirEntry entry;
+  char name[sizeof entry.Name], from[PATH_BUFFER], to[PATH_BUFFER], main[PATH_BUFFER];
+
+  CallTraceEnter("TriageStrayCompanions");
+  dword count = TAP_Hdd_FindFirst(&entry, "inf|nav");
+  for (dword i = 0; i < count; i++) {
+    if (i > 0 && !TAP_Hdd_FindNext(&entry)) break;
+    if (entry.Attr != ATTR_NORMAL) continue;
+    snprintf(name, sizeof name, "%s", entry.Name);
+    size_t len = strlen(name);
+    int fromLen = snprintf(from, sizeof from, "%s/%s", DATAFILES_LINUX_DIR, name);
+    int toLen = snprintf(to, sizeof to, "%s/%s", MoveDir, name);
+    int mainLen = snprintf(main, sizeof main, "%s/%.*s", MoveDir, (int)(len > 4 ? len - 4 : 0), name);
+    if (len <= 4 || fromLen >= (int)sizeof from || toLen >= (int)sizeof to || mainLen >= (int)sizeof main) continue;
+    from[fromLen - 4] = '\0'; /* the recording in "/DataFiles" */
+    bool stray = !HDD_Exist(from) && HDD_Exist(main) && !HDD_Exist(to);
+    from[fromLen - 4] = '.';
+    if (stray && OS_Rename(from, to) == 0) WriteLogF("  Move %s after its recording", name);
+  }
+  CallTraceExit(nullptr);
+}
+
 void MoveAllFilesToMoveToNAS(void)
 {
   TapDirEntry entry;
@@ -114,6 +143,10 @@ void MoveAllFilesToMoveToNAS(void)
       entry.Name[sizeof entry.Name - 1] = '\0';
       if (entry.Attr == ATTR_NORMAL) TriageOne(entry.Name);
     }
+    TriageStrayCompanions();
+    /* the gathered names on the disk before the run deletes any of them */
+    OS_SyncDir(MoveDir);
+    OS_SyncDir(DATAFILES_LINUX_DIR);
   }
   HDD_TAP_RestoreDir(pushed, keptDir);
   CallTraceExit(nullptr);

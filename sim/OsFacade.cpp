@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 
@@ -259,8 +260,10 @@ extern "C" int OS_Fsync(FILE *f)
   bool standard;
   if (!Stream(f, "OS_Fsync", &standard) && !standard) return -1;
   if (std::fflush(f) != 0) return -1;
+  const auto start = std::chrono::steady_clock::now();
   int rc = fsync(fileno(f));
   Receiver::Impl *im = sim::LiveImpl();
+  if (im) im->callMs["OS_Fsync"] += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   if (rc == 0 && !standard && im && im->power) im->power->SyncedFile(fileno(f));
   return rc;
 }
@@ -445,11 +448,13 @@ extern "C" int OS_SyncDir(const char *path)
     errno = EIO;
     return -1;
   }
+  const auto start = std::chrono::steady_clock::now();
   int fd = open(where.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return -1;
   int rc = fsync(fd);
   int error = errno;
   close(fd);
+  im->callMs["OS_SyncDir"] += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   if (rc != 0 && (error == EINVAL || error == EROFS)) rc = 0;  // a file system that keeps no folder data
   if (rc == 0 && im->power) im->power->SyncedFolder(where.host);
   errno = error;

@@ -750,6 +750,16 @@ uint64_t Receiver::CallCount(const std::string &call) const
   return it == impl_->calls.end() ? 0 : it->second;
 }
 
-void Receiver::ResetCallCounts() { impl_->calls.clear(); }
+double Receiver::CallMilliseconds(const std::string &call) const
+{
+  auto it = impl_->callMs.find(call);
+  return it == impl_->callMs.end() ? 0 : it->second;
+}
+
+void Receiver::ResetCallCounts()
+{
+  impl_->calls.clear();
+  impl_->callMs.clear();
+}
 
 }  // namespace sim

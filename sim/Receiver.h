@@ -205,6 +205,9 @@ class Receiver {
   // How often plug-ins made the call ("TAP_Osd_SaveBox", "OS_Read", ...) since
   // the start or the last reset.
   uint64_t CallCount(const std::string &call) const;
+  // Wall time in milliseconds spent in the calls that wait for the disk
+  // (OS_Fsync, OS_SyncDir) since the start or the last reset.
+  double CallMilliseconds(const std::string &call) const;
   void ResetCallCounts();
   // ---- console ----
   std::string TerminalOutput(int pts) const;  // raw bytes written to /dev/pts/<pts>

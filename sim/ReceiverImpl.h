@@ -146,6 +146,7 @@ struct Receiver::Impl {
 
   Osd osd;                             // the on-screen display
   std::unordered_map<std::string, uint64_t> calls;  // API call name -> times called
+  std::unordered_map<std::string, double> callMs;   // sync call name -> wall time in it
   std::vector<HandlerTimes> handlerTimes;          // by plug-in file, in load order
   std::vector<PluginRun> pluginRuns;               // every load, in order
   int errors = 0;                                  // plug-in errors of the run

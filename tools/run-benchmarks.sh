@@ -7,7 +7,8 @@
 # so that it measures a real disk rather than a RAM-backed temporary folder;
 # FERROX_BENCH_MIB sets the source size (default 1024). Figures only: the
 # script fails only when a benchmark cannot run at all. bench_osd prints what
-# drawing on the screen costs, bench_web the web view under a crowd of
+# drawing on the screen costs, bench_moves what the syncs that keep a
+# recording through a power cut cost a move run, bench_web the web view under a crowd of
 # clients (FERROX_BENCH_WEB_SECONDS, default 60).
 set -e
 
@@ -20,6 +21,8 @@ fi
 dir=${FERROX_BENCH_DIR:-$build/bench-work}
 mkdir -p "$dir"
 "$bench" --dir "$dir" --size-mib "${FERROX_BENCH_MIB:-1024}"
+echo
+"$build/bin/bench_moves" --dir "$dir/moves"
 echo
 "$build/bin/bench_osd"
 if [ -x "$build/bin/bench_web" ]; then

@@ -87,7 +87,9 @@ TEST_F(SettingsSafety, AFullDiskNeverCostsTheSettings)
         EXPECT_EQ(ini.size() >= 2 ? ini.substr(ini.size() - 2) : "", "\r\n") << ini;
       }
       EXPECT_FALSE(Exists(kIni + ".new"));
-      if (room == 0) EXPECT_TRUE(reported) << r.out;
+      if (room == 0) {
+        EXPECT_TRUE(reported) << r.out;
+      }
     }
   }
   // the next run finds the settings as the user left them: no setup, speed 2

@@ -159,18 +159,27 @@ TEST_F(FilePrepTest, NamesAtTheLengthLimitKeepTheirExtension)
 TEST_F(FilePrepTest, NamesAndPathsTooLongForTheBuffersFailTheirPart)
 {
   UseShareFolders();
-  // the main name fits, its companion names do not: never "missing", which
-  // would count as a ".nav" that may be left behind
-  std::string name = std::string(124, 'c') + ".rec";
+  // every name the disk holds (255 bytes) takes its companions' endings
+  std::string name = std::string(251, 'c') + ".rec";
   WriteFile("/mnt/hd/DataFiles/MoveToNAS/" + name, "x");
   ListEntry("/DataFiles/MoveToNAS", name.c_str());
   EXPECT_EQ(StartCopy(), 0);
   EXPECT_EQ(Pump(), 1);
   for (int typ : {FT_Inf, FT_Nav}) {
     FileTyp = typ;
+    EXPECT_NE(StartCopy(), -2) << typ;
+  }
+  EXPECT_FALSE(LogHas("Error: file name too long: " + name + ".inf")) << Log();
+  // a name longer than any the disk holds, its companion's not even in the
+  // buffers: never "missing", which would count as a ".nav" that may be
+  // left behind
+  std::string longer = std::string(256, 'c') + ".rec";
+  ListEntry("/DataFiles/MoveToNAS", longer.c_str());
+  for (int typ : {FT_Inf, FT_Nav}) {
+    FileTyp = typ;
     EXPECT_EQ(StartCopy(), -2) << typ;
   }
-  EXPECT_TRUE(LogHas("Error: file name too long: " + name + ".inf")) << Log();
+  EXPECT_TRUE(LogHas("Error: file name too long: " + longer + ".inf")) << Log();
 
   // a job's source root and folder together longer than a path
   FileTyp = FT_Rec;
