@@ -169,6 +169,14 @@ TEST_F(JobFilesTest, OneFileJobFromAnExternalDriveOverridesTheSettingsInMemory)
   EXPECT_TRUE(InJobs("Ext.frx")) << "the job file stays until the job is done";
   // the settings file is not written by a job
   EXPECT_FALSE(Exists("/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.ini"));
+  // nor after it: the file is gone when the job ends, and the new one the
+  // load writes holds none of the job's values
+  LoadDefaultStrings();
+  const std::string ini = ReadFile("/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.ini");
+  EXPECT_NE(std::string::npos, ini.find("\r\nMove=0\r\n")) << ini;
+  EXPECT_EQ(std::string::npos, ini.find("Filme")) << ini;
+  EXPECT_EQ(std::string::npos, ini.find("NAS-Share")) << ini;
+  EXPECT_STREQ("/mnt/hd", STapfsRoot);
 }
 
 TEST_F(JobFilesTest, MountRootsOfSourceFolders)
