@@ -122,6 +122,7 @@ char *UTFtoANSI(char *text);
 
 /* ---- settings of the copy service (ServiceSettings.cpp, Settings.cpp) ---- */
 extern char STapfsRoot[255]; /* mount root of the current source, "/mnt/hd" */
+extern const SettingsProfile ServiceSettingsProfile; /* how the copy service holds its settings */
 
 void LoadDefaultStrings(void);
 void LoadSettings(void); /* LoadINI, and its problem into the service log */

@@ -32,6 +32,7 @@ int TAP_Main(void)
   CallTraceInit();
   CallTraceEnable(false);
   CallTraceEnter("TAP_Main");
+  SettingsStart(&ServiceSettingsProfile);
   SummaryReset();
   WriteLog(PROGRAM_VERSION " started");
   CallTraceExit(NULL);

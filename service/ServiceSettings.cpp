@@ -1,10 +1,9 @@
-/* ServiceSettings.cpp -- the copy service's own set of settings.
+/* ServiceSettings.cpp -- the copy service's side of the settings.
  *
- * The fourteen setting globals with the values they hold when the plug-in is
- * loaded, the mount root of the current source, and the profile under which
- * the shared settings functions (Settings.cpp) load and save them. A job may
+ * The mount root of the current source and the profile under which the
+ * settings module loads and saves the copy service's settings. A job may
  * change folders, move flag and root in memory; LoadDefaultStrings undoes it.
- * Owns: the setting globals, STapfsRoot, SettingsOwn.
+ * Owns: STapfsRoot, ServiceSettingsProfile.
  */
 #include <stdio.h>
 #include <string.h>
@@ -13,27 +12,10 @@
 #include "LogTrace.h"
 #include "PathTypes.h"
 
-/* Starting values: CopySpeed starts outside its range and MountedDirDest at
- * 1; the first load replaces both. */
-int CopySpeed = 10;
-int MountType = 0;
-char MoveDir[512] = "";
-char ShareDir[512] = "";
-int move = 0;
-int NASBootTime = 90;
-int SpecChar = 0;
-int DelDEC = 1;
-int MountedDirSource = 0;
-int MountedDirDest = 1;
-int StopMountTAP = 0;
-int SetTSLink = 0;
-int LogLength = 0;
-int CopyAllFiles = 0;
-
 char STapfsRoot[255] = TAPFS_ROOT;
 
-const SettingsProfile SettingsOwn = {PROGRAM_NAME, "MoveToNAS", "NAS-Share", STapfsRoot,
-                                     sizeof STapfsRoot};
+const SettingsProfile ServiceSettingsProfile = {PROGRAM_NAME, SettingsForService, STapfsRoot,
+                                                sizeof STapfsRoot};
 
 /* A settings problem of the last load goes into the service log as well,
  * once per run of the service. */

@@ -1,6 +1,7 @@
 /* SetupMain.cpp -- entry points and the main settings menu.
  *
- * The menu shows the twelve settings with their values; Left and Right step
+ * The menu shows the settings of the table's menu items with their values
+ * (SettingsTable); Left and Right step
  * the value under the cursor, OK on the two folders opens their picker,
  * Green saves every setting and ends, Exit and Red end without saving. While
  * the menu runs no key reaches the firmware.
@@ -15,8 +16,6 @@
 #include "OSDMenu.h"
 #include "TextEncoding.h"
 
-#define ITEMS 12
-
 enum { MS_BUILD = 0, MS_RUNNING = 1, MS_SAVE = 2, MS_QUIT = 3 };
 
 int DisplayMode = DM_MAIN;
@@ -25,12 +24,7 @@ char s[256];
 static int State = MS_BUILD;
 static int LastSelectedItem = 0;
 
-static const char *const Labels[ITEMS] = {
-    "  Speed",         "  Mount Type",           "  MoveDir",         "  DestDir",
-    "  File move or copy", "  NASBootTime",      "  replace Special Char", "  erase (DEC) in Filename",
-    "  Stop Mount TAP", "  Set TS Hardlink",     "  Move all files from DataFiles", "  Log lengh",
-};
-static const bool ValueArrows[ITEMS] = {true, true, false, false, true, true, true, true, true, true, true, true};
+static const SettingsProfile SetupSettingsProfile = {PROGRAM_NAME, SettingsForSetup, nullptr, 0};
 
 void ResetSetupState(void)
 {
@@ -45,6 +39,7 @@ int TAP_Main(void)
   /* the settings functions enter the call trace; its listing is not for the console */
   CallTraceInit();
   CallTraceEnable(false);
+  SettingsStart(&SetupSettingsProfile);
   CreateSettingsDir();
   KeyTranslate(true, TAP_EventHandler);
   LoadINI();
@@ -72,32 +67,28 @@ void FolderShown(const char *folder, char *dest, int destSize)
   if (strncmp(dest, DATAFILES_PREFIX, DATAFILES_PREFIX_LEN) == 0) DeleteAt(dest, 0, DATAFILES_PREFIX_LEN);
 }
 
-static const char *YesNo(int value) { return value ? "Yes" : "No"; }
+/* The text of a number or flag: its name, or its number in the format. */
+static void ValueText(const tSetting *set)
+{
+  int value = *set->Number;
+  int names = set->Kind == SettingFlag ? 2 : set->Max + 1;
+  if (set->Names != nullptr)
+    snprintf(s, sizeof s, "%s", set->Names[value >= 0 && value < names ? value : 0]);
+  else
+    snprintf(s, sizeof s, set->Format != nullptr ? set->Format : "%d", value);
+}
 
 void UpdateOSD(int item)
 {
-  switch (item) {
-    case 0: snprintf(s, sizeof s, "Faktor %d", CopySpeed); break;
-    case 1: snprintf(s, sizeof s, "%s", MountType == 1 ? "NTFS" : MountType == 2 ? "Linux (Ext2/3, JFS)" : "NAS"); break;
-    case 2:
-      FolderShown(MoveDir, s, sizeof s);
-      OSDMenuItemModifyTextColor(2, MountedDirSource ? YELLOW : WHITE);
-      break;
-    case 3:
-      FolderShown(ShareDir, s, sizeof s);
-      OSDMenuItemModifyTextColor(3, MountedDirDest ? YELLOW : WHITE);
-      break;
-    case 4: snprintf(s, sizeof s, "%s", move ? "Move" : "Copy"); break;
-    case 5: snprintf(s, sizeof s, "%d sec", NASBootTime); break;
-    case 6: snprintf(s, sizeof s, "%s", YesNo(SpecChar)); break;
-    case 7: snprintf(s, sizeof s, "%s", YesNo(DelDEC)); break;
-    case 8: snprintf(s, sizeof s, "%s", YesNo(StopMountTAP)); break;
-    case 9: snprintf(s, sizeof s, "%s", YesNo(SetTSLink)); break;
-    case 10: snprintf(s, sizeof s, "%s", YesNo(CopyAllFiles)); break;
-    case 11: snprintf(s, sizeof s, "%s", LogLength ? "long" : "short"); break;
-    default: break;
+  const tSetting *set = SettingOfMenuItem(item);
+  if (set == nullptr) return;
+  if (set->Kind == SettingFolder) {
+    FolderShown(set->Folder, s, sizeof s);
+    OSDMenuItemModifyTextColor(item, *set->Mounted ? YELLOW : WHITE);
+  } else {
+    ValueText(set);
   }
-  if (item >= 0 && item < ITEMS) OSDMenuItemModifyValue(item, s);
+  OSDMenuItemModifyValue(item, s);
   OSDMenuUpdate(false);
 }
 
@@ -108,48 +99,34 @@ void UpdateLegend(void)
   OSDMenuButtonAdd(1, BI_red, nullptr, "Abbrechen");
   OSDMenuButtonAdd(1, BI_green, nullptr, "Speichern");
   OSDMenuButtonAdd(2, BI_exit, nullptr, "Abbrechen");
-  if (item == 2 || item == 3) OSDMenuButtonAdd(1, BI_ok, nullptr, "Auswahl");
+  const tSetting *set = SettingOfMenuItem(item);
+  if (set != nullptr && set->Kind == SettingFolder) OSDMenuButtonAdd(1, BI_ok, nullptr, "Auswahl");
 }
 
-static void Toggle(int *flag) { *flag = *flag ? 0 : 1; }
-
-/* One step of the value of an item, down (Left) or up (Right) */
+/* One step of the value of an item, down (Left) or up (Right): a flag
+ * toggles, a number steps and wraps as its row says; the folders change
+ * only through their pickers. */
 static void StepValue(int item, bool up)
 {
-  switch (item) {
-    case 0:
-      CopySpeed += up ? 1 : -1;
-      if (CopySpeed <= 0) CopySpeed = 4;
-      if (CopySpeed >= 5) CopySpeed = 1;
-      break;
-    case 1:
-      if (up) {
-        MountType++;
-        if (MountType >= 3) MountType = 0;
-      } else {
-        MountType = MountType == 0 ? 2 : MountType - 1;
-      }
-      break;
-    case 4: Toggle(&move); break;
-    case 5:
-      NASBootTime += up ? 10 : -10;
-      if (NASBootTime <= 0) NASBootTime = 300;
-      if (NASBootTime >= 301) NASBootTime = 10;
-      break;
-    case 6: Toggle(&SpecChar); break;
-    case 7: Toggle(&DelDEC); break;
-    case 8: Toggle(&StopMountTAP); break;
-    case 9: Toggle(&SetTSLink); break;
-    case 10: Toggle(&CopyAllFiles); break;
-    case 11: Toggle(&LogLength); break;
-    default: break; /* the folders change only through their pickers */
+  const tSetting *set = SettingOfMenuItem(item);
+  if (set == nullptr || set->Kind == SettingFolder) return;
+  int *value = set->Number;
+  if (set->Kind == SettingFlag) {
+    *value = *value ? 0 : 1;
+    return;
   }
+  *value += up ? set->Step : -set->Step;
+  if (*value < set->Min) *value = set->BelowMin;
+  if (*value > set->Max) *value = set->AboveMax;
 }
 
 static void BuildMainMenu(void)
 {
   OSDMenuInitialize(true, false, true, MENU_TITLE, MENU_SUBTITLE);
-  for (int i = 0; i < ITEMS; i++) OSDMenuItemAdd(Labels[i], "", nullptr, nullptr, true, ValueArrows[i], 0);
+  for (int i = 0; i < SETUP_ITEMS; i++) {
+    const tSetting *set = SettingOfMenuItem(i);
+    OSDMenuItemAdd(set->Label, "", nullptr, nullptr, true, set->Kind != SettingFolder, 0);
+  }
   for (int i = 0; i < OSDMenuItemGetNrOfItems(); i++) UpdateOSD(i);
   /* the cursor first: back from a picker it is on a folder, and the
    * legend's "Auswahl" belongs to it */
@@ -184,9 +161,9 @@ TapParam EventHandlerMain(word event, TapParam param1, TapParam param2)
           UpdateOSD(item);
           break;
         case RKEY_Ok:
-          if (item == 2 || item == 3) {
+          if (item == ItemMoveDir || item == ItemDestDir) {
             State = MS_BUILD;
-            DisplayMode = item == 2 ? DM_MOVEDIR : DM_SHAREDIR;
+            DisplayMode = item == ItemMoveDir ? DM_MOVEDIR : DM_SHAREDIR;
           }
           break;
         case RKEY_Green: State = MS_SAVE; break;

@@ -62,6 +62,7 @@ class JobFilesTest : public SimTest {
     JobFilesSkippedFull = false;
     CleanupMemory();
     CurrentFileToProcess = 0;
+    SettingsStart(&ServiceSettingsProfile);
     std::strcpy(STapfsRoot, "/mnt/hd");
     std::strcpy(MoveDir, "/mnt/hd/DataFiles/MoveToNAS");
     std::strcpy(ShareDir, "/mnt/hd/DataFiles/NAS-Share");

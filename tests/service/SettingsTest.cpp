@@ -1,5 +1,10 @@
 // SettingsTest.cpp -- loading, normalising and saving "Ferrox.ini" with the
-// copy service's profile.
+// copy service's profile, and the README's table of the settings.
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -166,6 +171,82 @@ TEST_F(SettingsTest, CreateSettingsDirMakesBothFolders)
   fs::remove_all(Host("/mnt/hd/ProgramFiles/Settings"), ec);
   CreateSettingsDir();
   EXPECT_TRUE(fs::is_directory(Host("/mnt/hd/ProgramFiles/Settings/Ferrox")));
+}
+
+}  // namespace
+
+namespace {
+
+// The README's table of settings says what the settings table holds: every
+// key, its values, its value when missing and at the first run.
+TEST(SettingsReadme, TheReadmeTableAgreesWithTheSettingsTable)
+{
+  std::ifstream in(std::string(FERROX_SOURCE_DIR) + "/README.md");
+  std::string line;
+  std::map<std::string, std::vector<std::string>> rows;  // key -> values, missing, first run
+  std::vector<std::string> merged;                       // keys sharing a row
+  auto unquote = [](std::string cell) {
+    std::erase(cell, '`');
+    while (!cell.empty() && cell.front() == ' ') cell.erase(0, 1);
+    while (!cell.empty() && cell.back() == ' ') cell.pop_back();
+    return cell;
+  };
+  while (std::getline(in, line)) {
+    if (line.rfind("| `", 0) != 0) continue;
+    std::vector<std::string> cells;
+    std::stringstream row(line.substr(1));
+    std::string cell;
+    while (std::getline(row, cell, '|')) cells.push_back(unquote(cell));
+    if (cells.size() < 5) continue;
+    std::stringstream keys(cells[0]);
+    std::string key;
+    std::vector<std::string> rowKeys;
+    while (std::getline(keys, key, ',')) rowKeys.push_back(unquote(key));
+    for (size_t i = 0; i < rowKeys.size(); i++) {
+      std::string first = cells[3];
+      // "0, 1" in a row of two keys: one value each
+      if (rowKeys.size() > 1) {
+        std::stringstream firsts(cells[3]);
+        std::string f;
+        for (size_t k = 0; k <= i; k++) std::getline(firsts, f, ',');
+        first = unquote(f);
+      }
+      rows[rowKeys[i]] = {cells[1], cells[2], first};
+    }
+  }
+  std::set<std::string> tableKeys, readmeKeys;
+  for (const auto &[key, cells] : rows) readmeKeys.insert(key);
+  for (const tSetting &set : SettingsTable) {
+    tableKeys.insert(set.Key);
+    if (!rows.count(set.Key)) continue;
+    const auto &cells = rows[set.Key];
+    SCOPED_TRACE(set.Key);
+    std::string values, missing, first;
+    const int start = set.FirstRun[SettingsForService];
+    if (set.Kind == SettingFolder) {
+      values = "folder";
+      missing = set.MissingFolder;
+      first = set.FirstRunFolder[SettingsForService][0] == '\0' ? "empty (read as missing)"
+                                                                 : set.FirstRunFolder[SettingsForService];
+    } else {
+      values = set.Kind == SettingFlag ? "0, 1"
+               : set.Max - set.Min <= 2
+                   ? [&] {
+                       std::string v;
+                       for (int n = set.Min; n <= set.Max; n++) v += (v.empty() ? "" : ", ") + std::to_string(n);
+                       return v;
+                     }()
+                   : std::to_string(set.Min) + " to " + std::to_string(set.Max);
+      missing = std::to_string(set.Missing);
+      first = std::to_string(start);
+      if (set.Kind == SettingNumber && (start < set.Min || start > set.Max))
+        first += " (read as " + std::to_string(std::clamp(start, set.Min, set.Max)) + ")";
+    }
+    EXPECT_EQ(values, cells[0]);
+    EXPECT_EQ(missing, cells[1]);
+    EXPECT_EQ(first, cells[2]);
+  }
+  EXPECT_EQ(tableKeys, readmeKeys);
 }
 
 }  // namespace

@@ -23,16 +23,7 @@ class CycleTest : public ServiceTest {
   void SetUp() override
   {
     ServiceTest::SetUp();
-    CopySpeed = 10;
-    MountType = 0;
-    MoveDir[0] = ShareDir[0] = '\0';
-    move = 0;
-    NASBootTime = 90;
-    SpecChar = 0;
-    DelDEC = 1;
-    MountedDirSource = 0;
-    MountedDirDest = 1;
-    StopMountTAP = SetTSLink = LogLength = CopyAllFiles = 0;
+    SettingsStart(&ServiceSettingsProfile);  // the settings as the plug-in starts with them
     std::strcpy(STapfsRoot, "/mnt/hd");
     CleanupMemory();
     CurrentFileToProcess = 0;

@@ -1,10 +1,10 @@
 /* Settings.cpp -- load and save "Ferrox.ini", the settings both plug-ins share.
  *
- * The same functions serve the copy service and the setup plug-in: each
- * plug-in defines the fourteen setting globals with its own starting values
- * and its SettingsOwn profile (application name, folder defaults, the source
- * root to reset). The INI text itself is the toolkit's INI store.
- * Owns nothing: the globals belong to the plug-in that links this.
+ * The same functions serve the copy service and the setup plug-in, each
+ * started with its profile (application name, whose starting values, the
+ * source root to reset). Reading, writing and the typo check walk
+ * SettingsTable. The INI text itself is the toolkit's INI store.
+ * Owns: SettingsProblem and the profile in use.
  */
 #include <limits.h>
 #include <stdio.h>
@@ -18,50 +18,44 @@
 
 char SettingsProblem[SETTINGS_PROBLEM_SIZE] = "";
 
-#define FOLDER_SIZE 512
+/* the copy service's, until a plug-in starts the settings with its own */
+static const SettingsProfile DefaultProfile = {"Ferrox", SettingsForService, nullptr, 0};
+static const SettingsProfile *Own = &DefaultProfile;
 #define DISK_ROOT_SLASH "/mnt/hd/" /* folders below the internal disk start so */
 #define DISK_ROOT_SLASH_LEN 8
 
-/* A flag key: any non-zero number counts as set. */
-static int ReadFlag(const char *key, int defaultValue)
+void SettingsStart(const SettingsProfile *own)
 {
-  CallTraceEnter("ReadFlag");
-  int value = INIGetInt(key, defaultValue, INT_MIN, INT_MAX) != 0 ? 1 : 0;
+  CallTraceEnter("SettingsStart");
+  Own = own != nullptr ? own : &DefaultProfile;
+  for (int i = 0; i < SETTINGS_COUNT; i++) {
+    const tSetting *set = &SettingsTable[i];
+    if (set->Kind == SettingFolder)
+      snprintf(set->Folder, SETTINGS_FOLDER_SIZE, "%s", set->FirstRunFolder[Own->Plugin]);
+    else
+      *set->Number = set->FirstRun[Own->Plugin];
+  }
   CallTraceExit(nullptr);
-  return value;
 }
 
-/* Reads the fourteen keys from the open store, in the order they are written. */
+/* Reads every setting from the open store, in the order they are written:
+ * numbers within their bounds, flags as 0 or 1 (any non-zero number counts
+ * as set), folders up to their size. */
 static void ReadSettings(void)
 {
   CallTraceEnter("ReadSettings");
-  CopySpeed = INIGetInt("CopySpeed", 4, 1, 4);
-  MountType = INIGetInt("MountType", 0, 0, 2);
-  INIGetString("MoveDir", MoveDir, SettingsOwn.DefaultMoveDir, FOLDER_SIZE);
-  INIGetString("DestDir", ShareDir, SettingsOwn.DefaultShareDir, FOLDER_SIZE);
-  move = ReadFlag("Move", 0);
-  NASBootTime = INIGetInt("NASBootTime", 90, 1, 300);
-  SpecChar = ReadFlag("SpecChar", 0);
-  DelDEC = ReadFlag("DelDEC", 1);
-  MountedDirSource = ReadFlag("MountedDirSource", 0);
-  MountedDirDest = ReadFlag("MountedDirDest", 0);
-  StopMountTAP = ReadFlag("StopMountTAP", 0);
-  SetTSLink = ReadFlag("SetTSLink", 0);
-  LogLength = ReadFlag("LogLenth", 0);
-  CopyAllFiles = ReadFlag("CopyAllFiles", 0);
+  for (int i = 0; i < SETTINGS_COUNT; i++) {
+    const tSetting *set = &SettingsTable[i];
+    if (set->Kind == SettingFolder)
+      INIGetString(set->Key, set->Folder, set->MissingFolder, SETTINGS_FOLDER_SIZE);
+    else if (set->Kind == SettingFlag)
+      *set->Number = INIGetInt(set->Key, set->Missing, INT_MIN, INT_MAX) != 0 ? 1 : 0;
+    else
+      *set->Number = INIGetInt(set->Key, set->Missing, set->Min, set->Max);
+  }
   CallTraceExit(nullptr);
 }
 
-/* The fourteen keys; all but the two folders take a number. */
-static const struct {
-  const char *Key;
-  bool Number;
-} KnownKeys[] = {{"CopySpeed", true},        {"MountType", true},    {"MoveDir", false},
-                 {"DestDir", false},         {"Move", true},         {"NASBootTime", true},
-                 {"SpecChar", true},         {"DelDEC", true},       {"MountedDirSource", true},
-                 {"MountedDirDest", true},   {"StopMountTAP", true}, {"SetTSLink", true},
-                 {"LogLenth", true},         {"CopyAllFiles", true}};
-#define KNOWN_KEYS (int)(sizeof KnownKeys / sizeof KnownKeys[0])
 #define CHECK_KEY_MAX 32 /* longer keys are nobody's typo of ours */
 
 static char LowerAscii(char c)
@@ -105,18 +99,18 @@ static void CheckSettingsLine(int lineNo, const char *line, int len)
     int valueLen = len - keyLen - 1;
     int near = -1, nearDistance = 3;
     bool known = false;
-    for (int k = 0; k < KNOWN_KEYS && !known; k++) {
-      int kl = (int)strlen(KnownKeys[k].Key);
-      int dist = KeyDistance(line, keyLen, KnownKeys[k].Key, kl);
+    for (int k = 0; k < SETTINGS_COUNT && !known; k++) {
+      int kl = (int)strlen(SettingsTable[k].Key);
+      int dist = KeyDistance(line, keyLen, SettingsTable[k].Key, kl);
       if (dist == 0) {
         known = true;
         bool number = valueLen > 0;
         for (int i = 0; i < valueLen; i++)
           if (!((value[i] >= '0' && value[i] <= '9') || (i == 0 && value[i] == '-' && valueLen > 1)))
             number = false;
-        if (KnownKeys[k].Number && !number)
+        if (SettingsTable[k].Kind != SettingFolder && !number)
           LogEntryTKLibPrintf(true, "Settings: line %d of %s: the value of %s is no number: '%.*s'", lineNo,
-                              SETTINGS_FILE, KnownKeys[k].Key, valueLen < 60 ? valueLen : 60, value);
+                              SETTINGS_FILE, SettingsTable[k].Key, valueLen < 60 ? valueLen : 60, value);
       } else if (dist < nearDistance) {
         near = k;
         nearDistance = dist;
@@ -124,7 +118,7 @@ static void CheckSettingsLine(int lineNo, const char *line, int len)
     }
     if (!known && near >= 0)
       LogEntryTKLibPrintf(true, "Settings: line %d of %s: unknown key '%.*s' is ignored; %s meant?", lineNo,
-                          SETTINGS_FILE, keyLen, line, KnownKeys[near].Key);
+                          SETTINGS_FILE, keyLen, line, SettingsTable[near].Key);
   }
   CallTraceExit(nullptr);
 }
@@ -154,11 +148,11 @@ static void NormaliseFolder(char *folder, const char *key)
 {
   CallTraceEnter("NormaliseFolder");
   if (strncmp(folder, DISK_ROOT_SLASH, DISK_ROOT_SLASH_LEN) != 0) {
-    if (strlen(folder) + DATAFILES_PREFIX_LEN >= FOLDER_SIZE) {
+    if (strlen(folder) + DATAFILES_PREFIX_LEN >= SETTINGS_FOLDER_SIZE) {
       LogEntryTKLibPrintf(true, "Settings: %s is too long for a folder and is ignored", key);
       folder[0] = '\0';
     } else {
-      InsertAt(folder, 0, DATAFILES_PREFIX, FOLDER_SIZE);
+      InsertAt(folder, 0, DATAFILES_PREFIX, SETTINGS_FOLDER_SIZE);
     }
   }
   CallTraceExit(nullptr);
@@ -182,8 +176,9 @@ void LoadINI(void)
     if (place != IniPlaceNone) CheckSettingsText();
     ReadSettings();
     INICloseFile();
-    NormaliseFolder(ShareDir, "DestDir");
-    NormaliseFolder(MoveDir, "MoveDir");
+    /* the destination first, then the source, as their lines always came */
+    for (int i = SETTINGS_COUNT - 1; i >= 0; i--)
+      if (SettingsTable[i].Kind == SettingFolder) NormaliseFolder(SettingsTable[i].Folder, SettingsTable[i].Key);
     /* Writing back over a file that could not be read would replace the
      * user's settings (and whatever else the file holds) with defaults; a
      * file that is no plain text would lose what the store cannot hold. */
@@ -199,30 +194,23 @@ void LoadINI(void)
                           SETTINGS_FILE);
     }
   }
-  if (SettingsOwn.TapfsRoot != nullptr && SettingsOwn.TapfsRootSize > 0)
-    snprintf(SettingsOwn.TapfsRoot, SettingsOwn.TapfsRootSize, "%s", TAPFS_ROOT);
+  if (Own->TapfsRoot != nullptr && Own->TapfsRootSize > 0)
+    snprintf(Own->TapfsRoot, Own->TapfsRootSize, "%s", TAPFS_ROOT);
   HDD_TAP_RestoreDir(pushed, keptDir);
   CallTraceExit(nullptr);
 }
 
-/* Sets the fourteen keys in the open store, in table order. */
+/* Sets every key in the open store, in table order. */
 static void WriteSettings(void)
 {
   CallTraceEnter("WriteSettings");
-  INISetInt("CopySpeed", CopySpeed);
-  INISetInt("MountType", MountType);
-  INISetString("MoveDir", MoveDir);
-  INISetString("DestDir", ShareDir);
-  INISetInt("Move", move);
-  INISetInt("NASBootTime", NASBootTime);
-  INISetInt("SpecChar", SpecChar);
-  INISetInt("DelDEC", DelDEC);
-  INISetInt("MountedDirSource", MountedDirSource);
-  INISetInt("MountedDirDest", MountedDirDest);
-  INISetInt("StopMountTAP", StopMountTAP);
-  INISetInt("SetTSLink", SetTSLink);
-  INISetInt("LogLenth", LogLength);
-  INISetInt("CopyAllFiles", CopyAllFiles);
+  for (int i = 0; i < SETTINGS_COUNT; i++) {
+    const tSetting *set = &SettingsTable[i];
+    if (set->Kind == SettingFolder)
+      INISetString(set->Key, set->Folder);
+    else
+      INISetInt(set->Key, *set->Number);
+  }
   CallTraceExit(nullptr);
 }
 
@@ -235,7 +223,7 @@ bool SaveINI(void)
   bool pushed = HDD_TAP_KeepDir(keptDir);
   if (HDD_ChangeDir(SETTINGS_FOLDER)) {
     /* The existing text is read first, so comments and foreign keys stay. */
-    IniPlace place = INIOpenFile(SETTINGS_FILE, SettingsOwn.AppName);
+    IniPlace place = INIOpenFile(SETTINGS_FILE, Own->AppName);
     why = "it cannot be read";
     if (place != IniPlaceNone) {
       WriteSettings();
