@@ -4,7 +4,7 @@
  * OS facade's loader calls; each look-up keeps its address once found and
  * tries again after a failure. The wrappers degrade to 0 on a firmware that
  * lacks a function. The packed time helpers and the uptime reader live here.
- * Owns: the cached symbol addresses, the loaded "FirmwareTMS.dat" block.
+ * Owns: the cached symbol addresses, the loaded "FirmwareModel.dat" block.
  */
 #include "FirmwareBinding.h"
 
@@ -17,7 +17,7 @@
 #include "PathTypes.h"
 #include "os_facade.h"
 
-#define FIRMWAREDAT_NAME "FirmwareTMS.dat"
+#define FIRMWAREDAT_NAME "FirmwareModel.dat"
 #define FIRMWAREDAT_MAXSIZE (16u * 1024u * 1024u) /* the real file is a few KiB */
 #define UPTIME_LINE 4096
 
@@ -54,7 +54,7 @@ static const char *const FirmwareSymbolNames[FIS_Count] = {
 };
 
 static void *FirmwareSymbols[FIS_Count];  /* cached addresses, null until found */
-static byte *FirmwareDatBuffer = nullptr; /* whole "FirmwareTMS.dat", TAP_MemAlloc'ed */
+static byte *FirmwareDatBuffer = nullptr; /* whole "FirmwareModel.dat", TAP_MemAlloc'ed */
 static dword FirmwareDatSize = 0;         /* bytes in FirmwareDatBuffer */
 static bool FirmwareDatReadOK = false;    /* the one read delivered the whole file */
 

@@ -10,7 +10,7 @@
 
 #include "tap_api.h"
 
-/* Header of "FirmwareTMS.dat" (little-endian) */
+/* Header of "FirmwareModel.dat" (little-endian) */
 typedef struct FirmwareDatHeader {
   dword Magic;      /* 0x12345678 */
   dword Unused1;    /* not used here */
@@ -19,7 +19,7 @@ typedef struct FirmwareDatHeader {
   dword Unused2;    /* not used here */
 } FirmwareDatHeader;
 
-/* One model record of "FirmwareTMS.dat" (348 bytes) */
+/* One model record of "FirmwareModel.dat" (348 bytes) */
 typedef struct FirmwareDatModel {
   word SysID;              /* system id of the receiver model */
   byte Unused1[318];       /* not used here */

@@ -1,4 +1,4 @@
-// FirmwareDat.h -- builds the receiver-model data file "FirmwareTMS.dat".
+// FirmwareDat.h -- builds the receiver-model data file "FirmwareModel.dat".
 //
 // Header-only, shared by the make-firmware-dat tool and the tests: a 20-byte
 // header (magic 0x12345678, a zero word at offset 8, the model count at 12)

@@ -1,4 +1,4 @@
-// make-firmware-dat -- writes a receiver-model data file ("FirmwareTMS.dat").
+// make-firmware-dat -- writes a receiver-model data file ("FirmwareModel.dat").
 //
 // The receiver reads it to learn, by system id, its remote control type and
 // how many streams it records at once. The simulator's demo and the tests
@@ -20,7 +20,7 @@ static void Usage(FILE *to)
                "its remote control type (default 0) and its number of recording\n"
                "streams (default 2). Numbers are decimal or 0x-hexadecimal.\n"
                "\n"
-               "example: make-firmware-dat root/mnt/hd/ProgramFiles/Settings/FirmwareTMS.dat "
+               "example: make-firmware-dat root/mnt/hd/ProgramFiles/Settings/FirmwareModel.dat "
                "22010:1:4\n");
 }
 

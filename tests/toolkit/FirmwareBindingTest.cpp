@@ -12,8 +12,8 @@
 
 namespace {
 
-constexpr const char *kSettingsDat = "/mnt/hd/ProgramFiles/Settings/FirmwareTMS.dat";
-constexpr const char *kProgramFilesDat = "/mnt/hd/ProgramFiles/FirmwareTMS.dat";
+constexpr const char *kSettingsDat = "/mnt/hd/ProgramFiles/Settings/FirmwareModel.dat";
+constexpr const char *kProgramFilesDat = "/mnt/hd/ProgramFiles/FirmwareModel.dat";
 constexpr dword kPacked = 0xE0201505;  // MJD 57376 (2015-12-20), 21:05
 
 std::string Bytes(const std::vector<uint8_t> &v) { return std::string(v.begin(), v.end()); }

@@ -474,7 +474,7 @@ class KeyHookTest : public MenuTest {
   void Models(uint32_t remote)
   {
     fs::create_directories(Host("/mnt/hd/ProgramFiles/Settings"));
-    ASSERT_TRUE(firmwaredat::Write(Host("/mnt/hd/ProgramFiles/Settings/FirmwareTMS.dat"),
+    ASSERT_TRUE(firmwaredat::Write(Host("/mnt/hd/ProgramFiles/Settings/FirmwareModel.dat"),
                                    firmwaredat::Build({{1234, 9}, {static_cast<uint16_t>(Rx().config().systemId), remote}})));
     ReleaseFirmwareDat();
   }
@@ -514,7 +514,7 @@ TEST_F(KeyHookTest, RemoteTypeThreeAndUnknownModels)
   Rx().SendEvent(hookSlot, EVT_KEY, 0x10048, 0);
   EXPECT_EQ((std::vector<TapParam>{0x1003F, 0x10048}), g_seen);
   KeyTranslate(false, Recorder);
-  fs::remove(Host("/mnt/hd/ProgramFiles/Settings/FirmwareTMS.dat"));
+  fs::remove(Host("/mnt/hd/ProgramFiles/Settings/FirmwareModel.dat"));
   ReleaseFirmwareDat();
   RemoteType = 1;
   EXPECT_EQ(1, KeyTranslate(true, Recorder));

@@ -59,7 +59,7 @@ class RecordingFilesTest : public SimTest {
     firmwaredat::Model other;
     other.sysId = uint16_t(model.sysId + 1);
     other.recStreams = 7;
-    ASSERT_TRUE(firmwaredat::Write(Host("/mnt/hd/ProgramFiles/Settings/FirmwareTMS.dat"),
+    ASSERT_TRUE(firmwaredat::Write(Host("/mnt/hd/ProgramFiles/Settings/FirmwareModel.dat"),
                                    firmwaredat::Build({other, model})));
   }
 };
