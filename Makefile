@@ -25,8 +25,10 @@ target: deps
 	$(CMAKE) --preset target >/dev/null
 	$(CMAKE) --build --preset target -j $(JOBS)
 
+# every group of packages the tests use, so that a new user's run is CI's:
+# a test skips only where the machine refuses what it needs (mounts, FUSE)
 test-host: host
-	@tools/install-deps.sh web
+	@tools/install-deps.sh web realfs
 	ctest --preset host
 
 test-target: target
