@@ -15,6 +15,7 @@
 
 #include "Ferrox.h"
 #include "LogTrace.h"
+#include "PathTypes.h"
 #include "os_facade.h"
 
 #define FRX_PATH_SIZE 512
@@ -338,9 +339,7 @@ static int OpenSource(const char *srcName, const char *srcDir)
 bool FRX_MountPointGone(void)
 {
   CallTraceEnter("FRX_MountPointGone");
-  struct stat64 st;
-  bool gone = FRXMountPoint[0] != '\0' &&
-              (OS_Lstat64(FRXMountPoint, &st) != 0 || st.st_dev == INTERNAL_DISK_DEV);
+  bool gone = FRXMountPoint[0] != '\0' && !HDD_IsMounted(FRXMountPoint);
   CallTraceExit(NULL);
   return gone;
 }
@@ -351,12 +350,11 @@ bool FRX_MountPointGone(void)
 static bool BelowUnmountedMountPoint(const char *folder)
 {
   CallTraceEnter("BelowUnmountedMountPoint");
-  struct stat64 st;
   size_t len = strlen(FRXMountPoint);
   while (len > 1 && FRXMountPoint[len - 1] == '/') len--;
   bool below = len > 0 && strncmp(folder, FRXMountPoint, len) == 0 &&
                (folder[len] == '\0' || folder[len] == '/');
-  bool unmounted = below && (OS_Lstat64(FRXMountPoint, &st) != 0 || st.st_dev == INTERNAL_DISK_DEV);
+  bool unmounted = below && !HDD_IsMounted(FRXMountPoint);
   if (unmounted) WriteLogF("FRX: %s is not mounted, no folder is created below it", FRXMountPoint);
   CallTraceExit(NULL);
   return unmounted;

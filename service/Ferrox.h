@@ -22,7 +22,6 @@
 #define MOUNT_TAP_NAS_ID 0x80000106u   /* mount plug-in of a network share */
 #define MOUNT_TAP_OTHER_ID 0x8E0A423Cu /* mount plug-in of NTFS / Linux drives */
 #define SETUP_TAP_FILE "FerroxSetup.tap"
-#define INTERNAL_DISK_DEV 0x802        /* device number of the internal disk */
 #define LOG_FILE "Ferrox.log"
 #define JOB_FOLDER "JobFiles"
 #define JOB_FAIL_FOLDER "JobFail"

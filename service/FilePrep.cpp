@@ -14,6 +14,7 @@
 #include "Ferrox.h"
 #include "FirmwareBinding.h"
 #include "LogTrace.h"
+#include "PathTypes.h"
 #include "RecordingFiles.h"
 #include "TextEncoding.h"
 #include "os_facade.h"
@@ -357,9 +358,8 @@ static bool DestinationStillThere(const char *dstDir, bool mainFile)
 {
   CallTraceEnter("DestinationStillThere");
   const char *point = KnownMountPoint(dstDir);
-  struct stat64 st;
   qword dev = 0;
-  bool there = point[0] == '\0' || (OS_Lstat64(point, &st) == 0 && st.st_dev != INTERNAL_DISK_DEV);
+  bool there = point[0] == '\0' || HDD_IsMounted(point);
   if (!there) WriteLogF("Error: %s is not mounted any more", point);
   if (there && !mainFile && DestDeviceKnown) {
     there = FolderDevice(dstDir, &dev) && dev == DestDevice;

@@ -176,7 +176,7 @@ static bool MountedHere(const char *folder, const char *prefix, MountSnapshot *s
                 (unsigned)st.st_mode, (int)st.st_nlink, (int)st.st_uid, (int)st.st_gid);
     }
   }
-  bool mounted = result == 0 && st.st_dev != INTERNAL_DISK_DEV;
+  bool mounted = result == 0 && HDD_IsMounted(folder);
   CallTraceExit(nullptr);
   return mounted;
 }

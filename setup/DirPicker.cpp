@@ -18,7 +18,6 @@
 #include "TextEncoding.h"
 #include "os_facade.h"
 
-#define INTERNAL_DISK_DEVICE 0x0802 /* the partition that holds /mnt/hd */
 #define FOLDER_SIZE 512
 
 enum { PS_BUILD = 0, PS_RUNNING = 1, PS_CLOSING = 2 };
@@ -33,11 +32,9 @@ void ResetPickers(void)
 int isMountedDir(const char *name)
 {
   char path[PATH_BUFFER];
-  struct stat64 st;
   if (name == nullptr) return 0;
   snprintf(path, sizeof path, "%s/DataFiles/%s", TAPFS_ROOT, name);
-  if (OS_Lstat64(path, &st) != 0) return 0;
-  return st.st_dev != INTERNAL_DISK_DEVICE ? 1 : 0;
+  return HDD_IsMounted(path) ? 1 : 0;
 }
 
 void UpdateLegendDirSelection(void)

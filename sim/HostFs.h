@@ -9,6 +9,8 @@
 
 #include <sys/types.h>
 
+#include "tap_api.h"
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -18,7 +20,7 @@
 
 namespace sim {
 
-constexpr dev_t kInternalDiskDev = 0x802;
+constexpr dev_t kInternalDiskDev = TAP_INTERNAL_DISK_DEV;
 constexpr dev_t kRootFsDev = 0x1F00;
 
 // "/a/./b/../c/" -> "/a/c"; relative input counts from "/"; never above "/".

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include "tap_api.h"
 #include <filesystem>
 #include <map>
 #include <string>
@@ -15,8 +16,8 @@
 
 namespace sim {
 
-constexpr int kScreenW = 720, kScreenH = 576;
-constexpr int kFirstRegion = 128, kRegionSlots = 128;  // numbers 128..255
+constexpr int kScreenW = TAP_SCREEN_W, kScreenH = TAP_SCREEN_H;
+constexpr int kFirstRegion = TAP_FIRST_REGION, kRegionSlots = TAP_REGION_SLOTS;  // numbers 128..255
 
 struct OsdRegion {
   int x = 0, y = 0, w = 0, h = 0;  // place and size on the screen

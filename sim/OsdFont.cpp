@@ -21,7 +21,7 @@ namespace sim {
 namespace {
 
 constexpr int kPixelHeight[3] = {16, 19, 23};  // em heights of sizes 0, 1, 2
-constexpr int kLineHeight[3] = {19, 22, 26};
+constexpr int kLineHeight[3] = TAP_FONT_LINE_HEIGHTS;
 
 struct Font {
   std::vector<unsigned char> file;

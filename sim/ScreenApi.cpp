@@ -19,7 +19,7 @@ using sim::OsdRegion;
 
 namespace {
 
-constexpr int kMemoryRegionFlag = 0x8000;
+constexpr int kMemoryRegionFlag = TAP_OSD_MEMORY_REGION;
 
 sim::Osd *Screen(const char *call)
 {

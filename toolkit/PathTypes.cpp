@@ -395,3 +395,9 @@ bool HDD_GetAbsolutePathByTypeFile(const FwFileRecord *file, char *dest)
     return false;
   return PathCopy(dest, file->PathInfo->AbsPath);
 }
+
+bool HDD_IsMounted(const char *path)
+{
+  struct stat64 st;
+  return path != nullptr && OS_Lstat64(path, &st) == 0 && st.st_dev != TAP_INTERNAL_DISK_DEV;
+}

@@ -46,6 +46,9 @@ bool HDD_TAP_PopDir(void);
 bool HDD_TAP_KeepDir(char *keptDir);
 void HDD_TAP_RestoreDir(bool pushed, const char *keptDir);
 bool HDD_Exist(const char *path);
+/* Is something mounted at path: does it exist on another device than the
+ * internal disk? An unmounted mount point is a folder of the internal disk. */
+bool HDD_IsMounted(const char *path);
 bool HDD_GetAbsolutePathByTypeFile(const FwFileRecord *file, char *dest);
 
 #endif

@@ -18,8 +18,8 @@
 #include "TextEncoding.h"
 #include "os_facade.h"
 
-#define SCREEN_W 720
-#define SCREEN_H 576
+#define SCREEN_W TAP_SCREEN_W
+#define SCREEN_H TAP_SCREEN_H
 #define GLYPH_DEF_SIZE 12   /* bytes of a glyph record in the file */
 #define CUT_PADDING 20      /* working copy: room for the "..." of a cut */
 #define MISSING_FONT_TICKS 300

@@ -55,15 +55,18 @@ int KeyTranslate(bool Enable, TapEventHandlerFn EventHandler)
 
 static dword Translate(dword code)
 {
+  /* codes the API has no name for are written as numbers */
   static const dword Type2[][2] = {
-      {0x10024, 0x10048}, {0x10025, 0x10045}, {0x10026, 0x10046}, {0x1003E, 0x10049}, {0x1003F, 0x10047},
-      {0x10045, 0x10044}, {0x10047, 0x1003F}, {0x10048, 0x10024}, {0x10049, 0x10025}, {0x1004A, 0x10026},
+      {RKEY_Green, RKEY_PageDown2}, {RKEY_Yellow, RKEY_PageUp},  {RKEY_Blue, RKEY_PageDown},
+      {0x1003E, 0x10049},           {RKEY_Red, RKEY_PageUp2},    {RKEY_PageUp, 0x10044},
+      {RKEY_PageUp2, RKEY_Red},     {RKEY_PageDown2, RKEY_Green}, {0x10049, RKEY_Yellow},
+      {0x1004A, RKEY_Blue},
   };
   if (RemoteType == 2) {
     for (size_t i = 0; i < sizeof Type2 / sizeof Type2[0]; i++)
       if (Type2[i][0] == code) return Type2[i][1];
   } else if (RemoteType == 3 && code == 0x10023) {
-    return 0x1003F;
+    return RKEY_Red;
   }
   return code;
 }

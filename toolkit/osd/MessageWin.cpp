@@ -10,14 +10,14 @@
 #include "FirmwareBinding.h"
 #include "LogTrace.h"
 
-#define SCREEN_W 720
-#define SCREEN_H 576
-#define MEMORY_REGION 0x8000 /* TAP_Osd_Create: off screen */
-#define FIRST_VALID_REGION 128
+#define SCREEN_W TAP_SCREEN_W
+#define SCREEN_H TAP_SCREEN_H
+#define MEMORY_REGION TAP_OSD_MEMORY_REGION
+#define FIRST_VALID_REGION TAP_FIRST_REGION
 
 int tkl_rgn = 0;
 
-static const int LineHeights[3] = {19, 22, 26};
+static const int LineHeights[3] = TAP_FONT_LINE_HEIGHTS;
 static const int Margins[3] = {14, 16, 20};
 
 /* ---- region table ---- */
