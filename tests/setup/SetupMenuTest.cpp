@@ -77,8 +77,10 @@ class SetupTest : public SimTest {
   int YellowPixelsOfLine(int line) const
   {
     int n = 0;
-    for (int y = 97 + 37 * line; y < 129 + 37 * line; y++)
-      for (int x = 60; x < 660; x++) n += Rx().ScreenPixel(x, y) == 0xFFFFFF00;
+    // inside the line, above its separator
+    for (int y = OSDMENU_LINE_Y + 2 + OSDMENU_LINE_PITCH * line; y < OSDMENU_SEPARATOR_Y - 1 + OSDMENU_LINE_PITCH * line;
+         y++)
+      for (int x = OSDMENU_LIST_X; x < OSDMENU_LIST_X + OSDMENU_LIST_W; x++) n += Rx().ScreenPixel(x, y) == 0xFFFFFF00;
     return n;
   }
   int slot = -1;
@@ -173,7 +175,7 @@ TEST_F(SetupTest, TheOkButtonFollowsTheCursorOntoTheFolders)
   Press(RKEY_Up, 9);  // item 2
   ASSERT_EQ(withOk, Legend());
   EXPECT_EQ(&_Button_ok_Gd, Menu[0].Buttons[3].pButtonGd);
-  EXPECT_EQ(487, Menu[0].Buttons[3].Y) << "Auswahl on the first line, after Speichern";
+  EXPECT_EQ(OSDMENU_LEGEND_Y1, Menu[0].Buttons[3].Y) << "Auswahl on the first line, after Speichern";
   EXPECT_GT(Menu[0].Buttons[3].X, Menu[0].Buttons[1].X);
 }
 

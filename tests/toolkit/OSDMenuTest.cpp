@@ -283,9 +283,10 @@ TEST_F(MenuTest, TheLegendTakesTwentyButtonsOnThreeLines)
   EXPECT_FALSE(OSDMenuButtonAdd(1, BI_ok, nullptr, nullptr));
   EXPECT_TRUE(OSDMenuButtonAdd(1, BI_UserDefined, &_Button_menu_Gd, "Own"));
   EXPECT_EQ(&_Button_menu_Gd, Menu[0].Buttons[3].pButtonGd);
-  EXPECT_EQ(55 + 40 + OSDMenuGetW("Text", 12) + 8, Menu[0].Buttons[3].X) << "after the OK button";
-  EXPECT_EQ(511, Menu[0].Buttons[1].Y);
-  EXPECT_EQ(535, Menu[0].Buttons[2].Y);
+  EXPECT_EQ(OSDMENU_LEGEND_X + 40 + OSDMenuGetW("Text", 12) + OSDMENU_LEGEND_GAP, Menu[0].Buttons[3].X)
+      << "after the OK button";
+  EXPECT_EQ(OSDMENU_LEGEND_Y2, Menu[0].Buttons[1].Y);
+  EXPECT_EQ(OSDMENU_LEGEND_Y3, Menu[0].Buttons[2].Y);
   while (Menu[0].NrButtons < 20) ASSERT_TRUE(OSDMenuButtonAdd(3, 1, nullptr, ""));
   EXPECT_FALSE(OSDMenuButtonAdd(3, 1, nullptr, "")) << "twenty at most";
   for (int icon = 1; icon <= 56; icon++) EXPECT_NE(nullptr, OSDMenuGetIconPointer(icon, nullptr)) << icon;
@@ -313,48 +314,57 @@ TEST_F(MenuTest, EveryPartIsDrawnAtItsPlaceInItsColours)
   EXPECT_FALSE(Rx().NormalPicture()) << "the menu leaves the normal display";
 
   EXPECT_EQ(0xFF101010u, Px(5, 5)) << "background";
-  EXPECT_EQ(0xFF808080u, Px(50, 479));
-  EXPECT_EQ(0xFF808080u, Px(663, 480));
-  EXPECT_NE(0xFF808080u, Px(49, 479));
-  EXPECT_NE(0xFF808080u, Px(664, 479));
-  EXPECT_NE(0xFF808080u, Px(300, 481));
-  EXPECT_EQ(0xFF1E1E1Eu, Px(61, 96 + 3)) << "list box";
-  EXPECT_EQ(0xFF1E1E1Eu, Px(659, 462));
+  const int lineX = OSDMENU_LEGEND_LINE_X, lineY = OSDMENU_LEGEND_LINE_Y;
+  const int lineEnd = OSDMENU_LEGEND_LINE_X + OSDMENU_LEGEND_LINE_W - 1;
+  EXPECT_EQ(0xFF808080u, Px(lineX, lineY));
+  EXPECT_EQ(0xFF808080u, Px(lineEnd, lineY + OSDMENU_LEGEND_LINE_H - 1));
+  EXPECT_NE(0xFF808080u, Px(lineX - 1, lineY));
+  EXPECT_NE(0xFF808080u, Px(lineEnd + 1, lineY));
+  EXPECT_NE(0xFF808080u, Px(300, lineY + OSDMENU_LEGEND_LINE_H));
+  EXPECT_EQ(0xFF1E1E1Eu, Px(OSDMENU_LIST_X + 1, OSDMENU_LIST_Y + 3)) << "list box";
+  EXPECT_EQ(0xFF1E1E1Eu, Px(OSDMENU_LIST_X + OSDMENU_LIST_W - 1, OSDMENU_LIST_Y + OSDMENU_LIST_H - 1));
 
   std::vector<dword> bar = Decode(_SelectionBar_Blue_100x34_Gd);
-  for (int i = 0; i < 10; i++) {
-    int sepY = 130 + 37 * i, barY = 95 + 37 * i;
+  const int pitch = OSDMENU_LINE_PITCH, listEnd = OSDMENU_LIST_X + OSDMENU_LIST_W - 1;
+  const int leftArrowX = OSDMENU_VALUE_X + OSDMENU_ARROW_LEFT_DX;
+  for (int i = 0; i < OSDMENU_LINES; i++) {
+    int sepY = OSDMENU_SEPARATOR_Y + pitch * i, barY = OSDMENU_LINE_Y + pitch * i;
     if (i == 2) {
       bool same = true;
-      for (int r = 0; r < 34; r++)
-        for (int k = 0; k < 600; k++) same = same && (Px(60 + k, barY + r) == bar[r * 100 + k % 100] ||
-                                                        (r >= 6 && r <= 28 && k >= 10));  // text and arrows on top
+      for (int r = 0; r < OSDMENU_BAR_H; r++)
+        for (int k = 0; k < OSDMENU_LIST_W; k++)
+          same = same && (Px(OSDMENU_LIST_X + k, barY + r) == bar[r * OSDMENU_BAR_W + k % OSDMENU_BAR_W] ||
+                          (r >= 6 && r <= 28 && k >= 10));  // text and arrows on top
       EXPECT_TRUE(same) << "cursor bar on line 2";
-      EXPECT_EQ(bar[0], Px(60, barY));
-      EXPECT_EQ(bar[99], Px(659, barY));
-      EXPECT_TRUE(Shows(_pfeil_l_Gd, 370, 105 + 37 * i));
-      EXPECT_TRUE(Shows(_pfeil_r_Gd, 640, 105 + 37 * i));
+      EXPECT_EQ(bar[0], Px(OSDMENU_LIST_X, barY));
+      EXPECT_EQ(bar[OSDMENU_BAR_W - 1], Px(listEnd, barY));
+      EXPECT_TRUE(Shows(_pfeil_l_Gd, leftArrowX, OSDMENU_ARROW_Y + pitch * i));
+      EXPECT_TRUE(Shows(_pfeil_r_Gd, OSDMENU_ARROW_RIGHT_X, OSDMENU_ARROW_Y + pitch * i));
     } else {
-      EXPECT_EQ(0xFF101010u, Px(60, sepY)) << "separator of line " << i;
-      EXPECT_EQ(0xFF101010u, Px(659, sepY + 1)) << "separator of line " << i;
-      EXPECT_NE(bar[0], Px(60, barY)) << "no bar on line " << i;
-      EXPECT_FALSE(Shows(_pfeil_l_Gd, 370, 105 + 37 * i)) << "arrows only on the cursor's line";
+      EXPECT_EQ(0xFF101010u, Px(OSDMENU_LIST_X, sepY)) << "separator of line " << i;
+      EXPECT_EQ(0xFF101010u, Px(listEnd, sepY + 1)) << "separator of line " << i;
+      EXPECT_NE(bar[0], Px(OSDMENU_LIST_X, barY)) << "no bar on line " << i;
+      EXPECT_FALSE(Shows(_pfeil_l_Gd, leftArrowX, OSDMENU_ARROW_Y + pitch * i)) << "arrows only on the cursor's line";
     }
   }
-  EXPECT_TRUE(ShowsRows(_ScrollBarVisible_Gd, 662, 95, 0, 12)) << "the track above the knob";
-  EXPECT_TRUE(ShowsRows(_ScrollBarVisible_Gd, 662, 95, 200, 367)) << "and below it";
-  EXPECT_TRUE(Shows(_ScrollBarKnob_Gd, 663, 108 + 2 * 321 / 11));
+  EXPECT_TRUE(ShowsRows(_ScrollBarVisible_Gd, OSDMENU_SCROLL_X, OSDMENU_SCROLL_Y, 0, 12)) << "the track above the knob";
+  EXPECT_TRUE(ShowsRows(_ScrollBarVisible_Gd, OSDMENU_SCROLL_X, OSDMENU_SCROLL_Y, 200, 367)) << "and below it";
+  EXPECT_TRUE(Shows(_ScrollBarKnob_Gd, OSDMENU_KNOB_X, OSDMENU_KNOB_Y + 2 * OSDMENU_KNOB_TRAVEL / 11));
 
   const tMenu &m = Menu[0];
   for (dword b = 0; b < m.NrButtons; b++)
     EXPECT_TRUE(Shows(*m.Buttons[b].pButtonGd, m.Buttons[b].X, m.Buttons[b].Y)) << "legend icon " << b;
-  EXPECT_EQ(487, m.Buttons[0].Y);
-  EXPECT_EQ(55, m.Buttons[0].X);
-  EXPECT_GT(CountColour(OSDMENU_BUTTON_COLOUR, 55, 487, 670, 560), 0) << "legend texts in lavender";
+  EXPECT_EQ(OSDMENU_LEGEND_Y1, m.Buttons[0].Y);
+  EXPECT_EQ(OSDMENU_LEGEND_X, m.Buttons[0].X);
+  EXPECT_GT(CountColour(OSDMENU_BUTTON_COLOUR, OSDMENU_LEGEND_X, OSDMENU_LEGEND_Y1, OSDMENU_LEGEND_MAX_X, 560), 0)
+      << "legend texts in lavender";
 
-  for (int i = 0; i < 10; i++) {
-    int yellow = CountColour(0xFFFFFF00, 60, 97 + 37 * i, 660, 129 + 37 * i);
-    int yellowish = CountTinted(0xFFFFFF00, 60, 97 + 37 * i, 660, 129 + 37 * i);
+  // inside a line, above its separator
+  auto lineTop = [&](int i) { return OSDMENU_LINE_Y + 2 + pitch * i; };
+  auto lineBottom = [&](int i) { return OSDMENU_SEPARATOR_Y - 1 + pitch * i; };
+  for (int i = 0; i < OSDMENU_LINES; i++) {
+    int yellow = CountColour(0xFFFFFF00, OSDMENU_LIST_X, lineTop(i), listEnd + 1, lineBottom(i));
+    int yellowish = CountTinted(0xFFFFFF00, OSDMENU_LIST_X, lineTop(i), listEnd + 1, lineBottom(i));
     if (i == 4) {
       EXPECT_GT(yellow, 0) << "item 4's text is yellow";
       EXPECT_GT(yellowish, 40) << "name and value";
@@ -363,13 +373,17 @@ TEST_F(MenuTest, EveryPartIsDrawnAtItsPlaceInItsColours)
       EXPECT_EQ(0, yellowish) << "no yellow on line " << i;
     }
   }
-  EXPECT_GT(CountColour(0xFF80808C, 60, 97 + 37 * 7, 660, 129 + 37 * 7), 0) << "unselectable item in grey";
-  EXPECT_EQ(0, CountColour(0xFFFFFFFF, 60, 97 + 37 * 7, 660, 129 + 37 * 7)) << "and nothing of it white";
-  EXPECT_GT(CountColour(0xFFE6E6FA, 53, 37, 200, 60), 0) << "title";
-  EXPECT_GT(CountColour(0xFF666666, 100, 49, 659, 70), 0) << "subtitle";
-  EXPECT_GT(CountTinted(0xFFFFFFFF, 76, 101, 350, 120), 20) << "item 0's name";
-  EXPECT_GT(CountTinted(0xFFFFFFFF, 395, 101, 645, 120), 20) << "item 0's value";
-  EXPECT_EQ(0, CountTinted(0xFFFFFFFF, 30, 101, 75, 120)) << "nothing left of the name";
+  EXPECT_GT(CountColour(0xFF80808C, OSDMENU_LIST_X, lineTop(7), listEnd + 1, lineBottom(7)), 0)
+      << "unselectable item in grey";
+  EXPECT_EQ(0, CountColour(0xFFFFFFFF, OSDMENU_LIST_X, lineTop(7), listEnd + 1, lineBottom(7)))
+      << "and nothing of it white";
+  EXPECT_GT(CountColour(0xFFE6E6FA, OSDMENU_TITLE_X, OSDMENU_TITLE_Y, 200, 60), 0) << "title";
+  EXPECT_GT(CountColour(0xFF666666, 100, OSDMENU_SUBTITLE_Y, OSDMENU_TITLE_MAX_X + 1, 70), 0) << "subtitle";
+  const int textY = OSDMENU_TEXT_Y, textEnd = OSDMENU_TEXT_Y + 19;
+  EXPECT_GT(CountTinted(0xFFFFFFFF, OSDMENU_NAME_X, textY, OSDMENU_VALUE_X, textEnd), 20) << "item 0's name";
+  EXPECT_GT(CountTinted(0xFFFFFFFF, OSDMENU_VALUE_X + OSDMENU_VALUE_TEXT_DX, textY, OSDMENU_TEXT_MAX_X, textEnd), 20)
+      << "item 0's value";
+  EXPECT_EQ(0, CountTinted(0xFFFFFFFF, 30, textY, OSDMENU_NAME_X - 1, textEnd)) << "nothing left of the name";
 
   if (const char *keep = std::getenv("FERROX_KEEP_SCREENSHOTS")) {
     std::string png = Rx().WriteScreenshot();
@@ -383,14 +397,18 @@ TEST_F(MenuTest, TheKnobAppearsOnlyWithMoreThanTenItems)
     int count, cursor;
     bool knob;
     int knobY;
-  } cases[] = {{1, 0, false, 0}, {10, 9, false, 0}, {11, 10, true, 429}, {12, 11, true, 429}, {12, 0, true, 108}};
+  } cases[] = {{1, 0, false, 0},
+               {10, 9, false, 0},
+               {11, 10, true, OSDMENU_KNOB_Y + OSDMENU_KNOB_TRAVEL},
+               {12, 11, true, OSDMENU_KNOB_Y + OSDMENU_KNOB_TRAVEL},
+               {12, 0, true, OSDMENU_KNOB_Y}};
   for (const auto &c : cases) {
     Build(c.count, false);
     OSDMenuSelectItem(c.cursor);
     OSDMenuUpdate(false);
-    EXPECT_EQ(!c.knob, Shows(_ScrollBarInvisible_Gd, 662, 95)) << c.count << " items";
+    EXPECT_EQ(!c.knob, Shows(_ScrollBarInvisible_Gd, OSDMENU_SCROLL_X, OSDMENU_SCROLL_Y)) << c.count << " items";
     if (c.knob) {
-      EXPECT_TRUE(Shows(_ScrollBarKnob_Gd, 663, c.knobY)) << c.count << " items, cursor " << c.cursor;
+      EXPECT_TRUE(Shows(_ScrollBarKnob_Gd, OSDMENU_KNOB_X, c.knobY)) << c.count << " items, cursor " << c.cursor;
     }
     OSDMenuDestroy();
   }

@@ -21,10 +21,6 @@
 #define TITLE_COLOUR 0xFFE6E6FA
 #define SUBTITLE_COLOUR 0xFF666666
 #define UNSELECTABLE_COLOUR 0xFF80808C
-#define LEGEND_X 55
-#define LINE_PITCH 37
-#define BAR_W 100
-#define BAR_H 34
 
 tMenu Menu[OSDMENU_LEVELS];
 int CurrentMenuLevel = 0;
@@ -94,7 +90,7 @@ void OSDMenuInitialize(bool HasValueColumn, bool NumberedItems, bool ScrollLoop,
   tMenu *m = Level();
   if (m->Item != nullptr) TAP_MemFree(m->Item);
   memset(m, 0, sizeof(*m));
-  for (int line = 0; line < 3; line++) m->ButtonXStart[line] = LEGEND_X;
+  for (int line = 0; line < 3; line++) m->ButtonXStart[line] = OSDMENU_LEGEND_X;
 
   if (OSDRgn != 0) TAP_Osd_Delete(OSDRgn);
   OSDRgn = 0;
@@ -104,7 +100,7 @@ void OSDMenuInitialize(bool HasValueColumn, bool NumberedItems, bool ScrollLoop,
   m->hasValueColumn = HasValueColumn;
   m->NumberedItems = NumberedItems;
   m->ScrollLoop = ScrollLoop;
-  m->ValueXPos = 350;
+  m->ValueXPos = OSDMENU_VALUE_X;
   m->hasValueArrows = 0;
 
   m->Item = (tItem *)TAP_MemAlloc(OSDMENU_ITEM_STEP * sizeof(tItem));
@@ -212,7 +208,7 @@ void OSDMenuButtonsClear(void)
 {
   tMenu *m = Level();
   m->NrButtons = 0;
-  for (int line = 0; line < 3; line++) m->ButtonXStart[line] = LEGEND_X;
+  for (int line = 0; line < 3; line++) m->ButtonXStart[line] = OSDMENU_LEGEND_X;
   ButtonColor = OSDMENU_BUTTON_COLOUR;
   ButtonsDirty = 1;
 }
@@ -240,7 +236,7 @@ const TapGrData *OSDMenuGetIconPointer(int ButtonIcon, const TapGrData *UserDefi
 
 bool OSDMenuButtonAdd(dword Line, int ButtonIcon, const TapGrData *pButtonGd, const char *Text)
 {
-  static const int LineY[3] = {487, 511, 535};
+  static const int LineY[3] = {OSDMENU_LEGEND_Y1, OSDMENU_LEGEND_Y2, OSDMENU_LEGEND_Y3};
   tMenu *m = Level();
   const TapGrData *icon = OSDMenuGetIconPointer(ButtonIcon, pButtonGd);
   if (Line < 1 || Line > 3 || icon == nullptr || Text == nullptr || m->NrButtons >= OSDMENU_MAX_BUTTONS)
@@ -253,7 +249,7 @@ bool OSDMenuButtonAdd(dword Line, int ButtonIcon, const TapGrData *pButtonGd, co
   CopyText(b->Text, Text, sizeof b->Text);
   m->NrButtons++;
   ButtonsDirty = 1;
-  m->ButtonXStart[Line - 1] += icon->Width + OSDMenuGetW(Text, 12) + 8;
+  m->ButtonXStart[Line - 1] += icon->Width + OSDMenuGetW(Text, 12) + OSDMENU_LEGEND_GAP;
   return true;
 }
 
@@ -336,10 +332,10 @@ int OSDMenuScrollPageDown(void)
   if (cursor == count - 1 && m->ScrollLoop) {
     target = OSDMenuFindNextSelectableEntry(-1);
   } else if (cursor == top + OSDMENU_LINES - 1) {
-    int t = top + 18 < count ? top + 18 : count - 2;
+    int t = top + 2 * OSDMENU_LINES - 2 < count ? top + 2 * OSDMENU_LINES - 2 : count - 2;
     target = t >= count - 1 ? t : OSDMenuFindNextSelectableEntry(t);
   } else {
-    int bottom = top + 8 < count - 2 ? top + 8 : count - 2;
+    int bottom = top + OSDMENU_LINES - 2 < count - 2 ? top + OSDMENU_LINES - 2 : count - 2;
     target = OSDMenuFindNextSelectableEntry(bottom);
   }
   return MoveCursor(m, target);
@@ -388,29 +384,34 @@ void OSDMenuDrawCursor(dword x, dword y, dword w)
   if (OSDMenuLastCursor != 0 || OSDMenuSelectionBarRgn == 0) {
     if (OSDMenuSelectionBarRgn != 0) TAP_Osd_Delete(OSDMenuSelectionBarRgn);
     OSDMenuSelectionBarRgn = 0;
-    int region = TAP_Osd_Create(0, 0, BAR_W, BAR_H, 0, MEMORY_REGION);
+    int region = TAP_Osd_Create(0, 0, OSDMENU_BAR_W, OSDMENU_BAR_H, 0, MEMORY_REGION);
     if (region <= 0) return;
     OSDMenuSelectionBarRgn = (word)region;
     TAP_Osd_PutGd(OSDMenuSelectionBarRgn, 0, 0, &_SelectionBar_Blue_100x34_Gd, false);
     OSDMenuLastCursor = 0;
   }
   dword k;
-  for (k = 0; k < w / BAR_W; k++)
-    TAP_Osd_Copy(OSDMenuSelectionBarRgn, OSDRgn, 0, 0, BAR_W, BAR_H, x + BAR_W * k, y, false);
-  if (w % BAR_W != 0) TAP_Osd_Copy(OSDMenuSelectionBarRgn, OSDRgn, 0, 0, w % BAR_W, BAR_H, x + BAR_W * k, y, false);
+  for (k = 0; k < w / OSDMENU_BAR_W; k++)
+    TAP_Osd_Copy(OSDMenuSelectionBarRgn, OSDRgn, 0, 0, OSDMENU_BAR_W, OSDMENU_BAR_H, x + OSDMENU_BAR_W * k, y, false);
+  if (w % OSDMENU_BAR_W != 0)
+    TAP_Osd_Copy(OSDMenuSelectionBarRgn, OSDRgn, 0, 0, w % OSDMENU_BAR_W, OSDMENU_BAR_H, x + OSDMENU_BAR_W * k, y,
+                 false);
 }
 
 static void DrawBackground(void)
 {
   TAP_Osd_Draw3dBoxFill(OSDRgn, 0, 0, SCREEN_W, SCREEN_H, BACKGROUND, BACKGROUND, BACKGROUND);
-  TAP_Osd_FillBox(OSDRgn, 50, 479, 614, 2, LEGEND_LINE);
+  TAP_Osd_FillBox(OSDRgn, OSDMENU_LEGEND_LINE_X, OSDMENU_LEGEND_LINE_Y, OSDMENU_LEGEND_LINE_W, OSDMENU_LEGEND_LINE_H,
+                  LEGEND_LINE);
 }
 
 static void DrawTitle(const tMenu *m)
 {
-  FMUC_PutStringAA(OSDRgn, 53, 37, 658, m->TitleLeft, TITLE_COLOUR, 0, m->FontTitle, 0, 0, 1.0f);
-  dword x = 58 + FMUC_GetStringWidth(m->TitleLeft, m->FontTitle);
-  FMUC_PutStringAA(OSDRgn, x, 49, 658, m->TitleRight, SUBTITLE_COLOUR, 0, m->FontSubtitle, 1, 2, 1.0f);
+  FMUC_PutStringAA(OSDRgn, OSDMENU_TITLE_X, OSDMENU_TITLE_Y, OSDMENU_TITLE_MAX_X, m->TitleLeft, TITLE_COLOUR, 0,
+                   m->FontTitle, 0, 0, 1.0f);
+  dword x = OSDMENU_TITLE_X + OSDMENU_SUBTITLE_GAP + FMUC_GetStringWidth(m->TitleLeft, m->FontTitle);
+  FMUC_PutStringAA(OSDRgn, x, OSDMENU_SUBTITLE_Y, OSDMENU_TITLE_MAX_X, m->TitleRight, SUBTITLE_COLOUR, 0,
+                   m->FontSubtitle, 1, 2, 1.0f);
 }
 
 static void DrawLegend(const tMenu *m)
@@ -419,46 +420,49 @@ static void DrawLegend(const tMenu *m)
     const tButton *b = &m->Buttons[i];
     if (b->pButtonGd == nullptr) continue;
     TAP_Osd_PutGd(OSDRgn, b->X, b->Y, b->pButtonGd, true);
-    FMUC_PutStringAA(OSDRgn, b->X + b->pButtonGd->Width + 2, b->Y, 670, b->Text, b->Color, 0, m->FontButtons, 0, 0,
-                     1.0f);
+    FMUC_PutStringAA(OSDRgn, b->X + b->pButtonGd->Width + OSDMENU_LEGEND_ICON_GAP, b->Y, OSDMENU_LEGEND_MAX_X, b->Text,
+                     b->Color, 0, m->FontButtons, 0, 0, 1.0f);
   }
 }
 
 static void DrawScrollBar(const tMenu *m)
 {
   if (m->NrItems <= OSDMENU_LINES) {
-    TAP_Osd_PutGd(OSDRgn, 662, 95, &_ScrollBarInvisible_Gd, false);
+    TAP_Osd_PutGd(OSDRgn, OSDMENU_SCROLL_X, OSDMENU_SCROLL_Y, &_ScrollBarInvisible_Gd, false);
     return;
   }
-  TAP_Osd_PutGd(OSDRgn, 662, 95, &_ScrollBarVisible_Gd, false);
-  int knob = 108 + m->CurrentSelection * 321 / (m->NrItems - 1); /* NrItems > 10 here */
-  TAP_Osd_PutGd(OSDRgn, 663, knob, &_ScrollBarKnob_Gd, true);
+  TAP_Osd_PutGd(OSDRgn, OSDMENU_SCROLL_X, OSDMENU_SCROLL_Y, &_ScrollBarVisible_Gd, false);
+  int knob = OSDMENU_KNOB_Y + m->CurrentSelection * OSDMENU_KNOB_TRAVEL / (m->NrItems - 1); /* NrItems > 10 here */
+  TAP_Osd_PutGd(OSDRgn, OSDMENU_KNOB_X, knob, &_ScrollBarKnob_Gd, true);
 }
 
 static void DrawList(const tMenu *m)
 {
-  TAP_Osd_FillBox(OSDRgn, 60, 96, 600, 367, LIST_BACKGROUND);
+  TAP_Osd_FillBox(OSDRgn, OSDMENU_LIST_X, OSDMENU_LIST_Y, OSDMENU_LIST_W, OSDMENU_LIST_H, LIST_BACKGROUND);
   for (int i = 0; i < OSDMENU_LINES; i++) {
     int index = m->CurrentTopIndex + i;
-    dword lineY = 95 + LINE_PITCH * i;
+    dword lineY = OSDMENU_LINE_Y + OSDMENU_LINE_PITCH * i;
     bool cursor = ValidIndex(m, index) && index == m->CurrentSelection;
     if (cursor)
-      OSDMenuDrawCursor(60, lineY, 600);
+      OSDMenuDrawCursor(OSDMENU_LIST_X, lineY, OSDMENU_LIST_W);
     else
-      TAP_Osd_DrawRectangle(OSDRgn, 60, 130 + LINE_PITCH * i, 600, 2, 1, BACKGROUND);
+      TAP_Osd_DrawRectangle(OSDRgn, OSDMENU_LIST_X, OSDMENU_SEPARATOR_Y + OSDMENU_LINE_PITCH * i, OSDMENU_LIST_W, 2, 1,
+                            BACKGROUND);
     if (!ValidIndex(m, index)) continue;
 
     const tItem *item = &m->Item[index];
     if (cursor && m->hasValueColumn && item->ValueArrows) {
-      TAP_Osd_PutGd(OSDRgn, m->ValueXPos + 20, 105 + LINE_PITCH * i, &_pfeil_l_Gd, true);
-      TAP_Osd_PutGd(OSDRgn, 640, 105 + LINE_PITCH * i, &_pfeil_r_Gd, true);
+      dword arrowY = OSDMENU_ARROW_Y + OSDMENU_LINE_PITCH * i;
+      TAP_Osd_PutGd(OSDRgn, m->ValueXPos + OSDMENU_ARROW_LEFT_DX, arrowY, &_pfeil_l_Gd, true);
+      TAP_Osd_PutGd(OSDRgn, OSDMENU_ARROW_RIGHT_X, arrowY, &_pfeil_r_Gd, true);
     }
     dword colour = item->Selectable ? item->TextColor : UNSELECTABLE_COLOUR;
-    dword textY = 101 + LINE_PITCH * i;
-    FMUC_PutStringAA(OSDRgn, 76, textY, m->hasValueColumn ? m->ValueXPos : 645, item->Name, colour, 0, m->FontName, 1,
-                     0, 1.0f);
+    dword textY = OSDMENU_TEXT_Y + OSDMENU_LINE_PITCH * i;
+    FMUC_PutStringAA(OSDRgn, OSDMENU_NAME_X, textY, m->hasValueColumn ? m->ValueXPos : OSDMENU_TEXT_MAX_X, item->Name,
+                     colour, 0, m->FontName, 1, 0, 1.0f);
     if (m->hasValueColumn)
-      FMUC_PutStringAA(OSDRgn, m->ValueXPos + 45, textY, 645, item->Value, colour, 0, m->FontValue, 1, 0, 1.0f);
+      FMUC_PutStringAA(OSDRgn, m->ValueXPos + OSDMENU_VALUE_TEXT_DX, textY, OSDMENU_TEXT_MAX_X, item->Value, colour, 0,
+                       m->FontValue, 1, 0, 1.0f);
   }
 }
 
