@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "HostPrograms.h"
 #include "Ferrox.h"
 #include "FirmwareBinding.h"
 #include "LogTrace.h"
@@ -80,16 +81,8 @@ void WriteSource(const fs::path &file, uint64_t size)
 // this program's); its exit status, or -1 when it could not be started.
 int Run(std::vector<std::string> words)
 {
-  std::vector<char *> argv;
-  for (std::string &w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t quiet;
-  posix_spawn_file_actions_init(&quiet);
-  posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  int started = posix_spawnp(&pid, argv[0], &quiet, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&quiet);
-  if (started != 0) return -1;
+  pid_t pid = StartProgram(words, {}, "/dev/stderr");
+  if (pid < 0) return -1;
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

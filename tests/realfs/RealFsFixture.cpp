@@ -79,22 +79,6 @@ std::string MountProbe()
   return verdict;
 }
 
-int FreeLoopbackPort()
-{
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return 0;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0)
-    port = ntohs(a.sin_port);
-  close(fd);
-  return port;
-}
-
 bool Accepts(int port)
 {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -123,40 +107,6 @@ void WriteText(const fs::path &p, const std::string &text)
 }  // namespace
 
 // ---- host programs ----
-
-std::string FindProgram(const std::string &name)
-{
-  std::vector<std::string> folders;
-  const char *path = std::getenv("PATH");
-  std::stringstream in(path != nullptr ? path : "");
-  for (std::string f; std::getline(in, f, ':');)
-    if (!f.empty()) folders.push_back(f);
-  for (const char *f : {"/usr/local/sbin", "/usr/sbin", "/sbin", "/usr/bin", "/bin"}) folders.push_back(f);
-  for (const std::string &f : folders) {
-    fs::path p = fs::path(f) / name;
-    if (access(p.c_str(), X_OK) == 0) return p.string();
-  }
-  return "";
-}
-
-pid_t StartProgram(const std::vector<std::string> &argv, const fs::path &outFile)
-{
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  std::vector<std::string> words = argv;
-  std::vector<char *> args;
-  for (std::string &w : words) args.push_back(w.data());
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  if (words.empty() || words[0].empty() ||
-      posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0)
-    pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
 
 ProgramRun RunProgram(const std::vector<std::string> &argv, int timeoutSeconds)
 {

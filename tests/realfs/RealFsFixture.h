@@ -13,10 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "HostPrograms.h"
 #include "ScenarioFixture.h"
 
-// Absolute path of a host program ("" when missing): PATH, then the sbin folders.
-std::string FindProgram(const std::string &name);
 
 struct ProgramRun {
   int exitCode = -1;   // -1 when it could not be started
@@ -24,8 +23,6 @@ struct ProgramRun {
 };
 // Runs a host program to its end (killed after `timeoutSeconds`).
 ProgramRun RunProgram(const std::vector<std::string> &argv, int timeoutSeconds = 60);
-// Starts a host program in the background with its output in `outFile`; pid or -1.
-pid_t StartProgram(const std::vector<std::string> &argv, const fs::path &outFile);
 // Ends a program this test started: the signal, then SIGKILL if it lingers.
 void StopProgram(pid_t pid, int signal = SIGTERM);
 

@@ -22,7 +22,7 @@ class ScreenTest : public SimTest {
 TEST_F(ScreenTest, RegionsAreNumberedFrom128AndSitInTheRegionTable)
 {
   int a = TAP_Osd_Create(10, 20, 300, 200, 0, 0);
-  int m = TAP_Osd_Create(0, 0, 100, 34, 0, 0x8000);
+  int m = TAP_Osd_Create(0, 0, 100, 34, 0, TAP_OSD_MEMORY_REGION);
   EXPECT_EQ(128, a);
   EXPECT_EQ(129, m);
   EXPECT_EQ(10, _osdInfo[a].x);
@@ -74,7 +74,7 @@ TEST_F(ScreenTest, DrawingCallsLandExactly)
 
 TEST_F(ScreenTest, CopyWithAndWithoutSpriteAndSaveRestoreGiveThePixelsBack)
 {
-  int src = TAP_Osd_Create(0, 0, 50, 50, 0, 0x8000);
+  int src = TAP_Osd_Create(0, 0, 50, 50, 0, TAP_OSD_MEMORY_REGION);
   int dst = TAP_Osd_Create(100, 100, 50, 50, 0, 0);
   TAP_Osd_FillBox(src, 0, 0, 4, 4, 0xFFAA0000);
   TAP_Osd_FillBox(src, 1, 1, 2, 2, 0x00000000);
@@ -105,7 +105,7 @@ TEST_F(ScreenTest, SyncComposesShownRegionsOverThePictureByPlane)
   EXPECT_EQ(0xFFu, picture >> 24);
   int low = TAP_Osd_Create(0, 0, 20, 20, 0, 0);
   int high = TAP_Osd_Create(10, 10, 20, 20, 1, 0);
-  int memory = TAP_Osd_Create(0, 0, 720, 576, 2, 0x8000);
+  int memory = TAP_Osd_Create(0, 0, TAP_SCREEN_W, TAP_SCREEN_H, 2, TAP_OSD_MEMORY_REGION);
   TAP_Osd_FillBox(memory, 0, 0, 720, 576, 0xFFFFFFFF);
   TAP_Osd_FillBox(low, 0, 0, 20, 20, 0xFFFF0000);
   TAP_Osd_FillBox(high, 0, 0, 20, 20, 0xFF0000FF);
@@ -173,7 +173,7 @@ TEST_F(ScreenTest, RandomArgumentsNeverWriteOutsideABuffer)
   for (int i = 0; i < 20000; i++) {
     word region = static_cast<word>(rng() % 3 == 0 ? rng() : 128 + rng() % 8);
     switch (rng() % 9) {
-      case 0: TAP_Osd_Create(any(), any(), any(), any(), static_cast<byte>(rng()), rng() % 2 ? 0x8000 : 0); break;
+      case 0: TAP_Osd_Create(any(), any(), any(), any(), static_cast<byte>(rng()), rng() % 2 ? TAP_OSD_MEMORY_REGION : 0); break;
       case 1: TAP_Osd_Delete(region); break;
       case 2: TAP_Osd_FillBox(region, any(), any(), any(), any(), rng()); break;
       case 3: TAP_Osd_DrawRectangle(region, any(), any(), any(), any(), any(), rng()); break;
@@ -193,7 +193,15 @@ TEST_F(ScreenTest, RandomArgumentsNeverWriteOutsideABuffer)
     }
   }
   TAP_Osd_Sync();
-  SUCCEED();
+  // what is left is a screen of regions the firmware could hold
+  EXPECT_LE(Rx().OsdRegionCount(), TAP_REGION_SLOTS);
+  EXPECT_EQ(static_cast<size_t>(TAP_SCREEN_W) * TAP_SCREEN_H, Rx().Screen().size());
+  EXPECT_EQ(20000u, Rx().CallCount("TAP_Osd_Create") + Rx().CallCount("TAP_Osd_Delete") +
+                        Rx().CallCount("TAP_Osd_FillBox") + Rx().CallCount("TAP_Osd_DrawRectangle") +
+                        Rx().CallCount("TAP_Osd_Draw3dBoxFill") + Rx().CallCount("TAP_Osd_Copy") +
+                        Rx().CallCount("TAP_Osd_PutGd") + Rx().CallCount("TAP_Osd_SaveBox") +
+                        Rx().CallCount("TAP_Osd_PutS"))
+      << "every call was taken, none of them ended the run";
 }
 
 }  // namespace

@@ -146,7 +146,7 @@ TEST_F(FontTest, MissingFontIsLoggedAndShownForThreeHundredTicks)
   EXPECT_EQ(0, FMUC_LoadFontFile("Nope.ufnt", &font));
   EXPECT_TRUE(Empty(font));
   EXPECT_TRUE(Logged("FontManager UC: failed to load Nope.ufnt"));
-  EXPECT_GE(Rx().Ticks() - before, 300u) << "the message window stays 300 ticks";
+  EXPECT_EQ(Rx().Ticks() - before, 300u) << "the message window stays 300 ticks";
   EXPECT_EQ(0, tkl_rgn) << "and is gone again";
   EXPECT_EQ(0, FMUC_LoadFontFile(nullptr, &font));
   EXPECT_EQ(0, FMUC_LoadFontFile("", &font));

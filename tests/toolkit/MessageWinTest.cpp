@@ -136,7 +136,7 @@ TEST_F(MessageWinTest, CheckedCallsWarnInTheirWordsAndStillCall)
   TAP_Osd_FillBox_Chk("U", 200, 0, 0, 1, 1, 0);
   EXPECT_TRUE(Has("TAP_Osd_FillBox_Chk Warning: rgn(200) points to an undefined region @ U"));
 
-  int m = TAP_Osd_Create_Chk("M", 0, 0, 10, 10, 0, 0x8000);
+  int m = TAP_Osd_Create_Chk("M", 0, 0, 10, 10, 0, TAP_OSD_MEMORY_REGION);
   TAP_Osd_Copy_Chk("C", static_cast<word>(m), static_cast<word>(ok), 8, 9, 4, 4, 98, 48, false);
   for (const char *line : {"TAP_Osd_Copy_Chk Warning: (srcX(8) + w(4)) > srcRgnW(10) @ C",
                            "TAP_Osd_Copy_Chk Warning: (srcY(9) + h(4)) > srcRgnH(10) @ C",

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "HostPrograms.h"
 #include "SimFixture.h"
 
 extern char **environ;
@@ -46,18 +47,10 @@ bool WebRun::Start(const std::vector<std::string> &args, const fs::path &outDir,
   err_ = outDir / "web-stderr";
   std::vector<std::string> all = args;
   all.insert(all.begin(), {"--web", "127.0.0.1:0"});
-  std::vector<std::string> words = ReceiverCommandLine(all);
-  std::vector<char *> argv;
-  for (std::string &w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
+  fs::remove(out_);
+  fs::remove(err_);
+  pid_ = StartProgram(ReceiverCommandLine(all), out_, err_);
+  if (pid_ < 0) {
     pid_ = -1;
     *why = "cannot start the receiver program";
     return false;
