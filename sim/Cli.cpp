@@ -33,22 +33,6 @@ namespace sim {
 
 namespace fs = std::filesystem;
 
-static const std::map<std::string, dword> kKeys = {
-    {"Left", RKEY_Left},   {"Up", RKEY_Up},         {"Right", RKEY_Right},       {"Exit", RKEY_Exit},
-    {"Down", RKEY_Down},   {"Ok", RKEY_Ok},         {"Green", RKEY_Green},       {"Yellow", RKEY_Yellow},
-    {"Blue", RKEY_Blue},   {"Red", RKEY_Red},       {"PageUp", RKEY_PageUp},     {"PageDown", RKEY_PageDown},
-    {"PageUp2", RKEY_PageUp2}, {"PageDown2", RKEY_PageDown2}, {"Menu", RKEY_Menu},
-    {"0", RKEY_0}, {"1", RKEY_1}, {"2", RKEY_2}, {"3", RKEY_3}, {"4", RKEY_4},
-    {"5", RKEY_5}, {"6", RKEY_6}, {"7", RKEY_7}, {"8", RKEY_8}, {"9", RKEY_9}};
-
-bool KeyByName(const std::string &name, dword *key)
-{
-  auto it = kKeys.find(name);
-  if (it == kKeys.end()) return false;
-  *key = it->second;
-  return true;
-}
-
 // Options that take a value (those without one are kFlagOptions below).
 static const std::set<std::string> kValueOptions = {
     "--root", "--tap", "--load", "--mount", "--system-id", "--firmware-version", "--missing-symbol",
@@ -177,16 +161,6 @@ line or a missing plug-in file, 3 after a --power-cut-at(-change), 70 when
 the simulator itself cannot go on (no firmware functions module, no
 temporary folder).
 )";
-}
-
-bool ParseKey(const std::string &text, dword *key)
-{
-  if (KeyByName(text, key)) return true;
-  char *end = nullptr;
-  unsigned long v = std::strtoul(text.c_str(), &end, 0);
-  if (text.empty() || *end != '\0' || v > 0xFFFFFFFFul) return false;
-  *key = static_cast<dword>(v);
-  return true;
 }
 
 // A finite number of seconds, 0 or more ("inf" and "nan" are no run time).
@@ -501,41 +475,6 @@ static void AddDrivers(Receiver &rx, const RunOptions &o)
     std::string file = r.WriteScreenshot();
     if (file.empty()) std::cerr << "receiver: the screenshot could not be written" << std::endl;
   });
-}
-
-fs::path StandardFontDir()
-{
-#ifdef FERROX_FONT_DIR
-  return FERROX_FONT_DIR;
-#else
-  return {};
-#endif
-}
-
-int InstallFonts(const fs::path &root, const fs::path &from, std::string *error)
-{
-  std::error_code ec;
-  if (!fs::is_directory(from, ec)) {
-    *error = "the font folder " + from.string() + " does not exist";
-    return -1;
-  }
-  fs::path to = root / std::string(kFontFolder).substr(1);
-  fs::create_directories(to, ec);
-  int copied = 0;
-  for (const auto &entry : fs::directory_iterator(from, ec)) {
-    if (!entry.is_regular_file() || entry.path().extension() != ".ufnt") continue;
-    fs::copy_file(entry.path(), to / entry.path().filename(), fs::copy_options::overwrite_existing, ec);
-    if (ec) {
-      *error = "cannot copy " + entry.path().string() + ": " + ec.message();
-      return -1;
-    }
-    ++copied;
-  }
-  if (copied == 0) {
-    *error = "no .ufnt font in " + from.string();
-    return -1;
-  }
-  return copied;
 }
 
 // The fonts the run asked for; false after a message when they cannot be put in.

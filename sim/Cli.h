@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "FontInstall.h"
+#include "KeyNames.h"
 #include "Receiver.h"
 
 namespace sim {
@@ -60,20 +62,8 @@ int ParseOptions(const std::vector<std::string> &args, RunOptions *out, std::str
 std::string UsageText();
 // Every option the parser takes ("--root", "--help", ...), for checking the help.
 std::vector<std::string> KnownOptions();
-// The remote control's keys by name ("Ok", "Exit", "Menu", "7", ...).
-bool KeyByName(const std::string &name, dword *key);
-// Parses a key name ("Ok", "Exit", ...) or number; false when unknown.
-bool ParseKey(const std::string &text, dword *key);
 int RunProgram(const RunOptions &options);
 
-// The receiver's font folder and the standard fonts this build made.
-inline constexpr const char *kFontFolder = "/mnt/hd/ProgramFiles/Settings/Fonts";
-std::filesystem::path StandardFontDir();
-// Copies the ".ufnt" files of host folder `from` into the font folder of the
-// receiver root, as a user copies fonts to a receiver (files of the same
-// name are replaced). Returns how many; -1 with *error when `from` is not a
-// folder of fonts or the files cannot be written.
-int InstallFonts(const std::filesystem::path &root, const std::filesystem::path &from, std::string *error);
 int ReceiverMain(int argc, char **argv);
 
 }  // namespace sim

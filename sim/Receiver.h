@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ConsoleText.h"
 #include "tap_api.h"
 
 namespace sim {
@@ -95,11 +96,6 @@ struct PluginRun {
 enum class Phase { SandboxReady, PluginLoaded, TapMain, IdleLoop, Unload, Exit };
 const char *PhaseName(Phase phase);
 
-// Terminal text as a UTF-8 host terminal shows it. The service's own texts
-// are ISO 8859-1, but the names it prints are whatever bytes the disk holds,
-// often UTF-8 already: a well-formed UTF-8 sequence is kept, every other byte
-// from 0x80 up is taken as ISO 8859-1.
-std::string TerminalTextAsUtf8(std::string_view text);
 
 struct PhaseEvent {
   Phase phase;  // what happened
