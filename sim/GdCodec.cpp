@@ -1,5 +1,5 @@
 // GdCodec.cpp -- run-length code of graphic descriptors: the one encoder
-// and the decoder the screen uses (format in platform/gd_codec.h).
+// and the decoder the screen uses (the format in GdCodec.h).
 #include "GdCodec.h"
 
 namespace sim {
@@ -22,9 +22,7 @@ std::vector<uint8_t> GdEncode(const std::vector<uint32_t> &pixels)
   return out;
 }
 
-}  // namespace sim
-
-extern "C" int GdDecode(const byte *data, dword *pixels, size_t count)
+int GdDecode(const byte *data, dword *pixels, size_t count)
 {
   if (data == nullptr || pixels == nullptr) return 0;
   size_t size = static_cast<size_t>(data[0]) | static_cast<size_t>(data[1]) << 8 |
@@ -43,3 +41,5 @@ extern "C" int GdDecode(const byte *data, dword *pixels, size_t count)
   }
   return done == count ? 1 : 0;
 }
+
+}  // namespace sim

@@ -13,7 +13,7 @@
 
 #include "Fatal.h"
 #include "ReceiverImpl.h"
-#include "gd_codec.h"
+#include "GdCodec.h"
 
 using sim::OsdRegion;
 
@@ -142,7 +142,7 @@ extern "C" int TAP_Osd_PutGd(word region, int x, int y, const TapGrData *gd, boo
     return -1;
   }
   std::vector<dword> pixels(count);
-  if (!GdDecode(gd->Data, pixels.data(), count)) {
+  if (!sim::GdDecode(gd->Data, pixels.data(), count)) {
     sim::SimWarn("TAP_Osd_PutGd", "data does not decode to width x height pixels; refused");
     return -1;
   }

@@ -13,7 +13,7 @@
 #include "PathTypes.h"
 #include "MenuReset.h"
 #include "SimFixture.h"
-#include "gd_codec.h"
+#include "GdCodec.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ namespace {
 std::vector<dword> Decode(const TapGrData &gd)
 {
   std::vector<dword> px(static_cast<size_t>(gd.Width) * gd.Height);
-  EXPECT_EQ(1, GdDecode(gd.Data, px.data(), px.size()));
+  EXPECT_EQ(1, sim::GdDecode(gd.Data, px.data(), px.size()));
   return px;
 }
 
