@@ -195,6 +195,35 @@ TEST_F(FontTest, EveryGlyphOfAFontFitsTheCache)
   EXPECT_EQ(26, font.GlyphCacheCount);
 }
 
+// The table is searched sorted, whatever order the file has: each glyph is
+// found with its own width, and of two records of a code point the first
+// usable one as the file has them counts.
+TEST_F(FontTest, GlyphsAreFoundInAFileOfAnyOrder)
+{
+  std::vector<TestGlyph> glyphs;
+  for (uint32_t cp = 'z'; cp >= 'a'; cp--) glyphs.push_back({cp, static_cast<int>(cp - 'a' + 1), 2, {}});
+  glyphs.push_back({'m', 0, 2, {}});   // refused: no width
+  glyphs.push_back({'m', 40, 1, {}});  // a second usable 'm': the first one counts
+  glyphs.push_back({0x20AC, 7, 3, {}});
+  WriteFont("Shuffled.ufnt", Ufnt(glyphs));
+  ASSERT_EQ(1, FMUC_LoadFontFile("Shuffled.ufnt", &font));
+  byte length = 0;
+  for (uint32_t cp = 'a'; cp <= 'z'; cp++) {
+    const char text[2] = {static_cast<char>(cp), 0};
+    tGlyphCacheUC *g = FMUC_GetGlyphData(&font, text, &length);
+    ASSERT_NE(nullptr, g) << text;
+    EXPECT_EQ(static_cast<int>(cp - 'a' + 1), g->Width) << text;
+  }
+  tGlyphCacheUC *euro = FMUC_GetGlyphData(&font, "\xE2\x82\xAC", &length);
+  ASSERT_NE(nullptr, euro);
+  EXPECT_EQ(7, euro->Width);
+  EXPECT_EQ(3, length);
+  EXPECT_EQ(nullptr, FMUC_GetGlyphData(&font, "0", &length));
+  EXPECT_EQ(27, font.GlyphCacheCount);
+  EXPECT_EQ(FMUC_GetGlyphData(&font, "q", &length), FMUC_GetGlyphData(&font, "q", &length)) << "read once, kept";
+  EXPECT_EQ(27, font.GlyphCacheCount);
+}
+
 TEST_F(FontTest, AGlyphIsReadFromTheFileOnce)
 {
   WriteFont("A.ufnt", Ufnt({kA}));

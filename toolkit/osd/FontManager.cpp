@@ -90,10 +90,72 @@ static int DecodeGlyphTable(tFontDefUC *defs, int count, off64_t fileSize, dword
 
 /* ---- loading ---- */
 
+/* Sorts the glyph records by code point, the file's order kept among equal
+ * ones, so that a look-up is a binary search. A merge sort: a hostile file's
+ * order costs no more than a font's. False without the memory for it. */
+static bool SortGlyphTable(tFontDefUC *defs, int count)
+{
+  tFontDefUC *merged = (tFontDefUC *)FMUC_ReserveMemory("SortGlyphTable", (dword)sizeof(tFontDefUC) * (dword)count);
+  if (merged == nullptr) return false;
+  for (int run = 1; run < count; run *= 2) {
+    for (int lo = 0; lo < count; lo += 2 * run) {
+      int mid = lo + run < count ? lo + run : count, hi = lo + 2 * run < count ? lo + 2 * run : count;
+      int i = lo, j = mid, k = lo;
+      while (i < mid && j < hi) merged[k++] = defs[j].Unicode < defs[i].Unicode ? defs[j++] : defs[i++];
+      while (i < mid) merged[k++] = defs[i++];
+      while (j < hi) merged[k++] = defs[j++];
+    }
+    memcpy(defs, merged, sizeof(tFontDefUC) * (size_t)count);
+  }
+  FMUC_FreeMemory("SortGlyphTable", merged);
+  return true;
+}
+
+/* The file's head: "UFNT" and a glyph count whose table fits the file
+ * itself, which also keeps 12 x count far from wrapping on 32 bits; 0 when
+ * it is no such file. */
+static dword ReadHead(int handle, off64_t fileSize)
+{
+  byte head[8];
+  bool headOk = fileSize >= 8 && OS_Lseek64(handle, 0, SEEK_SET) == 0 && ReadExact(handle, head, 8) &&
+                memcmp(head, "UFNT", 4) == 0;
+  dword count = headOk ? LE32(head + 4) : 0;
+  return count != 0 && 8 + (off64_t)GLYPH_DEF_SIZE * count <= fileSize ? count : 0;
+}
+
+/* Reads the glyph table and makes the cache for it; what went wrong, or null. */
+static const char *ReadGlyphs(int handle, off64_t fileSize, dword count, const char *name, tFontDefUC **defs,
+                              tGlyphCacheUC **cache, char *why, size_t whySize)
+{
+  dword defBytes = GLYPH_DEF_SIZE * count;
+  /* an entry holds a pointer: its size is the CPU's, not the file's 12 bytes */
+  dword cacheBytes = (dword)sizeof(tGlyphCacheUC) * count;
+  *defs = (tFontDefUC *)FMUC_ReserveMemory("FMUC_LoadFontFile FontDef", defBytes);
+  if (*defs == nullptr) {
+    snprintf(why, whySize, "failed to allocate %d bytes for the FontDef table of '%.300s'", (int)defBytes, name);
+    return why;
+  }
+  if (!ReadExact(handle, *defs, defBytes)) {
+    snprintf(why, whySize, "failed to read the FontDef table of '%.300s'", name);
+    return why;
+  }
+  dword firstRefused = 0;
+  int refused = DecodeGlyphTable(*defs, (int)count, fileSize, &firstRefused);
+  if (refused != 0)
+    LogEntryTKLibPrintf(true, "FontManager UC: %d glyph records of '%s' lie outside the file or have no usable size (the first: %x); left out",
+                        refused, name, (unsigned)firstRefused);
+  *cache = (tGlyphCacheUC *)FMUC_ReserveMemory("FMUC_LoadFontFile GlyphCache", cacheBytes);
+  if (*cache == nullptr || !SortGlyphTable(*defs, (int)count)) {
+    snprintf(why, whySize, "failed to allocate %d bytes for the FontCache table of '%.300s'", (int)cacheBytes, name);
+    return why;
+  }
+  memset(*cache, 0, cacheBytes);
+  return nullptr;
+}
+
 int FMUC_LoadFontFile(const char *FontName, tFontDataUC *FontData)
 {
   char name[PATH_BUFFER], path[PATH_BUFFER + sizeof FONT_FOLDER], text[PATH_BUFFER + 32];
-  byte head[8];
 
   /* a record that holds a font gives it back first: its memory and its open file */
   if (FontData != nullptr && FontData->FileHandle != 0) FMUC_FreeFontFile(FontData);
@@ -112,53 +174,34 @@ int FMUC_LoadFontFile(const char *FontName, tFontDataUC *FontData)
   }
 
   off64_t fileSize = OS_Lseek64(handle, 0, SEEK_END);
-  bool headOk = fileSize >= 8 && OS_Lseek64(handle, 0, SEEK_SET) == 0 && ReadExact(handle, head, 8) &&
-                memcmp(head, "UFNT", 4) == 0;
-  dword count = headOk ? LE32(head + 4) : 0;
-  /* the count comes from the file: its table must fit the file itself, which
-   * also keeps 12 x count far from wrapping on 32 bits */
-  if (!headOk || count == 0 || 8 + (off64_t)GLYPH_DEF_SIZE * count > fileSize) {
-    OS_Close(handle);
-    LogEntryTKLibPrintf(true, "FontManager UC: '%s' has invalid header", name);
-    return 0;
+  dword count = ReadHead(handle, fileSize);
+  tFontDefUC *defs = nullptr;
+  tGlyphCacheUC *cache = nullptr;
+  const char *problem = nullptr;
+  if (count == 0) {
+    snprintf(text, sizeof text, "'%s' has invalid header", name);
+    problem = text;
+  } else {
+    problem = ReadGlyphs(handle, fileSize, count, name, &defs, &cache, text, sizeof text);
   }
-
-  dword defBytes = GLYPH_DEF_SIZE * count;
-  tFontDefUC *defs = (tFontDefUC *)FMUC_ReserveMemory("FMUC_LoadFontFile FontDef", defBytes);
-  if (defs == nullptr) {
-    OS_Close(handle);
-    LogEntryTKLibPrintf(true, "FontManager UC: failed to allocate %d bytes for the FontDef table of '%s'",
-                        (int)defBytes, name);
-    return 0;
-  }
-  if (!ReadExact(handle, defs, defBytes)) {
-    FMUC_FreeMemory("FMUC_LoadFontFile FontDef", defs);
-    OS_Close(handle);
-    LogEntryTKLibPrintf(true, "FontManager UC: failed to read the FontDef table of '%s'", name);
-    return 0;
-  }
-  dword firstRefused = 0;
-  int refused = DecodeGlyphTable(defs, (int)count, fileSize, &firstRefused);
-  if (refused != 0)
-    LogEntryTKLibPrintf(true, "FontManager UC: %d glyph records of '%s' lie outside the file or have no usable size (the first: %x); left out",
-                        refused, name, (unsigned)firstRefused);
-
-  /* an entry holds a pointer: its size is the CPU's, not the file's 12 bytes */
-  dword cacheBytes = (dword)sizeof(tGlyphCacheUC) * count;
-  tGlyphCacheUC *cache = (tGlyphCacheUC *)FMUC_ReserveMemory("FMUC_LoadFontFile GlyphCache", cacheBytes);
-  if (cache == nullptr) {
-    LogEntryTKLibPrintf(true, "FontManager UC: failed to allocate %d bytes for the FontCache table of '%s'",
-                        (int)cacheBytes, name);
+  /* the one way out of a font that cannot be used */
+  if (problem != nullptr) {
+    LogEntryTKLibPrintf(true, "FontManager UC: %s", problem);
+    FMUC_FreeMemory("FMUC_LoadFontFile GlyphCache", cache);
     FMUC_FreeMemory("FMUC_LoadFontFile FontDef", defs);
     OS_Close(handle);
     return 0;
   }
-
   FontData->FileHandle = handle;
   FontData->NrGlyphs = (int)count;
   FontData->FontDef = defs;
   FontData->GlyphCacheCount = 0;
   FontData->GlyphCache = cache;
+  /* most text is Latin: its glyphs are found without a search */
+  for (int cp = 0; cp < 256; cp++) FontData->LatinIndex[cp] = -1;
+  /* from the end: of equal code points the first usable record stays */
+  for (int i = (int)count - 1; i >= 0; i--)
+    if (defs[i].Unicode < 256 && defs[i].Width != 0) FontData->LatinIndex[defs[i].Unicode] = i;
   return 1;
 }
 
@@ -166,7 +209,7 @@ void FMUC_FreeFontFile(tFontDataUC *FontData)
 {
   if (FontData == nullptr) return;
   if (FontData->GlyphCache != nullptr) {
-    for (int i = 0; i < FontData->GlyphCacheCount; i++)
+    for (int i = 0; i < FontData->NrGlyphs; i++)
       FMUC_FreeMemory("FMUC_FreeFontFile", FontData->GlyphCache[i].GlyphData);
     FMUC_FreeMemory("FMUC_FreeFontFile", FontData->GlyphCache);
   }
@@ -176,6 +219,22 @@ void FMUC_FreeFontFile(tFontDataUC *FontData)
 }
 
 /* ---- glyphs ---- */
+
+/* The index of the code point's usable record in the sorted table (the
+ * first of equal ones, as the file has them), or -1. */
+static int FindGlyph(const tFontDataUC *font, dword cp)
+{
+  if (cp < 256) return font->LatinIndex[cp];
+  int lo = 0, hi = font->NrGlyphs;
+  while (lo < hi) {
+    int mid = lo + (hi - lo) / 2;
+    if (font->FontDef[mid].Unicode < cp) lo = mid + 1;
+    else hi = mid;
+  }
+  for (; lo < font->NrGlyphs && font->FontDef[lo].Unicode == cp; lo++)
+    if (font->FontDef[lo].Width != 0) return lo;
+  return -1;
+}
 
 tGlyphCacheUC *FMUC_GetGlyphData(tFontDataUC *FontData, const char *Text, byte *ByteLength)
 {
@@ -190,21 +249,14 @@ tGlyphCacheUC *FMUC_GetGlyphData(tFontDataUC *FontData, const char *Text, byte *
   if (ByteLength) *ByteLength = length;
   if (FontData->FileHandle == 0 || FontData->FontDef == nullptr || FontData->GlyphCache == nullptr) return nullptr;
 
-  for (int i = 0; i < FontData->GlyphCacheCount; i++)
-    if (FontData->GlyphCache[i].Unicode == cp) return &FontData->GlyphCache[i];
-
-  const tFontDefUC *def = nullptr;
-  for (int i = 0; i < FontData->NrGlyphs; i++)
-    if (FontData->FontDef[i].Unicode == cp && FontData->FontDef[i].Width != 0) {
-      def = &FontData->FontDef[i];
-      break;
-    }
-  if (def == nullptr || FontData->GlyphCacheCount >= FontData->NrGlyphs) {
+  int index = FindGlyph(FontData, cp);
+  if (index < 0) {
     LogEntryTKLibPrintf(true, "Glyph %x not found", (unsigned)cp);
     return nullptr;
   }
-
-  tGlyphCacheUC *entry = &FontData->GlyphCache[FontData->GlyphCacheCount];
+  tGlyphCacheUC *entry = &FontData->GlyphCache[index];
+  if (entry->GlyphData != nullptr) return entry;
+  const tFontDefUC *def = &FontData->FontDef[index];
   dword bytes = (dword)def->Width * def->Height;
   entry->Unicode = cp;
   entry->Width = def->Width;
@@ -431,67 +483,84 @@ static char *WorkingCopy(const char *Text)
   return copy;
 }
 
-void FMUC_PutStringAA(word Region, dword x, dword y, dword MaxX, const char *Text, dword ForeColor,
-                      dword BackColor, tFontDataUC *FontData, byte CutMode, byte Align, float AntiAliasFactor)
+/* Cuts the text as CutMode says until it fits x..MaxX and places it as
+ * Align says: its first column and its width. False when nothing is left
+ * to show (still too long, or no glyph of it in the font). */
+static bool LayOutText(char *text, tFontDataUC *font, dword x, dword MaxX, byte CutMode, byte Align, dword *start,
+                       dword *width)
 {
-  if (Text == nullptr || Text[0] == '\0' || FontData == nullptr || x >= MaxX) return;
-  dword regionW = GetOSDRegionWidth(Region), regionH = GetOSDRegionHeight(Region);
-  if (regionW != 0 && MaxX >= regionW) MaxX = regionW - 1;
-  if (x >= MaxX) return;
-
-  char *text = WorkingCopy(Text);
-  if (text == nullptr) return;
-
-  long long end = (long long)x + FMUC_GetStringWidth(text, FontData);
+  long long end = (long long)x + FMUC_GetStringWidth(text, font);
   if (end > (long long)MaxX) {
     switch (CutMode) {
-      case 0:
-        CutEnd(text, FontData, &end, MaxX);
+      case FMUC_CutEnd:
+        CutEnd(text, font, &end, MaxX);
         break;
-      case 1:
-        end += FMUC_GetStringWidth("... ", FontData);
-        CutEnd(text, FontData, &end, MaxX);
+      case FMUC_CutEndDots:
+        end += FMUC_GetStringWidth("... ", font);
+        CutEnd(text, font, &end, MaxX);
         strcat(text, "...");
         break;
-      case 2:
-        end += FMUC_GetStringWidth("...", FontData);
-        CutStart(text, FontData, &end, MaxX);
+      case FMUC_CutStartDots:
+        end += FMUC_GetStringWidth("...", font);
+        CutStart(text, font, &end, MaxX);
         break;
       default:
         break;
     }
   }
-  /* nothing to show: too long still, or no glyph of it in the font */
-  if (end > (long long)MaxX || end == (long long)x) {
-    FMUC_FreeMemory("FMUC_PutStringAA", text);
-    return;
-  }
+  if (end > (long long)MaxX || end == (long long)x) return false;
+  *width = (dword)(end - x);
+  *start = x;
+  if (Align == FMUC_AlignCentre) *start = x + (dword)((MaxX - end) / 2);
+  if (Align == FMUC_AlignRight) *start = MaxX - *width;
+  return true;
+}
 
-  int height = FMUC_GetStringHeight(text, FontData);
-  dword width = (dword)(end - x);
-  dword start = x;
-  if (Align == 1) start = x + (dword)((MaxX - end) / 2);
-  if (Align == 2) start = MaxX - width;
+/* Where a text is drawn: its line x..MaxX, the text's own columns from
+ * start, the region's size (0: unknown). */
+typedef struct {
+  word Region;         /* the region drawn into */
+  dword X, MaxX, Y;    /* the line the text was given */
+  dword Start, Width;  /* the columns the laid-out text takes */
+  dword RegionW, RegionH; /* the region's size, 0 when the table does not know it */
+} tTextPlace;
 
+/* Draws the laid-out text: the background filled where it is opaque, then
+ * the box under the text (clipped to the region, so that a text at its
+ * right or bottom edge still shows the part that fits) read once, blended
+ * and written back once. */
+static void DrawText(const tTextPlace *at, const char *text, tFontDataUC *font, dword ForeColor, dword BackColor,
+                     float AntiAliasFactor)
+{
+  int height = FMUC_GetStringHeight(text, font);
   bool opaque = (BackColor & 0xFF000000) != 0;
   if (opaque) {
     dword fillH = (dword)height + 1;
-    if (regionH != 0 && y < regionH && y + fillH > regionH) fillH = regionH - y;
-    TAP_Osd_FillBox(Region, x, y, MaxX - x, fillH, BackColor);
+    if (at->RegionH != 0 && at->Y < at->RegionH && at->Y + fillH > at->RegionH) fillH = at->RegionH - at->Y;
+    TAP_Osd_FillBox(at->Region, at->X, at->Y, at->MaxX - at->X, fillH, BackColor);
     FM_InitAlphaLUT(ForeColor, BackColor, AntiAliasFactor);
   }
+  dword boxW = at->Width + 1, boxH = (dword)height + 1;
+  if (at->RegionW != 0 && at->Start + boxW > at->RegionW) boxW = at->Start < at->RegionW ? at->RegionW - at->Start : 0;
+  if (at->RegionH != 0 && at->Y + boxH > at->RegionH) boxH = at->Y < at->RegionH ? at->RegionH - at->Y : 0;
+  byte *saved = boxW != 0 && boxH != 0 ? TAP_Osd_SaveBox(at->Region, at->Start, at->Y, boxW, boxH) : nullptr;
+  if (saved == nullptr) return;
+  tBlendBox box = {(dword *)saved, (int)boxW, (int)boxH, ForeColor, opaque, AntiAliasFactor, false, 0, 0, 0};
+  BlendText(&box, text, font);
+  TAP_Osd_RestoreBox(at->Region, at->Start, at->Y, boxW, boxH, saved);
+  TAP_MemFree(saved);
+}
 
-  /* the box under the text, clipped to the region so that a text at its
-   * right or bottom edge still shows the part that fits */
-  dword boxW = width + 1, boxH = (dword)height + 1;
-  if (regionW != 0 && start + boxW > regionW) boxW = start < regionW ? regionW - start : 0;
-  if (regionH != 0 && y + boxH > regionH) boxH = y < regionH ? regionH - y : 0;
-  byte *saved = boxW != 0 && boxH != 0 ? TAP_Osd_SaveBox(Region, start, y, boxW, boxH) : nullptr;
-  if (saved != nullptr) {
-    tBlendBox box = {(dword *)saved, (int)boxW, (int)boxH, ForeColor, opaque, AntiAliasFactor, false, 0, 0, 0};
-    BlendText(&box, text, FontData);
-    TAP_Osd_RestoreBox(Region, start, y, boxW, boxH, saved);
-    TAP_MemFree(saved);
-  }
+void FMUC_PutStringAA(word Region, dword x, dword y, dword MaxX, const char *Text, dword ForeColor,
+                      dword BackColor, tFontDataUC *FontData, byte CutMode, byte Align, float AntiAliasFactor)
+{
+  if (Text == nullptr || Text[0] == '\0' || FontData == nullptr || x >= MaxX) return;
+  tTextPlace at = {Region, x, MaxX, y, 0, 0, GetOSDRegionWidth(Region), GetOSDRegionHeight(Region)};
+  if (at.RegionW != 0 && at.MaxX >= at.RegionW) at.MaxX = at.RegionW - 1;
+  if (x >= at.MaxX) return;
+  char *text = WorkingCopy(Text);
+  if (text == nullptr) return;
+  if (LayOutText(text, FontData, x, at.MaxX, CutMode, Align, &at.Start, &at.Width))
+    DrawText(&at, text, FontData, ForeColor, BackColor, AntiAliasFactor);
   FMUC_FreeMemory("FMUC_PutStringAA", text);
 }

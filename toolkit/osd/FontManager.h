@@ -23,20 +23,31 @@ typedef struct {
 
 /* A glyph read from the file */
 typedef struct {
-  dword Unicode;
-  byte *GlyphData; /* Height rows of Width coverage bytes */
-  word Width;
-  word Height;
+  dword Unicode;   /* code point */
+  byte *GlyphData; /* Height rows of Width coverage bytes; null until read */
+  word Width;      /* pixels; also the advance */
+  word Height;     /* pixels */
 } tGlyphCacheUC;
 
 /* A loaded font; all zero when none is loaded */
 typedef struct {
-  int FileHandle; /* open descriptor of the file, 0 = not loaded */
-  int NrGlyphs;
-  tFontDefUC *FontDef;
-  int GlyphCacheCount;
-  tGlyphCacheUC *GlyphCache; /* room for NrGlyphs entries */
+  int FileHandle;            /* open descriptor of the file, 0 = not loaded */
+  int NrGlyphs;              /* records of the glyph table */
+  tFontDefUC *FontDef;       /* the glyph table, sorted by code point */
+  int GlyphCacheCount;       /* glyphs read so far */
+  tGlyphCacheUC *GlyphCache; /* one entry per record of FontDef, at the same index */
+  int LatinIndex[256];       /* FontDef index of code points below 256, -1 for none */
 } tFontDataUC;
+
+/* Where a text too long for x..MaxX is cut */
+typedef enum FMUC_CutMode {
+  FMUC_CutEnd = 0,      /* its end */
+  FMUC_CutEndDots = 1,  /* its end, and "..." put there */
+  FMUC_CutStartDots = 2 /* its start, behind "..." */
+} FMUC_CutMode;
+
+/* Where a text sits within x..MaxX */
+typedef enum FMUC_Align { FMUC_AlignLeft = 0, FMUC_AlignCentre = 1, FMUC_AlignRight = 2 } FMUC_Align;
 
 extern byte AlphaLUT[256 * 3];
 
@@ -48,8 +59,7 @@ int FMUC_GetStringHeight(const char *Text, tFontDataUC *FontData);
 bool FMUC_IsDiacriticalMark(dword Unicode);
 const char *FMUC_FindNextUTF8(const char *p);
 const char *FMUC_FindUTF8Start(const char *p);
-/* CutMode: 0 cut the end, 1 cut the end and add "...", 2 cut the start
- * behind "..."; Align: 0 left, 1 centred, 2 right within x..MaxX */
+/* CutMode an FMUC_CutMode, Align an FMUC_Align */
 void FMUC_PutStringAA(word Region, dword x, dword y, dword MaxX, const char *Text, dword ForeColor,
                       dword BackColor, tFontDataUC *FontData, byte CutMode, byte Align, float AntiAliasFactor);
 void *FMUC_ReserveMemory(const char *Requester, dword size);
