@@ -617,6 +617,11 @@ static int RunWebView(RunOptions o)
   controls.startable = startable;
   for (const MountConfig &m : o.config.mounts) controls.mounts.push_back(m.receiverPath);
   if (o.statusEvery > 0) controls.statusEvery = o.statusEvery;
+  // what the page shows of the copy service: its log and its status reply
+  controls.logPath = "/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.log";
+  controls.status = [](Receiver &r) {
+    return SlotOfTap(r, kFerroxId) >= 0 ? DescribeStatus(RequestStatus(r)) : "the copy service is not running";
+  };
   WebView web(controls);
   o.config.consoleEcho = web.Console(o.config.consoleEcho);
   o.statusEvery = 0;  // the page asks; the console stays free of status lines

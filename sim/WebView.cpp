@@ -22,7 +22,6 @@
 
 #include "Cli.h"
 #include "Osd.h"
-#include "StatusRequester.h"
 
 namespace sim {
 
@@ -37,6 +36,13 @@ constexpr int kStreamLimit = 16;            // pushed streams at once (tabs)
 constexpr auto kScreenEvery = std::chrono::milliseconds(80);
 constexpr auto kPushWait = std::chrono::milliseconds(200);
 constexpr auto kKeepAliveEvery = std::chrono::seconds(5);
+constexpr auto kSlowEvery = std::chrono::milliseconds(500);  // log, state and status published
+constexpr uint64_t kLogReadLimit = 1 << 20;  // log bytes read in one round at most
+constexpr size_t kPayloadLimit = 4096;       // bytes of a request body
+constexpr int kIoTimeoutSeconds = 5;         // a request read or a reply written within
+constexpr int kKeepAliveRequests = 100;      // requests on one kept-alive connection
+constexpr int kKeepAliveSeconds = 5;         // an idle kept-alive connection is closed after
+constexpr int kServerThreads = 48;           // the pushed streams of several tabs and a crowd of pollers
 
 // Text that grows at its end and forgets its beginning: offsets count from
 // the start of the run.
@@ -94,6 +100,30 @@ std::string JsonString(std::string_view s)
 }
 
 std::string BaseName(const std::string &path) { return path.substr(path.rfind('/') + 1); }
+
+// One JSON object, written field by field: {"a":1,"b":"text"}.
+class JsonObject {
+ public:
+  JsonObject &Text(const char *name, std::string_view value) { return Raw(name, JsonString(value)); }
+  JsonObject &Number(const char *name, long long value) { return Raw(name, std::to_string(value)); }
+  JsonObject &Flag(const char *name, bool value) { return Raw(name, value ? "true" : "false"); }
+  JsonObject &Texts(const char *name, const std::vector<std::string> &values)
+  {
+    std::string list = "[";
+    for (size_t i = 0; i < values.size(); ++i) list += (i ? "," : "") + JsonString(values[i]);
+    return Raw(name, list + "]");
+  }
+  // A value that is JSON already (an object, a list).
+  JsonObject &Raw(const char *name, const std::string &json)
+  {
+    out_ += (out_.size() > 1 ? "," : "") + JsonString(name) + ":" + json;
+    return *this;
+  }
+  std::string Str() const { return out_ + "}"; }
+
+ private:
+  std::string out_ = "{";
+};
 
 }  // namespace
 
@@ -187,9 +217,21 @@ struct WebView::Board {
   }
 
   void Routes();
+  void PageRoutes();
+  void EventStream();
+  void CommandRoutes();
+  bool NextEvents(struct Seen &seen, std::string *out);
   void Run(Receiver &rx, const Command &c);
   void PublishScreen(Receiver &rx, Clock::time_point now);
   void PublishSlow(Receiver &rx, Clock::time_point now);
+  std::string ReadLogTail(Receiver &rx);
+  std::string StateJson(Receiver &rx) const;
+};
+
+// What a pushed stream has sent so far.
+struct Seen {
+  uint64_t screen = ~uint64_t{0}, console = 0, log = 0, status = ~uint64_t{0}, state = ~uint64_t{0};
+  Clock::time_point sent = Clock::now();
 };
 
 bool ParseWebAddress(const std::string &text, WebAddress *out)
@@ -230,19 +272,27 @@ uint64_t WebView::Requests() const { return board_->requests; }
 void WebView::Board::Routes()
 {
   httplib::Server &s = server;
-  s.set_payload_max_length(4096);
-  s.set_read_timeout(5, 0);
-  s.set_write_timeout(5, 0);
-  s.set_keep_alive_max_count(100);
-  s.set_keep_alive_timeout(5);
-  // enough threads for the pushed streams of several tabs and a crowd of
-  // polling clients; more connections wait for a free thread
-  s.new_task_queue = [] { return new httplib::ThreadPool(48); };
+  s.set_payload_max_length(kPayloadLimit);
+  s.set_read_timeout(kIoTimeoutSeconds, 0);
+  s.set_write_timeout(kIoTimeoutSeconds, 0);
+  s.set_keep_alive_max_count(kKeepAliveRequests);
+  s.set_keep_alive_timeout(kKeepAliveSeconds);
+  // more connections than threads wait for a free thread
+  s.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
   s.set_logger([this](const httplib::Request &, const httplib::Response &) { ++requests; });
   s.set_error_handler([](const httplib::Request &, httplib::Response &res) {
-    if (res.body.empty()) res.set_content("{\"error\":\"" + std::to_string(res.status) + "\"}\n", "application/json");
+    if (res.body.empty()) res.set_content(JsonObject().Text("error", std::to_string(res.status)).Str() + "\n",
+                                          "application/json");
   });
+  PageRoutes();
+  EventStream();
+  CommandRoutes();
+}
 
+// The page's files, its screen and its state on request.
+void WebView::Board::PageRoutes()
+{
+  httplib::Server &s = server;
   auto text = [](const char *body, const char *type) {
     return [body, type](const httplib::Request &, httplib::Response &res) {
       res.set_header("Cache-Control", "no-cache");
@@ -267,30 +317,67 @@ void WebView::Board::Routes()
     std::string body;
     {
       std::lock_guard<std::mutex> lock(m);
-      body = "{\"state\":" + state + ",\"status\":" + JsonString(status) +
-             ",\"screen\":" + std::to_string(screenVersion) + ",\"console\":" + std::to_string(console.End()) +
-             ",\"log\":" + std::to_string(log.End()) + "}\n";
+      body = JsonObject()
+                 .Raw("state", state)
+                 .Text("status", status)
+                 .Number("screen", static_cast<long long>(screenVersion))
+                 .Number("console", static_cast<long long>(console.End()))
+                 .Number("log", static_cast<long long>(log.End()))
+                 .Str() +
+             "\n";
     }
     res.set_header("Cache-Control", "no-store");
     res.set_content(body, "application/json");
   });
+}
 
-  // The page's push channel: server-sent events of whatever changed since
-  // the stream's last event, so a slow or closed tab costs only its thread.
-  s.Get("/events", [this](const httplib::Request &, httplib::Response &res) {
+// The events of whatever changed since the stream's last ones, waiting a
+// little for a change; false when the view stops. Called under no lock.
+bool WebView::Board::NextEvents(Seen &seen, std::string *out)
+{
+  std::unique_lock<std::mutex> lock(m);
+  auto fresh = [&] {
+    return stopping || screenVersion != seen.screen || console.End() > seen.console || log.End() > seen.log ||
+           statusVersion != seen.status || stateVersion != seen.state;
+  };
+  changed.wait_for(lock, kPushWait, fresh);
+  if (stopping) return false;
+  if (screenVersion != seen.screen) {
+    seen.screen = screenVersion;
+    *out += "event: screen\ndata: " + std::to_string(screenVersion) + "\n\n";
+  }
+  for (auto [name, text, at] : {std::tuple{"console", &console, &seen.console}, std::tuple{"log", &log, &seen.log}}) {
+    if (text->End() <= *at) continue;
+    uint64_t from = std::max(*at, text->base);
+    std::string part = text->From(from);
+    *at = from + part.size();
+    *out += std::string("event: ") + name + "\ndata: " + JsonString(part) + "\n\n";
+  }
+  if (statusVersion != seen.status) {
+    seen.status = statusVersion;
+    *out += "event: status\ndata: " + JsonString(status) + "\n\n";
+  }
+  if (stateVersion != seen.state) {
+    seen.state = stateVersion;
+    *out += "event: state\ndata: " + state + "\n\n";
+  }
+  return true;
+}
+
+// The page's push channel: server-sent events of whatever changed since
+// the stream's last event, so a slow or closed tab costs only its thread.
+void WebView::Board::EventStream()
+{
+  server.Get("/events", [this](const httplib::Request &, httplib::Response &res) {
     {
       std::lock_guard<std::mutex> lock(m);
       if (stopping || streams >= kStreamLimit) {
         res.status = 503;
-        res.set_content("{\"error\":\"too many open pages\"}\n", "application/json");
+        res.set_content(JsonObject().Text("error", "too many open pages").Str() + "\n", "application/json");
         return;
       }
       ++streams;
     }
-    struct Seen {
-      uint64_t screen = ~uint64_t{0}, console = 0, log = 0, status = ~uint64_t{0}, state = ~uint64_t{0};
-      Clock::time_point sent = Clock::now();
-    };
     auto seen = std::make_shared<Seen>();
     res.set_header("Cache-Control", "no-store");
     res.set_header("X-Accel-Buffering", "no");
@@ -298,35 +385,7 @@ void WebView::Board::Routes()
         "text/event-stream",
         [this, seen](size_t, httplib::DataSink &sink) {
           std::string out;
-          {
-            std::unique_lock<std::mutex> lock(m);
-            auto fresh = [&] {
-              return stopping || screenVersion != seen->screen || console.End() > seen->console ||
-                     log.End() > seen->log || statusVersion != seen->status || stateVersion != seen->state;
-            };
-            changed.wait_for(lock, kPushWait, fresh);
-            if (stopping) return false;
-            if (screenVersion != seen->screen) {
-              seen->screen = screenVersion;
-              out += "event: screen\ndata: " + std::to_string(screenVersion) + "\n\n";
-            }
-            for (auto [name, text, at] : {std::tuple{"console", &console, &seen->console},
-                                          std::tuple{"log", &log, &seen->log}}) {
-              if (text->End() <= *at) continue;
-              uint64_t from = std::max(*at, text->base);
-              std::string part = text->From(from);
-              *at = from + part.size();
-              out += std::string("event: ") + name + "\ndata: " + JsonString(part) + "\n\n";
-            }
-            if (statusVersion != seen->status) {
-              seen->status = statusVersion;
-              out += "event: status\ndata: " + JsonString(status) + "\n\n";
-            }
-            if (stateVersion != seen->state) {
-              seen->state = stateVersion;
-              out += "event: state\ndata: " + state + "\n\n";
-            }
-          }
+          if (!NextEvents(*seen, &out)) return false;
           if (out.empty() && Clock::now() - seen->sent < kKeepAliveEvery) return sink.is_writable();
           if (out.empty()) out = ": still here\n\n";  // finds a closed tab
           seen->sent = Clock::now();
@@ -337,14 +396,20 @@ void WebView::Board::Routes()
           --streams;
         });
   });
+}
 
+// The page's commands: each checked against the fixed lists, then queued
+// for the next firmware round.
+void WebView::Board::CommandRoutes()
+{
+  httplib::Server &s = server;
   auto accepted = [](httplib::Response &res) {
     res.status = 202;
-    res.set_content("{\"ok\":true}\n", "application/json");
+    res.set_content(JsonObject().Flag("ok", true).Str() + "\n", "application/json");
   };
   auto refuse = [](httplib::Response &res, int status, const std::string &why) {
     res.status = status;
-    res.set_content("{\"error\":" + JsonString(why) + "}\n", "application/json");
+    res.set_content(JsonObject().Text("error", why).Str() + "\n", "application/json");
   };
   auto full = [refuse](httplib::Response &res) { refuse(res, 429, "too many commands waiting; try again"); };
 
@@ -452,50 +517,59 @@ void WebView::Board::PublishScreen(Receiver &rx, Clock::time_point now)
   changed.notify_all();
 }
 
-// Twice a second: the log's new bytes, the plug-ins and mounts, and (every
-// statusEvery seconds) the copy service's status reply.
-void WebView::Board::PublishSlow(Receiver &rx, Clock::time_point now)
+// The log's bytes added since the last read, as the page shows them.
+std::string WebView::Board::ReadLogTail(Receiver &rx)
 {
-  if (now - lastSlow < std::chrono::milliseconds(500)) return;
-  lastSlow = now;
-
   std::string added;
+  if (controls.logPath.empty()) return added;
   std::ifstream in(rx.HostPath(controls.logPath), std::ios::binary);
-  if (in) {
-    in.seekg(0, std::ios::end);
-    const uint64_t size = static_cast<uint64_t>(std::max<std::streamoff>(in.tellg(), 0));
-    if (size < logRead) logRead = 0;  // a new log: read it from its start
-    if (size > logRead) {
-      const uint64_t n = std::min<uint64_t>(size - logRead, 1 << 20);
-      added.resize(static_cast<size_t>(n));
-      in.seekg(static_cast<std::streamoff>(logRead));
-      in.read(added.data(), static_cast<std::streamsize>(n));
-      added.resize(static_cast<size_t>(in.gcount()));
-      logRead += added.size();
-      added.erase(std::remove(added.begin(), added.end(), '\r'), added.end());
-      added = TerminalTextAsUtf8(added);
-    }
-  }
+  if (!in) return added;
+  in.seekg(0, std::ios::end);
+  const uint64_t size = static_cast<uint64_t>(std::max<std::streamoff>(in.tellg(), 0));
+  if (size < logRead) logRead = 0;  // a new log: read it from its start
+  if (size <= logRead) return added;
+  added.resize(static_cast<size_t>(std::min(size - logRead, kLogReadLimit)));
+  in.seekg(static_cast<std::streamoff>(logRead));
+  in.read(added.data(), static_cast<std::streamsize>(added.size()));
+  added.resize(static_cast<size_t>(in.gcount()));
+  logRead += added.size();
+  added.erase(std::remove(added.begin(), added.end(), '\r'), added.end());
+  return TerminalTextAsUtf8(added);
+}
 
-  std::vector<std::string> plugins;
+// The run's state for the page: its time, the plug-ins loaded, those the
+// page may start and the mounts.
+std::string WebView::Board::StateJson(Receiver &rx) const
+{
+  std::vector<std::string> plugins, startable;
   for (const PluginRun &r : rx.PluginRuns())
     if (r.ending.empty()) plugins.push_back(r.plugin);
-  std::string js = "{\"seconds\":" + std::to_string(static_cast<long long>(rx.RunSeconds())) + ",\"plugins\":[";
-  for (size_t i = 0; i < plugins.size(); ++i) js += (i ? "," : "") + JsonString(plugins[i]);
-  js += "],\"startable\":[";
-  for (size_t i = 0; i < controls.startable.size(); ++i)
-    js += (i ? "," : "") + JsonString(BaseName(controls.startable[i]));
-  js += "],\"mounts\":[";
+  for (const std::string &p : controls.startable) startable.push_back(BaseName(p));
+  std::string mounts = "[";
   for (size_t i = 0; i < controls.mounts.size(); ++i)
-    js += std::string(i ? "," : "") + "{\"path\":" + JsonString(controls.mounts[i]) +
-          ",\"present\":" + (rx.MountPresent(controls.mounts[i]) ? "true" : "false") + "}";
-  js += "]}";
+    mounts += (i ? "," : "") +
+              JsonObject().Text("path", controls.mounts[i]).Flag("present", rx.MountPresent(controls.mounts[i])).Str();
+  return JsonObject()
+      .Number("seconds", static_cast<long long>(rx.RunSeconds()))
+      .Texts("plugins", plugins)
+      .Texts("startable", startable)
+      .Raw("mounts", mounts + "]")
+      .Str();
+}
 
+// Twice a second: the log's new bytes, the plug-ins and mounts, and (every
+// statusEvery seconds) the status source's text.
+void WebView::Board::PublishSlow(Receiver &rx, Clock::time_point now)
+{
+  if (now - lastSlow < kSlowEvery) return;
+  lastSlow = now;
+  const std::string added = ReadLogTail(rx);
+  const std::string js = StateJson(rx);
   std::string reply;
-  const bool ask = now - lastStatus >= std::chrono::duration<double>(controls.statusEvery);
+  const bool ask = controls.status && now - lastStatus >= std::chrono::duration<double>(controls.statusEvery);
   if (ask) {
     lastStatus = now;
-    reply = SlotOfTap(rx, kFerroxId) >= 0 ? DescribeStatus(RequestStatus(rx)) : "the copy service is not running";
+    reply = controls.status(rx);
   }
   {
     std::lock_guard<std::mutex> lock(m);

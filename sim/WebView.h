@@ -14,6 +14,7 @@
 // file, and every parameter is checked against a fixed list.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -38,9 +39,12 @@ struct WebControls {
   // Receiver paths of the run's mount table, which the page may mount and
   // unmount.
   std::vector<std::string> mounts;
-  // The service log, read as it grows.
-  std::string logPath = "/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.log";
-  double statusEvery = 1.0;  // seconds between status requests to the copy service
+  // A log file of the receiver to show as it grows ("" for none).
+  std::string logPath;
+  // Where the status pane's text comes from: asked on the main thread every
+  // statusEvery seconds (none: no status).
+  std::function<std::string(Receiver &)> status;
+  double statusEvery = 1.0;
 };
 
 class WebView {
