@@ -52,6 +52,7 @@ std::vector<std::string> KnownOptions()
   return all;
 }
 
+// The help as the user reads it: one raw text, longer than 60 lines for it.
 std::string UsageText()
 {
   return R"(usage: receiver --root DIR [options] [PLUGIN.tap ...]
@@ -271,7 +272,9 @@ static bool ParseKeysFile(const std::string &file, std::vector<KeyPress> *keys, 
   return true;
 }
 
-// One option with its value; false with a message for a bad value.
+// One option with its value; false with a message for a bad value. A line
+// or two for each option, in one chain: longer than 60 lines because there
+// are that many options, each read where it can be seen with its check.
 static bool ApplyOption(const std::string &opt, const std::string &v, RunOptions *o, std::string *error)
 {
   Config &c = o->config;
@@ -348,6 +351,8 @@ static bool ApplyOption(const std::string &opt, const std::string &v, RunOptions
   return ok;
 }
 
+static int CheckOptions(RunOptions *o, std::string *error);
+
 int ParseOptions(const std::vector<std::string> &args, RunOptions *o, std::string *error)
 {
   o->config.openTerminals = {0};
@@ -389,6 +394,13 @@ int ParseOptions(const std::vector<std::string> &args, RunOptions *o, std::strin
       o->hostTaps.push_back(a);
     }
   }
+  return CheckOptions(o, error);
+}
+
+// The checks of the whole command line, once every option is read; 0 or 2
+// with a message.
+static int CheckOptions(RunOptions *o, std::string *error)
+{
   if (o->config.root.empty()) {
     *error = "no receiver root folder: give --root DIR (see receiver --help)";
     return 2;
