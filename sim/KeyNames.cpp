@@ -2,6 +2,8 @@
 // program's --key and keys files and for the web view's remote control.
 #include "KeyNames.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <map>
 
@@ -17,10 +19,16 @@ static const std::map<std::string, dword> kKeys = {
 
 bool KeyByName(const std::string &name, dword *key)
 {
-  auto it = kKeys.find(name);
-  if (it == kKeys.end()) return false;
-  *key = it->second;
-  return true;
+  // "OK", "ok" and "Ok" are the same key, as the page and the help print them
+  for (const auto &[known, code] : kKeys)
+    if (known.size() == name.size() &&
+        std::equal(known.begin(), known.end(), name.begin(),
+                   [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) ==
+                                               std::tolower(static_cast<unsigned char>(b)); })) {
+      *key = code;
+      return true;
+    }
+  return false;
 }
 
 bool ParseKey(const std::string &text, dword *key)

@@ -7,7 +7,7 @@
 
 namespace sim {
 
-// The key of a name; false when there is no such key.
+// The key of a name, without regard to case; false when there is no such key.
 bool KeyByName(const std::string &name, dword *key);
 // Parses a key name or a key code (0x1001E); false when it is neither.
 bool ParseKey(const std::string &text, dword *key);

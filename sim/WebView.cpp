@@ -16,6 +16,7 @@
 #include <deque>
 #include <fstream>
 #include <mutex>
+#include <random>
 #include <streambuf>
 #include <thread>
 #include <tuple>
@@ -129,6 +130,9 @@ class JsonObject {
 
 struct WebView::Board {
   WebControls controls;
+  std::string token;                // this run's command token, known only to the served page
+  std::string boundHost;            // the address the view listens on
+  std::string page;                 // the page with the token in it
   httplib::Server server;
   std::thread serving;
   std::atomic<int> port{0};
@@ -217,6 +221,9 @@ struct WebView::Board {
   }
 
   void Routes();
+  std::string Refusal(const httplib::Request &req) const;
+  bool HostAllowed(const std::string &host) const;
+  void TakeCommand(const httplib::Request &req, httplib::Response &res);
   void PageRoutes();
   void EventStream();
   void CommandRoutes();
@@ -256,6 +263,14 @@ WebView::WebView(WebControls controls) : board_(std::make_unique<Board>())
 {
   board_->controls = std::move(controls);
   board_->tee.board = board_.get();
+  // the run's token: 128 random bits, in the page and nowhere else
+  std::random_device random;
+  char hex[33];
+  std::snprintf(hex, sizeof hex, "%08x%08x%08x%08x", random(), random(), random(), random());
+  board_->token = hex;
+  board_->page = kWebPageHtml;
+  const std::string mark = "@FERROX_TOKEN@";
+  board_->page.replace(board_->page.find(mark), mark.size(), board_->token);
 }
 
 WebView::~WebView() { Stop(); }
@@ -280,13 +295,61 @@ void WebView::Board::Routes()
   // more connections than threads wait for a free thread
   s.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
   s.set_logger([this](const httplib::Request &, const httplib::Response &) { ++requests; });
-  s.set_error_handler([](const httplib::Request &, httplib::Response &res) {
+  // every request passes the guard first: a stranger's gets 403 and nothing
+  s.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
+    const std::string why = Refusal(req);
+    if (why.empty()) return httplib::Server::HandlerResponse::Unhandled;
+    res.status = 403;
+    res.set_content(JsonObject().Text("error", why).Str() + "\n", "application/json");
+    return httplib::Server::HandlerResponse::Handled;
+  });
+  s.set_error_handler([this](const httplib::Request &req, httplib::Response &res) {
+    // a command without a body (curl -X POST sends no Content-Length) is
+    // refused by the server before any route: it is a command all the same
+    if (req.method == "POST" && res.status == 400 && !req.has_header("Content-Length") && Refusal(req).empty()) {
+      res.status = 200;
+      TakeCommand(req, res);
+      return;
+    }
     if (res.body.empty()) res.set_content(JsonObject().Text("error", std::to_string(res.status)).Str() + "\n",
                                           "application/json");
   });
   PageRoutes();
   EventStream();
   CommandRoutes();
+}
+
+// Is the Host header one this view answers to: its own address, or the
+// loopback names, with its port? A name a stranger's page can point at this
+// machine (DNS rebinding) is none of them.
+bool WebView::Board::HostAllowed(const std::string &host) const
+{
+  const std::string port = ":" + std::to_string(this->port.load());
+  if (host.size() <= port.size() || host.compare(host.size() - port.size(), port.size(), port) != 0) return false;
+  const std::string name = host.substr(0, host.size() - port.size());
+  if (name == "localhost" || name == "127.0.0.1" || name == "[::1]") return true;
+  const std::string bound = boundHost.find(':') != std::string::npos ? "[" + boundHost + "]" : boundHost;
+  if (bound == "0.0.0.0" || bound == "[::]") {
+    // every address of this machine: an address, never a name
+    return name.find_first_not_of("0123456789.") == std::string::npos ||
+           (name.size() > 2 && name.front() == '[' && name.back() == ']' &&
+            name.find_first_not_of("0123456789abcdefABCDEF:.", 1) == name.size() - 1);
+  }
+  return name == bound;
+}
+
+// Why the request is refused, or "": a foreign Host for every path; for a
+// command also a missing or foreign Origin and a missing or wrong token.
+std::string WebView::Board::Refusal(const httplib::Request &req) const
+{
+  const std::string host = req.get_header_value("Host");
+  if (!HostAllowed(host)) return "this view answers only to its own address, not to \"" + host + "\"";
+  if (req.method != "POST") return "";
+  const std::string origin = req.get_header_value("Origin");
+  if (origin.empty()) return "a command needs the Origin of the page";
+  if (origin != "http://" + host) return "a command from another page (" + origin + ") is refused";
+  if (req.get_header_value("X-Ferrox-Token") != token) return "a command needs this run's token, which the page has";
+  return "";
 }
 
 // The page's files, its screen and its state on request.
@@ -299,7 +362,10 @@ void WebView::Board::PageRoutes()
       res.set_content(body, type);
     };
   };
-  s.Get("/", text(kWebPageHtml, "text/html; charset=utf-8"));
+  s.Get("/", [this](const httplib::Request &, httplib::Response &res) {
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(page, "text/html; charset=utf-8");
+  });
   s.Get("/receiver.js", text(kWebPageJs, "text/javascript; charset=utf-8"));
   s.Get("/receiver.css", text(kWebPageCss, "text/css; charset=utf-8"));
 
@@ -398,45 +464,50 @@ void WebView::Board::EventStream()
   });
 }
 
-// The page's commands: each checked against the fixed lists, then queued
+// One command of the page: checked against the fixed lists, then queued
 // for the next firmware round.
-void WebView::Board::CommandRoutes()
+void WebView::Board::TakeCommand(const httplib::Request &req, httplib::Response &res)
 {
-  httplib::Server &s = server;
-  auto accepted = [](httplib::Response &res) {
+  auto accepted = [&] {
     res.status = 202;
     res.set_content(JsonObject().Flag("ok", true).Str() + "\n", "application/json");
   };
-  auto refuse = [](httplib::Response &res, int status, const std::string &why) {
+  auto refuse = [&](int status, const std::string &why) {
     res.status = status;
     res.set_content(JsonObject().Text("error", why).Str() + "\n", "application/json");
   };
-  auto full = [refuse](httplib::Response &res) { refuse(res, 429, "too many commands waiting; try again"); };
-
-  s.Post("/key", [this, accepted, refuse, full](const httplib::Request &req, httplib::Response &res) {
+  auto queue = [&](Command c) {
+    if (Queue(std::move(c))) accepted();
+    else refuse(429, "too many commands waiting; try again");
+  };
+  if (req.path == "/key") {
     dword key = 0;
-    if (!req.has_param("name")) return refuse(res, 400, "no key name");
-    if (!KeyByName(req.get_param_value("name"), &key)) return refuse(res, 400, "unknown key");
-    Queue(Command{CommandKind::Key, key, ""}) ? accepted(res) : full(res);
-  });
-  s.Post("/start", [this, accepted, refuse, full](const httplib::Request &req, httplib::Response &res) {
+    if (!req.has_param("name")) return refuse(400, "no key name");
+    if (!KeyByName(req.get_param_value("name"), &key)) return refuse(400, "unknown key");
+    return queue(Command{CommandKind::Key, key, ""});
+  }
+  if (req.path == "/start") {
     const std::string name = req.get_param_value("tap");
     auto it = std::find_if(controls.startable.begin(), controls.startable.end(),
                            [&](const std::string &p) { return BaseName(p) == name; });
-    if (name.empty() || it == controls.startable.end()) return refuse(res, 404, "no such plug-in to start");
-    Queue(Command{CommandKind::Start, 0, *it}) ? accepted(res) : full(res);
-  });
-  s.Post("/stop", [this, accepted, full](const httplib::Request &, httplib::Response &res) {
-    Queue(Command{CommandKind::Stop, 0, ""}) ? accepted(res) : full(res);
-  });
-  s.Post("/mount", [this, accepted, refuse, full](const httplib::Request &req, httplib::Response &res) {
+    if (name.empty() || it == controls.startable.end()) return refuse(404, "no such plug-in to start");
+    return queue(Command{CommandKind::Start, 0, *it});
+  }
+  if (req.path == "/stop") return queue(Command{CommandKind::Stop, 0, ""});
+  if (req.path == "/mount") {
     const std::string path = req.get_param_value("path"), present = req.get_param_value("present");
     if (std::find(controls.mounts.begin(), controls.mounts.end(), path) == controls.mounts.end())
-      return refuse(res, 404, "no such mount in this run");
-    if (present != "0" && present != "1") return refuse(res, 400, "present must be 0 or 1");
-    Queue(Command{present == "1" ? CommandKind::Mount : CommandKind::Unmount, 0, path}) ? accepted(res)
-                                                                                          : full(res);
-  });
+      return refuse(404, "no such mount in this run");
+    if (present != "0" && present != "1") return refuse(400, "present must be 0 or 1");
+    return queue(Command{present == "1" ? CommandKind::Mount : CommandKind::Unmount, 0, path});
+  }
+  refuse(404, "no such command");
+}
+
+void WebView::Board::CommandRoutes()
+{
+  for (const char *path : {"/key", "/start", "/stop", "/mount"})
+    server.Post(path, [this](const httplib::Request &req, httplib::Response &res) { TakeCommand(req, res); });
 }
 
 bool WebView::Start(const WebAddress &at, std::string *error)
@@ -449,6 +520,7 @@ bool WebView::Start(const WebAddress &at, std::string *error)
     return false;
   }
   b.port = port;
+  b.boundHost = at.host;
   b.serving = std::thread([&b] { b.server.listen_after_bind(); });
   return true;
 }

@@ -11,9 +11,12 @@ function notice(text) {
   $('notice').textContent = text || '';
 }
 
+// Every command carries this run's token, which only the served page knows.
+const token = document.querySelector('meta[name="ferrox-token"]').content;
+
 async function post(url) {
   try {
-    const r = await fetch(url, { method: 'POST' });
+    const r = await fetch(url, { method: 'POST', headers: { 'X-Ferrox-Token': token } });
     if (!r.ok) {
       const j = await r.json().catch(() => ({}));
       notice(j.error || 'refused: ' + r.status);

@@ -68,6 +68,12 @@ bool WebRun::Start(const std::vector<std::string> &args, const fs::path &outDir,
       },
       30);
   if (port_ == 0) *why = (found ? "the receiver ended early: " : "no web address printed: ") + Output();
+  if (port_ != 0) {
+    auto page = BareClient().Get("/");
+    std::smatch t;
+    const std::string body = page ? page->body : "";
+    if (std::regex_search(body, t, std::regex("name=\"ferrox-token\" content=\"([0-9a-f]+)\""))) token_ = t[1];
+  }
   return port_ != 0;
 }
 
@@ -83,11 +89,18 @@ bool WebRun::Running()
   return r == 0;
 }
 
-httplib::Client WebRun::Client() const
+httplib::Client WebRun::BareClient() const
 {
   httplib::Client c("127.0.0.1", port_);
   c.set_connection_timeout(5, 0);
   c.set_read_timeout(10, 0);
+  return c;
+}
+
+httplib::Client WebRun::Client() const
+{
+  httplib::Client c = BareClient();
+  c.set_default_headers({{"Origin", "http://127.0.0.1:" + std::to_string(port_)}, {"X-Ferrox-Token", token_}});
   return c;
 }
 

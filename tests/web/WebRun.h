@@ -26,7 +26,12 @@ class WebRun {
   bool Start(const std::vector<std::string> &args, const fs::path &outDir, std::string *why);
   int port() const { return port_; }
   std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+  // A client that sends what the page sends: this view's Host, its Origin
+  // and the run's token.
   httplib::Client Client() const;
+  // One without the page's Origin and token, as any other program.
+  httplib::Client BareClient() const;
+  const std::string &Token() const { return token_; }
   // SIGTERM, then the exit status (-1 when it had to be killed).
   int Stop();
   std::string Output() const;  // standard output and error so far
@@ -37,6 +42,7 @@ class WebRun {
   bool reaped_ = false;
   int status_ = 0;
   int port_ = 0;
+  std::string token_;  // the run's command token, as the page has it
   fs::path out_, err_;
 };
 

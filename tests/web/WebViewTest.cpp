@@ -1,7 +1,11 @@
 // WebViewTest.cpp -- `receiver --web` over HTTP: what is served and what is
 // refused, the setup and the copy service driven from the page's requests,
 // and many clients at once while a copy runs.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <regex>
@@ -251,6 +255,116 @@ TEST_F(WebViewTest, CopyRunFromThePageUnderManyClientsCopiesEveryByte)
   EXPECT_NE(events.find("Summary: "), std::string::npos) << "log and console reach a new page: " << events.substr(0, 300);
   EXPECT_EQ(web.Stop(), 0) << web.Output();
   EXPECT_EQ(web.Output().find("receiver: error:"), std::string::npos) << web.Output();
+}
+
+}  // namespace
+
+namespace {
+
+// One request written by hand on a socket, as a stranger's page or program
+// can send it: the status of the reply and its body.
+std::pair<int, std::string> RawRequest(int port, const std::string &request)
+{
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+    close(fd);
+    return {-1, ""};
+  }
+  timeval tv{10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  (void)!write(fd, request.data(), request.size());
+  std::string reply;
+  char buf[4096];
+  for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) {
+    reply.append(buf, static_cast<size_t>(n));
+    if (reply.find("\r\n\r\n") != std::string::npos && reply.find("text/event-stream") != std::string::npos) break;
+  }
+  close(fd);
+  int status = reply.size() > 12 ? std::atoi(reply.c_str() + 9) : -1;
+  size_t body = reply.find("\r\n\r\n");
+  return {status, body == std::string::npos ? "" : reply.substr(body + 4)};
+}
+
+// A stranger's page cannot drive the view through the user's browser: a
+// foreign Host (DNS rebinding) is refused on every path, a command without
+// this view's Origin or without the run's token too; each with 403 and a
+// line, and nothing changes. The page's own way still works, also without a
+// request body (curl -X POST) and with key names in any case.
+TEST_F(WebViewTest, NoStrangerDrivesOrReadsTheView)
+{
+  fs::create_directories(share);
+  WriteShareSettings({"CopySpeed=2"});
+  InstallTap("FerroxSetup.tap");
+  const std::string before = ReadFile(std::string(kFerroxFolder) + "/Ferrox.ini");
+  Start();
+  const int port = web.port();
+  const std::string own = "127.0.0.1:" + std::to_string(port), token = web.Token();
+  ASSERT_EQ(32u, token.size());
+  const std::vector<std::string> paths = {"GET /",          "GET /state",  "GET /screen.png", "GET /events",
+                                          "GET /receiver.js", "POST /key?name=Down", "POST /start?tap=FerroxSetup.tap",
+                                          "POST /stop",     "POST /mount?path=/mnt/hd/DataFiles/NAS-Share&present=0"};
+  struct Case {
+    const char *what;
+    std::string host, origin, token;  // "-": the header is left out
+    bool commandsOnly;                // refused only as a command (a GET is fine)
+  };
+  const std::string port_ = ":" + std::to_string(port);
+  const std::vector<Case> cases = {
+      {"foreign host with the port", "evil.example" + port_, "http://evil.example" + port_, token, false},
+      {"foreign host without a port", "evil.example", "http://evil.example", token, false},
+      {"a name that starts like localhost", "localhost.evil.example" + port_, "http://localhost.evil.example" + port_,
+       token, false},
+      {"another port", "127.0.0.1:1", "http://127.0.0.1:1", token, false},
+      {"another IPv6 address", "[::2]" + port_, "http://[::2]" + port_, token, false},
+      {"no host", "-", "http://" + own, token, false},
+      {"foreign origin", own, "http://evil.example", token, true},
+      {"foreign origin on our port", own, "http://evil.example" + port_, token, true},
+      {"empty origin", own, "", token, true},
+      {"no origin", own, "-", token, true},
+      {"opaque origin", own, "null", token, true},
+      {"no token", own, "http://" + own, "-", true},
+      {"a token of another run", own, "http://" + own, "0123456789abcdef0123456789abcdef", true},
+  };
+  for (const Case &c : cases) {
+    for (const std::string &p : paths) {
+      const bool command = p.rfind("POST", 0) == 0;
+      if (c.commandsOnly && !command) continue;  // a page of ours may read: only commands need more
+      std::string request = p + " HTTP/1.1\r\n";
+      if (c.host != "-") request += "Host: " + c.host + "\r\n";
+      if (c.origin != "-") request += "Origin: " + c.origin + "\r\n";
+      if (c.token != "-") request += "X-Ferrox-Token: " + c.token + "\r\n";
+      request += std::string(command ? "Content-Length: 0\r\n" : "") + "Connection: close\r\n\r\n";
+      auto [status, body] = RawRequest(port, request);
+      EXPECT_EQ(403, status) << c.what << ": " << p << ": " << body;
+      EXPECT_NE(std::string::npos, body.find("\"error\":")) << c.what << ": " << p;
+    }
+  }
+  // nothing of it reached the receiver
+  EXPECT_TRUE(WaitUntil([&] { return State().find("\"plugins\":[]") != std::string::npos; }, 5)) << State();
+  EXPECT_NE(std::string::npos, State().find("\"present\":true")) << "the share is still mounted";
+  EXPECT_EQ(std::string::npos, web.Output().find("receiver: web: started")) << web.Output();
+  EXPECT_EQ(std::string::npos, web.Output().find("stop event")) << web.Output();
+  EXPECT_EQ(before, ReadFile(std::string(kFerroxFolder) + "/Ferrox.ini"));
+
+  // the page's way: its Origin and token, keys in any case, and a command
+  // without a body at all (curl -X POST sends no Content-Length)
+  for (const std::string &host : {own, "localhost" + port_}) {
+    for (const char *key : {"OK", "ok", "Ok", "exit"}) {
+      auto [status, body] = RawRequest(port, std::string("POST /key?name=") + key + " HTTP/1.1\r\nHost: " + host +
+                                                 "\r\nOrigin: http://" + host + "\r\nX-Ferrox-Token: " + token +
+                                                 "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+      EXPECT_EQ(202, status) << host << " " << key << ": " << body;
+    }
+    EXPECT_EQ(200, RawRequest(port, "GET /state HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n").first);
+  }
+  auto [status, body] = RawRequest(port, "POST /key?name=Down HTTP/1.1\r\nHost: " + own + "\r\nOrigin: http://" + own +
+                                             "\r\nX-Ferrox-Token: " + token + "\r\n\r\n");
+  EXPECT_EQ(202, status) << body;
+  EXPECT_EQ(web.Stop(), 0) << web.Output();
 }
 
 }  // namespace
