@@ -80,7 +80,9 @@ void PowerModel::Record(Change change)
 
 void PowerModel::BeforeWrite(int fd, off64_t offset, uint64_t length)
 {
-  Change c{Kind::Write, ""};
+  Change c;
+  c.kind = Kind::Write;
+  c.stream = "";
   c.fd = FileFd(fd, &c.stream);
   if (c.fd < 0) return;
   struct stat st;
@@ -108,7 +110,9 @@ void PowerModel::BeforeTruncate(const fs::path &file)
 
 void PowerModel::Created(const fs::path &path, bool folder)
 {
-  Change c{Kind::Create, FolderStream(path.parent_path())};
+  Change c;
+  c.kind = Kind::Create;
+  c.stream = FolderStream(path.parent_path());
   c.path = path;
   c.folder = folder;
   Record(std::move(c));
@@ -118,7 +122,9 @@ int PowerModel::Remove(const fs::path &path)
 {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) return -1;
-  Change c{Kind::Remove, FolderStream(path.parent_path())};
+  Change c;
+  c.kind = Kind::Remove;
+  c.stream = FolderStream(path.parent_path());
   c.path = path;
   c.folder = S_ISDIR(st.st_mode);
   if (c.folder) {
@@ -139,7 +145,9 @@ int PowerModel::Remove(const fs::path &path)
 
 int PowerModel::Rename(const fs::path &from, const fs::path &to)
 {
-  Change c{Kind::Rename, FolderStream(to.parent_path())};
+  Change c;
+  c.kind = Kind::Rename;
+  c.stream = FolderStream(to.parent_path());
   c.otherFolder = FolderStream(from.parent_path());
   c.path = to;
   c.from = from;

@@ -68,7 +68,7 @@ class PowerModel {
  private:
   enum class Kind { Write, Create, Remove, Rename };
   struct Change {
-    Kind kind;                        // what was done
+    Kind kind = Kind::Write;          // what was done
     std::string stream;               // the file ("f:dev:ino") or folder ("d:path") it belongs to
     std::string otherFolder;          // a rename's source folder: a sync of it also makes it certain
     int fd = -1;                      // Write: the file, opened for the undo
