@@ -38,14 +38,22 @@ std::string PowerModel::FolderStream(const fs::path &path)
   return "d:" + path.lexically_normal().string();
 }
 
+// The journal's name of the file open as `fd`; false when it has none.
+static bool FileStream(int fd, std::string *stream)
+{
+  struct stat st;
+  if (fstat(fd, &st) != 0) return false;
+  *stream = "f:" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  return true;
+}
+
 // A descriptor of our own on the file open as `fd`: the undo writes through
 // it even after the file lost its name, and it keeps the inode from being
 // reused within the run. Opened anew, so an append flag does not follow.
+// Only files that are written get one.
 int PowerModel::FileFd(int fd, std::string *stream)
 {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return -1;
-  *stream = "f:" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  if (!FileStream(fd, stream)) return -1;
   auto it = fds_.find(*stream);
   if (it != fds_.end()) return it->second;
   std::string self = "/proc/self/fd/" + std::to_string(fd);
@@ -169,7 +177,7 @@ int PowerModel::Rename(const fs::path &from, const fs::path &to)
 void PowerModel::SyncedFile(int fd)
 {
   std::string stream;
-  if (FileFd(fd, &stream) < 0) return;
+  if (!FileStream(fd, &stream)) return;
   for (Change &c : journal_)
     if (c.stream == stream) c.certain = true;
 }
