@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -23,6 +24,7 @@
 #include <sstream>
 
 #include "FirmwareState.h"
+#include "HostFs.h"
 #include "SimClock.h"
 #include "StatusRequester.h"
 #ifdef FERROX_WEB_VIEW
@@ -157,10 +159,10 @@ Console
   --help                     this text
 
 Exit status: 0 when the run ended as asked, 1 when it did not (a plug-in
-failed to load, plug-ins still loaded at the end, a plug-in error), 2 for a wrong command
-line or a missing plug-in file, 3 after a --power-cut-at(-change), 70 when
-the simulator itself cannot go on (no firmware functions module, no
-temporary folder).
+failed to load, plug-ins still loaded at the end, a plug-in error), 2 for a
+wrong command line or a missing plug-in file, 3 after a power cut
+(--power-cut-at, --power-cut-at-change), 70 when the simulator itself cannot
+go on (no firmware functions module, no temporary folder).
 )";
 }
 
@@ -272,6 +274,55 @@ static bool ParseKeysFile(const std::string &file, std::vector<KeyPress> *keys, 
   return true;
 }
 
+// What the value of an option looks like, for the line that refuses one.
+static std::string ExpectedForm(const std::string &opt)
+{
+  static const std::map<std::string, std::string> forms = {
+      {"--key", "KEY[@SECONDS], KEY a key name (Ok, Exit, Up, Red, 7, ...) or a key code like 0x1001E"},
+      {"--mount", "RPATH=HOSTDIR[@APPEAR[-VANISH]], like /mnt/hd/DataFiles/NAS-Share=/srv/nas@5"},
+      {"--fail-writes", "RPATH=BYTES"},
+      {"--mem-limit", "TOTAL[,BLOCK] in bytes"},
+      {"--record", "SLOT=RPATH"},
+      {"--play", "RPATH[@MODE]"},
+      {"--date", "YYYY-MM-DD"},
+      {"--time", "HH:MM[:SS]"},
+      {"--terminals", "N[,N...], numbers 0 to 19"},
+      {"--clock", "virtual or real"},
+      {"--until", "unloaded or time"},
+  };
+  auto it = forms.find(opt);
+  return it == forms.end() ? "" : "; expected " + it->second;
+}
+
+// Edits (insert, delete, change) that turn a into b.
+static size_t EditDistance(const std::string &a, const std::string &b)
+{
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); j++) row[j] = j;
+  for (size_t i = 1; i <= a.size(); i++) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); j++) {
+      size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
+// The line for an unknown option, with the nearest known one when it is close.
+static std::string UnknownOption(const std::string &opt)
+{
+  std::string best;
+  size_t bestDistance = 3;
+  for (const std::string &known : KnownOptions()) {
+    size_t d = EditDistance(opt, known);
+    if (d < bestDistance) best = known, bestDistance = d;
+  }
+  return "unknown option " + opt + (best.empty() ? "" : "; did you mean " + best + "?") + " (see receiver --help)";
+}
+
 // One option with its value; false with a message for a bad value. A line
 // or two for each option, in one chain: longer than 60 lines because there
 // are that many options, each read where it can be seen with its check.
@@ -344,10 +395,10 @@ static bool ApplyOption(const std::string &opt, const std::string &v, RunOptions
   else if (opt == "--power-cut-at-change") ok = ParseUnsigned(v, &c.powerCutAtChange) && c.powerCutAtChange > 0;
   else if (opt == "--seed") ok = ParseUnsigned(v, &c.powerSeed), o->seedGiven = true;
   else {
-    *error = "unknown option " + opt + " (see receiver --help)";
+    *error = UnknownOption(opt);
     return false;
   }
-  if (!ok) *error = "bad value for " + opt + ": \"" + v + "\" (see receiver --help)";
+  if (!ok) *error = "bad value for " + opt + ": \"" + v + "\"" + ExpectedForm(opt) + " (see receiver --help)";
   return ok;
 }
 
@@ -378,7 +429,7 @@ int ParseOptions(const std::vector<std::string> &args, RunOptions *o, std::strin
         value = a.substr(eq + 1);
         a = a.substr(0, eq);
       } else if (kValueOptions.count(a) == 0) {
-        *error = "unknown option " + a + " (see receiver --help)";
+        *error = UnknownOption(a);
         return 2;
       } else if (i + 1 < args.size()) {
         value = args[++i];
@@ -388,13 +439,23 @@ int ParseOptions(const std::vector<std::string> &args, RunOptions *o, std::strin
       }
       if (!ApplyOption(a, value, o, error)) return 2;
     } else if (!a.empty() && a[0] == '-') {
-      *error = "unknown option " + a + " (see receiver --help)";
+      *error = UnknownOption(a);
       return 2;
     } else {
       o->hostTaps.push_back(a);
     }
   }
   return CheckOptions(o, error);
+}
+
+// Does the file start as an ELF shared object does? (The loader says more
+// about the rest.)
+static bool LooksLikePlugin(const fs::path &file)
+{
+  char head[18] = {};
+  std::ifstream in(file, std::ios::binary);
+  in.read(head, sizeof head);
+  return in.gcount() == sizeof head && std::memcmp(head, "\x7f" "ELF", 4) == 0 && head[16] == 3 /* ET_DYN */;
 }
 
 // The checks of the whole command line, once every option is read; 0 or 2
@@ -405,10 +466,38 @@ static int CheckOptions(RunOptions *o, std::string *error)
     *error = "no receiver root folder: give --root DIR (see receiver --help)";
     return 2;
   }
+  std::error_code ec;
+  if (fs::exists(o->config.root, ec) && !fs::is_directory(o->config.root, ec)) {
+    *error = "the receiver root " + o->config.root.string() + " is a file, not a folder: give a folder for --root";
+    return 2;
+  }
+  // a plug-in that cannot run is refused before anything is made or copied
   for (const std::string &tap : o->hostTaps) {
-    std::error_code ec;
     if (!fs::is_regular_file(tap, ec)) {
       *error = "plug-in file not found: " + tap;
+      return 2;
+    }
+    if (!LooksLikePlugin(tap)) {
+      *error = "not a plug-in file (no ELF shared object): " + tap;
+      return 2;
+    }
+  }
+  for (const std::string &tap : o->receiverTaps) {
+    // in the root, or in the host folder of a mount that serves the path
+    const std::string path = NormalizeReceiverPath(tap);
+    fs::path host = o->config.root / path.substr(1);
+    size_t served = 0;
+    for (const MountConfig &m : o->config.mounts)
+      if (PathHasPrefix(path, m.receiverPath) && m.receiverPath.size() > served) {
+        served = m.receiverPath.size();
+        host = m.hostPath / path.substr(std::min(path.size(), served + 1));
+      }
+    if (!fs::is_regular_file(host, ec)) {
+      *error = "--load " + tap + ": no such plug-in file in the receiver root " + o->config.root.string();
+      return 2;
+    }
+    if (!LooksLikePlugin(host)) {
+      *error = "--load " + tap + ": not a plug-in file (no ELF shared object)";
       return 2;
     }
   }

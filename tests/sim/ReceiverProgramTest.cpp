@@ -1,6 +1,7 @@
 // ReceiverProgramTest.cpp -- the `receiver` program: its help, its refusal
 // of bad command lines and files, a whole run, and the option parser.
 #include <fstream>
+#include <sstream>
 
 #include "Cli.h"
 #include "SimFixture.h"
@@ -22,6 +23,9 @@ TEST(ReceiverProgram, HelpDocumentsEveryOption)
   const std::vector<std::string> options = sim::KnownOptions();
   EXPECT_GE(options.size(), 28u);
   for (const std::string &opt : options) EXPECT_NE(r.out.find("  " + opt + " "), std::string::npos) << opt;
+  // a terminal of 80 columns shows every line whole
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
 }
 
 TEST(ReceiverProgram, BadCommandLinesAndFilesGiveAClearMessage)
@@ -36,13 +40,20 @@ TEST(ReceiverProgram, BadCommandLinesAndFilesGiveAClearMessage)
   } cases[] = {
       {{"--root", root, "--frobnicate"}, 2, "unknown option --frobnicate"},
       {{"--root", root, "--clock", "sundial"}, 2, "bad value for --clock"},
-      {{"--root", root, "--key", "Teleport"}, 2, "bad value for --key"},
-      {{"--root", root, "--mount", "nas"}, 2, "bad value for --mount"},
+      {{"--root", root, "--key", "Teleport"}, 2, "bad value for --key: \"Teleport\"; expected KEY[@SECONDS]"},
+      {{"--root", root, "--mount", "nas"}, 2, "bad value for --mount: \"nas\"; expected RPATH=HOSTDIR[@APPEAR[-VANISH]]"},
+      {{"--root", root, "--screenshot", "x"}, 2, "unknown option --screenshot; did you mean --screenshots?"},
+      {{"--root", root, "--seconds=5", "--qiuet"}, 2, "unknown option --qiuet; did you mean --quiet?"},
+      {{"--root", root, "--frobnicate=1"}, 2, "unknown option --frobnicate (see receiver --help)"},
+      {{"--root", (tmp.path / "notes.tap").string(), TapFile("TickWaiter.tap").string()}, 2,
+       "is a file, not a folder: give a folder for --root"},
+      {{"--root", root, "--load", "/mnt/hd/ProgramFiles/Nope.tap"}, 2,
+       "--load /mnt/hd/ProgramFiles/Nope.tap: no such plug-in file in the receiver root"},
       {{"--root", root, "--warn-event-ms", "0"}, 2, "bad value for --warn-event-ms"},
       {{"--root"}, 2, "needs a value"},
       {{(tmp.path / "missing.tap").string()}, 2, "no receiver root folder"},
       {{"--root", root, (tmp.path / "missing.tap").string()}, 2, "plug-in file not found"},
-      {{"--root", root, (tmp.path / "notes.tap").string()}, 1, "not a plug-in file"},
+      {{"--root", root, (tmp.path / "notes.tap").string()}, 2, "not a plug-in file (no ELF shared object)"},
       {{"--root", root, "--firmware-module", (tmp.path / "none.so").string(), TapFile("TickWaiter.tap").string()},
        70, "cannot load the firmware functions module"},
       {{"--root", root}, 2, "no plug-in to run"},
@@ -53,6 +64,10 @@ TEST(ReceiverProgram, BadCommandLinesAndFilesGiveAClearMessage)
     RunResult r = RunReceiver(c.args);
     EXPECT_EQ(r.exitCode, c.exitCode) << c.message << "\n" << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    // a refused command line leaves nothing behind
+    if (c.exitCode == 2) {
+      EXPECT_FALSE(fs::exists(root)) << c.message;
+    }
   }
 }
 
@@ -105,7 +120,7 @@ TEST(ReceiverOptions, ValuesReachTheConfiguration)
   fs::create_directories(usb);
   fs::create_directories(nas);
   const std::string tap = (tmp.path / "Ferrox.tap").string();
-  std::ofstream(tap) << "x";
+  fs::copy_file(TapFile("TickWaiter.tap"), tap);  // the parser looks at its first bytes
   sim::RunOptions o;
   std::string error;
   ASSERT_EQ(sim::ParseOptions({"--root=/tmp/r", "--mount", "/mnt/sdb1=" + usb.string() + "@2-9.5", "--mount",
