@@ -45,7 +45,8 @@ static const std::set<std::string> kValueOptions = {
 
 // Options without a value.
 static const std::set<std::string> kFlagOptions = {"--help", "--utf8-firmware", "--quiet", "--trace-keys",
-                                                   "--console-raw", "--version", "--lenient"};
+                                                   "--console-raw", "--version", "--lenient",
+                                                   "--screenshots-every-sync"};
 
 std::vector<std::string> KnownOptions()
 {
@@ -129,8 +130,11 @@ Input and end
 
 Screen
   --screenshots DIR          write a PNG of the TV screen (menus over a plain
-                             picture) into DIR after every sync that changed
-                             it, named by the tick (screen-0000001234.png)
+                             picture) into DIR at the end of every event
+                             handler call that changed it, named by the tick
+                             (screen-0000001234.png; names sort in time order)
+  --screenshots-every-sync   with --screenshots: a PNG after every sync that
+                             changed the screen, half-drawn menus included
   --screenshot-at SECONDS    one PNG at that moment (into the --screenshots
                              folder, else beside the root); repeatable
   --fonts DIR|none           copy the .ufnt fonts of DIR into the receiver's
@@ -422,6 +426,7 @@ int ParseOptions(const std::vector<std::string> &args, RunOptions *o, std::strin
     else if (a == "--trace-keys") o->traceKeys = true;
     else if (a == "--console-raw") o->config.consoleRaw = true;
     else if (a == "--lenient") o->config.lenient = true;
+    else if (a == "--screenshots-every-sync") o->config.screenshotsEverySync = true;
     else if (a.rfind("--", 0) == 0) {
       std::string value;
       size_t eq = a.find('=');
@@ -680,6 +685,10 @@ static int ReportRun(Receiver &rx, const RunOptions &o, int status)
                   rx.LongestRoundGapMs());
     std::cout << line << std::endl;
   }
+  if (rx.ScreenshotCount() > 0)
+    std::cout << "receiver: " << rx.ScreenshotCount() << " screenshots written in "
+              << static_cast<long long>(rx.ScreenshotMilliseconds() + 0.5)
+              << " ms (not counted in the plug-ins' times)" << std::endl;
   for (const HandlerTimes &h : rx.EventHandlerTimes()) {
     char line[700];
     std::snprintf(line, sizeof line,

@@ -346,11 +346,15 @@ TapParam Receiver::Impl::Dispatch(int slot, word event, TapParam p1, TapParam p2
   if (handler == nullptr) return 0;
   TapParam result;
   auto started = std::chrono::steady_clock::now();
+  const double shotsBefore = shotMs;
   {
     CallScope scope(*this, slot, "TAP_EventHandler", event);
     result = handler(event, p1, p2);
   }
-  double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+  // the plug-in's own time: what the simulator spent on screenshots is not its
+  double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count() -
+              (shotMs - shotsBefore);
+  if (depth == 0) ShotIfPending();
   if (!slots[slot].hostTask) NoteHandlerTime(slots[slot].tapPath, event, ms);
   AfterCall(slot);
   return result;

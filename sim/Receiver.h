@@ -54,6 +54,10 @@ struct Config {
   // PNGs of the visible screen after every sync that changed it, and those
   // asked for; empty: none after syncs, and asked-for shots go beside the root
   std::filesystem::path screenshotDir;
+  // With screenshots: one after every sync that changed the screen, also in
+  // the middle of a handler's drawing (for those who debug drawing), instead
+  // of one at the end of each event handler call that changed it.
+  bool screenshotsEverySync = false;
   // A line on standard error for every event handler call that takes longer
   // than this many milliseconds of wall time; 0: none.
   double warnEventMs = 0;
@@ -196,6 +200,8 @@ class Receiver {
   // Writes a PNG of the visible screen into the screenshot folder; its path,
   // "" when it could not be written.
   std::string WriteScreenshot();
+  uint64_t ScreenshotCount() const;         // screenshots written in the run
+  double ScreenshotMilliseconds() const;    // wall time they took
 
   // ---- platform calls ----
   // How often plug-ins made the call ("TAP_Osd_SaveBox", "OS_Read", ...) since

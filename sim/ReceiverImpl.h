@@ -151,6 +151,9 @@ struct Receiver::Impl {
   std::vector<PluginRun> pluginRuns;               // every load, in order
   int errors = 0;                                  // plug-in errors of the run
   std::string lastShot;                // name of the last screenshot written
+  bool shotPending = false;            // the screen changed since the last screenshot
+  uint64_t shotsWritten = 0;           // screenshots of the run
+  double shotMs = 0;                   // wall time they took to write
 
   FileRecord playFile;
   bool playing = false;
@@ -190,7 +193,8 @@ struct Receiver::Impl {
   [[noreturn]] void PowerCut(const std::string &when);
 
   // ---- screen ----
-  void SyncScreen();                   // compose; a screenshot when it changed
+  void SyncScreen();                   // compose; a screenshot when it changed (or one pending)
+  void ShotIfPending();                // the pending screenshot, at the end of a handler call
   std::string Screenshot();            // "" when not written
 };
 

@@ -2,7 +2,9 @@
 // copy service when the settings are unusable, or on its own, driven with
 // remote-control keys in the receiver program, and what it saves read back
 // by the copy service's next run.
+#include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -100,6 +102,39 @@ TEST_F(SetupRun, ExitKeepsWhatTheStartWrote)
   std::string ini = Ini();
   EXPECT_NE(std::string::npos, ini.find("CopySpeed=2\r\n")) << ini;
   EXPECT_NE(std::string::npos, ini.find("MountType=0\r\n")) << ini;
+}
+
+}  // namespace
+
+namespace {
+
+// Screenshots of a setup run: by default one at the end of each event
+// handler call that changed the screen, never a half-drawn menu; with
+// --screenshots-every-sync one after every sync. Names sort in time order,
+// and the screenshots' time is not counted as the plug-in's.
+TEST_F(SetupRun, ScreenshotsAreWholeScreensInTimeOrder)
+{
+  WriteSettings({"MoveDir=/mnt/hd/DataFiles/MoveToNAS", "DestDir=/mnt/hd/DataFiles/NAS-Share"});
+  std::map<bool, std::vector<std::string>> names;
+  for (bool everySync : {false, true}) {
+    TempDir shots;
+    std::vector<std::string> args = {"--root", root.string(), "--console", "none", "--screenshots",
+                                     shots.path.string(), "--load", "/mnt/hd/ProgramFiles/FerroxSetup.tap"};
+    if (everySync) args.push_back("--screenshots-every-sync");
+    for (const char *k : {"Down@1", "Down@1.5", "Right@2", "Exit@3"}) args.insert(args.end(), {"--key", k});
+    RunResult r = RunReceiver(args);
+    ASSERT_EQ(0, r.exitCode) << r.out << r.err;
+    EXPECT_NE(std::string::npos, r.out.find(" screenshots written in ")) << r.out;
+    for (const auto &e : fs::directory_iterator(shots.path)) names[everySync].push_back(e.path().filename().string());
+    std::sort(names[everySync].begin(), names[everySync].end());
+    // sorted by name is sorted by the tick in the name
+    std::vector<std::string> ticks;
+    for (const std::string &n : names[everySync]) ticks.push_back(n.substr(7, 10));
+    EXPECT_TRUE(std::is_sorted(ticks.begin(), ticks.end()));
+  }
+  // the menu drawn, the three keys that changed it: four whole screens
+  EXPECT_EQ(4u, names[false].size()) << ::testing::PrintToString(names[false]);
+  EXPECT_GT(names[true].size(), names[false].size()) << "every sync shows half-drawn menus too";
 }
 
 }  // namespace

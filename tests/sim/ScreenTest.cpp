@@ -13,7 +13,12 @@ namespace {
 
 class ScreenTest : public SimTest {
  protected:
-  void Configure(sim::Config &c) override { c.screenshotDir = sandbox / "shots"; }
+  // the host task draws outside any event handler: a shot after every sync
+  void Configure(sim::Config &c) override
+  {
+    c.screenshotDir = sandbox / "shots";
+    c.screenshotsEverySync = true;
+  }
   uint32_t Px(int region, int x, int y) const { return Rx().RegionPixel(region, x, y); }
   // The pixels of a small test image: a red and a transparent column.
   static std::vector<uint32_t> Image() { return {0xFFFF0000, 0x00000000, 0xFFFF0000, 0x00000000}; }

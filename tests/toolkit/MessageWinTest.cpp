@@ -15,7 +15,12 @@ constexpr const char *kTkLog = "/mnt/hd/ProgramFiles/Settings/TKLib.log";
 
 class MessageWinTest : public SimTest {
  protected:
-  void Configure(sim::Config &c) override { c.screenshotDir = sandbox / "shots"; }
+  // drawn by the host task, outside any event handler: a shot after every sync
+  void Configure(sim::Config &c) override
+  {
+    c.screenshotDir = sandbox / "shots";
+    c.screenshotsEverySync = true;
+  }
   void SetUp() override
   {
     SimTest::SetUp();
