@@ -111,6 +111,10 @@ class Browser {
          R"({"actions":[{"type":"key","id":"keyboard","actions":[{"type":"keyDown","value":")" + value +
              R"("},{"type":"keyUp","value":")" + value + R"("}]}]})");
   }
+  void Resize(int width, int height)
+  {
+    Call("POST", "/window/rect", "{\"width\":" + std::to_string(width) + ",\"height\":" + std::to_string(height) + "}");
+  }
   std::string Screenshot()
   {
     std::string v = ValueOf(Call("GET", "/screenshot", ""));
@@ -215,6 +219,18 @@ TEST_F(BrowserTest, SetupAndCopyServiceDrivenFromThePage)
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     std::ofstream(shot, std::ios::binary) << browser.Screenshot();
   }
+  // a phone's width: nothing overflows sideways, the picture is scaled and
+  // the remote control lies below it
+  browser.Resize(390, 844);
+  EXPECT_TRUE(WaitUntil([&] { return browser.Eval("return window.innerWidth < 500") == "true"; }, 5));
+  EXPECT_EQ("true", browser.Eval("return document.documentElement.scrollWidth <= window.innerWidth"))
+      << browser.Eval("return document.documentElement.scrollWidth + ' > ' + window.innerWidth");
+  EXPECT_EQ("true", browser.Eval("const i = document.getElementById('screen').getBoundingClientRect();"
+                                 "const r = document.querySelector('.remote').getBoundingClientRect();"
+                                 "return i.width < 720 && i.right <= window.innerWidth && r.top >= i.bottom"));
+  if (const char *shot = std::getenv("FERROX_WEB_PHONE_SCREENSHOT"))
+    std::ofstream(shot, std::ios::binary) << browser.Screenshot();
+  browser.Resize(1500, 960);
   // G is Green: save and leave
   browser.Key("g");
   ASSERT_TRUE(WaitUntil([&] { return browser.Eval("return document.getElementById('running').children.length") == "0"; }, 10))
