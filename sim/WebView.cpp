@@ -23,6 +23,7 @@
 
 #include "Cli.h"
 #include "Osd.h"
+#include "WebGuard.h"
 
 namespace sim {
 
@@ -40,10 +41,12 @@ constexpr auto kKeepAliveEvery = std::chrono::seconds(5);
 constexpr auto kSlowEvery = std::chrono::milliseconds(500);  // log, state and status published
 constexpr uint64_t kLogReadLimit = 1 << 20;  // log bytes read in one round at most
 constexpr size_t kPayloadLimit = 4096;       // bytes of a request body
-constexpr int kIoTimeoutSeconds = 5;         // a request read or a reply written within
-constexpr int kKeepAliveRequests = 100;      // requests on one kept-alive connection
-constexpr int kKeepAliveSeconds = 5;         // an idle kept-alive connection is closed after
+constexpr int kIoTimeoutSeconds = 5;         // a reply written within
 constexpr int kServerThreads = 48;           // the pushed streams of several tabs and a crowd of pollers
+// A client gets fewer connections than there are threads, and its request
+// has to come whole within a few seconds: a flood of half-open connections
+// from one address costs a part of the threads for those seconds only.
+constexpr WebGuardLimits kGuard{24, std::chrono::milliseconds(3000), 16 * 1024, kPayloadLimit};
 
 // Text that grows at its end and forgets its beginning: offsets count from
 // the start of the run.
@@ -133,7 +136,7 @@ struct WebView::Board {
   std::string token;                // this run's command token, known only to the served page
   std::string boundHost;            // the address the view listens on
   std::string page;                 // the page with the token in it
-  httplib::Server server;
+  GuardedServer server{kGuard};
   std::thread serving;
   std::atomic<int> port{0};
   std::atomic<uint64_t> requests{0};
@@ -288,10 +291,7 @@ void WebView::Board::Routes()
 {
   httplib::Server &s = server;
   s.set_payload_max_length(kPayloadLimit);
-  s.set_read_timeout(kIoTimeoutSeconds, 0);
   s.set_write_timeout(kIoTimeoutSeconds, 0);
-  s.set_keep_alive_max_count(kKeepAliveRequests);
-  s.set_keep_alive_timeout(kKeepAliveSeconds);
   // more connections than threads wait for a free thread
   s.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
   s.set_logger([this](const httplib::Request &, const httplib::Response &) { ++requests; });
@@ -303,14 +303,7 @@ void WebView::Board::Routes()
     res.set_content(JsonObject().Text("error", why).Str() + "\n", "application/json");
     return httplib::Server::HandlerResponse::Handled;
   });
-  s.set_error_handler([this](const httplib::Request &req, httplib::Response &res) {
-    // a command without a body (curl -X POST sends no Content-Length) is
-    // refused by the server before any route: it is a command all the same
-    if (req.method == "POST" && res.status == 400 && !req.has_header("Content-Length") && Refusal(req).empty()) {
-      res.status = 200;
-      TakeCommand(req, res);
-      return;
-    }
+  s.set_error_handler([](const httplib::Request &, httplib::Response &res) {
     if (res.body.empty()) res.set_content(JsonObject().Text("error", std::to_string(res.status)).Str() + "\n",
                                           "application/json");
   });

@@ -263,30 +263,57 @@ namespace {
 
 // One request written by hand on a socket, as a stranger's page or program
 // can send it: the status of the reply and its body.
-std::pair<int, std::string> RawRequest(int port, const std::string &request)
+// A connection to the view on the loopback port from a loopback address of
+// the test's choosing (127.0.0.1 unless said), or -1.
+int Connect(int port, const char *from = "127.0.0.1")
 {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
+  inet_pton(AF_INET, from, &a.sin_addr);
+  if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
   a.sin_port = htons(static_cast<uint16_t>(port));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
     close(fd);
-    return {-1, ""};
+    return -1;
   }
   timeval tv{10, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  (void)!write(fd, request.data(), request.size());
+  return fd;
+}
+
+// What the view answers on a connection until it closes it (or an event
+// stream's head has come): the status and the body.
+std::pair<int, std::string> Reply(int fd)
+{
   std::string reply;
   char buf[4096];
   for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;) {
     reply.append(buf, static_cast<size_t>(n));
     if (reply.find("\r\n\r\n") != std::string::npos && reply.find("text/event-stream") != std::string::npos) break;
   }
-  close(fd);
   int status = reply.size() > 12 ? std::atoi(reply.c_str() + 9) : -1;
   size_t body = reply.find("\r\n\r\n");
   return {status, body == std::string::npos ? "" : reply.substr(body + 4)};
+}
+
+std::pair<int, std::string> RawRequest(int port, const std::string &request, const char *from = "127.0.0.1")
+{
+  int fd = Connect(port, from);
+  if (fd < 0) return {-1, ""};
+  (void)!write(fd, request.data(), request.size());
+  auto reply = Reply(fd);
+  close(fd);
+  return reply;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point t)
+{
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
 
 // A stranger's page cannot drive the view through the user's browser: a
@@ -361,9 +388,89 @@ TEST_F(WebViewTest, NoStrangerDrivesOrReadsTheView)
     }
     EXPECT_EQ(200, RawRequest(port, "GET /state HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n").first);
   }
+  const auto asked = std::chrono::steady_clock::now();
   auto [status, body] = RawRequest(port, "POST /key?name=Down HTTP/1.1\r\nHost: " + own + "\r\nOrigin: http://" + own +
                                              "\r\nX-Ferrox-Token: " + token + "\r\n\r\n");
   EXPECT_EQ(202, status) << body;
+  EXPECT_LT(SecondsSince(asked), 2.0) << "a command without a body is answered at once";
+  EXPECT_EQ(web.Stop(), 0) << web.Output();
+}
+
+// Slow and idle clients are cut within a few seconds, one address gets a
+// limited number of connections, and a flood of half-open connections from
+// one address leaves the page answering the others at once.
+TEST_F(WebViewTest, AFloodOfHalfOpenConnectionsLeavesThePageAnswering)
+{
+  fs::create_directories(share);
+  Start();
+  const int port = web.port();
+  const std::string own = "127.0.0.1:" + std::to_string(port);
+  const std::string get = "GET /state HTTP/1.1\r\nHost: " + own + "\r\nConnection: close\r\n\r\n";
+  struct Slow {
+    const char *what;
+    std::string sent;  // what the client sends at once
+    bool trickles;     // and then a byte every 400 ms
+  };
+  const std::vector<Slow> slow = {
+      {"idle: sends nothing", "", false},
+      {"half a request head", "GET /state HTTP/1.1\r\nHost: " + own, false},
+      {"a head without its body", "POST /key?name=Down HTTP/1.1\r\nHost: " + own + "\r\nContent-Length: 20\r\n\r\n",
+       false},
+      {"a head a byte at a time", "GET /state HTTP/1.1\r\n", true},
+  };
+  std::vector<std::thread> clients;
+  std::vector<double> cutAfter(slow.size(), -1);
+  std::vector<int> statuses(slow.size(), 0);
+  for (size_t i = 0; i < slow.size(); ++i) {
+    clients.emplace_back([&, i] {
+      const auto t = std::chrono::steady_clock::now();
+      int fd = Connect(port);
+      if (fd < 0) return;
+      (void)!write(fd, slow[i].sent.data(), slow[i].sent.size());
+      if (slow[i].trickles) {
+        timeval tv{0, 400000};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        char c;
+        while (SecondsSince(t) < 20 && read(fd, &c, 1) < 0 && send(fd, "X", 1, MSG_NOSIGNAL) == 1) {
+        }
+        tv = {10, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+      }
+      statuses[i] = Reply(fd).first;
+      cutAfter[i] = SecondsSince(t);
+      close(fd);
+    });
+  }
+  for (std::thread &c : clients) c.join();
+  for (size_t i = 0; i < slow.size(); ++i) {
+    EXPECT_GT(cutAfter[i], 0) << slow[i].what;
+    EXPECT_LT(cutAfter[i], 6.0) << slow[i].what << ": cut off within a few seconds";
+    if (!slow[i].trickles) {
+      EXPECT_EQ(408, statuses[i]) << slow[i].what;
+    }
+  }
+
+  // 400 connections from 127.0.0.2, each with half a request head
+  std::vector<int> flood;
+  for (int i = 0; i < 400; ++i) {
+    int fd = Connect(port, "127.0.0.2");
+    if (fd < 0) break;
+    (void)!write(fd, "GET /sta", 8);
+    flood.push_back(fd);
+  }
+  EXPECT_EQ(400u, flood.size());
+  auto t = std::chrono::steady_clock::now();
+  EXPECT_EQ(200, RawRequest(port, get).first);
+  EXPECT_LT(SecondsSince(t), 2.0) << "the page answers during the flood";
+  auto [status, body] = RawRequest(port, get, "127.0.0.2");
+  EXPECT_EQ(503, status) << "the flooding address has its connections used up: " << body;
+  t = std::chrono::steady_clock::now();
+  httplib::Client page = web.Client();
+  EXPECT_EQ(202, Post(page, "/key?name=Down")) << "a command from the page during the flood";
+  EXPECT_LT(SecondsSince(t), 2.0);
+  for (int fd : flood) close(fd);
+  // the flooder's own requests are answered again once its connections are cut
+  EXPECT_TRUE(WaitUntil([&] { return RawRequest(port, get, "127.0.0.2").first == 200; }, 8));
   EXPECT_EQ(web.Stop(), 0) << web.Output();
 }
 
