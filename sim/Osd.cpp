@@ -82,6 +82,14 @@ static uint32_t Picture(int x, int y)
   return 0xFF000000u | r << 16 | g << 8 | b;
 }
 
+std::vector<uint32_t> Osd::TvPicture()
+{
+  std::vector<uint32_t> screen(kScreenW * kScreenH);
+  for (int y = 0; y < kScreenH; ++y)
+    for (int x = 0; x < kScreenW; ++x) screen[static_cast<size_t>(y) * kScreenW + x] = Picture(x, y);
+  return screen;
+}
+
 bool Osd::Compose()
 {
   std::vector<const OsdRegion *> shown;
@@ -90,9 +98,7 @@ bool Osd::Compose()
   std::sort(shown.begin(), shown.end(), [](const OsdRegion *a, const OsdRegion *b) {
     return a->plane != b->plane ? a->plane < b->plane : a->serial < b->serial;
   });
-  std::vector<uint32_t> next(kScreenW * kScreenH);
-  for (int y = 0; y < kScreenH; ++y)
-    for (int x = 0; x < kScreenW; ++x) next[static_cast<size_t>(y) * kScreenW + x] = Picture(x, y);
+  std::vector<uint32_t> next = TvPicture();
   for (const OsdRegion *r : shown)
     for (int py = 0; py < r->h && r->y + py < kScreenH; ++py)
       for (int px = 0; px < r->w && r->x + px < kScreenW; ++px) {

@@ -52,8 +52,10 @@ class Osd {
   bool normalPicture = true;  // TAP_EnterNormal / TAP_ExitNormal
 
  private:
+  static std::vector<uint32_t> TvPicture();
   std::map<int, OsdRegion> regions_;
-  std::vector<uint32_t> screen_ = std::vector<uint32_t>(kScreenW * kScreenH, 0);
+  // what the TV shows before any sync: the picture without menus
+  std::vector<uint32_t> screen_ = TvPicture();
   uint64_t serial_ = 0, syncs_ = 0;
 };
 

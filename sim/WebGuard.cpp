@@ -160,6 +160,11 @@ void Answer(int sock, int status, const char *why)
 
 }  // namespace
 
+void GuardedServer::WidenBacklog(int connections)
+{
+  if (svr_sock_ != INVALID_SOCKET) ::listen(svr_sock_, connections);  // a second listen sets the queue's length
+}
+
 bool GuardedServer::Admit(const std::string &client)
 {
   std::lock_guard<std::mutex> lock(m_);

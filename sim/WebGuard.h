@@ -32,6 +32,10 @@ class GuardedServer : public httplib::Server {
   explicit GuardedServer(const WebGuardLimits &limits = {}) : limits_(limits) {}
   // connections cut or refused by the guard so far
   uint64_t Refused() const { return refused_; }
+  // After the bind: a longer queue of connections waiting to be taken than
+  // the server's few, so that a burst of connections is taken and judged
+  // instead of left to the clients' retries of a second and more.
+  void WidenBacklog(int connections);
 
  private:
   bool process_and_close_socket(socket_t sock) override;

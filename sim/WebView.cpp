@@ -46,6 +46,7 @@ constexpr int kServerThreads = 48;           // the pushed streams of several ta
 // A client gets fewer connections than there are threads, and its request
 // has to come whole within a few seconds: a flood of half-open connections
 // from one address costs a part of the threads for those seconds only.
+constexpr int kBacklog = 512;  // connections waiting to be taken
 constexpr WebGuardLimits kGuard{24, std::chrono::milliseconds(3000), 16 * 1024, kPayloadLimit};
 
 // Text that grows at its end and forgets its beginning: offsets count from
@@ -512,6 +513,7 @@ bool WebView::Start(const WebAddress &at, std::string *error)
     *error = "cannot listen on " + at.host + ":" + std::to_string(at.port) + " (address in use or not of this host)";
     return false;
   }
+  b.server.WidenBacklog(kBacklog);
   b.port = port;
   b.boundHost = at.host;
   b.serving = std::thread([&b] { b.server.listen_after_bind(); });

@@ -462,8 +462,6 @@ TEST_F(WebViewTest, AFloodOfHalfOpenConnectionsLeavesThePageAnswering)
   auto t = std::chrono::steady_clock::now();
   EXPECT_EQ(200, RawRequest(port, get).first);
   EXPECT_LT(SecondsSince(t), 2.0) << "the page answers during the flood";
-  auto [status, body] = RawRequest(port, get, "127.0.0.2");
-  EXPECT_EQ(503, status) << "the flooding address has its connections used up: " << body;
   t = std::chrono::steady_clock::now();
   httplib::Client page = web.Client();
   EXPECT_EQ(202, Post(page, "/key?name=Down")) << "a command from the page during the flood";
@@ -471,6 +469,24 @@ TEST_F(WebViewTest, AFloodOfHalfOpenConnectionsLeavesThePageAnswering)
   for (int fd : flood) close(fd);
   // the flooder's own requests are answered again once its connections are cut
   EXPECT_TRUE(WaitUntil([&] { return RawRequest(port, get, "127.0.0.2").first == 200; }, 8));
+
+  // the limit itself: while 30 half-open connections of one address are
+  // held (well within their 3 s; a busy machine gets another try), that
+  // address gets 503
+  int limited = 0;
+  for (int attempt = 0; attempt < 3 && limited == 0; ++attempt) {
+    const std::string from = "127.0.0." + std::to_string(3 + attempt);
+    const auto burst = std::chrono::steady_clock::now();
+    std::vector<int> held;
+    for (int i = 0; i < 30; ++i) {
+      int fd = Connect(port, from.c_str());
+      if (fd >= 0 && write(fd, "GET /sta", 8) == 8) held.push_back(fd);
+    }
+    const int status = RawRequest(port, get, from.c_str()).first;
+    if (SecondsSince(burst) < 2.0) limited = status;
+    for (int fd : held) close(fd);
+  }
+  EXPECT_EQ(503, limited) << "one address has at most 24 connections";
   EXPECT_EQ(web.Stop(), 0) << web.Output();
 }
 
