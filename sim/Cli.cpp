@@ -730,7 +730,7 @@ static int RunWebView(RunOptions o)
   // what the page shows of the copy service: its log and its status reply
   controls.logPath = "/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.log";
   controls.status = [](Receiver &r) {
-    return SlotOfTap(r, kFerroxId) >= 0 ? DescribeStatus(RequestStatus(r)) : "the copy service is not running";
+    return SlotOfTap(r, kFerroxId) >= 0 ? RequestStatus(r) : StatusAnswer{};
   };
   WebView web(controls);
   o.config.consoleEcho = web.Console(o.config.consoleEcho);

@@ -51,7 +51,9 @@ dword IdOfImage(const std::vector<char> &image)
   return 0;
 }
 
-const char *StateWords(int state)
+}  // namespace
+
+const char *StatusStateWords(int state)
 {
   switch (state) {
     case 0: return "waiting for the folders and the mount";
@@ -61,8 +63,6 @@ const char *StateWords(int state)
   }
   return nullptr;
 }
-
-}  // namespace
 
 dword TapFileId(const std::string &hostFile)
 {
@@ -123,7 +123,7 @@ std::string DescribeStatus(const StatusAnswer &a)
   std::string name(r.DestFileName, strnlen(r.DestFileName, sizeof r.DestFileName));
   out << "file \"" << name << "\", " << r.TotalBytes << " bytes, " << r.Percent << "%, "
       << (r.BytesPerMinute >> 20) << " MB/min, entry " << r.CurrentEntry << " of " << r.NrOfEntries << ", ";
-  if (const char *words = StateWords(r.State))
+  if (const char *words = StatusStateWords(r.State))
     out << words;
   else
     out << "state " << r.State;

@@ -32,6 +32,9 @@ struct StatusAnswer {
 // and block version can be chosen to test refusals.
 StatusAnswer RequestStatus(Receiver &rx, dword tapId = kFerroxId, dword serviceId = 0,
                            dword blockVersion = 2);
+// What the service's state number means ("working", ...); null for a number
+// it does not send.
+const char *StatusStateWords(int state);
 // "file "Film.rec", 1048576 bytes, 42%, 12 MB/min, entry 1 of 3, working"
 std::string DescribeStatus(const StatusAnswer &answer);
 // Sends a request every <every> seconds of the run and prints each reply.

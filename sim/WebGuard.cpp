@@ -52,10 +52,13 @@ class WholeRequestStream : public httplib::Stream {
   {
   }
   bool is_readable() const override { return at_ < request_.size(); }
+  // Writable, and the client still there: a client that has hung up (a
+  // closed tab on a pushed stream) ends its reply at once.
   bool is_writable() const override
   {
-    pollfd p{sock_, POLLOUT, 0};
-    return poll(&p, 1, writeMs_) > 0 && (p.revents & (POLLERR | POLLHUP)) == 0;
+    pollfd p{sock_, POLLOUT | POLLRDHUP, 0};
+    return poll(&p, 1, writeMs_) > 0 && (p.revents & (POLLERR | POLLHUP | POLLRDHUP)) == 0 &&
+           (p.revents & POLLOUT) != 0;
   }
   ssize_t read(char *ptr, size_t size) override
   {

@@ -148,7 +148,7 @@ struct WebView::Board {
   std::vector<uint32_t> screen;  // the last published screen
   uint64_t screenVersion = 0;
   GrowingText console, log;
-  std::string status = "no status yet";
+  std::string status = "{\"running\":false,\"summary\":\"\"}";  // JSON for the status pane
   uint64_t statusVersion = 0;
   std::string state = "{}";
   uint64_t stateVersion = 0;
@@ -163,6 +163,9 @@ struct WebView::Board {
   Clock::time_point lastScreen{}, lastSlow{}, lastStatus{};
   uint64_t lastSyncs = ~uint64_t{0};
   uint64_t logRead = 0;  // bytes of the log file read so far
+  std::string logLine;   // the log's last line while it has no end yet
+  std::string summary;   // the last run's "Summary: " line, until a run starts
+  StatusAnswer answer;   // the copy service's last status reply
 
   // the console tee
   struct Tee : std::streambuf {
@@ -237,6 +240,8 @@ struct WebView::Board {
   void PublishSlow(Receiver &rx, Clock::time_point now);
   std::string ReadLogTail(Receiver &rx);
   std::string StateJson(Receiver &rx) const;
+  void FollowRuns(const std::string &added);
+  std::string StatusJson() const;
 };
 
 // What a pushed stream has sent so far.
@@ -379,7 +384,7 @@ void WebView::Board::PageRoutes()
       std::lock_guard<std::mutex> lock(m);
       body = JsonObject()
                  .Raw("state", state)
-                 .Text("status", status)
+                 .Raw("status", status)
                  .Number("screen", static_cast<long long>(screenVersion))
                  .Number("console", static_cast<long long>(console.End()))
                  .Number("log", static_cast<long long>(log.End()))
@@ -415,7 +420,7 @@ bool WebView::Board::NextEvents(Seen &seen, std::string *out)
   }
   if (statusVersion != seen.status) {
     seen.status = statusVersion;
-    *out += "event: status\ndata: " + JsonString(status) + "\n\n";
+    *out += "event: status\ndata: " + status + "\n\n";
   }
   if (stateVersion != seen.state) {
     seen.state = stateVersion;
@@ -624,20 +629,65 @@ std::string WebView::Board::StateJson(Receiver &rx) const
       .Str();
 }
 
+// The runs as the log tells them: a "Ferrox ... started" line forgets the
+// last run's summary, a "Summary: " line is the new one.
+void WebView::Board::FollowRuns(const std::string &added)
+{
+  logLine += added;
+  size_t from = 0;
+  for (size_t end; (end = logLine.find('\n', from)) != std::string::npos; from = end + 1) {
+    const std::string line = logLine.substr(from, end - from);
+    const size_t at = line.find("Summary: ");
+    if (at != std::string::npos) summary = line.substr(at + 9);
+    else if (line.find(" Ferrox ") != std::string::npos && line.size() > 8 &&
+             line.compare(line.size() - 8, 8, " started") == 0)
+      summary.clear();
+  }
+  logLine.erase(0, from);
+  if (logLine.size() > 4096) logLine.clear();  // no line is that long: not a log of the service's
+}
+
+// The status pane's object: whether the service runs and answers, its
+// state, the recording (name, size, percent, rate, n of m) and the last
+// run's summary.
+std::string WebView::Board::StatusJson() const
+{
+  JsonObject o;
+  o.Flag("running", answer.sent);
+  if (answer.sent) {
+    const bool answered = answer.channelStatus == TAPCOM_STATUS_FINISHED;
+    o.Flag("answered", answered);
+    if (answered) {
+      const FerroxStatusReply &r = answer.reply;
+      const char *words = StatusStateWords(r.State);
+      const std::string name(r.DestFileName, strnlen(r.DestFileName, sizeof r.DestFileName));
+      o.Number("state", r.State)
+          .Text("words", words ? words : "state " + std::to_string(r.State))
+          .Text("file", TerminalTextAsUtf8(name))
+          .Number("bytes", static_cast<long long>(r.TotalBytes))
+          .Number("perMinute", static_cast<long long>(r.BytesPerMinute))
+          .Number("percent", r.Percent)
+          .Number("entry", r.CurrentEntry)
+          .Number("entries", r.NrOfEntries);
+    }
+  }
+  return o.Text("summary", summary).Str();
+}
+
 // Twice a second: the log's new bytes, the plug-ins and mounts, and (every
-// statusEvery seconds) the status source's text.
+// statusEvery seconds) the copy service's status reply.
 void WebView::Board::PublishSlow(Receiver &rx, Clock::time_point now)
 {
   if (now - lastSlow < kSlowEvery) return;
   lastSlow = now;
   const std::string added = ReadLogTail(rx);
+  FollowRuns(added);
   const std::string js = StateJson(rx);
-  std::string reply;
-  const bool ask = controls.status && now - lastStatus >= std::chrono::duration<double>(controls.statusEvery);
-  if (ask) {
+  if (controls.status && now - lastStatus >= std::chrono::duration<double>(controls.statusEvery)) {
     lastStatus = now;
-    reply = controls.status(rx);
+    answer = controls.status(rx);
   }
+  const std::string reply = StatusJson();
   {
     std::lock_guard<std::mutex> lock(m);
     if (!added.empty()) log.Append(added.data(), added.size());
@@ -645,7 +695,7 @@ void WebView::Board::PublishSlow(Receiver &rx, Clock::time_point now)
       state = js;
       ++stateVersion;
     }
-    if (ask && reply != status) {
+    if (reply != status) {
       status = reply;
       ++statusVersion;
     }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "Receiver.h"
+#include "StatusRequester.h"
 
 namespace sim {
 
@@ -39,11 +40,12 @@ struct WebControls {
   // Receiver paths of the run's mount table, which the page may mount and
   // unmount.
   std::vector<std::string> mounts;
-  // A log file of the receiver to show as it grows ("" for none).
+  // A log file of the receiver to show as it grows ("" for none); its last
+  // "Summary: " line shows in the status pane until the next "started".
   std::string logPath;
-  // Where the status pane's text comes from: asked on the main thread every
-  // statusEvery seconds (none: no status).
-  std::function<std::string(Receiver &)> status;
+  // The copy service's status reply for the status pane: asked on the main
+  // thread every statusEvery seconds (none: no status).
+  std::function<StatusAnswer(Receiver &)> status;
   double statusEvery = 1.0;
 };
 

@@ -123,10 +123,45 @@ function showState(s) {
   }
 }
 
-function showStatus(text) {
-  $('status').textContent = text;
-  const pc = /(\d+)%/.exec(text);
-  $('progress').style.width = (pc ? Math.min(100, Number(pc[1])) : 0) + '%';
+// Megabytes as an owner reads them: one decimal below 100 MB.
+function megabytes(bytes) {
+  const mb = bytes / 1048576;
+  return mb < 100 ? mb.toFixed(1) : Math.round(mb).toLocaleString('en');
+}
+
+// The copy service's status: the recording (n of m, its name, percent, MB
+// and speed), a bar for the whole run, and the last run's summary until
+// the next run starts.
+function showStatus(s) {
+  let head = 'The copy service is not running', file = '', parts = [], whole = 0;
+  if (s.summary) {
+    // the run has ended (its summary is its last line)
+    whole = 1;
+  } else if (s.running && !s.answered) {
+    head = 'The copy service does not answer';
+  } else if (s.running && s.state === 2 && s.entries > 0) {
+    const percent = Math.max(0, Math.min(100, s.percent));
+    head = 'Recording ' + s.entry + ' of ' + s.entries;
+    file = s.file;
+    parts = [percent + '%', megabytes(s.bytes * percent / 100) + ' of ' + megabytes(s.bytes) + ' MB'];
+    if (s.perMinute > 0) parts.push(megabytes(s.perMinute) + ' MB/min');
+    whole = (Math.max(0, s.entry - 1) + percent / 100) / s.entries;
+  } else if (s.running) {
+    head = s.words.charAt(0).toUpperCase() + s.words.slice(1);
+    if (s.entries > 0) head += ' (' + s.entry + ' of ' + s.entries + ')';
+  }
+  $('status-head').textContent = head;
+  $('status-file').textContent = file;
+  const line = $('status-line');
+  line.textContent = '';
+  parts.forEach((p, i) => {
+    if (i) line.append(' \u00b7 ');
+    const span = document.createElement('span');
+    span.textContent = p;
+    line.append(span);
+  });
+  $('summary').textContent = s.summary ? 'Last run: ' + s.summary : '';
+  $('progress').style.width = Math.min(100, whole * 100).toFixed(1) + '%';
 }
 
 // The push channel. EventSource reconnects by itself; a new stream resends

@@ -242,12 +242,18 @@ TEST_F(BrowserTest, SetupAndCopyServiceDrivenFromThePage)
   browser.Click("[data-tap=\"Ferrox.tap\"]");
   std::string status;
   EXPECT_TRUE(WaitUntil([&] {
-    status = browser.Eval("return document.getElementById('status').textContent");
-    return status.find("entry ") != std::string::npos && status.find("%") != std::string::npos;
+    status = browser.Eval("return ['status-head', 'status-file', 'status-line', 'summary']"
+                          ".map((i) => document.getElementById(i).textContent).join('|')");
+    return std::regex_search(status, std::regex("^\"Recording [12] of 2\\|(Tatort|Krimi)\\.rec\\|[0-9]+% \u00b7 [0-9.]+ of [46]\\.0 MB"));
   }, 60)) << status;
   EXPECT_TRUE(WaitUntil([&] { return browser.Eval("return document.getElementById('log').textContent.includes('Summary: ')") == "true"; }, 90))
       << browser.Eval("return document.getElementById('log').textContent");
   EXPECT_EQ(browser.Eval("return document.getElementById('console').textContent.includes('Ferrox 1.17 started')"), "true");
+  // the run's summary stays in the status pane, the bar full
+  EXPECT_TRUE(WaitUntil([&] {
+    return browser.Eval("return document.getElementById('summary').textContent.startsWith('Last run: 2 copied,')") == "true";
+  }, 10)) << browser.Eval("return document.getElementById('status').textContent");
+  EXPECT_EQ("\"100%\"", browser.Eval("return document.getElementById('progress').style.width"));
   EXPECT_TRUE(ReadHostFile(share / "Tatort.rec") == ReadFile(std::string(kMoveToNAS) + "/Tatort.rec"));
   EXPECT_EQ(web.Stop(), 0) << web.Output();
 }
