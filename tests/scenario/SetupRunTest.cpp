@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "FontInstall.h"
 #include "ScenarioFixture.h"
 
 namespace {
@@ -135,6 +137,53 @@ TEST_F(SetupRun, ScreenshotsAreWholeScreensInTimeOrder)
   // the menu drawn, the three keys that changed it: four whole screens
   EXPECT_EQ(4u, names[false].size()) << ::testing::PrintToString(names[false]);
   EXPECT_GT(names[true].size(), names[false].size()) << "every sync shows half-drawn menus too";
+}
+
+// Missing fonts hold the menu for one window of 3 s that names them all,
+// not one window each; the keys pressed meanwhile all take effect, and the
+// settings come out as with every font there.
+TEST_F(SetupRun, MissingFontsShowOneWindowAndNoKeyIsLost)
+{
+  WriteSettings({"MoveDir=/mnt/hd/DataFiles/MoveToNAS", "DestDir=/mnt/hd/DataFiles/NAS-Share", "CopySpeed=2"});
+  const std::string start = Ini();
+  TempDir sixFonts;
+  for (const auto &e : fs::directory_iterator(sim::StandardFontDir()))
+    if (e.path().filename() != "Calibri_14.ufnt") fs::copy_file(e.path(), sixFonts.path / e.path().filename());
+  struct Case {
+    const char *what;
+    std::string fonts;  // --fonts
+    int missing;        // fonts reported
+    int firstKeyBy;     // the tick by which the first key (due at tick 100) is handled
+  };
+  const std::vector<Case> cases = {
+      {"every font", sim::StandardFontDir().string(), 0, 101},
+      {"one font missing", sixFonts.path.string(), 1, 301},
+      {"no fonts", "none", 7, 301},
+  };
+  std::string saved;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(Host("/mnt/hd/ProgramFiles/Settings/Fonts"));
+    WriteFile(std::string(kFerroxFolder) + "/Ferrox.ini", start);
+    WriteFile("/mnt/hd/ProgramFiles/Settings/TKLib.log", "");
+    std::vector<std::string> args = {"--root", root.string(), "--console", "none", "--trace-keys",
+                                     "--fonts", c.fonts, "--seconds", "60",
+                                     "--load", "/mnt/hd/ProgramFiles/FerroxSetup.tap"};
+    // Down to the speed, Right raises it, Green saves: all within the window
+    for (const char *k : {"Down@1", "Down@1.5", "Right@2", "Green@2.5"}) args.insert(args.end(), {"--key", k});
+    RunResult r = RunReceiver(args);
+    ASSERT_EQ(0, r.exitCode) << r.out << r.err;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.out, m, std::regex("\\[([0-9]+)\\] key 0x1001D"))) << r.out;
+    EXPECT_LE(std::stoi(m[1]), c.firstKeyBy) << r.out;
+    const std::string log = ReadFile("/mnt/hd/ProgramFiles/Settings/TKLib.log");
+    size_t reported = 0;
+    for (size_t at = 0; (at = log.find("FontManager UC: failed to load ", at)) != std::string::npos; ++at) ++reported;
+    EXPECT_EQ(static_cast<size_t>(c.missing), reported) << log;
+    if (saved.empty()) saved = Ini();
+    else EXPECT_EQ(saved, Ini()) << "the same keys, the same settings";
+  }
+  EXPECT_NE(saved, start) << "the keys changed something";
 }
 
 }  // namespace

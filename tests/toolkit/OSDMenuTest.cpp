@@ -463,7 +463,9 @@ TEST_F(MenuTest, WithoutFontsTheMenuStillWorks)
 {
   fs::remove_all(sandbox / "root/mnt/hd/ProgramFiles/Settings/Fonts");
   WriteFile("/mnt/hd/ProgramFiles/Settings/TKLib.log", "");
+  const dword before = TAP_GetTick();
   Build(12);
+  EXPECT_EQ(300u, TAP_GetTick() - before) << "one 3-second window names the seven fonts";
   Key(RKEY_Down);
   EXPECT_EQ(1, OSDMenuGetCurrentItem());
   EXPECT_EQ(0xFF101010u, Px(5, 5));

@@ -155,8 +155,55 @@ static const char *ReadGlyphs(int handle, off64_t fileSize, dword count, const c
 
 int FMUC_LoadFontFile(const char *FontName, tFontDataUC *FontData)
 {
+  bool missing = false;
+  int loaded = FMUC_LoadFontFileQuietly(FontName, FontData, &missing);
+  if (missing) FMUC_ShowMissingFonts(&FontName, 1);
+  return loaded;
+}
+
+void FMUC_ShowMissingFonts(const char *const *Names, int Count)
+{
+  enum { MAX_LINES = 12, PER_LINE = 3 };
+  char text[MAX_LINES][PATH_BUFFER + 32];
+  const char *lines[MAX_LINES + 1];
+  int n = 0;
+  if (Names == nullptr || Count <= 0) return;
+  lines[n++] = __tap_program_name;
+  if (Count == 1) {
+    char name[PATH_BUFFER];
+    ConvertPathType(Names[0], name, PathKindName);
+    snprintf(text[n], sizeof text[n], "failed to load %s", name);
+    lines[n] = text[n];
+    n++;
+    lines[n++] = "Please install the font";
+  } else {
+    /* the names three to a line, as many lines as the window holds */
+    snprintf(text[n], sizeof text[n], "failed to load %d fonts:", Count);
+    lines[n] = text[n];
+    n++;
+    for (int i = 0; i < Count && n < MAX_LINES - 1; i += PER_LINE) {
+      text[n][0] = '\0';
+      for (int j = i; j < Count && j < i + PER_LINE; j++) {
+        char name[PATH_BUFFER];
+        size_t used = strlen(text[n]);
+        ConvertPathType(Names[j], name, PathKindName);
+        snprintf(text[n] + used, sizeof text[n] - used, "%s%s", name, j + 1 < Count && j + 1 < i + PER_LINE ? ", " : "");
+      }
+      lines[n] = text[n];
+      n++;
+    }
+    lines[n++] = "Please install the fonts";
+  }
+  lines[n] = nullptr;
+  ShowMessageWindow(lines, TAP_SCREEN_W, TAP_SCREEN_H, 2, 1, 0xFF9C9C9C, 0xFFFFFF52, 0xFFE6FFE6, 0xFF192952,
+                    MISSING_FONT_TICKS);
+}
+
+int FMUC_LoadFontFileQuietly(const char *FontName, tFontDataUC *FontData, bool *Missing)
+{
   char name[PATH_BUFFER], path[PATH_BUFFER + sizeof FONT_FOLDER], text[PATH_BUFFER + 32];
 
+  if (Missing != nullptr) *Missing = false;
   /* a record that holds a font gives it back first: its memory and its open file */
   if (FontData != nullptr && FontData->FileHandle != 0) FMUC_FreeFontFile(FontData);
   if (FontData != nullptr) memset(FontData, 0, sizeof(*FontData));
@@ -169,7 +216,7 @@ int FMUC_LoadFontFile(const char *FontName, tFontDataUC *FontData)
   if (handle < 0) {
     snprintf(text, sizeof text, "failed to load %s", name);
     LogEntryTKLibPrintf(true, "FontManager UC: %s", text);
-    ShowMessageWin(__tap_program_name, text, "Please install the font", MISSING_FONT_TICKS);
+    if (Missing != nullptr) *Missing = true;
     return 0;
   }
 

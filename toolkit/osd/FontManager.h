@@ -52,6 +52,13 @@ typedef enum FMUC_Align { FMUC_AlignLeft = 0, FMUC_AlignCentre = 1, FMUC_AlignRi
 extern byte AlphaLUT[256 * 3];
 
 int FMUC_LoadFontFile(const char *FontName, tFontDataUC *FontData);
+/* As FMUC_LoadFontFile, but a missing file shows no window: *Missing says
+ * so, and the caller names all its missing fonts in one window
+ * (FMUC_ShowMissingFonts). */
+int FMUC_LoadFontFileQuietly(const char *FontName, tFontDataUC *FontData, bool *Missing);
+/* One message window for Count missing fonts (300 ticks): for one, the
+ * same window FMUC_LoadFontFile shows; for more, their names. */
+void FMUC_ShowMissingFonts(const char *const *Names, int Count);
 void FMUC_FreeFontFile(tFontDataUC *FontData);
 tGlyphCacheUC *FMUC_GetGlyphData(tFontDataUC *FontData, const char *Text, byte *ByteLength);
 dword FMUC_GetStringWidth(const char *Text, tFontDataUC *FontData);

@@ -56,10 +56,18 @@ static const char *const StdFontNames[7] = {"Calibri_10.ufnt", "Calibri_12.ufnt"
                                             "Calibri_16.ufnt", "Calibri_18.ufnt", "Calibri_20.ufnt",
                                             "Calibri_20B.ufnt"};
 
+/* The fonts not loaded yet; those missing are named in one window (each
+ * its own would hold the menu for three seconds apiece). */
 void OSDMenuLoadStdFonts(void)
 {
-  for (int i = 0; i < 7; i++)
-    if (StdFonts[i]->FileHandle == 0) FMUC_LoadFontFile(StdFontNames[i], StdFonts[i]);
+  const char *missing[7];
+  int count = 0;
+  for (int i = 0; i < 7; i++) {
+    bool gone = false;
+    if (StdFonts[i]->FileHandle == 0) FMUC_LoadFontFileQuietly(StdFontNames[i], StdFonts[i], &gone);
+    if (gone) missing[count++] = StdFontNames[i];
+  }
+  FMUC_ShowMissingFonts(missing, count);
 }
 
 void OSDMenuFreeStdFonts(void)
