@@ -4,6 +4,8 @@
 // mounts of the internal disk); nothing here opens files.
 #include "HostFs.h"
 
+#include "Fatal.h"
+
 namespace sim {
 
 namespace fs = std::filesystem;
@@ -65,6 +67,17 @@ int HostFs::AddMount(const MountConfig &mount)
   if (!HostInside(mount.hostPath, internalHost_)) {
     e.dev = nextDev_;
     nextDev_ += 0x10;
+  }
+  // As on the receiver, the mount point is a folder of its parent whether
+  // or not something is mounted on it: empty (on the disk beneath) while
+  // nothing is, so listings, status queries and folder pickers find it.
+  if (e.given.receiverPath != "/") {
+    std::error_code ec;
+    const fs::path beneath = root_ / e.given.receiverPath.substr(1);
+    fs::create_directories(beneath, ec);
+    if (ec || !fs::is_directory(beneath, ec))
+      SimWarn("mount", "the mount point " + e.given.receiverPath + " cannot be a folder of its parent (" +
+                           beneath.string() + ")");
   }
   mounts_.push_back(e);
   return static_cast<int>(mounts_.size()) - 1;

@@ -74,6 +74,37 @@ TEST_F(FilesTest, EscapesStayInsideTheSandbox)
   if (f) OS_Fclose(f);
 }
 
+// A mount point is a folder of its parent before, during and after its
+// mount, as the receiver has it: empty and on the internal disk while
+// nothing is mounted, the share's content while it is; the parent's listing
+// and the folder's own status show it all along.
+TEST_F(FilesTest, MountPointsAreFoldersWhetherMountedOrNot)
+{
+  std::ofstream(outside.path / "nas/film.rec") << "on the share";
+  ASSERT_EQ(TAP_Hdd_ChangeDir("/DataFiles"), 1u);
+  struct Step {
+    double at;
+    dev_t dev;
+    std::vector<std::string> inside;
+  } steps[] = {{0, 0x802, {}}, {3, 0x811, {"F:film.rec"}}, {6, 0x802, {}}};
+  for (const Step &s : steps) {
+    Rx().RunFor(s.at - Rx().RunSeconds());
+    SCOPED_TRACE("at " + std::to_string(s.at));
+    ASSERT_EQ(TAP_Hdd_ChangeDir("/DataFiles"), 1u);
+    std::vector<std::string> parent = List("");
+    EXPECT_NE(std::find(parent.begin(), parent.end(), "D:NAS-Share"), parent.end()) << "listed in its parent";
+    EXPECT_NE(std::find(parent.begin(), parent.end(), "D:Bound"), parent.end());
+    EXPECT_TRUE(TAP_Hdd_Exist("NAS-Share"));
+    EXPECT_EQ(Dev("/mnt/hd/DataFiles/NAS-Share"), s.dev);
+    struct stat64 st;
+    ASSERT_EQ(OS_Stat64("/mnt/hd/DataFiles/NAS-Share", &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    ASSERT_EQ(TAP_Hdd_ChangeDir("NAS-Share"), 1u);
+    EXPECT_EQ(List(""), s.inside);
+  }
+  EXPECT_TRUE(fs::is_directory(Host("/mnt/sdb1"))) << "a drive's mount point outside the disk too";
+}
+
 TEST_F(FilesTest, MountsAppearAndVanishAtTheirSeconds)
 {
   WriteFile("/mnt/hd/DataFiles/NAS-Share/underneath.txt", "on the internal disk");
@@ -206,9 +237,10 @@ TEST_F(FilesTest, ListingFiltersFilesButAlwaysListsFolders)
     const char *filter;
     std::vector<std::string> names;
   } cases[] = {
-      {"rec|mpg|ts", {"F:a.mpg", "F:b.rec", "F:c.ts", "D:Folder", "D:NAS-Share", "D:Sub.rec"}},
-      {"frx", {"D:Folder", "D:NAS-Share", "D:Sub.rec", "F:h.frx"}},
-      {"inf", {"D:Folder", "D:NAS-Share", "D:Sub.rec", "F:e.rec.inf"}},
+      // the mount point "Bound" is a folder too, mounted or not
+      {"rec|mpg|ts", {"F:a.mpg", "F:b.rec", "F:c.ts", "D:Bound", "D:Folder", "D:NAS-Share", "D:Sub.rec"}},
+      {"frx", {"D:Bound", "D:Folder", "D:NAS-Share", "D:Sub.rec", "F:h.frx"}},
+      {"inf", {"D:Bound", "D:Folder", "D:NAS-Share", "D:Sub.rec", "F:e.rec.inf"}},
   };
   MakeDir("/mnt/hd/DataFiles/NAS-Share");
   for (const Case &c : cases) {
@@ -218,7 +250,7 @@ TEST_F(FilesTest, ListingFiltersFilesButAlwaysListsFolders)
     EXPECT_EQ(got, want) << c.filter;
   }
   std::vector<std::string> all = List("");
-  EXPECT_EQ(all.size(), 12u) << "no filter lists every file and folder, never . or ..";
+  EXPECT_EQ(all.size(), 13u) << "no filter lists every file and folder, never . or ..";
   EXPECT_TRUE(std::is_sorted(all.begin(), all.end(), [](const auto &a, const auto &b) { return a.substr(2) < b.substr(2); }))
       << "in name order";
 }
@@ -277,7 +309,7 @@ TEST_F(FilesTest, EachPluginHasItsOwnCurrentFolderAndListing)
   Rx().SetCurrentTask(hostSlot);
   ASSERT_EQ(TAP_Hdd_ChangeDir("/DataFiles"), 1u);
   TapDirEntry e;
-  EXPECT_EQ(TAP_Hdd_FindFirst(&e, "frx"), 0u);
+  EXPECT_EQ(TAP_Hdd_FindFirst(&e, "frx"), 2u) << "the two mount points' folders, no file";
   Rx().SetCurrentTask(other);
   EXPECT_EQ(TAP_Hdd_FindFirst(&e, "frx"), 1u);
   EXPECT_STREQ(e.Name, "x.frx");
