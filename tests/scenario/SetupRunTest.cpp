@@ -186,4 +186,28 @@ TEST_F(SetupRun, MissingFontsShowOneWindowAndNoKeyIsLost)
   EXPECT_NE(saved, start) << "the keys changed something";
 }
 
+// The demo's key story (tools/demo-setup.keys) on the demo's settings,
+// with nothing made on the internal disk beneath the share's mount point:
+// the picker offers the mounted share and the story saves it as the
+// destination, marked as a mount point.
+TEST_F(SetupRun, TheDemosKeyStorySavesTheShareAsDestination)
+{
+  WriteSettings({"CopySpeed=2", "MountType=0", "MoveDir=/mnt/hd/DataFiles/MoveToNAS",
+                 "DestDir=/mnt/hd/DataFiles/NAS-Share", "Move=0", "NASBootTime=8", "SpecChar=1", "DelDEC=1",
+                 "MountedDirSource=0", "MountedDirDest=1", "StopMountTAP=0", "SetTSLink=0", "LogLenth=0",
+                 "CopyAllFiles=0"});
+  fs::create_directories(Host("/mnt/hd/DataFiles/FromUSB"));
+  fs::remove_all(root / "mnt/hd/DataFiles/NAS-Share");
+  fs::remove_all(Host("/mnt/hd/DataFiles/Archive"));
+  RunResult r = RunReceiver({"--root", root.string(), "--console", "none", "--quiet", "--mount",
+                             std::string(kNASShare) + "=" + share.string(), "--keys-file",
+                             std::string(FERROX_SOURCE_DIR) + "/tools/demo-setup.keys", "--load",
+                             "/mnt/hd/ProgramFiles/FerroxSetup.tap"});
+  ASSERT_EQ(0, r.exitCode) << r.out << r.err;
+  const std::string ini = Ini();
+  for (const char *line : {"DestDir=/mnt/hd/DataFiles/NAS-Share\r\n", "MountedDirDest=1\r\n", "CopySpeed=3\r\n",
+                           "NASBootTime=18\r\n"})
+    EXPECT_NE(std::string::npos, ini.find(line)) << line << " in\n" << ini;
+}
+
 }  // namespace
