@@ -110,6 +110,7 @@ bool FRX_DestinationFitsSource(const char *srcPath, const char *dstPath);
 /* ---- entry points and shutdown (FerroxMain.cpp) ---- */
 int StopTAP(dword tapId);
 void EndRun(bool stopEvent); /* the shared shutdown of CS_Exit and the stop event */
+void LeaveRun(void);          /* the plug-in's last step: statistics freed, TAP_Exit */
 
 /* ---- service log (ServiceLog.cpp) ---- */
 extern char LogString[512]; /* the one buffer for formatted log lines */
@@ -207,6 +208,17 @@ void SummarySkipped(int count);                    /* entries left for the next 
 void SummaryTransferBytes(void); /* what the current transfer wrote in this run */
 void SummaryEndReason(const char *reason);         /* why the run ended early; first one counts */
 void WriteSummary(void);
+/* The outcome in words for the TV ("7 recordings copied, 1 moved", "1
+ * failed: share not mounted"); false when nothing was copied, moved or
+ * failed. */
+bool ResultLines(char *done, size_t doneSize, char *failed, size_t failedSize);
+/* Shows the result window when there is an outcome, ShowResult is set and
+ * the setup is not on the screen; true when it shows. */
+bool ShowRunResult(void);
+bool ResultShowing(void);
+/* Whether the event ends the window (its time is up, OK, Exit, the stop
+ * event); the window is gone then. */
+bool ResultOver(word event, TapParam key);
 
 /* ---- encryption triage (Triage.cpp) ---- */
 const char *GetCryptFlagString(int flag);

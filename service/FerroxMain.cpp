@@ -109,6 +109,15 @@ void EndRun(bool stopEvent)
   WriteLog("Ferrox end");
   WriteLog(stopEvent ? SEPARATOR_STOP : SEPARATOR_END);
   CopyState = CS_Exit;
+  /* after a run of its own, the outcome stays on the TV a few seconds and
+   * the plug-in with it; a stop event ends it at once */
+  if (stopEvent || !ShowRunResult()) LeaveRun();
+  CallTraceExit(NULL);
+}
+
+void LeaveRun(void)
+{
+  CallTraceEnter("LeaveRun");
   CallTraceRelease();
   TAP_Exit();
   CallTraceExit(NULL);
@@ -202,6 +211,17 @@ TapParam TAP_EventHandler(word event, TapParam param1, TapParam param2)
   CallTraceEnter("TAP_EventHandler");
 
   TapParam result = param1;
+  if (ResultShowing()) {
+    /* the run is over; its result window takes OK and Exit */
+    if (ResultOver(event, param1)) {
+      if (event == EVT_KEY) result = 0;
+      LeaveRun();
+    }
+    if (event == EVT_TAPCOM) AnswerStatusRequest(param1);
+    CallTraceExit(NULL);
+    DoNotReenter = false;
+    return result;
+  }
   switch (event) {
     case EVT_IDLE:
       if (!CopyCycleStep()) result = 0;

@@ -6,15 +6,24 @@
  * EndRun writes the line before "Ferrox end", e.g.
  *   "Summary: 7 copied, 0 moved, 0 already complete, 1 failed (share not
  *    mounted), 0 skipped, 312.4 MB in 58 s".
- * Owns: the counters, the reasons, the tick of the plug-in's start.
+ * At the end of a run that copied, moved or failed anything, the outcome is
+ * also shown on the TV in a message window for RESULT_TICKS (unless
+ * ShowResult is 0 or the setup's menu is on the screen); the plug-in stays
+ * loaded meanwhile, and OK or Exit closes the window earlier.
+ * Owns: the counters, the reasons, the tick of the plug-in's start, the
+ * result window's end.
  */
 #include <stdio.h>
 #include <string.h>
 
 #include "Ferrox.h"
 #include "LogTrace.h"
+#include "MessageWin.h"
+#include "TapManagement.h"
 
-#define REASON_SIZE 96 /* distinct failure reasons, ", "-separated */
+#define REASON_SIZE 96   /* distinct failure reasons, ", "-separated */
+#define RESULT_TICKS 800  /* the result window stays 8 s */
+#define RESULT_LINE_SIZE 160
 
 dword RunStartTick = 0;
 static int Outcomes[SO_Count];
@@ -22,6 +31,7 @@ static int Skipped = 0;
 static qword BytesMoved = 0;
 static char FailReasons[REASON_SIZE];
 static char EndReason[48];
+static dword ResultUntil = 0; /* tick the result window goes; 0: none shown */
 
 void SummaryReset(void)
 {
@@ -94,4 +104,89 @@ void WriteSummary(void)
             Skipped, skipped, (unsigned long long)(tenths / 10), (unsigned long long)(tenths % 10),
             (unsigned)seconds);
   CallTraceExit(NULL);
+}
+
+/* "7 recordings copied", "1 recording moved": the first count of a line
+ * names what is counted, the next ones just add to it. */
+static void AddCount(char *line, size_t size, int count, const char *what)
+{
+  CallTraceEnter("AddCount");
+  size_t used = strlen(line);
+  if (count > 0 && used < size) {
+    if (used == 0)
+      snprintf(line, size, "%d recording%s %s", count, count == 1 ? "" : "s", what);
+    else
+      snprintf(line + used, size - used, ", %d %s", count, what);
+  }
+  CallTraceExit(NULL);
+}
+
+bool ResultLines(char *done, size_t doneSize, char *failed, size_t failedSize)
+{
+  CallTraceEnter("ResultLines");
+  done[0] = '\0';
+  failed[0] = '\0';
+  /* a run that ended before any work for a reason of its own (the share
+   * never came) says so too */
+  bool early = EndReason[0] != '\0' && Skipped == 0;
+  bool any = Outcomes[SO_Copied] + Outcomes[SO_Moved] + Outcomes[SO_Failed] > 0 || early;
+  if (any) {
+    AddCount(done, doneSize, Outcomes[SO_Copied], "copied");
+    AddCount(done, doneSize, Outcomes[SO_Moved], "moved");
+    AddCount(done, doneSize, Outcomes[SO_Complete], "already complete");
+    if (Outcomes[SO_Failed] > 0)
+      snprintf(failed, failedSize, "%d failed%s%s", Outcomes[SO_Failed], FailReasons[0] != '\0' ? ": " : "",
+               FailReasons);
+    if (Skipped > 0) {
+      size_t used = strlen(failed);
+      snprintf(failed + used, failedSize - used, "%s%d left for the next run%s%s", used != 0 ? ", " : "", Skipped,
+               EndReason[0] != '\0' ? ": " : "", EndReason);
+    }
+    if (done[0] == '\0' && failed[0] == '\0') snprintf(done, doneSize, "Nothing copied: %s", EndReason);
+  }
+  CallTraceExit(NULL);
+  return any;
+}
+
+bool ShowRunResult(void)
+{
+  CallTraceEnter("ShowRunResult");
+  char done[RESULT_LINE_SIZE], failed[RESULT_LINE_SIZE];
+  bool shown = false;
+  if (ShowResult != 0 && ResultLines(done, sizeof done, failed, sizeof failed)) {
+    if (HDD_TAP_isRunning(FERROXSETUP_ID)) {
+      WriteLog("Result not shown: the setup menu is on the screen");
+    } else {
+      const char *lines[4] = {"Ferrox", done[0] != '\0' ? done : failed, done[0] != '\0' ? failed : NULL, NULL};
+      if (lines[2] != NULL && lines[2][0] == '\0') lines[2] = NULL;
+      ShowMessageWindow(lines, TAP_SCREEN_W, TAP_SCREEN_H, 2, 1, 0xFF9C9C9C, 0xFFFFFF52, 0xFFE6FFE6, 0xFF192952, 0);
+      ResultUntil = TAP_GetTick() + RESULT_TICKS;
+      if (ResultUntil == 0) ResultUntil = 1;
+      shown = true;
+    }
+  }
+  CallTraceExit(NULL);
+  return shown;
+}
+
+bool ResultShowing(void)
+{
+  CallTraceEnter("ResultShowing");
+  bool showing = ResultUntil != 0;
+  CallTraceExit(NULL);
+  return showing;
+}
+
+bool ResultOver(word event, TapParam key)
+{
+  CallTraceEnter("ResultOver");
+  bool over = ResultUntil != 0 && ((event == EVT_IDLE && (int32_t)(TAP_GetTick() - ResultUntil) >= 0) ||
+                                   event == EVT_STOP ||
+                                   (event == EVT_KEY && (key == RKEY_Ok || key == RKEY_Exit)));
+  if (over) {
+    EndMessageWin();
+    ResultUntil = 0;
+  }
+  CallTraceExit(NULL);
+  return over;
 }

@@ -1,6 +1,6 @@
 /* Settings.h -- the settings that the copy service and the setup plug-in share.
  *
- * Both plug-ins keep their fourteen settings in "Ferrox.ini" in
+ * Both plug-ins keep their fifteen settings in "Ferrox.ini" in
  * "/ProgramFiles/Settings/Ferrox" and hold them in globals of the same names.
  * Each setting is described once, in SettingsTable (SettingsTable.cpp): key,
  * global, kind, bounds, the value when missing, the values at load and how
@@ -34,6 +34,7 @@ extern int StopMountTAP;     /* "StopMountTAP": stop the mount plug-in at the en
 extern int SetTSLink;        /* "SetTSLink": .ts hard link beside copied .rec */
 extern int LogLength;        /* "LogLenth": 1 long log, 0 short log */
 extern int CopyAllFiles;     /* "CopyAllFiles": gather recordings first */
+extern int ShowResult;       /* "ShowResult": the run's outcome in a window on the TV */
 
 /* How a setting is held: a number with bounds, a flag (any number read as
  * 0 or 1), or a folder of SETTINGS_FOLDER_SIZE bytes. */
@@ -45,12 +46,12 @@ typedef enum SettingsPlugin { SettingsForService = 0, SettingsForSetup = 1 } Set
 /* The setup's menu items, in their order on the screen. */
 typedef enum SetupItem {
   ItemSpeed, ItemMountType, ItemMoveDir, ItemDestDir, ItemMove, ItemBootTime, ItemSpecChar,
-  ItemDelDEC, ItemStopMountTAP, ItemTSLink, ItemCopyAllFiles, ItemLogLength,
+  ItemDelDEC, ItemStopMountTAP, ItemTSLink, ItemCopyAllFiles, ItemLogLength, ItemShowResult,
   SETUP_ITEMS /* how many */
 } SetupItem;
 
 #define SETTINGS_FOLDER_SIZE 512
-#define SETTINGS_COUNT 14
+#define SETTINGS_COUNT 15
 #define SETTING_NO_ITEM (-1)
 
 /* One setting: where it lives in the file, in memory and in the setup's

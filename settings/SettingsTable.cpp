@@ -4,7 +4,7 @@
  * value lives, its bounds, the value when the key is missing, the values the
  * two plug-ins start from, and how the setup's menu shows and steps it.
  * Settings.cpp loads, writes and checks by this table; the setup's menu
- * builds its items from it. Owns: the fourteen setting globals, the table.
+ * builds its items from it. Owns: the fifteen setting globals, the table.
  */
 #include <stddef.h>
 
@@ -25,6 +25,7 @@ int StopMountTAP;
 int SetTSLink;
 int LogLength;
 int CopyAllFiles;
+int ShowResult;
 
 static const char *const YesNo[] = {"No", "Yes"};
 static const char *const MountTypes[] = {"NAS", "NTFS", "Linux (Ext2/3, JFS)"};
@@ -66,6 +67,8 @@ const tSetting SettingsTable[SETTINGS_COUNT] = {
      ItemLogLength, "  Log lengh", NULL, LogLengths, 0, 0, 0, NULL},
     {FLAG("CopyAllFiles", CopyAllFiles), 0, 1, 0, NULL, {0, 0}, {NULL, NULL},
      ItemCopyAllFiles, "  Move all files from DataFiles", NULL, YesNo, 0, 0, 0, NULL},
+    {FLAG("ShowResult", ShowResult), 0, 1, 1, NULL, {1, 1}, {NULL, NULL},
+     ItemShowResult, "  Show result on TV", NULL, YesNo, 0, 0, 0, NULL},
 };
 
 const tSetting *SettingOfMenuItem(int item)

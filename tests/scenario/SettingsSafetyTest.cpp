@@ -25,7 +25,7 @@ const std::string kUserIni =
     "CopySpeed=2\r\nMountType=0\r\nMoveDir=/mnt/hd/DataFiles/MoveToNAS\r\n"
     "DestDir=/mnt/hd/DataFiles/NAS-Share\r\nMove=0\r\nNASBootTime=120\r\nSpecChar=0\r\nDelDEC=1\r\n"
     "MountedDirSource=0\r\nMountedDirDest=1\r\nStopMountTAP=0\r\nSetTSLink=0\r\nLogLenth=0\r\n"
-    "CopyAllFiles=0\r\n";
+    "CopyAllFiles=0\r\nShowResult=1\r\n";
 
 class SettingsSafety : public ScenarioTest {
  protected:

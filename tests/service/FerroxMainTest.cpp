@@ -141,6 +141,42 @@ TEST_F(FerroxMainTest, EndOfRunAndStopEventShareTheShutdown)
   }
 }
 
+// The result window's words for a table of run outcomes; a run that
+// copied, moved and failed nothing has none.
+TEST_F(FerroxMainTest, TheResultInWordsAnOwnerReads)
+{
+  struct Case {
+    std::vector<std::pair<int, const char *>> outcomes;
+    int skipped;
+    const char *endReason;
+    bool any;
+    std::string done, failed;
+  } cases[] = {
+      {{{SO_Copied, nullptr}}, 0, nullptr, true, "1 recording copied", ""},
+      {{{SO_Copied, nullptr}, {SO_Copied, nullptr}, {SO_Moved, nullptr}}, 0, nullptr, true,
+       "2 recordings copied, 1 moved", ""},
+      {{{SO_Moved, nullptr}, {SO_Moved, nullptr}}, 0, nullptr, true, "2 recordings moved", ""},
+      {{{SO_Copied, nullptr}, {SO_Complete, nullptr}, {SO_Failed, "source missing"}}, 0, nullptr, true,
+       "1 recording copied, 1 already complete", "1 failed: source missing"},
+      {{{SO_Failed, "share not mounted"}, {SO_Failed, "share not mounted"}, {SO_Failed, "write error"}}, 0, nullptr,
+       true, "", "3 failed: share not mounted, write error"},
+      {{{SO_Copied, nullptr}}, 2, "stopped", true, "1 recording copied", "2 left for the next run: stopped"},
+      {{}, 0, "share not mounted", true, "Nothing copied: share not mounted", ""},
+      {{{SO_Complete, nullptr}, {SO_Complete, nullptr}}, 0, nullptr, false, "", ""},
+      {{}, 0, nullptr, false, "", ""},
+  };
+  for (const Case &c : cases) {
+    SummaryReset();
+    for (const auto &[outcome, reason] : c.outcomes) SummaryFile(outcome, reason);
+    SummarySkipped(c.skipped);
+    if (c.endReason) SummaryEndReason(c.endReason);
+    char done[160], failed[160];
+    EXPECT_EQ(c.any, ResultLines(done, sizeof done, failed, sizeof failed)) << c.done << c.failed;
+    EXPECT_EQ(c.done, done);
+    EXPECT_EQ(c.failed, failed);
+  }
+}
+
 // ---- stopping another plug-in ----
 
 TEST_F(FerroxMainTest, StopTapByBehaviourOfThePlugin)

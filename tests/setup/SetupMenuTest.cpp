@@ -87,17 +87,17 @@ class SetupTest : public SimTest {
   std::string atStart;  // the settings file as the start wrote it back
 };
 
-TEST_F(SetupTest, TheMenuShowsTheTwelveSettingsWithTheirValues)
+TEST_F(SetupTest, TheMenuShowsTheThirteenSettingsWithTheirValues)
 {
   Start();
   const std::vector<std::string> labels = {
       "  Speed",           "  Mount Type",      "  MoveDir",
       "  DestDir",         "  File move or copy", "  NASBootTime",
       "  replace Special Char", "  erase (DEC) in Filename", "  Stop Mount TAP",
-      "  Set TS Hardlink", "  Move all files from DataFiles", "  Log lengh"};
+      "  Set TS Hardlink", "  Move all files from DataFiles", "  Log lengh", "  Show result on TV"};
   EXPECT_EQ(labels, Items());
   const std::vector<std::string> values = {"Faktor 4", "NAS", "MoveToNAS", "NAS-Share", "Copy", "90 sec",
-                                           "No",       "Yes", "No",        "No",        "No",   "short"};
+                                           "No",       "Yes", "No",        "No",        "No",   "short", "Yes"};
   for (int i = 0; i < 12; i++) EXPECT_EQ(values[i], Value(i)) << labels[i];
   EXPECT_STREQ("Ferrox", Menu[0].TitleLeft);
   EXPECT_STREQ("Setup V1.17", Menu[0].TitleRight);
