@@ -138,8 +138,19 @@ static void StartSetup(void)
 {
   CallTraceEnter("StartSetup");
   HDD_ChangeDir("/ProgramFiles");
-  if (!HDD_TAP_Start(SETUP_TAP_FILE, false, 0, nullptr))
-    WriteLogF("%s could not be started", SETUP_TAP_FILE);
+  if (HDD_TAP_isRunning(FERROXSETUP_ID)) {
+    /* never a second menu over the one the user has open */
+    WriteLog("The setup is open already: correct the settings there");
+  } else if (!HDD_TAP_Start(SETUP_TAP_FILE, false, 0, nullptr)) {
+    /* where it was looked for, and what the owner can do */
+    if (!TAP_Hdd_Exist(SETUP_TAP_FILE))
+      WriteLogF("%s could not be started: it is not in /ProgramFiles (/mnt/hd/ProgramFiles); copy it there beside "
+                "Ferrox.tap, or correct %s/%s by hand",
+                SETUP_TAP_FILE, SETTINGS_FOLDER, SETTINGS_FILE);
+    else
+      WriteLogF("%s could not be started: /ProgramFiles/%s is no plug-in this receiver can start; copy it there anew",
+                SETUP_TAP_FILE, SETUP_TAP_FILE);
+  }
   SummaryEndReason("settings unusable");
   CopyState = CS_Exit;
   CallTraceExit(nullptr);

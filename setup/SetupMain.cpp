@@ -3,8 +3,9 @@
  * The menu shows the settings of the table's menu items with their values
  * (SettingsTable); Left and Right step
  * the value under the cursor, OK on the two folders opens their picker,
- * Green saves every setting and ends, Exit and Red end without saving. While
- * the menu runs no key reaches the firmware.
+ * Green saves every setting and ends, Yellow saves, starts the copy service
+ * at once and ends, Exit and Red end without saving. While the menu runs no
+ * key reaches the firmware.
  * Owns: DisplayMode, s, the main menu's State and LastSelectedItem.
  */
 #include <stdio.h>
@@ -14,9 +15,11 @@
 #include "LogTrace.h"
 #include "MessageWin.h"
 #include "OSDMenu.h"
+#include "PathTypes.h"
+#include "TapManagement.h"
 #include "TextEncoding.h"
 
-enum { MS_BUILD = 0, MS_RUNNING = 1, MS_SAVE = 2, MS_QUIT = 3 };
+enum { MS_BUILD = 0, MS_RUNNING = 1, MS_SAVE = 2, MS_QUIT = 3, MS_START = 4 };
 
 int DisplayMode = DM_MAIN;
 char s[256];
@@ -98,6 +101,7 @@ void UpdateLegend(void)
   OSDMenuButtonsClear();
   OSDMenuButtonAdd(1, BI_red, nullptr, "Abbrechen");
   OSDMenuButtonAdd(1, BI_green, nullptr, "Speichern");
+  OSDMenuButtonAdd(1, BI_yellow, nullptr, "Jetzt kopieren");
   OSDMenuButtonAdd(2, BI_exit, nullptr, "Abbrechen");
   const tSetting *set = SettingOfMenuItem(item);
   if (set != nullptr && set->Kind == SettingFolder) OSDMenuButtonAdd(1, BI_ok, nullptr, "Auswahl");
@@ -167,6 +171,15 @@ TapParam EventHandlerMain(word event, TapParam param1, TapParam param2)
           }
           break;
         case RKEY_Green: State = MS_SAVE; break;
+        case RKEY_Yellow:
+          /* copy now: unless the service runs already, which is said */
+          if (HDD_TAP_isRunning(SERVICE_TAP_ID)) {
+            ShowMessageWin("Ferrox Setup", "The copy service is running already", "", 300);
+            EndMessageWin();
+          } else {
+            State = MS_START;
+          }
+          break;
         case RKEY_Exit:
         case RKEY_Red: State = MS_QUIT; break;
         default: break;
@@ -175,16 +188,27 @@ TapParam EventHandlerMain(word event, TapParam param1, TapParam param2)
     }
 
     case MS_SAVE:
-      /* a save that failed left the old file as it was: the user is told */
-      if (!SaveINI()) {
+    case MS_START: {
+      /* a save that failed left the old file as it was: the user is told,
+       * and the copy service is not started on settings it would not read */
+      bool saved = SaveINI();
+      if (!saved) {
         const char *why = strstr(SettingsProblem, "not saved: ");
         ShowMessageWin("Ferrox Setup", "The settings were not saved:", why != nullptr ? why + 11 : "", 500);
         EndMessageWin();
       }
       OSDMenuDestroy();
+      if (State == MS_START && saved) {
+        HDD_ChangeDir("/ProgramFiles");
+        if (!HDD_TAP_Start(SERVICE_TAP_FILE, false, 0, nullptr)) {
+          ShowMessageWin("Ferrox Setup", SERVICE_TAP_FILE " could not be started:", "is it in /ProgramFiles?", 500);
+          EndMessageWin();
+        }
+      }
       CallTraceRelease();
       TAP_Exit();
       return param1;
+    }
 
     default:
       OSDMenuDestroy();

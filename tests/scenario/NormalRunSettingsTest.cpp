@@ -30,6 +30,34 @@ class SettingsRun : public ScenarioTest {
   }
 };
 
+// The setup cannot be started: the line says where it was looked for and
+// what to do; the run ends as before.
+TEST_F(SettingsRun, ASetupThatCannotStartIsExplained)
+{
+  struct Case {
+    const char *what;
+    bool present;  // a file of that name that is no plug-in
+    std::string line;
+  } cases[] = {
+      {"missing", false,
+       "FerroxSetup.tap could not be started: it is not in /ProgramFiles (/mnt/hd/ProgramFiles); copy it there beside "
+       "Ferrox.tap, or correct /ProgramFiles/Settings/Ferrox/Ferrox.ini by hand"},
+      {"no plug-in", true,
+       "FerroxSetup.tap could not be started: /ProgramFiles/FerroxSetup.tap is no plug-in this receiver can start; "
+       "copy it there anew"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(Host("/mnt/hd/ProgramFiles/FerroxSetup.tap"));
+    fs::remove(Host(std::string(kFerroxFolder) + "/Ferrox.log"));
+    fs::remove(Host(std::string(kFerroxFolder) + "/Ferrox.ini"));
+    if (c.present) WriteFile("/mnt/hd/ProgramFiles/FerroxSetup.tap", "not a plug-in");
+    RunResult r = Run();
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(LogInOrder({"Error: Source or destination folder not selected", c.line, "Ferrox end"})) << Log();
+  }
+}
+
 TEST_F(SettingsRun, MissingFileIsWrittenWithStartingValuesAndTheSetupIsStarted)
 {
   RunResult r = Run();

@@ -210,4 +210,47 @@ TEST_F(SetupRun, TheDemosKeyStorySavesTheShareAsDestination)
     EXPECT_NE(std::string::npos, ini.find(line)) << line << " in\n" << ini;
 }
 
+// Yellow saves and starts the copy service at once, which copies with what
+// was just chosen; with the service running already, a window says so for
+// 3 s and nothing is started or saved.
+TEST_F(SetupRun, YellowCopiesNowUnlessTheServiceRunsAlready)
+{
+  InstallTap("Ferrox.tap");
+  WriteRecording(std::string(kMoveToNAS) + "/Tatort.rec", 1 << 20, 7, LocalTime(2015, 12, 19, 20, 15));
+  WriteSettings({"MoveDir=/mnt/hd/DataFiles/MoveToNAS", "DestDir=/mnt/hd/DataFiles/NAS-Share", "MountedDirDest=1",
+                 "CopySpeed=2", "NASBootTime=30"});
+  struct Case {
+    const char *what;
+    double shareAt;           // < 0: never mounted, so a running service waits for it
+    bool serviceLoaded;       // loaded with the setup
+    long setupEnds;           // tick
+    const char *speedSaved;   // what the file holds afterwards
+    bool copied;
+  } cases[] = {
+      {"the service is not running", 0, false, 200, "CopySpeed=3", true},
+      {"the service runs already", -1, true, 500, "CopySpeed=2", false},
+  };
+  const std::string start = Ini();
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(std::string(kFerroxFolder) + "/Ferrox.ini", start);
+    fs::remove_all(share);
+    fs::create_directories(share);
+    std::vector<std::string> args = {"--root", root.string(), "--console", "none", "--seconds", "120",
+                                     "--load", "/mnt/hd/ProgramFiles/FerroxSetup.tap", "--key", "Right@1",
+                                     "--key", "Yellow@2", "--key", "Exit@3"};
+    if (c.shareAt >= 0) args.insert(args.end(), {"--mount", std::string(kNASShare) + "=" + share.string()});
+    if (c.serviceLoaded) args.insert(args.end(), {"--load", "/mnt/hd/ProgramFiles/Ferrox.tap"});
+    RunResult r = RunReceiver(args);
+    EXPECT_NE(std::string::npos,
+              r.out.find("FerroxSetup.tap: loaded at tick 0, ended itself (TAP_Exit) at tick " + std::to_string(c.setupEnds) + "\n"))
+        << r.out;
+    EXPECT_NE(std::string::npos, Ini().find(std::string(c.speedSaved) + "\r\n")) << Ini();
+    size_t loads = 0;
+    for (size_t at = 0; (at = r.out.find("Ferrox.tap: loaded at tick", at)) != std::string::npos; ++at) ++loads;
+    EXPECT_EQ(1u, loads) << "one copy service, never two: " << r.out;
+    EXPECT_EQ(c.copied, ReadHostFile(share / "Tatort.rec") == ReadFile(std::string(kMoveToNAS) + "/Tatort.rec"));
+  }
+}
+
 }  // namespace

@@ -68,6 +68,7 @@
 #define BI_green 21
 #define BI_ok 31
 #define BI_red 39
+#define BI_yellow 55
 #define BI_UserDefined 57
 
 typedef struct {
