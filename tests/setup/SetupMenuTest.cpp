@@ -159,8 +159,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(SetupTest, TheOkButtonFollowsTheCursorOntoTheFolders)
 {
   Start();
-  const std::vector<std::string> plain = {"Abbrechen", "Speichern", "Abbrechen"};
-  const std::vector<std::string> withOk = {"Abbrechen", "Speichern", "Abbrechen", "Auswahl"};
+  const std::vector<std::string> plain = {"Abbrechen", "Speichern", "Jetzt kopieren", "Abbrechen"};
+  const std::vector<std::string> withOk = {"Abbrechen", "Speichern", "Jetzt kopieren", "Abbrechen", "Auswahl"};
   struct {
     int item;
     std::vector<std::string> legend;
@@ -174,9 +174,10 @@ TEST_F(SetupTest, TheOkButtonFollowsTheCursorOntoTheFolders)
   }
   Press(RKEY_Up, 9);  // item 2
   ASSERT_EQ(withOk, Legend());
-  EXPECT_EQ(&_Button_ok_Gd, Menu[0].Buttons[3].pButtonGd);
-  EXPECT_EQ(OSDMENU_LEGEND_Y1, Menu[0].Buttons[3].Y) << "Auswahl on the first line, after Speichern";
-  EXPECT_GT(Menu[0].Buttons[3].X, Menu[0].Buttons[1].X);
+  EXPECT_EQ(&_Button_yellow_Gd, Menu[0].Buttons[2].pButtonGd);
+  EXPECT_EQ(&_Button_ok_Gd, Menu[0].Buttons[4].pButtonGd);
+  EXPECT_EQ(OSDMENU_LEGEND_Y1, Menu[0].Buttons[4].Y) << "Auswahl on the first line, after Jetzt kopieren";
+  EXPECT_GT(Menu[0].Buttons[4].X, Menu[0].Buttons[2].X);
 }
 
 TEST_F(SetupTest, OkOnAnItemWithoutAPickerChangesNothingAndEveryKeyIsConsumed)
