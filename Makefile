@@ -4,13 +4,16 @@
 #   make check   build everything, run every test (PC and receiver CPU)
 #   make web     the virtual receiver in a web browser, on sample recordings
 #
+#   make release the receiver plug-ins for owners: dist/Ferrox-<version>-receiver.zip
+#
 # Further: host, target, test-host, test-target, test-asan, fault-matrix, power-cuts, fuzz,
 # bench, clean.
 
 JOBS ?= 2
 CMAKE ?= cmake
+MAKEFLAGS += --no-print-directory
 
-.PHONY: web all deps host target test-host test-target test-asan fault-matrix power-cuts check demo fuzz fuzz-run bench clean
+.PHONY: release web all deps host target test-host test-target test-asan fault-matrix power-cuts check demo fuzz fuzz-run bench clean
 
 all: host
 
@@ -38,6 +41,10 @@ test-target: target
 
 check: test-host test-target
 
+# the receiver build packed for owners, with INSTALL.txt and SHA256SUMS
+release: target
+	@tools/release.sh
+
 # every test with AddressSanitizer and UndefinedBehaviorSanitizer
 test-asan: deps
 	$(CMAKE) --preset host-asan >/dev/null
@@ -55,10 +62,14 @@ power-cuts: host
 # only what the demo runs: the simulator with its firmware module and fonts,
 # the two plug-ins and the sample maker (a fraction of the whole build)
 DEMO_TARGETS = receiver sim_firmware ferrox_firmware ferrox_firmware_noexec fonts Ferrox FerroxSetup make-sample-recordings
+# (a build that succeeds says one line; one that fails shows its output)
 demo: deps
-	$(CMAKE) --preset host >/dev/null
-	$(CMAKE) --build --preset host -j $(JOBS) --target $(DEMO_TARGETS)
-	tools/demo.sh
+	@$(CMAKE) --preset host >build-demo.log 2>&1 && \
+	  $(CMAKE) --build --preset host -j $(JOBS) --target $(DEMO_TARGETS) >>build-demo.log 2>&1 || \
+	  { cat build-demo.log; rm -f build-demo.log; exit 1; }
+	@rm -f build-demo.log
+	@echo "== Built the receiver simulator and the two plug-ins (build/host)"
+	@tools/demo.sh
 
 # the web view on the demo's sample recordings: prints the address to open
 web: deps

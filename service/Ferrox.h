@@ -15,7 +15,7 @@
 #include "tap_api.h"
 
 #define PROGRAM_NAME "Ferrox"
-#define PROGRAM_VERSION "Ferrox 1.17"
+#define PROGRAM_VERSION "Ferrox " FERROX_VERSION
 #define FERROX_ID 0x8E0A42EFu
 #define FERROXSETUP_ID 0x8E0A42FFu
 #define NAVMENDER_ID 0x8E0A4227u

@@ -14,7 +14,7 @@
 
 #define PROGRAM_NAME "FerroxSetup"
 #define MENU_TITLE "Ferrox"
-#define MENU_SUBTITLE "Setup V1.17"
+#define MENU_SUBTITLE "Setup V" FERROX_VERSION
 #define SERVICE_TAP_FILE "Ferrox.tap" /* the copy service, beside the setup in /ProgramFiles */
 #define SERVICE_TAP_ID 0x8E0A42EFu
 #define YELLOW 0xFFFFFF00

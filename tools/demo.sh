@@ -6,8 +6,10 @@
 # the source folder to it, a job file from another program that moves a
 # recording off an external drive, and runs Ferrox.tap with status requests
 # along the way; then shows the share, the job's result and the service log.
-# Last, the setup menu FerroxSetup.tap runs briefly with keys from a script
-# (tools/demo-setup.keys) and leaves a screenshot of every screen.
+# Then the setup menu FerroxSetup.tap runs briefly with keys from a script
+# (tools/demo-setup.keys), leaves a screenshot of every screen and saves the
+# share as the destination; last, Ferrox.tap runs once more with exactly
+# those settings on a new recording and shows its result on the TV.
 #
 #   tools/demo.sh             real clock: the pace of the copy is visible
 #   tools/demo.sh --virtual   virtual clock: the same run in a moment
@@ -82,21 +84,41 @@ echo "== The job: external drive ($usb), /DataFiles/FromUSB and the job folder"
 done)
 echo "  job files left: $(find "$root/mnt/hd/ProgramFiles/Settings/Ferrox/JobFiles" -type f | wc -l)"
 
+log="$root/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.log"
 echo
-echo "== Service log (/ProgramFiles/Settings/Ferrox/Ferrox.log, ISO 8859-1 shown as UTF-8)"
-latin1_to_utf8 < "$root/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.log" | tr -d '\r' | sed 's/^/  /'
+echo "== The end of the service log ($log, ISO 8859-1 shown as UTF-8)"
+latin1_to_utf8 < "$log" | tr -d '\r' | tail -n 8 | sed 's/^/  /'
+if grep -aq "source file does not exist '.*Nachrichten.mpg.nav'" "$log"; then
+  echo "  (expected: the sample Nachrichten.mpg has no .nav file, so that companion is missing; the copy goes on)"
+fi
 
 echo
 echo "== The setup menu: FerroxSetup.tap with the keys of tools/demo-setup.keys"
+echo "   (speed one step up, NASBootTime ten seconds up, the mounted share picked"
+echo "   in yellow as the destination, saved with Green)"
 shots=$work/setup-screens
 cp "$build/tap/FerroxSetup.tap" "$root/mnt/hd/ProgramFiles/"
 "$build/bin/receiver" --root "$root" --quiet --console none --screenshots "$shots" \
   --mount "/mnt/hd/DataFiles/NAS-Share=$share" --keys-file tools/demo-setup.keys \
-  --load /mnt/hd/ProgramFiles/FerroxSetup.tap
+  --load /mnt/hd/ProgramFiles/FerroxSetup.tap | grep -v "event handler calls\|screenshots written"
 echo "  $(find "$shots" -name '*.png' | wc -l) screenshots in $shots"
 echo "  settings saved with Green:"
 tr -d '\r' < "$root/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.ini" | sed 's/^/    /'
 
+# The saved settings at work: a new recording since, and Ferrox.tap once
+# more (virtual clock) with exactly those settings.
+head -c 12000000 /dev/urandom > "$root/mnt/hd/DataFiles/MoveToNAS/Bundesliga.rec"
+head -c 376 /dev/zero > "$root/mnt/hd/DataFiles/MoveToNAS/Bundesliga.rec.inf"
+head -c 32768 /dev/urandom > "$root/mnt/hd/DataFiles/MoveToNAS/Bundesliga.rec.nav"
 echo
-echo "== Summary of the copy run (last lines of the service log's run)"
-grep -a '^[0-9-]* [0-9:]* Summary: ' "$root/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.log" | tr -d '\r' | sed 's/^/  /'
+echo "== Ferrox.tap again with the saved settings (virtual clock), a new recording"
+echo "   Bundesliga.rec in /DataFiles/MoveToNAS; the outcome shows on the TV"
+result_shots=$work/result-screens
+"$build/bin/receiver" --root "$root" --quiet --console none --screenshots "$result_shots" \
+  --mount "/mnt/hd/DataFiles/NAS-Share=$share" --tap "$build/tap/Ferrox.tap" >/dev/null
+echo "  on the share: $(find "$share" -name 'Bundesliga*' | sort | xargs -n1 basename | tr '\n' ' ')"
+echo "  the result window: $(ls "$result_shots" | head -n 1) in $result_shots"
+
+echo
+echo "== Summary of each copy run"
+grep -a '^[0-9-]* [0-9:]* Summary: ' "$log" | tr -d '\r' | sed 's/^/  /'

@@ -135,7 +135,9 @@ function megabytes(bytes) {
 function showStatus(s) {
   let head = 'The copy service is not running', file = '', parts = [], whole = 0;
   if (s.summary) {
-    // the run has ended (its summary is its last line)
+    // the run has ended (its summary is its last line); the service may
+    // still show its result on the TV for a few seconds
+    if (s.running) head = 'The copy run has ended';
     whole = 1;
   } else if (s.running && !s.answered) {
     head = 'The copy service does not answer';

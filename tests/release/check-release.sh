@@ -1,0 +1,38 @@
+#!/bin/bash
+# check-release.sh -- the owners' archive of a receiver build, checked.
+#
+# Packs the archive with tools/release.sh from the receiver build BUILD,
+# unpacks it and checks: the four files and nothing else, the plug-ins byte
+# for byte the built ones, the check sums, INSTALL.txt as plain text with
+# the version and short lines; then the suite's plug-in file checks (ELF32
+# MIPS little-endian, the plug-in sections, stripped) on the unpacked
+# plug-ins, by TESTS run through EMULATOR.
+#
+#   check-release.sh SOURCE BUILD TESTS [EMULATOR ...]
+set -euo pipefail
+source_dir=$1 build=$2 tests=$3
+shift 3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "check-release: $*" >&2; exit 1; }
+
+BUILD_DIR=$build "$source_dir/tools/release.sh" "$work/dist" >/dev/null
+version=$(sed -n 's/^project(Ferrox VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
+zip=$work/dist/Ferrox-$version-receiver.zip
+[ -f "$zip" ] || fail "no $zip"
+mkdir "$work/x"
+(cd "$work/x" && cmake -E tar xf "$zip")
+dir=$work/x/Ferrox-$version-receiver
+[ "$(cd "$work/x" && find . -type f | sort | tr '\n' ' ')" = \
+  "./Ferrox-$version-receiver/Ferrox.tap ./Ferrox-$version-receiver/FerroxSetup.tap ./Ferrox-$version-receiver/INSTALL.txt ./Ferrox-$version-receiver/SHA256SUMS " ] ||
+  fail "the archive holds: $(cd "$work/x" && find . -type f | sort | tr '\n' ' ')"
+for f in Ferrox.tap FerroxSetup.tap; do
+  cmp "$dir/$f" "$build/tap/$f" || fail "$f is not the built receiver file"
+done
+(cd "$dir" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
+grep -q "^Ferrox $version for the receiver" "$dir/INSTALL.txt" || fail "INSTALL.txt has no version line"
+LC_ALL=C grep -q '[^[:print:][:space:]]' "$dir/INSTALL.txt" && fail "INSTALL.txt is not plain ASCII text"
+awk 'length($0) > 80 { exit 1 }' "$dir/INSTALL.txt" || fail "INSTALL.txt has a line over 80 columns"
+FERROX_RECEIVER_TAPS=$dir "$@" "$tests" --gtest_filter='TapFiles.ReceiverFlavourIsElf32MipsLittleEndian' \
+  --gtest_brief=1 || fail "the unpacked plug-ins fail the plug-in file checks"
+echo "check-release: Ferrox-$version-receiver.zip holds the built receiver plug-ins, INSTALL.txt and SHA256SUMS"
