@@ -557,7 +557,8 @@ int main(int argc, char **argv)
 
   // ---- the receiver plug-in files ----
   const fs::path targetTaps = BuildDir().parent_path() / "target/tap";
-  std::printf("Receiver plug-in files (stripped), %s:\n", targetTaps.c_str());
+  // named as in the source tree, not by this machine's path
+  std::printf("Receiver plug-in files (stripped), build/target/tap:\n");
   bool any = false;
   for (const char *name : {"Ferrox.tap", "FerroxSetup.tap"}) {
     std::error_code e;
