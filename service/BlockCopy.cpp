@@ -412,6 +412,22 @@ static int StartVerify(void)
   return 0;
 }
 
+/* The destination opened for writing from `end` on, which is its length:
+ * read-write and positioned rather than in append mode, which some network
+ * file system clients (FUSE SMB clients) refuse; the engine is its only
+ * writer, so the bytes land where appending would put them. */
+static FILE *OpenAtEnd(const char *path, long long end)
+{
+  CallTraceEnter("OpenAtEnd");
+  FILE *f = OS_Fopen64(path, "r+");
+  if (f != NULL && OS_Fseeko64(f, (off64_t)end, SEEK_SET) != 0) {
+    OS_Fclose(f);
+    f = NULL;
+  }
+  CallTraceExit(NULL);
+  return f;
+}
+
 /* Opens the destination for this transfer by the resume rule: empty or
  * missing -> written from the start; same contents and complete -> 1; same
  * contents, shorter -> appended to; different -> rewritten. With FRXVerify
@@ -449,7 +465,7 @@ static int OpenOrResume(void)
   }
   if (FRXfDest != NULL && FRXBytesCopied != 0) {
     OS_Fclose(FRXfDest);
-    FRXfDest = OS_Fopen64(FRXDestFileName, "a");
+    FRXfDest = OpenAtEnd(FRXDestFileName, FRXBytesCopied);
     if (FRXfDest != NULL) WriteLogF("FRX: continuing at '%lld'", (long long)FRXBytesCopied);
   }
   if (FRXfDest == NULL) {
@@ -736,7 +752,7 @@ static bool EndOfVerify(void)
   WriteLogF("FRX: the '%lld' bytes at the destination are identical to the source",
             (long long)FRXVerifyEnd);
   OS_Fclose(FRXfDest);
-  FRXfDest = OS_Fopen64(FRXDestFileName, "a");
+  FRXfDest = OpenAtEnd(FRXDestFileName, FRXVerifyEnd);
   FRXWriteBackLength = 0; /* a new stream: nothing of it is under way */
   if (FRXfDest == NULL) {
     WriteLogF("FRX: failed to open the destination file '%s'", FRXDestFileName);

@@ -169,6 +169,7 @@ void MountGuard::Unmount()
   // a FUSE daemon ends by itself once unmounted (ntfs-3g writes its image out first)
   if (daemon_ > 0 && WaitFor(daemon_, 10) < 0) StopProgram(daemon_);
   daemon_ = -1;
+  EndGroup();
 }
 
 void MountGuard::KillDaemon()
@@ -176,6 +177,16 @@ void MountGuard::KillDaemon()
   if (daemon_ > 0) kill(daemon_, SIGKILL);
   if (daemon_ > 0) WaitFor(daemon_, 5);
   daemon_ = -1;
+  EndGroup();
+}
+
+// A daemon started under setsid leads a process group: its helpers (the
+// SMB client's per-server processes, which would reconnect and hold files
+// open on the server) end with it.
+void MountGuard::EndGroup()
+{
+  if (group_ > 0) kill(-group_, SIGKILL);
+  group_ = -1;
 }
 
 std::string MountGuard::MountTmpfs(const fs::path &at, const std::string &size)
@@ -223,21 +234,30 @@ std::string MountGuard::MountNtfsImage(const fs::path &image, int megabytes, con
 }
 
 std::string MountGuard::MountFuse(const std::vector<std::string> &argv, const fs::path &at,
-                                  const fs::path &logFile)
+                                  const fs::path &logFile, const fs::path &writableBelow)
 {
   at_ = at;
   daemonLog_ = logFile;
+  writableBelow_ = writableBelow;
   daemon_ = StartProgram(argv, logFile);
   if (daemon_ < 0) return "cannot start " + Join(argv);
-  return WaitForMount(fs::path(argv[0]).filename().string());
+  if (fs::path(argv[0]).filename() == "setsid") group_ = daemon_;
+  // the daemon's name, also behind "env NAME=VALUE"
+  std::string name = fs::path(argv[0]).filename().string();
+  for (size_t i = 1; (name == "env" || name == "setsid") && i < argv.size(); i++)
+    if (argv[i].find('=') == std::string::npos) name = fs::path(argv[i]).filename().string();
+  return WaitForMount(name);
 }
 
 // A mount that came up may still refuse work (a FUSE daemon that died on
 // its first request, a namespace without the rights): one file written,
-// read back and removed tells.
+// read back and removed tells, in the folder below the mount that takes
+// files (a network's share appears a moment after its root).
 std::string MountGuard::Usable()
 {
-  const fs::path probe = at_ / "ferrox-probe";
+  const fs::path folder = at_ / writableBelow_;
+  for (int i = 0; i < 200 && !fs::is_directory(folder); i++) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const fs::path probe = folder / "ferrox-probe";
   WriteText(probe, "probe");
   bool ok = ReadHostFile(probe) == "probe";
   std::error_code ec;
@@ -326,6 +346,78 @@ std::vector<std::string> SshServer::SshfsCommand(const fs::path &served, const f
   // -f: in the foreground, so that the guard knows the daemon's pid
   return {FindProgram("sshfs"), "-f", "-F", (dir_.path / "ssh_config").string(),
           "ferrox-nas:" + served.string(), at.string()};
+}
+
+// ---- Samba ----
+
+std::string SmbServer::Start(const fs::path &served)
+{
+  Kill();
+  const fs::path d = dir_.path;
+  if (Accepts(445)) return "port 445 of the loopback address is taken by another server";
+  // a NAS that comes back starts with empty lock and state records, as its
+  // /run is new after a boot: records of the killed processes (zombies
+  // that nobody reaps here may still answer as alive) would refuse opens
+  const fs::path run = d / ("run" + std::to_string(++starts_));
+  for (const fs::path &sub : {d / "private", run / "lock", run / "state", run / "cache", run / "pid"})
+    fs::create_directories(sub);
+  WriteText(d / "smb.conf",
+            "[global]\n  interfaces = 127.0.0.1\n  bind interfaces only = yes\n  smb ports = 445\n"
+            "  disable netbios = yes\n  server role = standalone server\n  map to guest = Bad User\n"
+            "  guest account = root\n  load printers = no\n  printcap name = /dev/null\n"
+            "  disable spoolss = yes\n  private dir = " + (d / "private").string() +
+                "\n  lock directory = " + (run / "lock").string() + "\n  state directory = " + (run / "state").string() +
+                "\n  cache directory = " + (run / "cache").string() + "\n  pid directory = " + (run / "pid").string() +
+                "\n  log file = " + (d / "smbd.log").string() + "\n  log level = 2\n"
+                "[nas]\n  path = " + served.string() +
+                "\n  guest ok = yes\n  guest only = yes\n  read only = no\n  force user = root\n");
+  // setsid: the server leads a process group that Kill() ends whole
+  std::vector<std::string> cmd = {FindProgram("setsid"), FindProgram("smbd"), "--foreground", "--no-process-group",
+                                  "--configfile=" + (d / "smb.conf").string()};
+  pid_ = StartProgram(cmd, d / "smbd.out");
+  if (pid_ < 0) return "cannot start " + Join(cmd);
+  auto until = Clock::now() + std::chrono::seconds(15);
+  while (!Accepts(445)) {
+    if (!::Running(pid_) || Clock::now() >= until) {
+      Kill();
+      return "smbd did not start: " + ReadHostFile(d / "smbd.out") + ReadHostFile(d / "smbd.log");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return "";
+}
+
+void SmbServer::Kill()
+{
+  if (pid_ <= 0) return;
+  kill(-pid_, SIGKILL);
+  WaitFor(pid_, 5);
+  pid_ = -1;
+  // the port is free again once the kernel has closed the listener
+  auto until = Clock::now() + std::chrono::seconds(5);
+  while (Accepts(445) && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+std::vector<std::string> SmbServer::ClientCommand(const fs::path &at)
+{
+  // Each mount gets a home of its own: the client's settings (guests, SMB2
+  // or later) and the SMB library's cache and lock folders, which would
+  // otherwise be the machine's (/run/samba), shared with every earlier
+  // client and its memory of a server that went away.
+  const fs::path home = dir_.path / ("client" + std::to_string(++clients_));
+  for (const char *sub : {".smb", "cache", "lock", "state", "private"}) fs::create_directories(home / sub);
+  WriteText(home / ".smb/smb.conf",
+            "[global]\n  client min protocol = SMB2\n  workgroup = WORKGROUP\n  cache directory = " +
+                (home / "cache").string() + "\n  lock directory = " + (home / "lock").string() +
+                "\n  state directory = " + (home / "state").string() + "\n  private dir = " +
+                (home / "private").string() + "\n");
+  WriteText(home / ".smb/smbnetfs.conf", "auth \"guest\" \"\"\nsmb_timeout 5000\n");
+  fs::permissions(home / ".smb/smb.conf", fs::perms::owner_read | fs::perms::owner_write);
+  fs::permissions(home / ".smb/smbnetfs.conf", fs::perms::owner_read | fs::perms::owner_write);
+  // -f: in the foreground, so that the guard knows the daemon's pid;
+  // setsid: the client and its per-server helpers are one process group
+  return {FindProgram("setsid"), FindProgram("env"), "HOME=" + home.string(), FindProgram("smbnetfs"), "-f",
+          at.string()};
 }
 
 // ---- fixture ----

@@ -49,8 +49,10 @@ class MountGuard {
                              bool readOnly = false);
   std::string MountNtfsImage(const fs::path &image, int megabytes, const fs::path &at);
   // A FUSE daemon started in the foreground; ready once the folder changed device.
-  std::string MountFuse(const std::vector<std::string> &argv, const fs::path &at,
-                        const fs::path &logFile);
+  // `writableBelow`: where below the mount point files can be written (the
+  // probe goes there), "" for the mount point itself.
+  std::string MountFuse(const std::vector<std::string> &argv, const fs::path &at, const fs::path &logFile,
+                        const fs::path &writableBelow = {});
 
   // Kills the FUSE daemon at once, as a share that drops off the network.
   void KillDaemon();
@@ -60,11 +62,14 @@ class MountGuard {
  private:
   std::string WaitForMount(const std::string &what);
   std::string Usable();
+  void EndGroup();
 
   fs::path at_;          // the mount point
   bool mounted_ = false; // a file system (maybe a dead one) is on at_
   pid_t daemon_ = -1;    // FUSE daemon this guard started, -1 for none
+  pid_t group_ = -1;     // its process group, when it leads one (setsid)
   fs::path daemonLog_;   // its output, for the messages
+  fs::path writableBelow_;  // the folder below at_ that takes files
 };
 
 // A private SSH server on a free loopback port, as root, with its own host
@@ -85,6 +90,33 @@ class SshServer {
   TempDir dir_;     // keys, configuration, logs
   pid_t pid_ = -1;  // the server (or the namespace launcher it replaced)
   int port_ = 0;
+};
+
+// A private Samba server for one host folder, shared as "nas" to guests on
+// 127.0.0.1:445 (the FUSE client takes no other port), with its
+// configuration, state and logs in a temporary folder; the machine's own
+// Samba setup is left alone. The server and its per-client processes are
+// one process group of their own, stopped by its id, never by name.
+class SmbServer {
+ public:
+  SmbServer() = default;
+  SmbServer(const SmbServer &) = delete;
+  SmbServer &operator=(const SmbServer &) = delete;
+  ~SmbServer() { Kill(); }
+
+  std::string Start(const fs::path &served);  // "" on success
+  void Kill();                                // the NAS switched off: every process at once
+  bool Running() const { return pid_ > 0; }
+  // The smbnetfs command that mounts the network on `at` (the share is then
+  // at/127.0.0.1/nas), with a home folder of the test's for its settings.
+  std::vector<std::string> ClientCommand(const fs::path &at);
+  fs::path Log() const { return dir_.path / "smbd.log"; }
+
+ private:
+  TempDir dir_;
+  pid_t pid_ = -1;  // the server's process, leader of its group
+  int starts_ = 0;   // each start has lock and state folders of its own
+  int clients_ = 0;  // and each client mount its home
 };
 
 class RealFsTest : public ScenarioTest {

@@ -482,12 +482,13 @@ TEST_F(EngineTest, BlocksMoveInsideTheKernelWhereItCanElseThroughTheBuffer)
     const char *name;
     size_t size;      // of the source
     dword block;      // bytes a block
-    size_t before;    // bytes of the source at the destination already (appended to)
+    size_t before;    // bytes of the source at the destination already (continued from there)
     bool kernel;      // expected: no block passes the buffer
     uint64_t pieces;  // expected: kernel copies at least
   } cases[] = {
       {"new copy", 400000, 0x10000, 0, true, 400000 / 0x10000},
-      {"continued copy (appending)", 400000, 0x10000, 150000, false, 1},
+      // written at its end without append mode, so the kernel copies there too
+      {"continued copy", 400000, 0x10000, 150000, true, (400000 - 150000) / 0x10000},
       {"blocks of several pieces, the source ending inside one", 11 * kMiB + 12345, 5 * kMiB, 0, true, 7},
       {"a block of a piece and a half", 7 * kMiB, 3 * kMiB, 0, true, 6},
   };
