@@ -16,7 +16,7 @@ want="cmake make g++ pkg-config googletest libstb-dev libcpp-httplib-dev fonts-d
 for group in "$@"; do
   case "$group" in
     fuzz) want="$want clang libclang-rt-14-dev" ;;
-    realfs) want="$want e2fsprogs ntfs-3g sshfs openssh-server openssh-client fuse3 kmod mount util-linux" ;;
+    realfs) want="$want e2fsprogs ntfs-3g sshfs openssh-server openssh-client fuse3 kmod mount util-linux samba smbnetfs" ;;
     bench) want="$want rsync coreutils" ;;
     web) want="$want chromium chromium-driver" ;;
     *) echo "install-deps.sh: unknown group '$group'" >&2; exit 2 ;;

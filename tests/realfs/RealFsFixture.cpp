@@ -368,7 +368,7 @@ std::string SmbServer::Start(const fs::path &served)
             "  disable spoolss = yes\n  private dir = " + (d / "private").string() +
                 "\n  lock directory = " + (run / "lock").string() + "\n  state directory = " + (run / "state").string() +
                 "\n  cache directory = " + (run / "cache").string() + "\n  pid directory = " + (run / "pid").string() +
-                "\n  log file = " + (d / "smbd.log").string() + "\n  log level = 2\n"
+                "\n  log file = " + (d / "smbd.log").string() + "\n  log level = 1\n"
                 "[nas]\n  path = " + served.string() +
                 "\n  guest ok = yes\n  guest only = yes\n  read only = no\n  force user = root\n");
   // setsid: the server leads a process group that Kill() ends whole
