@@ -55,6 +55,7 @@ struct Options {
   int rounds = 11;                             // interleaved rounds of every contender
   int pacedBlocks = 40;                        // blocks of each paced copy
   bool keep = false;                           // keep the work folder
+  fs::path dest;                               // a network share to copy onto instead
 };
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
@@ -81,7 +82,9 @@ void WriteSource(const fs::path &file, uint64_t size)
 // this program's); its exit status, or -1 when it could not be started.
 int Run(std::vector<std::string> words)
 {
-  pid_t pid = StartProgram(words, {}, "/dev/stderr");
+  // standard error this program's own, not reopened by name (/dev/stderr
+  // need not exist, e.g. for a deleted file)
+  pid_t pid = StartProgram(words, {}, "-");
   if (pid < 0) return -1;
   int status = 0;
   waitpid(pid, &status, 0);
@@ -352,6 +355,88 @@ bool SpreadOfRuns(const char *name, const std::vector<double> &seconds, Spread *
   return true;
 }
 
+// Every contender once a round, in interleaved order (the page cache
+// dropped before each copy when it can be), then each one's median
+// throughput and whether the first round's copies were identical.
+void WholeCopyRounds(std::vector<Contender> &all, int rounds, const fs::path &src, uint64_t size, bool dropped)
+{
+  bool identical = true;
+  for (int round = 0; round < rounds; ++round) {
+    for (Contender &c : InRoundOrder(all, round)) {
+      std::error_code e;
+      fs::remove(c.result, e);
+      if (dropped) DropCaches();
+      double t = c.run();
+      if (t > 0 && round == 0 && !SameContents(src, c.result)) identical = false;
+      c.seconds.push_back(t);
+    }
+  }
+  for (const Contender &c : all) {
+    Spread sp;
+    if (!SpreadOfRuns(c.name, c.seconds, &sp)) continue;
+    std::printf("  %-34s median %7.1f MiB/s  (%.2f s; min %.2f s, max %.2f s)\n", c.name,
+                size / double(kMiB) / sp.median, sp.median, sp.min, sp.max);
+  }
+  std::printf("  every copy identical to the source: %s\n", identical ? "yes" : "NO");
+}
+
+// One line of throughput ratios per round (a's throughput over b's is b's
+// time over a's) with their minimum, median and maximum.
+void RatioLine(const char *label, const std::vector<double> &a, const std::vector<double> &b)
+{
+  std::vector<double> q;
+  std::printf("  %-40s", label);
+  for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    if (a[i] <= 0 || b[i] <= 0) continue;
+    q.push_back(b[i] / a[i]);
+    std::printf(" %.2f", b[i] / a[i]);
+  }
+  if (q.empty()) {
+    std::printf(" (no figures)\n");
+    return;
+  }
+  Spread sp = SpreadOf(q);
+  std::printf("  -> min %.2f, median %.2f, max %.2f\n", sp.min, sp.median, sp.max);
+}
+
+// Whole copies onto a network share (--dest): a run of Ferrox.tap at a
+// share's pace against cp and rsync --inplace onto the same share, in
+// interleaved rounds; the medians and the ratios per round.
+void CompareOnShare(const Options &o, const fs::path &src, const fs::path &runRoot, bool wholeRun, bool dropped)
+{
+  const uint64_t size = o.sizeMiB * kMiB;
+  const fs::path onShare = o.dest / "ferrox-run", cpCopy = o.dest / "cp.rec", rsyncCopy = o.dest / "rsync.rec";
+  bool rsyncTruncateRefused = false;
+  std::vector<Contender> all = {
+      {"Ferrox.tap run, share pace", [&] { return wholeRun ? WholeRun(runRoot, onShare, 0) : -1; },
+       onShare / "bench.rec", {}},
+      {"cp", [&] { return External({"cp", src.string(), cpCopy.string()}, cpCopy); }, cpCopy, {}},
+      // The FUSE SMB client refuses rsync's final ftruncate (exit 23) after
+      // every byte arrived: a copy that is whole counts.
+      {"rsync --inplace",
+       [&] {
+         Clock::time_point t0 = Clock::now();
+         int code = Run({"rsync", "--inplace", src.string(), rsyncCopy.string()});
+         if ((code != 0 && code != 23) || Run({"sync", rsyncCopy.string()}) != 0) return -1.0;
+         double t = Seconds(Clock::now() - t0);
+         if (code == 23) rsyncTruncateRefused = true;
+         return code == 0 || SameContents(src, rsyncCopy) ? t : -1.0;
+       },
+       rsyncCopy, {}},
+  };
+  std::printf("Whole copies onto %s, %d interleaved rounds:\n", o.dest.c_str(), o.rounds);
+  WholeCopyRounds(all, o.rounds, src, size, dropped);
+  if (rsyncTruncateRefused)
+    std::printf("  (the share refused rsync's final ftruncate; its copies were whole and count)\n");
+  std::printf("Throughput ratios per round:\n");
+  RatioLine("Ferrox.tap run / cp", all[0].seconds, all[1].seconds);
+  RatioLine("Ferrox.tap run / rsync --inplace", all[0].seconds, all[2].seconds);
+  std::error_code e;
+  fs::remove_all(onShare, e);
+  fs::remove(cpCopy, e);
+  fs::remove(rsyncCopy, e);
+}
+
 bool ParseOptions(int argc, char **argv, Options *o)
 {
   for (int i = 1; i < argc; ++i) {
@@ -368,14 +453,18 @@ bool ParseOptions(int argc, char **argv, Options *o)
     else if (a == "--rounds") o->rounds = std::atoi(value("--rounds"));
     else if (a == "--paced-blocks") o->pacedBlocks = std::atoi(value("--paced-blocks"));
     else if (a == "--keep") o->keep = true;
+    else if (a == "--dest") o->dest = value("--dest");
     else {
       std::fprintf(stderr,
                    "usage: bench_copy [--dir DIR] [--size-mib N] [--rounds N] [--paced-blocks N] [--keep]\n"
+                   "                  [--dest DIR]\n"
                    "  --dir DIR        file system to measure on (default: the temporary folder)\n"
                    "  --size-mib N     source size in MiB (default 1024)\n"
                    "  --rounds N       interleaved rounds of every contender (default 11)\n"
                    "  --paced-blocks N blocks of each paced copy (default 40)\n"
-                   "  --keep           keep the work folder\n");
+                   "  --keep           keep the work folder\n"
+                   "  --dest DIR       copy onto DIR instead (a network share): only a run of\n"
+                   "                   Ferrox.tap at a share's pace against cp and rsync --inplace\n");
       return false;
     }
   }
@@ -416,6 +505,11 @@ int main(int argc, char **argv)
   // ---- whole copies: the contenders interleaved, round after round ----
   const fs::path runRoot = work / "run-root", share = work / "run-share";
   const bool wholeRun = PrepareWholeRun(runRoot, src);
+  if (!o.dest.empty()) {
+    CompareOnShare(o, src, runRoot, wholeRun, dropped);
+    if (!o.keep) fs::remove_all(work, ec);
+    return 0;
+  }
   std::vector<Contender> whole = {
       {"engine, no pause, 10 MiB blocks", [&] { return EngineUnpaced(root); }, dstDir / "engine.rec", {}},
       {"Ferrox.tap run, share, 2 MiB blocks", [&] { return wholeRun ? WholeRun(runRoot, share, 0) : -1; },
@@ -431,40 +525,9 @@ int main(int argc, char **argv)
        work / "rsyncw.rec", {}},
   };
   std::printf("Whole copies, %d interleaved rounds:\n", o.rounds);
-  bool identical = true;
-  for (int round = 0; round < o.rounds; ++round) {
-    for (Contender &c : InRoundOrder(whole, round)) {
-      std::error_code e;
-      fs::remove(c.result, e);
-      if (dropped) DropCaches();
-      double t = c.run();
-      if (t > 0 && round == 0 && !SameContents(src, c.result)) identical = false;
-      c.seconds.push_back(t);
-    }
-  }
-  for (const Contender &c : whole) {
-    Spread sp;
-    if (!SpreadOfRuns(c.name, c.seconds, &sp)) continue;
-    std::printf("  %-34s median %7.1f MiB/s  (%.2f s; min %.2f s, max %.2f s)\n", c.name,
-                size / double(kMiB) / sp.median, sp.median, sp.min, sp.max);
-  }
-  std::printf("  every copy identical to the source: %s\n", identical ? "yes" : "NO");
+  WholeCopyRounds(whole, o.rounds, src, size, dropped);
   // throughput ratios per round: a's throughput over b's is b's time over a's
-  auto ratioLine = [&](const char *label, const std::vector<double> &a, const std::vector<double> &b) {
-    std::vector<double> q;
-    std::printf("  %-40s", label);
-    for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
-      if (a[i] <= 0 || b[i] <= 0) continue;
-      q.push_back(b[i] / a[i]);
-      std::printf(" %.2f", b[i] / a[i]);
-    }
-    if (q.empty()) {
-      std::printf(" (no figures)\n");
-      return;
-    }
-    Spread sp = SpreadOf(q);
-    std::printf("  -> min %.2f, median %.2f, max %.2f\n", sp.min, sp.median, sp.max);
-  };
+  auto ratioLine = RatioLine;
   std::printf("Throughput ratios per round:\n");
   const auto &engine = whole[0].seconds, &runShare = whole[1].seconds, &runLinux = whole[2].seconds,
              &cp = whole[3].seconds, &inplace = whole[4].seconds, &rsyncW = whole[5].seconds;

@@ -9,7 +9,9 @@
 # script fails only when a benchmark cannot run at all. bench_osd prints what
 # drawing on the screen costs, bench_moves what the syncs that keep a
 # recording through a power cut cost a move run, bench_web the web view under a crowd of
-# clients (FERROX_BENCH_WEB_SECONDS, default 60).
+# clients (FERROX_BENCH_WEB_SECONDS, default 60), bench/smb-share.sh a run of
+# Ferrox.tap onto a private Samba share against cp and rsync --inplace
+# (FERROX_BENCH_SMB_MIB, default 256; FERROX_BENCH_SMB_ROUNDS, default 7).
 set -e
 
 build=${1:?usage: tools/run-benchmarks.sh BUILD_DIR}
@@ -29,3 +31,6 @@ if [ -x "$build/bin/bench_web" ]; then
   echo
   "$build/bin/bench_web" --seconds "${FERROX_BENCH_WEB_SECONDS:-60}" --dir "$dir/web"
 fi
+# onto a NAS that speaks SMB (a private Samba server, as root)
+echo
+bench/smb-share.sh "$build" "${FERROX_BENCH_SMB_MIB:-256}" "${FERROX_BENCH_SMB_ROUNDS:-7}"

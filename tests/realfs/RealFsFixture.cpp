@@ -12,6 +12,7 @@
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -354,6 +355,15 @@ std::string SmbServer::Start(const fs::path &served)
 {
   Kill();
   const fs::path d = dir_.path;
+  // Port 445 is one for all: the tests of this project that serve SMB take
+  // turns (a lock file held while a server of theirs lives); what still
+  // listens then is someone else's.
+  if (lock_ < 0) {
+    lock_ = open("/tmp/ferrox-test-smb-445.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    auto until = Clock::now() + std::chrono::minutes(15);
+    while (lock_ >= 0 && flock(lock_, LOCK_EX | LOCK_NB) != 0 && Clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
   if (Accepts(445)) return "port 445 of the loopback address is taken by another server";
   // a NAS that comes back starts with empty lock and state records, as its
   // /run is new after a boot: records of the killed processes (zombies
@@ -385,6 +395,12 @@ std::string SmbServer::Start(const fs::path &served)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return "";
+}
+
+SmbServer::~SmbServer()
+{
+  Kill();
+  if (lock_ >= 0) close(lock_);  // the next test's turn
 }
 
 void SmbServer::Kill()

@@ -102,7 +102,7 @@ class SmbServer {
   SmbServer() = default;
   SmbServer(const SmbServer &) = delete;
   SmbServer &operator=(const SmbServer &) = delete;
-  ~SmbServer() { Kill(); }
+  ~SmbServer();
 
   std::string Start(const fs::path &served);  // "" on success
   void Kill();                                // the NAS switched off: every process at once
@@ -117,6 +117,7 @@ class SmbServer {
   pid_t pid_ = -1;  // the server's process, leader of its group
   int starts_ = 0;   // each start has lock and state folders of its own
   int clients_ = 0;  // and each client mount its home
+  int lock_ = -1;    // the turn at port 445 (a lock file), held while this lives
 };
 
 class RealFsTest : public ScenarioTest {

@@ -14,8 +14,8 @@
 std::string FindProgram(const std::string &name);
 // Starts a host program in the background; pid or -1. Its standard input is
 // /dev/null, its output goes to `outFile` (appended; none: /dev/null) and its
-// errors to `errFile` (none: with the output). A first word without a "/"
-// is looked up with FindProgram.
+// errors to `errFile` (none: with the output; "-": the caller's own). A
+// first word without a "/" is looked up with FindProgram.
 pid_t StartProgram(const std::vector<std::string> &argv, const std::filesystem::path &outFile,
                    const std::filesystem::path &errFile = {});
 // A port of the loopback address that no one listens on now (0 when none).
