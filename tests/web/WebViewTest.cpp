@@ -229,11 +229,18 @@ TEST_F(WebViewTest, CopyRunFromThePageUnderManyClientsCopiesEveryByte)
   });
 
   std::string seenStatus;
+  const std::regex working("\"status\":\\{\"running\":true,\"answered\":true,\"state\":2,"
+                           "\"words\":\"working\",\"file\":\"(Tatort|Folge 1)\\.rec\","
+                           "\"bytes\":[0-9]+,\"perMinute\":[0-9]+,\"percent\":[0-9]+,"
+                           "\"entry\":[12],\"entries\":2,\"summary\":\"\"\\}");
   bool loaded = false;
   const bool finished = WaitUntil(
       [&] {
         std::string s = State();
-        if (s.find("\"percent\":") != std::string::npos) seenStatus = s;
+        // the status as the pane shows it: running, a recording n of m
+        // (its part may be a companion: the service's status asks are a
+        // second apart, and a recording's own bytes can pass in less)
+        if (std::regex_search(s, working)) seenStatus = s;
         loaded = loaded || s.find("\"plugins\":[\"/mnt/hd/ProgramFiles/Ferrox.tap\"]") != std::string::npos;
         return loaded && s.find("\"plugins\":[]") != std::string::npos;
       },
@@ -241,13 +248,8 @@ TEST_F(WebViewTest, CopyRunFromThePageUnderManyClientsCopiesEveryByte)
   done = true;
   for (std::thread &t : crowd) t.join();
   ASSERT_TRUE(finished) << State() << web.Output();
-  // the status as the pane shows it: running, the recording n of m, and
+  EXPECT_FALSE(seenStatus.empty()) << "the status reply reached the page";
   // after the run its summary, which stays until the next run starts
-  EXPECT_TRUE(std::regex_search(seenStatus, std::regex("\"status\":\\{\"running\":true,\"answered\":true,\"state\":2,"
-                                                       "\"words\":\"working\",\"file\":\"(Tatort|Folge 1)\\.rec\","
-                                                       "\"bytes\":[23]145728,\"perMinute\":[0-9]+,\"percent\":[0-9]+,"
-                                                       "\"entry\":[12],\"entries\":2,\"summary\":\"\"\\}")))
-      << "the status reply reached the page: " << seenStatus;
   EXPECT_TRUE(WaitUntil([&] { return State().find("\"status\":{\"running\":false,\"summary\":\"2 copied,") != std::string::npos; }, 10))
       << State();
   EXPECT_EQ(failures, 0);
