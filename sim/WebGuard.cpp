@@ -137,8 +137,11 @@ Verdict ReadWholeRequest(int sock, const WebGuardLimits &limits, std::string *re
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     pollfd p{sock, POLLIN, 0};
+    // A connection that sent nothing at all is closed without a word: a
+    // browser opens such connections ahead of its requests, and would take
+    // a 408 written there for the answer to the request it sends later.
     if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
-      return {408, "the request did not come whole within a few seconds"};
+      return request->empty() ? Verdict{-1, ""} : Verdict{408, "the request did not come whole within a few seconds"};
     const ssize_t n = recv(sock, buf, sizeof buf, MSG_DONTWAIT);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return {-1, ""};
     if (n > 0) request->append(buf, static_cast<size_t>(n));
@@ -197,10 +200,14 @@ bool GuardedServer::process_and_close_socket(socket_t sock)
   bool served = false;
   if (!Admit(client)) {
     ++refused_;
-    Answer(sock, 503, "too many connections from this address");
+    Answer(sock, 503, "too many requests coming in from this address");
   } else {
+    // what counts against the address is a request still coming in: once
+    // it is whole the client waits for its answer like any other (a pushed
+    // stream may last long; the view limits those on its own)
     std::string request;
     const Verdict v = ReadWholeRequest(sock, limits_, &request);
+    Leave(client);
     if (v.status == 0) {
       WholeRequestStream stream(sock, std::move(request), writeMs);
       bool closed = false;
@@ -209,7 +216,6 @@ bool GuardedServer::process_and_close_socket(socket_t sock)
       ++refused_;
       if (v.status > 0) Answer(sock, v.status, v.why);
     }
-    Leave(client);
   }
   shutdown(sock, SHUT_RDWR);
   close(sock);

@@ -3,10 +3,11 @@
 // cpp-httplib gives each connection a thread and reads it at the client's
 // pace, so a few hundred connections that send half a request (or nothing)
 // hold every thread and silence the view. This server takes a connection
-// only while its client has fewer than a handful open, waits a few seconds
-// at most for the whole request (head and body), and hands the server a
-// request that is complete: one request per connection, a slow or idle
-// client costs its thread for those seconds and no more.
+// only while its client has fewer than a handful of requests still coming
+// in, waits a few seconds at most for the whole request (head and body),
+// and hands the server a request that is complete: one request per
+// connection, a slow or idle client costs its thread for those seconds and
+// no more.
 #pragma once
 
 #include <httplib.h>
@@ -21,7 +22,7 @@
 namespace sim {
 
 struct WebGuardLimits {
-  int perClient = 24;                                  // connections of one address at once
+  int perClient = 24;                                  // requests of one address coming in at once
   std::chrono::milliseconds wholeRequestWithin{3000};  // from the connection to the request's last byte
   size_t headLimit = 16 * 1024;                        // bytes of the request line and headers
   size_t bodyLimit = 4096;                             // bytes of a request body
@@ -44,7 +45,7 @@ class GuardedServer : public httplib::Server {
 
   WebGuardLimits limits_;
   std::mutex m_;
-  std::map<std::string, int> open_;  // connections being served, by client address
+  std::map<std::string, int> open_;  // requests still coming in, by client address
   std::atomic<uint64_t> refused_{0};
 };
 

@@ -459,8 +459,10 @@ TEST_F(WebViewTest, AFloodOfHalfOpenConnectionsLeavesThePageAnswering)
   for (size_t i = 0; i < slow.size(); ++i) {
     EXPECT_GT(cutAfter[i], 0) << slow[i].what;
     EXPECT_LT(cutAfter[i], 6.0) << slow[i].what << ": cut off within a few seconds";
+    // 408 for half a request; a connection that sent nothing is closed
+    // without a word (a browser's connection opened ahead of its request)
     if (!slow[i].trickles) {
-      EXPECT_EQ(408, statuses[i]) << slow[i].what;
+      EXPECT_EQ(slow[i].sent.empty() ? -1 : 408, statuses[i]) << slow[i].what;
     }
   }
 
@@ -500,7 +502,7 @@ TEST_F(WebViewTest, AFloodOfHalfOpenConnectionsLeavesThePageAnswering)
     if (SecondsSince(burst) < 2.0) limited = status;
     for (int fd : held) close(fd);
   }
-  EXPECT_EQ(503, limited) << "one address has at most 24 connections";
+  EXPECT_EQ(503, limited) << "one address has at most 24 requests coming in";
   EXPECT_EQ(web.Stop(), 0) << web.Output();
 }
 
