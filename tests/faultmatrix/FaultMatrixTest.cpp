@@ -448,11 +448,6 @@ TEST_F(FaultMatrix, NasOverSmbSwitchedOffUnderARun)
     }
     if (f.move) {
       FinishAndCheck(when);
-      if (::testing::Test::HasFailure() && std::getenv("FERROX_SMB_DEBUG")) {
-        fs::copy_file(nas.Log(), std::getenv("FERROX_SMB_DEBUG"), fs::copy_options::overwrite_existing);
-        fs::copy_file(clientDir.path / "smbnetfs.log", std::string(std::getenv("FERROX_SMB_DEBUG")) + ".client", fs::copy_options::overwrite_existing);
-        return;
-      }
     } else {
       RunKilledAfter(-1);
       for (const auto &[rel, bytes] : expected)
