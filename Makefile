@@ -5,15 +5,16 @@
 #   make web     the virtual receiver in a web browser, on sample recordings
 #
 #   make release the receiver plug-ins for owners: dist/Ferrox-<version>-receiver.zip
+#   make box     the virtual receiver (a MIPS Linux under QEMU) that runs them
 #
-# Further: host, target, test-host, test-target, test-asan, fault-matrix, power-cuts, fuzz,
-# bench, clean.
+# Further: host, target, test-host, test-target, test-box, test-asan, fault-matrix,
+# power-cuts, fuzz, bench, clean.
 
 JOBS ?= 2
 CMAKE ?= cmake
 MAKEFLAGS += --no-print-directory
 
-.PHONY: release web all deps host target test-host test-target test-asan fault-matrix power-cuts check demo fuzz fuzz-run bench clean
+.PHONY: box test-box release web all deps host target test-host test-target test-asan fault-matrix power-cuts check demo fuzz fuzz-run bench clean
 
 all: host
 
@@ -32,14 +33,27 @@ target: deps
 # a test skips only where the machine refuses what it needs (mounts, FUSE)
 test-host: host
 	@tools/install-deps.sh web realfs
-	ctest --preset host
+	ctest --preset host -LE box
 
 test-target: target
 	@echo "Receiver-CPU tests, each run as:"
 	@ctest --preset target -N -V 2>/dev/null | grep -m1 "Test command:" || true
 	ctest --preset target
 
-check: test-host test-target
+check: test-host test-target test-box
+
+# The virtual receiver: Debian's mipsel kernel and busybox (fetched with
+# apt-get), the cross-built simulator and the archive's plug-ins in an
+# initramfs (build/box). Where QEMU or the packages cannot be had it says
+# why, and the box tier skips.
+box: release
+	@tools/install-deps.sh box || echo "box: the packages of the box cannot be installed"
+	@box/box.sh build || echo "box: not built; the box tier skips"
+
+# the box tier: scenarios on the owners' plug-in files in the virtual receiver
+test-box: box host
+	@ctest --preset host -L box --output-on-failure -V > build/box-tier.log 2>&1; status=$$?; \
+	  grep -E "^[0-9]+: box:|tests passed|tests failed|Failed|Skipped" build/box-tier.log; exit $$status
 
 # the receiver build packed for owners, with INSTALL.txt and SHA256SUMS
 release: target
@@ -49,7 +63,7 @@ release: target
 test-asan: deps
 	$(CMAKE) --preset host-asan >/dev/null
 	$(CMAKE) --build --preset host-asan -j $(JOBS)
-	ctest --preset host-asan
+	ctest --preset host-asan -LE box
 
 # only the fault matrix: move runs hit by faults at random moments
 fault-matrix: host
@@ -61,7 +75,7 @@ power-cuts: host
 
 # only what the demo runs: the simulator with its firmware module and fonts,
 # the two plug-ins and the sample maker (a fraction of the whole build)
-DEMO_TARGETS = receiver sim_firmware ferrox_firmware ferrox_firmware_noexec fonts Ferrox FerroxSetup make-sample-recordings
+DEMO_TARGETS = receiver sim_firmware ferrox_firmware ferrox_firmware_noexec ferrox_firmware_utf8 fonts Ferrox FerroxSetup make-sample-recordings
 # (a build that succeeds says one line; one that fails shows its output)
 demo: deps
 	@$(CMAKE) --preset host >build-demo.log 2>&1 && \

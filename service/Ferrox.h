@@ -174,6 +174,9 @@ void RememberPartSource(void);
 void RememberSettingsShare(void);
 void CreateTSLink(void);
 void DeleteCurrentSource(void);
+/* Removes a destination folder's marker that could not be removed at once
+ * (a share still closing it); the run's end calls it. */
+void RemoveFolderMarker(void);
 void CalculateTransferData(void);
 void FileSizeToString(dword low, dword high, char *out);
 

@@ -99,6 +99,7 @@ void EndRun(bool stopEvent)
   /* a partly written destination stays: the next run continues it */
   FRX_Close();
   CleanupMemory();
+  RemoveFolderMarker();
 
   if (StopMountTAP != 0)
     StopTAP(MountType == 0 ? MOUNT_TAP_NAS_ID : MOUNT_TAP_OTHER_ID);

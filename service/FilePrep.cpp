@@ -8,6 +8,7 @@
  * bytes were read, is not being recorded and its copy lies somewhere else.
  * Copying is the engine's. Owns: FileName, DestFileNameClean, DestDirPath,
  * PartStamp, SourceKept and the settings' share folder of the run. */
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -33,6 +34,7 @@ tFRXStamp PartStamp[4];
 int SourceKept = SK_Deleted;
 
 static char SettingsShareDir[512] = ""; /* the settings' destination, kept over jobs */
+static char MarkerLeft[512] = "";       /* a folder marker whose removal failed */
 static int SettingsShareMounted = 0;    /* and whether it is a mount point */
 static qword DestDevice = 0;            /* device of the destination at the main part */
 static bool DestDeviceKnown = false;
@@ -512,9 +514,20 @@ static bool SourceInUse(const char *path)
  * twice, or a link into a mount, shows one folder under two names with
  * different devices: a marker made in the destination must not show up in
  * the source. False, with its line, when they are one or it cannot be told. */
+void RemoveFolderMarker(void)
+{
+  CallTraceEnter("RemoveFolderMarker");
+  if (MarkerLeft[0] != '\0') {
+    if (OS_Unlink(MarkerLeft) == 0 || errno == ENOENT) MarkerLeft[0] = '\0';
+    else WriteLogF("Error: can't remove %s", MarkerLeft);
+  }
+  CallTraceExit(nullptr);
+}
+
 static bool FoldersDiffer(const char *srcDir, const char *dstDir)
 {
   CallTraceEnter("FoldersDiffer");
+  RemoveFolderMarker();
   char marker[512], mirror[512];
   struct stat64 st;
   bool made = JoinPath(marker, dstDir, FOLDER_MARKER, "") && JoinPath(mirror, srcDir, FOLDER_MARKER, "");
@@ -527,7 +540,9 @@ static bool FoldersDiffer(const char *srcDir, const char *dstDir)
     made = f != nullptr;
   }
   bool differ = made && OS_Lstat64(mirror, &st) != 0;
-  if (made) OS_Unlink(marker);
+  /* a share may still be closing the marker and refuse its removal for a
+   * moment (SMB): it is removed again at the run's end */
+  if (made && OS_Unlink(marker) != 0) snprintf(MarkerLeft, sizeof(MarkerLeft), "%s", marker);
   if (!made)
     WriteLogF("Error: can't tell %s from %s, no source is deleted", dstDir, srcDir);
   else if (!differ)

@@ -25,8 +25,10 @@
 
 #include "FirmwareState.h"
 #include "HostFs.h"
+#include "HostTerminals.h"
 #include "SimClock.h"
 #include "StatusRequester.h"
+#include "TapFlavour.h"
 #ifdef FERROX_WEB_VIEW
 #include "WebView.h"
 #endif
@@ -463,6 +465,31 @@ static bool LooksLikePlugin(const fs::path &file)
   return in.gcount() == sizeof head && std::memcmp(head, "\x7f" "ELF", 4) == 0 && head[16] == 3 /* ET_DYN */;
 }
 
+// A plug-in file that cannot run in this receiver: one built for another
+// CPU, or the receiver flavour, whose file calls bypass the receiver root
+// and reach this machine's own /mnt/hd (only a machine laid out like the
+// receiver, run with --root /, gives them what they expect). False with
+// what to do instead.
+static bool FitsThisReceiver(const fs::path &file, const fs::path &root, const std::string &what,
+                             std::string *error)
+{
+  TapFileFacts f = ReadTapFacts(file);
+  if (f.elf && !f.thisCpu) {
+    *error = what + " is built for the " + f.cpu +
+             " CPU, not for this one: run it in the virtual receiver (make box), or take the plug-in file of "
+             "this machine's own build";
+    return false;
+  }
+  if (f.flavour == TapFlavour::Receiver && root.lexically_normal() != "/") {
+    *error = what + " is the receiver flavour of a plug-in: its file calls go to this machine's own files, not "
+                    "into the receiver root " + root.string() +
+             ". Run it with --root / on a machine laid out like the receiver (the virtual receiver: make box), "
+             "or load the simulator flavour (tap-sim/ of the cross build)";
+    return false;
+  }
+  return true;
+}
+
 // The checks of the whole command line, once every option is read; 0 or 2
 // with a message.
 static int CheckOptions(RunOptions *o, std::string *error)
@@ -486,6 +513,7 @@ static int CheckOptions(RunOptions *o, std::string *error)
       *error = "not a plug-in file (no ELF shared object): " + tap;
       return 2;
     }
+    if (!FitsThisReceiver(tap, o->config.root, tap, error)) return 2;
   }
   for (const std::string &tap : o->receiverTaps) {
     // in the root, or in the host folder of a mount that serves the path
@@ -505,7 +533,15 @@ static int CheckOptions(RunOptions *o, std::string *error)
       *error = "--load " + tap + ": not a plug-in file (no ELF shared object)";
       return 2;
     }
+    if (!FitsThisReceiver(host, o->config.root, "--load " + tap, error)) return 2;
   }
+  // a receiver-flavour plug-in asks libc's loader, which knows nothing of
+  // the symbols the simulator hides
+  if (!o->config.missingSymbols.empty())
+    for (const std::string &tap : o->hostTaps)
+      if (ReadTapFacts(tap).flavour == TapFlavour::Receiver)
+        std::cerr << "receiver: warning: --missing-symbol does not reach " << tap
+                  << ", a receiver-flavour plug-in: it finds the firmware's symbols through libc\n";
   if (!o->web.empty()) {
     // the page's buttons and keys follow the wall clock
     if (o->clockGiven && o->config.clock == ClockMode::Virtual) {
@@ -782,6 +818,15 @@ int RunProgram(const RunOptions &options)
   Receiver rx(o.config);
   if (!SetUpFonts(o)) return 2;
   SetUpReceiver(rx, o);
+  // on a machine laid out like the receiver the plug-ins' own libc calls
+  // open the terminals: real ones, whose lines join the console
+  std::unique_ptr<HostTerminals> terminals;
+  if (o.config.root.lexically_normal() == "/" && !o.config.openTerminals.empty()) {
+    std::string warning;
+    terminals = std::make_unique<HostTerminals>(o.config.openTerminals, &warning);
+    if (!warning.empty()) std::cerr << "receiver: warning: " << warning << "\n";
+    rx.AddDriver([t = terminals.get()](Receiver &r) { t->Pump(r); });
+  }
   if (!LoadAll(rx, o)) return 1;
   int status = 0;
   if (o.untilUnloaded) {
@@ -793,6 +838,7 @@ int RunProgram(const RunOptions &options)
   } else {
     rx.RunFor(o.seconds);
   }
+  if (terminals) terminals->Drain(rx);
   return ReportRun(rx, o, status);
 }
 

@@ -2,17 +2,18 @@
 // into a receiver root, as a user copies fonts onto a receiver.
 #include "FontInstall.h"
 
+#include "HostLoader.h"
+
 namespace sim {
 
 namespace fs = std::filesystem;
 
+// The fonts travel with the program: fonts/ beside it (an installed
+// simulator, the virtual receiver) or the build's fonts/ beside its bin/.
 fs::path StandardFontDir()
 {
-#ifdef FERROX_FONT_DIR
-  return FERROX_FONT_DIR;
-#else
-  return {};
-#endif
+  fs::path found = BesideProgram("Calibri_14.ufnt", {"fonts", "../fonts"});
+  return found.empty() ? ProgramDir() / "fonts" : found.parent_path();
 }
 
 int InstallFonts(const fs::path &root, const fs::path &from, std::string *error)

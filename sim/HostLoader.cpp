@@ -123,11 +123,39 @@ void UnloadTap(LoadedTap &tap)
   tap = LoadedTap{};
 }
 
+fs::path ProgramDir()
+{
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? fs::path() : self.parent_path();
+}
+
+fs::path BesideProgram(const std::string &name, const std::vector<std::string> &folders)
+{
+  const fs::path dir = ProgramDir();
+  std::error_code ec;
+  for (const std::string &folder : folders) {
+    fs::path candidate = (dir / folder / name).lexically_normal();
+    if (fs::exists(candidate, ec)) return candidate;
+  }
+  return {};
+}
+
+// The firmware functions module lives beside the program (an installed
+// simulator, the virtual receiver) or in the build's lib/ beside its bin/;
+// FERROX_FIRMWARE_DIR names another folder.
+static fs::path ModuleFolder(const std::string &file)
+{
+  const char *env = getenv("FERROX_FIRMWARE_DIR");
+  if (env && *env) return env;
+  fs::path found = BesideProgram(file, {".", "../lib"});
+  return found.empty() ? ProgramDir() : found.parent_path();
+}
+
 static fs::path ModulePath(const std::string &which)
 {
   if (which.find('/') != std::string::npos) return which;
-  const char *env = getenv("FERROX_FIRMWARE_DIR");
-  fs::path dir = env && *env ? fs::path(env) : fs::path(FERROX_FIRMWARE_DIR);
+  fs::path dir = ModuleFolder("ferrox_firmware.so");
   if (which.empty() || which == "default") return dir / "ferrox_firmware.so";
   if (which == "noexec") return dir / "ferrox_firmware_noexec.so";
   return dir / ("ferrox_firmware_" + which + ".so");

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace sim {
 
@@ -29,5 +30,10 @@ void UnloadTap(LoadedTap &tap);
 // a file path. Ends the run with a fatal error when it cannot be loaded.
 void *FirmwareModule(const std::string &which);
 bool ModuleHas(void *module, const char *name);
+// The folder of the running program, and the first of `folders` (relative to
+// it) that holds `name`, as a path to the file ("" when none does): what the
+// simulator ships with it lives beside it, wherever it was installed.
+std::filesystem::path ProgramDir();
+std::filesystem::path BesideProgram(const std::string &name, const std::vector<std::string> &folders);
 
 }  // namespace sim

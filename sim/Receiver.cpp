@@ -158,9 +158,13 @@ static void ResetFirmware(Receiver::Impl &im)
   _hddTapFolder = &im.tapFolderRecord;
   void *module = FirmwareModule(im.config.firmwareModule);
   im.missing.insert(im.config.missingSymbols.begin(), im.config.missingSymbols.end());
+  // the UTF-8 marker has a module of its own, loaded only for a firmware
+  // that has it (once loaded it stays for the process: later receivers of
+  // the same process hide it from the simulator's look-ups alone)
+  void *utf8 = im.config.utf8Firmware ? FirmwareModule("utf8") : nullptr;
   if (!im.config.utf8Firmware) im.missing.insert(kUtf8Function);
   for (const char *name : kFirmwareFunctions)
-    if (!ModuleHas(module, name)) im.missing.insert(name);
+    if (!ModuleHas(module, name) && !(utf8 != nullptr && ModuleHas(utf8, name))) im.missing.insert(name);
 }
 
 Receiver::Receiver(Config config)
@@ -693,6 +697,8 @@ std::string Receiver::TerminalOutput(int pts) const
 }
 
 void Receiver::ClearTerminalOutput() { impl_->termOut.clear(); }
+
+void Receiver::TerminalWrite(int pts, const void *buf, size_t count) { impl_->Echo(pts, buf, count); }
 
 std::string Receiver::PrintOutput() const { return impl_->printed; }
 

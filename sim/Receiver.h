@@ -214,6 +214,9 @@ class Receiver {
   // ---- console ----
   std::string TerminalOutput(int pts) const;  // raw bytes written to /dev/pts/<pts>
   void ClearTerminalOutput();                 // forgets what every terminal received
+  // Bytes that arrived on /dev/pts/<pts> from outside the simulator's own
+  // console (a real pseudo-terminal): kept and echoed as the console's.
+  void TerminalWrite(int pts, const void *buf, size_t count);
 
   // ---- faults ----
   // Writes to the file fail once <bytes> bytes were written to it in total.

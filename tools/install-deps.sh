@@ -5,6 +5,8 @@
 #   tools/install-deps.sh fuzz       + clang with its sanitizer runtimes
 #   tools/install-deps.sh realfs     + tools for the real-file-system tests
 #   tools/install-deps.sh bench      + cp/rsync for the benchmarks
+#   tools/install-deps.sh box        + QEMU for MIPS, jfsutils, Samba and the
+#                                      tools that make the virtual receiver
 #   tools/install-deps.sh web        + Chromium and its WebDriver for the
 #                                      browser test of the web view
 #
@@ -19,6 +21,7 @@ for group in "$@"; do
     realfs) want="$want e2fsprogs ntfs-3g sshfs openssh-server openssh-client fuse3 kmod mount util-linux samba smbnetfs" ;;
     bench) want="$want rsync coreutils" ;;
     web) want="$want chromium chromium-driver" ;;
+    box) want="$want qemu-system-mips jfsutils e2fsprogs fdisk cpio gzip kmod samba iproute2 util-linux tar" ;;
     *) echo "install-deps.sh: unknown group '$group'" >&2; exit 2 ;;
   esac
 done

@@ -6,6 +6,10 @@
 // toolkit wrappers carry the very same mangled names. Everything but the time
 // conversion is forwarded to the simulator. The variant built with
 // FERROX_FW_WITHOUT_EXEC plays a firmware that lacks the program starter.
+// The UTF-8 name cleaner, whose presence marks a firmware that keeps names
+// in UTF-8, is a module of its own (Utf8Module.cpp): a plug-in that looks
+// symbols up with libc's own dlsym (the receiver flavour) must not find it
+// in a firmware that has none.
 #include "FirmwareCallbacks.h"
 
 #define FW_EXPORT __attribute__((visibility("default")))
@@ -21,10 +25,6 @@ FW_EXPORT dword ApplHdd_SetWorkFolder(void *folderRecord) { return SimFw_SetWork
 #ifndef FERROX_FW_WITHOUT_EXEC
 FW_EXPORT dword Appl_ExecProgram(char *fileName) { return SimFw_ExecProgram(fileName); }
 #endif
-
-// Only its presence matters to plug-ins: it marks a firmware that keeps file
-// names in UTF-8. The simulator hides it unless so configured.
-FW_EXPORT void Appl_ConvertToValidUTF8Str(unsigned char *text, int length) {}
 
 // Packed receiver time (MJD << 16 | hour << 8 | minute), local time taken as
 // UTC, to seconds since 1970.

@@ -71,6 +71,63 @@ TEST(ReceiverProgram, BadCommandLinesAndFilesGiveAClearMessage)
   }
 }
 
+// A plug-in file that cannot run in this receiver is refused before the run
+// with what to do: one built for another CPU, and (in the cross build, which
+// has them) the receiver flavour outside a root of "/".
+TEST(ReceiverProgram, RefusesPluginFilesThatCannotRunInThisReceiver)
+{
+  TempDir tmp;
+  const std::string root = (tmp.path / "root").string();
+  std::string foreign = ReadHostFile(TapFile("TickWaiter.tap"));
+  ASSERT_GT(foreign.size(), 20u);
+  foreign[18] = static_cast<char>(183);  // e_machine: AArch64, no CPU of this project's
+  foreign[19] = 0;
+  std::ofstream(tmp.path / "Foreign.tap", std::ios::binary) << foreign;
+  struct Case {
+    std::vector<std::string> args;
+    const char *message;
+  };
+  std::vector<Case> cases = {
+      {{"--root", root, (tmp.path / "Foreign.tap").string()}, "is built for the AArch64 CPU, not for this one"}};
+  const fs::path receiverFlavour = ReceiverTapFile("Ferrox.tap");
+  if (!receiverFlavour.empty()) {
+    cases.push_back({{"--root", root, receiverFlavour.string()}, "is the receiver flavour of a plug-in"});
+    cases.push_back({{"--root", root, receiverFlavour.string()}, "Run it with --root / on a machine laid out like"});
+  }
+  for (const Case &c : cases) {
+    RunResult r = RunReceiver(c.args);
+    EXPECT_EQ(r.exitCode, 2) << c.message << "\n" << r.out << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(root)) << "nothing is made for a refused plug-in";
+  }
+}
+
+// The simulator as a user installs it: the program with its firmware
+// functions modules beside it and its fonts in fonts/, no build folder known.
+TEST(ReceiverProgram, FindsItsFirmwareModuleAndFontsBesideItself)
+{
+  TempDir tmp;
+  const fs::path inst = tmp.path / "ferrox-sim", bin = fs::path(FERROX_BIN_DIR);
+  fs::create_directories(inst / "fonts");
+  fs::copy_file(bin / "receiver", inst / "receiver");
+  for (const auto &e : fs::directory_iterator(bin.parent_path() / "lib"))
+    if (e.path().filename().string().rfind("ferrox_firmware", 0) == 0) fs::copy_file(e.path(), inst / e.path().filename());
+  for (const auto &e : fs::directory_iterator(bin.parent_path() / "fonts")) fs::copy_file(e.path(), inst / "fonts" / e.path().filename());
+  const fs::path root = tmp.path / "root";
+  RunResult r = RunReceiverAt(inst / "receiver", {"--root", root.string(), TapFile("TickWaiter.tap").string()});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("7 fonts put into /mnt/hd/ProgramFiles/Settings/Fonts"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::exists(root / "mnt/hd/ProgramFiles/Settings/Fonts/Calibri_14.ufnt"));
+  // without them beside it, it says where it looked
+  fs::remove_all(inst / "fonts");
+  for (const auto &e : fs::directory_iterator(inst))
+    if (e.path().extension() == ".so") fs::remove(e.path());
+  RunResult bare = RunReceiverAt(inst / "receiver", {"--root", (tmp.path / "r2").string(), TapFile("TickWaiter.tap").string()});
+  EXPECT_EQ(bare.exitCode, 70) << bare.err;
+  EXPECT_NE(bare.err.find("cannot load the firmware functions module " + (inst / "ferrox_firmware.so").string()),
+            std::string::npos) << bare.err;
+}
+
 TEST(ReceiverProgram, RunsAPluginUntilItUnloads)
 {
   TempDir tmp;

@@ -139,12 +139,17 @@ std::string ReadHostFile(const fs::path &p)
 // the program, the arguments.
 std::vector<std::string> ReceiverCommandLine(const std::vector<std::string> &args)
 {
+  return ReceiverCommandLineAt(fs::path(FERROX_BIN_DIR) / "receiver", args);
+}
+
+std::vector<std::string> ReceiverCommandLineAt(const fs::path &program, const std::vector<std::string> &args)
+{
   std::vector<std::string> words;
   std::stringstream emulator(FERROX_EMULATOR);
   std::string word;
   while (std::getline(emulator, word, ' '))
     if (!word.empty()) words.push_back(word);
-  words.push_back((fs::path(FERROX_BIN_DIR) / "receiver").string());
+  words.push_back(program.string());
   words.insert(words.end(), args.begin(), args.end());
   return words;
 }
@@ -161,6 +166,11 @@ std::vector<std::string> HostTree(const fs::path &folder)
 
 RunResult RunReceiver(const std::vector<std::string> &args)
 {
+  return RunReceiverAt(fs::path(FERROX_BIN_DIR) / "receiver", args);
+}
+
+RunResult RunReceiverAt(const fs::path &program, const std::vector<std::string> &args)
+{
   TempDir out;
   const fs::path outFile = out.path / "stdout", errFile = out.path / "stderr";
   posix_spawn_file_actions_t actions;
@@ -168,7 +178,7 @@ RunResult RunReceiver(const std::vector<std::string> &args)
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<std::string> words = ReceiverCommandLine(args);
+  std::vector<std::string> words = ReceiverCommandLineAt(program, args);
   std::vector<char *> argv;
   for (std::string &w : words) argv.push_back(w.data());
   argv.push_back(nullptr);

@@ -62,9 +62,12 @@ struct RunResult {
   std::string err;  // standard error
 };
 RunResult RunReceiver(const std::vector<std::string> &args);
+// The same with another copy of the program (an installed simulator).
+RunResult RunReceiverAt(const fs::path &program, const std::vector<std::string> &args);
 // The words that start the receiver program with these arguments (the
 // emulator's first in a cross build).
 std::vector<std::string> ReceiverCommandLine(const std::vector<std::string> &args);
+std::vector<std::string> ReceiverCommandLineAt(const fs::path &program, const std::vector<std::string> &args);
 
 // Regular files below a host folder, relative and sorted ("Series/Ep1.rec");
 // none when the folder is missing.

@@ -1,0 +1,169 @@
+// BoxFixture.cpp -- boots of the virtual receiver for the box tier.
+#include "BoxFixture.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "HostPrograms.h"
+
+namespace {
+
+constexpr int kBootTimeoutSeconds = 420;
+
+// A host program run to its end (killed after `limit` seconds); its exit
+// status, its output in *out.
+int RunHost(const std::vector<std::string> &argv, const fs::path &outFile, int limit)
+{
+  pid_t pid = StartProgram(argv, outFile);
+  if (pid < 0) return -1;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(limit);
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > until) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string Quoted(const std::string &word)
+{
+  std::string q = "'";
+  for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// A host folder packed for the guest (the guest's busybox tar keeps the
+// names' bytes, which a copy through SMB would not).
+bool Pack(const fs::path &folder, const fs::path &tarFile)
+{
+  fs::create_directories(folder);
+  return RunHost({FindProgram("tar"), "-cf", tarFile.string(), "-C", folder.string(), "."}, {}, 120) == 0;
+}
+
+bool Unpack(const fs::path &tarFile, const fs::path &folder)
+{
+  std::error_code ec;
+  fs::remove_all(folder, ec);
+  fs::create_directories(folder);
+  return RunHost({FindProgram("tar"), "-xf", tarFile.string(), "-C", folder.string()}, {}, 120) == 0;
+}
+
+}  // namespace
+
+fs::path BoxDir()
+{
+  const char *env = getenv("BOX_DIR");
+  return env && *env ? fs::path(env) : fs::path(FERROX_SOURCE_DIR) / "build" / "box";
+}
+
+void BoxTest::SetUp()
+{
+  if (geteuid() != 0) GTEST_SKIP() << "the box needs root (network namespace, Samba as the NAS)";
+  for (const char *p : {"qemu-system-mipsel", "unshare", "smbd", "sfdisk", "mkfs.jfs", "mkfs.ext3", "tar", "ip"})
+    if (FindProgram(p).empty()) GTEST_SKIP() << p << " is missing (tools/install-deps.sh box installs it)";
+  if (!fs::exists(BoxDir() / "initrd.gz") || !fs::exists(BoxDir() / "vmlinuz"))
+    GTEST_SKIP() << "the box is not built in " << BoxDir().string() << ": make box";
+  ScenarioTest::SetUp();
+}
+
+std::vector<std::string> BoxTest::Ferrox(std::vector<std::string> extra)
+{
+  std::vector<std::string> o = {"--load", "/mnt/hd/ProgramFiles/Ferrox.tap", "--quiet"};
+  o.insert(o.end(), extra.begin(), extra.end());
+  return o;
+}
+
+BoxBoot BoxTest::Boot(const std::vector<BoxStep> &steps, bool nas, const std::vector<std::string> &shell,
+                      const std::string &cpu)
+{
+  BoxBoot boot;
+  const fs::path work = work_.path, io = work / "io";
+  std::error_code ec;
+  fs::remove_all(io, ec);
+  fs::create_directories(io / "out");
+  const std::string box = (fs::path(FERROX_SOURCE_DIR) / "box" / "box.sh").string();
+  if (!fs::exists(work / "hd.img") && RunHost({box, "disks", work.string()}, work / "disks.out", 120) != 0) {
+    ADD_FAILURE() << "box.sh disks failed: " << ReadHostFile(work / "disks.out");
+    return boot;
+  }
+  // the NAS serves the fixture's share folder itself
+  fs::remove_all(work / "nas", ec);
+  fs::create_directory_symlink(share, work / "nas");
+  if (!Pack(root / "mnt/hd", io / "hd.tar") || !Pack(root / "mnt/sdb1", io / "usb.tar")) {
+    ADD_FAILURE() << "cannot pack the receiver root for the box";
+    return boot;
+  }
+  std::ostringstream s;
+  s << ". /box/lib.sh\n"
+    << "tar -xf /io/hd.tar -C /mnt/hd && tar -xf /io/usb.tar -C /mnt/sdb1 || echo 'box: cannot lay out the disks'\n"
+    << "install_plugins\n";
+  if (nas) s << "nas_mount || echo 'box: cannot mount the NAS share'\n";
+  for (const std::string &line : shell) s << line << "\n";
+  s << "echo \"box: scenario starts at $(cut -d' ' -f1 /proc/uptime)\"\n";
+  for (const BoxStep &step : steps) {
+    s << "firmware " << Quoted(step.name);
+    for (const std::string &o : step.options) s << " " << Quoted(o);
+    s << "\n";
+  }
+  s << "results\n"
+    << "tar -cf /io/out/hd.tar -C /mnt/hd DataFiles ProgramFiles\n"
+    << "tar -cf /io/out/usb.tar -C /mnt/sdb1 .\n";
+  if (nas) s << "nas_umount\n";
+  std::ofstream(io / "scenario.sh") << s.str();
+
+  const auto start = std::chrono::steady_clock::now();
+  boot.status = RunHost({box, "boot", work.string(), "--cpu", cpu, "--timeout", std::to_string(kBootTimeoutSeconds)},
+                        work / "boot.out", kBootTimeoutSeconds + 30);
+  boot.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  boot.console = ReadHostFile(work / "console.log");
+  if (boot.status != 0) ADD_FAILURE() << "the box ended with status " << boot.status << ": "
+                                      << ReadHostFile(work / "boot.out") << "\n--- console ---\n" << boot.console;
+  size_t at = boot.console.find("box: scenario starts at ");
+  if (at != std::string::npos) boot.upAfter = std::atof(boot.console.c_str() + at + 24);
+  for (const BoxStep &step : steps) {
+    boot.out[step.name] = ReadHostFile(io / "out" / (step.name + ".out"));
+    std::string rc = ReadHostFile(io / "out" / (step.name + ".rc"));
+    boot.rc[step.name] = rc.empty() ? -1 : std::atoi(rc.c_str());
+  }
+  // the disks as the box left them replace the root's folders
+  if (!Unpack(io / "out" / "hd.tar", root / "mnt/hd") || !Unpack(io / "out" / "usb.tar", root / "mnt/sdb1"))
+    ADD_FAILURE() << "the box gave no disk contents back\n--- console ---\n" << boot.console;
+  fs::remove_all(root / "mnt/sdb1/lost+found", ec);  // the file system's, not the receiver's
+  // BOX_KEEP=DIR keeps what the box handed back (and its console) for a look
+  if (const char *keep = getenv("BOX_KEEP"); keep && *keep) {
+    fs::path to = fs::path(keep) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::create_directories(to, ec);
+    fs::copy(io / "out", to, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+    fs::copy_file(work / "console.log", to / "console.log", fs::copy_options::overwrite_existing, ec);
+  }
+  std::printf("box: boot on %s: %.1f s in all, the scenario began %.1f s after power-on; %zu firmware run(s)\n",
+              cpu.c_str(), boot.seconds, boot.upAfter, steps.size());
+  return boot;
+}
+
+void BoxTest::ExpectOwnersPlugins(const BoxBoot &boot) const
+{
+  std::map<std::string, std::string> archive, loaded;
+  auto read = [](const std::string &text, std::map<std::string, std::string> *sums) {
+    std::istringstream in(text);
+    std::string sum, name;
+    while (in >> sum >> name) sums->emplace(fs::path(name).filename().string(), sum);
+  };
+  read(ReadHostFile(BoxDir() / "initramfs/box/release/SHA256SUMS"), &archive);
+  read(ReadHostFile(work_.path / "io/out/taps.sha256"), &loaded);
+  for (const char *tap : {"Ferrox.tap", "FerroxSetup.tap"}) {
+    ASSERT_TRUE(archive.count(tap)) << tap << " is not in the archive's SHA256SUMS";
+    EXPECT_EQ(archive[tap], loaded[tap]) << tap << " in the box is not the archive's file";
+  }
+}

@@ -1,0 +1,55 @@
+// BoxFixture.h -- scenarios in the virtual receiver (box/box.sh): a receiver
+// root prepared on the host as for the simulator's scenarios, then laid onto
+// the box's real disks, run there by the cross-built firmware on the owners'
+// plug-in files, and brought back for the audit.
+//
+// The root's /mnt/hd becomes the internal disk (JFS, /dev/sda2), its
+// /mnt/sdb1 the external drive (ext3, USB), the fixture's share folder the
+// NAS share that the box mounts with the kernel's SMB client. After the
+// boot the disks' contents replace the root's, so every helper of the
+// scenario tests reads what the box left.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ScenarioFixture.h"
+
+// One firmware run in the box: a name for its output and the receiver
+// program's options after "--root /".
+struct BoxStep {
+  std::string name;
+  std::vector<std::string> options;
+};
+
+struct BoxBoot {
+  int status = -1;          // box.sh's exit status (0: the box powered off)
+  double seconds = 0;       // the boot from start to power-off
+  double upAfter = 0;       // guest seconds until the scenario began
+  std::string console;      // the box's serial console
+  std::map<std::string, std::string> out;  // firmware output by step name
+  std::map<std::string, int> rc;           // firmware exit status by step name
+};
+
+class BoxTest : public ScenarioTest {
+ public:
+  void SetUp() override;
+
+  // Boots the box on the root and share; the steps run one after the other,
+  // the NAS share mounted at /mnt/hd/DataFiles/NAS-Share when `nas` is set.
+  // `shell` lines run in the guest before the steps (busybox sh).
+  BoxBoot Boot(const std::vector<BoxStep> &steps, bool nas = true, const std::vector<std::string> &shell = {},
+               const std::string &cpu = "24Kf");
+  // The options of a run of Ferrox.tap as the owner installed it.
+  static std::vector<std::string> Ferrox(std::vector<std::string> extra = {});
+  // The check sums of the plug-ins the box loaded, against the archive's.
+  void ExpectOwnersPlugins(const BoxBoot &boot) const;
+  fs::path Work() const { return work_.path; }
+
+ private:
+  TempDir work_;
+};
+
+// Where the box was built (BOX_DIR, else build/box of the source tree).
+fs::path BoxDir();
