@@ -7,14 +7,14 @@
 #   make release the receiver plug-ins for owners: dist/Ferrox-<version>-receiver.zip
 #   make box     the virtual receiver (a MIPS Linux under QEMU) that runs them
 #
-# Further: host, target, test-host, test-target, test-box, test-asan, fault-matrix,
-# power-cuts, fuzz, bench, clean.
+# Further: host, target, test-host, test-target, test-box, box-power-cuts, test-asan,
+# fault-matrix, power-cuts, fuzz, bench, clean.
 
 JOBS ?= 2
 CMAKE ?= cmake
 MAKEFLAGS += --no-print-directory
 
-.PHONY: box test-box release web all deps host target test-host test-target test-asan fault-matrix power-cuts check demo fuzz fuzz-run bench clean
+.PHONY: box test-box box-power-cuts release web all deps host target test-host test-target test-asan fault-matrix power-cuts check demo fuzz fuzz-run bench clean
 
 all: host
 
@@ -49,6 +49,13 @@ check: test-host test-target test-box
 box: release
 	@tools/install-deps.sh box || echo "box: the packages of the box cannot be installed"
 	@box/box.sh build || echo "box: not built; the box tier skips"
+
+# real power cuts in the box: 40 cut trials of the copy service and 40 of the
+# control (the tier runs 6 and 4)
+BOX_CUTS ?= 40
+box-power-cuts: box host
+	@FERROX_BOX_CUTS=$(BOX_CUTS) ctest --preset host -R BoxPowerCut --output-on-failure -V > build/box-power-cuts.log 2>&1; \
+	  status=$$?; grep -E "real power cuts|^[0-9]+: box: .*cut|tests passed|tests failed" build/box-power-cuts.log; exit $$status
 
 # the box tier: scenarios on the owners' plug-in files in the virtual receiver
 test-box: box host

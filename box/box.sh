@@ -151,6 +151,10 @@ build() {
   cp /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf "$root/usr/share/fonts/truetype/dejavu/"
   copy_libraries "$root" "$root/box/bin/receiver" "$root"/box/bin/ferrox_firmware*.so "$root/sbin/fsck.jfs"
   copy_release "$root"
+  # the power-cut tier's control, which moves without syncing: never beside
+  # the owner's plug-ins
+  mkdir -p "$root/box/standin"
+  [ -f "$target/tap-standin/NaiveMove.tap" ] && cp "$target/tap-standin/NaiveMove.tap" "$root/box/standin/"
   cp "$here/init" "$root/init"
   cp "$here/lib.sh" "$root/box/lib.sh"
   chmod +x "$root/init"

@@ -73,7 +73,7 @@ void BoxTest::SetUp()
   for (const char *p : {"qemu-system-mipsel", "unshare", "smbd", "sfdisk", "mkfs.jfs", "mkfs.ext3", "tar", "ip"})
     if (FindProgram(p).empty()) GTEST_SKIP() << p << " is missing (tools/install-deps.sh box installs it)";
   if (!fs::exists(BoxDir() / "initrd.gz") || !fs::exists(BoxDir() / "vmlinuz"))
-    GTEST_SKIP() << "the box is not built in " << BoxDir().string() << ": make box";
+    GTEST_SKIP() << "the box is not built (make box builds it)";
   ScenarioTest::SetUp();
 }
 
@@ -87,56 +87,87 @@ std::vector<std::string> BoxTest::Ferrox(std::vector<std::string> extra)
 BoxBoot BoxTest::Boot(const std::vector<BoxStep> &steps, bool nas, const std::vector<std::string> &shell,
                       const std::string &cpu)
 {
-  BoxBoot boot;
+  BoxPlan plan;
+  plan.steps = steps;
+  plan.nas = nas;
+  plan.shell = shell;
+  plan.cpu = cpu;
+  return Boot(plan);
+}
+
+std::string BoxTest::Script(const BoxPlan &plan) const
+{
+  std::ostringstream s;
+  s << ". /box/lib.sh\n";
+  if (plan.layOut)
+    s << "tar -xf /io/hd.tar -C /mnt/hd && tar -xf /io/usb.tar -C /mnt/sdb1 || echo 'box: cannot lay out the disks'\n"
+      << "install_plugins\nsync\n";
+  if (plan.nas) s << "nas_mount || echo 'box: cannot mount the NAS share'\n";
+  for (const std::string &line : plan.shell) s << line << "\n";
+  s << "echo \"box: scenario starts at $(cut -d' ' -f1 /proc/uptime)\"\n";
+  for (const BoxStep &step : plan.steps) {
+    s << "firmware " << Quoted(step.name);
+    for (const std::string &o : step.options) s << " " << Quoted(o);
+    s << "\n";
+  }
+  s << "echo \"box: steps ended at $(cut -d' ' -f1 /proc/uptime)\"\n";
+  if (plan.linger > 0) s << "sleep " << plan.linger << "\n";
+  s << "results\n"
+    << "tar -cf /io/out/hd.tar -C /mnt/hd DataFiles ProgramFiles\n"
+    << "tar -cf /io/out/usb.tar -C /mnt/sdb1 .\n";
+  if (plan.nas) s << "nas_umount\n";
+  return s.str();
+}
+
+bool BoxTest::Prepare(const BoxPlan &plan)
+{
   const fs::path work = work_.path, io = work / "io";
   std::error_code ec;
   fs::remove_all(io, ec);
   fs::create_directories(io / "out");
   const std::string box = (fs::path(FERROX_SOURCE_DIR) / "box" / "box.sh").string();
-  if (!fs::exists(work / "hd.img") && RunHost({box, "disks", work.string()}, work / "disks.out", 120) != 0) {
+  // a boot that lays the root out gets fresh disks; one after a cut the disks the cut left
+  if ((plan.layOut || !fs::exists(work / "hd.img")) && RunHost({box, "disks", work.string()}, work / "disks.out", 120) != 0) {
     ADD_FAILURE() << "box.sh disks failed: " << ReadHostFile(work / "disks.out");
-    return boot;
+    return false;
   }
   // the NAS serves the fixture's share folder itself
   fs::remove_all(work / "nas", ec);
   fs::create_directory_symlink(share, work / "nas");
-  if (!Pack(root / "mnt/hd", io / "hd.tar") || !Pack(root / "mnt/sdb1", io / "usb.tar")) {
+  if (plan.layOut && (!Pack(root / "mnt/hd", io / "hd.tar") || !Pack(root / "mnt/sdb1", io / "usb.tar"))) {
     ADD_FAILURE() << "cannot pack the receiver root for the box";
-    return boot;
+    return false;
   }
-  std::ostringstream s;
-  s << ". /box/lib.sh\n"
-    << "tar -xf /io/hd.tar -C /mnt/hd && tar -xf /io/usb.tar -C /mnt/sdb1 || echo 'box: cannot lay out the disks'\n"
-    << "install_plugins\n";
-  if (nas) s << "nas_mount || echo 'box: cannot mount the NAS share'\n";
-  for (const std::string &line : shell) s << line << "\n";
-  s << "echo \"box: scenario starts at $(cut -d' ' -f1 /proc/uptime)\"\n";
-  for (const BoxStep &step : steps) {
-    s << "firmware " << Quoted(step.name);
-    for (const std::string &o : step.options) s << " " << Quoted(o);
-    s << "\n";
-  }
-  s << "results\n"
-    << "tar -cf /io/out/hd.tar -C /mnt/hd DataFiles ProgramFiles\n"
-    << "tar -cf /io/out/usb.tar -C /mnt/sdb1 .\n";
-  if (nas) s << "nas_umount\n";
-  std::ofstream(io / "scenario.sh") << s.str();
+  std::ofstream(io / "scenario.sh") << Script(plan);
+  return true;
+}
 
+static std::vector<std::string> BootCommand(const fs::path &work, const BoxPlan &plan)
+{
+  return {(fs::path(FERROX_SOURCE_DIR) / "box" / "box.sh").string(), "boot", work.string(), "--cpu", plan.cpu,
+          "--timeout", std::to_string(kBootTimeoutSeconds)};
+}
+
+BoxBoot BoxTest::Boot(const BoxPlan &plan)
+{
+  BoxBoot boot;
+  const fs::path work = work_.path, io = work / "io";
+  if (!Prepare(plan)) return boot;
   const auto start = std::chrono::steady_clock::now();
-  boot.status = RunHost({box, "boot", work.string(), "--cpu", cpu, "--timeout", std::to_string(kBootTimeoutSeconds)},
-                        work / "boot.out", kBootTimeoutSeconds + 30);
+  boot.status = RunHost(BootCommand(work, plan), work / "boot.out", kBootTimeoutSeconds + 30);
   boot.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   boot.console = ReadHostFile(work / "console.log");
   if (boot.status != 0) ADD_FAILURE() << "the box ended with status " << boot.status << ": "
                                       << ReadHostFile(work / "boot.out") << "\n--- console ---\n" << boot.console;
   size_t at = boot.console.find("box: scenario starts at ");
   if (at != std::string::npos) boot.upAfter = std::atof(boot.console.c_str() + at + 24);
-  for (const BoxStep &step : steps) {
+  for (const BoxStep &step : plan.steps) {
     boot.out[step.name] = ReadHostFile(io / "out" / (step.name + ".out"));
     std::string rc = ReadHostFile(io / "out" / (step.name + ".rc"));
     boot.rc[step.name] = rc.empty() ? -1 : std::atoi(rc.c_str());
   }
   // the disks as the box left them replace the root's folders
+  std::error_code ec;
   if (!Unpack(io / "out" / "hd.tar", root / "mnt/hd") || !Unpack(io / "out" / "usb.tar", root / "mnt/sdb1"))
     ADD_FAILURE() << "the box gave no disk contents back\n--- console ---\n" << boot.console;
   fs::remove_all(root / "mnt/sdb1/lost+found", ec);  // the file system's, not the receiver's
@@ -147,9 +178,34 @@ BoxBoot BoxTest::Boot(const std::vector<BoxStep> &steps, bool nas, const std::ve
     fs::copy(io / "out", to, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
     fs::copy_file(work / "console.log", to / "console.log", fs::copy_options::overwrite_existing, ec);
   }
-  std::printf("box: boot on %s: %.1f s in all, the scenario began %.1f s after power-on; %zu firmware run(s)\n",
-              cpu.c_str(), boot.seconds, boot.upAfter, steps.size());
+  if (plan.layOut)
+    std::printf("box: boot on %s: %.1f s in all, the scenario began %.1f s after power-on; %zu firmware run(s)\n",
+                plan.cpu.c_str(), boot.seconds, boot.upAfter, plan.steps.size());
   return boot;
+}
+
+bool BoxTest::BootAndCut(const BoxPlan &plan, double cutAfter)
+{
+  const fs::path work = work_.path;
+  if (!Prepare(plan)) return false;
+  // the last boot's console says its scenario began: not this one's
+  std::error_code ec;
+  fs::remove(work / "console.log", ec);
+  fs::remove(work / "qemu.pid", ec);
+  pid_t pid = StartProgram(BootCommand(work, plan), work / "boot.out");
+  if (pid < 0) return false;
+  // the moment counts from the start of the steps, not of the boot
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (ReadHostFile(work / "console.log").find("box: scenario starts") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline && waitpid(pid, nullptr, WNOHANG) == 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::this_thread::sleep_for(std::chrono::duration<double>(cutAfter));
+  bool cut = false;
+  std::string qemu = ReadHostFile(work / "qemu.pid");
+  if (!qemu.empty() && waitpid(pid, nullptr, WNOHANG) == 0) cut = kill(std::atoi(qemu.c_str()), SIGKILL) == 0;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return cut;
 }
 
 void BoxTest::ExpectOwnersPlugins(const BoxBoot &boot) const

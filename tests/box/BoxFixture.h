@@ -32,15 +32,31 @@ struct BoxBoot {
   std::map<std::string, int> rc;           // firmware exit status by step name
 };
 
+// What one boot does: the steps run one after the other, the NAS share
+// mounted at /mnt/hd/DataFiles/NAS-Share when `nas` is set, the `shell`
+// lines (busybox sh) before them.
+struct BoxPlan {
+  std::vector<BoxStep> steps;
+  bool nas = true;
+  std::vector<std::string> shell;
+  std::string cpu = "24Kf";  // 24Kc: no FPU
+  bool layOut = true;        // the root's /mnt/hd and /mnt/sdb1 laid onto the disks first
+  int linger = 0;            // seconds the box stays up after the steps (a cut may come then)
+};
+
 class BoxTest : public ScenarioTest {
  public:
   void SetUp() override;
 
-  // Boots the box on the root and share; the steps run one after the other,
-  // the NAS share mounted at /mnt/hd/DataFiles/NAS-Share when `nas` is set.
-  // `shell` lines run in the guest before the steps (busybox sh).
+  // Boots the box on the root and share to its power-off; afterwards the
+  // root holds what the disks hold.
+  BoxBoot Boot(const BoxPlan &plan);
   BoxBoot Boot(const std::vector<BoxStep> &steps, bool nas = true, const std::vector<std::string> &shell = {},
                const std::string &cpu = "24Kf");
+  // Boots it and kills QEMU `cutAfter` seconds after the steps began: a
+  // power cut of the receiver. The disks stay as the cut left them for the
+  // next Boot with layOut unset; false when the box ended before the cut.
+  bool BootAndCut(const BoxPlan &plan, double cutAfter);
   // The options of a run of Ferrox.tap as the owner installed it.
   static std::vector<std::string> Ferrox(std::vector<std::string> extra = {});
   // The check sums of the plug-ins the box loaded, against the archive's.
@@ -48,6 +64,8 @@ class BoxTest : public ScenarioTest {
   fs::path Work() const { return work_.path; }
 
  private:
+  std::string Script(const BoxPlan &plan) const;
+  bool Prepare(const BoxPlan &plan);
   TempDir work_;
 };
 

@@ -50,16 +50,17 @@ TEST_F(BoxTest, CopyRunOntoTheSmbShareRenamesForTheShareAndASecondRunFindsAllCom
   for (const Recording &r : recordings)
     WriteRecording(std::string(kMoveToNAS) + "/" + r.source, r.size, seed, LocalTime(2015, 12, int(seed)), true, r.nav),
         ++seed;
-  // a different recording of the same name is on the share already
+  // a different recording is on the share already under the same name in
+  // other letters: to the NAS, which ignores case, it is the same name
   const std::string theirs = Pattern(123'456, 99);
-  std::ofstream(share / "Konzert.rec", std::ios::binary) << theirs;
+  std::ofstream(share / "konzert.rec", std::ios::binary) << theirs;
 
   BoxBoot boot = Boot({{"first", Ferrox({"--status-every", "1"})}, {"second", Ferrox()}});
   ExpectOwnersPlugins(boot);
   ASSERT_EQ(boot.rc["first"], 0) << Firmware(boot, "first");
   ASSERT_EQ(boot.rc["second"], 0) << Firmware(boot, "second");
 
-  std::set<std::string> expected = {"Konzert.rec"};
+  std::set<std::string> expected = {"konzert.rec"};
   for (const Recording &r : recordings) {
     const std::string from = std::string(kMoveToNAS) + "/" + r.source;
     std::vector<std::string> parts = {""};
@@ -72,7 +73,7 @@ TEST_F(BoxTest, CopyRunOntoTheSmbShareRenamesForTheShareAndASecondRunFindsAllCom
       EXPECT_TRUE(Exists(from + part)) << "a copy run keeps its source " << from + part;
     }
   }
-  EXPECT_TRUE(ReadHostFile(share / "Konzert.rec") == theirs) << "the share's own Konzert.rec was touched";
+  EXPECT_TRUE(ReadHostFile(share / "konzert.rec") == theirs) << "the share's own konzert.rec was touched";
   std::vector<std::string> tree = Tree(share);
   EXPECT_EQ(std::set<std::string>(tree.begin(), tree.end()), expected);
   EXPECT_EQ(Summary(Firmware(boot, "first")).substr(0, 67),

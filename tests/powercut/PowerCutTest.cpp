@@ -22,32 +22,6 @@ namespace {
 constexpr unsigned kSeed = 20151220;
 const std::string kIni = std::string(kFerroxFolder) + "/Ferrox.ini";
 
-// The fourteen settings a file gives the copy service, by key: a missing
-// key counts with the value it is loaded as. A file without the user's note
-// line has lost some of its text: no settings at all.
-std::map<std::string, std::string> Settings(const std::string &text)
-{
-  static const std::map<std::string, std::string> missing = {
-      {"CopySpeed", "4"},   {"MountType", "0"},        {"MoveDir", "/mnt/hd/DataFiles/MoveToNAS"},
-      {"DestDir", "/mnt/hd/DataFiles/NAS-Share"},      {"Move", "0"},           {"NASBootTime", "90"},
-      {"SpecChar", "0"},    {"DelDEC", "1"},           {"MountedDirSource", "0"}, {"MountedDirDest", "0"},
-      {"StopMountTAP", "0"}, {"SetTSLink", "0"},       {"LogLenth", "0"},       {"CopyAllFiles", "0"}};
-  std::map<std::string, std::string> found;
-  if (text.find("; my settings, with a note\r\n") == std::string::npos) return found;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find_first_of("\r\n", at);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(at, end - at);
-    size_t eq = line.find('=');
-    if (eq != std::string::npos && missing.count(line.substr(0, eq)) && !found.count(line.substr(0, eq)))
-      found[line.substr(0, eq)] = line.substr(eq + 1);
-    at = end + 1;
-  }
-  for (const auto &[key, value] : missing) found.emplace(key, value);
-  return found;
-}
-
 enum class Kind { Copy, Move, Job, Gather, Setup, Naive };
 const char *KindName(Kind k)
 {
@@ -92,7 +66,7 @@ class PowerCut : public ScenarioTest {
                         std::string("Move=") + (move && c.kind != Kind::Job ? "1" : "0"),
                         std::string("CopyAllFiles=") + (c.kind == Kind::Gather ? "1" : "0")});
     WriteFile(kIni, "; my settings, with a note\r\n" + ReadFile(kIni));
-    oldIni = Settings(ReadFile(kIni));
+    oldIni = SettingsAsLoaded(ReadFile(kIni));
     newIni = oldIni;
     if (c.kind == Kind::Setup) newIni["CopySpeed"] = std::to_string(c.speed == 4 ? 1 : c.speed + 1);
     unsigned seed = 1;
@@ -204,7 +178,7 @@ class PowerCut : public ScenarioTest {
       }
     for (const auto &[path, bytes] : bystanders)
       EXPECT_TRUE(ReadHostFile(path) == bytes) << when << ": " << path << " was changed";
-    const auto now = Settings(ReadFile(kIni));
+    const auto now = SettingsAsLoaded(ReadFile(kIni));
     if (now != oldIni && now != newIni) {
       ++settingsLost;
       ADD_FAILURE() << when << ": Ferrox.ini holds neither the old nor the new settings:\n" << ReadFile(kIni);

@@ -217,3 +217,29 @@ int ScenarioTest::SecondsBetween(std::string_view first, std::string_view second
 }
 
 std::vector<std::string> ScenarioTest::Tree(const fs::path &folder) { return HostTree(folder); }
+
+// The fourteen settings a file gives the copy service, by key: a missing
+// key counts with the value it is loaded as. A file without the user's note
+// line has lost some of its text: no settings at all.
+std::map<std::string, std::string> SettingsAsLoaded(const std::string &text)
+{
+  static const std::map<std::string, std::string> missing = {
+      {"CopySpeed", "4"},   {"MountType", "0"},        {"MoveDir", "/mnt/hd/DataFiles/MoveToNAS"},
+      {"DestDir", "/mnt/hd/DataFiles/NAS-Share"},      {"Move", "0"},           {"NASBootTime", "90"},
+      {"SpecChar", "0"},    {"DelDEC", "1"},           {"MountedDirSource", "0"}, {"MountedDirDest", "0"},
+      {"StopMountTAP", "0"}, {"SetTSLink", "0"},       {"LogLenth", "0"},       {"CopyAllFiles", "0"}};
+  std::map<std::string, std::string> found;
+  if (text.find("; my settings, with a note\r\n") == std::string::npos) return found;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find_first_of("\r\n", at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    size_t eq = line.find('=');
+    if (eq != std::string::npos && missing.count(line.substr(0, eq)) && !found.count(line.substr(0, eq)))
+      found[line.substr(0, eq)] = line.substr(eq + 1);
+    at = end + 1;
+  }
+  for (const auto &[key, value] : missing) found.emplace(key, value);
+  return found;
+}

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <filesystem>
 #include <initializer_list>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,11 @@
 inline constexpr const char *kFerroxFolder = "/mnt/hd/ProgramFiles/Settings/Ferrox";
 inline constexpr const char *kMoveToNAS = "/mnt/hd/DataFiles/MoveToNAS";
 inline constexpr const char *kNASShare = "/mnt/hd/DataFiles/NAS-Share";
+
+// The fourteen settings a file gives the copy service, by key (a missing key
+// with the value it is loaded as); none at all for a file that lost the
+// line "; my settings, with a note" that the power-cut tiers put first.
+std::map<std::string, std::string> SettingsAsLoaded(const std::string &text);
 
 // Seconds since 1970 of a local date and time (the receiver's clock zone).
 time_t LocalTime(int year, int month, int day, int hour = 12, int minute = 0);
