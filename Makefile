@@ -50,8 +50,8 @@ box: release
 	@tools/install-deps.sh box || echo "box: the packages of the box cannot be installed"
 	@box/box.sh build || echo "box: not built; the box tier skips"
 
-# real power cuts in the box: 40 cut trials of the copy service and 40 of the
-# control (the tier runs 6 and 4)
+# real power cuts in the box: 40 cut trials of the copy service and 10 of the
+# control (the tier runs 6 and 4); about 35 minutes
 BOX_CUTS ?= 40
 box-power-cuts: box host
 	@FERROX_BOX_CUTS=$(BOX_CUTS) ctest --preset host -R BoxPowerCut --output-on-failure -V > build/box-power-cuts.log 2>&1; \

@@ -15,6 +15,7 @@ build=${1:?usage: bench/smb-share.sh BUILD_DIR [SIZE_MIB [ROUNDS]]}
 size=${2:-256}
 rounds=${3:-7}
 skip() { echo "smb-share.sh: skipped: $*"; exit 0; }
+. "$(dirname "$0")/../tools/smb-conf.sh"
 [ "$(id -u)" -eq 0 ] || skip "not root, so nothing can be mounted"
 for p in smbd smbnetfs setsid fusermount rsync; do command -v "$p" >/dev/null || skip "$p is missing (tools/install-deps.sh realfs bench)"; done
 [ -c /dev/fuse ] || skip "no /dev/fuse"
@@ -30,32 +31,8 @@ cleanup() {
 }
 trap cleanup EXIT
 trap "exit 1" INT TERM HUP PIPE
-mkdir -p "$work"/{served,net,private,lock,state,cache,pid,home/.smb,home/cache,home/lock,home/state,home/private}
-cat > "$work/smb.conf" <<CONF
-[global]
-  interfaces = 127.0.0.1
-  bind interfaces only = yes
-  smb ports = 445
-  disable netbios = yes
-  server role = standalone server
-  map to guest = Bad User
-  guest account = root
-  load printers = no
-  printcap name = /dev/null
-  disable spoolss = yes
-  private dir = $work/private
-  lock directory = $work/lock
-  state directory = $work/state
-  cache directory = $work/cache
-  pid directory = $work/pid
-  log file = $work/smbd.log
-[nas]
-  path = $work/served
-  guest ok = yes
-  guest only = yes
-  read only = no
-  force user = root
-CONF
+mkdir -p "$work"/{served,net,home/.smb,home/cache,home/lock,home/state,home/private}
+smb_conf "$work" "" "nas=$work/served"
 printf '[global]\n  client min protocol = SMB2\n  workgroup = WORKGROUP\n  cache directory = %s\n  lock directory = %s\n  state directory = %s\n  private dir = %s\n' \
   "$work/home/cache" "$work/home/lock" "$work/home/state" "$work/home/private" > "$work/home/.smb/smb.conf"
 printf 'auth "guest" ""\n' > "$work/home/.smb/smbnetfs.conf"

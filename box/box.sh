@@ -33,6 +33,7 @@ box=${BOX_DIR:-$src/build/box}
 target=${TARGET_DIR:-$src/build/target}
 
 die() { echo "box: $*" >&2; exit 1; }
+. "$src/tools/smb-conf.sh"
 
 # ---- build ----
 
@@ -161,7 +162,7 @@ build() {
   (cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet | gzip -1) > "$box/initrd.gz.new"
   mv "$box/initrd.gz.new" "$box/initrd.gz"
   cp "$box/pkgs/boot/vmlinuz-$kv" "$box/vmlinuz"
-  echo "box: built $(basename "$box")/ (kernel $kv, $(du -k "$box/initrd.gz" | cut -f1) KiB initramfs)"
+  echo "box: built ${box#"$src"/} (kernel $kv, $(du -k "$box/initrd.gz" | cut -f1) KiB initramfs)"
   (cd "$root/box/release" && sed 's/^/  /' SHA256SUMS)
 }
 
@@ -202,45 +203,15 @@ disks() {
 
 # ---- boot ----
 
-smb_conf() {
-  local work=$1 d=$1/samba
-  mkdir -p "$d/private" "$d/lock" "$d/state" "$d/cache" "$d/pid"
-  cat > "$d/smb.conf" <<EOF
-[global]
-  interfaces = 127.0.0.1
-  bind interfaces only = yes
-  smb ports = 445
-  disable netbios = yes
-  server role = standalone server
-  server min protocol = SMB3_00
-  map to guest = Bad User
-  guest account = root
-  load printers = no
-  printcap name = /dev/null
-  disable spoolss = yes
+# The NAS as people own one: SMB3 only, names that differ only in case are
+# one name, no Unix extensions.
+nas_conf() {
+  local work=$1
+  smb_conf "$work/samba" "  server min protocol = SMB3_00
   unix extensions = no
   case sensitive = no
   preserve case = yes
-  private dir = $d/private
-  lock directory = $d/lock
-  state directory = $d/state
-  cache directory = $d/cache
-  pid directory = $d/pid
-  log file = $d/smbd.log
-  log level = 1
-[nas]
-  path = $work/nas
-  guest ok = yes
-  guest only = yes
-  read only = no
-  force user = root
-[io]
-  path = $work/io
-  guest ok = yes
-  guest only = yes
-  read only = no
-  force user = root
-EOF
+  log level = 1" "nas=$work/nas" "io=$work/io"
 }
 
 # Inside the box's own network namespace: the NAS, then the receiver.
@@ -258,7 +229,7 @@ inside() {
     esac
   done
   ip link set lo up
-  smb_conf "$work"
+  nas_conf "$work"
   # a session of its own: smbd ends its whole process group when stopped
   setsid smbd --foreground --no-process-group --configfile="$work/samba/smb.conf" </dev/null >"$work/samba/smbd.out" 2>&1 &
   local smbd=$!

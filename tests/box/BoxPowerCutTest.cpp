@@ -208,7 +208,8 @@ TEST_F(BoxPowerCut, NoRecordingAndNoSettingIsLostAtAnyMoment)
 TEST_F(BoxPowerCut, AMoveWithoutSyncsLosesRecordings)
 {
   const Config naive{Kind::Naive, "naive move (control)", 1};
-  const int count = Trials(4);
+  // a quarter of the service's trials, at least 4: each loses more than one
+  const int count = std::max(4, Trials(6) / 4);
   for (int i = 0; i < count; i++) Trial(naive, 30, true);
   std::printf("real power cuts, control (moves without syncs): %d trials, %d recordings lost\n", trials,
               recordingsLost);
