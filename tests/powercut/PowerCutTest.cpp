@@ -22,7 +22,7 @@ namespace {
 constexpr unsigned kSeed = 20151220;
 const std::string kIni = std::string(kFerroxFolder) + "/Ferrox.ini";
 
-enum class Kind { Copy, Move, Job, Gather, Setup, Naive };
+enum class Kind { Copy, Move, Job, Gather, Setup, Naive, NaiveFromDrive };
 const char *KindName(Kind k)
 {
   switch (k) {
@@ -32,6 +32,7 @@ const char *KindName(Kind k)
     case Kind::Gather: return "gathering move";
     case Kind::Setup: return "setup save";
     case Kind::Naive: return "naive move (control)";
+    case Kind::NaiveFromDrive: return "naive move from a drive onto the internal disk (control)";
   }
   return "";
 }
@@ -71,7 +72,7 @@ class PowerCut : public ScenarioTest {
     if (c.kind == Kind::Setup) newIni["CopySpeed"] = std::to_string(c.speed == 4 ? 1 : c.speed + 1);
     unsigned seed = 1;
     WriteRecording(std::string(kMoveToNAS) + "/Alpha.rec", 700'000, seed++, LocalTime(2015, 12, 1));
-    if (c.kind != Kind::Naive)
+    if (c.kind != Kind::Naive && c.kind != Kind::NaiveFromDrive)
       WriteRecording(std::string(kMoveToNAS) + "/Serie/Beta.rec", 300'000, seed++, LocalTime(2015, 12, 2));
     WriteRecording(std::string(kMoveToNAS) + "/Gamma.mpg", 400'000, seed++, LocalTime(2015, 12, 3));
     if (c.kind == Kind::Gather) {
@@ -85,6 +86,11 @@ class PowerCut : public ScenarioTest {
     }
     WriteRecording("/mnt/hd/DataFiles/Other/Bystander.rec", 100'000, 50, LocalTime(2015, 12, 1));
     std::ofstream(share / "Foreign.rec", std::ios::binary) << std::string(70'000, 'f');
+    // the box's control: the source folder is a drive of its own (the host
+    // folder drive_), the copies go to a folder of the internal disk
+    for (const auto &e : fs::directory_iterator(drive_.path)) fs::remove_all(e.path());
+    if (c.kind == Kind::NaiveFromDrive)
+      for (const auto &e : fs::directory_iterator(Host(kMoveToNAS))) fs::rename(e.path(), drive_.path / e.path().filename());
     recordings.clear();
     for (const std::string &rel : Tree(Host("/mnt/hd/DataFiles"))) {
       if (rel.rfind("Other/", 0) == 0 || rel.ends_with(".inf") || rel.ends_with(".nav"))
@@ -92,6 +98,10 @@ class PowerCut : public ScenarioTest {
       const std::string path = "/mnt/hd/DataFiles/" + rel;
       recordings[rel] = {ReadFile(path), ReadFile(path + ".inf")};
     }
+    if (c.kind == Kind::NaiveFromDrive)
+      for (const std::string &rel : Tree(drive_.path))
+        if (!rel.ends_with(".inf") && !rel.ends_with(".nav"))
+          recordings["MoveToNAS/" + rel] = {ReadHostFile(drive_.path / rel), ReadHostFile(drive_.path / (rel + ".inf"))};
     bystanders.clear();
     for (const char *part : {"", ".inf", ".nav"})
       bystanders[Host(std::string("/mnt/hd/DataFiles/Other/Bystander.rec") + part)] =
@@ -104,11 +114,13 @@ class PowerCut : public ScenarioTest {
   RunResult RunOnce(const Config &c, uint64_t cut, uint64_t seed)
   {
     std::vector<std::string> args = {"--root", root.string(), "--console", "none", "--quiet", "--seconds", "3000",
-                                      "--mount", std::string(kNASShare) + "=" + share.string()};
+                                      "--mount", c.kind == Kind::NaiveFromDrive
+                                                     ? std::string(kMoveToNAS) + "=" + drive_.path.string()
+                                                     : std::string(kNASShare) + "=" + share.string()};
     if (cut > 0) args.insert(args.end(), {"--power-cut-at-change", std::to_string(cut), "--seed", std::to_string(seed)});
     if (c.kind == Kind::Setup)
       args.insert(args.end(), {"--key", "Right@1", "--key", "Green@2", "--load", "/mnt/hd/ProgramFiles/FerroxSetup.tap"});
-    else if (c.kind == Kind::Naive)
+    else if (c.kind == Kind::Naive || c.kind == Kind::NaiveFromDrive)
       args.insert(args.end(), {"--load", "/mnt/hd/ProgramFiles/NaiveMove.tap"});
     else
       args.insert(args.end(), {"--tap", TapFile("Ferrox.tap").string()});
@@ -151,7 +163,7 @@ class PowerCut : public ScenarioTest {
     // gathered: the source folder holds it now, maybe under a number
     std::string name = rel.substr(rel.rfind('/') + 1);
     std::vector<fs::path> places = {Host(std::string(kMoveToNAS)) / name, share / rel.substr(rel.find('/') + 1), share / name,
-                                    share / "Jobs" / name};
+                                    share / "Jobs" / name, drive_.path / name, Host(kNASShare) / name};
     for (fs::path p : places) {
       for (int n = 0; n <= 3; n++) {
         fs::path candidate = p;
@@ -193,6 +205,9 @@ class PowerCut : public ScenarioTest {
   int trials = 0;
   int recordingsLost = 0;
   int settingsLost = 0;
+
+ private:
+  TempDir drive_;
 };
 
 // The trials of one configuration: each cut at a random change of the
@@ -254,6 +269,26 @@ TEST_F(PowerCut, AMoveWithoutSyncsLosesRecordings)
   }
   std::printf("power cuts, control (moves without syncs): %d trials, %d recordings lost\n", trials, recordingsLost);
   EXPECT_GT(recordingsLost, 0) << "the audit finds nothing lost even where nothing was synced";
+}
+
+// The box's control in the model: the naive mover from a drive onto the
+// internal disk, the layout whose real cuts lose recordings. The model must
+// lose them too (it is at least as harsh as the kernel).
+TEST_F(PowerCut, AMoveWithoutSyncsFromADriveLosesRecordingsAsInTheBox)
+{
+  expectLoss = true;
+  const Config c{Kind::NaiveFromDrive, 1, 2};
+  const uint64_t changes = Changes(c);
+  for (int i = 0; i < 40; i++) {
+    Prepare(c);
+    const uint64_t at = std::uniform_int_distribution<uint64_t>(1, changes)(rng);
+    RunOnce(c, at, rng());
+    ++trials;
+    Audit("naive move from a drive cut at change " + std::to_string(at), false);
+  }
+  std::printf("power cuts, control from a drive (moves without syncs): %d trials, %d recordings lost\n", trials,
+              recordingsLost);
+  EXPECT_GT(recordingsLost, 0) << "the model loses nothing where real cuts do";
 }
 
 }  // namespace
