@@ -253,20 +253,26 @@ TEST_F(PowerCut, NoRecordingAndNoSettingIsLostAtAnyMoment)
   EXPECT_EQ(0, settingsLost);
 }
 
+// 40 cuts of a control configuration, each audited as it left the files
+// (the losses counted, not failed).
+void ControlTrials(PowerCut &t, const Config &c)
+{
+  t.expectLoss = true;
+  const uint64_t changes = t.Changes(c);
+  for (int i = 0; i < 40; i++) {
+    t.Prepare(c);
+    const uint64_t at = std::uniform_int_distribution<uint64_t>(1, changes)(t.rng);
+    t.RunOnce(c, at, t.rng());
+    ++t.trials;
+    t.Audit(std::string(KindName(c.kind)) + " cut at change " + std::to_string(at), false);
+  }
+}
+
 // The control: the same cuts under a plug-in that copies, closes and deletes
 // the source without a sync lose recordings; the audit sees it.
 TEST_F(PowerCut, AMoveWithoutSyncsLosesRecordings)
 {
-  expectLoss = true;
-  const Config c{Kind::Naive, 1, 0};
-  const uint64_t changes = Changes(c);
-  for (int i = 0; i < 40; i++) {
-    Prepare(c);
-    const uint64_t at = std::uniform_int_distribution<uint64_t>(1, changes)(rng);
-    RunOnce(c, at, rng());
-    ++trials;
-    Audit("naive move cut at change " + std::to_string(at), false);
-  }
+  ControlTrials(*this, {Kind::Naive, 1, 0});
   std::printf("power cuts, control (moves without syncs): %d trials, %d recordings lost\n", trials, recordingsLost);
   EXPECT_GT(recordingsLost, 0) << "the audit finds nothing lost even where nothing was synced";
 }
@@ -276,16 +282,7 @@ TEST_F(PowerCut, AMoveWithoutSyncsLosesRecordings)
 // lose them too (it is at least as harsh as the kernel).
 TEST_F(PowerCut, AMoveWithoutSyncsFromADriveLosesRecordingsAsInTheBox)
 {
-  expectLoss = true;
-  const Config c{Kind::NaiveFromDrive, 1, 2};
-  const uint64_t changes = Changes(c);
-  for (int i = 0; i < 40; i++) {
-    Prepare(c);
-    const uint64_t at = std::uniform_int_distribution<uint64_t>(1, changes)(rng);
-    RunOnce(c, at, rng());
-    ++trials;
-    Audit("naive move from a drive cut at change " + std::to_string(at), false);
-  }
+  ControlTrials(*this, {Kind::NaiveFromDrive, 1, 2});
   std::printf("power cuts, control from a drive (moves without syncs): %d trials, %d recordings lost\n", trials,
               recordingsLost);
   EXPECT_GT(recordingsLost, 0) << "the model loses nothing where real cuts do";
