@@ -76,9 +76,16 @@ function append(pre, text) {
   if (atEnd) pre.scrollTop = pre.scrollHeight;
 }
 
+// The buttons are made anew only when the plug-ins or mounts changed: the
+// clock changes every second, and a button replaced under the pointer
+// would lose the click that was meant for it.
+let shownLists = '';
 function showState(s) {
   const m = Math.floor(s.seconds / 60), sec = s.seconds % 60;
   $('clock').textContent = (m ? m + ' min ' : '') + sec + ' s';
+  const lists = JSON.stringify([s.startable, s.plugins, s.mounts]);
+  if (lists === shownLists) return;
+  shownLists = lists;
   const running = new Set(s.plugins.map((p) => p.slice(p.lastIndexOf('/') + 1)));
 
   const plugins = $('plugins');

@@ -97,12 +97,15 @@ class Browser {
     std::string r = Call("POST", "/execute/sync", "{\"script\":" + Json(script) + ",\"args\":[]}");
     return ValueOf(r);
   }
+  // A click that did not land (the element was replaced between finding
+  // and clicking it) fails the test instead of passing unnoticed.
   void Click(const std::string &css)
   {
     std::string r = Call("POST", "/element", "{\"using\":\"css selector\",\"value\":" + Json(css) + "}");
     std::smatch m;
     ASSERT_TRUE(std::regex_search(r, m, std::regex("\"element-6066-11e4-a52e-4f735466cecf\":\"([^\"]+)\""))) << css << r;
-    Call("POST", "/element/" + std::string(m[1]) + "/click", "{}");
+    r = Call("POST", "/element/" + std::string(m[1]) + "/click", "{}");
+    ASSERT_EQ(std::string::npos, r.find("\"error\"")) << css << " was not clicked: " << r.substr(0, 300);
   }
   // A key pressed on the keyboard (a WebDriver key value such as "\uE015").
   void Key(const std::string &value)
@@ -193,6 +196,11 @@ TEST_F(BrowserTest, SetupAndCopyServiceDrivenFromThePage)
       << "the page connects";
   ASSERT_TRUE(WaitUntil([&] { return browser.Eval("return !!document.querySelector('[data-tap=\"FerroxSetup.tap\"]')") == "true"; }, 10));
   const std::string blank = browser.Eval(kScreenProbe);
+  // the clock ticks every second, the buttons stay the same elements (one
+  // made anew under the pointer would lose its click)
+  browser.Eval("window.setupButton = document.querySelector('[data-tap=\"FerroxSetup.tap\"]'); return 0");
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  EXPECT_EQ("true", browser.Eval("return window.setupButton === document.querySelector('[data-tap=\"FerroxSetup.tap\"]')"));
 
   // the setup from its button: the menu appears on the screen element
   browser.Click("[data-tap=\"FerroxSetup.tap\"]");
