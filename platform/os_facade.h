@@ -76,6 +76,22 @@ ssize_t OS_Write(int fd, const void *buf, size_t count);
 off64_t OS_Lseek64(int fd, off64_t offset, int whence);
 int OS_Close(int fd);
 
+/* A thread of the plug-in's own, for calls that may block in the kernel
+ * (a share whose server stopped answering), and the pipe and poll the two
+ * threads hand work over with. OS_ThreadStart: 0, or an error number.
+ * OS_Poll: 1 once fd can be read, 0 when it could not within timeoutMs
+ * (0 only looks), -1 with errno. On the simulator the firmware's thread
+ * lets the plug-in's other threads into the simulator only while it polls
+ * and between two idle rounds, as on the receiver the firmware's state is
+ * its own thread's. OS_PinModule keeps the plug-in's code loaded after the
+ * firmware unloads it (for a thread that cannot be ended): 0, or -1. */
+typedef unsigned long tOS_Thread;
+int OS_ThreadStart(tOS_Thread *thread, void *(*run)(void *), void *arg);
+int OS_ThreadJoin(tOS_Thread thread);
+int OS_Pipe(int fds[2]);
+int OS_Poll(int fd, int timeoutMs);
+int OS_PinModule(const void *address);
+
 /* System V shared memory (plug-in start parameters) */
 int OS_Shmget(key_t key, size_t size, int flags);
 void *OS_Shmat(int id, const void *addr, int flags);

@@ -8,6 +8,8 @@
 #include "os_facade.h"
 
 #include <dlfcn.h>
+#include <poll.h>
+#include <pthread.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/shm.h>
@@ -25,6 +27,9 @@ __asm__(".symver dlopen,dlopen@GLIBC_2.2");
 __asm__(".symver dlsym,dlsym@GLIBC_2.0");
 __asm__(".symver dlerror,dlerror@GLIBC_2.0");
 __asm__(".symver dlclose,dlclose@GLIBC_2.0");
+__asm__(".symver dladdr,dladdr@GLIBC_2.0");
+__asm__(".symver pthread_create,pthread_create@GLIBC_2.2");
+__asm__(".symver pthread_join,pthread_join@GLIBC_2.0");
 #define STAT64_LAYOUT 3
 
 int OS_Lstat64(const char *path, struct stat64 *st) { return __lxstat64(STAT64_LAYOUT, path, st); }
@@ -79,6 +84,37 @@ ssize_t OS_Read(int fd, void *buf, size_t count) { return read(fd, buf, count); 
 ssize_t OS_Write(int fd, const void *buf, size_t count) { return write(fd, buf, count); }
 off64_t OS_Lseek64(int fd, off64_t offset, int whence) { return lseek64(fd, offset, whence); }
 int OS_Close(int fd) { return close(fd); }
+
+int OS_ThreadStart(tOS_Thread *thread, void *(*run)(void *), void *arg)
+{
+  pthread_t t;
+  int rc = pthread_create(&t, NULL, run, arg);
+  if (rc == 0) *thread = (tOS_Thread)t;
+  return rc;
+}
+int OS_ThreadJoin(tOS_Thread thread) { return pthread_join((pthread_t)thread, NULL); }
+int OS_Pipe(int fds[2]) { return pipe(fds); }
+int OS_Poll(int fd, int timeoutMs)
+{
+  struct pollfd p;
+  p.fd = fd;
+  p.events = POLLIN;
+  p.revents = 0;
+  int rc;
+  do
+    rc = poll(&p, 1, timeoutMs);
+  while (rc < 0 && errno == EINTR);
+  return rc < 0 ? -1 : rc > 0 ? 1 : 0;
+}
+
+/* A second reference that the firmware's unload does not drop: the object
+ * stays mapped for as long as the receiver runs. */
+int OS_PinModule(const void *address)
+{
+  Dl_info info;
+  if (dladdr(address, &info) == 0 || info.dli_fname == NULL) return -1;
+  return dlopen(info.dli_fname, RTLD_NOW | RTLD_NODELETE) != NULL ? 0 : -1;
+}
 
 int OS_Shmget(key_t key, size_t size, int flags) { return shmget(key, size, flags); }
 void *OS_Shmat(int id, const void *addr, int flags) { return shmat(id, addr, flags); }

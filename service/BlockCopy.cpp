@@ -56,6 +56,14 @@ static bool FRXCopyInKernel = true; /* blocks move inside the kernel until the s
 static qword FRXWriteBackOffset = 0; /* the block whose write-back runs, not yet waited for */
 static qword FRXWriteBackLength = 0;
 static bool FRXSyncing = false;   /* a move's copy is on its way to stable storage */
+/* A step of the transfer that the worker is still with (ShareCalls): a
+ * block's write, the wait for the block before on the disk, a sync's start
+ * or a look at it. */
+enum { PS_None = 0, PS_Write, PS_WriteBack, PS_SyncStart, PS_SyncPoll };
+static int FRXPending = PS_None;
+static long FRXPendingGot = 0;          /* bytes of the block whose write is out */
+static qword FRXPendingOffset = 0;      /* the block whose write-back starts after the wait */
+static dword FRXPendingLength = 0;
 static byte FRXCompareSource[FRX_COMPARE_SIZE]; /* source bytes being compared */
 static byte FRXCompareDest[FRX_COMPARE_SIZE];   /* destination bytes being compared */
 
@@ -101,12 +109,14 @@ static void ReleaseBuffer(void)
 
 /* ---- comparing a destination with its source ---- */
 
-/* Reads up to len bytes at an offset; the count read. */
-static dword ReadAt(FILE *f, qword offset, byte *buffer, dword len)
+/* Reads up to len bytes at an offset; the count read. A destination's
+ * stream is read on the worker (dest). */
+static dword ReadAt(FILE *f, qword offset, byte *buffer, dword len, bool dest)
 {
   CallTraceEnter("ReadAt");
   dword got = 0;
-  if (OS_Fseeko64(f, (off64_t)offset, SEEK_SET) == 0) got = (dword)OS_Fread(buffer, 1, len, f);
+  if (!dest && OS_Fseeko64(f, (off64_t)offset, SEEK_SET) == 0) got = (dword)OS_Fread(buffer, 1, len, f);
+  if (dest && SC_Fseeko64(f, (off64_t)offset, SEEK_SET) == 0) got = (dword)SC_Fread(buffer, 1, len, f, false);
   CallTraceExit(NULL);
   return got;
 }
@@ -114,8 +124,8 @@ static dword ReadAt(FILE *f, qword offset, byte *buffer, dword len)
 static bool SameBytesAt(FILE *src, FILE *dst, qword offset, dword len)
 {
   CallTraceEnter("SameBytesAt");
-  bool same = ReadAt(dst, offset, FRXCompareDest, len) == len &&
-              ReadAt(src, offset, FRXCompareSource, len) == len &&
+  bool same = ReadAt(dst, offset, FRXCompareDest, len, true) == len &&
+              ReadAt(src, offset, FRXCompareSource, len, false) == len &&
               TAP_MemCmp(FRXCompareSource, FRXCompareDest, len) == 0;
   CallTraceExit(NULL);
   return same;
@@ -140,13 +150,13 @@ static bool SameContents(FILE *src, FILE *dst, qword dstSize)
  * file it points to, so that sizes and times are those of the bytes read or
  * appended to, not of the link itself. A dangling link keeps its own status
  * (its open fails later, as for any unreadable file). 0 on success. */
-static int StatTarget(const char *path, struct stat64 *st)
+static int StatTarget(const char *path, struct stat64 *st, bool dest)
 {
   CallTraceEnter("StatTarget");
-  int result = OS_Lstat64(path, st);
+  int result = dest ? SC_Lstat64(path, st) : OS_Lstat64(path, st);
   if (result == 0 && S_ISLNK(st->st_mode)) {
     struct stat64 target;
-    if (OS_Stat64(path, &target) == 0) *st = target;
+    if ((dest ? SC_Stat64(path, &target) : OS_Stat64(path, &target)) == 0) *st = target;
   }
   CallTraceExit(NULL);
   return result;
@@ -158,7 +168,7 @@ static bool IsSameFile(const char *a, const char *b)
 {
   CallTraceEnter("IsSameFile");
   struct stat64 sa, sb;
-  bool same = OS_Stat64(a, &sa) == 0 && OS_Stat64(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+  bool same = OS_Stat64(a, &sa) == 0 && SC_Stat64(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
               sa.st_ino == sb.st_ino;
   CallTraceExit(NULL);
   return same;
@@ -171,7 +181,7 @@ bool FRX_TakeStamp(const char *path, tFRXStamp *stamp)
   CallTraceEnter("FRX_TakeStamp");
   struct stat64 st;
   memset(stamp, 0, sizeof *stamp);
-  stamp->Valid = path != NULL && path[0] != '\0' && StatTarget(path, &st) == 0;
+  stamp->Valid = path != NULL && path[0] != '\0' && StatTarget(path, &st, false) == 0;
   if (stamp->Valid) {
     stamp->Size = (qword)st.st_size;
     stamp->Dev = (qword)st.st_dev;
@@ -235,20 +245,20 @@ bool FRX_DestinationFitsSource(const char *srcPath, const char *dstPath)
   CallTraceEnter("FRX_DestinationFitsSource");
   struct stat64 st, sst;
   bool fits;
-  if (OS_Lstat64(dstPath, &st) != 0) {
-    fits = true;
+  if (SC_Lstat64(dstPath, &st) != 0) {
+    fits = errno != EINPROGRESS && errno != ETIMEDOUT; /* no answer is no proof */
   } else if (!S_ISREG(st.st_mode)) {
     fits = false; /* a link or a folder in the way is never written through */
   } else if (st.st_size == 0) {
     fits = true;
-  } else if (StatTarget(srcPath, &sst) != 0 || st.st_size > sst.st_size) {
+  } else if (StatTarget(srcPath, &sst, false) != 0 || st.st_size > sst.st_size) {
     fits = false;
   } else {
     FILE *src = OS_Fopen64(srcPath, "r");
-    FILE *dst = OS_Fopen64(dstPath, "r");
+    FILE *dst = SC_Fopen64(dstPath, "r");
     fits = src != NULL && dst != NULL && SameContents(src, dst, (qword)st.st_size);
     if (src != NULL) OS_Fclose(src);
-    if (dst != NULL) OS_Fclose(dst);
+    if (dst != NULL) SC_Fclose(dst);
   }
   CallTraceExit(NULL);
   return fits;
@@ -265,22 +275,22 @@ int FRX_GetDestinationStatus(const char *srcName, const char *dstName, const cha
   int result = 0;
 
   /* Only reads: whatever the answer, nothing at the destination changes. */
-  if (dstDir == NULL || OS_Lstat64(dstDir, &st) != 0)
+  if (dstDir == NULL || SC_Lstat64(dstDir, &st) != 0)
     result = -1;
   else if (!MakeTransferPath(srcDir, srcName, FRXSourceFileName) ||
-           StatTarget(FRXSourceFileName, &st) != 0 ||
+           StatTarget(FRXSourceFileName, &st, false) != 0 ||
            (src = OS_Fopen64(FRXSourceFileName, "r")) == NULL)
     result = 0;
   else if (!MakeTransferPath(dstDir, dstName, FRXDestFileName) ||
-           (dst = OS_Fopen64(FRXDestFileName, "r")) == NULL)
+           (dst = SC_Fopen64(FRXDestFileName, "r")) == NULL)
     result = 0;
-  else if (StatTarget(FRXDestFileName, &st) != 0 || st.st_size <= 0)
+  else if (StatTarget(FRXDestFileName, &st, true) != 0 || st.st_size <= 0)
     result = 2;
   else
     result = SameContents(src, dst, (qword)st.st_size) ? 1 : 2;
 
   if (src != NULL) OS_Fclose(src);
-  if (dst != NULL) OS_Fclose(dst);
+  if (dst != NULL) SC_Fclose(dst);
   CallTraceExit(NULL);
   return result;
 }
@@ -319,7 +329,7 @@ static int OpenSource(const char *srcName, const char *srcDir)
 
   if (!MakeTransferPath(srcDir, srcName, FRXSourceFileName)) {
     result = -2;
-  } else if (StatTarget(FRXSourceFileName, &st) != 0) {
+  } else if (StatTarget(FRXSourceFileName, &st, false) != 0) {
     WriteLogF("FRX: source file does not exist '%s'", FRXSourceFileName);
     result = -1;
   } else {
@@ -339,7 +349,7 @@ static int OpenSource(const char *srcName, const char *srcDir)
 bool FRX_MountPointGone(void)
 {
   CallTraceEnter("FRX_MountPointGone");
-  bool gone = FRXMountPoint[0] != '\0' && !HDD_IsMounted(FRXMountPoint);
+  bool gone = FRXMountPoint[0] != '\0' && !SC_IsMounted(FRXMountPoint);
   CallTraceExit(NULL);
   return gone;
 }
@@ -354,7 +364,7 @@ static bool BelowUnmountedMountPoint(const char *folder)
   while (len > 1 && FRXMountPoint[len - 1] == '/') len--;
   bool below = len > 0 && strncmp(folder, FRXMountPoint, len) == 0 &&
                (folder[len] == '\0' || folder[len] == '/');
-  bool unmounted = below && !HDD_IsMounted(FRXMountPoint);
+  bool unmounted = below && !SC_IsMounted(FRXMountPoint);
   if (unmounted) WriteLogF("FRX: %s is not mounted, no folder is created below it", FRXMountPoint);
   CallTraceExit(NULL);
   return unmounted;
@@ -374,7 +384,7 @@ static bool CreateFolders(const char *folder)
     CallTraceExit(NULL);
     return true;
   }
-  if (OS_Stat64(folder, &st) == 0) {
+  if (SC_Stat64(folder, &st) == 0) {
     CallTraceExit(NULL);
     return true;
   }
@@ -387,11 +397,11 @@ static bool CreateFolders(const char *folder)
     if (*p != '/' && *p != '\0') continue;
     char kept = *p;
     *p = '\0';
-    OS_Mkdir(path, 0777);
+    SC_Mkdir(path);
     *p = kept;
     if (kept == '\0') break;
   }
-  if (OS_Stat64(path, &st) != 0) WriteLogF("FRX: failed to create the folder '%s'", path);
+  if (SC_Stat64(path, &st) != 0) WriteLogF("FRX: failed to create the folder '%s'", path);
   CallTraceExit(NULL);
   return true;
 }
@@ -419,9 +429,9 @@ static int StartVerify(void)
 static FILE *OpenAtEnd(const char *path, long long end)
 {
   CallTraceEnter("OpenAtEnd");
-  FILE *f = OS_Fopen64(path, "r+");
-  if (f != NULL && OS_Fseeko64(f, (off64_t)end, SEEK_SET) != 0) {
-    OS_Fclose(f);
+  FILE *f = SC_Fopen64(path, "r+");
+  if (f != NULL && SC_Fseeko64(f, (off64_t)end, SEEK_SET) != 0) {
+    SC_Fclose(f);
     f = NULL;
   }
   CallTraceExit(NULL);
@@ -437,14 +447,18 @@ static int OpenOrResume(void)
   CallTraceEnter("OpenOrResume");
   struct stat64 st;
 
-  if (StatTarget(FRXDestFileName, &st) != 0 || st.st_size <= 0) {
-    FRXfDest = OS_Fopen64(FRXDestFileName, "w+");
+  if (StatTarget(FRXDestFileName, &st, true) != 0) {
+    /* missing; a destination that does not answer is not taken for missing */
+    FRXfDest = errno == EINPROGRESS || errno == ETIMEDOUT ? NULL : SC_Fopen64(FRXDestFileName, "w+");
+  } else if (st.st_size <= 0) {
+    FRXfDest = SC_Fopen64(FRXDestFileName, "w+");
   } else {
-    FRXfDest = OS_Fopen64(FRXDestFileName, "r");
+    FRXfDest = SC_Fopen64(FRXDestFileName, "r");
     FRXBytesCopied = (qword)st.st_size;
     if (FRXfDest != NULL && !SameContents(FRXfSource, FRXfDest, FRXBytesCopied)) {
-      OS_Fclose(FRXfDest);
-      FRXfDest = OS_Fopen64(FRXDestFileName, "w+");
+      SC_Fclose(FRXfDest);
+      /* different, or it stopped answering: only an answer rewrites it */
+      FRXfDest = SC_State() == SC_Idle ? SC_Fopen64(FRXDestFileName, "w+") : NULL;
       FRXBytesCopied = 0;
       if (FRXfDest != NULL) WriteLog("FRX: restarting due to different contents");
     } else if (FRXfDest != NULL && FRXBytesCopied == FRXTotalBytes) {
@@ -464,7 +478,7 @@ static int OpenOrResume(void)
     return result;
   }
   if (FRXfDest != NULL && FRXBytesCopied != 0) {
-    OS_Fclose(FRXfDest);
+    SC_Fclose(FRXfDest);
     FRXfDest = OpenAtEnd(FRXDestFileName, FRXBytesCopied);
     if (FRXfDest != NULL) WriteLogF("FRX: continuing at '%lld'", (long long)FRXBytesCopied);
   }
@@ -626,10 +640,11 @@ static bool CannotSync(int error)
 static bool SecureCopy(void)
 {
   CallTraceEnter("SecureCopy");
-  bool ok = OS_Fflush(FRXfDest) == 0;
+  bool ok = SC_Fflush(FRXfDest) == 0;
   if (ok && FRXWriteBackLength != 0 &&
-      OS_WriteBack(FRXfDest, (off64_t)FRXWriteBackOffset, (off64_t)FRXWriteBackLength, 1) != 0) {
-    ok = errno != EIO && errno != ENOSPC && errno != EDQUOT; /* else the system only cannot */
+      SC_WriteBack(FRXfDest, (off64_t)FRXWriteBackOffset, (off64_t)FRXWriteBackLength, 1, false) != 0) {
+    /* else the system only cannot */
+    ok = errno != EIO && errno != ENOSPC && errno != EDQUOT && errno != EINPROGRESS && errno != ETIMEDOUT;
   }
   CallTraceExit(NULL);
   return ok;
@@ -655,7 +670,7 @@ static bool SourceChanged(void)
 static void FinishTransfer(bool secured)
 {
   CallTraceEnter("FinishTransfer");
-  if (OS_Fclose(FRXfDest) != 0) secured = false;
+  if (SC_Fclose(FRXfDest) != 0) secured = false;
   FRXfDest = NULL;
   if (!secured) {
     WriteLog("FRX: failed to flush the destination to disk, transfer terminated.");
@@ -669,19 +684,59 @@ static void FinishTransfer(bool secured)
     if (FRXResumeOffset != FRXTotalBytes) {
       struct utimbuf times;
       times.actime = times.modtime = (time_t)FRXSourceTime;
-      OS_Utime(FRXDestFileName, &times);
+      SC_Utime(FRXDestFileName, &times);
     }
     EndTransfer(1);
   }
   CallTraceExit(NULL);
 }
 
-/* One idle event's look at a move's sync; the transfer ends when it did. */
+/* A step the worker is still with: nothing this event, unless the
+ * destination has been silent too long, which ends the transfer. True
+ * while it is out, *result set once it is back. */
+static bool StillOut(long long *result)
+{
+  CallTraceEnter("StillOut");
+  bool out = SC_TakeResult(result) == 1;
+  if (out && SC_State() == SC_Silent) {
+    WriteLogF("FRX: the destination has not answered for %u seconds, transfer terminated.",
+              (unsigned)(SC_WaitedTicks() / 100));
+    EndTransfer(-3);
+  }
+  if (!out) FRXPending = PS_None;
+  CallTraceExit(NULL);
+  return out;
+}
+
+/* The sync's state on the worker: 1 running (or the look still out), 0
+ * done, -1 failed with errno. */
+static int LookAtSync(void)
+{
+  CallTraceEnter("LookAtSync");
+  int state = SC_SyncPoll(FRXfDest, true);
+  if (state < 0 && errno == EINPROGRESS) {
+    FRXPending = PS_SyncPoll;
+    state = 1;
+  }
+  CallTraceExit(NULL);
+  return state;
+}
+
+/* One idle event's look at a move's sync; the transfer ends when it did.
+ * A start or a look that outlasts its event is asked about again later. */
 static void PollSync(void)
 {
   CallTraceEnter("PollSync");
-  int state = OS_SyncPoll(FRXfDest);
-  if (state != 1) {
+  long long result = 0;
+  int state = 1;
+  if (FRXPending == PS_SyncStart) {
+    if (!StillOut(&result)) state = result == 0 ? LookAtSync() : -1;
+  } else if (FRXPending == PS_SyncPoll) {
+    if (!StillOut(&result)) state = (int)result;
+  } else {
+    state = LookAtSync();
+  }
+  if (state != 1 && FRXfDest != NULL) {
     FRXSyncing = false;
     FinishTransfer(state == 0 || CannotSync(errno));
   }
@@ -696,7 +751,11 @@ static void PollSync(void)
 static void StartSync(void)
 {
   CallTraceEnter("StartSync");
-  if (OS_SyncStart(FRXfDest) == 0) {
+  int started = SC_SyncStart(FRXfDest, true);
+  if (started != 0 && errno == EINPROGRESS) {
+    FRXSyncing = true; /* the start is still out: looked at again later */
+    FRXPending = PS_SyncStart;
+  } else if (started == 0) {
     FRXSyncing = true;
     PollSync(); /* a sync done at its start ends the transfer in this event */
   } else {
@@ -727,8 +786,8 @@ static bool RestartTransfer(qword offset)
 {
   CallTraceEnter("RestartTransfer");
   WriteLogF("FRX: the destination differs from the source at '%lld'", (long long)offset);
-  OS_Fclose(FRXfDest);
-  FRXfDest = OS_Fopen64(FRXDestFileName, "w+");
+  SC_Fclose(FRXfDest);
+  FRXfDest = SC_Fopen64(FRXDestFileName, "w+");
   FRXWriteBackLength = 0; /* a new stream: nothing of it is under way */
   FRXVerifying = false;
   FRXBytesCopied = FRXResumeOffset = 0;
@@ -751,7 +810,7 @@ static bool EndOfVerify(void)
   FRXVerifying = false;
   WriteLogF("FRX: the '%lld' bytes at the destination are identical to the source",
             (long long)FRXVerifyEnd);
-  OS_Fclose(FRXfDest);
+  SC_Fclose(FRXfDest);
   FRXfDest = OpenAtEnd(FRXDestFileName, FRXVerifyEnd);
   FRXWriteBackLength = 0; /* a new stream: nothing of it is under way */
   if (FRXfDest == NULL) {
@@ -779,12 +838,17 @@ static bool VerifyBlock(void)
     dword same = 0;
     while (same < got) {
       dword piece = got - same < FRX_COMPARE_SIZE ? got - same : FRX_COMPARE_SIZE;
-      if (ReadAt(FRXfDest, FRXBytesCopied + same, FRXCompareDest, piece) != piece ||
+      if (ReadAt(FRXfDest, FRXBytesCopied + same, FRXCompareDest, piece, true) != piece ||
           TAP_MemCmp(FRXDataBuffer + same, FRXCompareDest, piece) != 0)
         break;
       same += piece;
     }
-    if (same < got) {
+    if (same < got && SC_State() != SC_Idle) {
+      /* no answer is no difference: the comparison ends here */
+      WriteLog("FRX: the destination does not answer, transfer terminated.");
+      EndTransfer(-3);
+      goOn = false;
+    } else if (same < got) {
       goOn = RestartTransfer(FRXBytesCopied + same);
     } else {
       FRXBytesCopied += got;
@@ -804,10 +868,18 @@ static bool VerifyBlock(void)
 static void WriteBackBlock(qword offset, dword length)
 {
   CallTraceEnter("WriteBackBlock");
-  if (FRXWriteBackLength != 0) OS_WriteBack(FRXfDest, (off64_t)FRXWriteBackOffset, (off64_t)FRXWriteBackLength, 1);
-  OS_WriteBack(FRXfDest, (off64_t)offset, (off64_t)length, 0);
-  FRXWriteBackOffset = offset;
-  FRXWriteBackLength = length;
+  if (FRXWriteBackLength != 0 &&
+      SC_WriteBack(FRXfDest, (off64_t)FRXWriteBackOffset, (off64_t)FRXWriteBackLength, 1, true) != 0 &&
+      errno == EINPROGRESS) {
+    /* the wait for the block before goes on: this block's start follows */
+    FRXPending = PS_WriteBack;
+    FRXPendingOffset = offset;
+    FRXPendingLength = length;
+  } else {
+    SC_WriteBack(FRXfDest, (off64_t)offset, (off64_t)length, 0, false);
+    FRXWriteBackOffset = offset;
+    FRXWriteBackLength = length;
+  }
   CallTraceExit(NULL);
 }
 
@@ -843,9 +915,9 @@ static bool CopyBlockInKernel(long *got, long *put)
     qword at = FRXBytesCopied + (qword)moved;
     dword want = FRXNrBytesPerCopy - (dword)moved;
     if (want > FRX_KERNEL_PIECE) want = FRX_KERNEL_PIECE;
-    step = (long)OS_CopyRange(FRXfSource, (off64_t)at, FRXfDest, (off64_t)at, want);
+    step = (long)SC_CopyRange(FRXfSource, (off64_t)at, FRXfDest, (off64_t)at, want);
     if (step > 0) {
-      OS_WriteBack(FRXfDest, (off64_t)at, (off64_t)step, 0);
+      SC_WriteBack(FRXfDest, (off64_t)at, (off64_t)step, 0, false);
       moved += step;
     }
   }
@@ -854,7 +926,7 @@ static bool CopyBlockInKernel(long *got, long *put)
   if (step < 0 && moved == 0 && CannotCopyInKernel(errno)) {
     FRXCopyInKernel = false;
     OS_Fseeko64(FRXfSource, (off64_t)FRXBytesCopied, SEEK_SET);
-    OS_Fseeko64(FRXfDest, (off64_t)FRXBytesCopied, SEEK_SET);
+    SC_Fseeko64(FRXfDest, (off64_t)FRXBytesCopied, SEEK_SET);
     done = false;
   } else if (step < 0) {
     /* a failed write: the block as the source's size has it */
@@ -865,20 +937,58 @@ static bool CopyBlockInKernel(long *got, long *put)
   return done;
 }
 
+/* A block's write or write-back that outlasted its event, taken up again:
+ * true while it is still out (the transfer may have ended meanwhile). */
+static bool TakePending(long *got, long *put)
+{
+  CallTraceEnter("TakePending");
+  long long result = 0;
+  int step = FRXPending;
+  bool out = StillOut(&result);
+  if (!out && step == PS_Write) {
+    *got = FRXPendingGot;
+    *put = (long)result;
+  } else if (!out && step == PS_WriteBack) {
+    SC_WriteBack(FRXfDest, (off64_t)FRXPendingOffset, (off64_t)FRXPendingLength, 0, false);
+    FRXWriteBackOffset = FRXPendingOffset;
+    FRXWriteBackLength = FRXPendingLength;
+    out = true; /* this event's work is done; the next block comes next time */
+  }
+  CallTraceExit(NULL);
+  return out;
+}
+
 /* Moves one block; false when the transfer reached its outcome. */
 static bool CopyBlock(void)
 {
   CallTraceEnter("CopyBlock");
   bool goOn = false;
+  long got = 0, put = 0;
 
-  if (ReserveBuffer() && FRXVerifying) {
-    goOn = VerifyBlock();
+  if (FRXPending == PS_Write || FRXPending == PS_WriteBack) {
+    if (TakePending(&got, &put)) {
+      CallTraceExit(NULL);
+      return FRXfDest != NULL;
+    }
+  } else if (ReserveBuffer() && FRXVerifying) {
+    CallTraceExit(NULL);
+    return VerifyBlock();
   } else if (FRXDataBuffer != NULL) {
-    long got = 0, put = 0;
     if (!FRXCopyInKernel || !CopyBlockInKernel(&got, &put)) {
       got = (long)OS_Fread(FRXDataBuffer, 1, FRXNrBytesPerCopy, FRXfSource);
-      put = got == 0 ? 0 : (long)OS_Fwrite(FRXDataBuffer, 1, (size_t)got, FRXfDest);
+      put = got == 0 ? 0 : (long)SC_Fwrite(FRXDataBuffer, 1, (size_t)got, FRXfDest, true);
+      if (got != 0 && put == 0 && errno == EINPROGRESS) { /* the write goes on */
+        FRXPending = PS_Write;
+        FRXPendingGot = got;
+        CallTraceExit(NULL);
+        return true;
+      }
     }
+  } else {
+    CallTraceExit(NULL);
+    return false;
+  }
+  {
     if (got == 0) {
       EndOfSource();
     } else if (put != got) {
@@ -977,9 +1087,11 @@ void FRX_Close(void)
 {
   CallTraceEnter("FRX_Close");
   if (FRXfSource != NULL) OS_Fclose(FRXfSource);
-  if (FRXfDest != NULL) OS_Fclose(FRXfDest); /* waits for a sync still running */
+  if (FRXfDest != NULL) SC_Fclose(FRXfDest); /* waits for a sync still running */
   FRXfSource = FRXfDest = NULL;
   FRXSyncing = false;
+  if (FRXPending != PS_None) SC_DropResult();
+  FRXPending = PS_None;
   ReleaseBuffer();
   CallTraceExit(NULL);
 }

@@ -102,8 +102,8 @@ static const char *CopyStateName(int state)
   CallTraceEnter("CopyStateName");
   static const char *const names[] = {"CS_FirstCall", "CS_WaitMount", nullptr, nullptr,
                                       "CS_Job", "CS_Prepare", "CS_Copy", "CS_NextFile",
-                                      "CS_NextFileTyp", "CS_Exit"};
-  const char *name = state >= 0 && state <= CS_Exit ? names[state] : nullptr;
+                                      "CS_NextFileTyp", "CS_Exit", "CS_WaitShare"};
+  const char *name = state >= 0 && state <= CS_WaitShare ? names[state] : nullptr;
   CallTraceExit(nullptr);
   return name;
 }
@@ -298,6 +298,36 @@ static const char *DestinationFailReason(void)
   return reason;
 }
 
+/* The destination stopped answering in the middle of a part: the part is
+ * not counted, and the run waits for the call that is out. */
+static void WaitForShare(void)
+{
+  CallTraceEnter("WaitForShare");
+  WriteLogF("The destination does not answer. Waiting for it up to %d seconds.", SC_GIVE_UP_TICKS / 100);
+  CopyState = CS_WaitShare;
+  CallTraceExit(nullptr);
+}
+
+/* Back: the part is started again (a partial copy is continued). Silent
+ * too long: the run ends, what is left is the next run's, and a job stays
+ * for it. */
+static void StateWaitShare(void)
+{
+  CallTraceEnter("StateWaitShare");
+  int state = SC_State();
+  if (state == SC_Idle) {
+    WriteLog("The destination answers again.");
+    CopyState = CS_Prepare;
+  } else if (state == SC_Silent) {
+    WriteLogF("The destination has not answered for %u seconds. The rest is left for the next run.",
+              (unsigned)(SC_WaitedTicks() / 100));
+    SummaryEndReason("share not answering");
+    if (JobState == JS_Job) KeepJobFile("the share does not answer");
+    CopyState = CS_Exit;
+  }
+  CallTraceExit(nullptr);
+}
+
 /* A part that could not be started: after the main part the entry is given
  * up, after a companion the next part follows. */
 static void PartNotStarted(const char *message, int status)
@@ -336,7 +366,9 @@ static bool StatePrepare(void)
   if (FileTyp == FT_Rec && CurrentFileToProcess < NrOfFilesToProcess)
     FileTyp = ClassifyEntry(FilesToProcess[CurrentFileToProcess].FileName);
   int result = StartCopy();
+  if (result < 0 && SC_State() != SC_Idle) result = -4; /* no answer is no outcome */
   switch (result) {
+    case -4: WaitForShare(); break;
     case -3:
       FailReason = DestinationFailReason();
       PartNotStarted("Error: Can't open destination file", FS_Failed);
@@ -401,7 +433,11 @@ static void StateCopy(void)
   CallTraceEnter("StateCopy");
   int result = FRX_Process();
   ReportProgress();
-  if (result != 0) {
+  if (result < 0 && SC_State() != SC_Idle) {
+    SummaryTransferBytes();
+    BytesCopiedLastTime = FRX_GetResumeOffset();
+    WaitForShare();
+  } else if (result != 0) {
     SummaryTransferBytes();
     if (result < 0) FailReason = result == -2 ? "source error" : DestinationFailReason();
     /* a comparison that found a difference started the copy anew */
@@ -530,6 +566,7 @@ bool CopyCycleStep(void)
     case CS_NextFile: StateNextFile(); break;
     case CS_NextFileTyp: StateNextFileTyp(); break;
     case CS_Exit: StateExit(); break;
+    case CS_WaitShare: StateWaitShare(); break;
     default: break; /* an unknown state does nothing */
   }
   CallTraceExit(nullptr);

@@ -10,6 +10,9 @@
 #define FERROX_SERVICE_FERROX_H
 
 #include <stdio.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <utime.h>
 
 #include "Settings.h"
 #include "tap_api.h"
@@ -37,7 +40,8 @@ enum {
   CS_Copy = 6,
   CS_NextFile = 7,
   CS_NextFileTyp = 8,
-  CS_Exit = 9
+  CS_Exit = 9,
+  CS_WaitShare = 10 /* the destination stopped answering: its call is waited for */
 };
 enum { JS_Normal = 0, JS_Job = 1 };
 enum { FT_Rec = 0, FT_Inf = 1, FT_Nav = 2, FT_Other = 3 };
@@ -106,6 +110,46 @@ void FRX_GetSourceStamp(tFRXStamp *stamp); /* the source when the transfer opene
 bool FRX_TakeStamp(const char *path, tFRXStamp *stamp);
 bool FRX_SameStamp(const tFRXStamp *a, const tFRXStamp *b);
 bool FRX_DestinationFitsSource(const char *srcPath, const char *dstPath);
+
+/* ---- calls on the destination, on a worker thread (ShareCalls.cpp) ---- */
+#define SC_ANSWER_MS 300          /* an idle event waits this long for the destination */
+#define SC_GIVE_UP_TICKS (60 * 100) /* a call that has not come back after this: the share is silent */
+enum { SC_Idle = 0, SC_Waiting = 1, SC_Silent = 2 };
+
+/* Each as the OS facade's call of the same name, on the worker. A call
+ * that did not answer in time fails with EINPROGRESS; with keep its result
+ * is taken later (SC_TakeResult), else it is dropped. While one has not come
+ * back, every call fails at once with ETIMEDOUT. */
+int SC_Lstat64(const char *path, struct stat64 *st);
+int SC_Stat64(const char *path, struct stat64 *st);
+int SC_Mkdir(const char *path);
+int SC_Link(const char *existing, const char *link);
+int SC_Unlink(const char *path);
+int SC_Rename(const char *from, const char *to);
+int SC_SyncDir(const char *path);
+int SC_Utime(const char *path, const struct utimbuf *times);
+bool SC_IsMounted(const char *path); /* HDD_IsMounted on the worker */
+FILE *SC_Fopen64(const char *path, const char *mode);
+int SC_Fclose(FILE *f); /* while a call is out, the stream is closed once it is back */
+size_t SC_Fread(void *buf, size_t size, size_t count, FILE *f, bool keep);
+size_t SC_Fwrite(const void *buf, size_t size, size_t count, FILE *f, bool keep);
+int SC_Fseeko64(FILE *f, off64_t offset, int whence);
+int SC_Fflush(FILE *f);
+int SC_Fsync(FILE *f);
+int SC_SyncStart(FILE *f, bool keep);
+int SC_SyncPoll(FILE *f, bool keep);
+int SC_WriteBack(FILE *f, off64_t offset, off64_t length, int wait, bool keep);
+ssize_t SC_CopyRange(FILE *in, off64_t inOffset, FILE *out, off64_t outOffset, size_t length);
+/* A kept call's result: 1 while it is out, 0 with *result and errno once
+ * it is back, -1 when none is kept. */
+int SC_TakeResult(long long *result);
+void SC_DropResult(void); /* a kept call is not waited for any more */
+int SC_State(void);         /* SC_Idle, SC_Waiting (a call is out) or SC_Silent (out too long) */
+dword SC_WaitedTicks(void); /* how long the call that is out has been */
+/* The worker's end: false while it is in a call that has not come back
+ * (the plug-in waits for it); with mustEnd the plug-in ends anyway and its
+ * code stays loaded for the worker. */
+bool SC_End(bool mustEnd);
 
 /* ---- entry points and shutdown (FerroxMain.cpp) ---- */
 int StopTAP(dword tapId);

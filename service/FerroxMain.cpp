@@ -116,11 +116,24 @@ void EndRun(bool stopEvent)
   CallTraceExit(NULL);
 }
 
+/* The plug-in ends once its worker is free. One still in a call on the
+ * destination that has not come back keeps the plug-in for it, answering
+ * its events at once, until the call is back; a stop event ends it anyway
+ * (SC_End keeps the code loaded for the worker then). */
+static bool Lingering = false;  /* the run is over; the worker is still out */
+static bool StopArrived = false; /* the firmware asked the plug-in to end */
+
 void LeaveRun(void)
 {
   CallTraceEnter("LeaveRun");
-  CallTraceRelease();
-  TAP_Exit();
+  if (!SC_End(StopArrived)) {
+    if (!Lingering) WriteLog("Waiting for the last call on the destination before the plug-in ends");
+    Lingering = true;
+  } else {
+    Lingering = false;
+    CallTraceRelease();
+    TAP_Exit();
+  }
   CallTraceExit(NULL);
 }
 
@@ -212,6 +225,14 @@ TapParam TAP_EventHandler(word event, TapParam param1, TapParam param2)
   CallTraceEnter("TAP_EventHandler");
 
   TapParam result = param1;
+  if (Lingering) {
+    if (event == EVT_STOP) StopArrived = true;
+    if (event == EVT_IDLE || event == EVT_STOP) LeaveRun();
+    if (event == EVT_TAPCOM) AnswerStatusRequest(param1);
+    CallTraceExit(NULL);
+    DoNotReenter = false;
+    return result;
+  }
   if (ResultShowing()) {
     /* the run is over; its result window takes OK and Exit */
     if (ResultOver(event, param1)) {
@@ -228,6 +249,7 @@ TapParam TAP_EventHandler(word event, TapParam param1, TapParam param2)
       if (!CopyCycleStep()) result = 0;
       break;
     case EVT_STOP:
+      StopArrived = true;
       EndRun(true);
       break;
     case EVT_TAPCOM:

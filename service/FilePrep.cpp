@@ -162,7 +162,7 @@ static bool NameUsable(const char *name, const char *srcDir, const char *dstDir,
   struct stat64 st;
   bool usable = status == -1;
   if (!usable && JoinPath(path, dstDir, name, "")) {
-    if (OS_Lstat64(path, &st) != 0)
+    if (SC_Lstat64(path, &st) != 0)
       usable = true;
     else if (S_ISREG(st.st_mode))
       usable = status == 1 || st.st_size == 0;
@@ -213,7 +213,7 @@ static int ChooseDestination(char *name, const char *srcDir, const char *dstDir)
   /* a job whose destination folder is missing fails without the line; a
    * sub-folder below it is made, as in a normal run */
   struct stat64 st;
-  bool jobFolderThere = OS_Stat64(ShareDir, &st) == 0 && S_ISDIR(st.st_mode) && strcmp(dstDir, ShareDir) != 0;
+  bool jobFolderThere = SC_Stat64(ShareDir, &st) == 0 && S_ISDIR(st.st_mode) && strcmp(dstDir, ShareDir) != 0;
   if (status == -1 && JobState == JS_Job && !jobFolderThere) {
     CallTraceExit(nullptr);
     return -3;
@@ -340,7 +340,7 @@ static bool FolderDevice(const char *folder, qword *dev)
   snprintf(path, sizeof path, "%s", folder);
   bool found = false;
   while (!found && path[0] != '\0') {
-    found = OS_Stat64(path, &st) == 0;
+    found = SC_Stat64(path, &st) == 0;
     char *slash = strrchr(path, '/');
     if (found || slash == nullptr || (slash == path && path[1] == '\0')) break;
     slash[slash == path ? 1 : 0] = '\0'; /* "/a/b" -> "/a", "/a" -> "/" */
@@ -361,7 +361,7 @@ static bool DestinationStillThere(const char *dstDir, bool mainFile)
   CallTraceEnter("DestinationStillThere");
   const char *point = KnownMountPoint(dstDir);
   qword dev = 0;
-  bool there = point[0] == '\0' || HDD_IsMounted(point);
+  bool there = point[0] == '\0' || SC_IsMounted(point);
   if (!there) WriteLogF("Error: %s is not mounted any more", point);
   if (there && !mainFile && DestDeviceKnown) {
     there = FolderDevice(dstDir, &dev) && dev == DestDevice;
@@ -379,7 +379,7 @@ static bool CompanionPathIsFile(const char *dstDir, const char *dstName)
   char path[512];
   struct stat64 st;
   bool ok = JoinPath(path, dstDir, dstName, "") &&
-            (OS_Lstat64(path, &st) != 0 || S_ISREG(st.st_mode));
+            (SC_Lstat64(path, &st) != 0 || S_ISREG(st.st_mode));
   if (!ok) WriteLogF("Error: %s/%s is in the way and is not written", dstDir, dstName);
   CallTraceExit(nullptr);
   return ok;
@@ -442,9 +442,9 @@ void CreateTSLink(void)
   }
   snprintf(link, sizeof link, "%.*s.ts", len - 4, existing);
   /* The link is made by the system call itself: no shell ever sees a name. */
-  bool linked = OS_Link(existing, link) == 0;
+  bool linked = SC_Link(existing, link) == 0;
   /* a link made by an earlier run is as good as a new one */
-  if (!linked && OS_Lstat64(existing, &stExisting) == 0 && OS_Lstat64(link, &stLink) == 0)
+  if (!linked && SC_Lstat64(existing, &stExisting) == 0 && SC_Lstat64(link, &stLink) == 0)
     linked = stExisting.st_dev == stLink.st_dev && stExisting.st_ino == stLink.st_ino;
   if (linked)
     WriteLogF("ts link: %s done", link);
@@ -518,7 +518,7 @@ void RemoveFolderMarker(void)
 {
   CallTraceEnter("RemoveFolderMarker");
   if (MarkerLeft[0] != '\0') {
-    if (OS_Unlink(MarkerLeft) == 0 || errno == ENOENT) MarkerLeft[0] = '\0';
+    if (SC_Unlink(MarkerLeft) == 0 || errno == ENOENT) MarkerLeft[0] = '\0';
     else WriteLogF("Error: can't remove %s", MarkerLeft);
   }
   CallTraceExit(nullptr);
@@ -533,16 +533,16 @@ static bool FoldersDiffer(const char *srcDir, const char *dstDir)
   bool made = JoinPath(marker, dstDir, FOLDER_MARKER, "") && JoinPath(mirror, srcDir, FOLDER_MARKER, "");
   if (made) {
     /* one left behind by a run that was cut off is the service's own */
-    OS_Unlink(marker);
+    SC_Unlink(marker);
     OS_Unlink(mirror);
-    FILE *f = OS_Fopen64(marker, "w");
-    if (f != nullptr) OS_Fclose(f);
+    FILE *f = SC_Fopen64(marker, "w");
+    if (f != nullptr) SC_Fclose(f);
     made = f != nullptr;
   }
   bool differ = made && OS_Lstat64(mirror, &st) != 0;
   /* a share may still be closing the marker and refuse its removal for a
    * moment (SMB): it is removed again at the run's end */
-  if (made && OS_Unlink(marker) != 0) snprintf(MarkerLeft, sizeof(MarkerLeft), "%s", marker);
+  if (made && SC_Unlink(marker) != 0) snprintf(MarkerLeft, sizeof(MarkerLeft), "%s", marker);
   if (!made)
     WriteLogF("Error: can't tell %s from %s, no source is deleted", dstDir, srcDir);
   else if (!differ)
@@ -566,16 +566,16 @@ static bool CopiesOnDisk(bool recording)
   for (int typ = FT_Rec; typ <= FT_Other && synced; typ++) {
     if ((typ == FT_Other) == recording || FileStatus[typ] != FS_Done) continue;
     int len = snprintf(path, sizeof path, "%s/%s%s", DestDirPath, DestFileNameClean, endings[typ]);
-    FILE *f = len > 0 && (size_t)len < sizeof path ? OS_Fopen64(path, "rb") : nullptr;
-    synced = f != nullptr && OS_Fsync(f) == 0;
-    if (f != nullptr) OS_Fclose(f);
+    FILE *f = len > 0 && (size_t)len < sizeof path ? SC_Fopen64(path, "rb") : nullptr;
+    synced = f != nullptr && SC_Fsync(f) == 0;
+    if (f != nullptr) SC_Fclose(f);
   }
   /* a mount point's own folder is the mount's root: nothing above it is ours */
   size_t top = strlen(ShareDir);
   bool parentToo = !(JobState == JS_Normal && MountedDirDest != 0);
   snprintf(path, sizeof path, "%s", DestDirPath);
   while (synced) {
-    synced = OS_SyncDir(path) == 0;
+    synced = SC_SyncDir(path) == 0;
     size_t len = strlen(path);
     char *slash = strrchr(path, '/');
     if (len < top || (len == top && !parentToo) || slash == nullptr || slash == path) break;

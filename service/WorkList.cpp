@@ -162,7 +162,7 @@ static bool MountedHere(const char *folder, const char *prefix, MountSnapshot *s
   CallTraceEnter("MountedHere");
   struct stat64 st;
   memset(&st, 0, sizeof st);
-  int result = OS_Lstat64(folder, &st);
+  int result = SC_Lstat64(folder, &st);
   if (result != snapshot->Result || st.st_dev != snapshot->Stat.st_dev ||
       st.st_ino != snapshot->Stat.st_ino) {
     snapshot->Result = result;

@@ -43,7 +43,7 @@ static const std::set<std::string> kValueOptions = {
     "--firmware-module", "--mem-limit", "--fail-writes", "--play", "--record", "--clock", "--date",
     "--time", "--uptime", "--key", "--keys-file", "--stop-event-at", "--until", "--seconds",
     "--terminals", "--console", "--status-every", "--screenshots", "--screenshot-at", "--fonts", "--warn-event-ms", "--web",
-    "--power-cut-at", "--power-cut-at-change", "--seed"};
+    "--power-cut-at", "--power-cut-at-change", "--seed", "--share-silent"};
 
 // Options without a value.
 static const std::set<std::string> kFlagOptions = {"--help", "--utf8-firmware", "--quiet", "--trace-keys",
@@ -77,6 +77,10 @@ Receiver
                              serve receiver path RPATH from host folder
                              HOSTDIR; it appears APPEAR seconds into the run
                              and vanishes at VANISH (repeatable)
+  --share-silent RPATH@AT+FOR
+                             the --mount at RPATH stops answering AT seconds
+                             into the run for FOR seconds: every call on it
+                             waits meanwhile, as for a NAS switched off
   --system-id N              TAP_GetSystemId (default 22010)
   --firmware-version N       TAP_GetVersion (default 0x1A07)
   --utf8-firmware            a firmware that keeps file names in UTF-8
@@ -287,6 +291,7 @@ static std::string ExpectedForm(const std::string &opt)
       {"--key", "KEY[@SECONDS], KEY a key name (Ok, Exit, Up, Red, 7, ...) or a key code like 0x1001E"},
       {"--mount", "RPATH=HOSTDIR[@APPEAR[-VANISH]], like /mnt/hd/DataFiles/NAS-Share=/srv/nas@5"},
       {"--fail-writes", "RPATH=BYTES"},
+      {"--share-silent", "RPATH@AT+FOR in seconds, RPATH a --mount given before it"},
       {"--mem-limit", "TOTAL[,BLOCK] in bytes"},
       {"--record", "SLOT=RPATH"},
       {"--play", "RPATH[@MODE]"},
@@ -345,6 +350,12 @@ static bool ApplyOption(const std::string &opt, const std::string &v, RunOptions
     MountConfig m;
     ok = ParseMount(v, &m);
     if (ok) c.mounts.push_back(m);
+  } else if (opt == "--share-silent") {
+    size_t at = v.rfind('@'), plus = v.rfind('+');
+    auto m = std::find_if(c.mounts.begin(), c.mounts.end(),
+                          [&](const MountConfig &g) { return at != std::string::npos && g.receiverPath == v.substr(0, at); });
+    ok = m != c.mounts.end() && plus != std::string::npos && plus > at &&
+         ParseNumber(v.substr(at + 1, plus - at - 1), &m->silentAt) && ParseNumber(v.substr(plus + 1), &m->silentFor);
   } else if (opt == "--system-id") ok = ParseUnsigned(v, &n) && n <= 0xFFFFFFFFu, c.systemId = static_cast<dword>(n);
   else if (opt == "--firmware-version") ok = ParseUnsigned(v, &n) && n <= 0xFFFFFFFFu, c.firmwareVersion = static_cast<dword>(n);
   else if (opt == "--missing-symbol") c.missingSymbols.push_back(v);

@@ -113,6 +113,14 @@ bool HostFs::MountPresent(int index, double now) const
   return now >= m.appearAt && (m.vanishAt < 0 || now < m.vanishAt);
 }
 
+double HostFs::SilentUntil(int index, double now) const
+{
+  if (index < 0 || index >= static_cast<int>(mounts_.size())) return -1;
+  const MountConfig &m = mounts_[index].given;
+  const double end = m.silentAt + m.silentFor;
+  return m.silentAt >= 0 && now >= m.silentAt && now < end ? end : -1;
+}
+
 bool HostFs::IsMountPoint(std::string_view receiverPath, double now) const
 {
   std::string norm = NormalizeReceiverPath(receiverPath);

@@ -32,6 +32,9 @@ class HostFs {
  public:
   HostFs(const std::filesystem::path &root, const std::vector<MountConfig> &mounts);
 
+  // The end of the mount's silence when it does not answer at now, else -1.
+  double SilentUntil(int index, double now) const;
+
   struct Resolved {
     std::string receiverPath;     // normalised receiver path
     std::filesystem::path host;   // host path that backs it

@@ -7,6 +7,8 @@
 // shares fail as on the receiver; streams not opened here are refused.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
@@ -16,10 +18,12 @@
 #include <chrono>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include "Fatal.h"
 #include "os_facade.h"
 #include "ReceiverImpl.h"
+#include "ReceiverLock.h"
 
 using sim::LiveOrWarn;
 using sim::Receiver;
@@ -36,6 +40,36 @@ static Receiver::Impl *PathCall(const char *call, const char *path)
   Receiver::Impl *im = LiveOrWarn(call);
   if (!im) errno = ENOENT;
   return im;
+}
+
+// A call on a mount that stopped answering waits until it answers again, as
+// the kernel's SMB client holds the caller. A thread of the plug-in's own
+// lets go of the simulator meanwhile; the firmware's thread itself is held
+// for the rest of the silence: on the virtual clock that time passes at
+// once and counts as the event's.
+static void AwaitShare(Receiver::Impl *im, int mount)
+{
+  double end = im->fs.SilentUntil(mount, im->clock.Seconds());
+  if (end < 0) return;
+  if (sim::OnFirmwareThread()) {
+    const double now = im->clock.Seconds();
+    const auto ticks = static_cast<uint32_t>((end - now) * 100 + 0.999);
+    im->clock.Advance(ticks);
+    if (im->clock.mode() == sim::ClockMode::Virtual) im->blockedMs += ticks * 10.0;
+    return;
+  }
+  sim::FacadeEntry *entry = sim::CurrentFacadeEntry();
+  while (entry && im->fs.SilentUntil(mount, im->clock.Seconds()) >= 0)
+    entry->Released([] { std::this_thread::sleep_for(std::chrono::milliseconds(2)); });
+}
+
+// A receiver path resolved, once its mount answers.
+static sim::HostFs::Resolved Where(Receiver::Impl *im, const char *path)
+{
+  sim::HostFs::Resolved where = im->Resolve(path);
+  AwaitShare(im, where.mount);
+  // the mount may have gone while the call waited
+  return where.mount >= 0 ? im->Resolve(path) : where;
 }
 
 static bool IsStandard(FILE *f) { return f == stdin || f == stdout || f == stderr; }
@@ -57,6 +91,7 @@ static StreamInfo *Stream(FILE *f, const char *call, bool *standard)
     return nullptr;
   }
   StreamInfo &info = im->streams.find(f)->second;
+  AwaitShare(im, info.mount);
   if (im->MountGone(info.mount)) {
     errno = EIO;
     return nullptr;
@@ -97,7 +132,7 @@ static int StatCall(const char *call, const char *path, struct stat64 *st, bool 
     errno = EFAULT;
     return -1;
   }
-  sim::HostFs::Resolved where = im->Resolve(path);
+  sim::HostFs::Resolved where = Where(im, path);
   int rc = follow ? stat64(where.host.c_str(), st) : lstat64(where.host.c_str(), st);
   if (rc != 0) return rc;
   // The receiver's device; the inode stays the host's. Where the path
@@ -114,8 +149,8 @@ static int StatCall(const char *call, const char *path, struct stat64 *st, bool 
   return rc;
 }
 
-extern "C" int OS_Lstat64(const char *path, struct stat64 *st) { return StatCall("OS_Lstat64", path, st, false); }
-extern "C" int OS_Stat64(const char *path, struct stat64 *st) { return StatCall("OS_Stat64", path, st, true); }
+extern "C" int OS_Lstat64(const char *path, struct stat64 *st) { sim::FacadeEntry entry; return StatCall("OS_Lstat64", path, st, false); }
+extern "C" int OS_Stat64(const char *path, struct stat64 *st) { sim::FacadeEntry entry; return StatCall("OS_Stat64", path, st, true); }
 
 // ---------------------------------------------------------------- streams
 
@@ -140,13 +175,14 @@ static FILE *OpenUptime(Receiver::Impl *im, const char *mode)
 
 extern "C" FILE *OS_Fopen64(const char *path, const char *mode)
 {
+  sim::FacadeEntry entry;
   Receiver::Impl *im = PathCall("OS_Fopen64", path);
   if (!im) return nullptr;
   if (!mode) {
     errno = EINVAL;
     return nullptr;
   }
-  sim::HostFs::Resolved where = im->Resolve(path);
+  sim::HostFs::Resolved where = Where(im, path);
   if (IsUptime(where.receiverPath)) return OpenUptime(im, mode);
   // a name made or a file cut to nothing are changes for the power-cut model
   const bool writing = std::strpbrk(mode, "wa+") != nullptr;
@@ -169,6 +205,7 @@ extern "C" FILE *OS_Fopen64(const char *path, const char *mode)
 
 extern "C" int OS_Fclose(FILE *f)
 {
+  sim::FacadeEntry entry;
   Receiver::Impl *im = sim::LiveImpl();
   if (f && IsStandard(f)) {  // the simulator's own console stays open
     sim::PluginError("OS_Fclose", "closing a standard stream; ignored");
@@ -195,6 +232,7 @@ extern "C" int OS_Fclose(FILE *f)
 
 extern "C" size_t OS_Fread(void *buf, size_t size, size_t count, FILE *f)
 {
+  sim::FacadeEntry entry;
   bool standard;
   StreamInfo *s = Stream(f, "OS_Fread", &standard);
   if ((!s && !standard) || !buf) return 0;
@@ -203,6 +241,7 @@ extern "C" size_t OS_Fread(void *buf, size_t size, size_t count, FILE *f)
 
 extern "C" size_t OS_Fwrite(const void *buf, size_t size, size_t count, FILE *f)
 {
+  sim::FacadeEntry entry;
   bool standard;
   StreamInfo *s = Stream(f, "OS_Fwrite", &standard);
   if ((!s && !standard) || !buf || size == 0) return 0;
@@ -228,6 +267,7 @@ extern "C" size_t OS_Fwrite(const void *buf, size_t size, size_t count, FILE *f)
 
 extern "C" char *OS_Fgets(char *buf, int size, FILE *f)
 {
+  sim::FacadeEntry entry;
   bool standard;
   StreamInfo *s = Stream(f, "OS_Fgets", &standard);
   if ((!s && !standard) || !buf || size <= 0) return nullptr;
@@ -236,6 +276,7 @@ extern "C" char *OS_Fgets(char *buf, int size, FILE *f)
 
 extern "C" int OS_Fseeko64(FILE *f, off64_t offset, int whence)
 {
+  sim::FacadeEntry entry;
   bool standard;
   if (!Stream(f, "OS_Fseeko64", &standard) && !standard) return -1;
   return fseeko64(f, offset, whence);
@@ -243,6 +284,7 @@ extern "C" int OS_Fseeko64(FILE *f, off64_t offset, int whence)
 
 extern "C" off64_t OS_Ftello64(FILE *f)
 {
+  sim::FacadeEntry entry;
   bool standard;
   if (!Stream(f, "OS_Ftello64", &standard) && !standard) return -1;
   return ftello64(f);
@@ -250,6 +292,7 @@ extern "C" off64_t OS_Ftello64(FILE *f)
 
 extern "C" int OS_Fflush(FILE *f)
 {
+  sim::FacadeEntry entry;
   bool standard;
   if (!Stream(f, "OS_Fflush", &standard) && !standard) return EOF;
   return std::fflush(f);
@@ -257,6 +300,7 @@ extern "C" int OS_Fflush(FILE *f)
 
 extern "C" int OS_Fsync(FILE *f)
 {
+  sim::FacadeEntry entry;
   bool standard;
   if (!Stream(f, "OS_Fsync", &standard) && !standard) return -1;
   if (std::fflush(f) != 0) return -1;
@@ -277,6 +321,7 @@ extern "C" int OS_Fsync(FILE *f)
 // disk there.
 extern "C" int OS_SyncStart(FILE *f)
 {
+  sim::FacadeEntry entry;
   bool standard;
   StreamInfo *s = Stream(f, "OS_SyncStart", &standard);
   if (!s) {
@@ -301,6 +346,7 @@ extern "C" int OS_SyncStart(FILE *f)
 
 extern "C" int OS_SyncPoll(FILE *f)
 {
+  sim::FacadeEntry entry;
   bool standard;
   StreamInfo *s = Stream(f, "OS_SyncPoll", &standard);
   if (!s) {
@@ -320,6 +366,7 @@ extern "C" int OS_SyncPoll(FILE *f)
 
 extern "C" int OS_WriteBack(FILE *f, off64_t offset, off64_t length, int wait)
 {
+  sim::FacadeEntry entry;
   bool standard;
   if (!Stream(f, "OS_WriteBack", &standard) || standard) return -1;
   if (std::fflush(f) != 0) return -1;
@@ -333,6 +380,7 @@ extern "C" int OS_WriteBack(FILE *f, off64_t offset, off64_t length, int wait)
 // ENOSPC.
 extern "C" ssize_t OS_CopyRange(FILE *in, off64_t inOffset, FILE *out, off64_t outOffset, size_t length)
 {
+  sim::FacadeEntry entry;
   bool standardIn, standardOut;
   StreamInfo *from = Stream(in, "OS_CopyRange", &standardIn);
   if (!from) {
@@ -367,14 +415,15 @@ extern "C" ssize_t OS_CopyRange(FILE *in, off64_t inOffset, FILE *out, off64_t o
 // Both names on the same receiver device, as link and rename require.
 static bool SameDevice(Receiver::Impl *im, const char *a, const char *b)
 {
-  return im->Resolve(a).dev == im->Resolve(b).dev;
+  return Where(im, a).dev == Where(im, b).dev;
 }
 
 extern "C" int OS_Mkdir(const char *path, mode_t mode)
 {
+  sim::FacadeEntry entry;
   Receiver::Impl *im = PathCall("OS_Mkdir", path);
   if (!im) return -1;
-  std::filesystem::path host = im->Resolve(path).host;
+  std::filesystem::path host = Where(im, path).host;
   sim::PowerModel *power = im->ChangeComing();
   int rc = mkdir(host.c_str(), mode);
   if (rc == 0 && power) power->Created(host, true);
@@ -383,24 +432,26 @@ extern "C" int OS_Mkdir(const char *path, mode_t mode)
 
 extern "C" int OS_Link(const char *existing, const char *link)
 {
+  sim::FacadeEntry entry;
   Receiver::Impl *im = PathCall("OS_Link", existing);
   if (!im || !PathCall("OS_Link", link)) return -1;
   if (!SameDevice(im, existing, link)) {
     errno = EXDEV;
     return -1;
   }
-  std::filesystem::path host = im->Resolve(link).host;
+  std::filesystem::path host = Where(im, link).host;
   sim::PowerModel *power = im->ChangeComing();
-  int rc = ::link(im->Resolve(existing).host.c_str(), host.c_str());
+  int rc = ::link(Where(im, existing).host.c_str(), host.c_str());
   if (rc == 0 && power) power->Created(host, false);
   return rc;
 }
 
 extern "C" int OS_Unlink(const char *path)
 {
+  sim::FacadeEntry entry;
   Receiver::Impl *im = PathCall("OS_Unlink", path);
   if (!im) return -1;
-  std::filesystem::path host = im->Resolve(path).host;
+  std::filesystem::path host = Where(im, path).host;
   struct stat64 st;
   if (!im->power || lstat64(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return unlink(host.c_str());
   return im->ChangeComing()->Remove(host);
@@ -408,9 +459,10 @@ extern "C" int OS_Unlink(const char *path)
 
 extern "C" int OS_Remove(const char *path)
 {
+  sim::FacadeEntry entry;
   Receiver::Impl *im = PathCall("OS_Remove", path);
   if (!im) return -1;
-  sim::HostFs::Resolved where = im->Resolve(path);
+  sim::HostFs::Resolved where = Where(im, path);
   if (where.receiverPath == "/" || where.receiverPath == "/mnt/hd" || im->IsMountPoint(where.receiverPath)) {
     errno = EBUSY;
     return -1;
@@ -422,6 +474,7 @@ extern "C" int OS_Remove(const char *path)
 
 extern "C" int OS_Rename(const char *from, const char *to)
 {
+  sim::FacadeEntry entry;
   Receiver::Impl *im = PathCall("OS_Rename", from);
   if (!im || !PathCall("OS_Rename", to)) return -1;
   if (im->IsMountPoint(from) || im->IsMountPoint(to)) {
@@ -432,7 +485,7 @@ extern "C" int OS_Rename(const char *from, const char *to)
     errno = EXDEV;
     return -1;
   }
-  std::filesystem::path hostFrom = im->Resolve(from).host, hostTo = im->Resolve(to).host;
+  std::filesystem::path hostFrom = Where(im, from).host, hostTo = Where(im, to).host;
   struct stat64 st;
   if (!im->power || lstat64(hostFrom.c_str(), &st) != 0) return std::rename(hostFrom.c_str(), hostTo.c_str());
   return im->ChangeComing()->Rename(hostFrom, hostTo);
@@ -441,9 +494,10 @@ extern "C" int OS_Rename(const char *from, const char *to)
 // A folder's names (made, removed, renamed) onto stable storage.
 extern "C" int OS_SyncDir(const char *path)
 {
+  sim::FacadeEntry entry;
   Receiver::Impl *im = PathCall("OS_SyncDir", path);
   if (!im) return -1;
-  sim::HostFs::Resolved where = im->Resolve(path);
+  sim::HostFs::Resolved where = Where(im, path);
   if (im->MountGone(where.mount)) {
     errno = EIO;
     return -1;
@@ -463,17 +517,34 @@ extern "C" int OS_SyncDir(const char *path)
 
 extern "C" int OS_Utime(const char *path, const struct utimbuf *times)
 {
+  sim::FacadeEntry entry;
   Receiver::Impl *im = PathCall("OS_Utime", path);
-  return im ? utime(im->Resolve(path).host.c_str(), times) : -1;
+  return im ? utime(Where(im, path).host.c_str(), times) : -1;
 }
 
 // ---------------------------------------------------------------- descriptors
 
+// A system call that may wait (a pipe between the plug-in's threads), made
+// without holding the simulator; its errno survives the retaking.
+template <class Call>
+static auto Unheld(sim::FacadeEntry &entry, Call call)
+{
+  decltype(call()) rc{};
+  int error = 0;
+  entry.Released([&] {
+    rc = call();
+    error = errno;
+  });
+  errno = error;
+  return rc;
+}
+
 extern "C" int OS_Open(const char *path, int flags)
 {
+  sim::FacadeEntry entry;
   Receiver::Impl *im = PathCall("OS_Open", path);
   if (!im) return -1;
-  sim::HostFs::Resolved where = im->Resolve(path);
+  sim::HostFs::Resolved where = Where(im, path);
   int pts = TerminalNumber(where.receiverPath);
   if (pts >= 0 || where.receiverPath.rfind("/dev/pts/", 0) == 0) {
     const auto &open = im->config.openTerminals;
@@ -490,6 +561,7 @@ extern "C" int OS_Open(const char *path, int flags)
 
 extern "C" ssize_t OS_Write(int fd, const void *buf, size_t count)
 {
+  sim::FacadeEntry entry;
   Receiver::Impl *im = sim::LiveImpl();
   if (im && im->termFds.count(fd)) {
     if (!buf) {
@@ -503,7 +575,7 @@ extern "C" ssize_t OS_Write(int fd, const void *buf, size_t count)
     errno = EBADF;
     return -1;
   }
-  return write(fd, buf, count);
+  return Unheld(entry, [&] { return write(fd, buf, count); });
 }
 
 // Terminals are write-only; the simulator's own descriptors are not the
@@ -520,18 +592,21 @@ static bool PluginDescriptor(int fd, const char *call)
 
 extern "C" ssize_t OS_Read(int fd, void *buf, size_t count)
 {
+  sim::FacadeEntry entry;
   if (!PluginDescriptor(fd, "OS_Read")) return -1;
-  return read(fd, buf, count);
+  return Unheld(entry, [&] { return read(fd, buf, count); });
 }
 
 extern "C" off64_t OS_Lseek64(int fd, off64_t offset, int whence)
 {
+  sim::FacadeEntry entry;
   if (!PluginDescriptor(fd, "OS_Lseek64")) return -1;
   return lseek64(fd, offset, whence);
 }
 
 extern "C" int OS_Close(int fd)
 {
+  sim::FacadeEntry entry;
   Receiver::Impl *im = sim::LiveImpl();
   if (im && im->termFds.erase(fd)) return 0;
   if (fd >= 100000 || fd <= 2) {  // never let a plug-in close the simulator's own console
@@ -539,6 +614,62 @@ extern "C" int OS_Close(int fd)
     return -1;
   }
   return close(fd);
+}
+
+// ---------------------------------------------------------------- threads
+
+extern "C" int OS_ThreadStart(tOS_Thread *thread, void *(*run)(void *), void *arg)
+{
+  sim::FacadeEntry entry;
+  Receiver::Impl *im = LiveOrWarn("OS_ThreadStart");
+  if (!im || !thread || !run) return EINVAL;
+  pthread_t t;
+  int rc = pthread_create(&t, nullptr, run, arg);
+  if (rc == 0) *thread = static_cast<tOS_Thread>(t);
+  return rc;
+}
+
+extern "C" int OS_ThreadJoin(tOS_Thread thread)
+{
+  sim::FacadeEntry entry;
+  LiveOrWarn("OS_ThreadJoin");
+  return Unheld(entry, [&] { return pthread_join(static_cast<pthread_t>(thread), nullptr); });
+}
+
+extern "C" int OS_Pipe(int fds[2])
+{
+  sim::FacadeEntry entry;
+  Receiver::Impl *im = LiveOrWarn("OS_Pipe");
+  if (!im || !fds) {
+    errno = EFAULT;
+    return -1;
+  }
+  return pipe(fds);
+}
+
+// The firmware's thread lets the plug-in's other threads in while it waits.
+extern "C" int OS_Poll(int fd, int timeoutMs)
+{
+  sim::FacadeEntry entry;
+  if (!PluginDescriptor(fd, "OS_Poll")) return -1;
+  struct pollfd p = {fd, POLLIN, 0};
+  int rc = Unheld(entry, [&] {
+    int r;
+    do
+      r = poll(&p, 1, timeoutMs);
+    while (r < 0 && errno == EINTR);
+    return r;
+  });
+  return rc < 0 ? -1 : rc > 0 ? 1 : 0;
+}
+
+extern "C" int OS_PinModule(const void *address)
+{
+  sim::FacadeEntry entry;
+  LiveOrWarn("OS_PinModule");
+  Dl_info info;
+  if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return -1;
+  return dlopen(info.dli_fname, RTLD_NOW | RTLD_NODELETE) != nullptr ? 0 : -1;
 }
 
 // ---------------------------------------------------------------- shared memory
@@ -552,6 +683,7 @@ static sim::ShmSegment *SegmentById(Receiver::Impl *im, int id)
 
 extern "C" int OS_Shmget(key_t key, size_t size, int flags)
 {
+  sim::FacadeEntry entry;
   Receiver::Impl *im = LiveOrWarn("OS_Shmget");
   if (!im) {
     errno = ENOSYS;
@@ -574,6 +706,7 @@ extern "C" int OS_Shmget(key_t key, size_t size, int flags)
 
 extern "C" void *OS_Shmat(int id, const void *addr, int flags)
 {
+  sim::FacadeEntry entry;
   Receiver::Impl *im = LiveOrWarn("OS_Shmat");
   sim::ShmSegment *s = im ? SegmentById(im, id) : nullptr;
   if (!s || s->removed) {
@@ -586,6 +719,7 @@ extern "C" void *OS_Shmat(int id, const void *addr, int flags)
 
 extern "C" int OS_Shmdt(const void *addr)
 {
+  sim::FacadeEntry entry;
   Receiver::Impl *im = LiveOrWarn("OS_Shmdt");
   if (!im) return errno = EINVAL, -1;
   for (auto it = im->shm.begin(); it != im->shm.end(); ++it) {
@@ -598,6 +732,7 @@ extern "C" int OS_Shmdt(const void *addr)
 
 extern "C" int OS_Shmctl(int id, int command, struct shmid_ds *buf)
 {
+  sim::FacadeEntry entry;
   Receiver::Impl *im = LiveOrWarn("OS_Shmctl");
   sim::ShmSegment *s = im ? SegmentById(im, id) : nullptr;
   if (!s) return errno = EINVAL, -1;
@@ -623,6 +758,7 @@ extern "C" void *OS_Dlopen(const char *file, int flags) { return dlopen(file, fl
 
 extern "C" void *OS_Dlsym(void *handle, const char *name)
 {
+  sim::FacadeEntry entry;
   Receiver::Impl *im = sim::LiveImpl();
   if (name == nullptr) return nullptr;
   if (im && im->missing.count(name)) {
@@ -636,6 +772,7 @@ extern "C" void *OS_Dlsym(void *handle, const char *name)
 
 extern "C" char *OS_Dlerror(void)
 {
+  sim::FacadeEntry entry;
   Receiver::Impl *im = sim::LiveImpl();
   if (im && !im->dlError.empty()) {
     im->dlErrorReturned = im->dlError;

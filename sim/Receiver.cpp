@@ -6,6 +6,7 @@
 // code. _curTapTask names the slot of every handler call, also when nested.
 // Owns: the pointer to the live Receiver.
 #include "ReceiverImpl.h"
+#include "ReceiverLock.h"
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -348,16 +349,17 @@ TapParam Receiver::Impl::Dispatch(int slot, word event, TapParam p1, TapParam p2
   if (slot < 0 || slot >= TAP_TABLE_SLOTS || !slots[slot].used) return 0;
   TapEventHandlerFn handler = _tapTask[slot].Handler;
   if (handler == nullptr) return 0;
+  FirmwareHold hold;
   TapParam result;
   auto started = std::chrono::steady_clock::now();
-  const double shotsBefore = shotMs;
+  const double shotsBefore = shotMs, blockedBefore = blockedMs;
   {
     CallScope scope(*this, slot, "TAP_EventHandler", event);
     result = handler(event, p1, p2);
   }
   // the plug-in's own time: what the simulator spent on screenshots is not its
   double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count() -
-              (shotMs - shotsBefore);
+              (shotMs - shotsBefore) + (blockedMs - blockedBefore);
   if (depth == 0) ShotIfPending();
   if (!slots[slot].hostTask) NoteHandlerTime(slots[slot].tapPath, event, ms);
   AfterCall(slot);
@@ -475,6 +477,8 @@ void Receiver::Impl::ProcessPending(bool killedToo)
 // plug-ins killed without an event, one tick.
 void Receiver::Impl::Round(bool topLevel)
 {
+  FirmwareHold hold;
+  if (topLevel) LetOthersIn();
   if (topLevel) {
     const auto now = std::chrono::steady_clock::now();
     if (idleLoopSeen)

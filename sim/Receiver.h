@@ -29,6 +29,11 @@ struct MountConfig {
   std::filesystem::path hostPath;  // the folder that backs it
   double appearAt = 0;             // run time (seconds) at which it appears
   double vanishAt = -1;            // run time at which it vanishes; < 0: never
+  // run time from which it stops answering, for silentFor seconds: every
+  // call on it waits meanwhile, as a kernel's SMB client does for a server
+  // that went away; < 0: never
+  double silentAt = -1;
+  double silentFor = 0;
 };
 
 struct Config {

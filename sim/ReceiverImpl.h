@@ -154,6 +154,7 @@ struct Receiver::Impl {
   bool shotPending = false;            // the screen changed since the last screenshot
   uint64_t shotsWritten = 0;           // screenshots of the run
   double shotMs = 0;                   // wall time they took to write
+  double blockedMs = 0;                // virtual time the firmware's thread waited on a silent share
 
   FileRecord playFile;
   bool playing = false;

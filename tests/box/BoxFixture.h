@@ -10,6 +10,7 @@
 // scenario tests reads what the box left.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -42,7 +43,14 @@ struct BoxPlan {
   std::string cpu = "24Kf";  // 24Kc: no FPU
   bool layOut = true;        // the root's /mnt/hd and /mnt/sdb1 laid onto the disks first
   int linger = 0;            // seconds the box stays up after the steps (a cut may come then)
+  // done on the host once the steps began, while the box runs (the NAS
+  // switched off under a run); given the box's work folder
+  std::function<void(const fs::path &work)> meanwhile;
 };
+
+// A line to QEMU's monitor of a running box ("set_link net0 off"); false
+// when the monitor cannot be reached.
+bool BoxMonitor(const fs::path &work, const std::string &command);
 
 class BoxTest : public ScenarioTest {
  public:

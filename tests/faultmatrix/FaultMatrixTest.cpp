@@ -86,7 +86,7 @@ class FaultMatrix : public RealFsTest {
   // `during` is asked on every look at the run, with its wall time, until
   // it says it has done its part.
   double RunKilledAfter(double killAfter, std::vector<std::string> extra = {}, double shareAt = 0,
-                        std::function<bool(double)> during = {})
+                        std::function<bool(double)> during = {}, std::string *output = nullptr)
   {
     std::vector<std::string> args = {"--root", root.string(), "--console", "none", "--quiet",
                                      "--seconds", "3000"};
@@ -112,6 +112,7 @@ class FaultMatrix : public RealFsTest {
       std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
     trials++;
+    if (output) *output = ReadHostFile(out.path / "output");
     return std::chrono::duration<double>(Clock::now() - start).count();
   }
 
@@ -298,6 +299,65 @@ TEST_F(FaultMatrix, ShareVanishesInNormalRunsAndJobs)
     // nothing was written below the bare mount point
     EXPECT_TRUE(Tree(Host(kNASShare)).empty()) << when << ": " << Log();
   }
+}
+
+// The longest event handler call of Ferrox.tap that the receiver reports.
+double LongestEventMs(const std::string &output, const std::string &plugin = "Ferrox")
+{
+  std::smatch m;
+  const std::regex line(plugin + "\\.tap: [0-9]+ event handler calls, [0-9.]+ ms in all, longest ([0-9.]+) ms");
+  return std::regex_search(output, m, line) ? std::stod(m[1]) : -1;
+}
+
+// The share stops answering at a random moment of a move run, as a NAS that
+// is switched off does under a kernel's SMB client: for a few seconds (the
+// run waits, goes on and completes) or for longer than the run waits (it
+// gives the share up and leaves the rest to the next run). The receiver
+// keeps its events short all the while.
+TEST_F(FaultMatrix, ShareStopsAnsweringUnderARun)
+{
+  double longest = 0;
+  int gaveUp = 0, waited = 0;
+  for (int i = 0; i < 8; i++) {
+    Prepare();
+    const bool tooLong = i % 2 == 1;
+    const double at = Uniform(10.2, 14.5), lasts = tooLong ? Uniform(65.0, 90.0) : Uniform(0.5, 20.0);
+    char silent[600];
+    std::snprintf(silent, sizeof silent, "%s@%.2f+%.1f", kNASShare, at, lasts);
+    std::string output;
+    RunKilledAfter(-1, {"--share-silent", silent}, 0, {}, &output);
+    const std::string when = std::string("share silent from ") + silent;
+    const double ms = LongestEventMs(output);
+    EXPECT_GE(ms, 0) << output;
+    longest = std::max(longest, ms);
+    CheckNothingLost(when);
+    const std::string log = Log();
+    if (log.find("The destination does not answer.") != std::string::npos) {
+      EXPECT_NE(std::string::npos, log.find(tooLong ? "The rest is left for the next run." : "The destination answers again."))
+          << when << "\n" << log;
+      if (!tooLong) {
+        EXPECT_TRUE(Tree(Host(kMoveToNAS)).empty()) << when << ": the run did not complete\n" << log;
+      }
+      waited++;
+      gaveUp += tooLong;
+    }
+    FinishAndCheck(when);
+  }
+  // The control: a plug-in that calls the share on the event thread itself
+  // (the naive mover) is measured waiting for as long as the share is silent.
+  Prepare();
+  InstallTap("NaiveMove.tap");
+  std::string output;
+  RunKilledAfter(-1, {"--share-silent", std::string(kNASShare) + "@0+5", "--load", "/mnt/hd/ProgramFiles/NaiveMove.tap"},
+                 0, {}, &output);
+  const double control = LongestEventMs(output, "NaiveMove");
+  std::printf("share stops answering: %d trials, %d waited for it, %d given up, longest event of Ferrox.tap %.1f ms; "
+              "control (calls on the event thread): longest event %.1f ms\n",
+              8, waited, gaveUp, longest, control);
+  EXPECT_GE(control, 5000.0) << output;
+  EXPECT_GE(waited, 4);
+  // what the receiver lives through: no event of the copy service waits for the share
+  EXPECT_LE(longest, 500.0);
 }
 
 TEST_F(FaultMatrix, SourcesChangedBetweenAndDuringRuns)

@@ -1,0 +1,97 @@
+// BoxNasOffTest.cpp -- the NAS goes away under a move run in the box: its
+// Samba server held still, or the box's network cable pulled (QEMU's
+// set_link off), for some seconds at a random moment of the copies, and
+// back before the run would give it up. The kernel's SMB client holds every
+// call on the share meanwhile; the copy service's events must not wait
+// with it, nothing may be lost, and the run completes once the NAS is back.
+#include <signal.h>
+
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <regex>
+#include <thread>
+
+#include "BoxFixture.h"
+#include "HostPrograms.h"
+
+namespace {
+
+double LongestEventMs(const std::string &output)
+{
+  std::smatch m;
+  static const std::regex line("Ferrox\\.tap: [0-9]+ event handler calls, [0-9.]+ ms in all, longest ([0-9.]+) ms");
+  return std::regex_search(output, m, line) ? std::stod(m[1]) : -1;
+}
+
+struct Way {
+  const char *name;
+  bool link;  // the cable pulled, else the server held still
+};
+
+class BoxNasOffTest : public BoxTest {};
+
+TEST_F(BoxNasOffTest, TheNasSwitchedOffUnderAMoveRunFreezesNoEventAndLosesNothing)
+{
+  std::mt19937 rng(20151220);
+  double longest = 0;
+  int noticed = 0, trials = 0;
+  for (const Way &way : {Way{"the Samba server held still", false}, Way{"the network cable pulled", true}}) {
+    fs::remove_all(Host("/mnt/hd/DataFiles"));
+    fs::remove_all(Host(kFerroxFolder));
+    for (const auto &e : fs::directory_iterator(share)) fs::remove_all(e.path());
+    WriteShareSettings({"MountType=0", "Move=1", "CopySpeed=1", "NASBootTime=0"});
+    std::map<std::string, std::string> sources;
+    unsigned seed = 1;
+    for (const char *name : {"Alpha.rec", "Beta.rec", "Gamma.rec"}) {
+      const std::string from = std::string(kMoveToNAS) + "/" + name;
+      WriteRecording(from, 3'000'000, seed, LocalTime(2015, 12, int(seed)));
+      ++seed;
+      sources[name] = ReadFile(from);
+    }
+    // the copies begin some 11 s into the run (the service's wait after the
+    // receiver's start); the NAS goes at a moment of them for 15 to 25 s
+    const double at = std::uniform_real_distribution<double>(11.5, 16.0)(rng);
+    const double lasts = std::uniform_real_distribution<double>(15.0, 25.0)(rng);
+    BoxPlan plan;
+    plan.steps = {{"run", Ferrox({"--clock", "real"})}, {"again", Ferrox({"--clock", "real"})}};
+    plan.meanwhile = [&](const fs::path &work) {
+      std::this_thread::sleep_for(std::chrono::duration<double>(at));
+      const pid_t smbd = std::atoi(ReadHostFile(work / "smbd.pid").c_str());
+      if (way.link)
+        EXPECT_TRUE(BoxMonitor(work, "set_link net0 off")) << "the box's monitor does not answer";
+      else
+        EXPECT_EQ(0, smbd > 0 ? kill(smbd, SIGSTOP) : -1) << "no Samba server to hold";
+      std::this_thread::sleep_for(std::chrono::duration<double>(lasts));
+      if (way.link)
+        BoxMonitor(work, "set_link net0 on");
+      else if (smbd > 0)
+        kill(smbd, SIGCONT);
+    };
+    BoxBoot boot = Boot(plan);
+    trials++;
+    const std::string when = std::string(way.name) + " at " + std::to_string(at) + " s for " + std::to_string(lasts) + " s";
+    const std::string run = boot.out["run"], log = ReadFile(std::string(kFerroxFolder) + "/Ferrox.log");
+    const double ms = LongestEventMs(run);
+    EXPECT_GE(ms, 0) << when << "\n" << run;
+    longest = std::max(longest, ms);
+    if (log.find("The destination does not answer.") != std::string::npos) noticed++;
+    std::printf("box: NAS off (%s): longest event of Ferrox.tap %.1f ms; the run %s\n", when.c_str(), ms,
+                log.find("did not answer within") != std::string::npos ? "noticed it" : "made no call meanwhile");
+    // nothing lost, and after the second run everything moved
+    for (const auto &[name, bytes] : sources) {
+      const std::string from = std::string(kMoveToNAS) + "/" + name;
+      const bool there = Exists(from) && ReadFile(from) == bytes;
+      const bool arrived = ReadHostFile(share / name) == bytes;
+      EXPECT_TRUE(there || arrived) << when << ": " << name << " is lost\n" << log;
+      EXPECT_TRUE(arrived && !Exists(from)) << when << ": " << name << " was not moved by the runs\n" << log;
+    }
+    EXPECT_EQ(boot.rc["run"], 0) << run;
+    EXPECT_EQ(boot.rc["again"], 0) << boot.out["again"];
+  }
+  std::printf("box: NAS switched off: %d trials, %d noticed by the run, longest event of Ferrox.tap %.1f ms\n", trials,
+              noticed, longest);
+  EXPECT_LE(longest, 500.0);
+}
+
+}  // namespace
