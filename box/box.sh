@@ -234,6 +234,9 @@ inside() {
   setsid smbd --foreground --no-process-group --configfile="$work/samba/smb.conf" </dev/null >"$work/samba/smbd.out" 2>&1 &
   local smbd=$!
   echo "$smbd" > "$work/smbd.pid"
+  # killed (a test's deadline, Ctrl-C): the NAS and the receiver end with it
+  box_smbd=$smbd
+  trap '[ -n "${box_qemu:-}" ] && kill -9 "$box_qemu" 2>/dev/null; kill -TERM -- "-$box_smbd" 2>/dev/null; exit 143' TERM INT HUP
   local i
   for i in $(seq 300); do
     (exec 3<>/dev/tcp/127.0.0.1/445) 2>/dev/null && break
@@ -253,6 +256,7 @@ inside() {
   else
     qemu-system-mipsel "${args[@]}" -serial "file:$work/console.log" </dev/null &
     local qemu=$!
+    box_qemu=$qemu
     echo "$qemu" > "$work/qemu.pid"
     local waited=0 limit=$timeout
     [ -n "$kill_after" ] && limit=$kill_after
@@ -284,7 +288,8 @@ boot() {
   [ -f "$work/hd.img" ] || die "no disks in $work: run 'box.sh disks $work' first"
   work=$(cd "$work" && pwd)
   rm -f "$work/console.log"
-  unshare -n -- "$0" inside "$work" "$@"
+  # one process from here on, so that a signal to box.sh reaches the trap
+  exec unshare -n -- "$0" inside "$work" "$@"
 }
 
 case "${1:-}" in

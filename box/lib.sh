@@ -24,10 +24,14 @@ install_plugins() {
 # output is kept as $OUT/NAME.out and shown on the console.
 firmware() {
   name=$1; shift
-  receiver --root / "$@" > "$OUT/$name.out" 2>&1
+  # the output goes to the box's memory first: written straight onto the io
+  # share, a NAS held still would hold the firmware's own console with it
+  mkdir -p /tmp
+  receiver --root / "$@" > "/tmp/$name.out" 2>&1
   rc=$?
+  cp "/tmp/$name.out" "$OUT/$name.out"
   echo "$rc" > "$OUT/$name.rc"
-  sed "s/^/[$name] /" "$OUT/$name.out"
+  sed "s/^/[$name] /" "/tmp/$name.out"
   return $rc
 }
 

@@ -59,7 +59,7 @@ static bool FRXSyncing = false;   /* a move's copy is on its way to stable stora
 /* A step of the transfer that the worker is still with (ShareCalls): a
  * block's write, the wait for the block before on the disk, a sync's start
  * or a look at it. */
-enum { PS_None = 0, PS_Write, PS_WriteBack, PS_SyncStart, PS_SyncPoll };
+enum { PS_None = 0, PS_Write, PS_WriteBack, PS_SyncStart, PS_SyncPoll, PS_Redo };
 static int FRXPending = PS_None;
 static long FRXPendingGot = 0;          /* bytes of the block whose write is out */
 static qword FRXPendingOffset = 0;      /* the block whose write-back starts after the wait */
@@ -246,7 +246,7 @@ bool FRX_DestinationFitsSource(const char *srcPath, const char *dstPath)
   struct stat64 st, sst;
   bool fits;
   if (SC_Lstat64(dstPath, &st) != 0) {
-    fits = errno != EINPROGRESS && errno != ETIMEDOUT; /* no answer is no proof */
+    fits = SC_State() == SC_Idle; /* no answer is no proof */
   } else if (!S_ISREG(st.st_mode)) {
     fits = false; /* a link or a folder in the way is never written through */
   } else if (st.st_size == 0) {
@@ -449,7 +449,7 @@ static int OpenOrResume(void)
 
   if (StatTarget(FRXDestFileName, &st, true) != 0) {
     /* missing; a destination that does not answer is not taken for missing */
-    FRXfDest = errno == EINPROGRESS || errno == ETIMEDOUT ? NULL : SC_Fopen64(FRXDestFileName, "w+");
+    FRXfDest = SC_State() != SC_Idle ? NULL : SC_Fopen64(FRXDestFileName, "w+");
   } else if (st.st_size <= 0) {
     FRXfDest = SC_Fopen64(FRXDestFileName, "w+");
   } else {
@@ -644,7 +644,7 @@ static bool SecureCopy(void)
   if (ok && FRXWriteBackLength != 0 &&
       SC_WriteBack(FRXfDest, (off64_t)FRXWriteBackOffset, (off64_t)FRXWriteBackLength, 1, false) != 0) {
     /* else the system only cannot */
-    ok = errno != EIO && errno != ENOSPC && errno != EDQUOT && errno != EINPROGRESS && errno != ETIMEDOUT;
+    ok = errno != EIO && errno != ENOSPC && errno != EDQUOT && !SC_WasLate() && SC_State() == SC_Idle;
   }
   CallTraceExit(NULL);
   return ok;
@@ -714,7 +714,7 @@ static int LookAtSync(void)
 {
   CallTraceEnter("LookAtSync");
   int state = SC_SyncPoll(FRXfDest, true);
-  if (state < 0 && errno == EINPROGRESS) {
+  if (state < 0 && SC_WasLate()) {
     FRXPending = PS_SyncPoll;
     state = 1;
   }
@@ -752,7 +752,7 @@ static void StartSync(void)
 {
   CallTraceEnter("StartSync");
   int started = SC_SyncStart(FRXfDest, true);
-  if (started != 0 && errno == EINPROGRESS) {
+  if (started != 0 && SC_WasLate()) {
     FRXSyncing = true; /* the start is still out: looked at again later */
     FRXPending = PS_SyncStart;
   } else if (started == 0) {
@@ -870,7 +870,7 @@ static void WriteBackBlock(qword offset, dword length)
   CallTraceEnter("WriteBackBlock");
   if (FRXWriteBackLength != 0 &&
       SC_WriteBack(FRXfDest, (off64_t)FRXWriteBackOffset, (off64_t)FRXWriteBackLength, 1, true) != 0 &&
-      errno == EINPROGRESS) {
+      SC_WasLate()) {
     /* the wait for the block before goes on: this block's start follows */
     FRXPending = PS_WriteBack;
     FRXPendingOffset = offset;
@@ -937,6 +937,23 @@ static bool CopyBlockInKernel(long *got, long *put)
   return done;
 }
 
+/* A call of the last block that outlasted its event without its result
+ * being kept (a piece copied in the kernel): once the worker is back the
+ * block is made again from where the confirmed bytes end. True while it is
+ * still out; a silence too long ends the transfer. */
+static bool WorkerStillOut(void)
+{
+  CallTraceEnter("WorkerStillOut");
+  int state = SC_State();
+  if (state == SC_Silent) {
+    WriteLogF("FRX: the destination has not answered for %u seconds, transfer terminated.",
+              (unsigned)(SC_WaitedTicks() / 100));
+    EndTransfer(-3);
+  }
+  CallTraceExit(NULL);
+  return state != SC_Idle;
+}
+
 /* A block's write or write-back that outlasted its event, taken up again:
  * true while it is still out (the transfer may have ended meanwhile). */
 static bool TakePending(long *got, long *put)
@@ -965,6 +982,13 @@ static bool CopyBlock(void)
   bool goOn = false;
   long got = 0, put = 0;
 
+  if (FRXPending == PS_Redo || (FRXPending == PS_None && SC_State() != SC_Idle)) {
+    if (WorkerStillOut()) {
+      CallTraceExit(NULL);
+      return FRXfDest != NULL;
+    }
+    FRXPending = PS_None;
+  }
   if (FRXPending == PS_Write || FRXPending == PS_WriteBack) {
     if (TakePending(&got, &put)) {
       CallTraceExit(NULL);
@@ -974,10 +998,16 @@ static bool CopyBlock(void)
     CallTraceExit(NULL);
     return VerifyBlock();
   } else if (FRXDataBuffer != NULL) {
-    if (!FRXCopyInKernel || !CopyBlockInKernel(&got, &put)) {
+    if (FRXCopyInKernel && CopyBlockInKernel(&got, &put) && put < got && SC_WasLate()) {
+      /* a piece is still out: what it moved is not known yet */
+      FRXPending = PS_Redo;
+      CallTraceExit(NULL);
+      return true;
+    }
+    if (!FRXCopyInKernel) {
       got = (long)OS_Fread(FRXDataBuffer, 1, FRXNrBytesPerCopy, FRXfSource);
       put = got == 0 ? 0 : (long)SC_Fwrite(FRXDataBuffer, 1, (size_t)got, FRXfDest, true);
-      if (got != 0 && put == 0 && errno == EINPROGRESS) { /* the write goes on */
+      if (got != 0 && put == 0 && SC_WasLate()) { /* the write goes on */
         FRXPending = PS_Write;
         FRXPendingGot = got;
         CallTraceExit(NULL);

@@ -144,6 +144,7 @@ ssize_t SC_CopyRange(FILE *in, off64_t inOffset, FILE *out, off64_t outOffset, s
  * it is back, -1 when none is kept. */
 int SC_TakeResult(long long *result);
 void SC_DropResult(void); /* a kept call is not waited for any more */
+bool SC_WasLate(void);    /* the last call did not answer in time (and is still out) */
 int SC_State(void);         /* SC_Idle, SC_Waiting (a call is out) or SC_Silent (out too long) */
 dword SC_WaitedTicks(void); /* how long the call that is out has been */
 /* The worker's end: false while it is in a call that has not come back

@@ -85,6 +85,7 @@ static size_t SCBufferSize = 0;
 static void *SCReadTo = NULL;        /* where a kept read's bytes go when it is taken */
 #define SC_CLOSE_SLOTS 8
 static FILE *SCCloseLater[SC_CLOSE_SLOTS]; /* streams to close once the worker is free */
+static bool SCLastLate = false;     /* the last call did not answer in time */
 static volatile unsigned SCGeneration = 0; /* the current worker's; a new one for each worker */
 
 /* ---- the worker ---- */
@@ -229,6 +230,7 @@ static int SC_Run(tSCJob *job, bool keep)
 {
   CallTraceEnter("SC_Run");
   int rc = 0;
+  SCLastLate = false;
   if (!SC_Start()) {
     SC_Do(job);
   } else if (!SC_Collect(0)) {
@@ -250,7 +252,7 @@ static int SC_Run(tSCJob *job, bool keep)
     } else if (SC_Collect(SC_ANSWER_MS)) {
       *job = SCJob;
     } else {
-      SCLate = true;
+      SCLate = SCLastLate = true;
       WriteLogF("FRX: the destination did not answer within %d ms", SC_ANSWER_MS);
       rc = -1;
       errno = EINPROGRESS;
@@ -259,6 +261,14 @@ static int SC_Run(tSCJob *job, bool keep)
   if (rc == 0) errno = job->Error;
   CallTraceExit(NULL);
   return rc;
+}
+
+bool SC_WasLate(void)
+{
+  CallTraceEnter("SC_WasLate");
+  bool late = SCLastLate;
+  CallTraceExit(NULL);
+  return late;
 }
 
 int SC_TakeResult(long long *result)

@@ -142,12 +142,16 @@ void CreateSubDirs(void)
  * written when the folder goes missing, not on every check while it stays
  * so. */
 static bool FolderPresent(const char *setting, const char *tag, const char *settingName,
-                          bool *loggedMissing)
+                          bool *loggedMissing, bool share)
 {
   CallTraceEnter("FolderPresent");
-  char name[512];
+  char name[512], path[600];
+  struct stat64 st;
   NameBelowDataFiles(setting, name);
-  bool present = name[0] != '\0' && TAP_Hdd_Exist(name);
+  /* the share's folder is looked at on the worker: a share that stopped
+   * answering would hold the firmware's own call */
+  snprintf(path, sizeof path, "%s/DataFiles/%s", TAPFS_ROOT, name);
+  bool present = name[0] != '\0' && (share ? SC_Stat64(path, &st) == 0 : TAP_Hdd_Exist(name));
   if (!present && !*loggedMissing)
     WriteLogF("(%s)AbsShareDir = %s %s = %s", tag, name, settingName, setting);
   *loggedMissing = !present;
@@ -188,8 +192,8 @@ int SubDirsExist(void)
   char keptDir[PATH_BUFFER];
   bool pushed = HDD_TAP_KeepDir(keptDir);
   if (HDD_ChangeDir("/DataFiles") &&
-      FolderPresent(MoveDir, "Move", "MoveDir", &MoveDirMissingLogged) &&
-      FolderPresent(ShareDir, "Share", "ShareDir", &ShareDirMissingLogged) &&
+      FolderPresent(MoveDir, "Move", "MoveDir", &MoveDirMissingLogged, false) &&
+      FolderPresent(ShareDir, "Share", "ShareDir", &ShareDirMissingLogged, true) &&
       (MountedDirDest == 0 || MountedHere(ShareDir, "Dst: ", &DstSnapshot)) &&
       (MountedDirSource == 0 || MountedHere(MoveDir, "Src: ", &SrcSnapshot)))
     exist = 1;

@@ -743,6 +743,10 @@ static int ReportRun(Receiver &rx, const RunOptions &o, int status)
                   h.plugin.c_str(), static_cast<unsigned long long>(h.calls), h.totalMs, h.longestMs,
                   static_cast<unsigned>(h.longestEvent), static_cast<unsigned>(h.longestTick));
     std::cout << line << std::endl;
+    // a share that stopped answering held the firmware's own thread
+    if (h.silentShareMs > 0)
+      std::cout << "receiver: " << h.plugin << ": its events waited " << static_cast<long long>(h.silentShareMs + 0.5)
+                << " ms in all for a share that did not answer" << std::endl;
   }
   ReportPluginRuns(rx, o);
   if (rx.ErrorCount() > 0) {

@@ -56,6 +56,11 @@ class HostFs {
   const MountConfig &Mount(int index) const { return mounts_[index].given; }
   void SetVanishAt(int index, double when) { mounts_[index].given.vanishAt = when; }
   void SetAppearAt(int index, double when) { mounts_[index].given.appearAt = when; }
+  void SetSilence(int index, double at, double seconds)
+  {
+    mounts_[index].given.silentAt = at;
+    mounts_[index].given.silentFor = seconds;
+  }
   int AddMount(const MountConfig &mount);
   int FindMount(std::string_view receiverPath) const;  // index or -1
 

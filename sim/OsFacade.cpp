@@ -56,11 +56,15 @@ static void AwaitShare(Receiver::Impl *im, int mount)
     const auto ticks = static_cast<uint32_t>((end - now) * 100 + 0.999);
     im->clock.Advance(ticks);
     if (im->clock.mode() == sim::ClockMode::Virtual) im->blockedMs += ticks * 10.0;
+    im->silentMs += ticks * 10.0;
     return;
   }
   sim::FacadeEntry *entry = sim::CurrentFacadeEntry();
-  while (entry && im->fs.SilentUntil(mount, im->clock.Seconds()) >= 0)
-    entry->Released([] { std::this_thread::sleep_for(std::chrono::milliseconds(2)); });
+  if (!entry) return;
+  sim::AwaitBegin(end);
+  while (im->fs.SilentUntil(mount, im->clock.Seconds()) >= 0)
+    entry->Released([] { std::this_thread::sleep_for(std::chrono::microseconds(500)); });
+  sim::AwaitEnd(end);
 }
 
 // A receiver path resolved, once its mount answers.

@@ -352,7 +352,7 @@ TapParam Receiver::Impl::Dispatch(int slot, word event, TapParam p1, TapParam p2
   FirmwareHold hold;
   TapParam result;
   auto started = std::chrono::steady_clock::now();
-  const double shotsBefore = shotMs, blockedBefore = blockedMs;
+  const double shotsBefore = shotMs, blockedBefore = blockedMs, silentBefore = silentMs;
   {
     CallScope scope(*this, slot, "TAP_EventHandler", event);
     result = handler(event, p1, p2);
@@ -361,12 +361,12 @@ TapParam Receiver::Impl::Dispatch(int slot, word event, TapParam p1, TapParam p2
   double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count() -
               (shotMs - shotsBefore) + (blockedMs - blockedBefore);
   if (depth == 0) ShotIfPending();
-  if (!slots[slot].hostTask) NoteHandlerTime(slots[slot].tapPath, event, ms);
+  if (!slots[slot].hostTask) NoteHandlerTime(slots[slot].tapPath, event, ms, silentMs - silentBefore);
   AfterCall(slot);
   return result;
 }
 
-void Receiver::Impl::NoteHandlerTime(const std::string &plugin, word event, double ms)
+void Receiver::Impl::NoteHandlerTime(const std::string &plugin, word event, double ms, double silentMs)
 {
   auto it = std::find_if(handlerTimes.begin(), handlerTimes.end(),
                          [&](const HandlerTimes &h) { return h.plugin == plugin; });
@@ -376,6 +376,7 @@ void Receiver::Impl::NoteHandlerTime(const std::string &plugin, word event, doub
   }
   it->calls++;
   it->totalMs += ms;
+  it->silentShareMs += silentMs;
   if (ms > it->longestMs) {
     it->longestMs = ms;
     it->longestEvent = event;
@@ -478,7 +479,7 @@ void Receiver::Impl::ProcessPending(bool killedToo)
 void Receiver::Impl::Round(bool topLevel)
 {
   FirmwareHold hold;
-  if (topLevel) LetOthersIn();
+  if (topLevel) LetOthersIn(clock.Seconds());
   if (topLevel) {
     const auto now = std::chrono::steady_clock::now();
     if (idleLoopSeen)
@@ -634,6 +635,13 @@ void Receiver::SetMountTimes(const std::string &receiverPath, double appearAt, d
   if (i < 0) return;
   impl_->fs.SetAppearAt(i, appearAt);
   impl_->fs.SetVanishAt(i, vanishAt);
+}
+
+void Receiver::SetMountSilence(const std::string &receiverPath, double at, double seconds)
+{
+  FirmwareHold hold;  // a worker of a plug-in may be looking at it
+  int i = impl_->fs.FindMount(receiverPath);
+  if (i >= 0) impl_->fs.SetSilence(i, at, seconds);
 }
 
 bool Receiver::MountPresent(const std::string &receiverPath) const

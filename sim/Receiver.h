@@ -91,6 +91,7 @@ struct HandlerTimes {
   double longestMs = 0;     // the longest call
   word longestEvent = 0;    // its event
   dword longestTick = 0;    // and the tick it came at
+  double silentShareMs = 0; // time its events were held by a share that did not answer
 };
 
 // One plug-in's stay in the table: from its load to its unload.
@@ -131,6 +132,8 @@ class Receiver {
   // Mounts can be added and made to appear or vanish while running.
   void AddMount(const MountConfig &mount);
   void SetMountTimes(const std::string &receiverPath, double appearAt, double vanishAt);
+  // The mount stops answering at run time `at` for `seconds` (--share-silent).
+  void SetMountSilence(const std::string &receiverPath, double at, double seconds);
   bool MountPresent(const std::string &receiverPath) const;
 
   // ---- plug-ins ----

@@ -155,6 +155,7 @@ struct Receiver::Impl {
   uint64_t shotsWritten = 0;           // screenshots of the run
   double shotMs = 0;                   // wall time they took to write
   double blockedMs = 0;                // virtual time the firmware's thread waited on a silent share
+  double silentMs = 0;                 // all time it waited on one, on either clock
 
   FileRecord playFile;
   bool playing = false;
@@ -170,7 +171,7 @@ struct Receiver::Impl {
   Slot &CurrentOrFallback();
   int FreeSlot() const;
   TapParam Dispatch(int slot, word event, TapParam p1, TapParam p2);
-  void NoteHandlerTime(const std::string &plugin, word event, double ms);
+  void NoteHandlerTime(const std::string &plugin, word event, double ms, double silentMs);
   void AfterCall(int slot);
   void Unload(int slot);
   void ProcessPending(bool killedToo);

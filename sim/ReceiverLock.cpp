@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace sim {
@@ -13,6 +14,7 @@ std::mutex g_lock;
 std::atomic<std::thread::id> g_holder{};  // the thread holding the firmware's hold
 int g_depth = 0;                          // its nesting; touched by the holder only
 std::atomic<int> g_waiting{0};            // other threads waiting for the lock
+std::multiset<double> g_awaits;           // ends of the silences threads wait out (under the lock)
 
 thread_local FacadeEntry *t_entry = nullptr;
 
@@ -97,15 +99,31 @@ void FacadeEntry::Retake()
   savedDepth_ = 0;
 }
 
-void LetOthersIn()
+void AwaitBegin(double until) { g_awaits.insert(until); }  // under the lock
+
+void AwaitEnd(double until)
 {
-  if (!Holding() || g_waiting.load() == 0) return;
+  auto it = g_awaits.find(until);
+  if (it != g_awaits.end()) g_awaits.erase(it);
+}
+
+void LetOthersIn(double now)
+{
+  if (!Holding()) return;
+  const bool due = !g_awaits.empty() && *g_awaits.begin() <= now;
+  if (!due && g_waiting.load() == 0) return;
   FacadeEntry entry;
-  entry.Released([] {
+  entry.Released([due, now] {
     // the waiting threads each take the lock in turn; a short bound keeps a
-    // thread that keeps calling from holding the rounds up
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
-    while (g_waiting.load() > 0 && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+    // thread that keeps calling from holding the rounds up, a longer one
+    // lets a thread whose share answers again get there
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(due ? 2000 : 20);
+    for (;;) {
+      std::this_thread::sleep_for(std::chrono::microseconds(due ? 200 : 0));
+      std::lock_guard<std::mutex> look(g_lock);
+      const bool stillDue = !g_awaits.empty() && *g_awaits.begin() <= now;
+      if ((!stillDue && g_waiting.load() == 0) || std::chrono::steady_clock::now() >= until) break;
+    }
   });
 }
 

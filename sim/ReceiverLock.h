@@ -46,8 +46,14 @@ class FacadeEntry {
   FacadeEntry *outer_ = nullptr;
 };
 
-// Between two idle rounds: a thread waiting for the lock gets it now.
-void LetOthersIn();
+// Between two idle rounds: a thread waiting for the lock gets it now, and
+// one whose wait for a silent share ended by `now` (run seconds) finishes
+// its call before the round goes on: on the virtual clock the rounds would
+// otherwise run far ahead of a thread that needs real time to wake.
+void LetOthersIn(double now);
+// A thread of a plug-in waits for a share silent until `until`.
+void AwaitBegin(double until);
+void AwaitEnd(double until);
 
 // The innermost facade call of this thread, null outside one.
 FacadeEntry *CurrentFacadeEntry();

@@ -30,6 +30,10 @@ int RunHost(const std::vector<std::string> &argv, const fs::path &outFile, int l
   int status = 0;
   while (waitpid(pid, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > until) {
+      // TERM first: box.sh ends its QEMU and its Samba server then
+      kill(pid, SIGTERM);
+      for (int i = 0; i < 60 && waitpid(pid, &status, WNOHANG) == 0; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
       kill(pid, SIGKILL);
       waitpid(pid, &status, 0);
       return -1;
