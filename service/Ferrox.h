@@ -1,10 +1,12 @@
 /* Ferrox.h -- the copy service's shared state and its modules' functions.
  *
  * Modules over module-wide globals, all driven from the firmware's event
- * thread (one thread, no locks): FerroxMain (entry, events, stop, status),
- * CopyCycle (the state machine), BlockCopy (FRX_* engine), ServiceLog,
- * ServiceSettings, WorkList, FilePrep, JobFiles and Triage. Every function
- * here enters and leaves the call trace on every path.
+ * thread: FerroxMain (entry, events, stop, status), CopyCycle (the state
+ * machine), BlockCopy (FRX_* engine), ShareCalls (SC_*: the calls on the
+ * destination, made on a worker thread of the plug-in's own, which touches
+ * nothing but its one job), ServiceLog, ServiceSettings, WorkList, FilePrep,
+ * JobFiles and Triage. Every function here enters and leaves the call trace
+ * on every path.
  */
 #ifndef FERROX_SERVICE_FERROX_H
 #define FERROX_SERVICE_FERROX_H
@@ -125,7 +127,6 @@ int SC_Stat64(const char *path, struct stat64 *st);
 int SC_Mkdir(const char *path);
 int SC_Link(const char *existing, const char *link);
 int SC_Unlink(const char *path);
-int SC_Rename(const char *from, const char *to);
 int SC_SyncDir(const char *path);
 int SC_Utime(const char *path, const struct utimbuf *times);
 bool SC_IsMounted(const char *path); /* HDD_IsMounted on the worker */

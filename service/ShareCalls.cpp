@@ -51,7 +51,6 @@ typedef enum {
   SCO_Mkdir,
   SCO_Link,
   SCO_Unlink,
-  SCO_Rename,
   SCO_Utime,
   SCO_SyncDir
 } tSCOp;
@@ -88,6 +87,8 @@ static FILE *SCCloseLater[SC_CLOSE_SLOTS]; /* streams to close once the worker i
 static bool SCLastLate = false;     /* the last call did not answer in time */
 static volatile unsigned SCGeneration = 0; /* the current worker's; a new one for each worker */
 
+static void SC_NewJob(tSCJob *job, tSCOp op, FILE *f);
+
 /* ---- the worker ---- */
 
 static void SC_Do(tSCJob *j)
@@ -112,7 +113,6 @@ static void SC_Do(tSCJob *j)
     case SCO_Mkdir: j->Result = OS_Mkdir(j->Path, (mode_t)j->Flag); break;
     case SCO_Link: j->Result = OS_Link(j->Path, j->Path2); break;
     case SCO_Unlink: j->Result = OS_Unlink(j->Path); break;
-    case SCO_Rename: j->Result = OS_Rename(j->Path, j->Path2); break;
     case SCO_Utime: j->Result = OS_Utime(j->Path, &j->Times); break;
     case SCO_SyncDir: j->Result = OS_SyncDir(j->Path); break;
     default: j->Result = -1; break;
@@ -212,9 +212,7 @@ static bool SC_ClosePending(void)
   for (int i = 0; i < SC_CLOSE_SLOTS && done; i++)
     if (SCCloseLater[i] != NULL) {
       tSCJob job;
-      memset(&job, 0, sizeof job);
-      job.Op = SCO_Fclose;
-      job.File = SCCloseLater[i];
+      SC_NewJob(&job, SCO_Fclose, SCCloseLater[i]);
       SCCloseLater[i] = NULL;
       done = SC_Run(&job, false) == 0;
     }
@@ -341,12 +339,21 @@ static bool SC_Path(char *to, const char *path)
 
 /* ---- the calls ---- */
 
+/* A job for op on the stream f (NULL for a call on paths). */
+static void SC_NewJob(tSCJob *job, tSCOp op, FILE *f)
+{
+  CallTraceEnter("SC_NewJob");
+  memset(job, 0, sizeof *job);
+  job->Op = op;
+  job->File = f;
+  CallTraceExit(NULL);
+}
+
 static int SC_PathCall(tSCOp op, const char *path, const char *path2, struct stat64 *st)
 {
   CallTraceEnter("SC_PathCall");
   tSCJob job;
-  memset(&job, 0, sizeof job);
-  job.Op = op;
+  SC_NewJob(&job, op, NULL);
   job.Flag = 0777;
   int rc = -1;
   if (!SC_Path(job.Path, path) || (path2 != NULL && !SC_Path(job.Path2, path2))) {
@@ -399,14 +406,6 @@ int SC_Unlink(const char *path)
   return rc;
 }
 
-int SC_Rename(const char *from, const char *to)
-{
-  CallTraceEnter("SC_Rename");
-  int rc = SC_PathCall(SCO_Rename, from, to, NULL);
-  CallTraceExit(NULL);
-  return rc;
-}
-
 int SC_SyncDir(const char *path)
 {
   CallTraceEnter("SC_SyncDir");
@@ -419,8 +418,7 @@ int SC_Utime(const char *path, const struct utimbuf *times)
 {
   CallTraceEnter("SC_Utime");
   tSCJob job;
-  memset(&job, 0, sizeof job);
-  job.Op = SCO_Utime;
+  SC_NewJob(&job, SCO_Utime, NULL);
   job.Times = *times;
   int rc = -1;
   if (!SC_Path(job.Path, path))
@@ -444,8 +442,7 @@ FILE *SC_Fopen64(const char *path, const char *mode)
 {
   CallTraceEnter("SC_Fopen64");
   tSCJob job;
-  memset(&job, 0, sizeof job);
-  job.Op = SCO_Fopen;
+  SC_NewJob(&job, SCO_Fopen, NULL);
   FILE *f = NULL;
   if (!SC_Path(job.Path, path) || strlen(mode) >= sizeof job.Mode) {
     errno = ENAMETOOLONG;
@@ -463,9 +460,7 @@ int SC_Fclose(FILE *f)
 {
   CallTraceEnter("SC_Fclose");
   tSCJob job;
-  memset(&job, 0, sizeof job);
-  job.Op = SCO_Fclose;
-  job.File = f;
+  SC_NewJob(&job, SCO_Fclose, f);
   int rc = EOF;
   if (SCInFlight && !SC_Collect(0)) {
     int i = 0;
@@ -491,9 +486,7 @@ size_t SC_Fread(void *buf, size_t size, size_t count, FILE *f, bool keep)
 {
   CallTraceEnter("SC_Fread");
   tSCJob job;
-  memset(&job, 0, sizeof job);
-  job.Op = SCO_Fread;
-  job.File = f;
+  SC_NewJob(&job, SCO_Fread, f);
   job.Size = size;
   job.Count = count;
   size_t got = 0;
@@ -514,9 +507,7 @@ size_t SC_Fwrite(const void *buf, size_t size, size_t count, FILE *f, bool keep)
 {
   CallTraceEnter("SC_Fwrite");
   tSCJob job;
-  memset(&job, 0, sizeof job);
-  job.Op = SCO_Fwrite;
-  job.File = f;
+  SC_NewJob(&job, SCO_Fwrite, f);
   job.Size = size;
   job.Count = count;
   size_t put = 0;
@@ -536,9 +527,7 @@ int SC_Fseeko64(FILE *f, off64_t offset, int whence)
 {
   CallTraceEnter("SC_Fseeko64");
   tSCJob job;
-  memset(&job, 0, sizeof job);
-  job.Op = SCO_Fseek;
-  job.File = f;
+  SC_NewJob(&job, SCO_Fseek, f);
   job.A = (long long)offset;
   job.Flag = whence;
   int rc = (int)SC_StreamCall(&job, false, -1);
@@ -550,9 +539,7 @@ int SC_Fflush(FILE *f)
 {
   CallTraceEnter("SC_Fflush");
   tSCJob job;
-  memset(&job, 0, sizeof job);
-  job.Op = SCO_Fflush;
-  job.File = f;
+  SC_NewJob(&job, SCO_Fflush, f);
   int rc = (int)SC_StreamCall(&job, false, EOF);
   CallTraceExit(NULL);
   return rc;
@@ -562,9 +549,7 @@ int SC_Fsync(FILE *f)
 {
   CallTraceEnter("SC_Fsync");
   tSCJob job;
-  memset(&job, 0, sizeof job);
-  job.Op = SCO_Fsync;
-  job.File = f;
+  SC_NewJob(&job, SCO_Fsync, f);
   int rc = (int)SC_StreamCall(&job, false, -1);
   CallTraceExit(NULL);
   return rc;
@@ -574,9 +559,7 @@ int SC_SyncStart(FILE *f, bool keep)
 {
   CallTraceEnter("SC_SyncStart");
   tSCJob job;
-  memset(&job, 0, sizeof job);
-  job.Op = SCO_SyncStart;
-  job.File = f;
+  SC_NewJob(&job, SCO_SyncStart, f);
   int rc = (int)SC_StreamCall(&job, keep, -1);
   CallTraceExit(NULL);
   return rc;
@@ -586,9 +569,7 @@ int SC_SyncPoll(FILE *f, bool keep)
 {
   CallTraceEnter("SC_SyncPoll");
   tSCJob job;
-  memset(&job, 0, sizeof job);
-  job.Op = SCO_SyncPoll;
-  job.File = f;
+  SC_NewJob(&job, SCO_SyncPoll, f);
   int rc = (int)SC_StreamCall(&job, keep, -1);
   CallTraceExit(NULL);
   return rc;
@@ -598,9 +579,7 @@ int SC_WriteBack(FILE *f, off64_t offset, off64_t length, int wait, bool keep)
 {
   CallTraceEnter("SC_WriteBack");
   tSCJob job;
-  memset(&job, 0, sizeof job);
-  job.Op = SCO_WriteBack;
-  job.File = f;
+  SC_NewJob(&job, SCO_WriteBack, f);
   job.A = (long long)offset;
   job.B = (long long)length;
   job.Flag = wait;
@@ -613,9 +592,7 @@ ssize_t SC_CopyRange(FILE *in, off64_t inOffset, FILE *out, off64_t outOffset, s
 {
   CallTraceEnter("SC_CopyRange");
   tSCJob job;
-  memset(&job, 0, sizeof job);
-  job.Op = SCO_CopyRange;
-  job.File = in;
+  SC_NewJob(&job, SCO_CopyRange, in);
   job.File2 = out;
   job.A = (long long)inOffset;
   job.B = (long long)outOffset;

@@ -68,9 +68,9 @@ TEST_F(BoxNasOffTest, TheNasSwitchedOffUnderAMoveRunFreezesNoEventAndLosesNothin
       sources[name] = ReadFile(from);
     }
     // the copies begin some 11 s into the run (the service's wait after the
-    // receiver's start); the NAS goes at a moment of them for 15 to 25 s
+    // receiver's start); the NAS goes at a moment of them for 8 to 15 s
     const double at = std::uniform_real_distribution<double>(10.5, 14.0)(rng);
-    const double lasts = std::uniform_real_distribution<double>(15.0, 25.0)(rng);
+    const double lasts = std::uniform_real_distribution<double>(8.0, 15.0)(rng);
     BoxPlan plan;
     plan.steps = {{"run", Ferrox({"--clock", "real"})}, {"again", Ferrox({"--clock", "real"})}};
     plan.meanwhile = [&](const fs::path &work) {

