@@ -27,11 +27,22 @@
 
 static bool DoNotReenter = false; /* set while TAP_EventHandler runs */
 
+static bool Lingering = false;  /* the run is over; the worker is still out */
+static bool StopArrived = false; /* the firmware asked the plug-in to end */
+
 int TAP_Main(void)
 {
   CallTraceInit();
   CallTraceEnable(false);
   CallTraceEnter("TAP_Main");
+  /* as at load: the code of a run whose worker was left in a call stays
+   * loaded (ShareCalls), and a firmware that loads the same file again
+   * would start that copy with the last run's state */
+  ResetCopyCycle();
+  ResetWorkListChecks();
+  NrOfJobFilesSkipped = 0;
+  JobFilesSkippedFull = false;
+  Lingering = StopArrived = false;
   SettingsStart(&ServiceSettingsProfile);
   SummaryReset();
   WriteLog(PROGRAM_VERSION " started");
@@ -120,8 +131,6 @@ void EndRun(bool stopEvent)
  * destination that has not come back keeps the plug-in for it, answering
  * its events at once, until the call is back; a stop event ends it anyway
  * (SC_End keeps the code loaded for the worker then). */
-static bool Lingering = false;  /* the run is over; the worker is still out */
-static bool StopArrived = false; /* the firmware asked the plug-in to end */
 
 void LeaveRun(void)
 {
