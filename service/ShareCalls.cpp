@@ -249,6 +249,7 @@ static int SC_Run(tSCJob *job, bool keep)
       *job = SCJob;
     } else if (SC_Collect(SC_ANSWER_MS)) {
       *job = SCJob;
+      SCKeep = false; /* answered in time: nothing is taken later */
     } else {
       SCLate = SCLastLate = true;
       WriteLogF("FRX: the destination did not answer within %d ms", SC_ANSWER_MS);
