@@ -115,7 +115,8 @@ bool PlatformLayerImport(const std::string &name)
       "open64", "read",     "write",  "close",   "lseek64", "fopen64", "fclose", "fread",    "fwrite",
       "fgets",  "fseeko64", "ftello64", "fflush", "fsync",  "fileno",  "mkdir",  "link",     "unlink",
       "remove", "rename",   "utime",  "__xstat64", "__lxstat64", "stat64", "lstat64", "shmget", "shmat",
-      "shmdt",  "shmctl",   "dlopen", "dlsym",   "dlerror", "dlclose", "syscall"};
+      "shmdt",  "shmctl",   "dlopen", "dlsym",   "dlerror", "dlclose", "syscall", "dladdr",
+      "pthread_create", "pthread_join", "pipe", "poll"};
   return kLayer.count(name) > 0;
 }
 
