@@ -72,7 +72,7 @@ fetch_packages() {
 
 # Modules the receiver needs: its disks (IDE, USB), their file systems, the
 # network card and the kernel's SMB client with the ciphers SMB3 asks for.
-MODULES="ata_piix jfs ext4 crc32c_generic ohci_pci usb_storage e1000 cifs nls_utf8
+MODULES="ata_piix jfs ext4 crc32c_generic ohci_pci usb_storage virtio_pci virtio_net cifs nls_utf8
   ctr gf128mul ghash_generic seqiv gcm ccm cmac sha512_generic ecb md4 des_generic libdes"
 
 copy_modules() {
@@ -243,12 +243,17 @@ inside() {
     kill -0 "$smbd" 2>/dev/null || { cat "$work/samba/smbd.out" "$work/samba/smbd.log" >&2; die "smbd did not start"; }
     sleep 0.05
   done
+  # The USB controller and the network card each in a slot whose interrupt
+  # line is its own: the board routes slots 18 and 19 both to IRQ 10 of its
+  # edge-triggered PIC, where two devices sharing the line lose interrupts
+  # and stall (the USB drive's and the share's I/O hung for minutes, the
+  # kernel's SMB client "has not responded in 180 seconds"); slot 20 is IRQ 11.
   local args=(-M malta -cpu "$cpu" -m 256 -kernel "$box/vmlinuz" -initrd "$box/initrd.gz"
     -append "console=ttyS0 panic=-1 ${BOX_APPEND:-quiet}" -display none -vga none -no-reboot
     -drive "file=$work/hd.img,format=raw,if=ide,index=0,cache=writeback"
-    -device pci-ohci,id=ohci -drive "file=$work/usb.img,format=raw,if=none,id=usb,cache=writeback"
+    -device pci-ohci,id=ohci,addr=0x12 -drive "file=$work/usb.img,format=raw,if=none,id=usb,cache=writeback"
     -device usb-storage,bus=ohci.0,drive=usb
-    -netdev user,id=net0 -device e1000,netdev=net0,romfile=)
+    -netdev user,id=net0 -device virtio-net-pci,netdev=net0,romfile=,addr=0x14)
   if [ -n "$monitor" ]; then args+=(-monitor "unix:$monitor,server,nowait"); else args+=(-monitor none); fi
   local rc=0
   if [ -n "$interactive" ]; then

@@ -166,12 +166,23 @@ bool BoxMonitor(const fs::path &work, const std::string &command)
   bool ok = connect(fd, reinterpret_cast<sockaddr *>(&at), sizeof at) == 0;
   const std::string line = command + "\n";
   ok = ok && write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-  // the monitor answers with its banner and the command's echo: read a moment so it is taken
+  // The monitor takes its input a few bytes at a time: a connection closed
+  // before it has read the whole line loses the command. It prints its
+  // prompt with the banner and again once the command ran: read till then.
+  std::string answer;
   char buffer[512];
-  for (int i = 0; ok && i < 5; i++) {
+  size_t prompts = 0;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (ok && prompts < 2 && std::chrono::steady_clock::now() < until) {
     pollfd p = {fd, POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0 || read(fd, buffer, sizeof buffer) <= 0) break;
+    if (poll(&p, 1, 200) <= 0) continue;
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    answer.append(buffer, static_cast<size_t>(n));
+    prompts = 0;
+    for (size_t at = answer.find("(qemu)"); at != std::string::npos; at = answer.find("(qemu)", at + 1)) prompts++;
   }
+  ok = ok && prompts >= 2;
   close(fd);
   return ok;
 }
@@ -204,6 +215,8 @@ BoxBoot BoxTest::Boot(const BoxPlan &plan)
   boot.status = RunBoot(work, plan);
   boot.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   boot.console = ReadHostFile(work / "console.log");
+  if (boot.status != 0 && plan.voidable) boot.boxFault = BoxFault(boot.console);
+  if (!boot.boxFault.empty()) return boot;
   if (boot.status != 0) ADD_FAILURE() << "the box ended with status " << boot.status << ": "
                                       << ReadHostFile(work / "boot.out") << "\n--- console ---\n" << boot.console;
   size_t at = boot.console.find("box: scenario starts at ");
@@ -231,28 +244,48 @@ BoxBoot BoxTest::Boot(const BoxPlan &plan)
   return boot;
 }
 
-bool BoxTest::BootAndCut(const BoxPlan &plan, double cutAfter)
+BoxCut BoxTest::BootAndCut(const BoxPlan &plan, double cutAfter)
 {
+  BoxCut result;
   const fs::path work = work_.path;
-  if (!Prepare(plan)) return false;
+  if (!Prepare(plan)) return result;
   // the last boot's console says its scenario began: not this one's
   std::error_code ec;
   fs::remove(work / "console.log", ec);
   fs::remove(work / "qemu.pid", ec);
   pid_t pid = StartProgram(BootCommand(work, plan), work / "boot.out");
-  if (pid < 0) return false;
+  if (pid < 0) return result;
   // the moment counts from the start of the steps, not of the boot
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
   while (ReadHostFile(work / "console.log").find("box: scenario starts") == std::string::npos &&
          std::chrono::steady_clock::now() < deadline && waitpid(pid, nullptr, WNOHANG) == 0)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  std::this_thread::sleep_for(std::chrono::duration<double>(cutAfter));
-  bool cut = false;
+  const bool started = ReadHostFile(work / "console.log").find("box: scenario starts") != std::string::npos;
+  if (started) std::this_thread::sleep_for(std::chrono::duration<double>(cutAfter));
   std::string qemu = ReadHostFile(work / "qemu.pid");
-  if (!qemu.empty() && waitpid(pid, nullptr, WNOHANG) == 0) cut = kill(std::atoi(qemu.c_str()), SIGKILL) == 0;
+  if (!qemu.empty() && waitpid(pid, nullptr, WNOHANG) == 0) result.cut = kill(std::atoi(qemu.c_str()), SIGKILL) == 0;
   int status = 0;
   waitpid(pid, &status, 0);
-  return cut;
+  if (!started) {
+    result.boxFault = BoxFault(ReadHostFile(work / "console.log"));
+    if (result.boxFault.empty()) result.boxFault = "its scenario did not begin within 120 s";
+  }
+  return result;
+}
+
+std::string BoxFault(const std::string &console)
+{
+  // (a disk that does not mount after a cut is not among them: that is
+  // what a receiver would meet)
+  static const char *const kSigns[] = {"has not responded in", "NETDEV WATCHDOG", "blocked for more than",
+                                       "box: cannot mount the host's io share", "box: cannot mount the NAS share",
+                                       "box: no internal disk", "box: no external drive"};
+  for (const char *sign : kSigns)
+    if (size_t at = console.find(sign); at != std::string::npos) {
+      const size_t from = console.rfind('\n', at), to = console.find('\n', at);
+      return console.substr(from == std::string::npos ? 0 : from + 1, to == std::string::npos ? std::string::npos : to - from - 1);
+    }
+  return "";
 }
 
 void BoxTest::ExpectOwnersPlugins(const BoxBoot &boot) const

@@ -31,6 +31,9 @@ struct BoxBoot {
   std::string console;      // the box's serial console
   std::map<std::string, std::string> out;  // firmware output by step name
   std::map<std::string, int> rc;           // firmware exit status by step name
+  // what of the box itself failed (a device stalled, a boot that never got
+  // its disks), for a plan that allows it; empty otherwise
+  std::string boxFault;
 };
 
 // What one boot does: the steps run one after the other, the NAS share
@@ -46,10 +49,24 @@ struct BoxPlan {
   // done on the host once the steps began, while the box runs (the NAS
   // switched off under a run); given the box's work folder
   std::function<void(const fs::path &work)> meanwhile;
+  // a boot that fails by the box's own fault is reported in boxFault, not
+  // as a failure of the test (a trial that its caller repeats)
+  bool voidable = false;
 };
 
+// What a boot cut short did: whether the cut came while the box ran, and
+// what of the box failed before the steps began.
+struct BoxCut {
+  bool cut = false;
+  std::string boxFault;
+};
+
+// The line of a box's console that shows the box itself failed: its
+// emulated devices stalled, or it never got its disks or its io share.
+std::string BoxFault(const std::string &console);
+
 // A line to QEMU's monitor of a running box ("set_link net0 off"); false
-// when the monitor cannot be reached.
+// when the monitor cannot be reached or did not run it.
 bool BoxMonitor(const fs::path &work, const std::string &command);
 
 class BoxTest : public ScenarioTest {
@@ -63,8 +80,8 @@ class BoxTest : public ScenarioTest {
                const std::string &cpu = "24Kf");
   // Boots it and kills QEMU `cutAfter` seconds after the steps began: a
   // power cut of the receiver. The disks stay as the cut left them for the
-  // next Boot with layOut unset; false when the box ended before the cut.
-  bool BootAndCut(const BoxPlan &plan, double cutAfter);
+  // next Boot with layOut unset.
+  BoxCut BootAndCut(const BoxPlan &plan, double cutAfter);
   // The options of a run of Ferrox.tap as the owner installed it.
   static std::vector<std::string> Ferrox(std::vector<std::string> extra = {});
   // The check sums of the plug-ins the box loaded, against the archive's.
