@@ -23,7 +23,17 @@ function(ferrox_plugin_code target)
     VISIBILITY_INLINES_HIDDEN ON)
   target_compile_options(${target} PRIVATE
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+  # The receiver's CPU: the oldest 32-bit MIPS (release 1), whatever the
+  # toolchain's default; the release check proves no later instruction and
+  # no floating-point one made it in.
+  if(CMAKE_CROSSCOMPILING)
+    target_compile_options(${target} PRIVATE ${FERROX_RECEIVER_CPU_FLAGS})
+  endif()
 endfunction()
+
+# MIPS32 release 1; floating point stays allowed to the compiler (the code
+# holds none, the check says so), so the files keep the C library's ABI.
+set(FERROX_RECEIVER_CPU_FLAGS -march=mips32)
 
 function(ferrox_add_tap name)
   set_property(GLOBAL APPEND PROPERTY FERROX_TAPS ${name})
@@ -72,7 +82,12 @@ TAP_HEADER_SECTIONS(${T_ID}, \"${T_PROGRAM}\", \"${T_AUTHOR}\", \"${T_DESCRIPTIO
     endif()
     target_link_options(${tgt} PRIVATE
       -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/tap-exports.map
-      -Wl,--exclude-libs,ALL)
+      -Wl,--exclude-libs,ALL
+      # nothing in a plug-in runs code on its stack
+      -Wl,-z,noexecstack)
+    if(CMAKE_CROSSCOMPILING)
+      target_compile_options(${tgt} PRIVATE ${FERROX_RECEIVER_CPU_FLAGS})
+    endif()
     set_target_properties(${tgt} PROPERTIES
       PREFIX "" SUFFIX ".tap" OUTPUT_NAME ${name}
       LIBRARY_OUTPUT_DIRECTORY ${outdir}

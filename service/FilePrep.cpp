@@ -674,23 +674,46 @@ void CalculateTransferData(void)
   CallTraceExit(nullptr);
 }
 
+/* n / 1024 with one decimal, as "%.1f" of the single-precision value
+ * (float)n / 1024 prints it, in integers: n kept to the 24 significant bits
+ * a float holds (the nearest, ties to even), then the tenths rounded the
+ * way printf rounds, to the nearest and ties to even. */
+static void PrintKibiTenths(qword n, const char *unit, char *out)
+{
+  CallTraceEnter("PrintKibiTenths");
+  int bits = 0;
+  while (bits < 64 && (n >> bits) > 0) bits++;
+  if (bits > 24) {
+    const int drop = bits - 24;
+    const qword half = 1ull << (drop - 1), rest = n & ((1ull << drop) - 1);
+    n >>= drop;
+    if (rest > half || (rest == half && (n & 1) != 0)) n++;
+    n <<= drop;
+  }
+  /* n <= 2^34 here: ten times it fits, and n / 1024 fits 32 bits */
+  qword tenths = n * 10 >> 10;
+  const qword rest = n * 10 & 1023;
+  if (rest > 512 || (rest == 512 && (tenths & 1) != 0)) tenths++;
+  snprintf(out, 16, "%u.%u %.2s", (unsigned)(tenths / 10), (unsigned)(tenths % 10), unit);
+  CallTraceExit(nullptr);
+}
+
 /* out holds at least 16 bytes. */
 void FileSizeToString(dword low, dword high, char *out)
 {
   CallTraceEnter("FileSizeToString");
   if (out != nullptr) {
     qword bytes = ((qword)high << 32) | low;
-    const float perUnit = 0.0009765625f; /* 1/1024, exact in single precision */
     if (bytes < 1024)
       snprintf(out, 16, "%d B", (int)bytes);
     else if (bytes < (1ull << 20))
-      snprintf(out, 16, "%.1f kB", (double)((float)bytes * perUnit));
+      PrintKibiTenths(bytes, "kB", out);
     else if (bytes < (1ull << 30))
-      snprintf(out, 16, "%.1f MB", (double)((float)(bytes >> 10) * perUnit));
+      PrintKibiTenths(bytes >> 10, "MB", out);
     else if (bytes < (1ull << 40))
-      snprintf(out, 16, "%.1f GB", (double)((float)(bytes >> 20) * perUnit));
+      PrintKibiTenths(bytes >> 20, "GB", out);
     else
-      snprintf(out, 16, "%.1f TB", (double)((float)(bytes >> 30) * perUnit));
+      PrintKibiTenths(bytes >> 30, "TB", out);
   }
   CallTraceExit(nullptr);
 }

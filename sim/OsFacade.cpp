@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <thread>
 
@@ -164,9 +165,15 @@ static FILE *OpenUptime(Receiver::Impl *im, const char *mode)
     errno = EACCES;
     return nullptr;
   }
+  // the kernel's decimal point, whatever the plug-in's locale
   char text[64];
   const double up = im->clock.Uptime();
-  int n = std::snprintf(text, sizeof text, "%.2f %.2f\n", up, up * 0.9);
+  char *end = std::to_chars(text, text + 30, up, std::chars_format::fixed, 2).ptr;
+  *end++ = ' ';
+  end = std::to_chars(end, end + 30, up * 0.9, std::chars_format::fixed, 2).ptr;
+  *end++ = '\n';
+  *end = '\0';
+  const int n = static_cast<int>(end - text);
   auto memory = std::make_unique<char[]>(n + 1);
   std::memcpy(memory.get(), text, n + 1);
   FILE *f = fmemopen(memory.get(), n, "r");

@@ -9,7 +9,6 @@
 #include "FirmwareBinding.h"
 
 #include <dlfcn.h>
-#include <locale.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -324,17 +323,26 @@ dword GetUptime(void)
   OS_Fclose(f);
   if (got == nullptr) return 0;
 
-  /* The kernel writes a decimal point whatever the locale says; parse under
-   * "C" and hand the environment's default back at once. */
-  char *end = line;
-  setlocale(LC_NUMERIC, "C");
-  double seconds = strtod(line, &end);
-  setlocale(LC_NUMERIC, "");
-  if (end == line || !(seconds > 0)) return 0;
-
-  /* Through 64 bits so that values of 2^31 and above keep their top bit;
-   * anything beyond 32 bits wraps as the 10-ms counter itself would. */
-  double ticks = seconds * 100.0;
-  if (ticks >= 18446744073709551616.0) return 0;
-  return (dword)(qword)ticks;
+  /* "SECONDS.HH IDLE": whole seconds and hundredths, read as integers (the
+   * kernel's decimal point is no locale's, and no floating point is needed:
+   * a receiver CPU without an FPU would emulate it). */
+  const char *p = line;
+  while (*p == ' ' || *p == '\t') p++;
+  qword ticks = 0;
+  const char *digits = p;
+  for (; *p >= '0' && *p <= '9'; p++) {
+    /* beyond 64 bits of ticks the uptime is not a receiver's */
+    if (ticks > (0xFFFFFFFFFFFFFFFFull - 9) / 1000) return 0;
+    ticks = ticks * 10 + (qword)(*p - '0');
+  }
+  if (p == digits) return 0;
+  ticks *= 100;
+  if (*p == '.') {
+    p++;
+    if (*p >= '0' && *p <= '9') ticks += (qword)(*p++ - '0') * 10;
+    if (*p >= '0' && *p <= '9') ticks += (qword)(*p - '0');
+  }
+  if (ticks == 0) return 0;
+  /* anything beyond 32 bits wraps as the 10-ms counter itself would */
+  return (dword)ticks;
 }

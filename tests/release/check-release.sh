@@ -4,9 +4,10 @@
 # Packs the archive with tools/release.sh from the receiver build BUILD,
 # unpacks it and checks: the four files and nothing else, the plug-ins byte
 # for byte the built ones, the check sums, INSTALL.txt as plain text with
-# the version and short lines; then the suite's plug-in file checks (ELF32
-# MIPS little-endian, the plug-in sections, stripped) on the unpacked
-# plug-ins, by TESTS run through EMULATOR.
+# the version and short lines; what the plug-ins ask of the CPU (no floating
+# point, MIPS32 release 1, no executable stack: check-cpu.sh); then the
+# suite's plug-in file checks (ELF32 MIPS little-endian, the plug-in
+# sections, stripped) on the unpacked plug-ins, by TESTS run through EMULATOR.
 #
 #   check-release.sh SOURCE BUILD TESTS [EMULATOR ...]
 set -euo pipefail
@@ -33,6 +34,11 @@ done
 grep -q "^Ferrox $version for the receiver" "$dir/INSTALL.txt" || fail "INSTALL.txt has no version line"
 LC_ALL=C grep -q '[^[:print:][:space:]]' "$dir/INSTALL.txt" && fail "INSTALL.txt is not plain ASCII text"
 awk 'length($0) > 80 { exit 1 }' "$dir/INSTALL.txt" || fail "INSTALL.txt has a line over 80 columns"
+# what the files ask of the receiver's CPU and C library
+objdump=$(command -v mipsel-linux-gnu-objdump || true) readelf=$(command -v mipsel-linux-gnu-readelf || true)
+[ -n "$objdump" ] && [ -n "$readelf" ] || fail "no mipsel-linux-gnu-objdump and -readelf for the CPU check"
+bash "$source_dir/tests/release/check-cpu.sh" "$objdump" "$readelf" "$dir/Ferrox.tap" "$dir/FerroxSetup.tap" ||
+  fail "the plug-ins ask for more than the receiver's CPU and C library give"
 FERROX_RECEIVER_TAPS=$dir "$@" "$tests" --gtest_filter='TapFiles.ReceiverFlavourIsElf32MipsLittleEndian' \
   --gtest_brief=1 || fail "the unpacked plug-ins fail the plug-in file checks"
 echo "check-release: Ferrox-$version-receiver.zip holds the built receiver plug-ins, INSTALL.txt and SHA256SUMS"

@@ -61,6 +61,36 @@ TEST_F(FilePrepTest, SizesInUnitsOf1024WithOneDecimal)
   FileSizeToString(5, 0, nullptr);  // nothing to write into
 }
 
+// Byte for byte what "%.1f" of the size as a float in its unit printed:
+// the ties of printf's rounding, and the sizes beyond a float's 24 bits.
+TEST_F(FilePrepTest, SizesReadAsTheFloatingPointTextDid)
+{
+  auto asFloat = [](qword bytes) {
+    char text[32];
+    const float perUnit = 0.0009765625f;
+    if (bytes < 1024) std::snprintf(text, sizeof text, "%d B", static_cast<int>(bytes));
+    else if (bytes < (1ull << 20)) std::snprintf(text, sizeof text, "%.1f kB", double(float(bytes) * perUnit));
+    else if (bytes < (1ull << 30)) std::snprintf(text, sizeof text, "%.1f MB", double(float(bytes >> 10) * perUnit));
+    else if (bytes < (1ull << 40)) std::snprintf(text, sizeof text, "%.1f GB", double(float(bytes >> 20) * perUnit));
+    else std::snprintf(text, sizeof text, "%.1f TB", double(float(bytes >> 30) * perUnit));
+    return std::string(text);
+  };
+  std::vector<qword> sizes;
+  for (qword unit : {1ull, 1ull << 10, 1ull << 20, 1ull << 30})
+    for (qword n = 1000; n < 3000; n++) sizes.push_back(n * unit + (unit > 1 ? unit / 2 : 0));
+  // ties at .x5 (1.25 kB, 1.75 kB), every tenth's edge, and past 2^24 of a unit
+  for (qword n : {1280ull, 1792ull, 1331ull, 1332ull, 1127ull, 1128ull}) sizes.push_back(n);
+  for (qword top = 1ull << 54; top != 0 && top < (1ull << 63); top <<= 1)
+    for (qword d : {0ull, 1ull, 12345ull << 20, (1ull << 31) - 1, 1ull << 31, 3ull << 30, (5ull << 30) + 1})
+      sizes.push_back(top + d);
+  sizes.push_back(~0ull);
+  for (qword bytes : sizes) {
+    char out[16];
+    FileSizeToString(static_cast<dword>(bytes), static_cast<dword>(bytes >> 32), out);
+    ASSERT_EQ(asFloat(bytes), out) << bytes;
+  }
+}
+
 TEST_F(FilePrepTest, NoEntryLeftGivesTwo)
 {
   EXPECT_EQ(StartCopy(), 2);

@@ -277,13 +277,14 @@ class UptimeTest : public FirmwareBindingTest, public ::testing::WithParamInterf
 
 TEST_P(UptimeTest, UptimeIsIn10msUnits)
 {
+  // read the same under a locale whose decimal mark is a comma, and the
+  // locale is left alone
   const char *before = setlocale(LC_NUMERIC, nullptr);
-  std::string localeBefore = before ? before : "C";
-  EXPECT_EQ(GetUptime(), GetParam().ticks);
-  // the numeric locale is the environment's default again
-  std::string localeAfter = setlocale(LC_NUMERIC, nullptr);
-  setlocale(LC_NUMERIC, "");
-  EXPECT_EQ(localeAfter, std::string(setlocale(LC_NUMERIC, nullptr)));
+  const std::string localeBefore = before ? before : "C";
+  const bool comma = setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+  const std::string during = setlocale(LC_NUMERIC, nullptr);
+  EXPECT_EQ(GetUptime(), GetParam().ticks) << (comma ? "under de_DE" : "");
+  EXPECT_EQ(during, std::string(setlocale(LC_NUMERIC, nullptr)));
   setlocale(LC_NUMERIC, localeBefore.c_str());
 }
 
@@ -293,7 +294,9 @@ INSTANTIATE_TEST_SUITE_P(
                       UptimeCase{"TopBitOf32", 30000000.5, 3000000050u},
                       // past 2^32 ticks (about 497 days) the count wraps as the counter would
                       UptimeCase{"WrapsPast32Bits", 50000000.0, 705032704u},
-                      UptimeCase{"NegativeIsNoUptime", -5.0, 0}),
+                      UptimeCase{"NegativeIsNoUptime", -5.0, 0},
+                      // the hundredths as the kernel writes them, not as a double times 100 gives them
+                      UptimeCase{"HundredthsExact", 0.29, 29}, UptimeCase{"LargeHundredths", 1234567.89, 123456789}),
     [](const ::testing::TestParamInfo<UptimeCase> &info) { return std::string(info.param.name); });
 
 }  // namespace

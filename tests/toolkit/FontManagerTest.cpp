@@ -1,6 +1,7 @@
 // FontManagerTest.cpp -- ".ufnt" fonts on the simulator's screen: refused
 // files, the glyph cache, blending, marks, cuts, clipping, and the standard
 // fonts of the build.
+#include <algorithm>
 #include <dirent.h>
 
 #include <cstdlib>
@@ -229,8 +230,8 @@ TEST_F(FontTest, AGlyphIsReadFromTheFileOnce)
   WriteFont("A.ufnt", Ufnt({kA}));
   ASSERT_EQ(1, FMUC_LoadFontFile("A.ufnt", &font));
   Rx().ResetCallCounts();
-  FMUC_PutStringAA(Rgn(), 10, 10, 100, "AA", kWhite, 0, &font, 0, 0, 1.0f);
-  FMUC_PutStringAA(Rgn(), 10, 30, 100, "A", kWhite, 0, &font, 0, 0, 1.0f);
+  FMUC_PutStringAA(Rgn(), 10, 10, 100, "AA", kWhite, 0, &font, 0, 0, FM_AA_ONE);
+  FMUC_PutStringAA(Rgn(), 10, 30, 100, "A", kWhite, 0, &font, 0, 0, FM_AA_ONE);
   EXPECT_EQ(1u, Rx().CallCount("OS_Read"));
   EXPECT_EQ(2u, Rx().CallCount("TAP_Osd_SaveBox")) << "one read of the pixels per text";
   EXPECT_EQ(2u, Rx().CallCount("TAP_Osd_RestoreBox"));
@@ -241,7 +242,7 @@ TEST_F(FontTest, AShortReadIsNoGlyphAndDrawsNothing)
   WriteFont("A.ufnt", Ufnt({kA}));
   ASSERT_EQ(1, FMUC_LoadFontFile("A.ufnt", &font));
   fs::resize_file(Host(std::string(kFonts) + "A.ufnt"), 8 + 12 + 2);  // cut after loading
-  FMUC_PutStringAA(Rgn(), 10, 10, 100, "A", kWhite, 0, &font, 0, 0, 1.0f);
+  FMUC_PutStringAA(Rgn(), 10, 10, 100, "A", kWhite, 0, &font, 0, 0, FM_AA_ONE);
   EXPECT_TRUE(Logged("FontManager UC: failed to read the 6 bytes of glyph 41"));
   EXPECT_EQ(0, font.GlyphCacheCount);
   EXPECT_EQ(std::vector<uint32_t>(12 * 6, kBlack), Area(8, 8, 12, 6));
@@ -251,23 +252,34 @@ TEST_F(FontTest, AShortReadIsNoGlyphAndDrawsNothing)
 
 struct Blend {
   byte alpha, fore, back;
-  float scale;
+  word scale;  // 256ths
   byte expected;
 };
 
 TEST(FontBlend, OneChannel)
 {
   const Blend cases[] = {
-      {0, 200, 17, 1.0f, 17},    {255, 200, 17, 1.0f, 200}, {128, 255, 0, 1.0f, 127},
-      {64, 0, 255, 1.0f, 190},   {128, 255, 255, 2.0f, 255}, {128, 255, 0, 0.5f, 63},
-      {255, 200, 17, 0.5f, 200},
+      {0, 200, 17, FM_AA_ONE, 17},    {255, 200, 17, FM_AA_ONE, 200}, {128, 255, 0, FM_AA_ONE, 127},
+      {64, 0, 255, FM_AA_ONE, 190},   {128, 255, 255, 512, 255},      {128, 255, 0, 128, 63},
+      {255, 200, 17, 128, 200},
   };
   for (const Blend &b : cases)
     EXPECT_EQ(b.expected, FM_AlphaBlend(b.alpha, b.fore, b.back, b.scale))
-        << int(b.alpha) << " " << int(b.fore) << " over " << int(b.back) << " x " << b.scale;
-  EXPECT_EQ(0x7F7F7Fu, FM_AlphaBlendRGB(128, 0xFFFFFFFF, 0xFF000000, 1.0f)) << "no alpha byte";
-  EXPECT_EQ(0x00FF00u, FM_AlphaBlendRGB(255, 0x1200FF00, 0xFFFF0000, 1.0f));
-  FM_InitAlphaLUT(0xFFFFFFFF, 0xFF000000, 1.0f);
+        << int(b.alpha) << " " << int(b.fore) << " over " << int(b.back) << " x " << b.scale << "/256";
+  // the integer scale gives what the channel times the scale as a float,
+  // truncated, gave: for every blend and the scales that are whole 256ths
+  for (word scale : {FM_AA_ONE, 128, 64, 384, 512, 1})
+    for (int alpha = 1; alpha < 255; alpha += 3)
+      for (int fore : {0, 1, 99, 200, 255})
+        for (int back : {0, 17, 128, 254, 255}) {
+          const int v = ((255 - alpha) * back + alpha * fore) >> 8;
+          const int asFloat = std::min(255, static_cast<int>(static_cast<float>(v) * (scale / 256.0f)));
+          ASSERT_EQ(asFloat, FM_AlphaBlend(byte(alpha), byte(fore), byte(back), scale))
+              << alpha << " " << fore << " over " << back << " x " << scale << "/256";
+        }
+  EXPECT_EQ(0x7F7F7Fu, FM_AlphaBlendRGB(128, 0xFFFFFFFF, 0xFF000000, FM_AA_ONE)) << "no alpha byte";
+  EXPECT_EQ(0x00FF00u, FM_AlphaBlendRGB(255, 0x1200FF00, 0xFFFF0000, FM_AA_ONE));
+  FM_InitAlphaLUT(0xFFFFFFFF, 0xFF000000, FM_AA_ONE);
   EXPECT_EQ(127, AlphaLUT[3 * 128]);
   EXPECT_EQ(0, AlphaLUT[0]);
 }
@@ -286,7 +298,7 @@ TEST_P(FontPixels, CoverageZeroKeepsHalfBlendsFullIsTheTextColour)
   WriteFont("A.ufnt", Ufnt({kA}));
   ASSERT_EQ(1, FMUC_LoadFontFile("A.ufnt", &font));
   TAP_Osd_FillBox(Rgn(), 0, 0, 100, 50, 0xFF000000);
-  FMUC_PutStringAA(Rgn(), 20, 10, 90, "A", c.fore, c.back, &font, 0, 0, 1.0f);
+  FMUC_PutStringAA(Rgn(), 20, 10, 90, "A", c.fore, c.back, &font, 0, 0, FM_AA_ONE);
   for (int k = 0; k < 3; k++) EXPECT_EQ(c.expected[k], Px(20 + k, 10)) << c.what << " column " << k;
 }
 
@@ -314,7 +326,7 @@ TEST_F(FontTest, MarksTakeNoRoomAndSitOnTheGlyphBeforeThem)
     EXPECT_FALSE(FMUC_IsDiacriticalMark(cp)) << std::hex << cp;
 
   // the composed é has its accent above the middle of the e
-  FMUC_PutStringAA(Rgn(), 100, 100, 300, "e\xCC\x81", kWhite, 0, &font, 0, 0, 1.0f);
+  FMUC_PutStringAA(Rgn(), 100, 100, 300, "e\xCC\x81", kWhite, 0, &font, 0, 0, FM_AA_ONE);
   int lit = 0, sum = 0;
   for (int r = 100; r < 107; r++)
     for (int c = 95; c < 130; c++)
@@ -327,7 +339,7 @@ TEST_F(FontTest, AMarkWithNothingBeforeItDrawsOnlyWhatFallsInsideTheBox)
 {
   WriteFont("M.ufnt", Ufnt({{0x301, 4, 2, {}}, kA}));
   ASSERT_EQ(1, FMUC_LoadFontFile("M.ufnt", &font));
-  FMUC_PutStringAA(Rgn(), 50, 10, 90, "\xCC\x81" "A", kWhite, 0, &font, 0, 0, 1.0f);
+  FMUC_PutStringAA(Rgn(), 50, 10, 90, "\xCC\x81" "A", kWhite, 0, &font, 0, 0, FM_AA_ONE);
   EXPECT_EQ(kWhite, Px(50, 10)) << "the right half of the mark";
   EXPECT_EQ(kWhite, Px(51, 11));
   EXPECT_EQ(kBlack, Px(49, 10)) << "its left half lies outside the box";
@@ -360,8 +372,8 @@ TEST_F(FontTest, CutModesShortenAsTheirNamesSay)
   };
   for (const Cut &c : cuts) {
     TAP_Osd_FillBox(Rgn(), 0, 0, 720, 200, kBlack);
-    FMUC_PutStringAA(Rgn(), x, 20, maxX, text.c_str(), kWhite, 0, &font, c.mode, 0, 1.0f);
-    FMUC_PutStringAA(Rgn(), x, 100, 700, c.shown.c_str(), kWhite, 0, &font, 0, 0, 1.0f);
+    FMUC_PutStringAA(Rgn(), x, 20, maxX, text.c_str(), kWhite, 0, &font, c.mode, 0, FM_AA_ONE);
+    FMUC_PutStringAA(Rgn(), x, 100, 700, c.shown.c_str(), kWhite, 0, &font, 0, 0, FM_AA_ONE);
     EXPECT_EQ(Area(0, 100, 720, 24), Area(0, 20, 720, 24)) << "mode " << int(c.mode) << " shows \"" << c.shown << "\"";
     EXPECT_LE(RightEdge(0, 719, 20, 24), static_cast<int>(maxX));
   }
@@ -374,7 +386,7 @@ TEST_F(FontTest, ATextThatCannotBeShortenedEnoughIsNotDrawn)
   WriteFont("W.ufnt", Ufnt({{0x57, 60, 4, {}}}));
   ASSERT_EQ(1, FMUC_LoadFontFile("W.ufnt", &font));
   Rx().ResetCallCounts();
-  for (byte mode : {0, 1, 2, 3}) FMUC_PutStringAA(Rgn(), 10, 10, 50, "W", kWhite, 0, &font, mode, 0, 1.0f);
+  for (byte mode : {0, 1, 2, 3}) FMUC_PutStringAA(Rgn(), 10, 10, 50, "W", kWhite, 0, &font, mode, 0, FM_AA_ONE);
   EXPECT_EQ(0u, Rx().CallCount("TAP_Osd_RestoreBox"));
   EXPECT_EQ(-1, RightEdge(0, 100, 10, 5));
 }
@@ -389,7 +401,7 @@ TEST_F(FontTest, AlignmentPlacesTheTextWithinTheBox)
   } cases[] = {{0, 100}, {1, 100 + (200 - 110) / 2}, {2, 190}, {7, 100}};
   for (const auto &c : cases) {
     TAP_Osd_FillBox(Rgn(), 0, 0, 720, 20, kBlack);
-    FMUC_PutStringAA(Rgn(), 100, 5, 200, "A", kWhite, 0, &font, 0, c.align, 1.0f);
+    FMUC_PutStringAA(Rgn(), 100, 5, 200, "A", kWhite, 0, &font, 0, c.align, FM_AA_ONE);
     EXPECT_EQ(kBlack, Px(c.left - 1, 5)) << "align " << int(c.align);
     EXPECT_EQ(kWhite, Px(c.left, 5)) << "align " << int(c.align);
     EXPECT_EQ(kWhite, Px(c.left + 9, 6)) << "align " << int(c.align);
@@ -401,7 +413,7 @@ TEST_F(FontTest, AnOpaqueBackgroundFillsFromXToMaxX)
 {
   WriteFont("A.ufnt", Ufnt({kA}));
   ASSERT_EQ(1, FMUC_LoadFontFile("A.ufnt", &font));
-  FMUC_PutStringAA(Rgn(), 100, 50, 160, "A", kWhite, 0xFF202080, &font, 0, 1, 1.0f);
+  FMUC_PutStringAA(Rgn(), 100, 50, 160, "A", kWhite, 0xFF202080, &font, 0, 1, FM_AA_ONE);
   EXPECT_EQ(0xFF202080u, Px(100, 50));
   EXPECT_EQ(0xFF202080u, Px(159, 52)) << "height + 1 rows";
   EXPECT_EQ(kBlack, Px(100, 53));
@@ -412,26 +424,26 @@ TEST_F(FontTest, TextAtTheRightAndBottomEdgesDrawsThePartThatFits)
   ASSERT_EQ(1, FMUC_LoadFontFile("Calibri_20.ufnt", &font));
   int h = FMUC_GetStringHeight("Hg", &font);
   ASSERT_GT(h, 10);
-  FMUC_PutStringAA(Rgn(), 300, 100, 700, "Hg", kWhite, 0, &font, 0, 0, 1.0f);
-  FMUC_PutStringAA(Rgn(), 300, 576 - 8, 700, "Hg", kWhite, 0, &font, 0, 0, 1.0f);
+  FMUC_PutStringAA(Rgn(), 300, 100, 700, "Hg", kWhite, 0, &font, 0, 0, FM_AA_ONE);
+  FMUC_PutStringAA(Rgn(), 300, 576 - 8, 700, "Hg", kWhite, 0, &font, 0, 0, FM_AA_ONE);
   EXPECT_EQ(Area(300, 100, 30, 8), Area(300, 576 - 8, 30, 8)) << "the top 8 rows at the bottom edge";
   // maxX beyond the region is the region's last column
   dword w = FMUC_GetStringWidth("Hg", &font);
-  FMUC_PutStringAA(Rgn(), 720 - w, 200, 5000, "Hg", kWhite, 0, &font, 3, 0, 1.0f);
+  FMUC_PutStringAA(Rgn(), 720 - w, 200, 5000, "Hg", kWhite, 0, &font, 3, 0, FM_AA_ONE);
   EXPECT_EQ(-1, RightEdge(0, 719, 200, h)) << "a text that ends at the region's width does not fit below it";
-  FMUC_PutStringAA(Rgn(), 719 - w, 200, 5000, "Hg", kWhite, 0, &font, 3, 0, 1.0f);
+  FMUC_PutStringAA(Rgn(), 719 - w, 200, 5000, "Hg", kWhite, 0, &font, 3, 0, FM_AA_ONE);
   EXPECT_EQ(Area(300, 100, static_cast<int>(w), h), Area(719 - static_cast<int>(w), 200, static_cast<int>(w), h));
 }
 
 TEST_F(FontTest, LatinOneTextAndItsUtf8FormDrawTheSamePixels)
 {
   ASSERT_EQ(1, FMUC_LoadFontFile("Calibri_20.ufnt", &font));
-  FMUC_PutStringAA(Rgn(), 50, 50, 400, "M\xFCller \xC4rger", kWhite, 0, &font, 0, 0, 1.0f);
-  FMUC_PutStringAA(Rgn(), 50, 150, 400, "M\xC3\xBCller \xC3\x84rger", kWhite, 0, &font, 0, 0, 1.0f);
+  FMUC_PutStringAA(Rgn(), 50, 50, 400, "M\xFCller \xC4rger", kWhite, 0, &font, 0, 0, FM_AA_ONE);
+  FMUC_PutStringAA(Rgn(), 50, 150, 400, "M\xC3\xBCller \xC3\x84rger", kWhite, 0, &font, 0, 0, FM_AA_ONE);
   EXPECT_EQ(Area(40, 150, 300, 26), Area(40, 50, 300, 26));
   EXPECT_NE(-1, RightEdge(40, 400, 50, 26));
   // line breaks and control characters are cleaned away
-  FMUC_PutStringAA(Rgn(), 50, 250, 400, "M\xC3\xBCl\nler \xC3\x84r\tger", kWhite, 0, &font, 0, 0, 1.0f);
+  FMUC_PutStringAA(Rgn(), 50, 250, 400, "M\xC3\xBCl\nler \xC3\x84r\tger", kWhite, 0, &font, 0, 0, FM_AA_ONE);
   EXPECT_EQ(Area(40, 150, 300, 26), Area(40, 250, 300, 26));
 }
 
@@ -474,7 +486,7 @@ TEST_F(FontTest, StandardFontsDrawEveryScriptTheyCarry)
     int h = FMUC_GetStringHeight(text, &f);
     EXPECT_GE(h, previous) << name << ": larger fonts have taller lines";
     previous = h;
-    FMUC_PutStringAA(Rgn(), 40, static_cast<dword>(y), 700, text, 0xFFFFFFFF, 0, &f, 1, 0, 1.0f);
+    FMUC_PutStringAA(Rgn(), 40, static_cast<dword>(y), 700, text, 0xFFFFFFFF, 0, &f, 1, 0, FM_AA_ONE);
     EXPECT_NE(-1, RightEdge(40, 700, y, h)) << name;
     y += h + 12;
     FMUC_FreeFontFile(&f);

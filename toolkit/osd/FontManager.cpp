@@ -379,18 +379,18 @@ const char *FMUC_FindUTF8Start(const char *p)
 
 /* ---- blending ---- */
 
-byte FM_AlphaBlend(byte Alpha, byte FG, byte BG, float AntiAliasFactor)
+byte FM_AlphaBlend(byte Alpha, byte FG, byte BG, word AntiAliasFactor)
 {
   if (Alpha == 0) return BG;
   if (Alpha == 255) return FG;
   int v = ((255 - Alpha) * BG + Alpha * FG) >> 8;
-  v = (int)((float)v * AntiAliasFactor);
+  v = (v * AntiAliasFactor) >> 8;
   if (v >= 256) v = 255;
   if (v < 0) v = 0;
   return (byte)v;
 }
 
-dword FM_AlphaBlendRGB(byte Alpha, dword FG, dword BG, float AntiAliasFactor)
+dword FM_AlphaBlendRGB(byte Alpha, dword FG, dword BG, word AntiAliasFactor)
 {
   dword r = FM_AlphaBlend(Alpha, (byte)(FG >> 16), (byte)(BG >> 16), AntiAliasFactor);
   dword g = FM_AlphaBlend(Alpha, (byte)(FG >> 8), (byte)(BG >> 8), AntiAliasFactor);
@@ -398,7 +398,7 @@ dword FM_AlphaBlendRGB(byte Alpha, dword FG, dword BG, float AntiAliasFactor)
   return r << 16 | g << 8 | b;
 }
 
-void FM_InitAlphaLUT(dword fgColor, dword bgColor, float AntiAliasFactor)
+void FM_InitAlphaLUT(dword fgColor, dword bgColor, word AntiAliasFactor)
 {
   for (int i = 0; i < 255; i++) {
     AlphaLUT[3 * i] = FM_AlphaBlend((byte)i, (byte)(fgColor >> 16), (byte)(bgColor >> 16), AntiAliasFactor);
@@ -456,7 +456,7 @@ typedef struct {
   int boxW, boxH;
   dword fore;
   bool opaque;
-  float factor;
+  word factor;
   bool memoValid; /* transparent background: the last coverage, target and result */
   byte memoCoverage;
   dword memoTarget, memoResult;
@@ -577,7 +577,7 @@ typedef struct {
  * right or bottom edge still shows the part that fits) read once, blended
  * and written back once. */
 static void DrawText(const tTextPlace *at, const char *text, tFontDataUC *font, dword ForeColor, dword BackColor,
-                     float AntiAliasFactor)
+                     word AntiAliasFactor)
 {
   int height = FMUC_GetStringHeight(text, font);
   bool opaque = (BackColor & 0xFF000000) != 0;
@@ -599,7 +599,7 @@ static void DrawText(const tTextPlace *at, const char *text, tFontDataUC *font, 
 }
 
 void FMUC_PutStringAA(word Region, dword x, dword y, dword MaxX, const char *Text, dword ForeColor,
-                      dword BackColor, tFontDataUC *FontData, byte CutMode, byte Align, float AntiAliasFactor)
+                      dword BackColor, tFontDataUC *FontData, byte CutMode, byte Align, word AntiAliasFactor)
 {
   if (Text == nullptr || Text[0] == '\0' || FontData == nullptr || x >= MaxX) return;
   tTextPlace at = {Region, x, MaxX, y, 0, 0, GetOSDRegionWidth(Region), GetOSDRegionHeight(Region)};

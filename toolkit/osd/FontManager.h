@@ -68,12 +68,16 @@ const char *FMUC_FindNextUTF8(const char *p);
 const char *FMUC_FindUTF8Start(const char *p);
 /* CutMode an FMUC_CutMode, Align an FMUC_Align */
 void FMUC_PutStringAA(word Region, dword x, dword y, dword MaxX, const char *Text, dword ForeColor,
-                      dword BackColor, tFontDataUC *FontData, byte CutMode, byte Align, float AntiAliasFactor);
+                      dword BackColor, tFontDataUC *FontData, byte CutMode, byte Align, word AntiAliasFactor);
 void *FMUC_ReserveMemory(const char *Requester, dword size);
 void FMUC_FreeMemory(const char *Requester, void *Pointer);
 
-byte FM_AlphaBlend(byte Alpha, byte FG, byte BG, float AntiAliasFactor);
-dword FM_AlphaBlendRGB(byte Alpha, dword FG, dword BG, float AntiAliasFactor);
-void FM_InitAlphaLUT(dword fgColor, dword bgColor, float AntiAliasFactor);
+/* AntiAliasFactor scales every blended colour channel, in 256ths:
+ * FM_AA_ONE (1.0) leaves it as blended. An integer, so that drawing text
+ * needs no floating point on a receiver CPU that would have to emulate it. */
+#define FM_AA_ONE 256
+byte FM_AlphaBlend(byte Alpha, byte FG, byte BG, word AntiAliasFactor);
+dword FM_AlphaBlendRGB(byte Alpha, dword FG, dword BG, word AntiAliasFactor);
+void FM_InitAlphaLUT(dword fgColor, dword bgColor, word AntiAliasFactor);
 
 #endif

@@ -416,10 +416,10 @@ static void DrawBackground(void)
 static void DrawTitle(const tMenu *m)
 {
   FMUC_PutStringAA(OSDRgn, OSDMENU_TITLE_X, OSDMENU_TITLE_Y, OSDMENU_TITLE_MAX_X, m->TitleLeft, TITLE_COLOUR, 0,
-                   m->FontTitle, FMUC_CutEnd, FMUC_AlignLeft, 1.0f);
+                   m->FontTitle, FMUC_CutEnd, FMUC_AlignLeft, FM_AA_ONE);
   dword x = OSDMENU_TITLE_X + OSDMENU_SUBTITLE_GAP + FMUC_GetStringWidth(m->TitleLeft, m->FontTitle);
   FMUC_PutStringAA(OSDRgn, x, OSDMENU_SUBTITLE_Y, OSDMENU_TITLE_MAX_X, m->TitleRight, SUBTITLE_COLOUR, 0,
-                   m->FontSubtitle, FMUC_CutEndDots, FMUC_AlignRight, 1.0f);
+                   m->FontSubtitle, FMUC_CutEndDots, FMUC_AlignRight, FM_AA_ONE);
 }
 
 static void DrawLegend(const tMenu *m)
@@ -429,7 +429,7 @@ static void DrawLegend(const tMenu *m)
     if (b->pButtonGd == nullptr) continue;
     TAP_Osd_PutGd(OSDRgn, b->X, b->Y, b->pButtonGd, true);
     FMUC_PutStringAA(OSDRgn, b->X + b->pButtonGd->Width + OSDMENU_LEGEND_ICON_GAP, b->Y, OSDMENU_LEGEND_MAX_X, b->Text,
-                     b->Color, 0, m->FontButtons, FMUC_CutEnd, FMUC_AlignLeft, 1.0f);
+                     b->Color, 0, m->FontButtons, FMUC_CutEnd, FMUC_AlignLeft, FM_AA_ONE);
   }
 }
 
@@ -467,10 +467,10 @@ static void DrawList(const tMenu *m)
     dword colour = item->Selectable ? item->TextColor : UNSELECTABLE_COLOUR;
     dword textY = OSDMENU_TEXT_Y + OSDMENU_LINE_PITCH * i;
     FMUC_PutStringAA(OSDRgn, OSDMENU_NAME_X, textY, m->hasValueColumn ? m->ValueXPos : OSDMENU_TEXT_MAX_X, item->Name,
-                     colour, 0, m->FontName, FMUC_CutEndDots, FMUC_AlignLeft, 1.0f);
+                     colour, 0, m->FontName, FMUC_CutEndDots, FMUC_AlignLeft, FM_AA_ONE);
     if (m->hasValueColumn)
       FMUC_PutStringAA(OSDRgn, m->ValueXPos + OSDMENU_VALUE_TEXT_DX, textY, OSDMENU_TEXT_MAX_X, item->Value, colour, 0,
-                       m->FontValue, FMUC_CutEndDots, FMUC_AlignLeft, 1.0f);
+                       m->FontValue, FMUC_CutEndDots, FMUC_AlignLeft, FM_AA_ONE);
   }
 }
 
