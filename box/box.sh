@@ -152,10 +152,14 @@ build() {
   cp /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf "$root/usr/share/fonts/truetype/dejavu/"
   copy_libraries "$root" "$root/box/bin/receiver" "$root"/box/bin/ferrox_firmware*.so "$root/sbin/fsck.jfs"
   copy_release "$root"
-  # the power-cut tier's control, which moves without syncing: never beside
-  # the owner's plug-ins
+  # stand-ins, never beside the owner's plug-ins: the power-cut tier's
+  # control, which moves without syncing, and a plug-in that only waits
+  # (what the firmware's own rounds cost on a CPU without an FPU)
   mkdir -p "$root/box/standin"
-  [ -f "$target/tap-standin/NaiveMove.tap" ] && cp "$target/tap-standin/NaiveMove.tap" "$root/box/standin/"
+  local standin
+  for standin in NaiveMove TickWaiter; do
+    [ -f "$target/tap-standin/$standin.tap" ] && cp "$target/tap-standin/$standin.tap" "$root/box/standin/"
+  done
   cp "$here/init" "$root/init"
   cp "$here/lib.sh" "$root/box/lib.sh"
   chmod +x "$root/init"

@@ -593,12 +593,15 @@ static void PressKeyTraced(Receiver &rx, dword key)
 }
 
 // Runs `what` once at each of the given seconds of the run.
+// (The moments are kept as ticks: a driver is asked every round, and on a
+// receiver CPU without an FPU every floating-point compare is emulated.)
 static void AtSeconds(Receiver &rx, const std::vector<double> &seconds, void (*what)(Receiver &))
 {
-  auto times = std::make_shared<std::vector<double>>(seconds);
-  rx.AddDriver([times, what](Receiver &r) {
-    for (double &at : *times)
-      if (at >= 0 && r.RunSeconds() >= at) {
+  auto ticks = std::make_shared<std::vector<int64_t>>();
+  for (double at : seconds) ticks->push_back(at >= 0 ? FirstTickAt(at) : -1);
+  rx.AddDriver([ticks, what](Receiver &r) {
+    for (int64_t &at : *ticks)
+      if (at >= 0 && r.Ticks() >= at) {
         at = -1;
         what(r);
       }
@@ -610,12 +613,13 @@ static void AtSeconds(Receiver &rx, const std::vector<double> &seconds, void (*w
 // here.
 static void AddDrivers(Receiver &rx, const RunOptions &o)
 {
-  auto keys = std::make_shared<std::vector<KeyPress>>(o.keys);
+  auto keys = std::make_shared<std::vector<std::pair<int64_t, KeyPress>>>();
+  for (const KeyPress &k : o.keys) keys->push_back({k.at >= 0 ? FirstTickAt(k.at) : -1, k});
   bool trace = o.traceKeys;
   rx.AddDriver([keys, trace](Receiver &r) {
-    for (KeyPress &k : *keys)
-      if (k.at >= 0 && r.RunSeconds() >= k.at) {
-        k.at = -1;  // delivered
+    for (auto &[at, k] : *keys)
+      if (at >= 0 && r.Ticks() >= at) {
+        at = -1;  // delivered
         if (trace)
           PressKeyTraced(r, k.key);
         else

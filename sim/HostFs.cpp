@@ -5,6 +5,7 @@
 #include "HostFs.h"
 
 #include "Fatal.h"
+#include "SimClock.h"
 
 namespace sim {
 
@@ -79,6 +80,7 @@ int HostFs::AddMount(const MountConfig &mount)
       SimWarn("mount", "the mount point " + e.given.receiverPath + " cannot be a folder of its parent (" +
                            beneath.string() + ")");
   }
+  e.Tick();
   mounts_.push_back(e);
   return static_cast<int>(mounts_.size()) - 1;
 }
@@ -91,7 +93,7 @@ int HostFs::FindMount(std::string_view receiverPath) const
   return -1;
 }
 
-dev_t HostFs::DeviceOfHost(const fs::path &host, double now) const
+dev_t HostFs::DeviceOfHost(const fs::path &host, uint32_t now) const
 {
   std::string h = Canonical(host).string();
   size_t best = 0;
@@ -107,21 +109,29 @@ dev_t HostFs::DeviceOfHost(const fs::path &host, double now) const
   return dev;
 }
 
-bool HostFs::MountPresent(int index, double now) const
+void HostFs::MountEntry::Tick()
 {
-  const MountConfig &m = mounts_[index].given;
-  return now >= m.appearAt && (m.vanishAt < 0 || now < m.vanishAt);
+  appearTick = FirstTickAt(given.appearAt);
+  vanishTick = given.vanishAt < 0 ? -1 : FirstTickAt(given.vanishAt);
+  silentTick = given.silentAt < 0 ? -1 : FirstTickAt(given.silentAt);
+  silentEndTick = given.silentAt < 0 ? -1 : FirstTickAt(given.silentAt + given.silentFor);
 }
 
-double HostFs::SilentUntil(int index, double now) const
+bool HostFs::MountPresent(int index, uint32_t now) const
+{
+  const MountEntry &m = mounts_[index];
+  return now >= m.appearTick && (m.vanishTick < 0 || now < m.vanishTick);
+}
+
+double HostFs::SilentUntil(int index, uint32_t now) const
 {
   if (index < 0 || index >= static_cast<int>(mounts_.size())) return -1;
-  const MountConfig &m = mounts_[index].given;
-  const double end = m.silentAt + m.silentFor;
-  return m.silentAt >= 0 && now >= m.silentAt && now < end ? end : -1;
+  const MountEntry &m = mounts_[index];
+  if (m.silentTick < 0 || now < m.silentTick || now >= m.silentEndTick) return -1;
+  return m.given.silentAt + m.given.silentFor;
 }
 
-bool HostFs::IsMountPoint(std::string_view receiverPath, double now) const
+bool HostFs::IsMountPoint(std::string_view receiverPath, uint32_t now) const
 {
   std::string norm = NormalizeReceiverPath(receiverPath);
   for (size_t i = 0; i < mounts_.size(); ++i)
@@ -129,7 +139,7 @@ bool HostFs::IsMountPoint(std::string_view receiverPath, double now) const
   return false;
 }
 
-HostFs::Resolved HostFs::Resolve(std::string_view receiverPath, double now) const
+HostFs::Resolved HostFs::Resolve(std::string_view receiverPath, uint32_t now) const
 {
   Resolved r;
   r.receiverPath = NormalizeReceiverPath(receiverPath);

@@ -50,7 +50,7 @@ static Receiver::Impl *PathCall(const char *call, const char *path)
 // once and counts as the event's.
 static void AwaitShare(Receiver::Impl *im, int mount)
 {
-  double end = im->fs.SilentUntil(mount, im->clock.Seconds());
+  double end = im->fs.SilentUntil(mount, im->clock.Ticks());
   if (end < 0) return;
   if (sim::OnFirmwareThread()) {
     const double now = im->clock.Seconds();
@@ -63,7 +63,7 @@ static void AwaitShare(Receiver::Impl *im, int mount)
   sim::FacadeEntry *entry = sim::CurrentFacadeEntry();
   if (!entry) return;
   sim::AwaitBegin(end);
-  while (im->fs.SilentUntil(mount, im->clock.Seconds()) >= 0)
+  while (im->fs.SilentUntil(mount, im->clock.Ticks()) >= 0)
     entry->Released([] { std::this_thread::sleep_for(std::chrono::microseconds(500)); });
   sim::AwaitEnd(end);
 }
@@ -150,7 +150,7 @@ static int StatCall(const char *call, const char *path, struct stat64 *st, bool 
                                       : std::filesystem::canonical(where.host.parent_path(), ec) /
                                             where.host.filename();
   if (!ec && real != where.host.lexically_normal())
-    st->st_dev = im->fs.DeviceOfHost(real, im->clock.Seconds());
+    st->st_dev = im->fs.DeviceOfHost(real, im->clock.Ticks());
   return rc;
 }
 

@@ -612,17 +612,17 @@ int Receiver::Load(const std::string &receiverPath, std::string *error)
 
 HostFs::Resolved Receiver::Impl::Resolve(std::string_view receiverPath) const
 {
-  return fs.Resolve(receiverPath, clock.Seconds());
+  return fs.Resolve(receiverPath, clock.Ticks());
 }
 
 bool Receiver::Impl::MountGone(int mount) const
 {
-  return mount >= 0 && !fs.MountPresent(mount, clock.Seconds());
+  return mount >= 0 && !fs.MountPresent(mount, clock.Ticks());
 }
 
 bool Receiver::Impl::IsMountPoint(std::string_view receiverPath) const
 {
-  return fs.IsMountPoint(receiverPath, clock.Seconds());
+  return fs.IsMountPoint(receiverPath, clock.Ticks());
 }
 
 fs::path Receiver::HostPath(std::string_view receiverPath) const { return impl_->Resolve(receiverPath).host; }
@@ -647,7 +647,7 @@ void Receiver::SetMountSilence(const std::string &receiverPath, double at, doubl
 bool Receiver::MountPresent(const std::string &receiverPath) const
 {
   int i = impl_->fs.FindMount(receiverPath);
-  return i >= 0 && impl_->fs.MountPresent(i, impl_->clock.Seconds());
+  return i >= 0 && impl_->fs.MountPresent(i, impl_->clock.Ticks());
 }
 
 void Receiver::FailWritesAfter(const std::string &receiverPath, uint64_t bytes)

@@ -4,6 +4,8 @@
 // (400-year eras of 146097 days), exact for the proleptic Gregorian calendar.
 #include "SimClock.h"
 
+#include <cmath>
+
 #include <algorithm>
 #include <thread>
 
@@ -103,6 +105,16 @@ void SimClock::Advance(uint32_t ticks)
     return;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(10ll * ticks));
+}
+
+int64_t FirstTickAt(double seconds)
+{
+  if (!(seconds > 0)) return 0;
+  if (seconds >= 4294967296.0 / 100) return INT64_MAX;
+  auto t = static_cast<int64_t>(std::ceil(seconds * 100));
+  while (t > 0 && static_cast<double>(t - 1) / 100.0 >= seconds) --t;
+  while (static_cast<double>(t) / 100.0 < seconds) ++t;
+  return t;
 }
 
 }  // namespace sim

@@ -28,6 +28,11 @@ void ExtractMjd(uint16_t mjd, int *year, int *month, int *day, int *weekDay);
 // clamped to MJD 0..65535.
 uint32_t PackedTimeOf(int64_t unixSeconds);
 
+// The first tick t whose time t / 100 s is at or after `seconds` (0 for
+// none after 0), exactly as comparing the clock's seconds would say; what
+// is asked every round or at every file call then compares integers.
+int64_t FirstTickAt(double seconds);
+
 class SimClock {
  public:
   SimClock(ClockMode mode, int64_t startUnixSeconds, double uptimeAtStart);

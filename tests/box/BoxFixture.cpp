@@ -111,11 +111,15 @@ std::string BoxTest::Script(const BoxPlan &plan) const
       << "install_plugins\nsync\n";
   if (plan.nas) s << "nas_mount || echo 'box: cannot mount the NAS share'\n";
   for (const std::string &line : plan.shell) s << line << "\n";
+  const char *emulated = "/sys/kernel/debug/mips/fpuemustats/emulated";
+  if (plan.countFpu) s << "mount -t debugfs debugfs /sys/kernel/debug\n";
   s << "echo \"box: scenario starts at $(cut -d' ' -f1 /proc/uptime)\"\n";
   for (const BoxStep &step : plan.steps) {
+    if (plan.countFpu) s << "echo \"box: emulated before " << step.name << ": $(cat " << emulated << ")\"\n";
     s << "firmware " << Quoted(step.name);
     for (const std::string &o : step.options) s << " " << Quoted(o);
     s << "\n";
+    if (plan.countFpu) s << "echo \"box: emulated after " << step.name << ": $(cat " << emulated << ")\"\n";
   }
   s << "echo \"box: steps ended at $(cut -d' ' -f1 /proc/uptime)\"\n";
   if (plan.linger > 0) s << "sleep " << plan.linger << "\n";

@@ -52,6 +52,9 @@ struct BoxPlan {
   // a boot that fails by the box's own fault is reported in boxFault, not
   // as a failure of the test (a trial that its caller repeats)
   bool voidable = false;
+  // the kernel's count of floating-point instructions it emulated (a CPU
+  // without an FPU) printed after each step: "box: emulated after NAME: N"
+  bool countFpu = false;
 };
 
 // What a boot cut short did: whether the cut came while the box ran, and

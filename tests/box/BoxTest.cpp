@@ -184,3 +184,61 @@ TEST_F(BoxTest, SetupDrivenByKeysSavesAndShowsTheMenuAsTheSimulatorDoes)
 }
 
 }  // namespace
+
+// A receiver CPU without an FPU (the 24Kc): the kernel traps and emulates
+// every floating-point instruction, hundreds of cycles each. The firmware
+// here (the simulator) has its own; what the plug-ins' work adds to them is
+// what a run, a menu and its keys cost beyond a plug-in that only waits for
+// as many rounds, and it must be nothing.
+TEST_F(BoxTest, OnACpuWithoutAnFpuThePlugInsMakeTheKernelEmulateNothing)
+{
+  WriteShareSettings({"MountType=0", "CopySpeed=2", "Move=0"});
+  unsigned seed = 1;
+  for (const char *name : {"Eins.rec", "Zwei.rec", "Drei.rec", "Vier.rec"})
+    WriteRecording(std::string(kMoveToNAS) + "/" + name, 1'900'000, seed, LocalTime(2015, 12, int(seed))), ++seed;
+  // every step runs 40 s of the virtual clock: as many firmware rounds
+  const std::vector<std::string> forty = {"--quiet", "--until", "time", "--seconds", "40"};
+  auto step = [&](const std::string &name, const std::string &tap, std::vector<std::string> extra) {
+    BoxStep s{name, {"--load", "/mnt/hd/ProgramFiles/" + tap}};
+    s.options.insert(s.options.end(), forty.begin(), forty.end());
+    s.options.insert(s.options.end(), extra.begin(), extra.end());
+    return s;
+  };
+  std::vector<std::string> downs;
+  for (int i = 0; i < 20; i++) downs.insert(downs.end(), {"--key", "Down@" + std::to_string(5 + i)});
+  BoxPlan plan;
+  plan.cpu = "24Kc";
+  plan.countFpu = true;
+  plan.shell = {"cp /box/standin/TickWaiter.tap /mnt/hd/ProgramFiles/",
+                "echo 4000 > /mnt/hd/ProgramFiles/TickWaiter.cfg"};
+  plan.steps = {step("waiting", "TickWaiter.tap", {}), step("menu", "FerroxSetup.tap", {}),
+                step("keys", "FerroxSetup.tap", downs), step("copy", "Ferrox.tap", {})};
+  BoxBoot boot = Boot(plan);
+  ExpectOwnersPlugins(boot);
+  std::map<std::string, long long> emulated;
+  for (const BoxStep &s : plan.steps) {
+    EXPECT_EQ(boot.rc[s.name], 0) << s.name << ":\n" << boot.out[s.name];
+    long long before = -1, after = -1;
+    for (const char *when : {"before", "after"}) {
+      const std::string mark = std::string("box: emulated ") + when + " " + s.name + ": ";
+      const size_t at = boot.console.find(mark);
+      ASSERT_NE(at, std::string::npos) << "no count of the emulated instructions " << when << " " << s.name << "\n"
+                                       << boot.console;
+      (std::string(when) == "before" ? before : after) = std::atoll(boot.console.c_str() + at + mark.size());
+    }
+    emulated[s.name] = after - before;
+  }
+  EXPECT_NE(ReadHostFile(share / "Vier.rec"), "") << "the copy run copied nothing\n" << boot.out["copy"];
+  const long long base = emulated["waiting"];
+  std::printf("box: on a CPU without an FPU (24Kc), instructions the kernel emulated in 40 s: a plug-in that only "
+              "waits %lld, the setup menu %lld, the menu with 20 Down keys %lld, a copy run of 7.6 MB %lld\n",
+              base, emulated["menu"], emulated["keys"], emulated["copy"]);
+  std::printf("box: emulated for the plug-ins' work: the menu %lld, 20 cursor moves %lld, the copy run %lld\n",
+              emulated["menu"] - base, emulated["keys"] - emulated["menu"], emulated["copy"] - base);
+  EXPECT_GT(base, 0) << "the kernel emulated nothing at all: is this CPU one without an FPU?";
+  // the firmware's own count varies a little with what it does around a
+  // plug-in (its event statistics); the plug-ins' code holds no instruction
+  // to emulate, before it a cursor move cost some 376,000 and a copy run 450,000
+  for (const char *name : {"menu", "keys", "copy"})
+    EXPECT_LT(emulated[name] - base, base / 20) << name << " made the kernel emulate instructions";
+}
