@@ -115,6 +115,7 @@ std::string BoxTest::Script(const BoxPlan &plan) const
   if (plan.countFpu) s << "mount -t debugfs debugfs /sys/kernel/debug\n";
   s << "echo \"box: scenario starts at $(cut -d' ' -f1 /proc/uptime)\"\n";
   for (const BoxStep &step : plan.steps) {
+    if (!step.before.empty()) s << step.before << "\n";
     if (plan.countFpu) s << "echo \"box: emulated before " << step.name << ": $(cat " << emulated << ")\"\n";
     s << "firmware " << Quoted(step.name);
     for (const std::string &o : step.options) s << " " << Quoted(o);

@@ -22,6 +22,7 @@
 struct BoxStep {
   std::string name;
   std::vector<std::string> options;
+  std::string before = "";  // a shell line run before it (busybox sh), if any
 };
 
 struct BoxBoot {

@@ -192,7 +192,9 @@ TEST_F(BoxTest, SetupDrivenByKeysSavesAndShowsTheMenuAsTheSimulatorDoes)
 // as many rounds, and it must be nothing.
 TEST_F(BoxTest, OnACpuWithoutAnFpuThePlugInsMakeTheKernelEmulateNothing)
 {
-  WriteShareSettings({"MountType=0", "CopySpeed=2", "Move=0"});
+  // the outcome's window is drawn by the firmware's own text functions (its
+  // fonts rasterised in floating point here): not the plug-in's work
+  WriteShareSettings({"MountType=0", "CopySpeed=2", "Move=0", "ShowResult=0"});
   unsigned seed = 1;
   for (const char *name : {"Eins.rec", "Zwei.rec", "Drei.rec", "Vier.rec"})
     WriteRecording(std::string(kMoveToNAS) + "/" + name, 1'900'000, seed, LocalTime(2015, 12, int(seed))), ++seed;
@@ -211,10 +213,22 @@ TEST_F(BoxTest, OnACpuWithoutAnFpuThePlugInsMakeTheKernelEmulateNothing)
   plan.countFpu = true;
   plan.shell = {"cp /box/standin/TickWaiter.tap /mnt/hd/ProgramFiles/",
                 "echo 4000 > /mnt/hd/ProgramFiles/TickWaiter.cfg"};
+  // the copy run ends itself: its baseline is a plug-in that waits as many ticks
+  BoxStep copyBase = step("copy-waiting", "TickWaiter.tap", {});
+  copyBase.before = "sed -n 's/.*ended itself (TAP_Exit) at tick \\([0-9]*\\).*/\\1/p' /tmp/copy.out"
+                    " > /mnt/hd/ProgramFiles/TickWaiter.cfg";
   plan.steps = {step("waiting", "TickWaiter.tap", {}), step("menu", "FerroxSetup.tap", {}),
-                step("keys", "FerroxSetup.tap", downs), step("copy", "Ferrox.tap", {})};
+                step("keys", "FerroxSetup.tap", downs), step("copy", "Ferrox.tap", {}), copyBase};
+  // FERROX_BOX_OTHER_TAPS=DIR: the same on other plug-in files (earlier
+  // ones, for the figures before), put onto the share and installed from it
+  const char *other = getenv("FERROX_BOX_OTHER_TAPS");
+  if (other && *other) {
+    for (const char *tap : {"Ferrox.tap", "FerroxSetup.tap"}) fs::copy_file(fs::path(other) / tap, share / tap);
+    plan.shell.push_back("cp /mnt/hd/DataFiles/NAS-Share/Ferrox.tap /mnt/hd/DataFiles/NAS-Share/FerroxSetup.tap "
+                         "/mnt/hd/ProgramFiles/ && rm /mnt/hd/DataFiles/NAS-Share/*.tap");
+  }
   BoxBoot boot = Boot(plan);
-  ExpectOwnersPlugins(boot);
+  if (!other || !*other) ExpectOwnersPlugins(boot);
   std::map<std::string, long long> emulated;
   for (const BoxStep &s : plan.steps) {
     EXPECT_EQ(boot.rc[s.name], 0) << s.name << ":\n" << boot.out[s.name];
@@ -233,12 +247,17 @@ TEST_F(BoxTest, OnACpuWithoutAnFpuThePlugInsMakeTheKernelEmulateNothing)
   std::printf("box: on a CPU without an FPU (24Kc), instructions the kernel emulated in 40 s: a plug-in that only "
               "waits %lld, the setup menu %lld, the menu with 20 Down keys %lld, a copy run of 7.6 MB %lld\n",
               base, emulated["menu"], emulated["keys"], emulated["copy"]);
-  std::printf("box: emulated for the plug-ins' work: the menu %lld, 20 cursor moves %lld, the copy run %lld\n",
-              emulated["menu"] - base, emulated["keys"] - emulated["menu"], emulated["copy"] - base);
+  const long long work[] = {emulated["menu"] - base, emulated["keys"] - emulated["menu"],
+                            emulated["copy"] - emulated["copy-waiting"]};
+  std::printf("box: emulated for the plug-ins' work: the menu %lld, 20 cursor moves %lld, the copy run %lld "
+              "(against a plug-in that waits as long: %lld)\n",
+              work[0], work[1], work[2], emulated["copy-waiting"]);
   EXPECT_GT(base, 0) << "the kernel emulated nothing at all: is this CPU one without an FPU?";
-  // the firmware's own count varies a little with what it does around a
-  // plug-in (its event statistics); the plug-ins' code holds no instruction
-  // to emulate, before it a cursor move cost some 376,000 and a copy run 450,000
-  for (const char *name : {"menu", "keys", "copy"})
-    EXPECT_LT(emulated[name] - base, base / 20) << name << " made the kernel emulate instructions";
+  // What is left is the firmware's own around an event (its event
+  // statistics, some hundred instructions a key); the plug-ins' code holds
+  // no instruction to emulate. Before, 20 cursor moves cost some 376,000
+  // and a copy run 450,000.
+  if (!other || !*other) {
+    for (long long w : work) EXPECT_LT(w, 20'000) << "the plug-ins' work made the kernel emulate instructions";
+  }
 }
