@@ -22,6 +22,7 @@
 #define BOOT_WAIT_TICKS 18000 /* 3 minutes */
 #define SETTLE_TICKS 1000     /* 10 s between index plug-in checks */
 #define STAT_TICKS 100        /* at most one progress line a second */
+#define LIST_SLICE 50         /* entries of the work list walked in one idle event */
 
 int CopyState = CS_FirstCall;
 int JobState = JS_Normal;
@@ -84,6 +85,7 @@ void CleanupMemory(void)
     FilesToProcess[i].Folder = nullptr;
   }
   NrOfFilesToProcess = 0;
+  EndFileListWalk();
   CallTraceExit(nullptr);
 }
 
@@ -102,8 +104,8 @@ static const char *CopyStateName(int state)
   CallTraceEnter("CopyStateName");
   static const char *const names[] = {"CS_FirstCall", "CS_WaitMount", nullptr, nullptr,
                                       "CS_Job", "CS_Prepare", "CS_Copy", "CS_NextFile",
-                                      "CS_NextFileTyp", "CS_Exit", "CS_WaitShare"};
-  const char *name = state >= 0 && state <= CS_WaitShare ? names[state] : nullptr;
+                                      "CS_NextFileTyp", "CS_Exit", "CS_WaitShare", "CS_List"};
+  const char *name = state >= 0 && state <= CS_List ? names[state] : nullptr;
   CallTraceExit(nullptr);
   return name;
 }
@@ -204,9 +206,16 @@ static void CheckIndexPlugin(void)
   if (TAP_GetTick() > MountTimeout && FirstTryWaitForStart == 0) {
     LoadDefaultStrings();
     if (CopyAllFiles != 0) MoveAllFilesToMoveToNAS();
-    BuildFileList(MoveDir);
-    CopyState = CS_Prepare;
+    CopyState = BuildFileListStart(MoveDir) != 0 ? CS_List : CS_Prepare;
   }
+  CallTraceExit(nullptr);
+}
+
+/* The work list, a slice of entries per idle event. */
+static void StateList(void)
+{
+  CallTraceEnter("StateList");
+  if (BuildFileListStep(LIST_SLICE) == 0) CopyState = CS_Prepare;
   CallTraceExit(nullptr);
 }
 
@@ -567,6 +576,7 @@ bool CopyCycleStep(void)
     case CS_NextFileTyp: StateNextFileTyp(); break;
     case CS_Exit: StateExit(); break;
     case CS_WaitShare: StateWaitShare(); break;
+    case CS_List: StateList(); break;
     default: break; /* an unknown state does nothing */
   }
   CallTraceExit(nullptr);

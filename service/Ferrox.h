@@ -43,7 +43,8 @@ enum {
   CS_NextFile = 7,
   CS_NextFileTyp = 8,
   CS_Exit = 9,
-  CS_WaitShare = 10 /* the destination stopped answering: its call is waited for */
+  CS_WaitShare = 10, /* the destination stopped answering: its call is waited for */
+  CS_List = 11       /* the work list is walked, a slice per idle event */
 };
 enum { JS_Normal = 0, JS_Job = 1 };
 enum { FT_Rec = 0, FT_Inf = 1, FT_Nav = 2, FT_Other = 3 };
@@ -190,7 +191,16 @@ extern bool WorkListMemoryShort; /* the last list lacks entries for want of memo
 int SanityCheckPassed(void);
 void CreateSubDirs(void);
 int SubDirsExist(void);
+/* The work list of the recordings below folder, walked in one go (1) or
+ * not begun (0). */
 int BuildFileList(const char *folder);
+/* The same a slice at a time: Start (0: no list, logged), then Step with
+ * the number of entries it may handle, 1 while there is more; the last step
+ * logs the count and sorts. EndFileListWalk leaves a walk unfinished. */
+int BuildFileListStart(const char *folder);
+int BuildFileListStep(dword budget);
+bool FileListWalking(void);
+void EndFileListWalk(void);
 /* Appends a heap copy of folder and name to FilesToProcess: 0 when added,
  * -1 when the table is full, -2 without memory (nothing added). */
 int AddFileToProcess(const char *folder, const char *name, dword dateStamp);

@@ -277,8 +277,13 @@ static void AddFolder(char *dirList, size_t *used, const char *folder, const cha
   } else if (*used + need + 1 > DIR_LIST_SIZE) {
     WriteLogF("Directory '%s' will be processed next time", name);
   } else {
+    /* folder lies in the list itself, before its end mark: the new path
+     * goes after it */
+    size_t folderLen = strlen(folder);
     char *path = dirList + *used;
-    snprintf(path, DIR_LIST_SIZE - *used, "%s/%s", folder, name);
+    memcpy(path, folder, folderLen);
+    path[folderLen] = '/';
+    memcpy(path + folderLen + 1, name, need - folderLen - 1);
     *used += need;
     dirList[*used] = '\0';
     if (LogLength != 0) WriteLogF("Directory '%s' will be processed now", path);
@@ -286,33 +291,37 @@ static void AddFolder(char *dirList, size_t *used, const char *folder, const cha
   CallTraceExit(nullptr);
 }
 
-/* Lists one folder and handles its entries. A folder that cannot be entered
- * is skipped: listing would show the previous folder's files instead. */
-static void WalkFolder(char *dirList, size_t *used, const char *folder)
+/* The walk of a work list, a slice per call, so that no event of the run
+ * does work that grows with the number of recordings: the folders still to
+ * list (zero-separated, appended to as sub-folders turn up), the folder
+ * being listed and where its listing stands, and the plug-in's folder from
+ * before the walk. */
+static char *WalkDirs = nullptr;
+static size_t WalkUsed = 0;     /* offset of the list's end mark */
+static size_t WalkPos = 0;      /* the folder being listed or next */
+static bool WalkInFolder = false;
+static dword WalkCount = 0, WalkIndex = 0;
+static TapDirEntry WalkEntry;
+static char WalkKeptDir[PATH_BUFFER];
+static bool WalkPushed = false;
+
+bool FileListWalking(void) { return WalkDirs != nullptr; }
+
+void EndFileListWalk(void)
 {
-  CallTraceEnter("WalkFolder");
-  TapDirEntry entry;
-  if (!HDD_ChangeDir(folder)) {
-    WriteLogF("Directory '%s' cannot be opened", folder);
-    CallTraceExit(nullptr);
-    return;
+  CallTraceEnter("EndFileListWalk");
+  if (WalkDirs != nullptr) {
+    HDD_TAP_RestoreDir(WalkPushed, WalkKeptDir);
+    TAP_MemFree(WalkDirs);
+    WalkDirs = nullptr;
   }
-  memset(&entry, 0, sizeof entry);
-  dword count = TAP_Hdd_FindFirst(&entry, "rec|mpg|ts");
-  for (dword i = 0; i < count; i++) {
-    entry.Name[sizeof entry.Name - 1] = '\0';
-    if (entry.Attr == ATTR_FOLDER)
-      AddFolder(dirList, used, folder, entry.Name);
-    else if (entry.Attr == ATTR_NORMAL)
-      AddFile(folder, &entry);
-    if (i + 1 < count && TAP_Hdd_FindNext(&entry) == 0) break;
-  }
+  WalkInFolder = false;
   CallTraceExit(nullptr);
 }
 
-int BuildFileList(const char *folder)
+int BuildFileListStart(const char *folder)
 {
-  CallTraceEnter("BuildFileList");
+  CallTraceEnter("BuildFileListStart");
   char start[512];
   if (folder == nullptr) {
     CallTraceExit(nullptr);
@@ -320,46 +329,147 @@ int BuildFileList(const char *folder)
   }
   snprintf(start, sizeof start, "%s", folder);
   DeleteAt(start, 0, DISK_ROOT_LEN);
-  /* the entries of an earlier list would be lost otherwise */
+  /* the entries of an earlier list would be lost otherwise (and a walk
+   * left unfinished ends here) */
   CleanupMemory();
   CurrentFileToProcess = 0;
   WorkListMemoryShort = false;
 
-  char *dirList = (char *)TAP_MemAlloc(DIR_LIST_SIZE);
-  if (dirList == nullptr) {
+  WalkDirs = (char *)TAP_MemAlloc(DIR_LIST_SIZE);
+  if (WalkDirs == nullptr) {
     WriteLog("Failed to reserve memory for the dir list.");
     WorkListMemoryShort = true;
     CallTraceExit(nullptr);
     return 0;
   }
-  memset(dirList, 0, DIR_LIST_SIZE);
+  memset(WalkDirs, 0, DIR_LIST_SIZE);
   if (LogLength != 0) WriteLogF("Used MoveDir = '%s'", start);
   if (start[0] == '\0' || strlen(start) > FOLDER_MAX) {
     WriteLog("Working directory missing");
-    TAP_MemFree(dirList);
+    TAP_MemFree(WalkDirs);
+    WalkDirs = nullptr;
     CallTraceExit(nullptr);
     return 0;
   }
-  size_t used = strlen(start) + 1;
-  memcpy(dirList, start, used);
-  char keptDir[PATH_BUFFER];
-  bool pushed = HDD_TAP_KeepDir(keptDir);
-  for (size_t pos = 0; dirList[pos] != '\0'; pos += strlen(dirList + pos) + 1)
-    WalkFolder(dirList, &used, dirList + pos);
-  HDD_TAP_RestoreDir(pushed, keptDir);
-  WriteLogF("%d file%s ready for processing.", NrOfFilesToProcess,
-            NrOfFilesToProcess == 1 ? "" : "s");
-  TAP_MemFree(dirList);
-  SortFilesByDate();
+  WalkUsed = strlen(start) + 1;
+  memcpy(WalkDirs, start, WalkUsed);
+  WalkPos = 0;
+  WalkInFolder = false;
+  WalkPushed = HDD_TAP_KeepDir(WalkKeptDir);
   CallTraceExit(nullptr);
   return 1;
+}
+
+/* The walk's next folder. */
+static void WalkNextFolder(void)
+{
+  CallTraceEnter("WalkNextFolder");
+  WalkPos += strlen(WalkDirs + WalkPos) + 1;
+  WalkInFolder = false;
+  CallTraceExit(nullptr);
+}
+
+/* Opens the listing of the walk's current folder. A folder that cannot be
+ * entered is skipped: listing would show the previous folder's files. */
+static void WalkOpenFolder(void)
+{
+  CallTraceEnter("WalkOpenFolder");
+  const char *folder = WalkDirs + WalkPos;
+  if (!HDD_ChangeDir(folder)) {
+    WriteLogF("Directory '%s' cannot be opened", folder);
+    WalkNextFolder();
+    CallTraceExit(nullptr);
+    return;
+  }
+  memset(&WalkEntry, 0, sizeof WalkEntry);
+  WalkCount = TAP_Hdd_FindFirst(&WalkEntry, "rec|mpg|ts");
+  WalkIndex = 0;
+  WalkInFolder = WalkCount > 0;
+  if (!WalkInFolder) WalkNextFolder();
+  CallTraceExit(nullptr);
+}
+
+int BuildFileListStep(dword budget)
+{
+  CallTraceEnter("BuildFileListStep");
+  if (WalkDirs == nullptr) {
+    CallTraceExit(nullptr);
+    return 0;
+  }
+  for (; budget > 0; budget--) {
+    if (!WalkInFolder) {
+      if (WalkDirs[WalkPos] == '\0') break;
+      WalkOpenFolder();
+      continue;
+    }
+    const char *folder = WalkDirs + WalkPos;
+    WalkEntry.Name[sizeof WalkEntry.Name - 1] = '\0';
+    if (WalkEntry.Attr == ATTR_FOLDER)
+      AddFolder(WalkDirs, &WalkUsed, folder, WalkEntry.Name);
+    else if (WalkEntry.Attr == ATTR_NORMAL)
+      AddFile(folder, &WalkEntry);
+    if (WalkIndex + 1 < WalkCount && TAP_Hdd_FindNext(&WalkEntry) != 0)
+      WalkIndex++;
+    else
+      WalkNextFolder();
+  }
+  if (WalkInFolder || WalkDirs[WalkPos] != '\0') {
+    CallTraceExit(nullptr);
+    return 1;
+  }
+  EndFileListWalk();
+  WriteLogF("%d file%s ready for processing.", NrOfFilesToProcess,
+            NrOfFilesToProcess == 1 ? "" : "s");
+  SortFilesByDate();
+  CallTraceExit(nullptr);
+  return 0;
+}
+
+int BuildFileList(const char *folder)
+{
+  CallTraceEnter("BuildFileList");
+  if (BuildFileListStart(folder) == 0) {
+    CallTraceExit(nullptr);
+    return 0;
+  }
+  while (BuildFileListStep(0xFFFFFFFF) != 0) {
+  }
+  CallTraceExit(nullptr);
+  return 1;
+}
+
+/* Merges the sorted runs [from, mid) and [mid, to) through spare. */
+static void MergeByDate(int from, int mid, int to, tFileToProcess *spare)
+{
+  CallTraceEnter("MergeByDate");
+  int a = from, b = mid, out = 0;
+  /* on equal stamps the earlier run goes first: the order of the walk stays */
+  while (a < mid && b < to)
+    spare[out++] = FilesToProcess[b].DateStamp < FilesToProcess[a].DateStamp ? FilesToProcess[b++] : FilesToProcess[a++];
+  while (a < mid) spare[out++] = FilesToProcess[a++];
+  while (b < to) spare[out++] = FilesToProcess[b++];
+  memcpy(&FilesToProcess[from], spare, (size_t)out * sizeof *spare);
+  CallTraceExit(nullptr);
 }
 
 void SortFilesByDate(void)
 {
   CallTraceEnter("SortFilesByDate");
-  /* A bubble sort keeps entries of equal stamps in the order of the walk. */
-  for (int unsorted = NrOfFilesToProcess; unsorted > 1; unsorted--) {
+  /* Oldest first, entries of equal stamps in the order of the walk: a merge
+   * sort, bottom up, whose work grows as n log n (a table of thousands of
+   * recordings sorted pairwise took a noticeable part of a second). Without
+   * memory for its spare table, the pairwise sort does it. */
+  int n = NrOfFilesToProcess;
+  tFileToProcess *spare = n > 1 ? (tFileToProcess *)TAP_MemAlloc((dword)((size_t)n * sizeof *spare)) : nullptr;
+  if (spare != nullptr) {
+    for (int width = 1; width < n; width *= 2)
+      for (int from = 0; from + width < n; from += 2 * width)
+        MergeByDate(from, from + width, from + 2 * width < n ? from + 2 * width : n, spare);
+    TAP_MemFree(spare);
+    CallTraceExit(nullptr);
+    return;
+  }
+  for (int unsorted = n; unsorted > 1; unsorted--) {
     bool swapped = false;
     for (int i = 0; i + 1 < unsorted; i++) {
       if (FilesToProcess[i + 1].DateStamp < FilesToProcess[i].DateStamp) {

@@ -7,7 +7,8 @@
 # so that it measures a real disk rather than a RAM-backed temporary folder;
 # FERROX_BENCH_MIB sets the source size (default 1024). Figures only: the
 # script fails only when a benchmark cannot run at all. bench_osd prints what
-# drawing on the screen costs, bench_moves what the syncs that keep a
+# drawing on the screen costs, bench_worklist the longest event of a run that
+# lists 1,000 recordings, bench_moves what the syncs that keep a
 # recording through a power cut cost a move run, bench_web the web view under a crowd of
 # clients (FERROX_BENCH_WEB_SECONDS, default 60), bench/smb-share.sh a run of
 # Ferrox.tap onto a private Samba share against cp and rsync --inplace
@@ -27,6 +28,8 @@ echo
 "$build/bin/bench_moves" --dir "$dir/moves"
 echo
 "$build/bin/bench_osd"
+echo
+"$build/bin/bench_worklist" --dir "$dir/worklist"
 if [ -x "$build/bin/bench_web" ]; then
   echo
   "$build/bin/bench_web" --seconds "${FERROX_BENCH_WEB_SECONDS:-60}" --dir "$dir/web"

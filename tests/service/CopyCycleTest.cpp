@@ -30,7 +30,7 @@ TEST_F(CopyCycleTest, StateLineNamesEveryValueAndOnlyInTheLongLog)
   } cases[] = {
       {JS_Normal, 12, FT_Inf, "New State: JS_Normal - CS_unkown(12) - FT_Inf"},
       {JS_Job, 14, FT_Other, "New State: JS_Job - CS_unkown(14) - FT_Other"},
-      {7, 11, 9, "New State: JS_unkown(7) - CS_unkown(11) - FT_unkown(9)"},
+      {7, 15, 9, "New State: JS_unkown(7) - CS_unkown(15) - FT_unkown(9)"},
   };
   LogLength = 1;
   for (const Case &c : cases) {

@@ -1,5 +1,7 @@
 // WorkListTest.cpp -- the folder checks and the work list: sanity of the
 // settings, folders created and waited for, the walk and its order.
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -90,6 +92,76 @@ TEST_F(WorkListTest, BuildsTheListBreadthFirstAndSortsItOldestFirst)
   EXPECT_TRUE(LogHas("Directory '/DataFiles/MoveToNAS/Series' will be processed now"));
   EXPECT_TRUE(LogHas("File Old.mpg"));
   EXPECT_TRUE(LogHas("4 files ready for processing."));
+}
+
+// The list walked a slice at a time, as the run does an idle event each:
+// no step handles more entries than it may, the list comes out as the
+// whole walk's, and a walk left unfinished gives back its memory and the
+// plug-in's folder.
+TEST_F(WorkListTest, AWalkInSlicesListsWhatTheWholeWalkDoesAndCanBeLeftHalfway)
+{
+  std::mt19937 rng(7);
+  int n = 0;
+  for (const char *folder : {"", "/Serie", "/Serie/Staffel 2", "/Filme", "/Leer"})
+    for (int i = 0; i < (std::string(folder) == "/Leer" ? 0 : 30); i++)
+      WriteStamped(std::string(kSrc) + folder + "/R" + std::to_string(n++) + ".rec", int(rng() % 12));
+  MakeDir(std::string(kSrc) + "/Leer");
+  ASSERT_EQ(BuildFileList(kSrc), 1);
+  const std::vector<std::string> whole = Names();
+  ASSERT_EQ(whole.size(), 120u);
+  char before[512] = "";
+  HDD_TAP_GetCurrentDir(before);
+
+  for (dword budget : {1u, 7u, 50u}) {
+    ASSERT_EQ(BuildFileListStart(kSrc), 1);
+    int steps = 0;
+    for (int last = 0; BuildFileListStep(budget) != 0; last = NrOfFilesToProcess) {
+      ASSERT_LE(NrOfFilesToProcess - last, int(budget)) << "one step handled more entries than it may";
+      ASSERT_LT(++steps, 1000) << "the walk does not end";
+    }
+    EXPECT_FALSE(FileListWalking());
+    EXPECT_EQ(Names(), whole) << "in slices of " << budget;
+    EXPECT_GE(steps, int(120 / budget)) << budget;
+    char after[512] = "";
+    HDD_TAP_GetCurrentDir(after);
+    EXPECT_STREQ(after, before) << "the walk left the plug-in in another folder";
+  }
+
+  // left halfway (the run stopped): nothing kept, the folder given back
+  const size_t memory = Rx().MemoryInUse();
+  CleanupMemory();
+  const size_t listed = memory - Rx().MemoryInUse();
+  ASSERT_EQ(BuildFileListStart(kSrc), 1);
+  for (int i = 0; i < 3; i++) ASSERT_EQ(BuildFileListStep(20), 1);
+  CleanupMemory();
+  EXPECT_FALSE(FileListWalking());
+  EXPECT_EQ(Rx().MemoryInUse(), memory - listed);
+  char after[512] = "";
+  HDD_TAP_GetCurrentDir(after);
+  EXPECT_STREQ(after, before);
+  EXPECT_EQ(BuildFileListStep(20), 0) << "a step without a walk does nothing";
+}
+
+// Oldest first, and entries of equal stamps in the order of the walk.
+TEST_F(WorkListTest, TheSortKeepsTheWalksOrderAmongEqualStamps)
+{
+  std::mt19937 rng(11);
+  for (int count : {0, 1, 2, 3, 17, 64, 999}) {
+    CleanupMemory();
+    std::vector<std::pair<dword, std::string>> expected;
+    for (int i = 0; i < count; i++) {
+      const dword stamp = dword(rng() % 9);
+      const std::string name = "N" + std::to_string(i);
+      ASSERT_EQ(AddFileToProcess("/DataFiles", name.c_str(), stamp), 0);
+      expected.push_back({stamp, name});
+    }
+    SortFilesByDate();
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    ASSERT_EQ(NrOfFilesToProcess, count);
+    for (int i = 0; i < count; i++) ASSERT_EQ(FilesToProcess[i].FileName, expected[size_t(i)].second) << count;
+  }
+  CleanupMemory();
 }
 
 TEST_F(WorkListTest, CountLinesForNoneAndOneFile)
