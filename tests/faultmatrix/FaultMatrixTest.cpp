@@ -219,7 +219,7 @@ TEST_F(FaultMatrix, KilledAtRandomMomentsOfAMoveRun)
   const double whole = RunKilledAfter(-1);
   CheckNothingLost("an undisturbed run");
   ASSERT_TRUE(Tree(Host(kMoveToNAS)).empty()) << Log();
-  for (int i = 0; i < 24; i++) {
+  for (int i = 0; i < TrialCount(24, 4); i++) {
     Prepare();
     // two kills in a row, each somewhere in what a whole run takes, so that
     // resumed copies are killed again
@@ -318,7 +318,8 @@ TEST_F(FaultMatrix, ShareStopsAnsweringUnderARun)
 {
   double longest = 0;
   int gaveUp = 0, waited = 0;
-  for (int i = 0; i < 8; i++) {
+  const int count = TrialCount(8, 2);
+  for (int i = 0; i < count; i++) {
     Prepare();
     const bool tooLong = i % 2 == 1;
     const double at = Uniform(10.2, 12.5), lasts = tooLong ? Uniform(65.0, 90.0) : Uniform(0.5, 20.0);
@@ -357,7 +358,7 @@ TEST_F(FaultMatrix, ShareStopsAnsweringUnderARun)
   const double control = LongestEventMs(output, "NaiveMove");
   std::printf("share stops answering: %d trials, %d waited for it, %d given up, longest event of Ferrox.tap %.1f ms; "
               "control (calls on the event thread): longest event %.1f ms\n",
-              8, waited, gaveUp, longest, control);
+              count, waited, gaveUp, longest, control);
   EXPECT_NE(std::string::npos, output.find("NaiveMove.tap: its events waited 5000 ms in all")) << output;
   EXPECT_GE(waited, 1) << "no trial met the share silent in a call";
 }
@@ -462,9 +463,9 @@ TEST_F(FaultMatrix, NasOverSmbSwitchedOffUnderARun)
     std::function<bool(double)> now;  // when the fault strikes (empty: a random moment)
   };
   std::vector<Fault> faults;
-  for (int i = 0; i < 5; i++) faults.push_back({"copy run, NAS off at a random moment", false, false, {}});
-  for (int i = 0; i < 5; i++) faults.push_back({"move run, NAS off at a random moment", true, false, {}});
-  for (int i = 0; i < 2; i++) {
+  for (int i = 0; i < TrialCount(5); i++) faults.push_back({"copy run, NAS off at a random moment", false, false, {}});
+  for (int i = 0; i < TrialCount(5); i++) faults.push_back({"move run, NAS off at a random moment", true, false, {}});
+  for (int i = 0; i < TrialCount(2); i++) {
     faults.push_back({"move run, NAS off during the recording", true, false,
                       [&](double) { return fileSize("Alpha.rec") >= (1u << 20); }});
     faults.push_back({"move run, NAS off during the recording's final sync", true, false,
@@ -474,7 +475,8 @@ TEST_F(FaultMatrix, NasOverSmbSwitchedOffUnderARun)
     faults.push_back({"move run, NAS off just before the deletion", true, false,
                       [&](double) { return logHas(alpha + ".nav'"); }});
   }
-  for (int i = 0; i < 3; i++) faults.push_back({"move run, the SMB mount gone at a random moment", true, true, {}});
+  for (int i = 0; i < TrialCount(3); i++)
+    faults.push_back({"move run, the SMB mount gone at a random moment", true, true, {}});
 
   // an undisturbed run through SMB tells how long a whole run takes
   Prepare();

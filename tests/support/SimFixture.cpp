@@ -222,3 +222,11 @@ std::string CaseName(std::string_view what)
   while (!name.empty() && name.back() == '_') name.pop_back();
   return name.empty() ? "case" : name;
 }
+
+int TrialCount(int n, int least)
+{
+  const char *share = std::getenv("FERROX_TRIAL_SHARE");
+  const int percent = share && *share ? std::atoi(share) : 100;
+  if (percent <= 0 || percent >= 100) return n;
+  return std::max(least, n * percent / 100);
+}

@@ -83,3 +83,9 @@ std::string Pattern(size_t size, unsigned seed);
 // A test name for the ctest list from a description: letters and digits
 // stay, every run of other characters becomes one "_".
 std::string CaseName(std::string_view what);
+
+// How many random trials a tier makes: n, or the share of n in percent
+// that FERROX_TRIAL_SHARE asks for, never fewer than `least`. The
+// sanitizer leg runs a quarter of them: it looks for memory faults on every
+// path, the plain leg for the moments that lose data.
+int TrialCount(int n, int least = 1);
