@@ -420,16 +420,118 @@ TEST_F(MenuTest, ARedrawIsOneSyncAndTheBarIsDecodedOncePerMenu)
   Rx().ResetCallCounts();
   OSDMenuUpdate(false);
   EXPECT_EQ(1u, Rx().CallCount("TAP_Osd_Sync"));
-  uint64_t putGd = Rx().CallCount("TAP_Osd_PutGd");
+  EXPECT_EQ(0u, Rx().CallCount("TAP_Osd_SaveBox")) << "nothing changed, no text drawn";
   for (int i = 0; i < 5; i++) Key(RKEY_Down);
   EXPECT_EQ(6u, Rx().CallCount("TAP_Osd_Sync")) << "one per key";
-  EXPECT_EQ(6 * putGd, Rx().CallCount("TAP_Osd_PutGd")) << "the same images every time, the bar not among them";
+  EXPECT_EQ(5u * 2, Rx().CallCount("TAP_Osd_PutGd")) << "the scroll bar and its knob, the bar not among them";
+  EXPECT_EQ(5u * 4, Rx().CallCount("TAP_Osd_SaveBox")) << "name and value of the line left and the line entered";
   EXPECT_EQ(0u, Rx().CallCount("TAP_Osd_Create"));
-  EXPECT_EQ(6u * 6, Rx().CallCount("TAP_Osd_Copy")) << "six pieces of 100 per bar";
+  EXPECT_EQ(5u * 6, Rx().CallCount("TAP_Osd_Copy")) << "six pieces of 100 per bar";
   Rx().ResetCallCounts();
   OSDMenuUpdate(true);
   EXPECT_EQ(0u, Rx().CallCount("TAP_Osd_Sync")) << "no sync asked for";
 }
+
+// ---- drawing only what changed ----
+
+// One step of a client: a key, or a change followed by an update.
+struct MenuStep {
+  enum Kind { KeyPress, NewValue, NewColour, NewLegend, Select, AddItem } kind;
+  dword key = 0;
+  int item = 0;
+  const char *text = "";
+  dword colour = 0;
+};
+MenuStep Press(dword key) { return {MenuStep::KeyPress, key}; }
+MenuStep Value(int item, const char *text) { return {MenuStep::NewValue, 0, item, text}; }
+MenuStep Colour(int item, dword colour) { return {MenuStep::NewColour, 0, item, "", colour}; }
+MenuStep Legend(const char *text) { return {MenuStep::NewLegend, 0, 0, text}; }
+MenuStep Select(int item) { return {MenuStep::Select, 0, item}; }
+MenuStep Add(const char *text) { return {MenuStep::AddItem, 0, 0, text}; }
+
+struct Redraws {
+  const char *what;
+  int count;
+  std::vector<int> unselectable, arrows;
+  std::vector<MenuStep> steps;
+};
+
+void PrintTo(const Redraws &c, std::ostream *os) { *os << c.what; }
+
+class MenuRedraw : public MenuTest, public ::testing::WithParamInterface<Redraws> {
+ protected:
+  std::vector<dword> Whole() const
+  {
+    std::vector<dword> px(static_cast<size_t>(TAP_SCREEN_W) * TAP_SCREEN_H);
+    byte *box = TAP_Osd_SaveBox(OSDRgn, 0, 0, TAP_SCREEN_W, TAP_SCREEN_H);
+    EXPECT_NE(nullptr, box);
+    if (box != nullptr) std::memcpy(px.data(), box, px.size() * sizeof(dword));
+    TAP_MemFree(box);
+    return px;
+  }
+};
+
+// After every step the screen is what drawing the whole menu anew gives,
+// pixel for pixel.
+TEST_P(MenuRedraw, AfterEveryStepTheScreenIsTheWholeMenusDrawing)
+{
+  const Redraws &c = GetParam();
+  Build(c.count, true, c.unselectable, c.arrows);
+  OSDMenuButtonAdd(1, BI_red, nullptr, "Abbrechen");
+  OSDMenuButtonAdd(1, BI_green, nullptr, "Speichern");
+  OSDMenuUpdate(false);
+  int n = 0;
+  for (const MenuStep &step : c.steps) {
+    n++;
+    switch (step.kind) {
+      case MenuStep::KeyPress: Key(step.key); break;
+      case MenuStep::NewValue: OSDMenuItemModifyValue(step.item, step.text); break;
+      case MenuStep::NewColour: OSDMenuItemModifyTextColor(step.item, step.colour); break;
+      case MenuStep::NewLegend:
+        OSDMenuButtonsClear();
+        OSDMenuButtonAdd(1, BI_red, nullptr, "Abbrechen");
+        if (step.text[0] != '\0') OSDMenuButtonAdd(1, BI_ok, nullptr, step.text);
+        break;
+      case MenuStep::Select: OSDMenuSelectItem(step.item); break;
+      case MenuStep::AddItem: OSDMenuItemAdd(step.text, "neu", nullptr, nullptr, true, false, 99); break;
+    }
+    OSDMenuUpdate(false);
+    std::vector<dword> shown = Whole();
+    OSDDirty = 1;
+    OSDMenuUpdate(false);
+    std::vector<dword> whole = Whole();
+    size_t first = 0;
+    while (first < shown.size() && shown[first] == whole[first]) first++;
+    ASSERT_EQ(shown.size(), first) << c.what << ", step " << n << ": first wrong pixel at x "
+                                   << first % TAP_SCREEN_W << ", y " << first / TAP_SCREEN_W << std::hex << ": 0x"
+                                   << shown[first] << " instead of 0x" << whole[first];
+  }
+}
+
+const dword kDown = RKEY_Down, kUp = RKEY_Up, kPageDown = RKEY_PageDown, kPageUp = RKEY_PageUp;
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, MenuRedraw,
+    ::testing::Values(
+        Redraws{"cursor_through_every_line_and_over_the_edges", 13, {}, {},
+                {Press(kDown), Press(kDown), Press(kDown), Press(kDown), Press(kDown), Press(kDown), Press(kDown),
+                 Press(kDown), Press(kDown), Press(kDown), Press(kDown), Press(kDown), Press(kDown), Press(kUp),
+                 Press(kUp)}},
+        Redraws{"cursor_on_lines_with_arrows_and_past_unselectable", 12, {3, 4}, {1, 2, 5},
+                {Press(kDown), Press(kDown), Press(kDown), Press(kUp), Press(kUp), Press(kUp)}},
+        Redraws{"page_keys_and_the_top_line", 35, {}, {},
+                {Press(kPageDown), Press(kPageDown), Press(kPageUp), Press(kPageDown), Press(kUp), Press(kPageUp)}},
+        Redraws{"values_and_colours_on_and_off_the_cursor", 12, {}, {0},
+                {Value(0, "neu"), Value(3, "ein l\xC3\xA4ngerer Wert als der alte"), Value(3, "kurz"),
+                 Colour(2, 0xFFFFFF00), Colour(0, 0xFFFFFF00), Value(11, "unsichtbar"), Value(3, "kurz"),
+                 Press(kDown), Value(1, "mit dem Cursor")}},
+        Redraws{"a_legend_that_changes_and_one_that_does_not", 5, {}, {},
+                {Legend("Auswahl"), Legend("Auswahl"), Legend(""), Press(kDown), Legend("\xDC" "bernehmen")}},
+        Redraws{"selection_by_the_client_and_a_new_item", 11, {}, {},
+                {Select(9), Select(10), Select(2), Add("Elf"), Press(kUp), Press(kUp)}},
+        Redraws{"fewer_lines_than_the_list_holds", 3, {}, {},
+                {Press(kDown), Press(kDown), Press(kDown), Value(2, "zwei"), Press(kPageUp)}}),
+    [](const ::testing::TestParamInfo<Redraws> &info) { return std::string(info.param.what); });
 
 TEST_F(MenuTest, DestroyGivesBackTheScreenTheItemsAndTheFonts)
 {

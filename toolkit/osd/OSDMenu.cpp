@@ -5,7 +5,13 @@
  * first, and the searches stay inside 0..count-1 whatever the client or a
  * short list gives them (the page arithmetic with fewer than ten items goes
  * negative). Every redraw ends in at most one TAP_Osd_Sync; the cursor bar is
- * decoded once per menu into its own region and then only copied. */
+ * decoded once per menu into its own region and then only copied.
+ *
+ * An update draws only what differs from what the screen shows: a cursor
+ * move the line it left, the line it entered and the scroll bar; a new
+ * value its line; the legend only when its keys changed. Each part is put
+ * back to what lay under it first, so the screen is the same pixel for
+ * pixel as after drawing the whole menu. */
 #include "OSDMenu.h"
 
 #include <string.h>
@@ -34,6 +40,18 @@ int LastUnprocessedOSDMenuKey = 0;
 tFontDataUC OSDMenuFont_10, OSDMenuFont_12, OSDMenuFont_14, OSDMenuFont_16, OSDMenuFont_18, OSDMenuFont_20,
     OSDMenuFont_20B;
 
+/* What the screen shows of the menu, as of the last update */
+#define NO_ITEM (-1)
+#define MANY_ITEMS (-2)
+static int DrawnLevel = -1;        /* the level drawn; another one is drawn whole */
+static int DrawnTop = -1;          /* its first visible item */
+static int DrawnSelection = -1;    /* the item the cursor was drawn on */
+static int DrawnCount = -1;        /* its number of items */
+static int ChangedItem = NO_ITEM;  /* the item whose text or colour changed since, or MANY_ITEMS */
+static bool LegendShown = false;   /* the legend below is drawn, with these keys: */
+static dword DrawnNrButtons = 0;
+static tButton DrawnButtons[OSDMENU_MAX_BUTTONS];
+
 static tMenu *Level(void) { return &Menu[CurrentMenuLevel >= 0 && CurrentMenuLevel < OSDMENU_LEVELS ? CurrentMenuLevel : 0]; }
 
 static bool ValidIndex(const tMenu *m, int index) { return m->Item != nullptr && index >= 0 && index < m->NrItems; }
@@ -46,6 +64,12 @@ static void CopyText(char *dest, const char *src, size_t size)
   if (n > size - 1) n = size - 1;
   memcpy(dest, src, n);
   dest[n] = '\0';
+}
+
+/* One more item to draw again at the next update */
+static void ItemChanged(int index)
+{
+  ChangedItem = ChangedItem == NO_ITEM || ChangedItem == index ? index : MANY_ITEMS;
 }
 
 /* ---- fonts ---- */
@@ -171,8 +195,10 @@ bool OSDMenuItemModifyValue(int ItemIndex, const char *Text)
 {
   tMenu *m = Level();
   if (!ValidIndex(m, ItemIndex) || Text == nullptr) return false;
-  CopyText(m->Item[ItemIndex].Value, Text, sizeof m->Item[ItemIndex].Value);
-  ListDirty = 1;
+  char *value = m->Item[ItemIndex].Value;
+  if (strncmp(value, Text, sizeof m->Item[ItemIndex].Value - 1) == 0) return true; /* as shown */
+  CopyText(value, Text, sizeof m->Item[ItemIndex].Value);
+  ItemChanged(ItemIndex);
   return true;
 }
 
@@ -180,8 +206,9 @@ bool OSDMenuItemModifyTextColor(int ItemIndex, dword TextColor)
 {
   tMenu *m = Level();
   if (!ValidIndex(m, ItemIndex)) return false;
+  if (m->Item[ItemIndex].TextColor == TextColor) return true;
   m->Item[ItemIndex].TextColor = TextColor;
-  ListDirty = 1;
+  ItemChanged(ItemIndex);
   return true;
 }
 
@@ -205,8 +232,7 @@ bool OSDMenuSelectItem(int ItemIndex)
   if (ItemIndex > m->NrItems - 1) ItemIndex = m->NrItems - 1;
   if (ItemIndex == m->CurrentSelection) return true;
   if (!m->Item[ItemIndex].Selectable) return false;
-  m->CurrentSelection = ItemIndex;
-  ListDirty = 1;
+  m->CurrentSelection = ItemIndex; /* the update moves the cursor on the screen */
   return true;
 }
 
@@ -316,7 +342,6 @@ static int MoveCursor(tMenu *m, int target)
     if (!ValidIndex(m, target) || target == m->CurrentSelection) return -1;
   }
   m->CurrentSelection = target;
-  ListDirty = 1;
   return target;
 }
 
@@ -444,34 +469,101 @@ static void DrawScrollBar(const tMenu *m)
   TAP_Osd_PutGd(OSDRgn, OSDMENU_KNOB_X, knob, &_ScrollBarKnob_Gd, true);
 }
 
+/* One visible line (0..9) as the list shows it: the cursor bar or the
+ * separator below, the value arrows, the name and the value. */
+static void DrawLine(const tMenu *m, int i)
+{
+  int index = m->CurrentTopIndex + i;
+  dword lineY = OSDMENU_LINE_Y + OSDMENU_LINE_PITCH * i;
+  bool cursor = ValidIndex(m, index) && index == m->CurrentSelection;
+  if (cursor)
+    OSDMenuDrawCursor(OSDMENU_LIST_X, lineY, OSDMENU_LIST_W);
+  else
+    TAP_Osd_DrawRectangle(OSDRgn, OSDMENU_LIST_X, OSDMENU_SEPARATOR_Y + OSDMENU_LINE_PITCH * i, OSDMENU_LIST_W, 2, 1,
+                          BACKGROUND);
+  if (!ValidIndex(m, index)) return;
+
+  const tItem *item = &m->Item[index];
+  if (cursor && m->hasValueColumn && item->ValueArrows) {
+    dword arrowY = OSDMENU_ARROW_Y + OSDMENU_LINE_PITCH * i;
+    TAP_Osd_PutGd(OSDRgn, m->ValueXPos + OSDMENU_ARROW_LEFT_DX, arrowY, &_pfeil_l_Gd, true);
+    TAP_Osd_PutGd(OSDRgn, OSDMENU_ARROW_RIGHT_X, arrowY, &_pfeil_r_Gd, true);
+  }
+  dword colour = item->Selectable ? item->TextColor : UNSELECTABLE_COLOUR;
+  dword textY = OSDMENU_TEXT_Y + OSDMENU_LINE_PITCH * i;
+  FMUC_PutStringAA(OSDRgn, OSDMENU_NAME_X, textY, m->hasValueColumn ? m->ValueXPos : OSDMENU_TEXT_MAX_X, item->Name,
+                   colour, 0, m->FontName, FMUC_CutEndDots, FMUC_AlignLeft, FM_AA_ONE);
+  if (m->hasValueColumn)
+    FMUC_PutStringAA(OSDRgn, m->ValueXPos + OSDMENU_VALUE_TEXT_DX, textY, OSDMENU_TEXT_MAX_X, item->Value, colour, 0,
+                     m->FontValue, FMUC_CutEndDots, FMUC_AlignLeft, FM_AA_ONE);
+}
+
 static void DrawList(const tMenu *m)
 {
   TAP_Osd_FillBox(OSDRgn, OSDMENU_LIST_X, OSDMENU_LIST_Y, OSDMENU_LIST_W, OSDMENU_LIST_H, LIST_BACKGROUND);
-  for (int i = 0; i < OSDMENU_LINES; i++) {
-    int index = m->CurrentTopIndex + i;
-    dword lineY = OSDMENU_LINE_Y + OSDMENU_LINE_PITCH * i;
-    bool cursor = ValidIndex(m, index) && index == m->CurrentSelection;
-    if (cursor)
-      OSDMenuDrawCursor(OSDMENU_LIST_X, lineY, OSDMENU_LIST_W);
-    else
-      TAP_Osd_DrawRectangle(OSDRgn, OSDMENU_LIST_X, OSDMENU_SEPARATOR_Y + OSDMENU_LINE_PITCH * i, OSDMENU_LIST_W, 2, 1,
-                            BACKGROUND);
-    if (!ValidIndex(m, index)) continue;
+  for (int i = 0; i < OSDMENU_LINES; i++) DrawLine(m, i);
+}
 
-    const tItem *item = &m->Item[index];
-    if (cursor && m->hasValueColumn && item->ValueArrows) {
-      dword arrowY = OSDMENU_ARROW_Y + OSDMENU_LINE_PITCH * i;
-      TAP_Osd_PutGd(OSDRgn, m->ValueXPos + OSDMENU_ARROW_LEFT_DX, arrowY, &_pfeil_l_Gd, true);
-      TAP_Osd_PutGd(OSDRgn, OSDMENU_ARROW_RIGHT_X, arrowY, &_pfeil_r_Gd, true);
-    }
-    dword colour = item->Selectable ? item->TextColor : UNSELECTABLE_COLOUR;
-    dword textY = OSDMENU_TEXT_Y + OSDMENU_LINE_PITCH * i;
-    FMUC_PutStringAA(OSDRgn, OSDMENU_NAME_X, textY, m->hasValueColumn ? m->ValueXPos : OSDMENU_TEXT_MAX_X, item->Name,
-                     colour, 0, m->FontName, FMUC_CutEndDots, FMUC_AlignLeft, FM_AA_ONE);
-    if (m->hasValueColumn)
-      FMUC_PutStringAA(OSDRgn, m->ValueXPos + OSDMENU_VALUE_TEXT_DX, textY, OSDMENU_TEXT_MAX_X, item->Value, colour, 0,
-                       m->FontValue, FMUC_CutEndDots, FMUC_AlignLeft, FM_AA_ONE);
+/* A line drawn again by itself: its band of the list (from the top of its
+ * cursor bar to the next line's) is first given back what lies under the
+ * lines, the list box and, where the band leaves it, the background. */
+static void RedrawLine(const tMenu *m, int i)
+{
+  if (i < 0 || i >= OSDMENU_LINES) return;
+  int top = OSDMENU_LINE_Y + OSDMENU_LINE_PITCH * i, bottom = top + OSDMENU_LINE_PITCH;
+  int boxTop = top > OSDMENU_LIST_Y ? top : OSDMENU_LIST_Y;
+  int boxBottom = bottom < OSDMENU_LIST_Y + OSDMENU_LIST_H ? bottom : OSDMENU_LIST_Y + OSDMENU_LIST_H;
+  if (top < boxTop) TAP_Osd_FillBox(OSDRgn, OSDMENU_LIST_X, top, OSDMENU_LIST_W, boxTop - top, BACKGROUND);
+  TAP_Osd_FillBox(OSDRgn, OSDMENU_LIST_X, boxTop, OSDMENU_LIST_W, boxBottom - boxTop, LIST_BACKGROUND);
+  if (bottom > boxBottom)
+    TAP_Osd_FillBox(OSDRgn, OSDMENU_LIST_X, boxBottom, OSDMENU_LIST_W, bottom - boxBottom, BACKGROUND);
+  DrawLine(m, i);
+}
+
+/* True when the legend on the screen has the menu's keys */
+static bool LegendAsDrawn(const tMenu *m)
+{
+  if (!LegendShown || DrawnNrButtons != m->NrButtons) return false;
+  for (dword i = 0; i < m->NrButtons && i < OSDMENU_MAX_BUTTONS; i++) {
+    const tButton *a = &m->Buttons[i], *b = &DrawnButtons[i];
+    if (a->X != b->X || a->Y != b->Y || a->pButtonGd != b->pButtonGd || a->Color != b->Color ||
+        strcmp(a->Text, b->Text) != 0)
+      return false;
   }
+  return true;
+}
+
+static void KeepLegend(const tMenu *m)
+{
+  DrawnNrButtons = m->NrButtons < OSDMENU_MAX_BUTTONS ? m->NrButtons : OSDMENU_MAX_BUTTONS;
+  memcpy(DrawnButtons, m->Buttons, sizeof(tButton) * DrawnNrButtons);
+  LegendShown = true;
+}
+
+/* The list: whole when its items or its first line changed, else the lines
+ * whose cursor or item changed, and the scroll bar with the cursor. */
+static void UpdateList(const tMenu *m)
+{
+  bool whole = ListDirty || m->CurrentTopIndex != DrawnTop || m->NrItems != DrawnCount || ChangedItem == MANY_ITEMS;
+  if (whole) {
+    /* the first line's bar starts a row above the list box, the last
+     * line's separator ends two below it */
+    int listBottom = OSDMENU_LIST_Y + OSDMENU_LIST_H, linesBottom = OSDMENU_LINE_Y + OSDMENU_LINE_PITCH * OSDMENU_LINES;
+    TAP_Osd_FillBox(OSDRgn, OSDMENU_LIST_X, OSDMENU_LINE_Y, OSDMENU_LIST_W, OSDMENU_LIST_Y - OSDMENU_LINE_Y, BACKGROUND);
+    TAP_Osd_FillBox(OSDRgn, OSDMENU_LIST_X, listBottom, OSDMENU_LIST_W, linesBottom - listBottom, BACKGROUND);
+    DrawScrollBar(m);
+    DrawList(m);
+    return;
+  }
+  int left = DrawnSelection - m->CurrentTopIndex, entered = m->CurrentSelection - m->CurrentTopIndex;
+  int changed = ChangedItem == NO_ITEM ? -1 : ChangedItem - m->CurrentTopIndex;
+  if (m->CurrentSelection != DrawnSelection) {
+    DrawScrollBar(m);
+    RedrawLine(m, left);
+    RedrawLine(m, entered);
+  }
+  bool drawnNow = m->CurrentSelection != DrawnSelection && (changed == left || changed == entered);
+  if (changed >= 0 && changed < OSDMENU_LINES && !drawnNow) RedrawLine(m, changed);
 }
 
 int OSDMenuUpdate(bool SuppressOSDSync)
@@ -481,18 +573,35 @@ int OSDMenuUpdate(bool SuppressOSDSync)
     int region = TAP_Osd_Create(0, 0, SCREEN_W, SCREEN_H, 0, 0);
     if (region <= 0) return 0;
     OSDRgn = (word)region;
-    OSDDirty = TitleDirty = LogoDirty = ButtonsDirty = ListDirty = 1;
+    OSDDirty = 1;
     TAP_ExitNormal();
   }
-  if (OSDDirty) DrawBackground();
+  if (DrawnLevel != CurrentMenuLevel) OSDDirty = 1;
+  if (OSDDirty) {
+    DrawBackground();
+    TitleDirty = ButtonsDirty = ListDirty = 1;
+    LegendShown = false;
+  } else if (TitleDirty) {
+    TAP_Osd_FillBox(OSDRgn, 0, 0, SCREEN_W, OSDMENU_LINE_Y, BACKGROUND);
+  }
   if (TitleDirty) DrawTitle(m);
   /* LogoDirty: this system has no logo */
-  if (ButtonsDirty) DrawLegend(m);
-  OSDCalcIndices();
-  if (ListDirty) {
-    DrawScrollBar(m);
-    DrawList(m);
+  if (ButtonsDirty && !LegendAsDrawn(m)) {
+    if (LegendShown) {
+      dword top = OSDMENU_LEGEND_LINE_Y + OSDMENU_LEGEND_LINE_H;
+      TAP_Osd_FillBox(OSDRgn, 0, top, SCREEN_W, SCREEN_H - top, BACKGROUND);
+    }
+    DrawLegend(m);
+    KeepLegend(m);
   }
+  OSDCalcIndices();
+  UpdateList(m);
+  DrawnLevel = CurrentMenuLevel;
+  DrawnTop = m->CurrentTopIndex;
+  DrawnSelection = m->CurrentSelection;
+  DrawnCount = m->NrItems;
+  ChangedItem = NO_ITEM;
+  OSDDirty = TitleDirty = LogoDirty = ButtonsDirty = ListDirty = 0;
   if (!SuppressOSDSync) TAP_Osd_Sync();
   return 1;
 }
