@@ -310,6 +310,34 @@ INSTANTIATE_TEST_SUITE_P(
                                 {0xFF0000FF, 0xFF7F7FFE, 0xFFFFFFFF}}),
     [](const auto &info) { return CaseName(info.param.what); });
 
+// Text over a ground of many colours: every pixel is the blend of its own
+// coverage, text colour and ground, whether the pair of colours was met
+// before, pushed out of the blend tables by others, or is new. A glyph of
+// every coverage over stripes of 160 colours, four text colours, twice each.
+TEST_F(FontTest, BlendsOverManyGroundsAreThoseOfEachPixel)
+{
+  TestGlyph g{'G', 40, 16, {}};
+  for (int r = 0; r < g.height; r++)
+    for (int k = 0; k < g.width; k++) g.coverage.push_back(static_cast<uint8_t>((r * 40 + k) * 7 % 256));
+  WriteFont("G.ufnt", Ufnt({g}));
+  ASSERT_EQ(1, FMUC_LoadFontFile("G.ufnt", &font));
+  auto ground = [](int x) { return 0xFF000000u | ((static_cast<uint32_t>(x) * 0x010307u) & 0xFFFFFFu); };
+  const uint32_t colours[] = {0xFFFFFFFF, 0xFFFFFF00, 0x80FF8000, 0xFFFFFFFF, 0xFF80808C, 0xFFFFFF00, 0x80FF8000};
+  for (uint32_t fore : colours) {
+    for (int x = 0; x < 200; x++) TAP_Osd_FillBox(Rgn(), static_cast<dword>(x), 0, 1, 40, ground(x));
+    FMUC_PutStringAA(Rgn(), 10, 5, 400, "GGGG", fore, 0, &font, FMUC_CutEnd, FMUC_AlignLeft, FM_AA_ONE);
+    int wrong = 0;
+    for (int x = 10; x < 10 + 4 * g.width; x++)
+      for (int r = 0; r < g.height; r++) {
+        byte c = g.coverage[static_cast<size_t>(r) * g.width + (x - 10) % g.width];
+        uint32_t want = c == 0 ? ground(x) : c == 255 ? fore
+                                                     : (fore & 0xFF000000u) | FM_AlphaBlendRGB(c, fore, ground(x), FM_AA_ONE);
+        wrong += Px(x, 5 + r) != want;
+      }
+    EXPECT_EQ(0, wrong) << std::hex << "text colour 0x" << fore;
+  }
+}
+
 // ---- measuring, marks and cuts ----
 
 TEST_F(FontTest, MarksTakeNoRoomAndSitOnTheGlyphBeforeThem)

@@ -449,6 +449,41 @@ static void CutStart(char *text, tFontDataUC *font, long long *end, dword MaxX)
   memcpy(text, "...", 3);
 }
 
+/* Partly covered pixels of text over a transparent background blend the
+ * text's colour into whatever lies under them. A menu draws its few text
+ * colours over its few grounds (the list, the rows of the cursor bar) at
+ * every redraw, so each pair of colours keeps a table of its 256 results,
+ * each computed on first use. A few pairs share a slot group by their
+ * hash; a new pair takes the group's free slot or its first one. */
+#define BLEND_PAIRS 64        /* slots of the table (a power of two) */
+#define BLEND_PROBES 4        /* slots a pair may sit in */
+typedef struct {
+  dword Fore, Back;           /* the text's colour and the pixel under it */
+  word Factor;                /* the anti-alias factor it was blended with */
+  bool Used;
+  byte Known[32];             /* bit c: Result[c] is computed */
+  dword Result[256];          /* the blended pixel for coverage c */
+} tBlendPair;
+static tBlendPair BlendPairs[BLEND_PAIRS];
+
+static tBlendPair *BlendPairOf(dword fore, dword back, word factor)
+{
+  dword hash = (fore * 0x9E3779B1u ^ back * 0x85EBCA77u ^ factor) >> 26; /* 6 bits: 0..63 */
+  tBlendPair *free = nullptr;
+  for (dword i = 0; i < BLEND_PROBES; i++) {
+    tBlendPair *p = &BlendPairs[(hash + i) & (BLEND_PAIRS - 1)];
+    if (p->Used && p->Fore == fore && p->Back == back && p->Factor == factor) return p;
+    if (!p->Used && free == nullptr) free = p;
+  }
+  tBlendPair *p = free != nullptr ? free : &BlendPairs[hash & (BLEND_PAIRS - 1)];
+  p->Fore = fore;
+  p->Back = back;
+  p->Factor = factor;
+  p->Used = true;
+  memset(p->Known, 0, sizeof p->Known);
+  return p;
+}
+
 /* Blends one glyph into the box (boxW x boxH pixels) with its left edge at
  * column pen; pixels outside the box are left out. */
 typedef struct {
@@ -457,9 +492,7 @@ typedef struct {
   dword fore;
   bool opaque;
   word factor;
-  bool memoValid; /* transparent background: the last coverage, target and result */
-  byte memoCoverage;
-  dword memoTarget, memoResult;
+  tBlendPair *pair; /* transparent background: the pair of the last pixel blended */
 } tBlendBox;
 
 static void BlendGlyph(tBlendBox *box, const tGlyphCacheUC *g, int pen)
@@ -477,13 +510,13 @@ static void BlendGlyph(tBlendBox *box, const tGlyphCacheUC *g, int pen)
       } else if (box->opaque) {
         *target = alpha | (dword)AlphaLUT[3 * c] << 16 | (dword)AlphaLUT[3 * c + 1] << 8 | AlphaLUT[3 * c + 2];
       } else {
-        if (!box->memoValid || box->memoCoverage != c || box->memoTarget != *target) {
-          box->memoValid = true;
-          box->memoCoverage = c;
-          box->memoTarget = *target;
-          box->memoResult = alpha | FM_AlphaBlendRGB(c, box->fore, *target, box->factor);
+        tBlendPair *p = box->pair;
+        if (p == nullptr || p->Back != *target) p = box->pair = BlendPairOf(box->fore, *target, box->factor);
+        if ((p->Known[c >> 3] & (1 << (c & 7))) == 0) {
+          p->Result[c] = alpha | FM_AlphaBlendRGB(c, box->fore, *target, box->factor);
+          p->Known[c >> 3] |= (byte)(1 << (c & 7));
         }
-        *target = box->memoResult;
+        *target = p->Result[c];
       }
     }
   }
@@ -592,7 +625,7 @@ static void DrawText(const tTextPlace *at, const char *text, tFontDataUC *font, 
   if (at->RegionH != 0 && at->Y + boxH > at->RegionH) boxH = at->Y < at->RegionH ? at->RegionH - at->Y : 0;
   byte *saved = boxW != 0 && boxH != 0 ? TAP_Osd_SaveBox(at->Region, at->Start, at->Y, boxW, boxH) : nullptr;
   if (saved == nullptr) return;
-  tBlendBox box = {(dword *)saved, (int)boxW, (int)boxH, ForeColor, opaque, AntiAliasFactor, false, 0, 0, 0};
+  tBlendBox box = {(dword *)saved, (int)boxW, (int)boxH, ForeColor, opaque, AntiAliasFactor, nullptr};
   BlendText(&box, text, font);
   TAP_Osd_RestoreBox(at->Region, at->Start, at->Y, boxW, boxH, saved);
   TAP_MemFree(saved);

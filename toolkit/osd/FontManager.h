@@ -5,7 +5,8 @@
  * stays open while the font is loaded. Text (UTF-8 or 8-bit ISO) is
  * measured, shortened to fit, aligned and blended onto what the region
  * shows, in one read and one write of the pixels under it.
- * Owns: AlphaLUT, the blend table of the last opaque-background text. */
+ * Owns: AlphaLUT, the blend table of the last opaque-background text, and
+ * the blend tables of the colour pairs of transparent-background text. */
 #ifndef FERROX_TOOLKIT_OSD_FONTMANAGER_H
 #define FERROX_TOOLKIT_OSD_FONTMANAGER_H
 
