@@ -19,7 +19,7 @@ for group in "$@"; do
   case "$group" in
     fuzz) want="$want clang libclang-rt-14-dev" ;;
     realfs) want="$want e2fsprogs ntfs-3g sshfs openssh-server openssh-client fuse3 kmod mount util-linux samba smbnetfs" ;;
-    bench) want="$want rsync coreutils" ;;
+    bench) want="$want rsync coreutils valgrind" ;;
     web) want="$want chromium chromium-driver" ;;
     box) want="$want qemu-system-mips jfsutils e2fsprogs fdisk cpio gzip kmod samba iproute2 util-linux tar" ;;
     *) echo "install-deps.sh: unknown group '$group'" >&2; exit 2 ;;

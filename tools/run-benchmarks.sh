@@ -8,7 +8,9 @@
 # FERROX_BENCH_MIB sets the source size (default 1024). Figures only: the
 # script fails only when a benchmark cannot run at all. bench_osd prints what
 # drawing on the screen costs, bench_worklist the longest event of a run that
-# lists 1,000 recordings, bench_moves what the syncs that keep a
+# lists 1,000 recordings, bench/plugin-instructions.sh the instructions of
+# plug-in code per key of the setup menu and per idle event of the copy
+# service (callgrind), bench_moves what the syncs that keep a
 # recording through a power cut cost a move run, bench_web the web view under a crowd of
 # clients (FERROX_BENCH_WEB_SECONDS, default 60), bench/smb-share.sh a run of
 # Ferrox.tap onto a private Samba share against cp and rsync --inplace
@@ -30,6 +32,8 @@ echo
 "$build/bin/bench_osd"
 echo
 "$build/bin/bench_worklist" --dir "$dir/worklist"
+echo
+bench/plugin-instructions.sh "$build"
 if [ -x "$build/bin/bench_web" ]; then
   echo
   "$build/bin/bench_web" --seconds "${FERROX_BENCH_WEB_SECONDS:-60}" --dir "$dir/web"
