@@ -43,6 +43,7 @@ static int LastPercent = -1;
 static byte MountLastSec = 0;
 static dword MountTimeout = 0;
 static int MountFirstTry = 1;
+static dword SettleTimeout = 0; /* next index plug-in check; its own deadline, not the mount wait's */
 static byte BootLastSec = 0;
 static dword BootTimeout = 0;
 static int BootFirstTry = 1;
@@ -66,7 +67,7 @@ void ResetCopyCycle(void)
   NextStat = 0;
   LastPercent = -1;
   MountLastSec = BootLastSec = 0;
-  MountTimeout = BootTimeout = 0;
+  MountTimeout = BootTimeout = SettleTimeout = 0;
   MountFirstTry = BootFirstTry = 1;
   RunEnded = false;
   FailReason = nullptr;
@@ -135,15 +136,15 @@ static void LogStateChange(void)
 }
 
 /* The settings cannot be used: the setup plug-in is started so that the
- * user can correct them, and this run ends. */
-static void StartSetup(void)
+ * user can correct them, told why, and this run ends. */
+static void StartSetup(FolderVerdict why)
 {
   CallTraceEnter("StartSetup");
   HDD_ChangeDir("/ProgramFiles");
   if (HDD_TAP_isRunning(FERROXSETUP_ID)) {
     /* never a second menu over the one the user has open */
     WriteLog("The setup is open already: correct the settings there");
-  } else if (!HDD_TAP_Start(SETUP_TAP_FILE, false, 0, nullptr)) {
+  } else if (!HDD_TAP_Start(SETUP_TAP_FILE, false, SETUP_REASON_MARK | (dword)why, nullptr)) {
     /* where it was looked for, and what the owner can do */
     if (!TAP_Hdd_Exist(SETUP_TAP_FILE))
       WriteLogF("%s could not be started: it is not in /ProgramFiles (/mnt/hd/ProgramFiles); copy it there beside "
@@ -165,7 +166,6 @@ static void StateFirstCall(void)
                                            "MountType = Linux"};
   LoadSettings();
   RememberSettingsShare();
-  CreateSubDirs();
   if (isJobAvailable() != 0) {
     JobState = JS_Job;
     CopyState = CS_CheckStartReason;
@@ -178,20 +178,26 @@ static void StateFirstCall(void)
     WriteLog(SpecChar != 0 ? "SpecChar = True" : "SpecChar = False");
     if (MountType >= 0 && MountType <= 2) WriteLog(mountNames[MountType]);
   }
-  if (SanityCheckPassed() != 0)
+  /* refused before anything is made: only folders a run will use are
+   * created */
+  FolderVerdict verdict = SanityCheckPassed() != 0 ? FolderUsable : SettingsFolderVerdict();
+  if (verdict == FolderUsable && CreateSubDirs() == 0) verdict = FolderMissing;
+  if (verdict == FolderUsable)
     CopyState = CS_WaitMount;
   else
-    StartSetup();
+    StartSetup(verdict);
   CallTraceExit(nullptr);
 }
 
 /* Folders present: has the index-rebuilding plug-in finished, and has the
- * settle time passed? Every 10 s the plug-in table is asked again. */
+ * settle time passed? Every 10 s the plug-in table is asked again. The
+ * first look is at once: a share that came late has used up part of the
+ * mount wait, which is no reason to wait the rest of it. */
 static void CheckIndexPlugin(void)
 {
   CallTraceEnter("CheckIndexPlugin");
-  if (FirstTryWaitForStart != 0 && TAP_GetTick() > MountTimeout) {
-    MountTimeout = TAP_GetTick() + SETTLE_TICKS;
+  if (FirstTryWaitForStart != 0 && TAP_GetTick() > SettleTimeout) {
+    SettleTimeout = TAP_GetTick() + SETTLE_TICKS;
     if (HDD_TAP_isRunning(NAVMENDER_ID)) {
       if (NVMFirstCheck != 0) {
         WriteLog("NavMender is still running, waiting...");
@@ -203,7 +209,7 @@ static void CheckIndexPlugin(void)
       FirstTryWaitForStart = 0;
     }
   }
-  if (TAP_GetTick() > MountTimeout && FirstTryWaitForStart == 0) {
+  if (TAP_GetTick() > SettleTimeout && FirstTryWaitForStart == 0) {
     LoadDefaultStrings();
     if (CopyAllFiles != 0) MoveAllFilesToMoveToNAS();
     CopyState = BuildFileListStart(MoveDir) != 0 ? CS_List : CS_Prepare;
@@ -348,13 +354,23 @@ static void PartNotStarted(const char *message, int status)
   CallTraceExit(nullptr);
 }
 
-/* The end of the work list: the next job, or the end of the run. False
- * when the event must be answered with 0. */
+/* The end of the work list: the run's next list, the next job, or the end
+ * of the run. False when the event must be answered with 0. */
 static bool EndOfList(void)
 {
   CallTraceEnter("EndOfList");
   bool passOn = true;
   WriteLog("reached end of file list");
+  int left = JobState == JS_Job ? 0 : FileListLeft();
+  if (left > 0) {
+    /* the table held the oldest of them: the next list takes the rest */
+    WriteLogF("%d more file%s to process: the next list follows.", left, left == 1 ? "" : "s");
+    if (BuildFileListNext(MoveDir) != 0) {
+      CopyState = CS_List;
+      CallTraceExit(nullptr);
+      return passOn;
+    }
+  }
   if (JobState == JS_Job) {
     CleanupMemory();
     CopyState = CS_Job;

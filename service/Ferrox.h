@@ -21,8 +21,6 @@
 
 #define PROGRAM_NAME "Ferrox"
 #define PROGRAM_VERSION "Ferrox " FERROX_VERSION
-#define FERROX_ID 0x8E0A42EFu
-#define FERROXSETUP_ID 0x8E0A42FFu
 #define NAVMENDER_ID 0x8E0A4227u
 #define MOUNT_TAP_NAS_ID 0x80000106u   /* mount plug-in of a network share */
 #define MOUNT_TAP_OTHER_ID 0x8E0A423Cu /* mount plug-in of NTFS / Linux drives */
@@ -189,7 +187,9 @@ extern int CurrentFileToProcess;
 extern bool WorkListMemoryShort; /* the last list lacks entries for want of memory */
 
 int SanityCheckPassed(void);
-void CreateSubDirs(void);
+/* Makes the internal folders of the settings; 0 when one is not there
+ * afterwards (logged). */
+int CreateSubDirs(void);
 int SubDirsExist(void);
 /* The work list of the recordings below folder, walked in one go (1) or
  * not begun (0). */
@@ -199,6 +199,12 @@ int BuildFileList(const char *folder);
  * logs the count and sorts. EndFileListWalk leaves a walk unfinished. */
 int BuildFileListStart(const char *folder);
 int BuildFileListStep(dword budget);
+/* More recordings than the table holds: the list keeps the oldest, and
+ * FileListLeft says how many were left out. BuildFileListNext begins the
+ * run's next list, of the recordings after the last one of this list (0
+ * when there is none to begin). */
+int FileListLeft(void);
+int BuildFileListNext(const char *folder);
 bool FileListWalking(void);
 void EndFileListWalk(void);
 /* Appends a heap copy of folder and name to FilesToProcess: 0 when added,

@@ -77,13 +77,24 @@ static size_t ExtensionLength(const char *name)
   return len;
 }
 
+/* A step of the name's cleaning changed it: a line says how and why, so
+ * that a copy under another name is never a surprise. */
+static void NoteNameChange(const char *before, const char *after, const char *why)
+{
+  CallTraceEnter("NoteNameChange");
+  if (strcmp(before, after) != 0) WriteLogF("Destination name '%s' became '%s': %s", before, after, why);
+  CallTraceExit(nullptr);
+}
+
 /* The destination name of a main file: single-byte letters spelt out for
  * file systems that cannot hold them, " (DEC)" removed, reserved characters
  * dropped. name holds NAME_WORK bytes. */
 static void CleanDestinationName(char *name)
 {
   CallTraceEnter("CleanDestinationName");
+  char before[NAME_WORK];
   if (SpecChar != 0 || MountType == 1) {
+    snprintf(before, sizeof before, "%s", name);
     char *ansi = UTFtoANSI(name);
     if (ansi != nullptr) snprintf(name, NAME_WORK, "%s", ansi);
     for (size_t i = 0; i < sizeof SpecialChars / sizeof SpecialChars[0]; i++)
@@ -92,17 +103,22 @@ static void CleanDestinationName(char *name)
      * spell out (c cedilla, o slash, ...) goes back to UTF-8, or the drive
      * would refuse the name on every run. */
     if (MountType == 1) StrMkUTF8(name, 1, NAME_WORK);
+    NoteNameChange(before, name, "special letters spelt out");
   }
   if (DelDEC != 0) {
+    snprintf(before, sizeof before, "%s", name);
     StrReplace(name, " (DEC)", "", NAME_WORK);
     StrReplace(name, "(DEC)", "", NAME_WORK);
+    NoteNameChange(before, name, "\" (DEC)\" removed");
   }
   /* spelt-out letters may have made it too long for the name buffers and,
    * with ".inf" or ".nav", for the drive */
-  size_t before = strlen(name);
+  size_t length = strlen(name);
   FitName(name, ExtensionLength(name), DEST_NAME_MAX);
-  if (strlen(name) < before) WriteLogF("Destination name shortened to fit with its companions: '%s'", name);
+  if (strlen(name) < length) WriteLogF("Destination name shortened to fit with its companions: '%s'", name);
+  snprintf(before, sizeof before, "%s", name);
   MakeValidFileName(name, LC_CONTROL | LC_RESERVED);
+  NoteNameChange(before, name, "characters a share cannot hold removed");
   CallTraceExit(nullptr);
 }
 
@@ -154,30 +170,33 @@ static bool CompanionsFit(const char *name, const char *srcDir, const char *dstD
  * transfer that failed at its first block left: it is taken over instead
  * of staying beside a numbered copy. A link or a folder in the way, or a
  * file that cannot be read, is a different file; so is a recording whose
- * companions are not this one's. */
-static bool NameUsable(const char *name, const char *srcDir, const char *dstDir, int status)
+ * companions are not this one's. Null when it may, else what is in the way. */
+static const char *InTheWay(const char *name, const char *srcDir, const char *dstDir, int status)
 {
-  CallTraceEnter("NameUsable");
+  CallTraceEnter("InTheWay");
   char path[512];
   struct stat64 st;
-  bool usable = status == -1;
-  if (!usable && JoinPath(path, dstDir, name, "")) {
-    if (SC_Lstat64(path, &st) != 0)
-      usable = true;
-    else if (S_ISREG(st.st_mode))
-      usable = status == 1 || st.st_size == 0;
-    /* only a recording has companions to keep apart */
-    usable = usable && (FileTyp != FT_Rec || CompanionsFit(name, srcDir, dstDir));
+  const char *why = nullptr;
+  if (status != -1 && !JoinPath(path, dstDir, name, "")) {
+    why = "a path too long to look at";
+  } else if (status != -1 && SC_Lstat64(path, &st) == 0) {
+    if (S_ISDIR(st.st_mode)) why = "a folder";
+    else if (S_ISLNK(st.st_mode)) why = "a link";
+    else if (!S_ISREG(st.st_mode)) why = "something that is no file";
+    else if (status != 1 && st.st_size != 0) why = "a different file";
   }
+  /* only a recording has companions to keep apart */
+  if (why == nullptr && status != -1 && FileTyp == FT_Rec && !CompanionsFit(name, srcDir, dstDir))
+    why = "the companions (.inf, .nav) of a different recording";
   CallTraceExit(nullptr);
-  return usable;
+  return why;
 }
 
 /* A different file of that name is at the destination: Film.rec becomes
  * Film-1.rec, Film-2.rec, ... until a name is free or holds this very file.
  * A name at the length limit gives up the end of its base for the number.
- * False when no such name is found. */
-static bool NumberDestinationName(char *name, const char *srcDir, const char *dstDir)
+ * False when no such name is found. why says what was in the way. */
+static bool NumberDestinationName(char *name, const char *srcDir, const char *dstDir, const char *why)
 {
   CallTraceEnter("NumberDestinationName");
   char base[NAME_WORK], candidate[NAME_WORK];
@@ -189,12 +208,15 @@ static bool NumberDestinationName(char *name, const char *srcDir, const char *ds
     int len = snprintf(candidate, sizeof candidate, "%s-%d%s", base, i, ext);
     if (len < 0 || (size_t)len >= sizeof candidate) break;
     FitName(candidate, (size_t)len - strlen(base), DEST_NAME_MAX);
-    found = NameUsable(candidate, srcDir, dstDir,
-                       FRX_GetDestinationStatus(FileName, candidate, srcDir, dstDir));
+    found = InTheWay(candidate, srcDir, dstDir, FRX_GetDestinationStatus(FileName, candidate, srcDir, dstDir)) ==
+            nullptr;
   }
   if (found) {
+    char was[NAME_WORK];
+    snprintf(was, sizeof was, "%s", name);
     snprintf(name, NAME_WORK, "%s", candidate);
     WriteLogF("Destination needed to be renamed to '%s'", name);
+    WriteLogF("Destination name '%s' became '%s': numbered, for what is at %s/%s: %s", was, name, dstDir, was, why);
   } else {
     WriteLogF("Error: no free destination name for '%s'", name);
   }
@@ -219,7 +241,8 @@ static int ChooseDestination(char *name, const char *srcDir, const char *dstDir)
     return -3;
   }
   LogDestinationStatus(status);
-  if (!NameUsable(name, srcDir, dstDir, status) && !NumberDestinationName(name, srcDir, dstDir)) {
+  const char *why = InTheWay(name, srcDir, dstDir, status);
+  if (why != nullptr && !NumberDestinationName(name, srcDir, dstDir, why)) {
     CallTraceExit(nullptr);
     return -3;
   }

@@ -36,106 +36,80 @@ static MountSnapshot SrcSnapshot;
 static bool MoveDirMissingLogged = false;  /* the missing-folder lines, once per change */
 static bool ShareDirMissingLogged = false;
 
-/* Writes the folder path in a canonical form: one "/" between components,
- * none at the end, "." dropped and ".." taking back its parent. */
-static void CanonicalFolder(const char *path, char *out, size_t outSize)
-{
-  CallTraceEnter("CanonicalFolder");
-  size_t used = 0;
-  out[0] = '\0';
-  while (*path != '\0') {
-    while (*path == '/') path++;
-    size_t len = strcspn(path, "/");
-    if (len == 0) break;
-    if (len == 2 && strncmp(path, "..", 2) == 0) {
-      char *slash = strrchr(out, '/');
-      used = slash != nullptr ? (size_t)(slash - out) : 0;
-      out[used] = '\0';
-    } else if (!(len == 1 && path[0] == '.') && used + 1 + len < outSize) {
-      out[used++] = '/';
-      memcpy(out + used, path, len);
-      used += len;
-      out[used] = '\0';
-    }
-    path += len;
-  }
-  CallTraceExit(nullptr);
-}
-
-/* The destination is the source itself written differently, or a folder
- * inside it: a move would delete what it just copied, and every run would
- * copy its own copies again. Whole components count, so "MoveToNAS-Archive"
- * is not inside "MoveToNAS". */
-static bool DestinationInsideSource(void)
-{
-  CallTraceEnter("DestinationInsideSource");
-  char source[512], dest[512];
-  CanonicalFolder(MoveDir, source, sizeof source);
-  CanonicalFolder(ShareDir, dest, sizeof dest);
-  size_t len = strlen(source);
-  bool inside = len > 0 && strncmp(dest, source, len) == 0 &&
-                (dest[len] == '\0' || dest[len] == '/');
-  CallTraceExit(nullptr);
-  return inside;
-}
-
 int SanityCheckPassed(void)
 {
   CallTraceEnter("SanityCheckPassed");
   int passed = 0;
-  if (MoveDir[0] == '\0' && ShareDir[0] == '\0')
-    WriteLog("Error: Source or destination folder not selected");
-  else if (strcmp(MoveDir, ShareDir) == 0)
-    WriteLog("Error: Source and destination folder are the same");
-  else if (MoveDir[0] != '\0' && ShareDir[0] != '\0' && DestinationInsideSource())
-    WriteLogF("Error: Destination folder %s is the source folder %s or lies inside it", ShareDir,
-              MoveDir);
-  else if (MountedDirSource == 0 && MountedDirDest == 0)
-    WriteLog("Error: Source and destination folder are both internal");
-  else
-    passed = 1;
+  switch (SettingsFolderVerdict()) {
+    case FolderNotChosen: WriteLog("Error: Source or destination folder not selected"); break;
+    case FolderSame: WriteLog("Error: Source and destination folder are the same"); break;
+    case FolderDestInSource:
+      WriteLogF("Error: Destination folder %s is the source folder %s or lies inside it", ShareDir, MoveDir);
+      break;
+    case FolderBothInternal: WriteLog("Error: Source and destination folder are both internal"); break;
+    case FolderSourceOffDisk:
+      WriteLogF("Error: Source folder %s is not on the internal disk (%s), the only one the receiver lists", MoveDir,
+                TAPFS_ROOT);
+      break;
+    default: passed = 1; break;
+  }
   CallTraceExit(nullptr);
   return passed;
 }
 
 /* The folder's name below "/DataFiles": the setting without its first 18
- * characters ("/mnt/hd/DataFiles/"). */
+ * characters ("/mnt/hd/DataFiles/"); "" for a folder elsewhere. */
 static void NameBelowDataFiles(const char *folder, char *name)
 {
   CallTraceEnter("NameBelowDataFiles");
-  snprintf(name, 512, "%s", folder);
-  DeleteAt(name, 0, DATAFILES_PREFIX_LEN);
+  if (strncmp(folder, DATAFILES_PREFIX, DATAFILES_PREFIX_LEN) == 0) {
+    snprintf(name, 512, "%s", folder);
+    DeleteAt(name, 0, DATAFILES_PREFIX_LEN);
+  } else {
+    name[0] = '\0';
+  }
   CallTraceExit(nullptr);
 }
 
 /* A folder of the settings that is not there is made, and said so: a typo
- * in the setting would otherwise become a new, empty folder unnoticed. */
-static void CreateMissingFolder(const char *setting, const char *key)
+ * in the setting would otherwise become a new, empty folder unnoticed. Only
+ * folders of the recordings area are made. False when the folder is not
+ * there afterwards. */
+static bool CreateMissingFolder(const char *setting, const char *key)
 {
   CallTraceEnter("CreateMissingFolder");
   char name[512];
+  struct stat64 st;
   NameBelowDataFiles(setting, name);
-  if (name[0] != '\0' && !TAP_Hdd_Exist(name)) {
+  bool there = true;
+  if (name[0] == '\0') {
+    there = OS_Stat64(setting, &st) == 0;
+    if (!there) WriteLogF("Folder %s (%s) does not exist", setting, key);
+  } else if (!TAP_Hdd_Exist(name)) {
     TAP_Hdd_Create(name, ATTR_FOLDER);
-    if (TAP_Hdd_Exist(name))
+    there = TAP_Hdd_Exist(name);
+    if (there)
       WriteLogF("Folder %s (%s) did not exist and was created", setting, key);
     else
       WriteLogF("Folder %s (%s) does not exist and cannot be created", setting, key);
   }
   CallTraceExit(nullptr);
+  return there;
 }
 
-void CreateSubDirs(void)
+int CreateSubDirs(void)
 {
   CallTraceEnter("CreateSubDirs");
   char keptDir[PATH_BUFFER];
   bool pushed = HDD_TAP_KeepDir(keptDir);
+  bool there = true;
   if (HDD_ChangeDir("/DataFiles")) {
-    if (MountedDirSource == 0) CreateMissingFolder(MoveDir, "MoveDir");
-    if (MountedDirDest == 0) CreateMissingFolder(ShareDir, "DestDir");
+    if (MountedDirSource == 0) there = CreateMissingFolder(MoveDir, "MoveDir");
+    if (MountedDirDest == 0) there = CreateMissingFolder(ShareDir, "DestDir") && there;
   }
   HDD_TAP_RestoreDir(pushed, keptDir);
   CallTraceExit(nullptr);
+  return there ? 1 : 0;
 }
 
 /* Whether the folder's entry exists in "/DataFiles"; the missing line is
@@ -145,15 +119,17 @@ static bool FolderPresent(const char *setting, const char *tag, const char *sett
                           bool *loggedMissing, bool share)
 {
   CallTraceEnter("FolderPresent");
-  char name[512], path[600];
+  char name[512];
   struct stat64 st;
   NameBelowDataFiles(setting, name);
   /* the share's folder is looked at on the worker: a share that stopped
-   * answering would hold the firmware's own call */
-  snprintf(path, sizeof path, "%s/DataFiles/%s", TAPFS_ROOT, name);
-  bool present = name[0] != '\0' && (share ? SC_Stat64(path, &st) == 0 : TAP_Hdd_Exist(name));
+   * answering would hold the firmware's own call; a folder outside the
+   * recordings area is looked at through the system */
+  bool present = setting[0] != '\0' && (share            ? SC_Stat64(setting, &st) == 0
+                                        : name[0] != '\0' ? TAP_Hdd_Exist(name)
+                                                          : OS_Stat64(setting, &st) == 0);
   if (!present && !*loggedMissing)
-    WriteLogF("(%s)AbsShareDir = %s %s = %s", tag, name, settingName, setting);
+    WriteLogF("(%s)AbsShareDir = %s %s = %s", tag, name[0] != '\0' ? name : setting, settingName, setting);
   *loggedMissing = !present;
   CallTraceExit(nullptr);
   return present;
@@ -248,21 +224,139 @@ int AddFileToProcess(const char *folder, const char *name, dword dateStamp)
   return 0;
 }
 
-/* One file of the walk: repaired, logged and added to the table. */
+/* The walk of a work list, a slice per call, so that no event of the run
+ * does work that grows with the number of recordings: the folders still to
+ * list (zero-separated, appended to as sub-folders turn up), the folder
+ * being listed and where its listing stands, and the plug-in's folder from
+ * before the walk. */
+static char *WalkDirs = nullptr;
+static size_t WalkUsed = 0;     /* offset of the list's end mark */
+static size_t WalkPos = 0;      /* the folder being listed or next */
+static bool WalkInFolder = false;
+static dword WalkCount = 0, WalkIndex = 0;
+static TapDirEntry WalkEntry;
+static char WalkKeptDir[PATH_BUFFER];
+static bool WalkPushed = false;
+
+/* More recordings than the table holds: it keeps the oldest ones, as a heap
+ * with the newest on top, and the rest come in the next list of the same
+ * run, which takes only recordings after the last one of this list (by
+ * stamp, then folder, then name, so that a key is never met twice). */
+static bool WalkHeaped = false;   /* the table is a heap: the walk overflowed */
+static int WalkLeft = 0;          /* recordings of the walk not in the table */
+static bool CursorSet = false;    /* a list of this run went before */
+static dword CursorStamp = 0;
+static char CursorFolder[FOLDER_MAX + 1];
+static char CursorName[sizeof WalkEntry.Name];
+
+static void SortFilesByKey(void);
+
+/* The order of two keys, stamp, then folder, then name: below 0 when the
+ * first comes first. */
+static int CompareKeys(dword stampA, const char *folderA, const char *nameA, dword stampB,
+                       const char *folderB, const char *nameB)
+{
+  CallTraceEnter("CompareKeys");
+  int order = stampA < stampB ? -1 : stampA > stampB ? 1 : strcmp(folderA, folderB);
+  if (order == 0) order = strcmp(nameA, nameB);
+  CallTraceExit(nullptr);
+  return order;
+}
+
+static bool EntryBefore(const tFileToProcess *a, const tFileToProcess *b)
+{
+  CallTraceEnter("EntryBefore");
+  bool before = CompareKeys(a->DateStamp, a->Folder, a->FileName, b->DateStamp, b->Folder, b->FileName) < 0;
+  CallTraceExit(nullptr);
+  return before;
+}
+
+/* Restores the heap below index at: the newest entry on top. */
+static void SiftDown(int at)
+{
+  CallTraceEnter("SiftDown");
+  int n = NrOfFilesToProcess;
+  for (;;) {
+    int newest = at, left = 2 * at + 1, right = left + 1;
+    if (left < n && EntryBefore(&FilesToProcess[newest], &FilesToProcess[left])) newest = left;
+    if (right < n && EntryBefore(&FilesToProcess[newest], &FilesToProcess[right])) newest = right;
+    if (newest == at) break;
+    tFileToProcess keep = FilesToProcess[at];
+    FilesToProcess[at] = FilesToProcess[newest];
+    FilesToProcess[newest] = keep;
+    at = newest;
+  }
+  CallTraceExit(nullptr);
+}
+
+/* The table is full: the recording takes the place of the newest entry
+ * when it is older. 0 when one of the two is left for the next list, -2
+ * without memory for its names (the table unchanged). */
+static int KeepIfOlder(const char *folder, const TapDirEntry *entry)
+{
+  CallTraceEnter("KeepIfOlder");
+  if (!WalkHeaped) {
+    for (int i = NrOfFilesToProcess / 2 - 1; i >= 0; i--) SiftDown(i);
+    WalkHeaped = true;
+  }
+  tFileToProcess *top = &FilesToProcess[0];
+  int result = 0;
+  if (CompareKeys(entry->DateStamp, folder, entry->Name, top->DateStamp, top->Folder, top->FileName) < 0) {
+    char *heapName = CopyToHeap(entry->Name);
+    char *heapFolder = heapName != nullptr ? CopyToHeap(folder) : nullptr;
+    if (heapFolder == nullptr) {
+      if (heapName != nullptr) TAP_MemFree(heapName);
+      result = -2;
+    } else {
+      TAP_MemFree(top->FileName);
+      TAP_MemFree(top->Folder);
+      top->FileName = heapName;
+      top->Folder = heapFolder;
+      top->DateStamp = entry->DateStamp;
+      SiftDown(0);
+    }
+  }
+  if (result == 0) WalkLeft++;
+  CallTraceExit(nullptr);
+  return result;
+}
+
+/* One file of the walk: repaired, logged and added to the table. A file an
+ * earlier list of this run took is passed over. */
 static void AddFile(const char *folder, TapDirEntry *entry)
 {
   CallTraceEnter("AddFile");
   FixInvalidFileName(entry->Name);
+  if (CursorSet &&
+      CompareKeys(entry->DateStamp, folder, entry->Name, CursorStamp, CursorFolder, CursorName) <= 0) {
+    CallTraceExit(nullptr);
+    return;
+  }
   WriteLogF("File %s", entry->Name);
   int added = AddFileToProcess(folder, entry->Name, entry->DateStamp);
-  if (added != 0) SummarySkipped(1);
-  if (added == -1)
-    WriteLogF("Too many files. %s/%s will be processed in the next run.", folder, entry->Name);
-  else if (added == -2) {
+  if (added == -1) added = KeepIfOlder(folder, entry);
+  if (added == -2) {
+    SummarySkipped(1);
     WriteLogF("Failed to reserve memory for the file list (%s/%s).", folder, entry->Name);
     WorkListMemoryShort = true;
   }
   CallTraceExit(nullptr);
+}
+
+int FileListLeft(void) { return WalkLeft; }
+
+/* Whether the walk must leave the folder entry alone: a link to a folder
+ * (a link to "." would be walked for ever, one to the share would copy the
+ * share onto itself). The link itself is looked at, not where it points. */
+static bool FolderIsLink(const char *folder, const char *name)
+{
+  CallTraceEnter("FolderIsLink");
+  char path[PATH_BUFFER + 8];
+  snprintf(path, sizeof path, "%s%s/%s", STapfsRoot, folder, name);
+  bool link = HDD_IsLink(path);
+  if (link) WriteLogF("Directory '%s' is skipped: it is a link to another folder", name);
+  CallTraceExit(nullptr);
+  return link;
 }
 
 /* One sub-folder of the walk: appended to the folder list when it fits.
@@ -274,6 +368,8 @@ static void AddFolder(char *dirList, size_t *used, const char *folder, const cha
   if (need - 1 > FOLDER_MAX) {
     /* too long for the path buffers: it would never be reachable */
     WriteLogF("Directory '%s' is skipped: its path is too long", name);
+  } else if (FolderIsLink(folder, name)) {
+    /* said so */
   } else if (*used + need + 1 > DIR_LIST_SIZE) {
     WriteLogF("Directory '%s' will be processed next time", name);
   } else {
@@ -291,20 +387,6 @@ static void AddFolder(char *dirList, size_t *used, const char *folder, const cha
   CallTraceExit(nullptr);
 }
 
-/* The walk of a work list, a slice per call, so that no event of the run
- * does work that grows with the number of recordings: the folders still to
- * list (zero-separated, appended to as sub-folders turn up), the folder
- * being listed and where its listing stands, and the plug-in's folder from
- * before the walk. */
-static char *WalkDirs = nullptr;
-static size_t WalkUsed = 0;     /* offset of the list's end mark */
-static size_t WalkPos = 0;      /* the folder being listed or next */
-static bool WalkInFolder = false;
-static dword WalkCount = 0, WalkIndex = 0;
-static TapDirEntry WalkEntry;
-static char WalkKeptDir[PATH_BUFFER];
-static bool WalkPushed = false;
-
 bool FileListWalking(void) { return WalkDirs != nullptr; }
 
 void EndFileListWalk(void)
@@ -319,9 +401,10 @@ void EndFileListWalk(void)
   CallTraceExit(nullptr);
 }
 
-int BuildFileListStart(const char *folder)
+/* Begins a walk of folder; the cursor says which recordings it takes. */
+static int StartWalk(const char *folder)
 {
-  CallTraceEnter("BuildFileListStart");
+  CallTraceEnter("StartWalk");
   char start[512];
   if (folder == nullptr) {
     CallTraceExit(nullptr);
@@ -355,9 +438,52 @@ int BuildFileListStart(const char *folder)
   memcpy(WalkDirs, start, WalkUsed);
   WalkPos = 0;
   WalkInFolder = false;
+  WalkHeaped = false;
+  WalkLeft = 0;
   WalkPushed = HDD_TAP_KeepDir(WalkKeptDir);
   CallTraceExit(nullptr);
   return 1;
+}
+
+int BuildFileListStart(const char *folder)
+{
+  CallTraceEnter("BuildFileListStart");
+  CursorSet = false;
+  WalkLeft = 0;
+  int started = StartWalk(folder);
+  CallTraceExit(nullptr);
+  return started;
+}
+
+int BuildFileListNext(const char *folder)
+{
+  CallTraceEnter("BuildFileListNext");
+  int started = CursorSet ? StartWalk(folder) : 0;
+  CallTraceExit(nullptr);
+  return started;
+}
+
+/* The end of a walk: the table in order, and where the next list of the
+ * run begins when recordings were left out. */
+static void FinishWalk(void)
+{
+  CallTraceEnter("FinishWalk");
+  WriteLogF("%d file%s ready for processing.", NrOfFilesToProcess,
+            NrOfFilesToProcess == 1 ? "" : "s");
+  if (WalkHeaped)
+    SortFilesByKey();
+  else
+    SortFilesByDate();
+  CursorSet = WalkLeft > 0 && NrOfFilesToProcess > 0;
+  if (CursorSet) {
+    const tFileToProcess *last = &FilesToProcess[NrOfFilesToProcess - 1];
+    CursorStamp = last->DateStamp;
+    snprintf(CursorFolder, sizeof CursorFolder, "%s", last->Folder);
+    snprintf(CursorName, sizeof CursorName, "%s", last->FileName);
+    WriteLogF("Too many files: %d more will be processed in this run once these %d are done.", WalkLeft,
+              NrOfFilesToProcess);
+  }
+  CallTraceExit(nullptr);
 }
 
 /* The walk's next folder. */
@@ -418,9 +544,7 @@ int BuildFileListStep(dword budget)
     return 1;
   }
   EndFileListWalk();
-  WriteLogF("%d file%s ready for processing.", NrOfFilesToProcess,
-            NrOfFilesToProcess == 1 ? "" : "s");
-  SortFilesByDate();
+  FinishWalk();
   CallTraceExit(nullptr);
   return 0;
 }
@@ -438,33 +562,44 @@ int BuildFileList(const char *folder)
   return 1;
 }
 
-/* Merges the sorted runs [from, mid) and [mid, to) through spare. */
-static void MergeByDate(int from, int mid, int to, tFileToProcess *spare)
+/* Whether entry a goes after entry b: by stamp alone (equal stamps keep the
+ * order of the walk), or by the whole key once the table was a heap. */
+static bool GoesAfter(const tFileToProcess *a, const tFileToProcess *b, bool wholeKey)
 {
-  CallTraceEnter("MergeByDate");
+  CallTraceEnter("GoesAfter");
+  bool after = wholeKey ? EntryBefore(b, a) : b->DateStamp < a->DateStamp;
+  CallTraceExit(nullptr);
+  return after;
+}
+
+/* Merges the sorted runs [from, mid) and [mid, to) through spare. */
+static void MergeRuns(int from, int mid, int to, tFileToProcess *spare, bool wholeKey)
+{
+  CallTraceEnter("MergeRuns");
   int a = from, b = mid, out = 0;
-  /* on equal stamps the earlier run goes first: the order of the walk stays */
+  /* on equal keys the earlier run goes first: the order of the walk stays */
   while (a < mid && b < to)
-    spare[out++] = FilesToProcess[b].DateStamp < FilesToProcess[a].DateStamp ? FilesToProcess[b++] : FilesToProcess[a++];
+    spare[out++] = GoesAfter(&FilesToProcess[a], &FilesToProcess[b], wholeKey) ? FilesToProcess[b++]
+                                                                                : FilesToProcess[a++];
   while (a < mid) spare[out++] = FilesToProcess[a++];
   while (b < to) spare[out++] = FilesToProcess[b++];
   memcpy(&FilesToProcess[from], spare, (size_t)out * sizeof *spare);
   CallTraceExit(nullptr);
 }
 
-void SortFilesByDate(void)
+/* Oldest first: a merge sort, bottom up, whose work grows as n log n (a
+ * table of thousands of recordings sorted pairwise took a noticeable part
+ * of a second). Without memory for its spare table, the pairwise sort does
+ * it. */
+static void SortFiles(bool wholeKey)
 {
-  CallTraceEnter("SortFilesByDate");
-  /* Oldest first, entries of equal stamps in the order of the walk: a merge
-   * sort, bottom up, whose work grows as n log n (a table of thousands of
-   * recordings sorted pairwise took a noticeable part of a second). Without
-   * memory for its spare table, the pairwise sort does it. */
+  CallTraceEnter("SortFiles");
   int n = NrOfFilesToProcess;
   tFileToProcess *spare = n > 1 ? (tFileToProcess *)TAP_MemAlloc((dword)((size_t)n * sizeof *spare)) : nullptr;
   if (spare != nullptr) {
     for (int width = 1; width < n; width *= 2)
       for (int from = 0; from + width < n; from += 2 * width)
-        MergeByDate(from, from + width, from + 2 * width < n ? from + 2 * width : n, spare);
+        MergeRuns(from, from + width, from + 2 * width < n ? from + 2 * width : n, spare, wholeKey);
     TAP_MemFree(spare);
     CallTraceExit(nullptr);
     return;
@@ -472,7 +607,7 @@ void SortFilesByDate(void)
   for (int unsorted = n; unsorted > 1; unsorted--) {
     bool swapped = false;
     for (int i = 0; i + 1 < unsorted; i++) {
-      if (FilesToProcess[i + 1].DateStamp < FilesToProcess[i].DateStamp) {
+      if (GoesAfter(&FilesToProcess[i], &FilesToProcess[i + 1], wholeKey)) {
         tFileToProcess keep = FilesToProcess[i];
         FilesToProcess[i] = FilesToProcess[i + 1];
         FilesToProcess[i + 1] = keep;
@@ -481,5 +616,21 @@ void SortFilesByDate(void)
     }
     if (!swapped) break;
   }
+  CallTraceExit(nullptr);
+}
+
+void SortFilesByDate(void)
+{
+  CallTraceEnter("SortFilesByDate");
+  SortFiles(false);
+  CallTraceExit(nullptr);
+}
+
+/* By stamp, then folder, then name: the order in which the lists of one
+ * run follow each other. */
+static void SortFilesByKey(void)
+{
+  CallTraceEnter("SortFilesByKey");
+  SortFiles(true);
   CallTraceExit(nullptr);
 }

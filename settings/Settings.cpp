@@ -19,7 +19,7 @@
 char SettingsProblem[SETTINGS_PROBLEM_SIZE] = "";
 
 /* the copy service's, until a plug-in starts the settings with its own */
-static const SettingsProfile DefaultProfile = {"Ferrox", SettingsForService, nullptr, 0};
+static const SettingsProfile DefaultProfile = {"Ferrox", SettingsForService, nullptr, 0, true};
 static const SettingsProfile *Own = &DefaultProfile;
 #define DISK_ROOT_SLASH "/mnt/hd/" /* folders below the internal disk start so */
 #define DISK_ROOT_SLASH_LEN 8
@@ -47,7 +47,9 @@ static void ReadSettings(void)
   for (int i = 0; i < SETTINGS_COUNT; i++) {
     const tSetting *set = &SettingsTable[i];
     if (set->Kind == SettingFolder)
-      INIGetString(set->Key, set->Folder, set->MissingFolder, SETTINGS_FOLDER_SIZE);
+      /* an empty folder is one not chosen yet, as the copy service writes
+       * it at its first start: it stays empty, and the run asks for it */
+      INIGetString(set->Key, set->Folder, INIHasKey(set->Key) ? "" : set->MissingFolder, SETTINGS_FOLDER_SIZE);
     else if (set->Kind == SettingFlag)
       *set->Number = INIGetInt(set->Key, set->Missing, INT_MIN, INT_MAX) != 0 ? 1 : 0;
     else
@@ -141,21 +143,105 @@ static void CheckSettingsText(void)
   CallTraceExit(nullptr);
 }
 
-/* Folders are kept as absolute paths below "/mnt/hd/": a bare name is a
- * folder of the recordings area. A value too long to take the prefix is
- * dropped rather than cut, since a cut path names some other folder. */
+/* Whether folder is in the firmware's form of a folder of the internal disk:
+ * the firmware's disk begins with these two folders at its root. */
+static bool FirmwareForm(const char *folder)
+{
+  CallTraceEnter("FirmwareForm");
+  static const char *const tops[] = {"/DataFiles", "/ProgramFiles"};
+  bool firmware = false;
+  for (size_t i = 0; i < sizeof tops / sizeof tops[0] && !firmware; i++) {
+    size_t len = strlen(tops[i]);
+    firmware = strncmp(folder, tops[i], len) == 0 && (folder[len] == '\0' || folder[len] == '/');
+  }
+  CallTraceExit(nullptr);
+  return firmware;
+}
+
+/* Folders are kept as absolute paths: a bare name (no leading "/") is a
+ * folder of the recordings area, a folder in the firmware's form
+ * ("/DataFiles/Archive") is taken below "/mnt/hd", and any other absolute
+ * folder ("/mnt/sdb1/Backup") stays as it is. A value too long to take its
+ * prefix is dropped rather than cut, since a cut path names some other
+ * folder. */
 static void NormaliseFolder(char *folder, const char *key)
 {
   CallTraceEnter("NormaliseFolder");
-  if (strncmp(folder, DISK_ROOT_SLASH, DISK_ROOT_SLASH_LEN) != 0) {
-    if (strlen(folder) + DATAFILES_PREFIX_LEN >= SETTINGS_FOLDER_SIZE) {
+  const char *prefix = folder[0] == '\0' || strncmp(folder, DISK_ROOT_SLASH, DISK_ROOT_SLASH_LEN) == 0
+                           ? nullptr
+                       : folder[0] != '/' ? DATAFILES_PREFIX
+                       : FirmwareForm(folder) ? TAPFS_ROOT
+                                              : nullptr;
+  if (prefix != nullptr) {
+    if (strlen(folder) + strlen(prefix) >= SETTINGS_FOLDER_SIZE) {
       LogEntryTKLibPrintf(true, "Settings: %s is too long for a folder and is ignored", key);
       folder[0] = '\0';
     } else {
-      InsertAt(folder, 0, DATAFILES_PREFIX, SETTINGS_FOLDER_SIZE);
+      InsertAt(folder, 0, prefix, SETTINGS_FOLDER_SIZE);
     }
   }
   CallTraceExit(nullptr);
+}
+
+/* Writes the folder path in a canonical form: one "/" between components,
+ * none at the end, "." dropped and ".." taking back its parent. */
+static void CanonicalFolder(const char *path, char *out, size_t outSize)
+{
+  CallTraceEnter("CanonicalFolder");
+  size_t used = 0;
+  out[0] = '\0';
+  while (*path != '\0') {
+    while (*path == '/') path++;
+    size_t len = strcspn(path, "/");
+    if (len == 0) break;
+    if (len == 2 && strncmp(path, "..", 2) == 0) {
+      char *slash = strrchr(out, '/');
+      used = slash != nullptr ? (size_t)(slash - out) : 0;
+      out[used] = '\0';
+    } else if (!(len == 1 && path[0] == '.') && used + 1 + len < outSize) {
+      out[used++] = '/';
+      memcpy(out + used, path, len);
+      used += len;
+      out[used] = '\0';
+    }
+    path += len;
+  }
+  CallTraceExit(nullptr);
+}
+
+/* The destination is the source itself written differently, or a folder
+ * inside it: a move would delete what it just copied, and every run would
+ * copy its own copies again. Whole components count, so "MoveToNAS-Archive"
+ * is not inside "MoveToNAS". */
+static bool DestinationInsideSource(void)
+{
+  CallTraceEnter("DestinationInsideSource");
+  char source[512], dest[512];
+  CanonicalFolder(MoveDir, source, sizeof source);
+  CanonicalFolder(ShareDir, dest, sizeof dest);
+  size_t len = strlen(source);
+  bool inside = len > 0 && strncmp(dest, source, len) == 0 &&
+                (dest[len] == '\0' || dest[len] == '/');
+  CallTraceExit(nullptr);
+  return inside;
+}
+
+FolderVerdict SettingsFolderVerdict(void)
+{
+  CallTraceEnter("SettingsFolderVerdict");
+  FolderVerdict verdict = FolderUsable;
+  if (MoveDir[0] == '\0' || ShareDir[0] == '\0')
+    verdict = FolderNotChosen;
+  else if (strcmp(MoveDir, ShareDir) == 0)
+    verdict = FolderSame;
+  else if (DestinationInsideSource())
+    verdict = FolderDestInSource;
+  else if (MountedDirSource == 0 && MountedDirDest == 0)
+    verdict = FolderBothInternal;
+  else if (strncmp(MoveDir, DISK_ROOT_SLASH, DISK_ROOT_SLASH_LEN) != 0)
+    verdict = FolderSourceOffDisk;
+  CallTraceExit(nullptr);
+  return verdict;
 }
 
 void LoadINI(void)
@@ -170,7 +256,7 @@ void LoadINI(void)
   if (place == IniPlaceNew) {
     /* no file yet: it is written from what the globals hold */
     INICloseFile();
-    SaveINI();
+    if (Own->WriteBack) SaveINI();
   } else {
     /* An unreadable file reads as an empty one: every key its default. */
     if (place != IniPlaceNone) CheckSettingsText();
@@ -183,7 +269,7 @@ void LoadINI(void)
      * user's settings (and whatever else the file holds) with defaults; a
      * file that is no plain text would lose what the store cannot hold. */
     if (place != IniPlaceNone && INITextProblem[0] == '\0') {
-      SaveINI();
+      if (Own->WriteBack) SaveINI();
     } else if (place != IniPlaceNone) {
       snprintf(SettingsProblem, sizeof SettingsProblem,
                "Settings: %s/%s %s: read as far as it goes and not written back; save it as plain text",

@@ -14,6 +14,16 @@
 
 #include "tap_api.h"
 
+/* The two plug-ins' ids, as their headers carry them */
+#define FERROX_ID 0x8E0A42EFu      /* the copy service, Ferrox.tap */
+#define FERROXSETUP_ID 0x8E0A42FFu /* the setup, FerroxSetup.tap */
+
+/* The start parameter with which the copy service starts the setup on
+ * settings it cannot use: this mark and the FolderVerdict (below) in the
+ * low byte. Any other parameter is no reason to show. */
+#define SETUP_REASON_MARK 0x46520000u
+#define SETUP_REASON_MASK 0xFFFFFF00u
+
 #define SETTINGS_FOLDER "/ProgramFiles/Settings/Ferrox"
 #define SETTINGS_FILE "Ferrox.ini"
 #define DATAFILES_PREFIX "/mnt/hd/DataFiles/" /* 18 characters */
@@ -83,6 +93,8 @@ typedef struct SettingsProfile {
   SettingsPlugin Plugin;      /* whose starting values */
   char *TapfsRoot;            /* copy service: LoadINI sets it to "/mnt/hd"; else null */
   dword TapfsRootSize;        /* size of that buffer */
+  bool WriteBack;             /* LoadINI writes what it read back (the copy service);
+                                 the setup writes only when the user saves */
 } SettingsProfile;
 
 /* Sets every setting to the plug-in's value at load and remembers the
@@ -97,6 +109,21 @@ const tSetting *SettingOfMenuItem(int item);
  * not be done ("... not saved: ..."), a file that is no plain text. */
 #define SETTINGS_PROBLEM_SIZE 256
 extern char SettingsProblem[SETTINGS_PROBLEM_SIZE];
+
+/* Whether the two folders of the settings make a run: the copy service
+ * refuses a run (and opens the setup) on every answer but FolderUsable, and
+ * the setup shows the same answer when it opens. */
+typedef enum FolderVerdict {
+  FolderUsable = 0,
+  FolderNotChosen,      /* a folder is empty: not chosen yet */
+  FolderSame,           /* source and destination are one folder */
+  FolderDestInSource,   /* the destination lies inside the source */
+  FolderBothInternal,   /* neither is a mount point */
+  FolderSourceOffDisk,  /* the source is not on the internal disk, which is all the receiver can list */
+  FolderMissing         /* a folder does not exist and cannot be made (the copy service's check) */
+} FolderVerdict;
+
+FolderVerdict SettingsFolderVerdict(void);
 
 void LoadINI(void);
 bool SaveINI(void);

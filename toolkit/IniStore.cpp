@@ -238,6 +238,18 @@ static bool INIFindValue(const char *key, dword valueMax, const char **value, si
   return true;
 }
 
+bool INIHasKey(const char *key)
+{
+  char pattern[INI_MAX_KEY + 2];
+  char *start;
+  char *end;
+
+  if (key == nullptr || INIBuffer == nullptr) return false;
+  INIMakePattern(key, pattern);
+  INIFindStartEnd(pattern, &start, &end, 0);
+  return start != nullptr;
+}
+
 /* Decimal text as a signed 32-bit number, saturating at the limits so that
  * an over-long number reads as the nearest limit on every CPU. */
 static int INIParseDecimal(const char *text)

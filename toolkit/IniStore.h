@@ -36,6 +36,8 @@ IniPlace INIOpenFile(const char *fileName, const char *appName);
 IniPlace INILocateFile(const char *fileName, const char *appName);
 int INIGetInt(const char *key, int defaultValue, int minValue, int maxValue);
 bool INIGetString(const char *key, char *dest, const char *defaultValue, dword destSize);
+/* Whether the held text has an entry for key, with a value or an empty one. */
+bool INIHasKey(const char *key);
 void INISetString(const char *key, const char *value);
 void INISetInt(const char *key, int value);
 bool INISaveFile(const char *fileName, IniPlace place, const char *appName);

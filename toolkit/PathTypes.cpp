@@ -401,3 +401,9 @@ bool HDD_IsMounted(const char *path)
   struct stat64 st;
   return path != nullptr && OS_Lstat64(path, &st) == 0 && st.st_dev != TAP_INTERNAL_DISK_DEV;
 }
+
+bool HDD_IsLink(const char *path)
+{
+  struct stat64 st;
+  return path != nullptr && OS_Lstat64(path, &st) == 0 && S_ISLNK(st.st_mode);
+}

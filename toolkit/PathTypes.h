@@ -49,6 +49,9 @@ bool HDD_Exist(const char *path);
 /* Is something mounted at path: does it exist on another device than the
  * internal disk? An unmounted mount point is a folder of the internal disk. */
 bool HDD_IsMounted(const char *path);
+/* Whether the entry at path (absolute) is a symbolic link, whatever it points
+ * to: walks and pickers do not go through links (a link to "." is a loop). */
+bool HDD_IsLink(const char *path);
 bool HDD_GetAbsolutePathByTypeFile(const FwFileRecord *file, char *dest);
 
 #endif

@@ -270,6 +270,21 @@ bool HDD_TAP_Start(const char *path, bool createStartMarker, dword parameter, dw
   return started;
 }
 
+bool HDD_TAP_GetStartParameter(dword ownId, dword *parameter)
+{
+  /* the starter's segment exists only while it starts a plug-in: found,
+   * it is read without being made */
+  int id = OS_Shmget(TAPSTART_PARAM_KEY, sizeof(TapStartParams), 0);
+  if (id < 0 || parameter == nullptr) return false;
+  void *at = OS_Shmat(id, nullptr, 0);
+  if (at == (void *)-1) return false;
+  const TapStartParams *params = (const TapStartParams *)at;
+  bool ours = params->Magic == TAPSTART_PARAM_MAGIC && params->ID == ownId;
+  if (ours) *parameter = params->Parameter;
+  OS_Shmdt(at);
+  return ours;
+}
+
 /* Below this no process has memory: a parameter there is a number that
  * another plug-in sent with the message event, not a record. */
 #define TAPCOM_LOWEST_RECORD 0x1000u

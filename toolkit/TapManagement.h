@@ -40,6 +40,10 @@ TapParam HDD_TAP_SendEvent(dword id, bool stopWhenConsumed, word event, TapParam
 int HDD_TAP_Terminate(dword id);
 bool HDD_TAP_GetInfo(const char *path, TapFileInfo *info);
 bool HDD_TAP_Start(const char *path, bool createStartMarker, dword parameter, dword *startedId);
+/* In the started plug-in's TAP_Main: the parameter its starter gave
+ * HDD_TAP_Start, when the start was for the plug-in with this id; false
+ * when it was started otherwise (from the plug-in list). */
+bool HDD_TAP_GetStartParameter(dword ownId, dword *parameter);
 
 bool isValidChannel(TapParam channel);
 TapComChannel *TAPCOM_GetChannel(TapParam param1, dword *callerId, dword *serviceId,

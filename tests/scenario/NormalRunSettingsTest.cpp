@@ -70,14 +70,18 @@ TEST_F(SettingsRun, MissingFileIsWrittenWithStartingValuesAndTheSetupIsStarted)
                            "DelDEC=1\r\n", "NASBootTime=90\r\n", "LogLenth=0\r\n"})
     EXPECT_NE(ini.find(line), std::string::npos) << line << " in\n" << ini;
 
-  // the next run falls back to the default folders, in their full form
+  // the next run finds the folders still not chosen and asks again,
+  // rather than copying between default folders nobody chose
+  fs::remove(Host("/mnt/hd/ProgramFiles/Settings/StandIns/FerroxSetup.log"));
   RunResult second = Run();
   ASSERT_EQ(second.exitCode, 0) << second.out << second.err;
   ini = Ini();
   EXPECT_NE(ini.find("CopySpeed=4\r\n"), std::string::npos) << ini;
-  EXPECT_NE(ini.find("MoveDir=/mnt/hd/DataFiles/MoveToNAS\r\n"), std::string::npos) << ini;
-  EXPECT_NE(ini.find("DestDir=/mnt/hd/DataFiles/NAS-Share\r\n"), std::string::npos) << ini;
-  EXPECT_TRUE(LogHas("0 files ready for processing."));
+  EXPECT_NE(ini.find("MoveDir=\r\n"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("DestDir=\r\n"), std::string::npos) << ini;
+  EXPECT_EQ(LogCount("Error: Source or destination folder not selected"), 2u) << Log();
+  EXPECT_TRUE(SetupStarted());
+  EXPECT_FALSE(LogHas("0 files ready for processing."));
 }
 
 TEST_F(SettingsRun, OutOfRangeValuesAreClampedAndWrittenBack)
@@ -191,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(
     States, StatusReplies,
     ::testing::Values(StatusCase{"waiting for the share", 500, false, 0},
                       StatusCase{"waiting for the index plug-in", 4500, true, 1},
-                      StatusCase{"copying", 4500, false, 2}),
+                      StatusCase{"copying", 3500, false, 2}),
     [](const ::testing::TestParamInfo<StatusCase> &info) { return CaseName(info.param.what); });
 
 }  // namespace

@@ -355,27 +355,114 @@ TEST_F(NormalRun, TsLinksAreHardLinksAndNoNameIsEverRunAsACommand)
   EXPECT_TRUE(Exists(std::string(kMoveToNAS) + "/Semi; rm -rf x & y.rec"));
 }
 
-TEST_F(NormalRun, MoreThanAThousandRecordingsAreDoneOverTwoRuns)
+// More recordings than the work list holds: one run takes them all, a list
+// of the oldest 1000 after the other, in copy mode (whose sources stay) as
+// in move mode; the next copy run finds every one complete.
+TEST_F(NormalRun, EveryRecordingOfManyMoreThanAThousandArrivesInOneRun)
+{
+  for (const char *mode : {"Move=0", "Move=1"}) {
+    SCOPED_TRACE(mode);
+    fs::remove_all(Host(kMoveToNAS));
+    fs::remove_all(share);
+    fs::create_directories(share);
+    fs::remove(Host(std::string(kFerroxFolder) + "/Ferrox.log"));
+    WriteShareSettings({mode});
+    for (int i = 0; i < 2500; i++) {
+      char name[64];
+      std::snprintf(name, sizeof name, "%s/R%04d.rec", kMoveToNAS, i);
+      // the walk meets them newest first: the lists must still go oldest first
+      const time_t stamp = LocalTime(2015, 1, 1) + (2500 - i) * 60;
+      WriteFile(name, "r", stamp);
+      WriteFile(std::string(name) + ".inf", std::string(20, '\0'), stamp);
+    }
+    RunResult first = Run();
+    ASSERT_EQ(first.exitCode, 0) << first.out << first.err;
+    EXPECT_TRUE(LogInOrder({"1000 files ready for processing.",
+                            "Too many files: 1500 more will be processed in this run once these 1000 are done.",
+                            "REC|MPG|TS 1 of 1000", "reached end of file list",
+                            "1500 more files to process: the next list follows.", "1000 files ready for processing.",
+                            "Too many files: 500 more will be processed in this run once these 1000 are done.",
+                            "500 more files to process: the next list follows.", "500 files ready for processing.",
+                            "REC|MPG|TS 500 of 500", "No more files to copy"}))
+        << Log();
+    EXPECT_FALSE(LogHas("Too many files. /DataFiles/MoveToNAS/R0000.rec will be processed in the next run."));
+    EXPECT_EQ(Tree(share).size(), 5000u);
+    EXPECT_EQ(std::string(mode) == "Move=1", Tree(Host(kMoveToNAS)).empty());
+    if (std::string(mode) == "Move=0") {
+      EXPECT_EQ(Tree(Host(kMoveToNAS)).size(), 5000u) << "copy mode keeps its sources";
+      RunResult again = Run();
+      ASSERT_EQ(again.exitCode, 0) << again.out << again.err;
+      EXPECT_NE(Log().find("Summary: 0 copied, 0 moved, 2500 already complete, 0 failed, 0 skipped"),
+                std::string::npos)
+          << Log();
+    }
+  }
+}
+
+// A link to a folder in the source folder is not walked into: nothing below
+// it is copied, moved or deleted, and a line names it. A loop, a link to
+// another folder of the disk, one to the share itself and a dangling one.
+TEST_F(NormalRun, FolderLinksInTheSourceAreNeitherFollowedNorTouched)
 {
   WriteShareSettings({"Move=1"});
-  for (int i = 0; i < 1001; i++) {
-    char name[64];
-    std::snprintf(name, sizeof name, "%s/R%04d.rec", kMoveToNAS, i);
-    WriteFile(name, "r", LocalTime(2015, 12, 1));
-    WriteFile(std::string(name) + ".inf", std::string(20, '\0'), LocalTime(2015, 12, 1));
+  WriteRecording(std::string(kMoveToNAS) + "/A.rec", 3000, 1, LocalTime(2015, 12, 1));
+  WriteRecording("/mnt/hd/DataFiles/Other/B.rec", 3000, 2, LocalTime(2015, 12, 2));
+  std::ofstream(share / "C.rec") << "on the share before";
+  const std::vector<std::pair<std::string, std::string>> links = {
+      {"loop", "."}, {"other", "../Other"}, {"share", share.string()}, {"dangling", "../Gone"}};
+  for (const auto &[link, target] : links) fs::create_directory_symlink(target, Host(std::string(kMoveToNAS) + "/" + link));
+  const std::vector<std::string> shareBefore = Tree(share);
+  for (int run = 0; run < 2; run++) {
+    RunResult r = Run();
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   }
-  RunResult first = Run();
-  ASSERT_EQ(first.exitCode, 0) << first.out << first.err;
-  EXPECT_TRUE(LogHas("Too many files. /DataFiles/MoveToNAS/R1000.rec will be processed in the next run."));
-  EXPECT_TRUE(LogHas("1000 files ready for processing."));
-  EXPECT_EQ(LogCount("REC|MPG|TS 1000 of 1000"), 1u);
-  EXPECT_EQ(Tree(Host(kMoveToNAS)), (std::vector<std::string>{"R1000.rec", "R1000.rec.inf"}));
+  EXPECT_EQ(LogCount("Directory 'loop' is skipped: it is a link to another folder"), 2u) << Log();
+  EXPECT_EQ(LogCount("Directory 'other' is skipped: it is a link to another folder"), 2u);
+  EXPECT_EQ(LogCount("Directory 'share' is skipped: it is a link to another folder"), 2u);
+  EXPECT_FALSE(LogHas("Directory 'loop' will be processed next time"));
+  // A.rec and its companions moved; the share gained nothing else
+  std::vector<std::string> expected = shareBefore;
+  for (const char *f : {"A.rec", "A.rec.inf", "A.rec.nav"}) expected.push_back(f);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Tree(share), expected);
+  for (const auto &[link, target] : links)
+    EXPECT_TRUE(fs::is_symlink(Host(std::string(kMoveToNAS) + "/" + link))) << link << " is still there";
+  EXPECT_TRUE(Exists("/mnt/hd/DataFiles/Other/B.rec"));
+  EXPECT_TRUE(Exists("/mnt/hd/DataFiles/Other/B.rec.inf"));
+}
 
-  RunResult second = Run();
-  ASSERT_EQ(second.exitCode, 0) << second.out << second.err;
-  EXPECT_TRUE(LogHas("1 file ready for processing."));
-  EXPECT_TRUE(Tree(Host(kMoveToNAS)).empty());
-  EXPECT_EQ(Tree(share).size(), 2002u);
+// A folder given as an absolute path off the internal disk is taken as it
+// stands and written back so: a drive mounted elsewhere is a destination.
+TEST_F(NormalRun, AnAbsoluteDestinationOffTheDiskIsKeptAndCopiedTo)
+{
+  TempDir drive;
+  fs::create_directories(drive.path / "Backup");
+  WriteShareSettings({"DestDir=/mnt/sdb1/Backup", "MountType=2"});
+  WriteRecording(std::string(kMoveToNAS) + "/Film.rec", 3000, 1, LocalTime(2015, 12, 1));
+  RunResult r = Run({"--mount", "/mnt/sdb1=" + drive.path.string()}, -1);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  const std::string ini = ReadFile(std::string(kFerroxFolder) + "/Ferrox.ini");
+  EXPECT_NE(ini.find("DestDir=/mnt/sdb1/Backup\r\n"), std::string::npos) << ini;
+  EXPECT_EQ(ini.find("//"), std::string::npos) << ini;
+  EXPECT_TRUE(fs::exists(drive.path / "Backup/Film.rec")) << Log();
+  EXPECT_TRUE(fs::exists(drive.path / "Backup/Film.rec.inf"));
+  EXPECT_FALSE(LogHas("NAS directory not found or not mounted. Waiting for 30 seconds.")) << Log();
+}
+
+// A folder of the settings inside the source is refused before anything is
+// made: the refusal, and no new folder.
+TEST_F(NormalRun, AnUnusableFolderIsRefusedBeforeItIsMade)
+{
+  InstallSetupStandIn();
+  WriteShareSettings({"DestDir=/mnt/hd/DataFiles/MoveToNAS/Sub", "MountedDirDest=0", "MountedDirSource=1"});
+  fs::create_directories(Host(kMoveToNAS));
+  RunResult r = Run({}, -1);
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(LogHas("Error: Destination folder /mnt/hd/DataFiles/MoveToNAS/Sub is the source folder "
+                     "/mnt/hd/DataFiles/MoveToNAS or lies inside it"))
+      << Log();
+  EXPECT_FALSE(Exists(std::string(kMoveToNAS) + "/Sub"));
+  EXPECT_EQ(Log().find("did not exist and was created"), std::string::npos) << Log();
 }
 
 }  // namespace

@@ -106,6 +106,48 @@ TEST_F(CopyCycleTest, CleanupReleasesEveryEntry)
   EXPECT_EQ(Rx().MemoryInUse(), before);
 }
 
+// The mount wait ends once the folders are there: the index plug-in is
+// asked at once and the list begins 10 s after (the first whole second past
+// them), however much of NASBootTime is left. Ticks of the virtual clock:
+// the wait looks once a second, so the share is seen within 100 ticks, and
+// the list begins at the first look more than 1000 ticks after that.
+TEST_F(CopyCycleTest, AShareThatComesLateEndsTheWaitWhenItIsThere)
+{
+  TempDir nas;
+  const char *share = "/mnt/hd/DataFiles/NAS-Share";
+  Rx().AddMount({share, nas.path, 1e9, -1});
+  for (double after : {0.0, 3.0, 30.0}) {
+    SCOPED_TRACE(after);
+    ResetCopyCycle();
+    ResetWorkListChecks();
+    Rx().SetMountTimes(share, Rx().RunSeconds() + after, -1);
+    UseShareFolders();
+    MountedDirDest = 1;
+    NASBootTime = 60;
+    MakeDir("/mnt/hd/DataFiles/MoveToNAS");
+    WriteFile(kLogPath, "");
+    CopyState = CS_WaitMount;
+    const dword start = Rx().Ticks();
+    dword appeared = 0, settle = 0;
+    while (CopyState == CS_WaitMount && Rx().Ticks() - start < 10000) {
+      CopyCycleStep();
+      Rx().Step();
+      if (appeared == 0 && Rx().MountPresent(share)) appeared = Rx().Ticks();
+      if (settle == 0 && LogHas("Wait 10 seconds to give mount tap enough time to clear screen."))
+        settle = Rx().Ticks();
+    }
+    ASSERT_NE(CopyState, CS_WaitMount) << Log();
+    const dword listed = Rx().Ticks();
+    EXPECT_LE(settle - appeared, 100u) << "the index plug-in is asked at the first look that finds the share";
+    EXPECT_GT(listed - settle, 1000u) << "10 s";
+    EXPECT_LE(listed - settle, 1100u) << "then the first whole second past them";
+    EXPECT_LE(listed - appeared, 1200u) << "the rest of NASBootTime is not waited for";
+    EXPECT_EQ(LogHas("NAS directory not found or not mounted. Waiting for 60 seconds."), after > 0) << Log();
+    Rx().SetMountTimes(share, 1e9, -1);
+    EndFileListWalk();
+  }
+}
+
 struct UptimeCase {
   double uptime;
   int manual;

@@ -125,6 +125,9 @@ TEST_F(FilePrepTest, ClashGivesNumberedNamesAndCompanionsFollow)
   EXPECT_EQ(Pump(), 1);
   EXPECT_STREQ(DestFileNameClean, "Film-2.rec");
   EXPECT_TRUE(LogHas("Destination needed to be renamed to 'Film-2.rec'"));
+  EXPECT_TRUE(LogHas("Destination name 'Film.rec' became 'Film-2.rec': numbered, for what is at "
+                     "/mnt/hd/DataFiles/NAS-Share/Film.rec: a different file"))
+      << Log();
   FileTyp = FT_Inf;
   EXPECT_EQ(StartCopy(), 0);
   EXPECT_EQ(Pump(), 1);
@@ -254,6 +257,7 @@ struct NameCase {
   const char *name;
   int specChar, mountType, delDEC;
   const char *source, *dest;
+  const char *why;  // the reason line's end, after "': "; null: no such line
 };
 
 void PrintTo(const NameCase &c, std::ostream *os) { *os << c.name; }
@@ -273,21 +277,42 @@ TEST_P(DestinationName, FollowsTheSettings)
   EXPECT_EQ(std::string(DestFileNameClean), c.dest);
   EXPECT_EQ(Pump(), 1);
   EXPECT_TRUE(Exists(std::string("/mnt/hd/DataFiles/NAS-Share/") + c.dest));
+  // a name that differs from the source's says why, once
+  // (the log is ISO 8859-1: the line's UTF-8 letters are written so)
+  const std::string said = Log();
+  auto latin1 = [](const std::string &utf8) {
+    std::string out;
+    for (size_t i = 0; i < utf8.size(); i++) {
+      const unsigned char b = static_cast<unsigned char>(utf8[i]);
+      if ((b == 0xC2 || b == 0xC3) && i + 1 < utf8.size()) out += char(((b & 0x03) << 6) | (utf8[++i] & 0x3F));
+      else out += char(b);
+    }
+    return out;
+  };
+  // (a line that is no UTF-8 as a whole is written as it is)
+  const std::string line = c.why != nullptr ? std::string("Destination name '") + c.source + "' became '" + c.dest + "': " + c.why : "";
+  if (c.why != nullptr) EXPECT_TRUE(LogHas(latin1(line)) || LogHas(line)) << said;
+  else
+    EXPECT_EQ(said.find("Destination name '"), std::string::npos) << said;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Names, DestinationName,
-    ::testing::Values(NameCase{"spelt_out_by_SpecChar", 1, 0, 1, "Müller.rec", "Mueller.rec"},
-                      NameCase{"spelt_out_for_NTFS", 0, 1, 1, "Müller.rec", "Mueller.rec"},
-                      NameCase{"kept_in_UTF8", 0, 0, 1, "Müller.rec", "Müller.rec"},
-                      NameCase{"accents_spelt_out", 1, 0, 1, "Ärger über Straße à côté.rec", "Aerger ueber Strasse a cote.rec"},
-                      NameCase{"DEC_removed", 0, 0, 1, "Film (DEC).rec", "Film.rec"},
-                      NameCase{"DEC_in_front_removed", 0, 0, 1, "(DEC)Film.rec", "Film.rec"},
-                      NameCase{"DEC_kept", 0, 0, 0, "Film (DEC).rec", "Film (DEC).rec"},
-                      NameCase{"reserved_dropped", 0, 0, 1, "A: B? C*.rec", "A B C.rec"},
+    ::testing::Values(NameCase{"spelt_out_by_SpecChar", 1, 0, 1, "Müller.rec", "Mueller.rec", "special letters spelt out"},
+                      NameCase{"spelt_out_for_NTFS", 0, 1, 1, "Müller.rec", "Mueller.rec", "special letters spelt out"},
+                      NameCase{"kept_in_UTF8", 0, 0, 1, "Müller.rec", "Müller.rec", nullptr},
+                      NameCase{"accents_spelt_out", 1, 0, 1, "Ärger über Straße à côté.rec", "Aerger ueber Strasse a cote.rec",
+                               "special letters spelt out"},
+                      NameCase{"DEC_removed", 0, 0, 1, "Film (DEC).rec", "Film.rec", "\" (DEC)\" removed"},
+                      NameCase{"DEC_in_front_removed", 0, 0, 1, "(DEC)Film.rec", "Film.rec", "\" (DEC)\" removed"},
+                      NameCase{"DEC_kept", 0, 0, 0, "Film (DEC).rec", "Film (DEC).rec", nullptr},
+                      NameCase{"reserved_dropped", 0, 0, 1, "A: B? C*.rec", "A B C.rec",
+                               "characters a share cannot hold removed"},
+                      NameCase{"plain", 1, 0, 1, "Tagesschau.rec", "Tagesschau.rec", nullptr},
                       // no spelt-out form: a single byte, but UTF-8 again on NTFS
-                      NameCase{"cedilla_single_byte", 1, 0, 1, "Fa\xC3\xA7" "ade.rec", "Fa\xE7" "ade.rec"},
-                      NameCase{"cedilla_UTF8_on_NTFS", 1, 1, 1, "Fa\xC3\xA7" "ade.rec", "Fa\xC3\xA7" "ade.rec"}),
+                      NameCase{"cedilla_single_byte", 1, 0, 1, "Fa\xC3\xA7" "ade.rec", "Fa\xE7" "ade.rec",
+                               "special letters spelt out"},
+                      NameCase{"cedilla_UTF8_on_NTFS", 1, 1, 1, "Fa\xC3\xA7" "ade.rec", "Fa\xC3\xA7" "ade.rec", nullptr}),
     [](const ::testing::TestParamInfo<NameCase> &info) { return std::string(info.param.name); });
 
 struct PaceCase {

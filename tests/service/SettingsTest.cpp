@@ -53,10 +53,19 @@ INSTANTIATE_TEST_SUITE_P(
                  4, 1, 0, 0, 1, 0},
         LoadCase{"bare folder name", "MoveDir=Archive\r\nNASBootTime=300\r\n",
                  {"MoveDir=/mnt/hd/DataFiles/Archive", "NASBootTime=300"}, 4, 300, 0, 0, 1, 0},
-        LoadCase{"seven characters are no root", "DestDir=/mnt/hd\r\n",
-                 {"DestDir=/mnt/hd/DataFiles//mnt/hd"}, 4, 90, 0, 0, 1, 0},
-        LoadCase{"the root compares case-sensitively", "DestDir=/MNT/HD/x\r\n",
-                 {"DestDir=/mnt/hd/DataFiles//MNT/HD/x"}, 4, 90, 0, 0, 1, 0},
+        // an absolute folder is kept as it is, the firmware's form of a
+        // folder of the internal disk is made absolute, and no "//" is made
+        LoadCase{"the disk's root stays", "DestDir=/mnt/hd\r\n", {"DestDir=/mnt/hd"}, 4, 90, 0, 0, 1, 0},
+        LoadCase{"an absolute folder stays as it is", "DestDir=/MNT/HD/x\r\nMoveDir=/mnt/sdb1/Backup\r\n",
+                 {"DestDir=/MNT/HD/x", "MoveDir=/mnt/sdb1/Backup"}, 4, 90, 0, 0, 1, 0},
+        LoadCase{"the firmware's form", "DestDir=/DataFiles/Archive\r\nMoveDir=/ProgramFiles\r\n",
+                 {"DestDir=/mnt/hd/DataFiles/Archive", "MoveDir=/mnt/hd/ProgramFiles"}, 4, 90, 0, 0, 1, 0},
+        LoadCase{"a name like the firmware's top folder", "DestDir=/DataFilesOld/x\r\n", {"DestDir=/DataFilesOld/x"},
+                 4, 90, 0, 0, 1, 0},
+        LoadCase{"a folder below the recordings", "DestDir=Serien/Krimi\r\n",
+                 {"DestDir=/mnt/hd/DataFiles/Serien/Krimi"}, 4, 90, 0, 0, 1, 0},
+        // the state the copy service writes at its first start: not chosen yet
+        LoadCase{"empty folders stay empty", "MoveDir=\r\nDestDir=\r\n", {"MoveDir=", "DestDir="}, 4, 90, 0, 0, 1, 0},
         LoadCase{"flags: any non-zero number is 1", "Move=7\r\nDelDEC=0\r\nMountedDirDest=-3\r\n",
                  {"Move=1", "DelDEC=0", "MountedDirDest=1"}, 4, 90, 0, 1, 0, 1},
         LoadCase{"unreadable numbers take the default", "CopySpeed=fast\r\nMountType= 2\r\nMove=\r\n",
@@ -110,11 +119,13 @@ TEST_F(SettingsTest, MissingFileIsWrittenFromTheStartingValuesUnnormalised)
   EXPECT_EQ(CopySpeed, 10);
   EXPECT_STREQ(MoveDir, "");
 
-  // the next load falls back to the defaults and normalises them
+  // the next load keeps the folders not chosen yet, so that the run asks
+  // for them again; the speed is brought into its range
   LoadINI();
-  EXPECT_STREQ(MoveDir, "/mnt/hd/DataFiles/MoveToNAS");
-  EXPECT_STREQ(ShareDir, "/mnt/hd/DataFiles/NAS-Share");
+  EXPECT_STREQ(MoveDir, "");
+  EXPECT_STREQ(ShareDir, "");
   EXPECT_EQ(CopySpeed, 4);
+  EXPECT_TRUE(IniHas("MoveDir=")) << Ini();
 }
 
 TEST_F(SettingsTest, FolderTooLongForThePrefixIsDroppedNotOverflowed)
@@ -226,7 +237,7 @@ TEST(SettingsReadme, TheReadmeTableAgreesWithTheSettingsTable)
     if (set.Kind == SettingFolder) {
       values = "folder";
       missing = set.MissingFolder;
-      first = set.FirstRunFolder[SettingsForService][0] == '\0' ? "empty (read as missing)"
+      first = set.FirstRunFolder[SettingsForService][0] == '\0' ? "empty (not chosen)"
                                                                  : set.FirstRunFolder[SettingsForService];
     } else {
       values = set.Kind == SettingFlag ? "0, 1"

@@ -60,7 +60,16 @@ INSTANTIATE_TEST_SUITE_P(
         SanityCase{"same", kSrc, kSrc, 0, 1, "Error: Source and destination folder are the same"},
         SanityCase{"both_internal", kSrc, "/mnt/hd/DataFiles/NAS-Share", 0, 0,
                    "Error: Source and destination folder are both internal"},
-        SanityCase{"source_empty", "", "/mnt/hd/DataFiles/NAS-Share", 0, 1, nullptr},
+        // one folder not chosen makes no run either: the list would be empty
+        // or the copies would go nowhere
+        SanityCase{"source_empty", "", "/mnt/hd/DataFiles/NAS-Share", 0, 1,
+                   "Error: Source or destination folder not selected"},
+        SanityCase{"destination_empty", kSrc, "", 0, 1, "Error: Source or destination folder not selected"},
+        // the receiver lists the internal disk only
+        SanityCase{"source_off_the_disk", "/mnt/sdb1/Filme", "/mnt/hd/DataFiles/NAS-Share", 1, 1,
+                   "Error: Source folder /mnt/sdb1/Filme is not on the internal disk (/mnt/hd), the only one the "
+                   "receiver lists"},
+        SanityCase{"destination_off_the_disk", kSrc, "/mnt/sdb1/Backup", 0, 1, nullptr},
         SanityCase{"share_mounted", kSrc, "/mnt/hd/DataFiles/NAS-Share", 0, 1, nullptr},
         SanityCase{"name_sharing_a_prefix", kSrc, "/mnt/hd/DataFiles/MoveToNAS-Archive", 0, 1, nullptr},
         SanityCase{"prefix_of_a_component", kSrc, "/mnt/hd/DataFiles/MoveToNASx/sub", 0, 1, nullptr},
@@ -175,22 +184,82 @@ TEST_F(WorkListTest, CountLinesForNoneAndOneFile)
   EXPECT_EQ(NrOfFilesToProcess, 1);
 }
 
-TEST_F(WorkListTest, AThousandFilesAtMostTheRestNextRun)
+// More recordings than the table holds: each list holds the oldest of
+// those the lists before did not take, so that the lists of one run take
+// every recording once, oldest first, however many there are, and the table
+// never holds more than its 1000.
+TEST_F(WorkListTest, MoreRecordingsThanTheTableHoldsComeInListsOfTheOldestInTurn)
 {
-  for (int i = 0; i < 1001; i++) {
-    char name[64];
-    std::snprintf(name, sizeof name, "/mnt/hd/DataFiles/MoveToNAS/F%04d.rec", i);
-    WriteFile(name, "x");
+  struct Case {
+    int count;
+    std::vector<int> lists;  // entries of each list
+  } cases[] = {{1000, {1000}}, {1001, {1000, 1}}, {2500, {1000, 1000, 500}}};
+  const size_t before = Rx().MemoryInUse();
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.count);
+    fs::remove_all(Host(kSrc));
+    std::mt19937 rng(unsigned(c.count));
+    for (int i = 0; i < c.count; i++) {
+      // few stamps, so that many are equal and the name decides
+      const std::string folder = i % 3 == 0 ? "/DataFiles/MoveToNAS/Serie" : "/DataFiles/MoveToNAS";
+      const std::string name = "R" + std::to_string(i) + ".rec";
+      WriteStamped("/mnt/hd" + folder + "/" + name, int(rng() % 30));
+    }
+    WriteFile(kLogPath, "");
+    ASSERT_EQ(BuildFileList(kSrc), 1);
+    std::vector<std::string> taken;
+    std::vector<int> lists;
+    std::vector<dword> stamps;
+    for (;;) {
+      ASSERT_LE(NrOfFilesToProcess, MAX_FILES_TO_PROCESS);
+      lists.push_back(NrOfFilesToProcess);
+      for (int i = 0; i < NrOfFilesToProcess; i++) stamps.push_back(FilesToProcess[i].DateStamp);
+      for (const std::string &n : Names()) taken.push_back(n);
+      const int left = FileListLeft();
+      if (left == 0) break;
+      EXPECT_TRUE(LogHas("Too many files: " + std::to_string(left) + " more will be processed in this run once these " +
+                         std::to_string(NrOfFilesToProcess) + " are done."))
+          << Log();
+      ASSERT_EQ(BuildFileListNext(kSrc), 1);
+      while (BuildFileListStep(50) != 0) {
+      }
+    }
+    EXPECT_EQ(BuildFileListNext(kSrc), 0) << "no list after the last";
+    EXPECT_EQ(lists, c.lists);
+    EXPECT_TRUE(std::is_sorted(stamps.begin(), stamps.end())) << "oldest first over all the lists";
+    std::vector<std::string> unique = taken;
+    std::sort(unique.begin(), unique.end());
+    EXPECT_EQ(std::unique(unique.begin(), unique.end()), unique.end()) << "a recording taken twice";
+    EXPECT_EQ(taken.size(), size_t(c.count));
+    EXPECT_FALSE(LogHas("will be processed in the next run")) << "none is left for another run";
+    CleanupMemory();
+    EXPECT_EQ(Rx().MemoryInUse(), before);
   }
-  size_t before = Rx().MemoryInUse();
-  EXPECT_EQ(BuildFileList("/mnt/hd/DataFiles/MoveToNAS"), 1);
-  EXPECT_EQ(NrOfFilesToProcess, 1000);
-  EXPECT_TRUE(LogHas("Too many files. /DataFiles/MoveToNAS/F1000.rec will be processed in the next run."));
-  EXPECT_TRUE(LogHas("1000 files ready for processing."));
-  // a second build releases the first list instead of losing it
-  EXPECT_EQ(BuildFileList("/mnt/hd/DataFiles/MoveToNAS"), 1);
-  CleanupMemory();
-  EXPECT_EQ(Rx().MemoryInUse(), before);
+}
+
+// A link to a folder is not walked into: a link to "." alone would list the
+// same recordings over and over, one to the share would copy the share.
+TEST_F(WorkListTest, LinksToFoldersAreNotWalkedIntoAndSaySo)
+{
+  WriteFile(std::string(kSrc) + "/A.rec", "a");
+  WriteFile(std::string(kSrc) + "/Real/B.rec", "b");
+  WriteFile("/mnt/hd/DataFiles/Other/C.rec", "c");
+  WriteFile("/mnt/hd/DataFiles/NAS-Share/D.rec", "d");
+  struct {
+    const char *link, *target;
+    bool named;  // the walk meets it (a dangling link the firmware does not list)
+  } links[] = {{"loop", ".", true},
+               {"other", "../Other", true},
+               {"share", "../NAS-Share", true},
+               {"deep", "Real", true},
+               {"dangling", "../Gone", false}};
+  for (const auto &l : links) fs::create_directory_symlink(l.target, Host(std::string(kSrc) + "/" + l.link));
+  ASSERT_EQ(BuildFileList(kSrc), 1);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"/DataFiles/MoveToNAS/A.rec", "/DataFiles/MoveToNAS/Real/B.rec"}));
+  for (const auto &l : links)
+    EXPECT_EQ(LogCount(std::string("Directory '") + l.link + "' is skipped: it is a link to another folder"),
+              l.named ? 1u : 0u)
+        << l.link << "\n" << Log();
 }
 
 TEST_F(WorkListTest, SubFoldersBeyondTheFolderListWaitForTheNextRun)
@@ -243,9 +312,17 @@ TEST_F(WorkListTest, CreateSubDirsMakesOnlyTheInternalFolders)
   EXPECT_TRUE(fs::is_directory(Host("/mnt/hd/DataFiles/MoveToNAS")));
   EXPECT_FALSE(Exists("/mnt/hd/DataFiles/NAS-Share"));
   MountedDirDest = 0;
-  CreateSubDirs();
+  EXPECT_EQ(CreateSubDirs(), 1);
   EXPECT_TRUE(fs::is_directory(Host("/mnt/hd/DataFiles/NAS-Share")));
   EXPECT_EQ(Rx().CurrentFolder(hostSlot), "/mnt/hd");
+  // a folder outside the recordings area is the owner's to make: not made,
+  // and said
+  std::strcpy(ShareDir, "/mnt/hd/Archiv/Filme");
+  EXPECT_EQ(CreateSubDirs(), 0);
+  EXPECT_FALSE(Exists("/mnt/hd/Archiv"));
+  EXPECT_TRUE(LogHas("Folder /mnt/hd/Archiv/Filme (DestDir) does not exist")) << Log();
+  MakeDir("/mnt/hd/Archiv/Filme");
+  EXPECT_EQ(CreateSubDirs(), 1);
 }
 
 class MountedShare : public WorkListTest {
