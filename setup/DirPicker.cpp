@@ -5,7 +5,8 @@
  *
  * A name that does not fit an item (127 bytes) is not offered: the item
  * would hold a cut name, and storing it would point the copy service at
- * another folder. Owns: the pickers' states.
+ * another folder. Nor is a link to a folder, which the copy service does
+ * not follow. Owns: the pickers' states.
  */
 #include <stdio.h>
 #include <string.h>
@@ -57,8 +58,13 @@ static int ListFolders(const char *folder)
   for (dword i = 0; i < count; i++) {
     if (entry.Attr == ATTR_FOLDER) {
       entry.Name[sizeof entry.Name - 1] = '\0';
+      char path[PATH_BUFFER];
+      snprintf(path, sizeof path, "%s/DataFiles/%s", TAPFS_ROOT, entry.Name);
       if (strlen(entry.Name) >= OSDMENU_ITEM_TEXT) {
         LogEntryTKLibPrintf(true, "FerroxSetup: the folder name '%s' is too long to be offered", entry.Name);
+      } else if (HDD_IsLink(path)) {
+        /* the copy service does not follow links: a link is no folder to copy from or to */
+        LogEntryTKLibPrintf(true, "FerroxSetup: '%s' is a link to a folder and is not offered", entry.Name);
       } else if (OSDMenuItemAdd(entry.Name, "", nullptr, nullptr, true, true, 0)) {
         int index = OSDMenuItemGetNrOfItems() - 1;
         if (strcmp(entry.Name, current) == 0) preselect = index;

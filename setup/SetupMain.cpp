@@ -6,7 +6,8 @@
  * Green saves every setting and ends, Yellow saves, starts the copy service
  * at once and ends, Exit and Red end without saving. While the menu runs no
  * key reaches the firmware.
- * Owns: DisplayMode, s, the main menu's State and LastSelectedItem.
+ * Owns: DisplayMode, s, the main menu's State and LastSelectedItem, and the
+ * reason the copy service gave when it started the setup.
  */
 #include <stdio.h>
 #include <string.h>
@@ -21,19 +22,28 @@
 
 enum { MS_BUILD = 0, MS_RUNNING = 1, MS_SAVE = 2, MS_QUIT = 3, MS_START = 4 };
 
+#define REASON_TICKS 800  /* 8 s, or until a key: why the settings make no run */
+#define STARTED_TICKS 300 /* 3 s: the copy service has started */
+
 int DisplayMode = DM_MAIN;
 char s[256];
 
 static int State = MS_BUILD;
 static int LastSelectedItem = 0;
+static dword StartReason = 0; /* the copy service's start parameter, until the menu showed it */
+static dword ReasonUntil = 0; /* the tick at which the reason's window goes; 0: none shown */
 
-static const SettingsProfile SetupSettingsProfile = {PROGRAM_NAME, SettingsForSetup, nullptr, 0};
+/* the setup reads the file and writes it only when the user saves: leaving
+ * with Exit or Red leaves it as it was */
+static const SettingsProfile SetupSettingsProfile = {PROGRAM_NAME, SettingsForSetup, nullptr, 0, false};
 
 void ResetSetupState(void)
 {
   DisplayMode = DM_MAIN;
   State = MS_BUILD;
   LastSelectedItem = 0;
+  StartReason = 0;
+  ReasonUntil = 0;
   ResetPickers();
 }
 
@@ -46,6 +56,7 @@ int TAP_Main(void)
   CreateSettingsDir();
   KeyTranslate(true, TAP_EventHandler);
   LoadINI();
+  if (!HDD_TAP_GetStartParameter(FERROXSETUP_ID, &StartReason)) StartReason = 0;
   return 1;
 }
 
@@ -124,6 +135,61 @@ static void StepValue(int item, bool up)
   if (*value > set->Max) *value = set->AboveMax;
 }
 
+/* Why the copy service refused the settings, in two lines: it starts the
+ * setup with the reason as the start parameter. False when the setup was
+ * started otherwise. */
+static bool UnusableReason(const char **line1, const char **line2)
+{
+  static const struct {
+    FolderVerdict Verdict;
+    const char *Line1, *Line2;
+  } reasons[] = {
+      {FolderNotChosen, "No folders are chosen yet:", "choose MoveDir and DestDir, then save (Green)."},
+      {FolderSame, "MoveDir and DestDir are the same folder:", "choose another DestDir."},
+      {FolderDestInSource, "DestDir lies inside MoveDir:", "choose a DestDir outside MoveDir."},
+      {FolderBothInternal, "No folder is a mount point:", "choose the share or drive while it is mounted (yellow)."},
+      {FolderSourceOffDisk, "MoveDir is not on the internal disk:", "choose it among the recordings."},
+      {FolderMissing, "A folder does not exist and cannot be made:", "choose MoveDir and DestDir again."},
+  };
+  if ((StartReason & SETUP_REASON_MASK) != SETUP_REASON_MARK) return false;
+  for (size_t i = 0; i < sizeof reasons / sizeof reasons[0]; i++) {
+    if ((dword)reasons[i].Verdict == (StartReason & ~SETUP_REASON_MASK)) {
+      *line1 = reasons[i].Line1;
+      *line2 = reasons[i].Line2;
+      return true;
+    }
+  }
+  return false;
+}
+
+/* Once, when the menu first shows: why the copy service cannot use the
+ * settings, in a window over the menu. It does not hold the event: it goes
+ * after a few seconds or at the first key (ReasonWindowDone). */
+static void ShowWhyUnusable(void)
+{
+  const char *line1 = nullptr, *line2 = nullptr;
+  if (UnusableReason(&line1, &line2)) {
+    LogEntryTKLibPrintf(true, "FerroxSetup: the copy service cannot use the settings: %s %s", line1, line2);
+    ShowMessageWin("Ferrox Setup", line1, line2, 0);
+    ReasonUntil = TAP_GetTick() + REASON_TICKS;
+  }
+  StartReason = 0;
+}
+
+/* The reason's window on this event: gone once its time is up, and a key
+ * while it shows only closes it (the menu under it was not to be seen).
+ * True when the event is the window's. */
+static bool ReasonWindowDone(word event)
+{
+  if (ReasonUntil == 0) return false;
+  bool key = event == EVT_KEY;
+  if (key || TAP_GetTick() >= ReasonUntil) {
+    EndMessageWin();
+    ReasonUntil = 0;
+  }
+  return key;
+}
+
 static void BuildMainMenu(void)
 {
   OSDMenuInitialize(true, false, true, MENU_TITLE, MENU_SUBTITLE);
@@ -144,10 +210,12 @@ TapParam EventHandlerMain(word event, TapParam param1, TapParam param2)
   switch (State) {
     case MS_BUILD:
       BuildMainMenu();
+      ShowWhyUnusable();
       State = MS_RUNNING;
       return param1;
 
     case MS_RUNNING: {
+      if (ReasonWindowDone(event)) return 0;
       if (event != EVT_KEY) return param1;
       word ev = event;
       dword key = (dword)param1, p2 = (dword)param2;
@@ -202,8 +270,14 @@ TapParam EventHandlerMain(word event, TapParam param1, TapParam param2)
         HDD_ChangeDir("/ProgramFiles");
         if (!HDD_TAP_Start(SERVICE_TAP_FILE, false, 0, nullptr)) {
           ShowMessageWin("Ferrox Setup", SERVICE_TAP_FILE " could not be started:", "is it in /ProgramFiles?", 500);
-          EndMessageWin();
+        } else {
+          /* the run goes on in the background: say so, and where its result shows */
+          ShowMessageWin("Ferrox Setup", "The copy service has started.",
+                         ShowResult != 0 ? "Its result comes on the TV when the run ends."
+                                         : "Its result goes into Ferrox.log when the run ends.",
+                         STARTED_TICKS);
         }
+        EndMessageWin();
       }
       CallTraceRelease();
       TAP_Exit();

@@ -53,6 +53,66 @@ class SettingsSafety : public ScenarioTest {
   }
 };
 
+// The copy service opens the setup on settings it cannot use: the setup
+// says why, and leaving it with Exit or Red keeps the file byte for byte,
+// so that the next run asks again instead of copying to folders nobody
+// chose.
+TEST_F(SettingsSafety, TheSetupTheServiceOpensSaysWhyAndLeavingItKeepsTheFile)
+{
+  std::string same = kUserIni, internal = kUserIni;
+  same.replace(same.find("DestDir=/mnt/hd/DataFiles/NAS-Share"), 35, "DestDir=/mnt/hd/DataFiles/MoveToNAS");
+  internal.replace(internal.find("MountedDirDest=1"), 16, "MountedDirDest=0");
+  struct Case {
+    const char *what;
+    std::string ini;  // empty: none, the service writes its first one
+    const char *reason;
+  } cases[] = {
+      {"first start", "", "No folders are chosen yet: choose MoveDir and DestDir, then save (Green)."},
+      {"one folder twice", same, "MoveDir and DestDir are the same folder: choose another DestDir."},
+      {"no mount point", internal, "No folder is a mount point: choose the share or drive while it is mounted (yellow)."},
+  };
+  const std::string tkLog = "/mnt/hd/ProgramFiles/Settings/TKLib.log";
+  for (const Case &c : cases) {
+    for (const char *key : {"Exit@20", "Red@20"}) {
+      SCOPED_TRACE(std::string(c.what) + ", " + key);
+      fs::remove_all(Host(kFerroxFolder));
+      WriteFile(tkLog, "");
+      if (!c.ini.empty()) WriteFile(kIni, c.ini);
+      RunResult first = Run({"--key", key});
+      ASSERT_EQ(0, first.exitCode) << first.out << first.err;
+      const std::string after = Ini();
+      if (c.ini.empty()) {
+        EXPECT_NE(std::string::npos, after.find("MoveDir=\r\nDestDir=\r\n")) << after;
+        EXPECT_NE(std::string::npos, after.find("CopySpeed=10\r\n")) << after;
+      } else {
+        EXPECT_EQ(after, c.ini) << "the service's write-back of a whole file is the file";
+      }
+      EXPECT_NE(std::string::npos, ReadFile(tkLog).find(std::string("the copy service cannot use the settings: ") + c.reason))
+          << ReadFile(tkLog);
+      // the next run finds the same and asks again (its own write-back
+      // brings the first start's speed of 10 into its range)
+      RunResult second = Run({"--key", key});
+      ASSERT_EQ(0, second.exitCode) << second.out << second.err;
+      if (!c.ini.empty()) {
+        EXPECT_EQ(Ini(), after);
+      }
+      EXPECT_NE(std::string::npos, Ini().find(c.ini.empty() ? "MoveDir=\r\nDestDir=\r\n" : "MoveDir=/mnt/hd/")) << Ini();
+      size_t asked = 0;
+      for (size_t at = 0; (at = ReadFile(tkLog).find(c.reason, at)) != std::string::npos; at++) asked++;
+      EXPECT_EQ(asked, 2u) << ReadFile(tkLog);
+      EXPECT_FALSE(LogHas("0 files ready for processing.")) << Log();
+    }
+  }
+  // started from the plug-in list, the setup shows no reason, and leaving
+  // it makes no file where there was none
+  fs::remove_all(Host(kFerroxFolder));
+  WriteFile(tkLog, "");
+  RunResult alone = RunSetup({"Exit@2"});
+  ASSERT_EQ(0, alone.exitCode) << alone.out << alone.err;
+  EXPECT_FALSE(Exists(kIni));
+  EXPECT_EQ(std::string::npos, ReadFile(tkLog).find("cannot use the settings"));
+}
+
 // A settings folder that takes no more bytes: whatever the run and however
 // little room is left, the old file stays byte for byte (or the whole new
 // one is there), no spare file is left, and the failed save is reported.
@@ -87,7 +147,11 @@ TEST_F(SettingsSafety, AFullDiskNeverCostsTheSettings)
         EXPECT_EQ(ini.size() >= 2 ? ini.substr(ini.size() - 2) : "", "\r\n") << ini;
       }
       EXPECT_FALSE(Exists(kIni + ".new"));
-      if (room == 0) {
+      if (std::string(a.what) == "setup left with Exit") {
+        // leaving writes nothing at all
+        EXPECT_FALSE(reported) << r.out;
+        EXPECT_EQ(kUserIni, ini);
+      } else if (room == 0) {
         EXPECT_TRUE(reported) << r.out;
       }
     }

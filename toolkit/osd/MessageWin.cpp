@@ -19,6 +19,9 @@ int tkl_rgn = 0;
 
 static const int LineHeights[3] = TAP_FONT_LINE_HEIGHTS;
 static const int Margins[3] = {14, 16, 20};
+/* room between the frame and the text, on either side: a line never touches
+ * the frame */
+#define TEXT_PAD 8
 
 /* ---- region table ---- */
 
@@ -125,7 +128,7 @@ static int MeasureWindow(const char **lines, dword y, int size, dword *width, dw
   *width = 0;
   *height = 10;
   if (lines[0] != nullptr) {
-    *width = (dword)(TAP_Osd_GetW(lines[0], 0, (byte)size) + t);
+    *width = (dword)(TAP_Osd_GetW(lines[0], 0, (byte)size) + t + 2 * TEXT_PAD);
     *height = (dword)(u + 10);
   }
   int taken = 0;
@@ -133,7 +136,7 @@ static int MeasureWindow(const char **lines, dword y, int size, dword *width, dw
     dword next = *height + (dword)u;
     if (centred ? next >= SCREEN_H : y + next >= SCREEN_H) break;
     *height = next;
-    dword w = (dword)(TAP_Osd_GetW(lines[k], 0, (byte)size) + t);
+    dword w = (dword)(TAP_Osd_GetW(lines[k], 0, (byte)size) + t + 2 * TEXT_PAD);
     if (w > *width) *width = w;
     taken++;
   }
@@ -153,7 +156,7 @@ static void DrawWindow(word mem, const char **lines, int taken, int size, byte a
     TAP_Osd_PutS(mem, (dword)e, 5, width - e, lines[0], titleColour, backColour, 0, (byte)size, 0, 1);
     top += u;
   }
-  dword indent = (dword)(align == 1 ? t / 4 : t / 2);
+  dword indent = (dword)((align == 1 ? t / 4 : t / 2) + TEXT_PAD);
   for (int k = 1; k <= taken; k++)
     TAP_Osd_PutS(mem, indent, (dword)(top + (k - 1) * u), width - indent, lines[k], textColour, backColour, 0,
                  (byte)size, 0, align);
