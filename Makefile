@@ -48,7 +48,7 @@ check: test-host test-target test-box
 # apt-get), the cross-built simulator and the archive's plug-ins in an
 # initramfs (build/box). Where QEMU or the packages cannot be had it says
 # why, and the box tier skips.
-box: release
+box: target release
 	@tools/install-deps.sh box || echo "box: the packages of the box cannot be installed"
 	@box/box.sh build || echo "box: not built; the box tier skips"
 
@@ -68,8 +68,13 @@ test-box: box host
 	    grep -E -A3 "^[0-9]+: .*: Failure$$" build/box-tier.log | grep -v "^[0-9]*: \[ *[0-9.]*\]" | head -n 60; fi; \
 	  exit $$status
 
-# the receiver build packed for owners, with INSTALL.txt and SHA256SUMS
-release: target
+# the receiver build packed for owners, with the fonts, INSTALL.txt and
+# SHA256SUMS: only what the archive holds is built (the cross-built tests
+# are the receiver-CPU leg's)
+RELEASE_TARGETS = Ferrox_receiver FerroxSetup_receiver fonts
+release: deps
+	@$(CMAKE) --preset target >/dev/null
+	$(CMAKE) --build --preset target -j $(JOBS) --target $(RELEASE_TARGETS)
 	@tools/release.sh
 
 # every test with AddressSanitizer and UndefinedBehaviorSanitizer; the tiers of

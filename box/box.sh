@@ -125,7 +125,7 @@ copy_release() {
   dir=$(ls -d "$x"/Ferrox-*-receiver | head -n 1)
   (cd "$dir" && sha256sum --quiet -c SHA256SUMS) || die "$(basename "$zip") does not match its SHA256SUMS"
   mkdir -p "$root/box/release"
-  cp "$dir"/* "$root/box/release/"
+  cp -r "$dir"/* "$root/box/release/"
   rm -rf "$x"
 }
 

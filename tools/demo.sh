@@ -114,7 +114,12 @@ echo
 echo "== Ferrox.tap again with the saved settings (virtual clock), a new recording"
 echo "   Bundesliga.rec in /DataFiles/MoveToNAS; the outcome shows on the TV"
 result_shots=$work/result-screens
+# the receiver's clock goes on from the first run's last line, a minute
+# later, so that the log's lines stay in time order
+last=$(tail -n 1 "$log" | tr -d '\r' | cut -c1-19)
+later=$(date -d "$last 1 minute" '+%Y-%m-%d %H:%M:%S' 2>/dev/null || echo "2015-12-20 21:30:00")
 "$build/bin/receiver" --root "$root" --quiet --console none --screenshots "$result_shots" \
+  --date "${later% *}" --time "${later#* }" \
   --mount "/mnt/hd/DataFiles/NAS-Share=$share" --tap "$build/tap/Ferrox.tap" >/dev/null
 echo "  on the share: $(find "$share" -name 'Bundesliga*' | sort | xargs -n1 basename | tr '\n' ' ')"
 echo "  the result window: $(ls "$result_shots" | head -n 1) in $result_shots"

@@ -229,6 +229,21 @@ TEST_F(BrowserTest, SetupAndCopyServiceDrivenFromThePage)
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     std::ofstream(shot, std::ios::binary) << browser.Screenshot();
   }
+  // a common desktop screen: the TV, the remote control right beside it and
+  // the copy service's status, none of them past the window's edges
+  browser.Resize(1280, 800);
+  EXPECT_TRUE(WaitUntil([&] { return browser.Eval("return window.innerWidth <= 1280") == "true"; }, 5));
+  EXPECT_EQ("true", browser.Eval("const i = document.getElementById('screen').getBoundingClientRect();"
+                                 "const r = document.querySelector('.remote').getBoundingClientRect();"
+                                 "const s = document.getElementById('status').getBoundingClientRect();"
+                                 "return i.width >= 700 && r.left - i.right <= 24 && r.top < i.bottom &&"
+                                 " s.left >= r.right && s.bottom <= window.innerHeight && i.bottom <= window.innerHeight &&"
+                                 " document.documentElement.scrollWidth <= window.innerWidth"))
+      << browser.Eval("return JSON.stringify([document.getElementById('screen').getBoundingClientRect(),"
+                      "document.querySelector('.remote').getBoundingClientRect(),"
+                      "document.getElementById('status').getBoundingClientRect(), window.innerWidth, window.innerHeight])");
+  if (const char *shot = std::getenv("FERROX_WEB_DESKTOP_SCREENSHOT"))
+    std::ofstream(shot, std::ios::binary) << browser.Screenshot();
   // a phone's width: nothing overflows sideways, the picture is scaled and
   // the remote control lies below it
   browser.Resize(390, 844);
