@@ -342,6 +342,30 @@ TEST_F(SetupTest, AFolderNameTooLongForAnItemIsNotOffered)
   EXPECT_NE(std::string::npos, ReadFile("/mnt/hd/ProgramFiles/Settings/TKLib.log").find("too long to be offered"));
 }
 
+// The copy service walks into no link to a folder: the pickers offer none,
+// whether it loops, points to another folder, to a share or nowhere.
+TEST_F(SetupTest, FolderLinksAreNotOffered)
+{
+  WriteFile("/mnt/hd/ProgramFiles/Settings/TKLib.log", "");
+  TempDir nas;
+  for (const auto &[link, target] : std::vector<std::pair<std::string, std::string>>{
+           {"Loop", "."}, {"Elsewhere", "Archive"}, {"Share", nas.path.string()}, {"Dangling", "Gone"}})
+    fs::create_directory_symlink(target, Host("/mnt/hd/DataFiles/" + link));
+  Start();
+  for (int item : {2, 3}) {
+    To(item);
+    Press(RKEY_Ok);
+    std::vector<std::string> items = Items();
+    std::sort(items.begin(), items.end());
+    EXPECT_EQ((std::vector<std::string>{"Archive", "MoveToNAS", "NAS-Share"}), items) << item;
+    Press(RKEY_Exit);
+    Rx().Step();
+  }
+  const std::string log = ReadFile("/mnt/hd/ProgramFiles/Settings/TKLib.log");
+  for (const char *link : {"Loop", "Elsewhere", "Share"})
+    EXPECT_NE(std::string::npos, log.find(std::string("'") + link + "' is a link to a folder and is not offered")) << log;
+}
+
 TEST_F(SetupTest, AnEmptyDataFilesFolderGivesAnEmptyPickerAndOkChangesNothing)
 {
   for (const char *folder : {"Archive", "MoveToNAS", "NAS-Share"}) fs::remove(Host(std::string("/mnt/hd/DataFiles/") + folder));
