@@ -38,7 +38,7 @@ static dword FRXNrBytesPerCopy = FRX_DEFAULT_BLOCK; /* block size */
 static dword FRXDelay = 0;        /* ticks to pause after each block */
 static byte *FRXDataBuffer = NULL; /* the block buffer */
 static dword LastBufferSize = 0;  /* size FRXDataBuffer was reserved for */
-static int FRXStatsRet = 0;       /* 0 running, 1 finished, -2 / -3 failed */
+static int FRXStatsRet = STEP_RUNNING; /* what FRX_Process gives: STEP_... */
 static int FRXStatsBlocksPerSecond[FRX_STATS_SLOTS]; /* statistics blocks per second */
 static dword FRXStatsPointer = 0; /* next ring slot */
 static dword FRXStatsSlotsSeen = 0; /* ring slots filled since the transfer opened */
@@ -272,22 +272,22 @@ int FRX_GetDestinationStatus(const char *srcName, const char *dstName, const cha
   CallTraceEnter("FRX_GetDestinationStatus");
   struct stat64 st;
   FILE *src = NULL, *dst = NULL;
-  int result = 0;
+  int result = DEST_NONE;
 
   /* Only reads: whatever the answer, nothing at the destination changes. */
   if (dstDir == NULL || SC_Lstat64(dstDir, &st) != 0)
-    result = -1;
+    result = DEST_NO_FOLDER;
   else if (!MakeTransferPath(srcDir, srcName, FRXSourceFileName) ||
            StatTarget(FRXSourceFileName, &st, false) != 0 ||
            (src = OS_Fopen64(FRXSourceFileName, "r")) == NULL)
-    result = 0;
+    result = DEST_NONE;
   else if (!MakeTransferPath(dstDir, dstName, FRXDestFileName) ||
            (dst = SC_Fopen64(FRXDestFileName, "r")) == NULL)
-    result = 0;
+    result = DEST_NONE;
   else if (StatTarget(FRXDestFileName, &st, true) != 0 || st.st_size <= 0)
-    result = 2;
+    result = DEST_DIFFERS;
   else
-    result = SameContents(src, dst, (qword)st.st_size) ? 1 : 2;
+    result = SameContents(src, dst, (qword)st.st_size) ? DEST_SAME : DEST_DIFFERS;
 
   if (src != NULL) OS_Fclose(src);
   if (dst != NULL) SC_Fclose(dst);
@@ -328,10 +328,10 @@ static int OpenSource(const char *srcName, const char *srcDir)
   int result = 0;
 
   if (!MakeTransferPath(srcDir, srcName, FRXSourceFileName)) {
-    result = -2;
+    result = START_SOURCE_FAILED;
   } else if (StatTarget(FRXSourceFileName, &st, false) != 0) {
     WriteLogF("FRX: source file does not exist '%s'", FRXSourceFileName);
-    result = -1;
+    result = START_SOURCE_MISSING;
   } else {
     FRXTotalBytes = (qword)st.st_size;
     FRXSourceTime = (dword)st.st_mtime;
@@ -339,7 +339,7 @@ static int OpenSource(const char *srcName, const char *srcDir)
     FRXfSource = OS_Fopen64(FRXSourceFileName, "r");
     if (FRXfSource == NULL) {
       WriteLogF("FRX: failed to open the source file '%s'", FRXSourceFileName);
-      result = -2;
+      result = START_SOURCE_FAILED;
     }
   }
   CallTraceExit(NULL);
@@ -439,7 +439,7 @@ static FILE *OpenAtEnd(const char *path, long long end)
 }
 
 /* Opens the destination for this transfer by the resume rule: empty or
- * missing -> written from the start; same contents and complete -> 1; same
+ * missing -> written from the start; same contents and complete -> START_COMPLETE; same
  * contents, shorter -> appended to; different -> rewritten. With FRXVerify
  * a complete or shorter destination is compared in full first. */
 static int OpenOrResume(void)
@@ -464,7 +464,7 @@ static int OpenOrResume(void)
     } else if (FRXfDest != NULL && FRXBytesCopied == FRXTotalBytes) {
       WriteLogF("FRX: already ok '%s'", FRXDestFileName);
       FRXResumeOffset = FRXBytesCopied;
-      int result = FRXVerify ? StartVerify() : 1;
+      int result = FRXVerify ? StartVerify() : START_COMPLETE;
       CallTraceExit(NULL);
       return result;
     }
@@ -485,10 +485,10 @@ static int OpenOrResume(void)
   if (FRXfDest == NULL) {
     WriteLogF("FRX: failed to open the destination file '%s'", FRXDestFileName);
     CallTraceExit(NULL);
-    return -3;
+    return START_DEST_FAILED;
   }
   CallTraceExit(NULL);
-  return 0;
+  return START_OPENED;
 }
 
 static int OpenDestination(const char *dstName, const char *dstDir)
@@ -500,15 +500,15 @@ static int OpenDestination(const char *dstName, const char *dstDir)
   if (!CreateFolders(dstDir)) {
     FRXDestFileName[0] = '\0';
     WriteLog("FRX: the destination folder is not there, transfer refused.");
-    result = -3;
+    result = START_DEST_FAILED;
   } else if (!MakeTransferPath(dstDir, dstName, FRXDestFileName)) {
-    result = -3;
+    result = START_DEST_FAILED;
   } else if (IsSameFile(FRXSourceFileName, FRXDestFileName)) {
     /* Copying a file onto itself would truncate it, or report it complete
      * and let a move delete the only copy. */
     WriteLogF("FRX: source and destination are the same file '%s', transfer refused.",
               FRXDestFileName);
-    result = -3;
+    result = START_DEST_FAILED;
   } else {
     result = OpenOrResume();
   }
@@ -527,7 +527,7 @@ static int PositionSource(void)
               (long long)FRXBytesCopied);
     FRX_Close();
     CallTraceExit(NULL);
-    return -2;
+    return START_SOURCE_FAILED;
   }
   WriteLogF("FRX: init successful '%s'", FRXDestFileName);
   CallTraceExit(NULL);
@@ -594,7 +594,7 @@ static bool ReserveSmallerBuffer(void)
     WriteLogF("FRX: failed to reserve %d bytes for the data buffer, not even %d bytes are free. "
               "Transfer terminated.",
               (int)requested, (int)FRX_MIN_BLOCK);
-    EndTransfer(-3);
+    EndTransfer(STEP_DEST_FAILED);
     FRXMemoryShort = true;
     CallTraceExit(NULL);
     return false;
@@ -674,9 +674,9 @@ static void FinishTransfer(bool secured)
   FRXfDest = NULL;
   if (!secured) {
     WriteLog("FRX: failed to flush the destination to disk, transfer terminated.");
-    EndTransfer(-3);
+    EndTransfer(STEP_DEST_FAILED);
   } else if (SourceChanged()) {
-    EndTransfer(-2);
+    EndTransfer(STEP_SOURCE_FAILED);
   } else {
     WriteLog("FRX: transfer finished.");
     /* a copy found complete and compared was not written to: its times
@@ -686,7 +686,7 @@ static void FinishTransfer(bool secured)
       times.actime = times.modtime = (time_t)FRXSourceTime;
       SC_Utime(FRXDestFileName, &times);
     }
-    EndTransfer(1);
+    EndTransfer(STEP_DONE);
   }
   CallTraceExit(NULL);
 }
@@ -701,7 +701,7 @@ static bool StillOut(long long *result)
   if (out && SC_State() == SC_Silent) {
     WriteLogF("FRX: the destination has not answered for %u seconds, transfer terminated.",
               (unsigned)(SC_WaitedTicks() / 100));
-    EndTransfer(-3);
+    EndTransfer(STEP_DEST_FAILED);
   }
   if (!out) FRXPending = PS_None;
   CallTraceExit(NULL);
@@ -771,7 +771,7 @@ static void EndOfSource(void)
   CallTraceEnter("EndOfSource");
   if (FRXBytesCopied != FRXTotalBytes) {
     WriteLog("FRX: got no data, transfer terminated.");
-    EndTransfer(-2);
+    EndTransfer(STEP_SOURCE_FAILED);
   } else if (FRXVerify) {
     StartSync();
   } else {
@@ -796,7 +796,7 @@ static bool RestartTransfer(qword offset)
     WriteLog("FRX: restarting due to different contents");
   } else {
     WriteLogF("FRX: failed to open the destination file '%s'", FRXDestFileName);
-    EndTransfer(-3);
+    EndTransfer(STEP_DEST_FAILED);
   }
   CallTraceExit(NULL);
   return ok;
@@ -815,7 +815,7 @@ static bool EndOfVerify(void)
   FRXWriteBackLength = 0; /* a new stream: nothing of it is under way */
   if (FRXfDest == NULL) {
     WriteLogF("FRX: failed to open the destination file '%s'", FRXDestFileName);
-    EndTransfer(-3);
+    EndTransfer(STEP_DEST_FAILED);
   }
   CallTraceExit(NULL);
   return FRXfDest != NULL;
@@ -832,7 +832,7 @@ static bool VerifyBlock(void)
   bool goOn;
   if (got != want) {
     WriteLog("FRX: the source is shorter than its copy now, transfer terminated.");
-    EndTransfer(-2);
+    EndTransfer(STEP_SOURCE_FAILED);
     goOn = false;
   } else {
     dword same = 0;
@@ -846,7 +846,7 @@ static bool VerifyBlock(void)
     if (same < got && SC_State() != SC_Idle) {
       /* no answer is no difference: the comparison ends here */
       WriteLog("FRX: the destination does not answer, transfer terminated.");
-      EndTransfer(-3);
+      EndTransfer(STEP_DEST_FAILED);
       goOn = false;
     } else if (same < got) {
       goOn = RestartTransfer(FRXBytesCopied + same);
@@ -948,7 +948,7 @@ static bool WorkerStillOut(void)
   if (state == SC_Silent) {
     WriteLogF("FRX: the destination has not answered for %u seconds, transfer terminated.",
               (unsigned)(SC_WaitedTicks() / 100));
-    EndTransfer(-3);
+    EndTransfer(STEP_DEST_FAILED);
   }
   CallTraceExit(NULL);
   return state != SC_Idle;
@@ -1023,7 +1023,7 @@ static bool CopyBlock(void)
       EndOfSource();
     } else if (put != got) {
       WriteLogF("FRX: failed to write %d bytes (%d), transfer terminated.", (int)got, (int)put);
-      EndTransfer(-3);
+      EndTransfer(STEP_DEST_FAILED);
     } else {
       WriteBackBlock(FRXBytesCopied, (dword)got);
       FRXBytesCopied += (qword)got;

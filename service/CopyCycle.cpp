@@ -391,34 +391,34 @@ static bool StatePrepare(void)
   if (FileTyp == FT_Rec && CurrentFileToProcess < NrOfFilesToProcess)
     FileTyp = ClassifyEntry(FilesToProcess[CurrentFileToProcess].FileName);
   int result = StartCopy();
-  if (result < 0 && SC_State() != SC_Idle) result = -4; /* no answer is no outcome */
+  if (result < 0 && SC_State() != SC_Idle) result = START_NO_ANSWER; /* no answer is no outcome */
   switch (result) {
-    case -4: WaitForShare(); break;
-    case -3:
+    case START_NO_ANSWER: WaitForShare(); break;
+    case START_DEST_FAILED:
       FailReason = DestinationFailReason();
       PartNotStarted("Error: Can't open destination file", FS_Failed);
       break;
-    case -2:
+    case START_SOURCE_FAILED:
       FailReason = "source error";
       PartNotStarted("Error: can't open source file", FS_Failed);
       break;
-    case -1:
+    case START_SOURCE_MISSING:
       FailReason = "source missing";
       PartNotStarted("Error: File does not exist", FS_Missing);
       break;
-    case 0:
+    case START_OPENED:
       if (LogLength != 0) WriteLog("init successful");
       FRX_GetStats(nullptr, &BytesCopiedLastTime, nullptr, nullptr);
       CopyState = CS_Copy;
       break;
-    case 1:
+    case START_COMPLETE:
       WriteLog("source and destination file have still the same size");
       if (FileTyp == FT_Rec || FileTyp == FT_Other) MainPartWasComplete = true;
       RememberPartSource();
       FileStatus[FileTyp] = FS_Done;
       CopyState = CS_NextFileTyp;
       break;
-    case 2: passOn = EndOfList(); break;
+    case START_LIST_END: passOn = EndOfList(); break;
     default: break;
   }
   CallTraceExit(nullptr);
@@ -462,13 +462,13 @@ static void StateCopy(void)
     SummaryTransferBytes();
     BytesCopiedLastTime = FRX_GetResumeOffset();
     WaitForShare();
-  } else if (result != 0) {
+  } else if (result != STEP_RUNNING) {
     SummaryTransferBytes();
-    if (result < 0) FailReason = result == -2 ? "source error" : DestinationFailReason();
+    if (result < 0) FailReason = result == STEP_SOURCE_FAILED ? "source error" : DestinationFailReason();
     /* a comparison that found a difference started the copy anew */
     BytesCopiedLastTime = FRX_GetResumeOffset();
-    if (result == 1) RememberPartSource();
-    if (result == 1 && (FileTyp == FT_Rec || FileTyp == FT_Other)) CalculateTransferData();
+    if (result == STEP_DONE) RememberPartSource();
+    if (result == STEP_DONE && (FileTyp == FT_Rec || FileTyp == FT_Other)) CalculateTransferData();
     FileStatus[FileTyp] = result < 0 ? FS_Failed : FS_Done;
     CopyState = CS_NextFileTyp;
   }

@@ -89,6 +89,33 @@ typedef struct tFRXStamp {
 
 extern bool FRXMemoryShort; /* the last transfer ended for want of a block buffer */
 
+/* What FRX_GetDestinationStatus finds at the destination. */
+enum {
+  DEST_NO_FOLDER = -1, /* the destination folder is not there */
+  DEST_NONE = 0,       /* no file of that name (or the source cannot be read) */
+  DEST_SAME = 1,       /* a file with the source's very bytes */
+  DEST_DIFFERS = 2     /* a file that is empty or differs from the source */
+};
+/* What opening a part gives: FRX_Init, and StartCopy, which adds the end of
+ * the work list (the copy cycle adds START_NO_ANSWER for a share that did
+ * not answer, which is no outcome of the part). */
+enum {
+  START_NO_ANSWER = -4,
+  START_DEST_FAILED = -3,   /* the destination cannot be opened */
+  START_SOURCE_FAILED = -2, /* the source cannot be opened or read */
+  START_SOURCE_MISSING = -1,
+  START_OPENED = 0,         /* the transfer runs: FRX_Process from here */
+  START_COMPLETE = 1,       /* the destination holds it already */
+  START_LIST_END = 2        /* StartCopy: no entry left */
+};
+/* What FRX_Process gives after a step. */
+enum {
+  STEP_DEST_FAILED = -3,
+  STEP_SOURCE_FAILED = -2,
+  STEP_RUNNING = 0,
+  STEP_DONE = 1 /* the part is copied (and checked) */
+};
+
 int FRX_GetDestinationStatus(const char *srcName, const char *dstName, const char *srcDir,
                              const char *dstDir);
 int FRX_Init(const char *srcName, const char *dstName, const char *srcDir, const char *dstDir);
@@ -228,7 +255,7 @@ enum { SK_Deleted = 0, SK_Passing = 1, SK_Lasting = 2 };
 extern tFRXStamp PartStamp[4]; /* each part's source when its transfer opened */
 extern int SourceKept;
 
-int StartCopy(void);
+int StartCopy(void); /* START_... */
 /* The current part completed: its source's stamp is kept for the deletion. */
 void RememberPartSource(void);
 /* The settings' destination, read before jobs replace it: a job's folder

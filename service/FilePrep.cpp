@@ -128,10 +128,10 @@ static void LogDestinationStatus(int status)
   CallTraceEnter("LogDestinationStatus");
   const char *text;
   switch (status) {
-    case 0: text = "Destinationstatus: Destination file doesn't exist"; break;
-    case 1: text = "Destinationstatus: destination file still exist and is the same as source file"; break;
-    case 2: text = "Destinationstatus: destination file still exist but is not identical with source file"; break;
-    case -1: text = "Destinationstatus: Destination path doesn't exist"; break;
+    case DEST_NONE: text = "Destinationstatus: Destination file doesn't exist"; break;
+    case DEST_SAME: text = "Destinationstatus: destination file still exist and is the same as source file"; break;
+    case DEST_DIFFERS: text = "Destinationstatus: destination file still exist but is not identical with source file"; break;
+    case DEST_NO_FOLDER: text = "Destinationstatus: Destination path doesn't exist"; break;
     default: text = "Destinationstatus: Error! don't know status "; break;
   }
   snprintf(LogString, sizeof LogString, "%s", text);
@@ -177,16 +177,16 @@ static const char *InTheWay(const char *name, const char *srcDir, const char *ds
   char path[512];
   struct stat64 st;
   const char *why = nullptr;
-  if (status != -1 && !JoinPath(path, dstDir, name, "")) {
+  if (status != DEST_NO_FOLDER && !JoinPath(path, dstDir, name, "")) {
     why = "a path too long to look at";
-  } else if (status != -1 && SC_Lstat64(path, &st) == 0) {
+  } else if (status != DEST_NO_FOLDER && SC_Lstat64(path, &st) == 0) {
     if (S_ISDIR(st.st_mode)) why = "a folder";
     else if (S_ISLNK(st.st_mode)) why = "a link";
     else if (!S_ISREG(st.st_mode)) why = "something that is no file";
-    else if (status != 1 && st.st_size != 0) why = "a different file";
+    else if (status != DEST_SAME && st.st_size != 0) why = "a different file";
   }
   /* only a recording has companions to keep apart */
-  if (why == nullptr && status != -1 && FileTyp == FT_Rec && !CompanionsFit(name, srcDir, dstDir))
+  if (why == nullptr && status != DEST_NO_FOLDER && FileTyp == FT_Rec && !CompanionsFit(name, srcDir, dstDir))
     why = "the companions (.inf, .nav) of a different recording";
   CallTraceExit(nullptr);
   return why;
@@ -225,8 +225,8 @@ static bool NumberDestinationName(char *name, const char *srcDir, const char *ds
 }
 
 /* Destination name and folder of a main file, decided once for the file and
- * its companions. -3 when there is none. */
-static int ChooseDestination(char *name, const char *srcDir, const char *dstDir)
+ * its companions; false when there is none. */
+static bool ChooseDestination(char *name, const char *srcDir, const char *dstDir)
 {
   CallTraceEnter("ChooseDestination");
   snprintf(name, NAME_WORK, "%s", FileName);
@@ -236,20 +236,20 @@ static int ChooseDestination(char *name, const char *srcDir, const char *dstDir)
    * sub-folder below it is made, as in a normal run */
   struct stat64 st;
   bool jobFolderThere = SC_Stat64(ShareDir, &st) == 0 && S_ISDIR(st.st_mode) && strcmp(dstDir, ShareDir) != 0;
-  if (status == -1 && JobState == JS_Job && !jobFolderThere) {
+  if (status == DEST_NO_FOLDER && JobState == JS_Job && !jobFolderThere) {
     CallTraceExit(nullptr);
-    return -3;
+    return false;
   }
   LogDestinationStatus(status);
   const char *why = InTheWay(name, srcDir, dstDir, status);
   if (why != nullptr && !NumberDestinationName(name, srcDir, dstDir, why)) {
     CallTraceExit(nullptr);
-    return -3;
+    return false;
   }
   snprintf(DestFileNameClean, sizeof DestFileNameClean, "%s", name);
   snprintf(DestDirPath, sizeof DestDirPath, "%s", dstDir);
   CallTraceExit(nullptr);
-  return 0;
+  return true;
 }
 
 /* Whether path begins with the folder `head` (then `tail`, when given):
@@ -416,7 +416,7 @@ int StartCopy(void)
     WriteLogF("NrFilesToProcess %d CurrentFileToProcess %d", NrOfFilesToProcess,
               CurrentFileToProcess);
     CallTraceExit(nullptr);
-    return 2;
+    return START_LIST_END;
   }
   const tFileToProcess *entry = &FilesToProcess[CurrentFileToProcess];
   bool mainFile = FileTyp == FT_Rec || FileTyp == FT_Other;
@@ -430,14 +430,14 @@ int StartCopy(void)
    * a missing ".nav" would still let a move delete the source. */
   if (!PartNames(entry, dstName)) {
     CallTraceExit(nullptr);
-    return -2;
+    return START_SOURCE_FAILED;
   }
   if (mainFile) DestDeviceKnown = false;
   if (!EntryFolders(entry, srcDir, dstDir) || !DestinationStillThere(dstDir, mainFile) ||
-      (mainFile && ChooseDestination(dstName, srcDir, dstDir) != 0) ||
+      (mainFile && !ChooseDestination(dstName, srcDir, dstDir)) ||
       (!mainFile && !CompanionPathIsFile(dstDir, dstName))) {
     CallTraceExit(nullptr);
-    return -3;
+    return START_DEST_FAILED;
   }
   if (mainFile) DestDeviceKnown = FolderDevice(dstDir, &DestDevice);
   FRX_SetVerify(move == 1);
