@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <mutex>
 
 #include "Fatal.h"
 
@@ -115,9 +116,39 @@ void *TapLocalSymbol(const LoadedTap &tap, const char *name)
   return nullptr;
 }
 
+// The plug-ins' threads that have not ended, by the file their code is in
+static std::mutex g_threadsLock;
+static std::map<std::string, int> g_threads;
+
+static std::string FileOfCode(const void *code)
+{
+  Dl_info info{};
+  return dladdr(code, &info) != 0 && info.dli_fname != nullptr ? info.dli_fname : "";
+}
+
+void PluginThreadStarted(const void *code)
+{
+  const std::string file = FileOfCode(code);
+  std::lock_guard<std::mutex> lock(g_threadsLock);
+  g_threads[file]++;
+}
+
+void PluginThreadEnded(const void *code)
+{
+  const std::string file = FileOfCode(code);
+  std::lock_guard<std::mutex> lock(g_threadsLock);
+  if (--g_threads[file] <= 0) g_threads.erase(file);
+}
+
+static bool ThreadsRunIn(const std::filesystem::path &file)
+{
+  std::lock_guard<std::mutex> lock(g_threadsLock);
+  return g_threads.count(file.string()) != 0;
+}
+
 void UnloadTap(LoadedTap &tap)
 {
-  if (tap.handle) dlclose(tap.handle);
+  if (tap.handle && !ThreadsRunIn(tap.copy)) dlclose(tap.handle);
   std::error_code ec;
   if (!tap.copy.empty()) fs::remove(tap.copy, ec);
   tap = LoadedTap{};

@@ -24,7 +24,13 @@ void *TapSymbol(const LoadedTap &tap, const char *name);
 // A variable the plug-in does not export, found through the copy's own symbol
 // table; nullptr when the file has none (a stripped file) or no such variable.
 void *TapLocalSymbol(const LoadedTap &tap, const char *name);
+// Closes the copy. A copy with a thread of its own still running stays
+// mapped (its file goes): the thread would otherwise return into code that
+// is gone, as when a run ends with the plug-in still loaded.
 void UnloadTap(LoadedTap &tap);
+// A plug-in's thread started or ended; `code` is the thread's start routine.
+void PluginThreadStarted(const void *code);
+void PluginThreadEnded(const void *code);
 
 // Loads (once) the firmware functions module: "" or "default", "noexec", or
 // a file path. Ends the run with a fatal error when it cannot be loaded.

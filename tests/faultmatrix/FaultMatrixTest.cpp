@@ -448,7 +448,25 @@ TEST_F(FaultMatrix, NasOverSmbSwitchedOffUnderARun)
     client = std::make_unique<MountGuard>();
     return client->MountFuse(nas.ClientCommand(net), net, clientDir.path / "smbnetfs.log", "127.0.0.1/nas");
   };
-  REQUIRE_MOUNTED(mountClient());
+  // a client mounted in the first moments after the server's start may take
+  // one file and then refuse every open (or the first write is refused while
+  // the share settles): it is mounted again until files stay writable
+  auto mountWritable = [&] {
+    std::string why = "not tried";
+    for (int attempt = 0; attempt < 8 && !why.empty(); attempt++) {
+      client->Unmount();
+      why = mountClient();
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      if (why.empty()) {
+        std::ofstream(runShare / "ferrox-writable", std::ios::binary) << "writable";
+        if (ReadHostFile(served / "ferrox-writable") != "writable") why = "the share refuses files";
+        std::error_code ec;
+        fs::remove(served / "ferrox-writable", ec);
+      }
+    }
+    return why;
+  };
+  REQUIRE_MOUNTED(mountWritable());
   auto fileSize = [&](const std::string &rel) {
     std::error_code ec;
     uintmax_t n = fs::file_size(served / rel, ec);
@@ -478,8 +496,16 @@ TEST_F(FaultMatrix, NasOverSmbSwitchedOffUnderARun)
   for (int i = 0; i < TrialCount(3); i++)
     faults.push_back({"move run, the SMB mount gone at a random moment", true, true, {}});
 
+  // The share is emptied through the client before the server's folder is
+  // set up: files removed behind the client's back stay in its cache for a
+  // while, and the next run would see a stale "Alpha.rec" in the way.
+  auto prepareTrial = [&] {
+    std::error_code ec;
+    for (const auto &e : fs::directory_iterator(runShare, ec)) fs::remove_all(e.path(), ec);
+    Prepare();
+  };
   // an undisturbed run through SMB tells how long a whole run takes
-  Prepare();
+  prepareTrial();
   const double whole = RunKilledAfter(-1);
   CheckNothingLost("an undisturbed run over SMB");
   ASSERT_TRUE(Tree(Host(kMoveToNAS)).empty()) << Log();
@@ -487,7 +513,7 @@ TEST_F(FaultMatrix, NasOverSmbSwitchedOffUnderARun)
   for (size_t i = 0; i < faults.size(); i++) {
     const Fault &f = faults[i];
     const std::string when = std::string(f.what) + ", trial " + std::to_string(i);
-    Prepare();
+    prepareTrial();
     if (!f.move) {
       std::string ini = ReadFile(std::string(kFerroxFolder) + "/Ferrox.ini");
       ini.replace(ini.find("Move=1"), 6, "Move=0");
@@ -508,25 +534,11 @@ TEST_F(FaultMatrix, NasOverSmbSwitchedOffUnderARun)
       struck = true;
       return true;
     });
-    // the NAS comes back, and the client mounts it anew; a client mounted
-    // in the first moments after the server's start may take one file and
-    // then refuse every open: it is mounted again until files stay writable
+    // the NAS comes back, and the client mounts it anew
     if (!nas.Running()) {
       ASSERT_EQ("", nas.Start(served)) << when;
     }
-    std::string why = "not tried";
-    for (int attempt = 0; attempt < 8 && !why.empty(); attempt++) {
-      client->Unmount();
-      why = mountClient();
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      if (why.empty()) {
-        std::ofstream(runShare / "ferrox-writable", std::ios::binary) << "writable";
-        if (ReadHostFile(served / "ferrox-writable") != "writable") why = "the share refuses files";
-        std::error_code ec;
-        fs::remove(served / "ferrox-writable", ec);
-      }
-    }
-    ASSERT_EQ("", why) << when;
+    ASSERT_EQ("", mountWritable()) << when;
 
     CheckNothingLost(when);
     EXPECT_TRUE(Tree(mountPoint).empty()) << when << ": written below the bare mount point\n" << Log();
@@ -544,9 +556,14 @@ TEST_F(FaultMatrix, NasOverSmbSwitchedOffUnderARun)
       std::string summary;
       for (const std::string &l : lines)
         if (l.rfind("Summary: ", 0) == 0) summary = l;
+      // what was not done: failed or skipped, and in a move run also a
+      // recording copied whose source had to stay (the share went before
+      // its copy was synced or told apart from the source)
       std::smatch m;
-      ASSERT_TRUE(std::regex_search(summary, m, std::regex("([0-9]+) failed.*, ([0-9]+) skipped"))) << summary;
-      EXPECT_GT(std::stoi(m[1]) + std::stoi(m[2]), 0) << when << ": the summary counts what was not done: " << summary;
+      ASSERT_TRUE(std::regex_search(summary, m, std::regex("^Summary: ([0-9]+) copied.*, ([0-9]+) failed.*, ([0-9]+) skipped")))
+          << summary;
+      const int notDone = (f.move ? std::stoi(m[1]) : 0) + std::stoi(m[2]) + std::stoi(m[3]);
+      EXPECT_GT(notDone, 0) << when << ": the summary counts what was not done: " << summary << "\n" << Log();
     }
     if (f.move) {
       FinishAndCheck(when);

@@ -334,6 +334,19 @@ TEST(ReceiverProgram, PluginMistakesFailTheRunUnlessLenient)
     EXPECT_EQ(r.exitCode, 0) << c.fault << r.err;
     EXPECT_NE(r.err.find("receiver: warning: " + c.call + ": "), std::string::npos) << c.fault << r.err;
   }
+  // A plug-in that ends (or is unloaded at the run's end) while a thread of
+  // its own still runs: its code stays mapped for the thread, which would
+  // otherwise return into unmapped memory and bring the receiver down.
+  for (const char *until : {"unloaded", "time"}) {
+    TempDir tmp;
+    const fs::path root = tmp.path / "root";
+    fs::create_directories(root / "mnt/hd/ProgramFiles");
+    std::ofstream(root / "mnt/hd/ProgramFiles/Faulty.cfg") << 9;
+    RunResult r = RunReceiver({"--root", root.string(), "--quiet", "--until", until, "--seconds", "2",
+                               TapFile("Faulty.tap").string()});
+    EXPECT_EQ(r.exitCode, 0) << until << "\n" << r.out << r.err;
+    EXPECT_NE(r.out.find("Faulty.tap: loaded at tick 0, ended itself (TAP_Exit)"), std::string::npos) << r.out;
+  }
   // without a mistake the run passes
   TempDir tmp;
   RunResult clean = RunReceiver({"--root", (tmp.path / "r").string(), "--quiet", TapFile("Faulty.tap").string()});

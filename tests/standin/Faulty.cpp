@@ -6,6 +6,9 @@
  *   5 closes a stream twice         6 writes to a stream not opened through
  *                                     the platform
  *   7 returns from the event with its call trace entered but not left
+ *   8 leaves a heap block for the firmware to free at unload
+ *   9 ends while a thread of its own still runs (it waits on a pipe that is
+ *     never written, a millisecond at a time)
  * Owns: the mistake's number. */
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,6 +18,14 @@
 #include "tap_api.h"
 
 static int Fault = 0;
+static int Pipe[2] = {-1, -1};
+
+static void *WaitForever(void *arg)
+{
+  (void)arg;
+  for (;;) OS_Poll(Pipe[0], 1);
+  return nullptr;
+}
 
 static int ReadFault(void)
 {
@@ -56,6 +67,11 @@ static void MakeTheMistake(void)
     case 6: OS_Fwrite("x", 1, 1, (FILE *)(void *)notFromTheHeap); break;
     case 7: CallTraceEnter("MakeTheMistake"); break;
     case 8: TAP_MemAlloc(100); break; /* left for the firmware to free at unload */
+    case 9: {
+      tOS_Thread thread;
+      if (OS_Pipe(Pipe) == 0) OS_ThreadStart(&thread, WaitForever, nullptr);
+      break;
+    }
     default: break;
   }
 }
