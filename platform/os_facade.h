@@ -8,6 +8,7 @@
 #ifndef FERROX_PLATFORM_OS_FACADE_H
 #define FERROX_PLATFORM_OS_FACADE_H
 
+#include <errno.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -65,9 +66,12 @@ int OS_Rename(const char *from, const char *to);
 int OS_Utime(const char *path, const struct utimbuf *times);
 /* Brings a folder's names (files made, removed or renamed in it) onto stable
  * storage, as OS_Fsync does a file's bytes: a name is certain to survive a
- * power cut only after this. 0, or -1 with errno; a file system that keeps
- * no such data (EINVAL) counts as done. */
+ * power cut only after this. 0, or -1 with errno; a sync refused with an
+ * error of OS_SyncDirErrorIsDone counts as done. */
 int OS_SyncDir(const char *path);
+/* A folder's sync that failed so is done: the file system keeps no such
+ * data (EINVAL), or is read-only and has nothing to write (EROFS). */
+static inline bool OS_SyncDirErrorIsDone(int error) { return error == EINVAL || error == EROFS; }
 
 /* descriptors (the pseudo-terminals, font files) */
 int OS_Open(const char *path, int flags);

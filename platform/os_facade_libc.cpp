@@ -74,7 +74,7 @@ int OS_SyncDir(const char *path)
   int rc = fsync(fd);
   int error = errno;
   close(fd);
-  if (rc != 0 && (error == EINVAL || error == EROFS)) return 0;
+  if (rc != 0 && OS_SyncDirErrorIsDone(error)) return 0;
   errno = error;
   return rc;
 }

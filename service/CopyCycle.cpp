@@ -13,6 +13,7 @@
 #include "FirmwareBinding.h"
 #include "LogTrace.h"
 #include "PathTypes.h"
+#include "RecordingFiles.h"
 #include "TapManagement.h"
 #include "TextEncoding.h"
 
@@ -140,7 +141,7 @@ static void LogStateChange(void)
 static void StartSetup(FolderVerdict why)
 {
   CallTraceEnter("StartSetup");
-  HDD_ChangeDir("/ProgramFiles");
+  HDD_ChangeDir(PROGRAM_FILES_DIR);
   if (HDD_TAP_isRunning(FERROXSETUP_ID)) {
     /* never a second menu over the one the user has open */
     WriteLog("The setup is open already: correct the settings there");
@@ -289,15 +290,12 @@ static void StateJob(void)
   CallTraceExit(nullptr);
 }
 
-/* ".rec", ".mpg" and ".ts" are recordings with companions; every other
+/* Recordings (HDD_isRecFileName) come with their companions; every other
  * file is copied alone. */
 static int ClassifyEntry(const char *name)
 {
   CallTraceEnter("ClassifyEntry");
-  int typ = StringEndsWith(name, ".rec") || StringEndsWith(name, ".mpg") ||
-                    StringEndsWith(name, ".ts")
-                ? FT_Rec
-                : FT_Other;
+  int typ = HDD_isRecFileName(name) ? FT_Rec : FT_Other;
   CallTraceExit(nullptr);
   return typ;
 }

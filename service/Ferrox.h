@@ -19,15 +19,11 @@
 #include "Settings.h"
 #include "tap_api.h"
 
-#define PROGRAM_NAME "Ferrox"
+#define PROGRAM_NAME FERROX_NAME
 #define PROGRAM_VERSION "Ferrox " FERROX_VERSION
 #define NAVMENDER_ID 0x8E0A4227u
 #define MOUNT_TAP_NAS_ID 0x80000106u   /* mount plug-in of a network share */
 #define MOUNT_TAP_OTHER_ID 0x8E0A423Cu /* mount plug-in of NTFS / Linux drives */
-#define SETUP_TAP_FILE "FerroxSetup.tap"
-#define LOG_FILE "Ferrox.log"
-#define JOB_FOLDER "JobFiles"
-#define JOB_FAIL_FOLDER "JobFail"
 
 /* ---- copy cycle (CopyCycle.cpp) ---- */
 enum {

@@ -16,10 +16,9 @@
 #include "RecordingFiles.h"
 #include "os_facade.h"
 
-#define JOB_SETTINGS_DIR "/ProgramFiles/Settings/Ferrox"
-#define JOB_LINUX_DIR "/mnt/hd/ProgramFiles/Settings/Ferrox/" JOB_FOLDER
-#define JOB_FAIL_LINUX_DIR "/mnt/hd/ProgramFiles/Settings/Ferrox/" JOB_FAIL_FOLDER
-#define PROGRAM_FILES_DIR "/mnt/hd/ProgramFiles"
+#define JOB_LINUX_DIR TAPFS_ROOT SETTINGS_FOLDER "/" JOB_FOLDER
+#define JOB_FAIL_LINUX_DIR TAPFS_ROOT SETTINGS_FOLDER "/" JOB_FAIL_FOLDER
+#define PROGRAM_FILES_LINUX_DIR TAPFS_ROOT PROGRAM_FILES_DIR
 #define JOB_NAME_MAX 127   /* "FileName" of a job file */
 #define JOB_DIR_MAX 511    /* "SDIR" and "DDIR" as MoveDir and ShareDir hold them */
 #define JOB_NAME_READ 512  /* read buffers one size up, so that an over-long */
@@ -91,7 +90,7 @@ static void JobSkip(void)
 static bool JobChangeToFolder(void)
 {
   CallTraceEnter("JobChangeToFolder");
-  bool ok = HDD_ChangeDir(JOB_SETTINGS_DIR "/" JOB_FOLDER);
+  bool ok = HDD_ChangeDir(SETTINGS_FOLDER "/" JOB_FOLDER);
   CallTraceExit(nullptr);
   return ok;
 }
@@ -212,8 +211,8 @@ static bool JobInProgramFiles(const char *dir)
     plain[n++] = *p;
   }
   plain[n] = '\0';
-  size_t len = strlen(PROGRAM_FILES_DIR);
-  bool inside = strncmp(plain, PROGRAM_FILES_DIR, len) == 0 && (plain[len] == '\0' || plain[len] == '/');
+  size_t len = strlen(PROGRAM_FILES_LINUX_DIR);
+  bool inside = strncmp(plain, PROGRAM_FILES_LINUX_DIR, len) == 0 && (plain[len] == '\0' || plain[len] == '/');
   CallTraceExit(nullptr);
   return inside;
 }
@@ -234,9 +233,9 @@ static const char *JobCheck(const tJobText *job)
   if (reason == nullptr) reason = JobCheckFolder(job->SDir, "SDIR");
   if (reason == nullptr) reason = JobCheckFolder(job->DDir, "DDIR");
   if (reason == nullptr && JobInProgramFiles(job->SDir))
-    reason = "SDIR lies in " PROGRAM_FILES_DIR ", the receiver's plug-ins and settings, which no job moves";
+    reason = "SDIR lies in " PROGRAM_FILES_LINUX_DIR ", the receiver's plug-ins and settings, which no job moves";
   if (reason == nullptr && JobInProgramFiles(job->DDir))
-    reason = "DDIR lies in " PROGRAM_FILES_DIR ", the receiver's plug-ins and settings, where no job writes";
+    reason = "DDIR lies in " PROGRAM_FILES_LINUX_DIR ", the receiver's plug-ins and settings, where no job writes";
   CallTraceExit(nullptr);
   return reason;
 }
@@ -457,7 +456,7 @@ void MoveJobFileToFail(void)
   WriteLogF("Move Job File: %s to fail folder", FileNameJob);
   char keptDir[PATH_BUFFER];
   bool pushed = HDD_TAP_KeepDir(keptDir);
-  if (FileNameJob[0] != '\0' && HDD_ChangeDir(JOB_SETTINGS_DIR)) {
+  if (FileNameJob[0] != '\0' && HDD_ChangeDir(SETTINGS_FOLDER)) {
     if (!TAP_Hdd_Exist(JOB_FAIL_FOLDER)) TAP_Hdd_Create(JOB_FAIL_FOLDER, ATTR_FOLDER);
     HDD_Move(FileNameJob, JOB_LINUX_DIR, JOB_FAIL_LINUX_DIR);
     OS_SyncDir(JOB_FAIL_LINUX_DIR);

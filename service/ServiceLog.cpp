@@ -27,7 +27,7 @@ static char AnsiText[ANSI_TEXT_SIZE];
 static void CreateLogFolders(void)
 {
   CallTraceEnter("CreateLogFolders");
-  HDD_ChangeDir("/ProgramFiles");
+  HDD_ChangeDir(PROGRAM_FILES_DIR);
   TAP_Hdd_Create("Settings", ATTR_FOLDER);
   HDD_ChangeDir("Settings");
   TAP_Hdd_Create(PROGRAM_NAME, ATTR_FOLDER);

@@ -15,8 +15,7 @@
 #include "RecordingFiles.h"
 #include "os_facade.h"
 
-#define DATAFILES_DIR "/DataFiles"
-#define DATAFILES_LINUX_DIR "/mnt/hd/DataFiles"
+#define DATAFILES_LINUX_DIR TAPFS_ROOT DATA_FILES_DIR
 #define CRYPT_FLAG_OFFSET 16 /* byte of the ".inf" that holds the encryption state */
 
 enum { CF_FTA = 0, CF_Crypted = 1, CF_Uncrypted = 2, CF_PartlyCrypted = 3 };
@@ -44,7 +43,7 @@ int GetCryptFlag(const char *fileName)
   CallTraceEnter("GetCryptFlag");
   char keptDir[PATH_BUFFER];
   bool pushed = HDD_TAP_KeepDir(keptDir);
-  if (fileName != nullptr && HDD_ChangeDir(DATAFILES_DIR)) {
+  if (fileName != nullptr && HDD_ChangeDir(DATA_FILES_DIR)) {
     /* a name cut to fit would open some other file's ".inf" */
     int len = snprintf(LogString, sizeof LogString, "%s.inf", fileName);
     FwFileRecord *inf = len < (int)sizeof LogString ? TAP_Hdd_Fopen(LogString) : nullptr;
@@ -134,7 +133,7 @@ void MoveAllFilesToMoveToNAS(void)
   bool pushed = HDD_TAP_KeepDir(keptDir);
   if (TriageIntoDataFiles()) {
     WriteLogF("Move Files from DataFiles to %s: not done, it is DataFiles itself", MoveDir);
-  } else if (HDD_ChangeDir(DATAFILES_DIR "/")) {
+  } else if (HDD_ChangeDir(DATA_FILES_DIR "/")) {
     /* ".ts" files are not gathered, sub-folders are not entered */
     dword count = TAP_Hdd_FindFirst(&entry, "rec|mpg");
     WriteLogF("Move Files from DataFiles to %s:", MoveDir);

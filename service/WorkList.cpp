@@ -17,7 +17,6 @@
 #include "os_facade.h"
 
 #define DIR_LIST_SIZE 4096   /* folders still to visit, zero-separated */
-#define DISK_ROOT_LEN 7      /* "/mnt/hd" */
 #define FOLDER_MAX 504       /* longest folder below the root: fits a path with it */
 
 tFileToProcess FilesToProcess[MAX_FILES_TO_PROCESS];
@@ -103,7 +102,7 @@ int CreateSubDirs(void)
   char keptDir[PATH_BUFFER];
   bool pushed = HDD_TAP_KeepDir(keptDir);
   bool there = true;
-  if (HDD_ChangeDir("/DataFiles")) {
+  if (HDD_ChangeDir(DATA_FILES_DIR)) {
     if (MountedDirSource == 0) there = CreateMissingFolder(MoveDir, "MoveDir");
     if (MountedDirDest == 0) there = CreateMissingFolder(ShareDir, "DestDir") && there;
   }
@@ -167,7 +166,7 @@ int SubDirsExist(void)
   int exist = 0;
   char keptDir[PATH_BUFFER];
   bool pushed = HDD_TAP_KeepDir(keptDir);
-  if (HDD_ChangeDir("/DataFiles") &&
+  if (HDD_ChangeDir(DATA_FILES_DIR) &&
       FolderPresent(MoveDir, "Move", "MoveDir", &MoveDirMissingLogged, false) &&
       FolderPresent(ShareDir, "Share", "ShareDir", &ShareDirMissingLogged, true) &&
       (MountedDirDest == 0 || MountedHere(ShareDir, "Dst: ", &DstSnapshot)) &&
@@ -411,7 +410,7 @@ static int StartWalk(const char *folder)
     return 0;
   }
   snprintf(start, sizeof start, "%s", folder);
-  DeleteAt(start, 0, DISK_ROOT_LEN);
+  DeleteAt(start, 0, TAPFS_ROOT_LEN);
   /* the entries of an earlier list would be lost otherwise (and a walk
    * left unfinished ends here) */
   CleanupMemory();

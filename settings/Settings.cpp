@@ -17,12 +17,13 @@
 #include "TextEncoding.h"
 
 char SettingsProblem[SETTINGS_PROBLEM_SIZE] = "";
+const char *SettingsSaveError = "";
 
 /* the copy service's, until a plug-in starts the settings with its own */
 static const SettingsProfile DefaultProfile = {"Ferrox", SettingsForService, nullptr, 0, true};
 static const SettingsProfile *Own = &DefaultProfile;
-#define DISK_ROOT_SLASH "/mnt/hd/" /* folders below the internal disk start so */
-#define DISK_ROOT_SLASH_LEN 8
+#define DISK_ROOT_SLASH TAPFS_ROOT "/" /* folders below the internal disk start so */
+#define DISK_ROOT_SLASH_LEN (sizeof DISK_ROOT_SLASH - 1)
 
 void SettingsStart(const SettingsProfile *own)
 {
@@ -148,7 +149,7 @@ static void CheckSettingsText(void)
 static bool FirmwareForm(const char *folder)
 {
   CallTraceEnter("FirmwareForm");
-  static const char *const tops[] = {"/DataFiles", "/ProgramFiles"};
+  static const char *const tops[] = {DATA_FILES_DIR, PROGRAM_FILES_DIR};
   bool firmware = false;
   for (size_t i = 0; i < sizeof tops / sizeof tops[0] && !firmware; i++) {
     size_t len = strlen(tops[i]);
@@ -319,6 +320,7 @@ bool SaveINI(void)
     INICloseFile();
   }
   SettingsProblem[0] = '\0';
+  SettingsSaveError = saved ? "" : why;
   if (!saved) {
     snprintf(SettingsProblem, sizeof SettingsProblem, "Settings: %s/%s not saved: %s", SETTINGS_FOLDER,
              SETTINGS_FILE, why);
@@ -342,9 +344,9 @@ void CreateSettingsDir(void)
   CallTraceEnter("CreateSettingsDir");
   char keptDir[PATH_BUFFER];
   bool pushed = HDD_TAP_KeepDir(keptDir);
-  if (HDD_ChangeDir("/ProgramFiles")) {
+  if (HDD_ChangeDir(PROGRAM_FILES_DIR)) {
     CreateFolderHere("Settings");
-    if (HDD_ChangeDir("/ProgramFiles/Settings")) CreateFolderHere("Ferrox");
+    if (HDD_ChangeDir(SETTINGS_DIR)) CreateFolderHere(FERROX_NAME);
   }
   HDD_TAP_RestoreDir(pushed, keptDir);
   CallTraceExit(nullptr);

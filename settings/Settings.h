@@ -12,22 +12,14 @@
 #ifndef FERROX_SETTINGS_SETTINGS_H
 #define FERROX_SETTINGS_SETTINGS_H
 
+#include "FerroxFiles.h"
 #include "tap_api.h"
-
-/* The two plug-ins' ids, as their headers carry them */
-#define FERROX_ID 0x8E0A42EFu      /* the copy service, Ferrox.tap */
-#define FERROXSETUP_ID 0x8E0A42FFu /* the setup, FerroxSetup.tap */
 
 /* The start parameter with which the copy service starts the setup on
  * settings it cannot use: this mark and the FolderVerdict (below) in the
  * low byte. Any other parameter is no reason to show. */
 #define SETUP_REASON_MARK 0x46520000u
 #define SETUP_REASON_MASK 0xFFFFFF00u
-
-#define SETTINGS_FOLDER "/ProgramFiles/Settings/Ferrox"
-#define SETTINGS_FILE "Ferrox.ini"
-#define DATAFILES_PREFIX "/mnt/hd/DataFiles/" /* 18 characters */
-#define DATAFILES_PREFIX_LEN 18
 
 /* The settings, as held in memory (keys in the order they are written) */
 extern int CopySpeed;        /* "CopySpeed" 1..4: block size multiplier */
@@ -109,6 +101,9 @@ const tSetting *SettingOfMenuItem(int item);
  * not be done ("... not saved: ..."), a file that is no plain text. */
 #define SETTINGS_PROBLEM_SIZE 256
 extern char SettingsProblem[SETTINGS_PROBLEM_SIZE];
+/* Why the last SaveINI did not save, in words ("its folder cannot be
+ * reached", ...), as SettingsProblem ends; "" after a save that worked. */
+extern const char *SettingsSaveError;
 
 /* Whether the two folders of the settings make a run: the copy service
  * refuses a run (and opens the setup) on every answer but FolderUsable, and

@@ -53,7 +53,7 @@ static int ListFolders(const char *folder)
   int preselect = 0;
 
   FolderShown(folder, current, sizeof current);
-  HDD_ChangeDir("/DataFiles");
+  HDD_ChangeDir(DATA_FILES_DIR);
   dword count = TAP_Hdd_FindFirst(&entry, "");
   for (dword i = 0; i < count; i++) {
     if (entry.Attr == ATTR_FOLDER) {

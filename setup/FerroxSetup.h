@@ -15,8 +15,6 @@
 #define PROGRAM_NAME "FerroxSetup"
 #define MENU_TITLE "Ferrox"
 #define MENU_SUBTITLE "Setup V" FERROX_VERSION
-#define SERVICE_TAP_FILE "Ferrox.tap" /* the copy service, beside the setup in /ProgramFiles */
-#define SERVICE_TAP_ID FERROX_ID
 #define YELLOW 0xFFFFFF00
 #define WHITE 0xFFFFFFFF
 

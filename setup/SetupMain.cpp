@@ -241,7 +241,7 @@ TapParam EventHandlerMain(word event, TapParam param1, TapParam param2)
         case RKEY_Green: State = MS_SAVE; break;
         case RKEY_Yellow:
           /* copy now: unless the service runs already, which is said */
-          if (HDD_TAP_isRunning(SERVICE_TAP_ID)) {
+          if (HDD_TAP_isRunning(FERROX_ID)) {
             ShowMessageWin("Ferrox Setup", "The copy service is running already", "", 300);
             EndMessageWin();
           } else {
@@ -261,13 +261,12 @@ TapParam EventHandlerMain(word event, TapParam param1, TapParam param2)
        * and the copy service is not started on settings it would not read */
       bool saved = SaveINI();
       if (!saved) {
-        const char *why = strstr(SettingsProblem, "not saved: ");
-        ShowMessageWin("Ferrox Setup", "The settings were not saved:", why != nullptr ? why + 11 : "", 500);
+        ShowMessageWin("Ferrox Setup", "The settings were not saved:", SettingsSaveError, 500);
         EndMessageWin();
       }
       OSDMenuDestroy();
       if (State == MS_START && saved) {
-        HDD_ChangeDir("/ProgramFiles");
+        HDD_ChangeDir(PROGRAM_FILES_DIR);
         if (!HDD_TAP_Start(SERVICE_TAP_FILE, false, 0, nullptr)) {
           ShowMessageWin("Ferrox Setup", SERVICE_TAP_FILE " could not be started:", "is it in /ProgramFiles?", 500);
         } else {

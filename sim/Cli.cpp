@@ -680,21 +680,14 @@ static bool LoadAll(Receiver &rx, const RunOptions &o)
 
 // The last "Summary: " line a plug-in printed on a terminal of the run,
 // without its time stamp, or "".
-static std::string LastSummaryLine(const Receiver &rx, const RunOptions &o)
+static std::string LastSummaryOfRun(const Receiver &rx, const RunOptions &o)
 {
   std::string found;
   for (int pts : o.config.openTerminals) {
     std::string out = rx.TerminalOutput(pts);
     out.erase(std::remove(out.begin(), out.end(), '\0'), out.end());  // as the echo shows it
-    size_t at = out.rfind("Summary: ");
-    if (at == std::string::npos) continue;
-    size_t begin = out.rfind('\n', at);
-    begin = begin == std::string::npos ? 0 : begin + 1;
-    size_t end = out.find_first_of("\r\n", at);
-    std::string line = out.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
-    // "YYYY-MM-DD HH:MM:SS " is 20 characters
-    if (line.size() > 20 && line[4] == '-' && line[13] == ':' && line[19] == ' ') line.erase(0, 20);
-    found = o.config.consoleRaw ? line : TerminalTextAsUtf8(line);
+    const std::string line = LastSummaryLine(out);
+    if (!line.empty()) found = o.config.consoleRaw ? line : TerminalTextAsUtf8(line);
   }
   return found;
 }
@@ -708,7 +701,7 @@ static void ReportPluginRuns(const Receiver &rx, const RunOptions &o)
     else std::cout << r.ending << " at tick " << r.endedAt;
     std::cout << std::endl;
   }
-  std::string summary = LastSummaryLine(rx, o);
+  std::string summary = LastSummaryOfRun(rx, o);
   if (!summary.empty()) std::cout << "receiver: " << summary << std::endl;
 }
 
@@ -774,16 +767,16 @@ static int RunWebView(RunOptions o)
   WebAddress at;
   ParseWebAddress(o.web, &at);
   WebControls controls;
-  std::vector<std::string> startable = {"/mnt/hd/ProgramFiles/Ferrox.tap", "/mnt/hd/ProgramFiles/FerroxSetup.tap"};
+  std::vector<std::string> startable = {kServiceTap, kSetupTap};
   for (const std::string &tap : o.hostTaps) {
-    std::string path = "/mnt/hd/ProgramFiles/" + fs::path(tap).filename().string();
+    std::string path = TAPFS_ROOT PROGRAM_FILES_DIR "/" + fs::path(tap).filename().string();
     if (std::find(startable.begin(), startable.end(), path) == startable.end()) startable.push_back(path);
   }
   controls.startable = startable;
   for (const MountConfig &m : o.config.mounts) controls.mounts.push_back(m.receiverPath);
   if (o.statusEvery > 0) controls.statusEvery = o.statusEvery;
   // what the page shows of the copy service: its log and its status reply
-  controls.logPath = "/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.log";
+  controls.logPath = kServiceLog;
   controls.status = [](Receiver &r) {
     return SlotOfTap(r, kFerroxId) >= 0 ? RequestStatus(r) : StatusAnswer{};
   };

@@ -13,6 +13,7 @@
 
 #include "Fatal.h"
 #include "ReceiverImpl.h"
+#include "receiver_paths.h"
 
 namespace fs = std::filesystem;
 using sim::DiskHandle;
@@ -24,9 +25,9 @@ namespace sim {
 
 std::string Receiver::Impl::TapfsToOs(const Slot &s, const char *name) const
 {
-  std::string current = s.folderPath + 7;  // strip "/mnt/hd"
+  std::string current = s.folderPath + TAPFS_ROOT_LEN;
   std::string tapfs = NormalizeReceiverPath(name[0] == '/' ? std::string(name) : current + "/" + name);
-  std::string os = tapfs == "/" ? "/mnt/hd" : "/mnt/hd" + tapfs;
+  std::string os = tapfs == "/" ? TAPFS_ROOT : TAPFS_ROOT + tapfs;
   return os.size() < 512 ? os : "";
 }
 
@@ -113,7 +114,7 @@ extern "C" bool TAP_Hdd_Delete(const char *name)
   Receiver::Impl *im = Prepare("TAP_Hdd_Delete", name, &os);
   // The disk's root and a mount point are busy, as on the receiver; deleting
   // an empty share's mount point would otherwise remove the host folder.
-  if (!im || os == "/mnt/hd" || im->IsMountPoint(os)) return false;
+  if (!im || os == TAPFS_ROOT || im->IsMountPoint(os)) return false;
   im->ChangeComing();
   std::error_code ec;
   return fs::remove(im->Resolve(os).host, ec);  // a folder only when empty

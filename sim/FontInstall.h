@@ -4,10 +4,12 @@
 #include <filesystem>
 #include <string>
 
+#include "receiver_paths.h"
+
 namespace sim {
 
 // The receiver's font folder and the standard fonts this build made.
-inline constexpr const char *kFontFolder = "/mnt/hd/ProgramFiles/Settings/Fonts";
+inline constexpr const char *kFontFolder = TAPFS_ROOT FONT_DIR;
 std::filesystem::path StandardFontDir();
 // Copies the ".ufnt" files of host folder `from` into the font folder of the
 // receiver root, as a user copies fonts to a receiver (files of the same

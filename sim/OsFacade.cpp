@@ -520,7 +520,7 @@ extern "C" int OS_SyncDir(const char *path)
   int error = errno;
   close(fd);
   im->callMs["OS_SyncDir"] += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  if (rc != 0 && (error == EINVAL || error == EROFS)) rc = 0;  // a file system that keeps no folder data
+  if (rc != 0 && OS_SyncDirErrorIsDone(error)) rc = 0;
   if (rc == 0 && im->power) im->power->SyncedFolder(where.host);
   errno = error;
   return rc;
@@ -634,9 +634,31 @@ extern "C" int OS_ThreadStart(tOS_Thread *thread, void *(*run)(void *), void *ar
   sim::FacadeEntry entry;
   Receiver::Impl *im = LiveOrWarn("OS_ThreadStart");
   if (!im || !thread || !run) return EINVAL;
+  // the thread is counted while it runs, so that its code is not unmapped
+  // under it when the receiver unloads the plug-in before the thread ended
+  struct Start {
+    void *(*run)(void *);
+    void *arg;
+  };
+  auto *start = new Start{run, arg};
+  sim::PluginThreadStarted(reinterpret_cast<const void *>(run));
   pthread_t t;
-  int rc = pthread_create(&t, nullptr, run, arg);
-  if (rc == 0) *thread = static_cast<tOS_Thread>(t);
+  int rc = pthread_create(
+      &t, nullptr,
+      [](void *p) -> void * {
+        Start s = *static_cast<Start *>(p);
+        delete static_cast<Start *>(p);
+        void *result = s.run(s.arg);
+        sim::PluginThreadEnded(reinterpret_cast<const void *>(s.run));
+        return result;
+      },
+      start);
+  if (rc == 0) {
+    *thread = static_cast<tOS_Thread>(t);
+  } else {
+    sim::PluginThreadEnded(reinterpret_cast<const void *>(run));
+    delete start;
+  }
   return rc;
 }
 

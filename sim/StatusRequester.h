@@ -9,11 +9,11 @@
 #include <ostream>
 #include <string>
 
+#include "CopyService.h"
 #include "Receiver.h"
 
 namespace sim {
 
-inline constexpr dword kFerroxId = 0x8E0A42EF;     // the copy service
 inline constexpr dword kRequesterId = 0x8E0A4FFE;  // the simulator, as requester
 
 // The id in a plug-in file's "._tap_id" section (ELF32 or ELF64); 0 when the

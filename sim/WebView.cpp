@@ -637,11 +637,9 @@ void WebView::Board::FollowRuns(const std::string &added)
   size_t from = 0;
   for (size_t end; (end = logLine.find('\n', from)) != std::string::npos; from = end + 1) {
     const std::string line = logLine.substr(from, end - from);
-    const size_t at = line.find("Summary: ");
-    if (at != std::string::npos) summary = line.substr(at + 9);
-    else if (line.find(" Ferrox ") != std::string::npos && line.size() > 8 &&
-             line.compare(line.size() - 8, 8, " started") == 0)
-      summary.clear();
+    const std::string found = SummaryOfLine(line);
+    if (!found.empty()) summary = found;
+    else if (IsRunStartLine(line)) summary.clear();
   }
   logLine.erase(0, from);
   if (logLine.size() > 4096) logLine.clear();  // no line is that long: not a log of the service's

@@ -56,13 +56,13 @@ IniPlace INILocateFile(const char *fileName, const char *appName)
   if (TAP_Hdd_Exist(fileName)) return IniPlaceHere;
 
   HDD_TAP_GetCurrentDir(returnDir);
-  if (!HDD_ChangeDir("/ProgramFiles")) {
+  if (!HDD_ChangeDir(PROGRAM_FILES_DIR)) {
     INIReturnTo(returnDir);
     return IniPlaceNone;
   }
   if (TAP_Hdd_Exist(fileName)) {
     result = IniPlaceProgramFiles;
-    snprintf(returnDir, sizeof(returnDir), "%s", "/ProgramFiles");
+    snprintf(returnDir, sizeof(returnDir), "%s", PROGRAM_FILES_DIR);
   }
   if (!HDD_ChangeDir("Settings")) {
     INIReturnTo(returnDir);
@@ -70,7 +70,7 @@ IniPlace INILocateFile(const char *fileName, const char *appName)
   }
   if (TAP_Hdd_Exist(fileName)) {
     result = IniPlaceSettings;
-    snprintf(returnDir, sizeof(returnDir), "%s", "/ProgramFiles/Settings");
+    snprintf(returnDir, sizeof(returnDir), "%s", SETTINGS_DIR);
   }
   /* The application folder is more specific than the shared ones. */
   if (appName != nullptr && appName[0] != '\0' && appName[0] != '/' && HDD_ChangeDir(appName) &&
@@ -389,7 +389,7 @@ static bool INIEnterFolder(const char *name)
 static bool INIEnterPlace(IniPlace place, const char *appName)
 {
   if (place == IniPlaceHere) return true;
-  if (!HDD_ChangeDir("/ProgramFiles")) return false;
+  if (!HDD_ChangeDir(PROGRAM_FILES_DIR)) return false;
   if (place == IniPlaceProgramFiles) return true;
   if (!INIEnterFolder("Settings")) return false;
   if (place == IniPlaceSettings) return true;

@@ -19,7 +19,7 @@
 #include "os_facade.h"
 #include "tap_header.h"
 
-#define TKLIB_FOLDER "/mnt/hd/ProgramFiles/Settings"
+#define TKLIB_FOLDER TAPFS_ROOT SETTINGS_DIR
 #define CONSOLE_PIECE 510 /* console writes of long texts, in bytes */
 #define TERMINALS 20      /* "/dev/pts/0" to "/dev/pts/19" */
 #define TRACE_INDENT_MAX 100

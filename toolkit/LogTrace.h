@@ -9,9 +9,10 @@
 #ifndef FERROX_TOOLKIT_LOGTRACE_H
 #define FERROX_TOOLKIT_LOGTRACE_H
 
+#include "receiver_paths.h"
 #include "tap_api.h"
 
-#define TKLIB_LOG "/mnt/hd/ProgramFiles/Settings/TKLib.log"
+#define TKLIB_LOG TAPFS_ROOT SETTINGS_DIR "/" TKLIB_LOG_NAME
 #define CALLTRACE_DEPTH 50
 #define CALLTRACE_STATS_MAX 5000
 

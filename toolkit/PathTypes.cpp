@@ -14,7 +14,6 @@
 #include "TextEncoding.h"
 #include "os_facade.h"
 
-#define TAPFS_ROOT_LEN 7 /* strlen("/mnt/hd") */
 
 char TAPDirStack[DIR_STACK_DEPTH][DIR_STACK_ENTRY];
 int TAPDirStackDepth = -1;
@@ -260,7 +259,7 @@ static void LearnChangeDirResult(void)
 {
   ReturnTypeToBeChecked = false; /* the pop below changes folder too */
   bool pushed = HDD_TAP_PushDir();
-  ChDirSuccessful = TAP_Hdd_ChangeDir("/ProgramFiles");
+  ChDirSuccessful = TAP_Hdd_ChangeDir(PROGRAM_FILES_DIR);
   if (pushed) HDD_TAP_PopDir();
   if (ChDirSuccessful == 0) ReturnTypeToBeChecked = true;
 }

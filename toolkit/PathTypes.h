@@ -9,6 +9,7 @@
 #ifndef FERROX_TOOLKIT_PATHTYPES_H
 #define FERROX_TOOLKIT_PATHTYPES_H
 
+#include "receiver_paths.h"
 #include "tap_api.h"
 
 typedef enum PathKind {
@@ -19,7 +20,6 @@ typedef enum PathKind {
   PathKindLinuxFile = 4    /* OS folder and file name */
 } PathKind;
 
-#define TAPFS_ROOT "/mnt/hd"
 #define PATH_BUFFER 512      /* working buffers for paths */
 #define DIR_STACK_DEPTH 16   /* entries of the folder stack */
 #define DIR_STACK_ENTRY 200  /* bytes of one stack entry */

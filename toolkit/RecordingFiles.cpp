@@ -28,7 +28,7 @@ typedef struct RecName {
   char Base[PATH_BUFFER];   /* name without extension, "-" and index */
   char Ext[PATH_BUFFER];    /* from the last "." on, dot included */
   int Index;                /* final "-N" with N 1..9, else 0 */
-  bool IsRec;               /* ".rec" or ".mpg" */
+  bool IsRec;               /* a recording: HDD_isRecFileName */
   bool IsDel;               /* the name carried ".del" */
 } RecName;
 
@@ -39,16 +39,29 @@ static void CutTail(char *text, size_t n)
   text[len >= n ? len - n : 0] = '\0';
 }
 
-static bool EndsWithCompanion(const char *name)
-{
-  return StringEndsWith(name, ".rec.inf") || StringEndsWith(name, ".mpg.inf") ||
-         StringEndsWith(name, ".rec.nav") || StringEndsWith(name, ".mpg.nav");
-}
+/* The main files that are recordings, each with an ".inf" and a ".nav"
+ * companion: the copy service carries all three together, and renames,
+ * moves and deletions here keep them together alike. */
+static const char *const RecordingEndings[] = {".rec", ".mpg", ".ts"};
+#define RECORDING_ENDINGS (sizeof RecordingEndings / sizeof RecordingEndings[0])
 
 bool HDD_isRecFileName(const char *name)
 {
-  return name != nullptr && name[0] != '\0' &&
-         (StringEndsWith(name, ".rec") || StringEndsWith(name, ".mpg"));
+  bool rec = false;
+  for (size_t i = 0; name != nullptr && name[0] != '\0' && i < RECORDING_ENDINGS && !rec; i++)
+    rec = StringEndsWith(name, RecordingEndings[i]);
+  return rec;
+}
+
+/* A recording's ".inf" or ".nav": the name without its last 4 characters
+ * is a recording. */
+static bool EndsWithCompanion(const char *name)
+{
+  char main[PATH_BUFFER];
+  size_t len = strlen(name);
+  if (!(StringEndsWith(name, ".inf") || StringEndsWith(name, ".nav")) || len - 4 >= sizeof main) return false;
+  snprintf(main, sizeof main, "%.*s", (int)(len - 4), name);
+  return HDD_isRecFileName(main);
 }
 
 /* Splits the name part (no folder) into base, extension and index. */

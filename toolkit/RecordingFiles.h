@@ -1,6 +1,6 @@
 /* RecordingFiles.h -- recordings and their companions as one unit.
  *
- * A recording (".rec"/".mpg") has ".inf" and ".nav" companions; a deleted one
+ * A recording (".rec", ".mpg" or ".ts") has ".inf" and ".nav" companions; a deleted one
  * carries ".del" on all three. Names are split, free names found, files
  * deleted, renamed and moved with their companions; a file being played or
  * recorded is recognised (and stopped before a delete); names the firmware

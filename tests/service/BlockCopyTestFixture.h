@@ -19,9 +19,9 @@
 #include "LogTrace.h"
 #include "SimFixture.h"
 
-inline constexpr const char *kLogPath = "/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.log";
-inline constexpr const char *kSrcDir = "/mnt/hd/DataFiles/MoveToNAS";
-inline constexpr const char *kDstDir = "/mnt/hd/DataFiles/NAS";
+inline constexpr const char *kLogPath = TAPFS_ROOT SETTINGS_FOLDER "/" LOG_FILE;
+inline constexpr const char *kSrcDir = DATAFILES_PREFIX "MoveToNAS";
+inline constexpr const char *kDstDir = DATAFILES_PREFIX "NAS";
 
 class ServiceTest : public SimTest {
  protected:

@@ -14,8 +14,8 @@
 #include "PathTypes.h"
 #include "Ferrox.h"
 
-inline constexpr const char *kIniPath = "/mnt/hd/ProgramFiles/Settings/Ferrox/Ferrox.ini";
-inline constexpr const char *kTkLog = "/mnt/hd/ProgramFiles/Settings/TKLib.log";
+inline constexpr const char *kIniPath = TAPFS_ROOT SETTINGS_FOLDER "/" SETTINGS_FILE;
+inline constexpr const char *kTkLog = TAPFS_ROOT SETTINGS_DIR "/" TKLIB_LOG_NAME;
 
 
 class CycleTest : public ServiceTest {

@@ -27,9 +27,9 @@ void ScenarioTest::SetUp()
   root = dir_.path / "root";
   share = dir_.path / "nas";
   fs::create_directories(Host(kFerroxFolder));
-  fs::create_directories(Host("/mnt/hd/DataFiles"));
+  fs::create_directories(Host(TAPFS_ROOT DATA_FILES_DIR));
   fs::create_directories(share);
-  WriteFile("/mnt/hd/ProgramFiles/Settings/TKLib.log", "");
+  WriteFile(TAPFS_ROOT SETTINGS_DIR "/" TKLIB_LOG_NAME, "");
 }
 
 void ScenarioTest::TearDown() {}
@@ -71,7 +71,7 @@ void ScenarioTest::WriteSettings(std::initializer_list<std::string> lines)
 {
   std::string text;
   for (const std::string &line : lines) text += line + "\r\n";
-  WriteFile(std::string(kFerroxFolder) + "/Ferrox.ini", text);
+  WriteFile(std::string(kFerroxFolder) + "/" SETTINGS_FILE, text);
 }
 
 void ScenarioTest::WriteShareSettings(std::initializer_list<std::string> extra)
@@ -87,13 +87,13 @@ void ScenarioTest::WriteShareSettings(std::initializer_list<std::string> extra)
   }
   std::string text;
   for (const std::string &line : lines) text += line + "\r\n";
-  WriteFile(std::string(kFerroxFolder) + "/Ferrox.ini", text);
+  WriteFile(std::string(kFerroxFolder) + "/" SETTINGS_FILE, text);
 }
 
 void ScenarioTest::WriteJob(const std::string &name, const std::string &fileName,
                             const std::string &sdir, const std::string &ddir, int com)
 {
-  WriteFile(std::string(kFerroxFolder) + "/JobFiles/" + name,
+  WriteFile(std::string(kFerroxFolder) + "/" JOB_FOLDER "/" + name,
             "FileName=" + fileName + "\r\nSDIR=" + sdir + "\r\nDDIR=" + ddir +
                 "\r\nCoM=" + std::to_string(com) + "\r\n");
 }
@@ -117,12 +117,12 @@ void ScenarioTest::WriteStandInBehaviour(dword id, std::initializer_list<std::st
   std::snprintf(name, sizeof name, "%08X.ini", static_cast<unsigned>(id));
   std::string text;
   for (const std::string &line : lines) text += line + "\r\n";
-  WriteFile(std::string("/mnt/hd/ProgramFiles/Settings/StandIns/") + name, text);
+  WriteFile(std::string(TAPFS_ROOT SETTINGS_DIR "/StandIns/") + name, text);
 }
 
 std::string ScenarioTest::InstallTap(const std::string &tapName, const std::string &asName)
 {
-  std::string receiverPath = "/mnt/hd/ProgramFiles/" + (asName.empty() ? tapName : asName);
+  std::string receiverPath = TAPFS_ROOT PROGRAM_FILES_DIR "/" + (asName.empty() ? tapName : asName);
   fs::copy_file(TapFile(tapName), Host(receiverPath), fs::copy_options::overwrite_existing);
   return receiverPath;
 }
@@ -150,7 +150,7 @@ RunResult ScenarioTest::Run(std::vector<std::string> extra, double shareAt)
 std::vector<std::string> ScenarioTest::LogLines() const
 {
   std::vector<std::string> lines;
-  std::istringstream in(ReadFile(std::string(kFerroxFolder) + "/Ferrox.log"));
+  std::istringstream in(ReadFile(sim::kServiceLog));
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -192,7 +192,7 @@ size_t ScenarioTest::LogCount(std::string_view line) const
 
 std::string ScenarioTest::ToolkitLog() const
 {
-  return ReadFile("/mnt/hd/ProgramFiles/Settings/TKLib.log");
+  return ReadFile(TAPFS_ROOT SETTINGS_DIR "/" TKLIB_LOG_NAME);
 }
 
 // Seconds of the day of the stamp of the first raw line that holds text.
@@ -211,7 +211,7 @@ static int StampSeconds(const std::string &raw, std::string_view text)
 
 int ScenarioTest::SecondsBetween(std::string_view first, std::string_view second) const
 {
-  std::string raw = ReadFile(std::string(kFerroxFolder) + "/Ferrox.log");
+  std::string raw = ReadFile(sim::kServiceLog);
   int a = StampSeconds(raw, first), b = StampSeconds(raw, second);
   return a < 0 || b < 0 ? -1 : b - a;
 }
@@ -224,8 +224,8 @@ std::vector<std::string> ScenarioTest::Tree(const fs::path &folder) { return Hos
 std::map<std::string, std::string> SettingsAsLoaded(const std::string &text)
 {
   static const std::map<std::string, std::string> missing = {
-      {"CopySpeed", "4"},   {"MountType", "0"},        {"MoveDir", "/mnt/hd/DataFiles/MoveToNAS"},
-      {"DestDir", "/mnt/hd/DataFiles/NAS-Share"},      {"Move", "0"},           {"NASBootTime", "90"},
+      {"CopySpeed", "4"},   {"MountType", "0"},        {"MoveDir", kMoveToNAS},
+      {"DestDir", kNASShare},      {"Move", "0"},           {"NASBootTime", "90"},
       {"SpecChar", "0"},    {"DelDEC", "1"},           {"MountedDirSource", "0"}, {"MountedDirDest", "0"},
       {"StopMountTAP", "0"}, {"SetTSLink", "0"},       {"LogLenth", "0"},       {"CopyAllFiles", "0"}};
   std::map<std::string, std::string> found;

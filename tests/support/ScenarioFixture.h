@@ -13,11 +13,12 @@
 #include <string_view>
 #include <vector>
 
+#include "CopyService.h"
 #include "SimFixture.h"
 
-inline constexpr const char *kFerroxFolder = "/mnt/hd/ProgramFiles/Settings/Ferrox";
-inline constexpr const char *kMoveToNAS = "/mnt/hd/DataFiles/MoveToNAS";
-inline constexpr const char *kNASShare = "/mnt/hd/DataFiles/NAS-Share";
+inline constexpr const char *kFerroxFolder = TAPFS_ROOT SETTINGS_FOLDER;
+inline constexpr const char *kMoveToNAS = DATAFILES_PREFIX "MoveToNAS";
+inline constexpr const char *kNASShare = DATAFILES_PREFIX "NAS-Share";
 
 // The fourteen settings a file gives the copy service, by key (a missing key
 // with the value it is loaded as); none at all for a file that lost the

@@ -75,7 +75,9 @@ TEST_F(RecordingFilesTest, NameComponents)
       {"Film-10.rec", "", "Film-10", ".rec", 0, true, false},  // only one digit is an index
       {"Film-0.rec", "", "Film-0", ".rec", 0, true, false},
       {"Film-9.mpg.nav", "", "Film", ".mpg", 9, true, false},
-      {"/DataFiles/Clip.ts", "/DataFiles/", "Clip", ".ts", 0, false, false},
+      {"/DataFiles/Clip.ts", "/DataFiles/", "Clip", ".ts", 0, true, false},  // a recording, as the copy service sees it
+      {"Clip.ts.nav", "", "Clip", ".ts", 0, true, false},
+      {"Notes.txt.inf", "", "Notes.txt", ".inf", 0, false, false},  // no recording's companion
       {"Film.REC", "", "Film", ".REC", 0, false, false},      // case-sensitive
       {"a-1", "", "a", "", 1, false, false},
       {"-1.rec", "", "-1", ".rec", 0, true, false},           // too short for an index
@@ -113,7 +115,8 @@ TEST_F(RecordingFilesTest, RecFileNames)
   EXPECT_TRUE(HDD_isRecFileName("a.rec"));
   EXPECT_TRUE(HDD_isRecFileName(".mpg"));
   EXPECT_FALSE(HDD_isRecFileName("rec"));  // a suffix longer than the name never matches
-  EXPECT_FALSE(HDD_isRecFileName("a.ts"));
+  EXPECT_TRUE(HDD_isRecFileName("a.ts"));
+  EXPECT_FALSE(HDD_isRecFileName("a.TS"));
   EXPECT_FALSE(HDD_isRecFileName(""));
   EXPECT_FALSE(HDD_isRecFileName(nullptr));
 }
@@ -171,9 +174,10 @@ TEST_F(RecordingFilesTest, RenameTakesTheCompanionsAlong)
   EXPECT_EQ("Film.rec", ReadFile(std::string(kDir) + "/New-2.rec"));
   EXPECT_EQ("New.rec", ReadFile(std::string(kDir) + "/New.rec"));
 
+  // a ".ts" recording is one with its companions, as the copy service
+  // copies it: its ".inf" is not left behind under the old name
   EXPECT_TRUE(HDD_Rename("/mnt/hd/DataFiles/Rec/Clip.ts", "Other.ts"));
-  EXPECT_EQ((Names{"New-2.rec", "New-2.rec.inf", "New-2.rec.nav", "Other.ts", "Clip.ts.inf",
-                   "New.rec"}),
+  EXPECT_EQ((Names{"New-2.rec", "New-2.rec.inf", "New-2.rec.nav", "New.rec", "Other.ts", "Other.ts.inf"}),
             Listing());
 
   EXPECT_FALSE(HDD_Rename("Missing.rec", "X.rec"));
@@ -266,7 +270,8 @@ TEST_F(RecordingFilesTest, DeleteTakesTheCompanionsAlong)
       {"Film.rec.inf", {"Film.rec", "Film.rec.inf", "Film.rec.nav"}},  // a companion names the recording
       {"Film.rec.nav", {"Film.rec", "Film.rec.inf", "Film.rec.nav"}},
       {"Film-10.rec", {"Film-10.rec", "Film-10.rec.inf", "Film-10.rec.nav"}},
-      {"Clip.ts", {"Clip.ts"}},
+      {"Clip.ts", {"Clip.ts", "Clip.ts.inf"}},
+      {"Clip.ts.inf", {"Clip.ts", "Clip.ts.inf"}},
       {"Old.rec.del", {"Old.rec.del", "Old.rec.inf.del", "Old.rec.nav.del"}},
       {"Film-3.mpg", {"Film-3.mpg", "Film-3.mpg.nav"}},
       {"Missing.rec", {}},

@@ -10,9 +10,10 @@
 #ifndef FERROX_TOOLKIT_OSD_FONTMANAGER_H
 #define FERROX_TOOLKIT_OSD_FONTMANAGER_H
 
+#include "receiver_paths.h"
 #include "tap_api.h"
 
-#define FONT_FOLDER "/mnt/hd/ProgramFiles/Settings/Fonts/"
+#define FONT_FOLDER TAPFS_ROOT FONT_DIR "/"
 
 /* One record of the file's glyph table, as the file stores it (12 bytes) */
 typedef struct {
