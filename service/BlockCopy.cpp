@@ -34,28 +34,36 @@ qword FRXBytesCopied = 0;
 static FILE *FRXfSource = NULL;   /* open source, null when closed */
 static FILE *FRXfDest = NULL;     /* open destination, null when closed */
 static dword FRXSourceTime = 0;   /* source modification time, seconds since 1970 */
-static dword FRXNrBytesPerCopy = FRX_DEFAULT_BLOCK; /* block size */
-static dword FRXDelay = 0;        /* ticks to pause after each block */
 static byte *FRXDataBuffer = NULL; /* the block buffer */
 static dword LastBufferSize = 0;  /* size FRXDataBuffer was reserved for */
-static int FRXStatsRet = STEP_RUNNING; /* what FRX_Process gives: STEP_... */
-static int FRXStatsBlocksPerSecond[FRX_STATS_SLOTS]; /* statistics blocks per second */
-static dword FRXStatsPointer = 0; /* next ring slot */
-static dword FRXStatsSlotsSeen = 0; /* ring slots filled since the transfer opened */
-static bool FRXStatsInit = false; /* the next statistics update only takes its starting point */
-static dword FRXStatsCurrentBlock = 0; /* statistics blocks at this update */
-static dword FRXStatsLastBlock = 0;    /* statistics blocks at the previous update */
-static bool FRXVerify = false;    /* compare what this transfer does not copy itself */
-static bool FRXVerifying = false; /* the destination's first FRXVerifyEnd bytes are being compared */
-static qword FRXVerifyEnd = 0;    /* bytes the destination held when the transfer opened */
-static qword FRXResumeOffset = 0; /* where this transfer began to write */
-static tFRXStamp FRXSourceStamp;  /* the source's status when the transfer opened */
+static bool FRXVerify = false;    /* compare what the next transfers do not copy themselves */
 static char FRXMountPoint[FRX_PATH_SIZE]; /* no folder is made on the internal disk below it */
 bool FRXMemoryShort = false;      /* the last transfer ended for want of a block buffer */
-static bool FRXCopyInKernel = true; /* blocks move inside the kernel until the system says it cannot */
-static qword FRXWriteBackOffset = 0; /* the block whose write-back runs, not yet waited for */
-static qword FRXWriteBackLength = 0;
-static bool FRXSyncing = false;   /* a move's copy is on its way to stable storage */
+
+/* What one transfer knows of itself; every transfer opens with NewTransfer. */
+typedef struct tFRXTransfer {
+  dword BlockSize;       /* bytes per block */
+  dword Delay;           /* ticks to pause after each block */
+  int Outcome;           /* what FRX_Process gives: STEP_... */
+  int BlocksPerSecond[FRX_STATS_SLOTS]; /* the throughput ring, statistics blocks a second */
+  dword StatsPointer;    /* next ring slot */
+  dword StatsSlotsSeen;  /* ring slots filled since the transfer opened */
+  bool StatsInit;        /* the next statistics update only takes its starting point */
+  dword StatsCurrentBlock; /* statistics blocks at this update */
+  dword StatsLastBlock;  /* statistics blocks at the previous update */
+  bool Verifying;        /* the destination's first VerifyEnd bytes are being compared */
+  qword VerifyEnd;       /* bytes the destination held when the transfer opened */
+  qword ResumeOffset;    /* where this transfer began to write */
+  tFRXStamp SourceStamp; /* the source's status when the transfer opened */
+  bool CopyInKernel;     /* blocks move inside the kernel until the system says it cannot */
+  qword WriteBackOffset; /* the block whose write-back runs, not yet waited for */
+  qword WriteBackLength;
+  bool Syncing;          /* a move's copy is on its way to stable storage */
+} tFRXTransfer;
+
+static const tFRXTransfer NewTransfer = {
+    FRX_DEFAULT_BLOCK, 0, STEP_RUNNING, {0}, 0, 0, true, 0, 0, false, 0, 0, {}, true, 0, 0, false};
+static tFRXTransfer Transfer = NewTransfer;
 /* A step of the transfer that the worker is still with (ShareCalls): a
  * block's write, the wait for the block before on the disk, a sync's start
  * or a look at it. */
@@ -210,14 +218,14 @@ bool FRX_SameStamp(const tFRXStamp *a, const tFRXStamp *b)
 void FRX_GetSourceStamp(tFRXStamp *stamp)
 {
   CallTraceEnter("FRX_GetSourceStamp");
-  *stamp = FRXSourceStamp;
+  *stamp = Transfer.SourceStamp;
   CallTraceExit(NULL);
 }
 
 qword FRX_GetResumeOffset(void)
 {
   CallTraceEnter("FRX_GetResumeOffset");
-  qword offset = FRXResumeOffset;
+  qword offset = Transfer.ResumeOffset;
   CallTraceExit(NULL);
   return offset;
 }
@@ -300,24 +308,11 @@ int FRX_GetDestinationStatus(const char *srcName, const char *dstName, const cha
 static void ResetTransfer(void)
 {
   CallTraceEnter("ResetTransfer");
-  FRXStatsInit = true;
-  FRXNrBytesPerCopy = FRX_DEFAULT_BLOCK;
   ReleaseBuffer();
-  FRXStatsCurrentBlock = FRXStatsLastBlock = 0;
   /* the figures of the last transfer are not this one's, also for a query
    * that comes before the first statistics update */
-  memset(FRXStatsBlocksPerSecond, 0, sizeof(FRXStatsBlocksPerSecond));
-  FRXStatsPointer = 0;
-  FRXStatsSlotsSeen = 0;
-  FRXStatsRet = 0;
-  FRXDelay = 0;
-  FRXVerifying = false;
-  FRXCopyInKernel = true;
-  FRXVerifyEnd = FRXResumeOffset = 0;
-  FRXWriteBackOffset = FRXWriteBackLength = 0;
-  FRXSyncing = false;
+  Transfer = NewTransfer;
   FRXMemoryShort = false;
-  memset(&FRXSourceStamp, 0, sizeof FRXSourceStamp);
   CallTraceExit(NULL);
 }
 
@@ -335,7 +330,7 @@ static int OpenSource(const char *srcName, const char *srcDir)
   } else {
     FRXTotalBytes = (qword)st.st_size;
     FRXSourceTime = (dword)st.st_mtime;
-    FRX_TakeStamp(FRXSourceFileName, &FRXSourceStamp);
+    FRX_TakeStamp(FRXSourceFileName, &Transfer.SourceStamp);
     FRXfSource = OS_Fopen64(FRXSourceFileName, "r");
     if (FRXfSource == NULL) {
       WriteLogF("FRX: failed to open the source file '%s'", FRXSourceFileName);
@@ -413,11 +408,11 @@ static bool CreateFolders(const char *folder)
 static int StartVerify(void)
 {
   CallTraceEnter("StartVerify");
-  FRXVerifyEnd = FRXBytesCopied;
+  Transfer.VerifyEnd = FRXBytesCopied;
   FRXBytesCopied = 0;
-  FRXVerifying = true;
+  Transfer.Verifying = true;
   WriteLogF("FRX: comparing the '%lld' bytes at the destination with the source",
-            (long long)FRXVerifyEnd);
+            (long long)Transfer.VerifyEnd);
   CallTraceExit(NULL);
   return 0;
 }
@@ -463,14 +458,14 @@ static int OpenOrResume(void)
       if (FRXfDest != NULL) WriteLog("FRX: restarting due to different contents");
     } else if (FRXfDest != NULL && FRXBytesCopied == FRXTotalBytes) {
       WriteLogF("FRX: already ok '%s'", FRXDestFileName);
-      FRXResumeOffset = FRXBytesCopied;
+      Transfer.ResumeOffset = FRXBytesCopied;
       int result = FRXVerify ? StartVerify() : START_COMPLETE;
       CallTraceExit(NULL);
       return result;
     }
   }
 
-  FRXResumeOffset = FRXfDest != NULL ? FRXBytesCopied : 0;
+  Transfer.ResumeOffset = FRXfDest != NULL ? FRXBytesCopied : 0;
   if (FRXfDest != NULL && FRXBytesCopied != 0 && FRXVerify) {
     WriteLogF("FRX: continuing at '%lld'", (long long)FRXBytesCopied);
     int result = StartVerify();
@@ -555,8 +550,8 @@ void FRX_SetSpeed(dword delay, dword bytesPerCopy)
               (unsigned)FRX_MIN_BLOCK);
     bytesPerCopy = FRX_MIN_BLOCK;
   }
-  FRXDelay = delay;
-  FRXNrBytesPerCopy = bytesPerCopy;
+  Transfer.Delay = delay;
+  Transfer.BlockSize = bytesPerCopy;
   CallTraceExit(NULL);
 }
 
@@ -567,7 +562,7 @@ static void EndTransfer(int outcome)
 {
   CallTraceEnter("EndTransfer");
   FRX_Close();
-  FRXStatsRet = outcome;
+  Transfer.Outcome = outcome;
   CallTraceExit(NULL);
 }
 
@@ -578,17 +573,17 @@ static void EndTransfer(int outcome)
 static bool ReserveSmallerBuffer(void)
 {
   CallTraceEnter("ReserveSmallerBuffer");
-  dword requested = FRXNrBytesPerCopy;
+  dword requested = Transfer.BlockSize;
   void *probe = NULL;
 
-  while (probe == NULL && (FRXNrBytesPerCopy >> 1) >= 2 * FRX_MIN_BLOCK) {
-    FRXNrBytesPerCopy >>= 1;
-    probe = TAP_MemAlloc(FRXNrBytesPerCopy);
+  while (probe == NULL && (Transfer.BlockSize >> 1) >= 2 * FRX_MIN_BLOCK) {
+    Transfer.BlockSize >>= 1;
+    probe = TAP_MemAlloc(Transfer.BlockSize);
   }
   if (probe != NULL) {
     TAP_MemFree(probe);
-    FRXNrBytesPerCopy >>= 1;
-    FRXDataBuffer = (byte *)TAP_MemAlloc(FRXNrBytesPerCopy);
+    Transfer.BlockSize >>= 1;
+    FRXDataBuffer = (byte *)TAP_MemAlloc(Transfer.BlockSize);
   }
   if (FRXDataBuffer == NULL) {
     WriteLogF("FRX: failed to reserve %d bytes for the data buffer, not even %d bytes are free. "
@@ -600,7 +595,7 @@ static bool ReserveSmallerBuffer(void)
     return false;
   }
   WriteLogF("FRX: failed to reserve %d bytes for the data buffer. Reduced to %d bytes.",
-            (int)requested, (int)FRXNrBytesPerCopy);
+            (int)requested, (int)Transfer.BlockSize);
   CallTraceExit(NULL);
   return true;
 }
@@ -611,11 +606,11 @@ static bool ReserveBuffer(void)
 {
   CallTraceEnter("ReserveBuffer");
   bool ok = true;
-  if (FRXDataBuffer == NULL || LastBufferSize != FRXNrBytesPerCopy) {
+  if (FRXDataBuffer == NULL || LastBufferSize != Transfer.BlockSize) {
     ReleaseBuffer();
-    FRXDataBuffer = (byte *)TAP_MemAlloc(FRXNrBytesPerCopy);
+    FRXDataBuffer = (byte *)TAP_MemAlloc(Transfer.BlockSize);
     if (FRXDataBuffer == NULL) ok = ReserveSmallerBuffer();
-    if (ok) LastBufferSize = FRXNrBytesPerCopy;
+    if (ok) LastBufferSize = Transfer.BlockSize;
   }
   CallTraceExit(NULL);
   return ok;
@@ -641,8 +636,8 @@ static bool SecureCopy(void)
 {
   CallTraceEnter("SecureCopy");
   bool ok = SC_Fflush(FRXfDest) == 0;
-  if (ok && FRXWriteBackLength != 0 &&
-      SC_WriteBack(FRXfDest, (off64_t)FRXWriteBackOffset, (off64_t)FRXWriteBackLength, 1, false) != 0) {
+  if (ok && Transfer.WriteBackLength != 0 &&
+      SC_WriteBack(FRXfDest, (off64_t)Transfer.WriteBackOffset, (off64_t)Transfer.WriteBackLength, 1, false) != 0) {
     /* else the system only cannot */
     ok = errno != EIO && errno != ENOSPC && errno != EDQUOT && !SC_WasLate() && SC_State() == SC_Idle;
   }
@@ -658,7 +653,7 @@ static bool SourceChanged(void)
   CallTraceEnter("SourceChanged");
   tFRXStamp now;
   bool changed = FRXVerify && (!FRX_TakeStamp(FRXSourceFileName, &now) ||
-                               !FRX_SameStamp(&now, &FRXSourceStamp));
+                               !FRX_SameStamp(&now, &Transfer.SourceStamp));
   if (changed) WriteLog("FRX: the source changed while it was copied, transfer terminated.");
   CallTraceExit(NULL);
   return changed;
@@ -681,7 +676,7 @@ static void FinishTransfer(bool secured)
     WriteLog("FRX: transfer finished.");
     /* a copy found complete and compared was not written to: its times
      * stay (they may be the source's own, reached another way) */
-    if (FRXResumeOffset != FRXTotalBytes) {
+    if (Transfer.ResumeOffset != FRXTotalBytes) {
       struct utimbuf times;
       times.actime = times.modtime = (time_t)FRXSourceTime;
       SC_Utime(FRXDestFileName, &times);
@@ -737,7 +732,7 @@ static void PollSync(void)
     state = LookAtSync();
   }
   if (state != 1 && FRXfDest != NULL) {
-    FRXSyncing = false;
+    Transfer.Syncing = false;
     FinishTransfer(state == 0 || CannotSync(errno));
   }
   CallTraceExit(NULL);
@@ -753,10 +748,10 @@ static void StartSync(void)
   CallTraceEnter("StartSync");
   int started = SC_SyncStart(FRXfDest, true);
   if (started != 0 && SC_WasLate()) {
-    FRXSyncing = true; /* the start is still out: looked at again later */
+    Transfer.Syncing = true; /* the start is still out: looked at again later */
     FRXPending = PS_SyncStart;
   } else if (started == 0) {
-    FRXSyncing = true;
+    Transfer.Syncing = true;
     PollSync(); /* a sync done at its start ends the transfer in this event */
   } else {
     FinishTransfer(CannotSync(errno));
@@ -788,9 +783,9 @@ static bool RestartTransfer(qword offset)
   WriteLogF("FRX: the destination differs from the source at '%lld'", (long long)offset);
   SC_Fclose(FRXfDest);
   FRXfDest = SC_Fopen64(FRXDestFileName, "w+");
-  FRXWriteBackLength = 0; /* a new stream: nothing of it is under way */
-  FRXVerifying = false;
-  FRXBytesCopied = FRXResumeOffset = 0;
+  Transfer.WriteBackLength = 0; /* a new stream: nothing of it is under way */
+  Transfer.Verifying = false;
+  FRXBytesCopied = Transfer.ResumeOffset = 0;
   bool ok = FRXfDest != NULL && OS_Fseeko64(FRXfSource, 0, SEEK_SET) == 0;
   if (ok) {
     WriteLog("FRX: restarting due to different contents");
@@ -807,12 +802,12 @@ static bool RestartTransfer(qword offset)
 static bool EndOfVerify(void)
 {
   CallTraceEnter("EndOfVerify");
-  FRXVerifying = false;
+  Transfer.Verifying = false;
   WriteLogF("FRX: the '%lld' bytes at the destination are identical to the source",
-            (long long)FRXVerifyEnd);
+            (long long)Transfer.VerifyEnd);
   SC_Fclose(FRXfDest);
-  FRXfDest = OpenAtEnd(FRXDestFileName, FRXVerifyEnd);
-  FRXWriteBackLength = 0; /* a new stream: nothing of it is under way */
+  FRXfDest = OpenAtEnd(FRXDestFileName, Transfer.VerifyEnd);
+  Transfer.WriteBackLength = 0; /* a new stream: nothing of it is under way */
   if (FRXfDest == NULL) {
     WriteLogF("FRX: failed to open the destination file '%s'", FRXDestFileName);
     EndTransfer(STEP_DEST_FAILED);
@@ -826,8 +821,8 @@ static bool EndOfVerify(void)
 static bool VerifyBlock(void)
 {
   CallTraceEnter("VerifyBlock");
-  qword left = FRXVerifyEnd - FRXBytesCopied;
-  dword want = left < FRXNrBytesPerCopy ? (dword)left : FRXNrBytesPerCopy;
+  qword left = Transfer.VerifyEnd - FRXBytesCopied;
+  dword want = left < Transfer.BlockSize ? (dword)left : Transfer.BlockSize;
   dword got = (dword)OS_Fread(FRXDataBuffer, 1, want, FRXfSource);
   bool goOn;
   if (got != want) {
@@ -852,7 +847,7 @@ static bool VerifyBlock(void)
       goOn = RestartTransfer(FRXBytesCopied + same);
     } else {
       FRXBytesCopied += got;
-      goOn = FRXBytesCopied < FRXVerifyEnd || EndOfVerify();
+      goOn = FRXBytesCopied < Transfer.VerifyEnd || EndOfVerify();
     }
   }
   CallTraceExit(NULL);
@@ -868,8 +863,8 @@ static bool VerifyBlock(void)
 static void WriteBackBlock(qword offset, dword length)
 {
   CallTraceEnter("WriteBackBlock");
-  if (FRXWriteBackLength != 0 &&
-      SC_WriteBack(FRXfDest, (off64_t)FRXWriteBackOffset, (off64_t)FRXWriteBackLength, 1, true) != 0 &&
+  if (Transfer.WriteBackLength != 0 &&
+      SC_WriteBack(FRXfDest, (off64_t)Transfer.WriteBackOffset, (off64_t)Transfer.WriteBackLength, 1, true) != 0 &&
       SC_WasLate()) {
     /* the wait for the block before goes on: this block's start follows */
     FRXPending = PS_WriteBack;
@@ -877,8 +872,8 @@ static void WriteBackBlock(qword offset, dword length)
     FRXPendingLength = length;
   } else {
     SC_WriteBack(FRXfDest, (off64_t)offset, (off64_t)length, 0, false);
-    FRXWriteBackOffset = offset;
-    FRXWriteBackLength = length;
+    Transfer.WriteBackOffset = offset;
+    Transfer.WriteBackLength = length;
   }
   CallTraceExit(NULL);
 }
@@ -911,9 +906,9 @@ static bool CopyBlockInKernel(long *got, long *put)
 {
   CallTraceEnter("CopyBlockInKernel");
   long moved = 0, step = 1;
-  while (moved < (long)FRXNrBytesPerCopy && step > 0) {
+  while (moved < (long)Transfer.BlockSize && step > 0) {
     qword at = FRXBytesCopied + (qword)moved;
-    dword want = FRXNrBytesPerCopy - (dword)moved;
+    dword want = Transfer.BlockSize - (dword)moved;
     if (want > FRX_KERNEL_PIECE) want = FRX_KERNEL_PIECE;
     step = (long)SC_CopyRange(FRXfSource, (off64_t)at, FRXfDest, (off64_t)at, want);
     if (step > 0) {
@@ -924,14 +919,14 @@ static bool CopyBlockInKernel(long *got, long *put)
   bool done = true;
   *got = *put = moved;
   if (step < 0 && moved == 0 && CannotCopyInKernel(errno)) {
-    FRXCopyInKernel = false;
+    Transfer.CopyInKernel = false;
     OS_Fseeko64(FRXfSource, (off64_t)FRXBytesCopied, SEEK_SET);
     SC_Fseeko64(FRXfDest, (off64_t)FRXBytesCopied, SEEK_SET);
     done = false;
   } else if (step < 0) {
     /* a failed write: the block as the source's size has it */
     qword left = FRXTotalBytes > FRXBytesCopied ? FRXTotalBytes - FRXBytesCopied : 0;
-    *got = left > (qword)moved && left < (qword)FRXNrBytesPerCopy ? (long)left : (long)FRXNrBytesPerCopy;
+    *got = left > (qword)moved && left < (qword)Transfer.BlockSize ? (long)left : (long)Transfer.BlockSize;
   }
   CallTraceExit(NULL);
   return done;
@@ -967,8 +962,8 @@ static bool TakePending(long *got, long *put)
     *put = (long)result;
   } else if (!out && step == PS_WriteBack) {
     SC_WriteBack(FRXfDest, (off64_t)FRXPendingOffset, (off64_t)FRXPendingLength, 0, false);
-    FRXWriteBackOffset = FRXPendingOffset;
-    FRXWriteBackLength = FRXPendingLength;
+    Transfer.WriteBackOffset = FRXPendingOffset;
+    Transfer.WriteBackLength = FRXPendingLength;
     out = true; /* this event's work is done; the next block comes next time */
   }
   CallTraceExit(NULL);
@@ -994,18 +989,18 @@ static bool CopyBlock(void)
       CallTraceExit(NULL);
       return FRXfDest != NULL;
     }
-  } else if (ReserveBuffer() && FRXVerifying) {
+  } else if (ReserveBuffer() && Transfer.Verifying) {
     CallTraceExit(NULL);
     return VerifyBlock();
   } else if (FRXDataBuffer != NULL) {
-    if (FRXCopyInKernel && CopyBlockInKernel(&got, &put) && put < got && SC_WasLate()) {
+    if (Transfer.CopyInKernel && CopyBlockInKernel(&got, &put) && put < got && SC_WasLate()) {
       /* a piece is still out: what it moved is not known yet */
       FRXPending = PS_Redo;
       CallTraceExit(NULL);
       return true;
     }
-    if (!FRXCopyInKernel) {
-      got = (long)OS_Fread(FRXDataBuffer, 1, FRXNrBytesPerCopy, FRXfSource);
+    if (!Transfer.CopyInKernel) {
+      got = (long)OS_Fread(FRXDataBuffer, 1, Transfer.BlockSize, FRXfSource);
       put = got == 0 ? 0 : (long)SC_Fwrite(FRXDataBuffer, 1, (size_t)got, FRXfDest, true);
       if (got != 0 && put == 0 && SC_WasLate()) { /* the write goes on */
         FRXPending = PS_Write;
@@ -1040,15 +1035,15 @@ static bool CopyBlock(void)
 static void UpdateStats(void)
 {
   CallTraceEnter("UpdateStats");
-  FRXStatsCurrentBlock = StatsBlocks(FRXBytesCopied);
-  if (FRXStatsInit) {
-    FRXStatsInit = false;
+  Transfer.StatsCurrentBlock = StatsBlocks(FRXBytesCopied);
+  if (Transfer.StatsInit) {
+    Transfer.StatsInit = false;
   } else {
-    FRXStatsBlocksPerSecond[FRXStatsPointer] = (int)(FRXStatsCurrentBlock - FRXStatsLastBlock);
-    FRXStatsPointer = (FRXStatsPointer + 1) % FRX_STATS_SLOTS;
-    if (FRXStatsSlotsSeen < FRX_STATS_SLOTS) FRXStatsSlotsSeen++;
+    Transfer.BlocksPerSecond[Transfer.StatsPointer] = (int)(Transfer.StatsCurrentBlock - Transfer.StatsLastBlock);
+    Transfer.StatsPointer = (Transfer.StatsPointer + 1) % FRX_STATS_SLOTS;
+    if (Transfer.StatsSlotsSeen < FRX_STATS_SLOTS) Transfer.StatsSlotsSeen++;
   }
-  FRXStatsLastBlock = FRXStatsCurrentBlock;
+  Transfer.StatsLastBlock = Transfer.StatsCurrentBlock;
   CallTraceExit(NULL);
 }
 
@@ -1060,26 +1055,26 @@ int FRX_Process(void)
 
   if (FRXfSource == NULL || FRXfDest == NULL) {
     CallTraceExit(NULL);
-    return FRXStatsRet;
+    return Transfer.Outcome;
   }
-  if (FRXSyncing) { /* every idle event looks, whatever the pace */
+  if (Transfer.Syncing) { /* every idle event looks, whatever the pace */
     PollSync();
     CallTraceExit(NULL);
-    return FRXStatsRet;
+    return Transfer.Outcome;
   }
   if (TAP_GetTick() > NextProcess) {
     if (!CopyBlock()) {
       CallTraceExit(NULL);
-      return FRXStatsRet;
+      return Transfer.Outcome;
     }
-    NextProcess = TAP_GetTick() + FRXDelay;
+    NextProcess = TAP_GetTick() + Transfer.Delay;
   }
   if (TAP_GetTick() > NextStats) {
     UpdateStats();
     NextStats = TAP_GetTick() + FRX_STATS_INTERVAL;
   }
   CallTraceExit(NULL);
-  return FRXStatsRet;
+  return Transfer.Outcome;
 }
 
 /* ---- figures, closing, deleting ---- */
@@ -1091,10 +1086,10 @@ static int MegabytesPerMinute(void)
 {
   CallTraceEnter("MegabytesPerMinute");
   long long blocks = 0;
-  for (int i = 0; i < FRX_STATS_SLOTS; i++) blocks += FRXStatsBlocksPerSecond[i];
+  for (int i = 0; i < FRX_STATS_SLOTS; i++) blocks += Transfer.BlocksPerSecond[i];
   long long bytes = blocks * FRX_STATS_BLOCK;
-  if (FRXStatsSlotsSeen == 0) bytes = 0;
-  else if (FRXStatsSlotsSeen < FRX_STATS_SLOTS) bytes = bytes * FRX_STATS_SLOTS / FRXStatsSlotsSeen;
+  if (Transfer.StatsSlotsSeen == 0) bytes = 0;
+  else if (Transfer.StatsSlotsSeen < FRX_STATS_SLOTS) bytes = bytes * FRX_STATS_SLOTS / Transfer.StatsSlotsSeen;
   long long mb = bytes >> 20;
   CallTraceExit(NULL);
   return mb > INT_MAX ? INT_MAX : (int)mb;
@@ -1119,7 +1114,7 @@ void FRX_Close(void)
   if (FRXfSource != NULL) OS_Fclose(FRXfSource);
   if (FRXfDest != NULL) SC_Fclose(FRXfDest); /* waits for a sync still running */
   FRXfSource = FRXfDest = NULL;
-  FRXSyncing = false;
+  Transfer.Syncing = false;
   if (FRXPending != PS_None) SC_DropResult();
   FRXPending = PS_None;
   ReleaseBuffer();

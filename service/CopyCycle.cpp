@@ -41,13 +41,16 @@ static int LastCopyState = NO_STATE;
 static int LastFileTyp = NO_STATE;
 static dword NextStat = 0;
 static int LastPercent = -1;
-static byte MountLastSec = 0;
-static dword MountTimeout = 0;
-static int MountFirstTry = 1;
+/* A wait that looks once a second until its deadline, set at its first look */
+typedef struct tSecondWait {
+  byte LastSec;   /* the clock's second at the last look */
+  bool Started;   /* the deadline is set */
+  dword Deadline; /* tick after which the wait is over */
+} tSecondWait;
+static const tSecondWait NewWait = {0, false, 0};
+static tSecondWait MountWait = NewWait; /* for the folders of the settings */
+static tSecondWait BootWait = NewWait;  /* after a start at the receiver's boot */
 static dword SettleTimeout = 0; /* next index plug-in check; its own deadline, not the mount wait's */
-static byte BootLastSec = 0;
-static dword BootTimeout = 0;
-static int BootFirstTry = 1;
 static bool RunEnded = false;
 static const char *FailReason = nullptr;  /* why the current file's last part failed */
 static bool MainPartWasComplete = false;  /* its main part was found complete at the destination */
@@ -67,9 +70,8 @@ void ResetCopyCycle(void)
   LastCopyState = LastFileTyp = NO_STATE;
   NextStat = 0;
   LastPercent = -1;
-  MountLastSec = BootLastSec = 0;
-  MountTimeout = BootTimeout = SettleTimeout = 0;
-  MountFirstTry = BootFirstTry = 1;
+  MountWait = BootWait = NewWait;
+  SettleTimeout = 0;
   RunEnded = false;
   FailReason = nullptr;
   MainPartWasComplete = false;
@@ -226,19 +228,41 @@ static void StateList(void)
   CallTraceExit(nullptr);
 }
 
+/* Whether the clock's second has turned since the wait's last look; the
+ * look is noted. */
+static bool NextSecondOf(tSecondWait *wait)
+{
+  CallTraceEnter("NextSecondOf");
+  byte sec = 0;
+  Now(&sec);
+  bool turned = sec != wait->LastSec;
+  wait->LastSec = sec;
+  CallTraceExit(nullptr);
+  return turned;
+}
+
+/* Sets the deadline `ticks` from now at the wait's first call: true then,
+ * for the caller's line. */
+static bool StartWait(tSecondWait *wait, dword ticks)
+{
+  CallTraceEnter("StartWait");
+  bool first = !wait->Started;
+  if (first) {
+    wait->Deadline = TAP_GetTick() + ticks;
+    wait->Started = true;
+  }
+  CallTraceExit(nullptr);
+  return first;
+}
+
 static void StateWaitMount(void)
 {
   CallTraceEnter("StateWaitMount");
-  byte sec = 0;
-  Now(&sec);
-  if (sec != MountLastSec) {
+  if (NextSecondOf(&MountWait)) {
     if (SubDirsExist() == 0) {
-      if (MountFirstTry != 0) {
+      if (StartWait(&MountWait, (dword)NASBootTime * 100))
         WriteLogF("NAS directory not found or not mounted. Waiting for %d seconds.", NASBootTime);
-        MountTimeout = TAP_GetTick() + (dword)NASBootTime * 100;
-        MountFirstTry = 0;
-      }
-      if (TAP_GetTick() > MountTimeout) {
+      if (TAP_GetTick() > MountWait.Deadline) {
         WriteLogF("No mount within %d seconds.", NASBootTime);
         SummaryEndReason("share not mounted");
         CopyState = CS_Exit;
@@ -246,7 +270,6 @@ static void StateWaitMount(void)
     } else {
       CheckIndexPlugin();
     }
-    MountLastSec = sec;
   }
   CallTraceExit(nullptr);
 }
@@ -261,18 +284,10 @@ static void StateCheckStartReason(void)
 static void StateWaitAfterBoot(void)
 {
   CallTraceEnter("StateWaitAfterBoot");
-  byte sec = 0;
-  Now(&sec);
-  if (sec != BootLastSec) {
-    if (BootFirstTry != 0) {
+  if (NextSecondOf(&BootWait)) {
+    if (StartWait(&BootWait, BOOT_WAIT_TICKS))
       WriteLog("Wait 3min, because FRX was start direct after receiver boot and first work will be a JobFile");
-      BootTimeout = TAP_GetTick() + BOOT_WAIT_TICKS;
-      BootFirstTry = 0;
-    }
-    if (TAP_GetTick() > BootTimeout)
-      CopyState = CS_Job;
-    else
-      BootLastSec = sec;
+    if (TAP_GetTick() > BootWait.Deadline) CopyState = CS_Job;
   }
   CallTraceExit(nullptr);
 }
