@@ -1,11 +1,12 @@
 /* BlockCopy.cpp -- the block copy engine: one file, one block per call.
  *
  * Copies a file one FRX_Process block at a time, so the receiver keeps
- * running while gigabytes move; decides whether a destination is complete,
- * can be continued or must be rewritten, and for a move first compares what
- * it did not copy itself; keeps a one-minute throughput ring. Absolute OS
- * paths, OS facade, 64-bit offsets; names and pace are the callers' choice.
- * Owns: the transfer state (paths, streams, counters, buffer, ring). */
+ * running while gigabytes move; opens a transfer anew or continues it, for
+ * a move first compares what it did not copy itself, syncs the copy, and
+ * keeps a one-minute throughput ring. The looks at a destination (probe,
+ * comparisons, stamps) are BlockCompare's. Absolute OS paths, OS facade,
+ * 64-bit offsets; names and pace are the callers' choice.
+ * Owns: the transfer state (paths, streams, buffer, tFRXTransfer). */
 #include <errno.h>
 #include <limits.h>
 #include <stdio.h>
@@ -13,15 +14,14 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+#include "BlockCompare.h"
 #include "Ferrox.h"
 #include "LogTrace.h"
 #include "PathTypes.h"
 #include "os_facade.h"
 
-#define FRX_PATH_SIZE 512
 #define FRX_DEFAULT_BLOCK 0xA00000u /* 10,485,760 bytes, no pause */
 #define FRX_MIN_BLOCK 0x10000u      /* 64 KiB: the smallest block worth copying with */
-#define FRX_COMPARE_SIZE 8192       /* bytes compared at each end of a destination */
 #define FRX_KERNEL_PIECE 0x200000u  /* 2 MiB: the piece of a block copied in the kernel at a time */
 #define FRX_STATS_SLOTS 60          /* one-second slots of the throughput ring */
 #define FRX_STATS_INTERVAL 100      /* ticks between two statistics updates */
@@ -72,8 +72,6 @@ static int FRXPending = PS_None;
 static long FRXPendingGot = 0;          /* bytes of the block whose write is out */
 static qword FRXPendingOffset = 0;      /* the block whose write-back starts after the wait */
 static dword FRXPendingLength = 0;
-static byte FRXCompareSource[FRX_COMPARE_SIZE]; /* source bytes being compared */
-static byte FRXCompareDest[FRX_COMPARE_SIZE];   /* destination bytes being compared */
 
 /* Statistics blocks (9024 bytes) of a byte count, in 32 bits. */
 static dword StatsBlocks(qword bytes)
@@ -84,10 +82,9 @@ static dword StatsBlocks(qword bytes)
   return blocks;
 }
 
-/* folder + "/" (unless it ends in one) + name. A path that does not fit, or
- * a missing part, leaves the field empty, so that nothing can ever act on a
- * cut path (FRX_DeleteSource least of all). */
-static bool MakeTransferPath(const char *folder, const char *name, char *dest)
+/* A path that does not fit, or a missing part, leaves the field empty, so
+ * that nothing can ever act on a cut path (FRX_DeleteSource least of all). */
+bool MakeTransferPath(const char *folder, const char *name, char *dest)
 {
   CallTraceEnter("MakeTransferPath");
   bool ok = false;
@@ -113,106 +110,6 @@ static void ReleaseBuffer(void)
   FRXDataBuffer = NULL;
   LastBufferSize = 0;
   CallTraceExit(NULL);
-}
-
-/* ---- comparing a destination with its source ---- */
-
-/* Reads up to len bytes at an offset; the count read. A destination's
- * stream is read on the worker (dest). */
-static dword ReadAt(FILE *f, qword offset, byte *buffer, dword len, bool dest)
-{
-  CallTraceEnter("ReadAt");
-  dword got = 0;
-  if (!dest && OS_Fseeko64(f, (off64_t)offset, SEEK_SET) == 0) got = (dword)OS_Fread(buffer, 1, len, f);
-  if (dest && SC_Fseeko64(f, (off64_t)offset, SEEK_SET) == 0) got = (dword)SC_Fread(buffer, 1, len, f, false);
-  CallTraceExit(NULL);
-  return got;
-}
-
-static bool SameBytesAt(FILE *src, FILE *dst, qword offset, dword len)
-{
-  CallTraceEnter("SameBytesAt");
-  bool same = ReadAt(dst, offset, FRXCompareDest, len, true) == len &&
-              ReadAt(src, offset, FRXCompareSource, len, false) == len &&
-              TAP_MemCmp(FRXCompareSource, FRXCompareDest, len) == 0;
-  CallTraceExit(NULL);
-  return same;
-}
-
-/* The one test of the probe and the resume rule: the destination's first and
- * last up-to-8 KiB equal the source at the same offsets. Bytes the source
- * lacks count as different, so a destination longer than its source never
- * passes, and a different recording that merely starts alike is caught by
- * its tail. */
-static bool SameContents(FILE *src, FILE *dst, qword dstSize)
-{
-  CallTraceEnter("SameContents");
-  dword len = dstSize < FRX_COMPARE_SIZE ? (dword)dstSize : FRX_COMPARE_SIZE;
-  bool same = SameBytesAt(src, dst, 0, len);
-  if (same && dstSize > len) same = SameBytesAt(src, dst, dstSize - len, len);
-  CallTraceExit(NULL);
-  return same;
-}
-
-/* Status of a file as the streams see it: a symbolic link stands for the
- * file it points to, so that sizes and times are those of the bytes read or
- * appended to, not of the link itself. A dangling link keeps its own status
- * (its open fails later, as for any unreadable file). 0 on success. */
-static int StatTarget(const char *path, struct stat64 *st, bool dest)
-{
-  CallTraceEnter("StatTarget");
-  int result = dest ? SC_Lstat64(path, st) : OS_Lstat64(path, st);
-  if (result == 0 && S_ISLNK(st->st_mode)) {
-    struct stat64 target;
-    if ((dest ? SC_Stat64(path, &target) : OS_Stat64(path, &target)) == 0) *st = target;
-  }
-  CallTraceExit(NULL);
-  return result;
-}
-
-/* Same device and inode, also through a hard link, a symbolic link or a
- * second mount of the same file system. */
-static bool IsSameFile(const char *a, const char *b)
-{
-  CallTraceEnter("IsSameFile");
-  struct stat64 sa, sb;
-  bool same = OS_Stat64(a, &sa) == 0 && SC_Stat64(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
-              sa.st_ino == sb.st_ino;
-  CallTraceExit(NULL);
-  return same;
-}
-
-/* ---- status stamps ---- */
-
-bool FRX_TakeStamp(const char *path, tFRXStamp *stamp)
-{
-  CallTraceEnter("FRX_TakeStamp");
-  struct stat64 st;
-  memset(stamp, 0, sizeof *stamp);
-  stamp->Valid = path != NULL && path[0] != '\0' && StatTarget(path, &st, false) == 0;
-  if (stamp->Valid) {
-    stamp->Size = (qword)st.st_size;
-    stamp->Dev = (qword)st.st_dev;
-    stamp->Ino = (qword)st.st_ino;
-    stamp->MTime = (long long)st.st_mtim.tv_sec;
-    stamp->MTimeNs = (long)st.st_mtim.tv_nsec;
-    stamp->CTime = (long long)st.st_ctim.tv_sec;
-    stamp->CTimeNs = (long)st.st_ctim.tv_nsec;
-  }
-  CallTraceExit(NULL);
-  return stamp->Valid;
-}
-
-/* Size, inode and both times: a file written to, truncated, replaced or
- * renamed over since the first stamp differs in one of them. */
-bool FRX_SameStamp(const tFRXStamp *a, const tFRXStamp *b)
-{
-  CallTraceEnter("FRX_SameStamp");
-  bool same = a->Valid && b->Valid && a->Size == b->Size && a->Dev == b->Dev && a->Ino == b->Ino &&
-              a->MTime == b->MTime && a->MTimeNs == b->MTimeNs && a->CTime == b->CTime &&
-              a->CTimeNs == b->CTimeNs;
-  CallTraceExit(NULL);
-  return same;
 }
 
 void FRX_GetSourceStamp(tFRXStamp *stamp)
@@ -243,64 +140,6 @@ void FRX_SetMountPoint(const char *folder)
   if (folder == NULL || strlen(folder) >= sizeof FRXMountPoint) folder = "";
   strcpy(FRXMountPoint, folder);
   CallTraceExit(NULL);
-}
-
-/* Could dst be what a transfer from src left or made: missing, empty, or
- * no longer than src with the same first and last bytes? A companion at the
- * destination that is none of these belongs to some other recording. */
-bool FRX_DestinationFitsSource(const char *srcPath, const char *dstPath)
-{
-  CallTraceEnter("FRX_DestinationFitsSource");
-  struct stat64 st, sst;
-  bool fits;
-  if (SC_Lstat64(dstPath, &st) != 0) {
-    fits = SC_State() == SC_Idle; /* no answer is no proof */
-  } else if (!S_ISREG(st.st_mode)) {
-    fits = false; /* a link or a folder in the way is never written through */
-  } else if (st.st_size == 0) {
-    fits = true;
-  } else if (StatTarget(srcPath, &sst, false) != 0 || st.st_size > sst.st_size) {
-    fits = false;
-  } else {
-    FILE *src = OS_Fopen64(srcPath, "r");
-    FILE *dst = SC_Fopen64(dstPath, "r");
-    fits = src != NULL && dst != NULL && SameContents(src, dst, (qword)st.st_size);
-    if (src != NULL) OS_Fclose(src);
-    if (dst != NULL) SC_Fclose(dst);
-  }
-  CallTraceExit(NULL);
-  return fits;
-}
-
-/* ---- probe ---- */
-
-int FRX_GetDestinationStatus(const char *srcName, const char *dstName, const char *srcDir,
-                             const char *dstDir)
-{
-  CallTraceEnter("FRX_GetDestinationStatus");
-  struct stat64 st;
-  FILE *src = NULL, *dst = NULL;
-  int result = DEST_NONE;
-
-  /* Only reads: whatever the answer, nothing at the destination changes. */
-  if (dstDir == NULL || SC_Lstat64(dstDir, &st) != 0)
-    result = DEST_NO_FOLDER;
-  else if (!MakeTransferPath(srcDir, srcName, FRXSourceFileName) ||
-           StatTarget(FRXSourceFileName, &st, false) != 0 ||
-           (src = OS_Fopen64(FRXSourceFileName, "r")) == NULL)
-    result = DEST_NONE;
-  else if (!MakeTransferPath(dstDir, dstName, FRXDestFileName) ||
-           (dst = SC_Fopen64(FRXDestFileName, "r")) == NULL)
-    result = DEST_NONE;
-  else if (StatTarget(FRXDestFileName, &st, true) != 0 || st.st_size <= 0)
-    result = DEST_DIFFERS;
-  else
-    result = SameContents(src, dst, (qword)st.st_size) ? DEST_SAME : DEST_DIFFERS;
-
-  if (src != NULL) OS_Fclose(src);
-  if (dst != NULL) SC_Fclose(dst);
-  CallTraceExit(NULL);
-  return result;
 }
 
 /* ---- opening a transfer ---- */
