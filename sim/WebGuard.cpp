@@ -1,5 +1,6 @@
 // WebGuard.cpp -- see WebGuard.h.
 #include "WebGuard.h"
+#include "WebJson.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -157,7 +158,7 @@ void Answer(int sock, int status, const char *why)
                        : status == 431 ? "Request Header Fields Too Large"
                        : status == 503 ? "Service Unavailable"
                                        : "Bad Request";
-  const std::string body = std::string("{\"error\":\"") + why + "\"}\n";
+  const std::string body = JsonText({{"error", why}}) + "\n";
   const std::string reply = "HTTP/1.1 " + std::to_string(status) + " " + reason +
                             "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
                             "\r\nConnection: close\r\n\r\n" + body;

@@ -24,6 +24,7 @@
 #include "Cli.h"
 #include "Osd.h"
 #include "WebGuard.h"
+#include "WebJson.h"
 
 namespace sim {
 
@@ -81,54 +82,7 @@ struct Command {
   std::string path;  // a receiver path from the fixed lists
 };
 
-std::string JsonString(std::string_view s)
-{
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char esc[8];
-          std::snprintf(esc, sizeof esc, "\\u%04x", c);
-          out += esc;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
-
 std::string BaseName(const std::string &path) { return path.substr(path.rfind('/') + 1); }
-
-// One JSON object, written field by field: {"a":1,"b":"text"}.
-class JsonObject {
- public:
-  JsonObject &Text(const char *name, std::string_view value) { return Raw(name, JsonString(value)); }
-  JsonObject &Number(const char *name, long long value) { return Raw(name, std::to_string(value)); }
-  JsonObject &Flag(const char *name, bool value) { return Raw(name, value ? "true" : "false"); }
-  JsonObject &Texts(const char *name, const std::vector<std::string> &values)
-  {
-    std::string list = "[";
-    for (size_t i = 0; i < values.size(); ++i) list += (i ? "," : "") + JsonString(values[i]);
-    return Raw(name, list + "]");
-  }
-  // A value that is JSON already (an object, a list).
-  JsonObject &Raw(const char *name, const std::string &json)
-  {
-    out_ += (out_.size() > 1 ? "," : "") + JsonString(name) + ":" + json;
-    return *this;
-  }
-  std::string Str() const { return out_ + "}"; }
-
- private:
-  std::string out_ = "{";
-};
 
 }  // namespace
 
@@ -306,11 +260,11 @@ void WebView::Board::Routes()
     const std::string why = Refusal(req);
     if (why.empty()) return httplib::Server::HandlerResponse::Unhandled;
     res.status = 403;
-    res.set_content(JsonObject().Text("error", why).Str() + "\n", "application/json");
+    res.set_content(JsonText({{"error", why}}) + "\n", "application/json");
     return httplib::Server::HandlerResponse::Handled;
   });
   s.set_error_handler([](const httplib::Request &, httplib::Response &res) {
-    if (res.body.empty()) res.set_content(JsonObject().Text("error", std::to_string(res.status)).Str() + "\n",
+    if (res.body.empty()) res.set_content(JsonText({{"error", std::to_string(res.status)}}) + "\n",
                                           "application/json");
   });
   PageRoutes();
@@ -382,13 +336,11 @@ void WebView::Board::PageRoutes()
     std::string body;
     {
       std::lock_guard<std::mutex> lock(m);
-      body = JsonObject()
-                 .Raw("state", state)
-                 .Raw("status", status)
-                 .Number("screen", static_cast<long long>(screenVersion))
-                 .Number("console", static_cast<long long>(console.End()))
-                 .Number("log", static_cast<long long>(log.End()))
-                 .Str() +
+      body = JsonText({{"state", Json::parse(state)},
+                       {"status", Json::parse(status)},
+                       {"screen", screenVersion},
+                       {"console", console.End()},
+                       {"log", log.End()}}) +
              "\n";
     }
     res.set_header("Cache-Control", "no-store");
@@ -416,7 +368,7 @@ bool WebView::Board::NextEvents(Seen &seen, std::string *out)
     uint64_t from = std::max(*at, text->base);
     std::string part = text->From(from);
     *at = from + part.size();
-    *out += std::string("event: ") + name + "\ndata: " + JsonString(part) + "\n\n";
+    *out += std::string("event: ") + name + "\ndata: " + JsonText(part) + "\n\n";
   }
   if (statusVersion != seen.status) {
     seen.status = statusVersion;
@@ -438,7 +390,7 @@ void WebView::Board::EventStream()
       std::lock_guard<std::mutex> lock(m);
       if (stopping || streams >= kStreamLimit) {
         res.status = 503;
-        res.set_content(JsonObject().Text("error", "too many open pages").Str() + "\n", "application/json");
+        res.set_content(JsonText({{"error", "too many open pages"}}) + "\n", "application/json");
         return;
       }
       ++streams;
@@ -469,11 +421,11 @@ void WebView::Board::TakeCommand(const httplib::Request &req, httplib::Response 
 {
   auto accepted = [&] {
     res.status = 202;
-    res.set_content(JsonObject().Flag("ok", true).Str() + "\n", "application/json");
+    res.set_content(JsonText({{"ok", true}}) + "\n", "application/json");
   };
   auto refuse = [&](int status, const std::string &why) {
     res.status = status;
-    res.set_content(JsonObject().Text("error", why).Str() + "\n", "application/json");
+    res.set_content(JsonText({{"error", why}}) + "\n", "application/json");
   };
   auto queue = [&](Command c) {
     if (Queue(std::move(c))) accepted();
@@ -617,16 +569,9 @@ std::string WebView::Board::StateJson(Receiver &rx) const
   for (const PluginRun &r : rx.PluginRuns())
     if (r.ending.empty()) plugins.push_back(r.plugin);
   for (const std::string &p : controls.startable) startable.push_back(BaseName(p));
-  std::string mounts = "[";
-  for (size_t i = 0; i < controls.mounts.size(); ++i)
-    mounts += (i ? "," : "") +
-              JsonObject().Text("path", controls.mounts[i]).Flag("present", rx.MountPresent(controls.mounts[i])).Str();
-  return JsonObject()
-      .Number("seconds", static_cast<long long>(rx.RunSeconds()))
-      .Texts("plugins", plugins)
-      .Texts("startable", startable)
-      .Raw("mounts", mounts + "]")
-      .Str();
+  Json mounts = Json::array();
+  for (const std::string &m : controls.mounts) mounts.push_back({{"path", m}, {"present", rx.MountPresent(m)}});
+  return JsonText({{"seconds", static_cast<long long>(rx.RunSeconds())}, {"plugins", plugins}, {"startable", startable}, {"mounts", mounts}});
 }
 
 // The runs as the log tells them: a "Ferrox ... started" line forgets the
@@ -650,26 +595,26 @@ void WebView::Board::FollowRuns(const std::string &added)
 // run's summary.
 std::string WebView::Board::StatusJson() const
 {
-  JsonObject o;
-  o.Flag("running", answer.sent);
+  Json o = {{"running", answer.sent}};
   if (answer.sent) {
     const bool answered = answer.channelStatus == TAPCOM_STATUS_FINISHED;
-    o.Flag("answered", answered);
+    o["answered"] = answered;
     if (answered) {
       const FerroxStatusReply &r = answer.reply;
       const char *words = StatusStateWords(r.State);
       const std::string name(r.DestFileName, strnlen(r.DestFileName, sizeof r.DestFileName));
-      o.Number("state", r.State)
-          .Text("words", words ? words : "state " + std::to_string(r.State))
-          .Text("file", TerminalTextAsUtf8(name))
-          .Number("bytes", static_cast<long long>(r.TotalBytes))
-          .Number("perMinute", static_cast<long long>(r.BytesPerMinute))
-          .Number("percent", r.Percent)
-          .Number("entry", r.CurrentEntry)
-          .Number("entries", r.NrOfEntries);
+      o["state"] = r.State;
+      o["words"] = words ? std::string(words) : "state " + std::to_string(r.State);
+      o["file"] = TerminalTextAsUtf8(name);
+      o["bytes"] = static_cast<long long>(r.TotalBytes);
+      o["perMinute"] = static_cast<long long>(r.BytesPerMinute);
+      o["percent"] = r.Percent;
+      o["entry"] = r.CurrentEntry;
+      o["entries"] = r.NrOfEntries;
     }
   }
-  return o.Text("summary", summary).Str();
+  o["summary"] = summary;
+  return JsonText(o);
 }
 
 // Twice a second: the log's new bytes, the plug-ins and mounts, and (every

@@ -14,7 +14,7 @@
 # cross compiler.
 set -e
 
-want="cmake make g++ pkg-config googletest libstb-dev libcpp-httplib-dev fonts-dejavu-core fonts-crosextra-carlito g++-mipsel-linux-gnu qemu-user"
+want="cmake make g++ pkg-config googletest libstb-dev libcpp-httplib-dev nlohmann-json3-dev fonts-dejavu-core fonts-crosextra-carlito g++-mipsel-linux-gnu qemu-user"
 for group in "$@"; do
   case "$group" in
     fuzz) want="$want clang libclang-rt-14-dev" ;;
