@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "Fatal.h"
 #include "FontInstall.h"
 #include "KeyNames.h"
 #include "Receiver.h"

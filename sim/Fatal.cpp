@@ -14,7 +14,7 @@ void SimFatal(std::string_view module, std::string_view reason)
   std::string line = "receiver: fatal: " + std::string(module) + ": " + std::string(reason) + "\n";
   std::fputs(line.c_str(), stderr);
   std::fflush(stdout);
-  std::exit(70);
+  std::exit(kExitHostFailure);
 }
 
 void SimWarn(std::string_view module, std::string_view message)

@@ -133,7 +133,7 @@ void Receiver::Impl::PowerCut(const std::string &when)
   if (config.consoleEcho) config.consoleEcho->flush();
   std::fputs(line, stdout);
   std::fflush(stdout);
-  _exit(3);
+  _exit(kExitPowerCut);
 }
 
 uint64_t Receiver::FileChanges() const { return impl_->changesSeen; }

@@ -23,6 +23,14 @@ TEST(ReceiverProgram, HelpDocumentsEveryOption)
   const std::vector<std::string> options = sim::KnownOptions();
   EXPECT_GE(options.size(), 28u);
   for (const std::string &opt : options) EXPECT_NE(r.out.find("  " + opt + " "), std::string::npos) << opt;
+  // each once, and the text beside a form starts in column 30
+  for (const std::string &opt : options) {
+    const std::string form = "\n  " + opt + " ";
+    const size_t at = r.out.find(form);
+    EXPECT_EQ(std::string::npos, r.out.find(form, at + 1)) << opt;
+  }
+  EXPECT_NE(std::string::npos, r.out.find("\n  --root DIR                 host folder that is the receiver's"));
+  EXPECT_NE(std::string::npos, r.out.find("\n  --mount RPATH=HOSTDIR[@APPEAR[-VANISH]]\n" + std::string(29, ' ') + "serve"));
   // a terminal of 80 columns shows every line whole
   std::istringstream lines(r.out);
   for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
@@ -45,6 +53,8 @@ TEST(ReceiverProgram, BadCommandLinesAndFilesGiveAClearMessage)
       {{"--root", root, "--screenshot", "x"}, 2, "unknown option --screenshot; did you mean --screenshots?"},
       {{"--root", root, "--seconds=5", "--qiuet"}, 2, "unknown option --qiuet; did you mean --quiet?"},
       {{"--root", root, "--frobnicate=1"}, 2, "unknown option --frobnicate (see receiver --help)"},
+      {{"--root", root, "--quiet=yes"}, 2, "option --quiet takes no value (see receiver --help)"},
+      {{"--root", root, "-q"}, 2, "unknown option -q (see receiver --help)"},
       {{"--root", (tmp.path / "notes.tap").string(), TapFile("TickWaiter.tap").string()}, 2,
        "is a file, not a folder: give a folder for --root"},
       {{"--root", root, "--load", "/mnt/hd/ProgramFiles/Nope.tap"}, 2,
