@@ -23,6 +23,7 @@
 #include "FirmwareState.h"
 #include "HostFs.h"
 #include "HostLoader.h"
+#include "receiver_paths.h"
 #include "Osd.h"
 #include "PowerCut.h"
 #include "Receiver.h"
@@ -105,64 +106,71 @@ struct Slot {
 };
 
 struct Receiver::Impl {
-  Receiver *self = nullptr;
-  Config config;
-  HostFs fs;
-  SimClock clock;
+  // ---- the receiver as a whole ----
+  Receiver *self = nullptr;           // the Receiver this is the inside of
+  Config config;                      // what the run was set up with
+  HostFs fs;                          // receiver paths to host paths, mounts, devices
+  SimClock clock;                     // ticks, the date and time, the uptime
   std::filesystem::path privateDir;   // private copies of loaded plug-ins
+  bool shutDown = false;              // Shutdown ran: nothing loads or runs any more
+  std::vector<std::function<void(Receiver &)>> drivers;  // asked every round (keys, requests, the web view)
 
-  Slot slots[TAP_TABLE_SLOTS];
+  // ---- plug-ins and their rounds ----
+  Slot slots[TAP_TABLE_SLOTS];        // the plug-in table, by slot
   int depth = 0;                      // handler calls on the stack
   std::vector<LoadedTap> toClose;     // unloaded, closed when depth is 0
-  std::vector<PhaseEvent> trace;
-  bool idleLoopSeen = false;
+  std::vector<PhaseEvent> trace;      // load, phase and unload lines of the run
+  bool idleLoopSeen = false;          // a top-level round has run
   std::chrono::steady_clock::time_point lastRound{};  // start of the last top-level round
-  double longestRoundGapMs = 0;
-  bool shutDown = false;
-  std::vector<std::function<void(Receiver &)>> drivers;
+  double longestRoundGapMs = 0;       // the longest wall time between two of them
   Slot fallback;                      // folder and listing when no task is current
+  std::vector<std::string> stops;     // the stop calls plug-ins made ("StopRecord 1", "StopTs", ...)
+  std::string printed;                // all that TAP_Print printed
 
-  std::unordered_map<FwFileRecord *, std::unique_ptr<DiskHandle>> handles;
-  std::unordered_map<FILE *, StreamInfo> streams;
-  std::vector<WriteFault> faults;
-  std::unique_ptr<PowerModel> power;   // the power-cut model, when the run has one
-  uint64_t changesSeen = 0;            // changes to files and folders so far
+  // ---- files ----
+  std::unordered_map<FwFileRecord *, std::unique_ptr<DiskHandle>> handles;  // the disk API's open files
+  std::unordered_map<FILE *, StreamInfo> streams;  // the OS facade's open streams
+  std::vector<WriteFault> faults;     // --fail-writes: where writes fail after how many bytes
+  std::unique_ptr<PowerModel> power;  // the power-cut model, when the run has one
+  uint64_t changesSeen = 0;           // changes to files and folders so far
+  std::string workFolder = TAPFS_ROOT PROGRAM_FILES_DIR;  // the firmware's work folder
+  std::vector<std::string> workStack;                // work folders pushed, innermost last
+  std::vector<std::string> selectedFolders;          // folders handed out as selection records, by index
+  FwWorkFolderRecord tapFolderRecord{};              // the record the work folder call hands out
 
+  // ---- terminals and shared memory ----
   std::map<int, std::string> termOut;  // pts -> bytes written
   std::map<int, int> termFds;          // fake fd -> pts
-  int nextTermFd = 100000;
+  int nextTermFd = 100000;             // the next fake fd (far above any real one)
+  std::vector<ShmSegment> shm;         // shared memory segments plug-ins made
+  int nextShmId = 0x5100;              // the next segment's id
 
-  std::vector<ShmSegment> shm;
-  int nextShmId = 0x5100;
-
+  // ---- firmware symbols ----
   std::set<std::string> missing;       // firmware symbols reported missing
   std::string dlError;                 // pending error of a refused look-up
   std::string dlErrorReturned;         // storage of the last returned error
 
-  std::string workFolder = "/mnt/hd/ProgramFiles";
-  std::vector<std::string> workStack;
-  std::vector<std::string> selectedFolders;
-  FwWorkFolderRecord tapFolderRecord{};
-
+  // ---- screen ----
   Osd osd;                             // the on-screen display
+  std::string lastShot;                // name of the last screenshot written
+  bool shotPending = false;            // the screen changed since the last screenshot
+  uint64_t shotsWritten = 0;           // screenshots of the run
+  double shotMs = 0;                   // wall time they took to write
+
+  // ---- figures and errors of the run ----
   std::unordered_map<std::string, uint64_t> calls;  // API call name -> times called
   std::unordered_map<std::string, double> callMs;   // sync call name -> wall time in it
   std::vector<HandlerTimes> handlerTimes;          // by plug-in file, in load order
   std::vector<PluginRun> pluginRuns;               // every load, in order
   int errors = 0;                                  // plug-in errors of the run
-  std::string lastShot;                // name of the last screenshot written
-  bool shotPending = false;            // the screen changed since the last screenshot
-  uint64_t shotsWritten = 0;           // screenshots of the run
-  double shotMs = 0;                   // wall time they took to write
   double blockedMs = 0;                // virtual time the firmware's thread waited on a silent share
   double silentMs = 0;                 // all time it waited on one, on either clock
 
-  FileRecord playFile;
-  bool playing = false;
-  byte playMode = 0;
-  FileRecord recFiles[FW_REC_SLOT_TABLE][3];
-  std::vector<std::string> stops;
-  std::string printed;
+  // ---- playback and recording ----
+  FileRecord playFile;                 // the file being played back (--play)
+  bool playing = false;                // a playback runs
+  byte playMode = 0;                   // its play mode
+  FileRecord recFiles[FW_REC_SLOT_TABLE][3];  // each recording slot's .rec, .inf and .nav (--record)
 
   Impl(Receiver *owner, Config cfg);
 
