@@ -172,6 +172,57 @@ void GuardedServer::WidenBacklog(int connections)
   if (svr_sock_ != INVALID_SOCKET) ::listen(svr_sock_, connections);  // a second listen sets the queue's length
 }
 
+void GuardedServer::RefuseStrangers(const std::string &token)
+{
+  token_ = token;
+  set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
+    const std::string why = Refusal(req);
+    if (why.empty()) return httplib::Server::HandlerResponse::Unhandled;
+    res.status = 403;
+    res.set_content(JsonText({{"error", why}}) + "\n", "application/json");
+    return httplib::Server::HandlerResponse::Handled;
+  });
+}
+
+void GuardedServer::AnswerAt(const std::string &boundHost, int port)
+{
+  boundHost_ = boundHost;
+  port_ = port;
+}
+
+// Is the Host header one this view answers to: its own address, or the
+// loopback names, with its port? A name a stranger's page can point at this
+// machine (DNS rebinding) is none of them.
+bool GuardedServer::HostAllowed(const std::string &host) const
+{
+  const std::string port = ":" + std::to_string(port_.load());
+  if (host.size() <= port.size() || host.compare(host.size() - port.size(), port.size(), port) != 0) return false;
+  const std::string name = host.substr(0, host.size() - port.size());
+  if (name == "localhost" || name == "127.0.0.1" || name == "[::1]") return true;
+  const std::string bound = boundHost_.find(':') != std::string::npos ? "[" + boundHost_ + "]" : boundHost_;
+  if (bound == "0.0.0.0" || bound == "[::]") {
+    // every address of this machine: an address, never a name
+    return name.find_first_not_of("0123456789.") == std::string::npos ||
+           (name.size() > 2 && name.front() == '[' && name.back() == ']' &&
+            name.find_first_not_of("0123456789abcdefABCDEF:.", 1) == name.size() - 1);
+  }
+  return name == bound;
+}
+
+// Why the request is refused, or "": a foreign Host for every path; for a
+// command also a missing or foreign Origin and a missing or wrong token.
+std::string GuardedServer::Refusal(const httplib::Request &req) const
+{
+  const std::string host = req.get_header_value("Host");
+  if (!HostAllowed(host)) return "this view answers only to its own address, not to \"" + host + "\"";
+  if (req.method != "POST") return "";
+  const std::string origin = req.get_header_value("Origin");
+  if (origin.empty()) return "a command needs the Origin of the page";
+  if (origin != "http://" + host) return "a command from another page (" + origin + ") is refused";
+  if (req.get_header_value("X-Ferrox-Token") != token_) return "a command needs this run's token, which the page has";
+  return "";
+}
+
 bool GuardedServer::Admit(const std::string &client)
 {
   std::lock_guard<std::mutex> lock(m_);

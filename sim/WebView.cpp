@@ -182,8 +182,6 @@ struct WebView::Board {
   }
 
   void Routes();
-  std::string Refusal(const httplib::Request &req) const;
-  bool HostAllowed(const std::string &host) const;
   void TakeCommand(const httplib::Request &req, httplib::Response &res);
   void PageRoutes();
   void EventStream();
@@ -255,14 +253,8 @@ void WebView::Board::Routes()
   // more connections than threads wait for a free thread
   s.new_task_queue = [] { return new httplib::ThreadPool(kServerThreads); };
   s.set_logger([this](const httplib::Request &, const httplib::Response &) { ++requests; });
-  // every request passes the guard first: a stranger's gets 403 and nothing
-  s.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
-    const std::string why = Refusal(req);
-    if (why.empty()) return httplib::Server::HandlerResponse::Unhandled;
-    res.status = 403;
-    res.set_content(JsonText({{"error", why}}) + "\n", "application/json");
-    return httplib::Server::HandlerResponse::Handled;
-  });
+  // every request passes the guard's checks first: a stranger's gets 403
+  server.RefuseStrangers(token);
   s.set_error_handler([](const httplib::Request &, httplib::Response &res) {
     if (res.body.empty()) res.set_content(JsonText({{"error", std::to_string(res.status)}}) + "\n",
                                           "application/json");
@@ -270,39 +262,6 @@ void WebView::Board::Routes()
   PageRoutes();
   EventStream();
   CommandRoutes();
-}
-
-// Is the Host header one this view answers to: its own address, or the
-// loopback names, with its port? A name a stranger's page can point at this
-// machine (DNS rebinding) is none of them.
-bool WebView::Board::HostAllowed(const std::string &host) const
-{
-  const std::string port = ":" + std::to_string(this->port.load());
-  if (host.size() <= port.size() || host.compare(host.size() - port.size(), port.size(), port) != 0) return false;
-  const std::string name = host.substr(0, host.size() - port.size());
-  if (name == "localhost" || name == "127.0.0.1" || name == "[::1]") return true;
-  const std::string bound = boundHost.find(':') != std::string::npos ? "[" + boundHost + "]" : boundHost;
-  if (bound == "0.0.0.0" || bound == "[::]") {
-    // every address of this machine: an address, never a name
-    return name.find_first_not_of("0123456789.") == std::string::npos ||
-           (name.size() > 2 && name.front() == '[' && name.back() == ']' &&
-            name.find_first_not_of("0123456789abcdefABCDEF:.", 1) == name.size() - 1);
-  }
-  return name == bound;
-}
-
-// Why the request is refused, or "": a foreign Host for every path; for a
-// command also a missing or foreign Origin and a missing or wrong token.
-std::string WebView::Board::Refusal(const httplib::Request &req) const
-{
-  const std::string host = req.get_header_value("Host");
-  if (!HostAllowed(host)) return "this view answers only to its own address, not to \"" + host + "\"";
-  if (req.method != "POST") return "";
-  const std::string origin = req.get_header_value("Origin");
-  if (origin.empty()) return "a command needs the Origin of the page";
-  if (origin != "http://" + host) return "a command from another page (" + origin + ") is refused";
-  if (req.get_header_value("X-Ferrox-Token") != token) return "a command needs this run's token, which the page has";
-  return "";
 }
 
 // The page's files, its screen and its state on request.
@@ -473,6 +432,7 @@ bool WebView::Start(const WebAddress &at, std::string *error)
   b.server.WidenBacklog(kBacklog);
   b.port = port;
   b.boundHost = at.host;
+  b.server.AnswerAt(at.host, port);
   b.serving = std::thread([&b] { b.server.listen_after_bind(); });
   return true;
 }

@@ -14,6 +14,7 @@
 #include "Cli.h"
 #include "ScenarioFixture.h"
 #include "WebRun.h"
+#include "WebGuard.h"
 #include "WebView.h"
 
 namespace {
@@ -507,3 +508,49 @@ TEST_F(WebViewTest, AFloodOfHalfOpenConnectionsLeavesThePageAnswering)
 }
 
 }  // namespace
+
+// The guard reaches into cpp-httplib (process_and_close_socket,
+// process_request, svr_sock_, the write timeout): a new version of the
+// library must be checked against it before this is moved on.
+TEST(WebGuardTest, TheHttpLibraryIsTheVersionTheGuardWasCheckedAgainst)
+{
+  EXPECT_STREQ("0.11.4", CPPHTTPLIB_VERSION)
+      << "sim/WebGuard.cpp relies on the library's internals: check the guard against this version";
+}
+
+// Who the guard lets through, request by request.
+TEST(WebGuardTest, StrangersAreRefusedBeforeAnyRoute)
+{
+  struct Case {
+    const char *bound;
+    const char *method, *host, *origin, *token;
+    bool refused;
+  } cases[] = {
+      {"127.0.0.1", "GET", "127.0.0.1:8080", "", "", false},
+      {"127.0.0.1", "GET", "localhost:8080", "", "", false},
+      {"127.0.0.1", "GET", "[::1]:8080", "", "", false},
+      {"127.0.0.1", "GET", "evil.example:8080", "", "", true},   // a name pointed at this machine
+      {"127.0.0.1", "GET", "127.0.0.1:8081", "", "", true},      // another port
+      {"127.0.0.1", "GET", "", "", "", true},
+      {"0.0.0.0", "GET", "192.168.1.7:8080", "", "", false},     // any address of the machine
+      {"0.0.0.0", "GET", "nas.local:8080", "", "", true},        // never a name
+      {"127.0.0.1", "POST", "127.0.0.1:8080", "http://127.0.0.1:8080", "tok", false},
+      {"127.0.0.1", "POST", "127.0.0.1:8080", "", "tok", true},   // no Origin
+      {"127.0.0.1", "POST", "127.0.0.1:8080", "http://evil.example", "tok", true},
+      {"127.0.0.1", "POST", "127.0.0.1:8080", "http://127.0.0.1:8080", "", true},
+      {"127.0.0.1", "POST", "127.0.0.1:8080", "http://127.0.0.1:8080", "tok2", true},
+  };
+  for (const Case &c : cases) {
+    sim::GuardedServer server;
+    server.RefuseStrangers("tok");
+    server.AnswerAt(c.bound, 8080);
+    httplib::Request req;
+    req.method = c.method;
+    if (*c.host) req.headers.emplace("Host", c.host);
+    if (*c.origin) req.headers.emplace("Origin", c.origin);
+    if (*c.token) req.headers.emplace("X-Ferrox-Token", c.token);
+    EXPECT_EQ(c.refused, !server.Refusal(req).empty())
+        << c.bound << " " << c.method << " " << c.host << " " << c.origin << " " << c.token << ": "
+        << server.Refusal(req);
+  }
+}
