@@ -159,7 +159,7 @@ bool ShowRunResult(void)
     } else {
       const char *lines[4] = {"Ferrox", done[0] != '\0' ? done : failed, done[0] != '\0' ? failed : NULL, NULL};
       if (lines[2] != NULL && lines[2][0] == '\0') lines[2] = NULL;
-      ShowMessageWindow(lines, TAP_SCREEN_W, TAP_SCREEN_H, 2, 1, 0xFF9C9C9C, 0xFFFFFF52, 0xFFE6FFE6, 0xFF192952, 0);
+      ShowMessageWindow(lines, TAP_SCREEN_W, TAP_SCREEN_H, 2, 1, MW_COLOURS, 0);
       ResultUntil = TAP_GetTick() + RESULT_TICKS;
       if (ResultUntil == 0) ResultUntil = 1;
       shown = true;

@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "MessageWin.h"
 #include "PngFile.h"
 #include "ScenarioFixture.h"
 
 namespace {
 
-constexpr uint32_t kWindowBack = 0xFF192952;  // the message window's background
+constexpr uint32_t kWindowBack = MW_BACK_COLOUR;
 
 struct ResultCase {
   const char *what;

@@ -52,15 +52,15 @@ TEST_F(MessageWinTest, MissingFontWindowIsCentredInItsColoursAndGoneAfterItsDela
   TAP_Osd_Sync();
   const uint32_t picture = Rx().ScreenPixel(360, 288);
   ShowMessageWin("FRX Setup V1.17", "failed to load Calibri_14.ufnt", "Please install the font", 0);
-  Bounds border = Find(0xFF9C9C9C), back = Find(0xFF192952);
+  Bounds border = Find(MW_BORDER_COLOUR), back = Find(MW_BACK_COLOUR);
   ASSERT_GT(border.count, 0);
   EXPECT_NEAR((border.x0 + border.x1) / 2, 360, 1) << "centred across";
   EXPECT_NEAR((border.y0 + border.y1) / 2, 288, 1) << "centred down";
   EXPECT_EQ(26 + 10 + 2 * 26, border.y1 - border.y0 + 1) << "title and two lines of font size 2";
   EXPECT_EQ(border.x0 + 5, back.x0) << "a border of a quarter margin";
-  EXPECT_GT(Find(0xFFFFFF52).count, 20) << "title pixels";
-  EXPECT_GT(Find(0xFFE6FFE6).count, 40) << "text pixels";
-  Bounds title = Find(0xFFFFFF52), text = Find(0xFFE6FFE6);
+  EXPECT_GT(Find(MW_TITLE_COLOUR).count, 20) << "title pixels";
+  EXPECT_GT(Find(MW_TEXT_COLOUR).count, 40) << "text pixels";
+  Bounds title = Find(MW_TITLE_COLOUR), text = Find(MW_TEXT_COLOUR);
   EXPECT_LT(title.y1, text.y0) << "the title above the lines";
   // the text keeps a margin inside its frame
   EXPECT_GE(text.x0, back.x0 + 8);
@@ -90,13 +90,13 @@ TEST_F(MessageWinTest, LinesThatWouldReachTheBottomAreLeftOut)
   std::vector<const char *> lines = {"Title"};
   for (const std::string &t : texts) lines.push_back(t.c_str());
   lines.push_back(nullptr);
-  ShowMessageWindow(lines.data(), 720, 576, 2, 1, 0xFF9C9C9C, 0xFFFFFF52, 0xFFE6FFE6, 0xFF192952, 0);
-  Bounds b = Find(0xFF9C9C9C);
+  ShowMessageWindow(lines.data(), 720, 576, 2, 1, MW_COLOURS, 0);
+  Bounds b = Find(MW_BORDER_COLOUR);
   EXPECT_LT(b.y1 - b.y0 + 1, 576);
   EXPECT_EQ(0, (b.y1 - b.y0 + 1 - 36) % 26) << "whole lines only";
   // placed at y 500: only what fits below it
-  ShowMessageWindow(lines.data(), 10, 500, 0, 0, 0xFF9C9C9C, 0xFFFFFF52, 0xFFE6FFE6, 0xFF192952, 0);
-  b = Find(0xFF9C9C9C);
+  ShowMessageWindow(lines.data(), 10, 500, 0, 0, MW_COLOURS, 0);
+  b = Find(MW_BORDER_COLOUR);
   EXPECT_EQ(500, b.y0);
   EXPECT_LT(b.y1, 576);
   EXPECT_EQ(10, b.x0);
@@ -106,8 +106,8 @@ TEST_F(MessageWinTest, TitleWiderThanTheScreenGivesAFullWidthWindow)
 {
   std::string wide(200, 'W');
   const char *lines[] = {wide.c_str(), "x", nullptr};
-  ShowMessageWindow(lines, 720, 576, 2, 1, 0xFF9C9C9C, 0xFFFFFF52, 0xFFE6FFE6, 0xFF192952, 0);
-  Bounds b = Find(0xFF9C9C9C);
+  ShowMessageWindow(lines, 720, 576, 2, 1, MW_COLOURS, 0);
+  Bounds b = Find(MW_BORDER_COLOUR);
   EXPECT_EQ(0, b.x0);
   EXPECT_EQ(719, b.x1);
   EXPECT_EQ(720, _osdInfo[tkl_rgn].Width);

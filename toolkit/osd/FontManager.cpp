@@ -195,7 +195,7 @@ void FMUC_ShowMissingFonts(const char *const *Names, int Count)
     lines[n++] = "Please install the fonts";
   }
   lines[n] = nullptr;
-  ShowMessageWindow(lines, TAP_SCREEN_W, TAP_SCREEN_H, 2, 1, 0xFF9C9C9C, 0xFFFFFF52, 0xFFE6FFE6, 0xFF192952,
+  ShowMessageWindow(lines, TAP_SCREEN_W, TAP_SCREEN_H, 2, 1, MW_COLOURS,
                     MISSING_FONT_TICKS);
 }
 

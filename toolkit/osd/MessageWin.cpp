@@ -202,5 +202,5 @@ void ShowMessageWin(const char *title, const char *line1, const char *line2, dwo
 {
   const char *lines[4] = {title, line1, line2, nullptr};
   if (line1 == nullptr) lines[2] = nullptr; /* the list ends at the first null line */
-  ShowMessageWindow(lines, SCREEN_W, SCREEN_H, 2, 1, 0xFF9C9C9C, 0xFFFFFF52, 0xFFE6FFE6, 0xFF192952, delay);
+  ShowMessageWindow(lines, SCREEN_W, SCREEN_H, 2, 1, MW_COLOURS, delay);
 }

@@ -12,6 +12,13 @@
 
 extern int tkl_rgn; /* region of the message window shown, 0 for none */
 
+/* The message window's colours, as every caller shows it */
+#define MW_BORDER_COLOUR 0xFF9C9C9C
+#define MW_TITLE_COLOUR 0xFFFFFF52
+#define MW_TEXT_COLOUR 0xFFE6FFE6
+#define MW_BACK_COLOUR 0xFF192952
+#define MW_COLOURS MW_BORDER_COLOUR, MW_TITLE_COLOUR, MW_TEXT_COLOUR, MW_BACK_COLOUR
+
 void ShowMessageWin(const char *title, const char *line1, const char *line2, dword delay);
 /* lines: title (may be null), then the text lines, ended by a null entry */
 void ShowMessageWindow(const char **lines, dword x, dword y, byte fontSize, byte align,
