@@ -205,6 +205,68 @@ static void BuildMainMenu(void)
   OSDMenuUpdate(false);
 }
 
+/* A key of the remote in the running menu: the menu's own keys move the
+ * cursor; Left and Right step a value, OK opens a folder picker, Green
+ * saves, Yellow saves and starts the copy service, Exit and Red leave. */
+static void MenuKey(dword key)
+{
+  int item = OSDMenuGetCurrentItem();
+  switch (key) {
+    case RKEY_Left:
+    case RKEY_Right:
+      StepValue(item, key == RKEY_Right);
+      UpdateOSD(item);
+      break;
+    case RKEY_Ok:
+      if (item == ItemMoveDir || item == ItemDestDir) {
+        State = MS_BUILD;
+        DisplayMode = item == ItemMoveDir ? DM_MOVEDIR : DM_SHAREDIR;
+      }
+      break;
+    case RKEY_Green: State = MS_SAVE; break;
+    case RKEY_Yellow:
+      /* copy now: unless the service runs already, which is said */
+      if (HDD_TAP_isRunning(FERROX_ID)) {
+        ShowMessageWin("Ferrox Setup", "The copy service is running already", "", 300);
+        EndMessageWin();
+      } else {
+        State = MS_START;
+      }
+      break;
+    case RKEY_Exit:
+    case RKEY_Red: State = MS_QUIT; break;
+    default: break;
+  }
+}
+
+/* Green or Yellow: the settings saved and, for Yellow, the copy service
+ * started. A save that failed left the old file as it was: the user is
+ * told, and the copy service is not started on settings it would not read. */
+static void SaveAndStart(bool start)
+{
+  bool saved = SaveINI();
+  if (!saved) {
+    ShowMessageWin("Ferrox Setup", "The settings were not saved:", SettingsSaveError, 500);
+    EndMessageWin();
+  }
+  OSDMenuDestroy();
+  if (start && saved) {
+    HDD_ChangeDir(PROGRAM_FILES_DIR);
+    if (!HDD_TAP_Start(SERVICE_TAP_FILE, false, 0, nullptr)) {
+      ShowMessageWin("Ferrox Setup", SERVICE_TAP_FILE " could not be started:", "is it in /ProgramFiles?", 500);
+    } else {
+      /* the run goes on in the background: say so, and where its result shows */
+      ShowMessageWin("Ferrox Setup", "The copy service has started.",
+                     ShowResult != 0 ? "Its result comes on the TV when the run ends."
+                                     : "Its result goes into Ferrox.log when the run ends.",
+                     STARTED_TICKS);
+    }
+    EndMessageWin();
+  }
+}
+
+/* The main menu's screen, by its State: built on its first event, then
+ * keys until it is left, saved or started; the plug-in ends after. */
 TapParam EventHandlerMain(word event, TapParam param1, TapParam param2)
 {
   switch (State) {
@@ -223,65 +285,18 @@ TapParam EventHandlerMain(word event, TapParam param1, TapParam param2)
         LastSelectedItem = OSDMenuGetCurrentItem();
         UpdateLegend();
         OSDMenuUpdate(false);
-        return 0;
-      }
-      int item = OSDMenuGetCurrentItem();
-      switch ((dword)param1) {
-        case RKEY_Left:
-        case RKEY_Right:
-          StepValue(item, (dword)param1 == RKEY_Right);
-          UpdateOSD(item);
-          break;
-        case RKEY_Ok:
-          if (item == ItemMoveDir || item == ItemDestDir) {
-            State = MS_BUILD;
-            DisplayMode = item == ItemMoveDir ? DM_MOVEDIR : DM_SHAREDIR;
-          }
-          break;
-        case RKEY_Green: State = MS_SAVE; break;
-        case RKEY_Yellow:
-          /* copy now: unless the service runs already, which is said */
-          if (HDD_TAP_isRunning(FERROX_ID)) {
-            ShowMessageWin("Ferrox Setup", "The copy service is running already", "", 300);
-            EndMessageWin();
-          } else {
-            State = MS_START;
-          }
-          break;
-        case RKEY_Exit:
-        case RKEY_Red: State = MS_QUIT; break;
-        default: break;
+      } else {
+        MenuKey((dword)param1);
       }
       return 0;
     }
 
     case MS_SAVE:
-    case MS_START: {
-      /* a save that failed left the old file as it was: the user is told,
-       * and the copy service is not started on settings it would not read */
-      bool saved = SaveINI();
-      if (!saved) {
-        ShowMessageWin("Ferrox Setup", "The settings were not saved:", SettingsSaveError, 500);
-        EndMessageWin();
-      }
-      OSDMenuDestroy();
-      if (State == MS_START && saved) {
-        HDD_ChangeDir(PROGRAM_FILES_DIR);
-        if (!HDD_TAP_Start(SERVICE_TAP_FILE, false, 0, nullptr)) {
-          ShowMessageWin("Ferrox Setup", SERVICE_TAP_FILE " could not be started:", "is it in /ProgramFiles?", 500);
-        } else {
-          /* the run goes on in the background: say so, and where its result shows */
-          ShowMessageWin("Ferrox Setup", "The copy service has started.",
-                         ShowResult != 0 ? "Its result comes on the TV when the run ends."
-                                         : "Its result goes into Ferrox.log when the run ends.",
-                         STARTED_TICKS);
-        }
-        EndMessageWin();
-      }
+    case MS_START:
+      SaveAndStart(State == MS_START);
       CallTraceRelease();
       TAP_Exit();
       return param1;
-    }
 
     default:
       OSDMenuDestroy();

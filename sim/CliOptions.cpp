@@ -485,9 +485,8 @@ bool FitsThisReceiver(const fs::path &file, const fs::path &root, const std::str
   return true;
 }
 
-// The checks of the whole command line, once every option is read; 0 or 2
-// with a message.
-int CheckOptions(RunOptions *o, std::string *error)
+// The receiver root: given, and a folder where it exists.
+int CheckRoot(const RunOptions *o, std::string *error)
 {
   if (o->config.root.empty()) {
     *error = "no receiver root folder: give --root DIR (see receiver --help)";
@@ -498,7 +497,14 @@ int CheckOptions(RunOptions *o, std::string *error)
     *error = "the receiver root " + o->config.root.string() + " is a file, not a folder: give a folder for --root";
     return kExitCommandLine;
   }
-  // a plug-in that cannot run is refused before anything is made or copied
+  return kExitAsAsked;
+}
+
+// The plug-in files: there, plug-ins, and ones this receiver can run. A
+// plug-in that cannot run is refused before anything is made or copied.
+int CheckPluginFiles(const RunOptions *o, std::string *error)
+{
+  std::error_code ec;
   for (const std::string &tap : o->hostTaps) {
     if (!fs::is_regular_file(tap, ec)) {
       *error = "plug-in file not found: " + tap;
@@ -530,6 +536,15 @@ int CheckOptions(RunOptions *o, std::string *error)
     }
     if (!FitsThisReceiver(host, o->config.root, "--load " + tap, error)) return kExitCommandLine;
   }
+  return kExitAsAsked;
+}
+
+// The checks of the whole command line, once every option is read; 0 or 2
+// with a message.
+int CheckOptions(RunOptions *o, std::string *error)
+{
+  if (int status = CheckRoot(o, error)) return status;
+  if (int status = CheckPluginFiles(o, error)) return status;
   // a receiver-flavour plug-in asks libc's loader, which knows nothing of
   // the symbols the simulator hides
   if (!o->config.missingSymbols.empty())
