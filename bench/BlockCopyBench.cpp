@@ -407,6 +407,7 @@ void CompareOnShare(const Options &o, const fs::path &src, const fs::path &runRo
   const uint64_t size = o.sizeMiB * kMiB;
   const fs::path onShare = o.dest / "ferrox-run", cpCopy = o.dest / "cp.rec", rsyncCopy = o.dest / "rsync.rec";
   bool rsyncTruncateRefused = false;
+  // clang-format off
   std::vector<Contender> all = {
       {"Ferrox.tap run, share pace", [&] { return wholeRun ? WholeRun(runRoot, onShare, 0) : -1; },
        onShare / "bench.rec", {}},
@@ -424,6 +425,7 @@ void CompareOnShare(const Options &o, const fs::path &src, const fs::path &runRo
        },
        rsyncCopy, {}},
   };
+  // clang-format on
   std::printf("Whole copies onto %s, %d interleaved rounds:\n", o.dest.c_str(), o.rounds);
   WholeCopyRounds(all, o.rounds, src, size, dropped);
   if (rsyncTruncateRefused)
@@ -510,6 +512,7 @@ int main(int argc, char **argv)
     if (!o.keep) fs::remove_all(work, ec);
     return 0;
   }
+  // clang-format off
   std::vector<Contender> whole = {
       {"engine, no pause, 10 MiB blocks", [&] { return EngineUnpaced(root); }, dstDir / "engine.rec", {}},
       {"Ferrox.tap run, share, 2 MiB blocks", [&] { return wholeRun ? WholeRun(runRoot, share, 0) : -1; },
@@ -524,6 +527,7 @@ int main(int argc, char **argv)
       {"rsync -W", [&] { return External({"rsync", "-W", src.string(), (work / "rsyncw.rec").string()}, work / "rsyncw.rec"); },
        work / "rsyncw.rec", {}},
   };
+  // clang-format on
   std::printf("Whole copies, %d interleaved rounds:\n", o.rounds);
   WholeCopyRounds(whole, o.rounds, src, size, dropped);
   // throughput ratios per round: a's throughput over b's is b's time over a's
@@ -547,6 +551,7 @@ int main(int argc, char **argv)
 
   // ---- continuing a half-copied file ----
   const fs::path half = dstDir / "resume.rec";
+  // clang-format off
   std::vector<Contender> resume = {
       {"engine, copy run (appends)", [&] { return EngineResume(root, false); }, half, {}},
       {"engine, move run (compares first)", [&] { return EngineResume(root, true); }, half, {}},
@@ -555,6 +560,7 @@ int main(int argc, char **argv)
       {"rsync --partial", [&] { return External({"rsync", "--partial", src.string(), half.string()}, half); }, half,
        {}},
   };
+  // clang-format on
   std::printf("Continuing a half-copied file, %d interleaved rounds:\n", o.rounds);
   for (int round = 0; round < o.rounds; ++round) {
     for (Contender &c : InRoundOrder(resume, round)) {

@@ -25,6 +25,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 // A settings menu's lines: label on the left, value on the right.
+// clang-format off
 const char *const kLines[12][2] = {
     {"Quellverzeichnis", "/mnt/hd/DataFiles/MoveToNAS"}, {"Zielverzeichnis", "/mnt/hd/DataFiles/NAS-Share"},
     {"Modus", "Verschieben"},                            {"Geschwindigkeit", "4"},
@@ -33,6 +34,7 @@ const char *const kLines[12][2] = {
     {"Protokoll", "ausf\xC3\xBChrlich"},                 {"Herunterfahren danach", "nein"},
     {"Auftragsdateien", "ja"},                           {"Version", "V1.17"},
 };
+// clang-format on
 
 void DrawMenuText(word region, tFontDataUC *font)
 {

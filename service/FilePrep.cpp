@@ -40,6 +40,7 @@ static qword DestDevice = 0;            /* device of the destination at the main
 static bool DestDeviceKnown = false;
 
 /* Replacements for the single-byte form of a name, applied in this order. */
+// clang-format off
 static const char *const SpecialChars[][2] = {
     {"\xE4", "ae"}, {"\xC4", "Ae"}, {"\xFC", "ue"}, {"\xDC", "Ue"}, {"\xF6", "oe"},
     {"\xD6", "Oe"}, {"\xDF", "ss"},
@@ -50,6 +51,7 @@ static const char *const SpecialChars[][2] = {
     {"\xE9", "e"},  {"\xC9", "E"},  {"\xE8", "e"},  {"\xC8", "E"},  {"\xEA", "e"},  {"\xCA", "E"},
     {"\xEB", "e"},  {"\xCB", "E"},
 };
+// clang-format on
 
 /* Cuts name to at most max bytes by shortening what comes before its last
  * tailLen bytes, on a whole UTF-8 character: a long name keeps its

@@ -40,6 +40,7 @@ static const char *const LogLengths[] = {"short", "long"};
 /* The copy service starts without folders and at a speed beyond the bounds
  * (its first load brings it to 4), the setup from the default folders; a
  * missing "MountedDirDest" reads as 0 although both start at 1. */
+// clang-format off
 const tSetting SettingsTable[SETTINGS_COUNT] = {
     {NUMBER("CopySpeed", CopySpeed), 1, 4, 4, NULL, {10, 4}, {NULL, NULL},
      ItemSpeed, "  Speed", "Faktor %d", NULL, 1, 4, 1, NULL},
@@ -70,6 +71,7 @@ const tSetting SettingsTable[SETTINGS_COUNT] = {
     {FLAG("ShowResult", ShowResult), 0, 1, 1, NULL, {1, 1}, {NULL, NULL},
      ItemShowResult, "  Show result on TV", NULL, YesNo, 0, 0, 0, NULL},
 };
+// clang-format on
 
 const tSetting *SettingOfMenuItem(int item)
 {

@@ -143,6 +143,7 @@ static bool UnusableReason(const char **line1, const char **line2)
   static const struct {
     FolderVerdict Verdict;
     const char *Line1, *Line2;
+  // clang-format off
   } reasons[] = {
       {FolderNotChosen, "No folders are chosen yet:", "choose MoveDir and DestDir, then save (Green)."},
       {FolderSame, "MoveDir and DestDir are the same folder:", "choose another DestDir."},
@@ -151,6 +152,7 @@ static bool UnusableReason(const char **line1, const char **line2)
       {FolderSourceOffDisk, "MoveDir is not on the internal disk:", "choose it among the recordings."},
       {FolderMissing, "A folder does not exist and cannot be made:", "choose MoveDir and DestDir again."},
   };
+  // clang-format on
   if ((StartReason & SETUP_REASON_MASK) != SETUP_REASON_MARK) return false;
   for (size_t i = 0; i < sizeof reasons / sizeof reasons[0]; i++) {
     if ((dword)reasons[i].Verdict == (StartReason & ~SETUP_REASON_MASK)) {

@@ -9,6 +9,7 @@
 
 namespace sim {
 
+// clang-format off
 static const std::map<std::string, dword> kKeys = {
     {"Left", RKEY_Left},   {"Up", RKEY_Up},         {"Right", RKEY_Right},       {"Exit", RKEY_Exit},
     {"Down", RKEY_Down},   {"Ok", RKEY_Ok},         {"Green", RKEY_Green},       {"Yellow", RKEY_Yellow},
@@ -16,6 +17,7 @@ static const std::map<std::string, dword> kKeys = {
     {"PageUp2", RKEY_PageUp2}, {"PageDown2", RKEY_PageDown2}, {"Menu", RKEY_Menu},
     {"0", RKEY_0}, {"1", RKEY_1}, {"2", RKEY_2}, {"3", RKEY_3}, {"4", RKEY_4},
     {"5", RKEY_5}, {"6", RKEY_6}, {"7", RKEY_7}, {"8", RKEY_8}, {"9", RKEY_9}};
+// clang-format on
 
 bool KeyByName(const std::string &name, dword *key)
 {

@@ -27,10 +27,12 @@ namespace fs = std::filesystem;
 
 static Receiver *g_live = nullptr;
 
+// clang-format off
 static const char *const kFirmwareFunctions[] = {
     "PvrTimeToLinux", "_Z22ApplHdd_SaveWorkFolderv", "_Z25ApplHdd_RestoreWorkFolderv",
     "_Z20ApplHdd_SelectFolderPvPKc", "_Z21ApplHdd_SetWorkFolderPv", "_Z16Appl_ExecProgramPc",
     "_Z26Appl_ConvertToValidUTF8StrPhi"};
+// clang-format on
 static const char kUtf8Function[] = "_Z26Appl_ConvertToValidUTF8StrPhi";
 
 const char *PhaseName(Phase phase)

@@ -37,6 +37,7 @@ enum {
   FIS_Count
 };
 
+// clang-format off
 static const char *const FirmwareSymbolNames[FIS_Count] = {
     "PvrTimeToLinux",
     "_Z22ApplHdd_SaveWorkFolderv",
@@ -51,6 +52,7 @@ static const char *const FirmwareSymbolNames[FIS_Count] = {
     "_hddTapFolder",
     "_osdInfo",
 };
+// clang-format on
 
 static void *FirmwareSymbols[FIS_Count];  /* cached addresses, null until found */
 static byte *FirmwareDatBuffer = nullptr; /* whole "FirmwareModel.dat", TAP_MemAlloc'ed */

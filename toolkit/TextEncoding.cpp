@@ -21,12 +21,14 @@ int UTFFirmwareCached = -1;
 
 /* Tables by the number a selector or caller gives; 0, 12 and every number
  * above 16 fall back to the DVB Latin table */
+// clang-format off
 static const word *const CodeTables[17] = {
     UTFLookupISO6937,    UTFLookupISO8859_1,  UTFLookupISO8859_2,  UTFLookupISO8859_3,
     UTFLookupISO8859_4,  UTFLookupISO8859_5,  UTFLookupISO8859_6,  UTFLookupISO8859_7,
     UTFLookupISO8859_8,  UTFLookupISO8859_9,  UTFLookupISO8859_10, UTFLookupISO8859_11,
     UTFLookupISO6937,    UTFLookupISO8859_13, UTFLookupISO8859_14, UTFLookupISO8859_15,
     UTFLookupISO8859_16};
+// clang-format on
 
 /* An ISO 6937 diacritic byte followed by a base letter, and the precomposed
  * Latin-1 letter the two stand for */
@@ -36,6 +38,7 @@ typedef struct Iso6937Pair {
   word Composed;  /* U+00C0 .. U+00FF */
 } Iso6937Pair;
 
+// clang-format off
 static const Iso6937Pair Iso6937Pairs[53] = {
     {0xC1, 'A', 0xC0}, {0xC1, 'E', 0xC8}, {0xC1, 'I', 0xCC}, {0xC1, 'O', 0xD2},
     {0xC1, 'U', 0xD9}, {0xC1, 'a', 0xE0}, {0xC1, 'e', 0xE8}, {0xC1, 'i', 0xEC},
@@ -53,6 +56,7 @@ static const Iso6937Pair Iso6937Pairs[53] = {
     {0xC8, 'o', 0xF6}, {0xC8, 'u', 0xFC}, {0xC8, 'y', 0xFF},                   /* diaeresis */
     {0xCA, 'A', 0xC5}, {0xCA, 'a', 0xE5},                                         /* ring */
     {0xCB, 'C', 0xC7}, {0xCB, 'c', 0xE7}};                                        /* cedilla */
+// clang-format on
 
 /* ---- selectors and single characters ---- */
 

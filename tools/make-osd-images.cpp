@@ -280,11 +280,13 @@ std::vector<Image> AllImages()
   all.push_back(TextKey("guide", 54, 20, "GUIDE"));
 
   for (int d = 0; d <= 9; d++) all.push_back(TextKey(std::to_string(d), 24, 20, std::to_string(d)));
+  // clang-format off
   const std::pair<const char *, const char *> labelled[] = {
       {"ar", "AR"},      {"audio", "AUD"},   {"cut", "CUT"},     {"filelist", "FL"}, {"info", "i"},
       {"m", "M"},        {"mute", "MUT"},    {"progminus", "P-"}, {"progplus", "P+"}, {"recall", "RCL"},
       {"select", "SEL"}, {"sleep", "SLP"},   {"subtitle", "SUB"}, {"ttx", "TTX"},    {"tv_radio", "TV"},
       {"vf", "VF"},      {"volminus", "V-"}, {"volplus", "V+"},  {"nouse", ""}};
+  // clang-format on
   for (const auto &[name, label] : labelled) all.push_back(TextKey(name, 24, 20, label));
 
   all.push_back(SymbolKey("up", [](Image &i) { Tri(i, 12, 5, 6.5f, 14, 17.5f, 14); }));

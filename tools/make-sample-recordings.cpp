@@ -29,6 +29,7 @@ struct Sample {
   bool nav;          // with a ".nav"
 };
 
+// clang-format off
 const Sample kSamples[] = {
     {"Tagesschau.rec", 3, 1, true},
     {"Serien/Tatort - Folge 1.rec", 2, 2, true},
@@ -38,6 +39,7 @@ const Sample kSamples[] = {
     {"Konzert.rec", 2, 6, true},
     {"Nachrichten.mpg", 1, 7, false},
 };
+// clang-format on
 
 // Bytes that look like a transport stream: 188-byte packets starting with
 // the sync byte, the rest pseudo-random.

@@ -35,6 +35,7 @@ struct Range {
   uint32_t first, last;
 };
 
+// clang-format off
 constexpr Range kRanges[] = {
     {0x0020, 0x007E},  // Basic Latin
     {0x00A0, 0x00FF},  // Latin-1
@@ -46,6 +47,7 @@ constexpr Range kRanges[] = {
     {0x2010, 0x2027},  // dashes, quotation marks, bullet, ellipsis
     {0x20AC, 0x20AC},  // euro sign
 };
+// clang-format on
 
 struct Glyph {
   uint32_t codePoint;
@@ -60,11 +62,13 @@ bool IsCombining(uint32_t cp) { return cp >= 0x0300 && cp <= 0x036F; }
 struct Twin {
   uint32_t mark, spacing;
 };
+// clang-format off
 constexpr Twin kMarkTwins[] = {
     {0x0300, 0x0060}, {0x0301, 0x00B4}, {0x0302, 0x02C6}, {0x0303, 0x02DC}, {0x0304, 0x00AF},
     {0x0306, 0x02D8}, {0x0307, 0x02D9}, {0x0308, 0x00A8}, {0x030A, 0x02DA}, {0x030B, 0x02DD},
     {0x030C, 0x02C7}, {0x0327, 0x00B8}, {0x0328, 0x02DB},
 };
+// clang-format on
 
 // The glyph drawn for a code point: its own, else a combining mark's twin;
 // 0 when the font has neither.

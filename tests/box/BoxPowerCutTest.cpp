@@ -30,6 +30,7 @@ struct Config {
   double runSeconds;  // about how long its run takes in the box
 };
 
+// clang-format off
 const Config kConfigs[] = {
     {Kind::MoveToUsb, "move run onto the USB drive", 4},
     {Kind::MoveToShare, "move run onto the SMB share", 4},
@@ -37,6 +38,7 @@ const Config kConfigs[] = {
     {Kind::Gather, "gathering with CopyAllFiles, moved onto the share", 5},
     {Kind::Setup, "setup save", 3},
 };
+// clang-format on
 
 // Trials in the tier; make box-power-cuts asks for more (FERROX_BOX_CUTS).
 int Trials(int inTier)
@@ -248,6 +250,7 @@ TEST(BoxFaultTest, OnlyTheBoxsOwnFailuresVoidATrial)
   const struct {
     const char *console;
     const char *fault;
+  // clang-format off
   } kCases[] = {
       {"box: up after 5.1 s\n[  194.04] CIFS: VFS: \\\\10.0.2.2 has not responded in 180 seconds. Reconnecting...\n",
        "[  194.04] CIFS: VFS: \\\\10.0.2.2 has not responded in 180 seconds. Reconnecting..."},
@@ -258,5 +261,6 @@ TEST(BoxFaultTest, OnlyTheBoxsOwnFailuresVoidATrial)
       {"box: the internal disk's check found damage\nbox: cannot mount the internal disk\n", ""},
       {"box: up after 5.1 s\nbox: scenario ended with 0\nbox: power off\n", ""},
   };
+  // clang-format on
   for (const auto &c : kCases) EXPECT_EQ(BoxFault(c.console), c.fault) << c.console;
 }

@@ -37,6 +37,7 @@ struct Recording {
 TEST_F(BoxTest, CopyRunOntoTheSmbShareRenamesForTheShareAndASecondRunFindsAllComplete)
 {
   WriteShareSettings({"MountType=0", "SpecChar=1", "DelDEC=1", "Move=0"});
+  // clang-format off
   const std::vector<Recording> recordings = {
       {"Tagesschau.rec", "Tagesschau.rec", 1'500'000, true},
       {"M\xFC" "ller & S\xF6hne.rec", "Mueller & Soehne.rec", 700'000, true},
@@ -46,6 +47,7 @@ TEST_F(BoxTest, CopyRunOntoTheSmbShareRenamesForTheShareAndASecondRunFindsAllCom
       {"Serien/Folge 1.rec", "Serien/Folge 1.rec", 800'000, true},
       {"Nachrichten.mpg", "Nachrichten.mpg", 300'000, false},
   };
+  // clang-format on
   unsigned seed = 1;
   for (const Recording &r : recordings)
     WriteRecording(std::string(kMoveToNAS) + "/" + r.source, r.size, seed, LocalTime(2015, 12, int(seed)), true, r.nav),

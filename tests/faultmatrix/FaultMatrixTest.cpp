@@ -373,11 +373,13 @@ TEST_F(FaultMatrix, ThePlugInEndsSafelyWhileItsWorkerWaitsForTheShare)
     const char *what;
     std::vector<std::string> extra;
     const char *line;
+  // clang-format off
   } cases[] = {
       {"ended by itself", {}, "Waiting for the last call on the destination before the plug-in ends"},
       {"stopped", {"--stop-event-at", "30", "--until", "time", "--seconds", "150"},
        "FRX: a call on the destination has not come back; the plug-in's code stays loaded for it"},
   };
+  // clang-format on
   for (const Case &c : cases) {
     Prepare();
     std::vector<std::string> extra = {"--share-silent", std::string(kNASShare) + "@11+100"};

@@ -154,12 +154,14 @@ TEST_F(MoveRun, HeapLeftByThePluginIsFreedAtUnloadWithALine)
 
   WriteShareSettings({});
   WriteRecording(std::string(kMoveToNAS) + "/Film.rec", 300'000, 1, LocalTime(2015, 12, 1));
+  // clang-format off
   const std::vector<std::vector<std::string>> runs = {
       {"--tap", TapFile("Ferrox.tap").string()},                               // a whole run
       {"--tap", TapFile("Ferrox.tap").string(), "--stop-event-at", "10.5"},    // stopped
       {"--tap", TapFile("FerroxSetup.tap").string(), "--key", "Green@1"},      // setup saved
       {"--tap", TapFile("FerroxSetup.tap").string(), "--key", "Exit@1"},       // setup left
   };
+  // clang-format on
   for (const auto &extra : runs) {
     std::vector<std::string> args = {"--root", root.string(), "--console", "none", "--mount",
                                      std::string(kNASShare) + "=" + share.string()};

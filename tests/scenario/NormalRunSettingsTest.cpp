@@ -38,6 +38,7 @@ TEST_F(SettingsRun, ASetupThatCannotStartIsExplained)
     const char *what;
     bool present;  // a file of that name that is no plug-in
     std::string line;
+  // clang-format off
   } cases[] = {
       {"missing", false,
        "FerroxSetup.tap could not be started: it is not in /ProgramFiles (/mnt/hd/ProgramFiles); copy it there beside "
@@ -46,6 +47,7 @@ TEST_F(SettingsRun, ASetupThatCannotStartIsExplained)
        "FerroxSetup.tap could not be started: /ProgramFiles/FerroxSetup.tap is no plug-in this receiver can start; "
        "copy it there anew"},
   };
+  // clang-format on
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     fs::remove(Host("/mnt/hd/ProgramFiles/FerroxSetup.tap"));

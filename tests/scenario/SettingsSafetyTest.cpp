@@ -66,11 +66,13 @@ TEST_F(SettingsSafety, TheSetupTheServiceOpensSaysWhyAndLeavingItKeepsTheFile)
     const char *what;
     std::string ini;  // empty: none, the service writes its first one
     const char *reason;
+  // clang-format off
   } cases[] = {
       {"first start", "", "No folders are chosen yet: choose MoveDir and DestDir, then save (Green)."},
       {"one folder twice", same, "MoveDir and DestDir are the same folder: choose another DestDir."},
       {"no mount point", internal, "No folder is a mount point: choose the share or drive while it is mounted (yellow)."},
   };
+  // clang-format on
   const std::string tkLog = "/mnt/hd/ProgramFiles/Settings/TKLib.log";
   for (const Case &c : cases) {
     for (const char *key : {"Exit@20", "Red@20"}) {
@@ -226,10 +228,12 @@ TEST_F(SettingsSafety, ASettingsFileThatIsNoPlainTextIsNeverWrittenBack)
     const char *what;
     std::string file;
     const char *problem;
+  // clang-format off
   } cases[] = {
       {"UTF-16", utf16, "is saved as UTF-16 (\"Unicode\"), not as plain text"},
       {"NUL byte in a note", nul, "holds a NUL byte, which no text file has"},
   };
+  // clang-format on
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     fs::remove_all(Host(kFerroxFolder));
@@ -261,6 +265,7 @@ TEST_F(SettingsSafety, NoJobTouchesTheReceiversOwnFiles)
     const char *reason;
   };
   const std::string dest = std::string(kNASShare);
+  // clang-format off
   const std::vector<Case> cases = {
       {"settings moved away", "Ferrox.ini", "/mnt/hd/ProgramFiles/Settings/Ferrox", dest, "SDIR lies in /mnt/hd/ProgramFiles"},
       {"plug-in moved away", "Ferrox.tap", "/mnt/hd/ProgramFiles", dest, "SDIR lies in /mnt/hd/ProgramFiles"},
@@ -269,6 +274,7 @@ TEST_F(SettingsSafety, NoJobTouchesTheReceiversOwnFiles)
       {"a file planted among the plug-ins", "Film.rec", "/mnt/hd/DataFiles/Filme", "/mnt/hd/ProgramFiles",
        "DDIR lies in /mnt/hd/ProgramFiles"},
   };
+  // clang-format on
   WriteRecording("/mnt/hd/DataFiles/Filme/Film.rec", 10'000, 3, LocalTime(2015, 12, 1));
   int n = 0;
   for (const Case &c : cases) {

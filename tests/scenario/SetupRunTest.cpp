@@ -159,11 +159,13 @@ TEST_F(SetupRun, MissingFontsShowOneWindowAndNoKeyIsLost)
     int missing;        // fonts reported
     int firstKeyBy;     // the tick by which the first key (due at tick 100) is handled
   };
+  // clang-format off
   const std::vector<Case> cases = {
       {"every font", sim::StandardFontDir().string(), 0, 101},
       {"one font missing", sixFonts.path.string(), 1, 301},
       {"no fonts", "none", 7, 301},
   };
+  // clang-format on
   std::string saved;
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
@@ -230,11 +232,13 @@ TEST_F(SetupRun, YellowCopiesNowUnlessTheServiceRunsAlready)
     long setupEnds;           // tick
     const char *speedSaved;   // what the file holds afterwards
     bool copied;
+  // clang-format off
   } cases[] = {
       // (the setup says for 3 s that the service started, then ends)
       {"the service is not running", 0, false, 500, "CopySpeed=3", true},
       {"the service runs already", -1, true, 500, "CopySpeed=2", false},
   };
+  // clang-format on
   const std::string start = Ini();
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);

@@ -27,6 +27,7 @@ void PrintTo(const DestCase &c, std::ostream *os) { *os << c.name; }
 
 std::string Source() { return Pattern(kSrcSize, 1); }
 
+// clang-format off
 const DestCase kDestCases[] = {
     {"absent", false, [] { return std::string(); }, 0, 0, "FRX: init successful '%s'"},
     {"empty", true, [] { return std::string(); }, 2, 0, "FRX: init successful '%s'"},
@@ -54,6 +55,7 @@ const DestCase kDestCases[] = {
     {"longer", true, [] { return Source() + "trailing bytes"; }, 2, 0,
      "FRX: restarting due to different contents"},
 };
+// clang-format on
 
 std::string Format(const char *pattern, const std::string &path)
 {
@@ -485,6 +487,7 @@ TEST_F(EngineTest, BlocksMoveInsideTheKernelWhereItCanElseThroughTheBuffer)
     size_t before;    // bytes of the source at the destination already (continued from there)
     bool kernel;      // expected: no block passes the buffer
     uint64_t pieces;  // expected: kernel copies at least
+  // clang-format off
   } cases[] = {
       {"new copy", 400000, 0x10000, 0, true, 400000 / 0x10000},
       // written at its end without append mode, so the kernel copies there too
@@ -492,6 +495,7 @@ TEST_F(EngineTest, BlocksMoveInsideTheKernelWhereItCanElseThroughTheBuffer)
       {"blocks of several pieces, the source ending inside one", 11 * kMiB + 12345, 5 * kMiB, 0, true, 7},
       {"a block of a piece and a half", 7 * kMiB, 3 * kMiB, 0, true, 6},
   };
+  // clang-format on
   for (const Case &c : cases) {
     const std::string bytes = Pattern(c.size, 21);
     WriteFile(Src("film.rec"), bytes);
@@ -600,6 +604,7 @@ TEST_F(EngineSlowSyncTest, WhatHappensDuringTheSyncKeepsTheSource)
     std::function<void()> during;
     int outcome;        // FRX_Process's last answer
     const char *line;   // expected in the log, or null
+  // clang-format off
   } cases[] = {
       {"the share vanishes", [this] { Rx().SetMountTimes("/mnt/sdb1", 0, Rx().Ticks() / 100.0); },
        -3, "FRX: failed to flush the destination to disk, transfer terminated."},
@@ -608,6 +613,7 @@ TEST_F(EngineSlowSyncTest, WhatHappensDuringTheSyncKeepsTheSource)
        -2, "FRX: the source changed while it was copied, transfer terminated."},
       {"the transfer is closed", [] { FRX_Close(); }, 0, nullptr},
   };
+  // clang-format on
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     Rx().SetMountTimes("/mnt/sdb1", 0, -1);

@@ -27,11 +27,13 @@ TEST_F(CopyCycleTest, StateLineNamesEveryValueAndOnlyInTheLongLog)
   struct Case {
     int job, state, typ;
     const char *line;
+  // clang-format off
   } cases[] = {
       {JS_Normal, 12, FT_Inf, "New State: JS_Normal - CS_unkown(12) - FT_Inf"},
       {JS_Job, 14, FT_Other, "New State: JS_Job - CS_unkown(14) - FT_Other"},
       {7, 15, 9, "New State: JS_unkown(7) - CS_unkown(15) - FT_unkown(9)"},
   };
+  // clang-format on
   LogLength = 1;
   for (const Case &c : cases) {
     JobState = c.job;

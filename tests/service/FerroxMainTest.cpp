@@ -115,12 +115,14 @@ TEST_F(FerroxMainTest, EndOfRunAndStopEventShareTheShutdown)
     bool stopEvent;
     int logLength;
     std::vector<std::string> lines;  // the whole log
+  // clang-format off
   } cases[] = {
       {false, 0, {kEnded, "Ferrox end", std::string(59, '-')}},
       {false, 1, {"StopMount is set to FALSE", kEnded, "Ferrox end", std::string(59, '-')}},
       {true, 0, {"Stop event", kStopped, "Ferrox end", std::string(62, '-')}},
       {true, 1, {"Stop event", "StopMount is set to FALSE", kStopped, "Ferrox end", std::string(62, '-')}},
   };
+  // clang-format on
   WriteFile(Src("film.rec"), Pattern(300000, 40));
   for (const Case &c : cases) {
     fs::remove(Host(Dst("film.rec")));
@@ -151,6 +153,7 @@ TEST_F(FerroxMainTest, TheResultInWordsAnOwnerReads)
     const char *endReason;
     bool any;
     std::string done, failed;
+  // clang-format off
   } cases[] = {
       {{{SO_Copied, nullptr}}, 0, nullptr, true, "1 recording copied", ""},
       {{{SO_Copied, nullptr}, {SO_Copied, nullptr}, {SO_Moved, nullptr}}, 0, nullptr, true,
@@ -165,6 +168,7 @@ TEST_F(FerroxMainTest, TheResultInWordsAnOwnerReads)
       {{{SO_Complete, nullptr}, {SO_Complete, nullptr}}, 0, nullptr, false, "", ""},
       {{}, 0, nullptr, false, "", ""},
   };
+  // clang-format on
   for (const Case &c : cases) {
     SummaryReset();
     for (const auto &[outcome, reason] : c.outcomes) SummaryFile(outcome, reason);
@@ -186,12 +190,14 @@ TEST_F(FerroxMainTest, StopTapByBehaviourOfThePlugin)
     int result;
     std::vector<std::string> lines;
     dword minTicks, maxTicks;  // time StopTAP waited
+  // clang-format off
   } cases[] = {
       {-1, 1, {"TAP 0x80000106 is not running"}, 0, 0},
       {1, 1, {"Trying to stop 0x80000106", "Successful via EVT_STOP"}, 0, 5},
       {2, 1, {"Trying to stop 0x80000106", "TAP is still running, trying to set kill bit", "Successful via kill bit"}, 300, 305},
       {3, 0, {"Trying to stop 0x80000106", "TAP is still running, trying to set kill bit", "TAP is still running :-("}, 600, 605},
   };
+  // clang-format on
   for (const Case &c : cases) {
     SCOPED_TRACE("mode " + std::to_string(c.mode));
     fs::remove(Host(kLogPath));
@@ -284,10 +290,12 @@ TEST_F(FerroxMainTest, StatusStateFollowsTheCycle)
 {
   struct Case {
     int copyState, nvmFirstCheck, firstTryWaitForStart, state;
+  // clang-format off
   } cases[] = {
       {CS_WaitMount, 1, 1, 0}, {CS_WaitMount, 0, 1, 1}, {CS_WaitMount, 0, 0, 0}, {CS_Job, 1, 1, 3},
       {CS_Copy, 1, 1, 2},      {CS_Prepare, 1, 0, 2},  {CS_FirstCall, 1, 1, 2}, {CS_Exit, 0, 1, 1},
   };
+  // clang-format on
   for (const Case &c : cases) {
     CopyState = c.copyState;
     NVMFirstCheck = c.nvmFirstCheck;
@@ -316,6 +324,7 @@ TEST_F(FerroxMainTest, RequestsThatAreNotOursAreRefusedOrLeftAlone)
     bool nullBlock;
     dword serverId, channelVersion;
     dword status;  // the channel's status afterwards
+  // clang-format off
   } cases[] = {
       {"block version 1", 1, 0, false, __tap_ud__, TAPCOM_VERSION, TAPCOM_STATUS_REJECTED},
       {"other service", 2, 1, false, __tap_ud__, TAPCOM_VERSION, TAPCOM_STATUS_REJECTED},
@@ -323,6 +332,7 @@ TEST_F(FerroxMainTest, RequestsThatAreNotOursAreRefusedOrLeftAlone)
       {"for another plug-in", 2, 0, false, 0x8E0A4227, TAPCOM_VERSION, 1},
       {"old channel", 2, 0, false, __tap_ud__, 13, TAPCOM_STATUS_VERSIONMISMATCH},
   };
+  // clang-format on
   for (const Case &c : cases) {
     Request req(c.blockVersion, c.serviceId);
     req.channel.ServerID = c.serverId;

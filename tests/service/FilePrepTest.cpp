@@ -506,11 +506,13 @@ TEST_F(FilePrepTest, SummaryTakesTimeAndSpeedFromTheElapsedSeconds)
   struct {
     double wait;
     const char *line;
+  // clang-format off
   } rows[] = {
       {0, "Copy time = 0 min Filesize = 1.5 kB Transfered = 1.5 kB Average Speed = 90.0 kB/min"},
       {53, "Copy time = 0 min Filesize = 1.5 kB Transfered = 1.5 kB Average Speed = 1.7 kB/min"},  // across 21:06
       {72, "Copy time = 2 min Filesize = 1.5 kB Transfered = 1.5 kB Average Speed = 737 B/min"},
   };
+  // clang-format on
   for (const auto &row : rows) {
     Rx().RunFor(row.wait);
     CalculateTransferData();

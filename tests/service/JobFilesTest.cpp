@@ -113,6 +113,7 @@ TEST_F(JobFilesTest, SearchTakesTheFirstFileAndPassesOverFoldersAndOtherFiles)
     const char *first;
     int entries;  // NrOfJobFilesToProcess afterwards
   };
+  // clang-format off
   const Case cases[] = {
       {"empty folder", {}, {}, 0, "", 0},
       {"a folder ending in frx", {}, {"Old.frx"}, 0, "", 1},
@@ -120,6 +121,7 @@ TEST_F(JobFilesTest, SearchTakesTheFirstFileAndPassesOverFoldersAndOtherFiles)
       {"folder before a file", {"b.frx"}, {"a.frx"}, 1, "b.frx", 2},
       {"listing order", {"z.frx", "m.frx", "a.frx"}, {}, 1, "a.frx", 3},
   };
+  // clang-format on
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     fs::remove_all(Host(kJobs));
@@ -185,6 +187,7 @@ TEST_F(JobFilesTest, MountRootsOfSourceFolders)
   struct Case {
     const char *sdir, *root, *folder;
   };
+  // clang-format off
   const Case cases[] = {
       {"/mnt/hd/DataFiles/Filme", "/mnt/hd", "/DataFiles/Filme"},
       {"/mnt/sdb/Filme", "/mnt/sdb", "/Filme"},
@@ -200,6 +203,7 @@ TEST_F(JobFilesTest, MountRootsOfSourceFolders)
       // too short for a root: the one in force serves where it is a prefix
       {"/mnt/hd", "/mnt/hd", ""},
   };
+  // clang-format on
   for (const Case &c : cases) {
     SCOPED_TRACE(c.sdir);
     CleanupMemory();
@@ -236,6 +240,7 @@ TEST_F(JobFilesTest, UnusableJobFilesAreRefusedAndMovedToTheFailFolder)
     std::string text;
     const char *reason;
   };
+  // clang-format off
   const std::vector<Case> cases = {
       {"name with a folder", OneFile("../Ferrox.ini", "/mnt/hd/DataFiles/F"), "FileName must be"},
       {"name in a sub-folder", OneFile("sub/Film.rec", "/mnt/hd/DataFiles/F"), "FileName must be"},
@@ -256,6 +261,7 @@ TEST_F(JobFilesTest, UnusableJobFilesAreRefusedAndMovedToTheFailFolder)
       {"zero byte before the keys", std::string("; job\0", 6) + OneFile("Film.rec", "/mnt/sdb1/F"),
        "FileName is missing"},
   };
+  // clang-format on
   int n = 0;
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);

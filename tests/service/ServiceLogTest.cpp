@@ -57,12 +57,14 @@ TEST_F(ServiceLogTest, TextIsWrittenInIso88591)
   struct Case {
     const char *text;      // as given
     const char *expected;  // as stored
+  // clang-format off
   } cases[] = {
       {"M\xC3\xBCller.rec", "M\xFCller.rec"},     // UTF-8 umlaut -> one byte
       {"K\xF6ln.rec", "K\xF6ln.rec"},             // already 8-bit: unchanged
       {"plain text", "plain text"},
       {"\xE2\x82\xAC 5", " 5"},                   // no Latin-1 form: dropped
   };
+  // clang-format on
   for (const Case &c : cases) {
     WriteLog(c.text);
     EXPECT_TRUE(LogHas(c.expected)) << c.text;

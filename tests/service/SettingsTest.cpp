@@ -81,6 +81,7 @@ TEST_F(SettingsTest, TyposAndValuesThatAreNoNumberAreNamedWithTheirLine)
     std::string text;
     std::vector<std::string> said;  // toolkit log lines, in part
     std::vector<std::string> notSaid;
+  // clang-format off
   } cases[] = {
       {"CopySped=2\r\nMovDir=Archiv\r\nlogLenth=1\r\n",
        {"line 1 of Ferrox.ini: unknown key 'CopySped' is ignored; CopySpeed meant?",
@@ -95,6 +96,7 @@ TEST_F(SettingsTest, TyposAndValuesThatAreNoNumberAreNamedWithTheirLine)
        {"line 2 of Ferrox.ini: unknown key 'MonutType' is ignored; MountType meant?"},
        {"Colour", "DestDir"}},
   };
+  // clang-format on
   for (const Case &c : cases) {
     WriteFile(kTkLog, "");
     WriteFile(kIniPath, c.text);

@@ -48,11 +48,13 @@ TEST_F(SilentShareTest, ATransferWaitsForAShortSilenceAndCompletesIdentical)
     bool move;  // a move's copy is synced before it finishes
     qword silentFrom;
     double seconds;
+  // clang-format off
   } cases[] = {
       {"copy, in the middle", false, 300'000, 3},
       {"move, in the middle", true, 300'000, 5},
       {"move, before its sync", true, 1'000'000, 2},
   };
+  // clang-format on
   for (const Case &c : cases) {
     const std::string bytes = Pattern(1'000'000, 3);
     WriteFile(Src("film.rec"), bytes);

@@ -90,11 +90,13 @@ class SetupTest : public SimTest {
 TEST_F(SetupTest, TheMenuShowsTheThirteenSettingsWithTheirValues)
 {
   Start();
+  // clang-format off
   const std::vector<std::string> labels = {
       "  Speed",           "  Mount Type",      "  MoveDir",
       "  DestDir",         "  File move or copy", "  NASBootTime",
       "  replace Special Char", "  erase (DEC) in Filename", "  Stop Mount TAP",
       "  Set TS Hardlink", "  Move all files from DataFiles", "  Log lengh", "  Show result on TV"};
+  // clang-format on
   EXPECT_EQ(labels, Items());
   const std::vector<std::string> values = {"Faktor 4", "NAS", "MoveToNAS", "NAS-Share", "Copy", "90 sec",
                                            "No",       "Yes", "No",        "No",        "No",   "short", "Yes"};
@@ -254,6 +256,7 @@ TEST_F(SetupTest, PickersOpenOnTheCurrentFolderAndListOnlyFolders)
     std::string moveDir, destDir;
     int item;
     const char *subtitle, *cursorOn;
+  // clang-format off
   } cases[] = {
       {"move folder", "MoveDir=/mnt/hd/DataFiles/MoveToNAS", "DestDir=/mnt/hd/DataFiles/NAS-Share", 2,
        "Move Directory", "MoveToNAS"},
@@ -262,6 +265,7 @@ TEST_F(SetupTest, PickersOpenOnTheCurrentFolderAndListOnlyFolders)
       {"a setting naming no listed folder", "MoveDir=/mnt/hd/DataFiles/Gone", "DestDir=/mnt/hd/DataFiles/NAS-Share",
        2, "Move Directory", nullptr},
   };
+  // clang-format on
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
     ResetSetupState();

@@ -236,12 +236,14 @@ TEST_F(FilesTest, ListingFiltersFilesButAlwaysListsFolders)
   struct Case {
     const char *filter;
     std::vector<std::string> names;
+  // clang-format off
   } cases[] = {
       // the mount point "Bound" is a folder too, mounted or not
       {"rec|mpg|ts", {"F:a.mpg", "F:b.rec", "F:c.ts", "D:Bound", "D:Folder", "D:NAS-Share", "D:Sub.rec"}},
       {"frx", {"D:Bound", "D:Folder", "D:NAS-Share", "D:Sub.rec", "F:h.frx"}},
       {"inf", {"D:Bound", "D:Folder", "D:NAS-Share", "D:Sub.rec", "F:e.rec.inf"}},
   };
+  // clang-format on
   MakeDir("/mnt/hd/DataFiles/NAS-Share");
   for (const Case &c : cases) {
     std::vector<std::string> got = List(c.filter), want = c.names;

@@ -60,6 +60,7 @@ TEST(ConsoleText, ShownAsUtf8WithoutEncodingUtf8Twice)
 {
   struct Case {
     std::string in, shown;
+  // clang-format off
   } cases[] = {
       {"plain\r\n", "plain\r\n"},
       {"Gr\xFC\xDF" "e", "Grüße"},                      // the service's own ISO 8859-1
@@ -70,6 +71,7 @@ TEST(ConsoleText, ShownAsUtf8WithoutEncodingUtf8Twice)
       {"\xED\xA0\x80", "í\xC2\xA0\xC2\x80"},      // nor a surrogate
       {"\xF0\x9F\x93\xBA", "\xF0\x9F\x93\xBA"},  // four bytes
   };
+  // clang-format on
   for (const Case &c : cases) EXPECT_EQ(sim::TerminalTextAsUtf8(c.in), c.shown) << c.in;
 }
 

@@ -74,10 +74,12 @@ TEST_F(PowerModelTest, NameChangesSurviveAsAPrefixOrWhenTheFolderIsSynced)
     const char *what;
     bool syncFolder;
     std::set<std::string> may;  // "a=<bytes> b=<bytes>" of the two names, "-" for missing
+  // clang-format off
   } cases[] = {
       {"new file, folder not synced", false, {"a=old b=-", "a=old b=new"}},
       {"new file, folder synced", true, {"a=old b=new"}},
   };
+  // clang-format on
   for (const Case &c : cases) {
     std::set<std::string> seen;
     for (uint64_t seed = 1; seed <= 30; seed++) {

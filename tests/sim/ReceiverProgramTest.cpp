@@ -45,6 +45,7 @@ TEST(ReceiverProgram, BadCommandLinesAndFilesGiveAClearMessage)
     std::vector<std::string> args;
     int exitCode;
     const char *message;
+  // clang-format off
   } cases[] = {
       {{"--root", root, "--frobnicate"}, 2, "unknown option --frobnicate"},
       {{"--root", root, "--clock", "sundial"}, 2, "bad value for --clock"},
@@ -70,6 +71,7 @@ TEST(ReceiverProgram, BadCommandLinesAndFilesGiveAClearMessage)
       {{"--root", root, "--mount", "/mnt/sdb1=" + (tmp.path / "nothere").string(), TapFile("TickWaiter.tap").string()},
        2, "the host folder of --mount /mnt/sdb1 does not exist"},
   };
+  // clang-format on
   for (const Case &c : cases) {
     RunResult r = RunReceiver(c.args);
     EXPECT_EQ(r.exitCode, c.exitCode) << c.message << "\n" << r.err;
@@ -232,6 +234,7 @@ TEST(ReceiverOptions, ValuesReachTheConfiguration)
 
 TEST(ReceiverOptions, BadValuesAreRefused)
 {
+  // clang-format off
   const std::vector<std::vector<std::string>> cases = {
       {"--root", "/r", "--date", "2015-13-01"}, {"--root", "/r", "--time", "24:00"},
       {"--root", "/r", "--terminals", "20"},    {"--root", "/r", "--mem-limit", "-5"},
@@ -242,6 +245,7 @@ TEST(ReceiverOptions, BadValuesAreRefused)
       {"--root", "/r", "--date", "2038-04-23"}, {"--root", "/r", "--time", "06:07x"},
       {"--root", "/r", "--seconds", "inf"},     {"--root", "/r", "--seconds", "1e12"},
       {"--root", "/r", "--key", "Ok@nan"}};
+  // clang-format on
   for (const auto &args : cases) {
     sim::RunOptions o;
     std::string error;
@@ -263,6 +267,7 @@ TEST(ReceiverProgram, PutsTheStandardFontsIntoARootThatHasNone)
     bool ownFontBefore;  // the root already has a Fonts folder with one font
     int exitCode;
     std::vector<std::string> fontsAfter;
+  // clang-format off
   } cases[] = {
       {"new root", {}, false, 0, {"Calibri_10.ufnt", "Calibri_12.ufnt", "Calibri_14.ufnt", "Calibri_16.ufnt",
                                   "Calibri_18.ufnt", "Calibri_20.ufnt", "Calibri_20B.ufnt"}},
@@ -271,6 +276,7 @@ TEST(ReceiverProgram, PutsTheStandardFontsIntoARootThatHasNone)
       {"a folder given", {"--fonts", (tmp.path / "myfonts").string()}, true, 0, {"Mine.ufnt", "Other.ufnt"}},
       {"a folder that is not there", {"--fonts", (tmp.path / "nothere").string()}, false, 2, {}},
   };
+  // clang-format on
   fs::create_directories(tmp.path / "myfonts");
   std::ofstream(tmp.path / "myfonts/Other.ufnt") << "UFNT";
   std::ofstream(tmp.path / "myfonts/readme.txt") << "not a font";

@@ -111,22 +111,26 @@ struct ElfFile {
 // the simulator's files take from the simulator instead.
 bool PlatformLayerImport(const std::string &name)
 {
+  // clang-format off
   static const std::set<std::string> kLayer = {
       "open64", "read",     "write",  "close",   "lseek64", "fopen64", "fclose", "fread",    "fwrite",
       "fgets",  "fseeko64", "ftello64", "fflush", "fsync",  "fileno",  "mkdir",  "link",     "unlink",
       "remove", "rename",   "utime",  "__xstat64", "__lxstat64", "stat64", "lstat64", "shmget", "shmat",
       "shmdt",  "shmctl",   "dlopen", "dlsym",   "dlerror", "dlclose", "syscall", "dladdr",
       "pthread_create", "pthread_join", "pipe", "poll"};
+  // clang-format on
   return kLayer.count(name) > 0;
 }
 
 bool AllowedImport(const std::string &name)
 {
+  // clang-format off
   static const std::set<std::string> kLibc = {
       "memchr",   "memcmp",  "memcpy",  "memmove", "memset",  "strcat",   "strchr",   "strcmp",
       "strcpy",   "strcspn", "strlen",  "strncmp", "strncpy", "strnlen",  "strpbrk",  "strrchr",
       "strstr",   "strtod",  "strtol",  "strtoul", "snprintf", "vsnprintf", "setlocale", "__errno_location",
       "__errno",  "atoi"};
+  // clang-format on
   // what the compiler and the C runtime bring into every shared object
   static const std::set<std::string> kRuntime = {"_ITM_deregisterTMCloneTable", "_ITM_registerTMCloneTable",
                                                  "__cxa_finalize", "__gmon_start__", "_gp_disp"};
@@ -148,6 +152,7 @@ struct TapCase {
   bool required;  // built by every configuration
 };
 
+// clang-format off
 const TapCase kTaps[] = {
     {"TickWaiter.tap", 0x8E0AF001, "TickWaiter", "Waits a number of ticks, then ends", true},
     {"TickWaiter2.tap", 0x8E0AF002, "TickWaiter2", "Waits, then ends (2)", true},
@@ -156,6 +161,7 @@ const TapCase kTaps[] = {
     {"MenuDemo.tap", 0x8E0AF003, "MenuDemo", "Menu framework demo", false},
     {"Faulty.tap", 0x8E0AF004, "Faulty", "Makes one plug-in mistake on purpose", false},
 };
+// clang-format on
 
 std::string Field(const std::string &text) { return text.substr(0, text.find('\0')); }
 

@@ -12,11 +12,14 @@
 #define ITEMS 12
 #define STEPS 3
 
+// clang-format off
 static const char *const Names[ITEMS] = {
     "Quellverzeichnis",  "Zielverzeichnis", "Modus",           "Geschwindigkeit",
     "Startzeit",         "Wartezeit",       "Nur Aufnahmen",   "Doppelte Namen",
     "Protokoll",         "Herunterfahren",  "Auftragsdateien", "Version",
 };
+// clang-format on
+// clang-format off
 static const char *const Values[ITEMS][STEPS] = {
     {"MoveToNAS", "MoveToNAS", "MoveToNAS"}, {"NAS-Share", "NAS-Share", "NAS-Share"},
     {"Verschieben", "Kopieren", "Pr\xC3\xBC" "fen"}, {"4", "8", "1"},
@@ -25,6 +28,7 @@ static const char *const Values[ITEMS][STEPS] = {
     {"normal", "ausf\xC3\xBChrlich", "aus"}, {"nein", "ja", "nein"},
     {"ja", "nein", "ja"},                    {"V1.17", "V1.17", "V1.17"},
 };
+// clang-format on
 static int Step[ITEMS];
 
 /* items 0, 1 and 11 have no steps; the last one cannot be chosen */

@@ -61,6 +61,7 @@ inline std::string Id(dword id)
 
 inline std::vector<ElfSectionDef> PluginSections(dword id, const std::string &etcinfo = "Dec 20 2015")
 {
+  // clang-format off
   std::vector<ElfSectionDef> s = {
       {"._tap_header", 1, Text("TFAPMIPS\x10", 32)},
       {"._tap_id", 1, Id(id)},
@@ -69,6 +70,7 @@ inline std::vector<ElfSectionDef> PluginSections(dword id, const std::string &et
       {"._tap_description", 1, Text("A plug-in file written by a test", 128)},
       {"._tap_program_version", 1, Text("V9", 64)},
   };
+  // clang-format on
   if (!etcinfo.empty()) s.push_back({"._tap_etcinfo", 1, Text(etcinfo, 64)});
   return s;
 }

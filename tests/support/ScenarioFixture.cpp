@@ -223,11 +223,13 @@ std::vector<std::string> ScenarioTest::Tree(const fs::path &folder) { return Hos
 // line has lost some of its text: no settings at all.
 std::map<std::string, std::string> SettingsAsLoaded(const std::string &text)
 {
+  // clang-format off
   static const std::map<std::string, std::string> missing = {
       {"CopySpeed", "4"},   {"MountType", "0"},        {"MoveDir", kMoveToNAS},
       {"DestDir", kNASShare},      {"Move", "0"},           {"NASBootTime", "90"},
       {"SpecChar", "0"},    {"DelDEC", "1"},           {"MountedDirSource", "0"}, {"MountedDirDest", "0"},
       {"StopMountTAP", "0"}, {"SetTSLink", "0"},       {"LogLenth", "0"},       {"CopyAllFiles", "0"}};
+  // clang-format on
   std::map<std::string, std::string> found;
   if (text.find("; my settings, with a note\r\n") == std::string::npos) return found;
   size_t at = 0;

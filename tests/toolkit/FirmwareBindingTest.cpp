@@ -47,6 +47,7 @@ TEST(TimeDiff, CountsMinutesAcrossHoursAndDays)
   struct Case {
     dword from, to;
     int minutes;
+  // clang-format off
   } cases[] = {
       {0xE0201732, 0xE021000A, 20},    // 23:50 to 00:10 the next day
       {0xE021000A, 0xE0201732, -20},   // the same, swapped
@@ -55,6 +56,7 @@ TEST(TimeDiff, CountsMinutesAcrossHoursAndDays)
       {0xE0200000, 0xE0230000, 4320},  // three days
       {0xE0201505, 0xE0221506, 2881},  // two days and a minute
   };
+  // clang-format on
   for (const Case &c : cases)
     EXPECT_EQ(TimeDiff(c.from, c.to), c.minutes) << std::hex << c.from << " -> " << c.to;
 }
@@ -236,6 +238,7 @@ TEST(FirmwareDatTool, ParsesModelArguments)
     const char *text;
     bool ok;
     firmwaredat::Model model;
+  // clang-format off
   } cases[] = {
       {"22010", true, {22010, 0, 2}},       {"0x55FA:1:4", true, {0x55FA, 1, 4}},
       {"7:3", true, {7, 3, 2}},             {"65536", false, {}},
@@ -243,6 +246,7 @@ TEST(FirmwareDatTool, ParsesModelArguments)
       {"", false, {}},                      {"-1", false, {}},
       {"1::4", false, {}},
   };
+  // clang-format on
   for (const Case &c : cases) {
     firmwaredat::Model m;
     ASSERT_EQ(firmwaredat::ParseModel(c.text, m), c.ok) << c.text;

@@ -258,11 +258,13 @@ struct Blend {
 
 TEST(FontBlend, OneChannel)
 {
+  // clang-format off
   const Blend cases[] = {
       {0, 200, 17, FM_AA_ONE, 17},    {255, 200, 17, FM_AA_ONE, 200}, {128, 255, 0, FM_AA_ONE, 127},
       {64, 0, 255, FM_AA_ONE, 190},   {128, 255, 255, 512, 255},      {128, 255, 0, 128, 63},
       {255, 200, 17, 128, 200},
   };
+  // clang-format on
   for (const Blend &b : cases)
     EXPECT_EQ(b.expected, FM_AlphaBlend(b.alpha, b.fore, b.back, b.scale))
         << int(b.alpha) << " " << int(b.fore) << " over " << int(b.back) << " x " << b.scale << "/256";
@@ -393,11 +395,13 @@ TEST_F(FontTest, CutModesShortenAsTheirNamesSay)
   struct Cut {
     byte mode;
     std::string shown;
+  // clang-format off
   } cuts[] = {
       {0, Fitting(text, &font, room, false)},
       {1, Fitting(text, &font, room - FMUC_GetStringWidth("... ", &font), false) + "..."},
       {2, "..." + Fitting(text, &font, room - FMUC_GetStringWidth("...", &font), true)},
   };
+  // clang-format on
   for (const Cut &c : cuts) {
     TAP_Osd_FillBox(Rgn(), 0, 0, 720, 200, kBlack);
     FMUC_PutStringAA(Rgn(), x, 20, maxX, text.c_str(), kWhite, 0, &font, c.mode, 0, FM_AA_ONE);

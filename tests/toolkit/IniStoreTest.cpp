@@ -43,6 +43,7 @@ TEST_F(IniStoreTest, LocationCodesAndSearchOrder)
     const char *name;
     std::vector<std::string> folders;  // where the file lies
     IniPlace expected;
+  // clang-format off
   } cases[] = {
       {"current folder", {"/mnt/hd"}, IniPlaceHere},
       {"current folder wins", {"/mnt/hd", "/mnt/hd/ProgramFiles/Settings/App"}, IniPlaceHere},
@@ -57,6 +58,7 @@ TEST_F(IniStoreTest, LocationCodesAndSearchOrder)
        IniPlaceAppFolder},
       {"nowhere", {}, IniPlaceNew},
   };
+  // clang-format on
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     fs::remove_all(Host("/mnt/hd/ProgramFiles/Settings"));
@@ -120,6 +122,7 @@ TEST_F(IniStoreTest, LineEndsOnOpen)
   struct Case {
     std::string file;
     const char *held;
+  // clang-format off
   } cases[] = {
       {"", "\r\n"},                              // an empty file opens and holds a line end
       {"A=1", "A=1\r\n"},                        // a missing last line end is added
@@ -127,6 +130,7 @@ TEST_F(IniStoreTest, LineEndsOnOpen)
       {"A=1\r", "A=1\r"},
       {std::string("A=1\0B=2", 7), "A=1\r\n"},  // a zero byte ends the text
   };
+  // clang-format on
   for (const Case &c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.file));
     OpenText(c.file);
@@ -146,12 +150,14 @@ TEST_F(IniStoreTest, TextTheStoreCannotHoldIsReadButNeverWrittenBack)
     const char *what;
     std::string file;
     int a, b;  // what A and B read as (7: missing)
+  // clang-format off
   } cases[] = {
       {"NUL byte", std::string("A=1\r\n\0B=2\r\n", 11), 1, 7},
       {"NUL byte in a comment", std::string("; note\0more\r\nA=1\r\nB=2\r\n", 21), 7, 7},
       {"UTF-16 little-endian", std::string("\xFF\xFE" "A\0=\0" "1\0\r\0\n\0B\0=\0" "2\0\r\0\n\0", 22), 1, 2},
       {"UTF-16 big-endian", std::string("\xFE\xFF\0A\0=\0" "1\0\r\0\n\0B\0=\0" "2\0\r\0\n", 22), 1, 2},
   };
+  // clang-format on
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     WriteFile("/mnt/hd/Test.ini", c.file);
@@ -179,6 +185,7 @@ TEST_F(IniStoreTest, CommentsCaseAndLongerKeys)
   struct Case {
     const char *text;
     int expected;
+  // clang-format off
   } cases[] = {
       {"#CopySpeed=1\r\nCopySpeed=3\r\n", 3},  // commented out, then active
       {";CopySpeed=1\r\n", -1},                // only commented out: default
@@ -191,6 +198,7 @@ TEST_F(IniStoreTest, CommentsCaseAndLongerKeys)
       {"[Section]\r\nCopySpeed=8\r\n", 8},     // bracketed lines are plain text
       {"\xEF\xBB\xBF" "CopySpeed=9\r\n", 9},   // a byte-order mark does not hide the key
   };
+  // clang-format on
   for (const Case &c : cases) {
     SCOPED_TRACE(c.text);
     OpenText(c.text);
@@ -219,30 +227,36 @@ TEST_F(IniStoreTest, LineEndsWhenReading)
 // ("AutoMove", "MaxCopySpeed") is another key and never answers for it.
 TEST_F(IniStoreTest, FilesOfOtherProgramsReadTheSameInEveryLineEndStyle)
 {
+  // clang-format off
   const std::vector<std::string> lines = {
       "; written by another program", "[Ferrox]", "MaxCopySpeed=1", "CopySpeed=3",
       "AutoMove=1", "Move=0", "#DestDir=/mnt/hd/Old", "DestDir=/mnt/hd/DataFiles/NAS Share ",
       "", "LogLenth=1", "FileName=Film.rec", "SDIR=/mnt/sdb1/Filme", "DDIR=/mnt/hd/DataFiles/X",
       "CoM=1", "MountedDirSource=1", "MountedDirDest=0"};
+  // clang-format on
   struct Style {
     const char *name;
     std::vector<const char *> ends;  // used in turn, line after line
     bool lastEnd;                    // the last line has its line end
+  // clang-format off
   } styles[] = {
       {"CR LF", {"\r\n"}, true},
       {"LF", {"\n"}, true},
       {"CR", {"\r"}, true},
       {"mixed", {"\r\n", "\n", "\r", "\n"}, false},
   };
+  // clang-format on
   struct Expect {
     const char *key;
     const char *value;
+  // clang-format off
   } expected[] = {
       {"CopySpeed", "3"},   {"Move", "0"},         {"DestDir", "/mnt/hd/DataFiles/NAS Share "},
       {"LogLenth", "1"},    {"FileName", "Film.rec"}, {"SDIR", "/mnt/sdb1/Filme"},
       {"DDIR", "/mnt/hd/DataFiles/X"}, {"CoM", "1"}, {"MountedDirSource", "1"},
       {"MountedDirDest", "0"}, {"MoveDir", "<default>"},
   };
+  // clang-format on
   for (const Style &style : styles) {
     SCOPED_TRACE(style.name);
     std::string text;
@@ -279,6 +293,7 @@ TEST_F(IniStoreTest, IntegerValues)
   struct Case {
     const char *key;
     int def, min, max, expected;
+  // clang-format off
   } cases[] = {
       {"Neg", 0, -10, 10, -7},
       {"Big", 0, 1, 4, 4},             // clamped to the maximum
@@ -298,6 +313,7 @@ TEST_F(IniStoreTest, IntegerValues)
       {"Min", 0, INT_MIN, INT_MAX, INT_MIN},
       {"Long", 0, 0, 1000, 1000},      // digits beyond the 11 examined are read too
   };
+  // clang-format on
   for (const Case &c : cases)
     EXPECT_EQ(c.expected, INIGetInt(c.key, c.def, c.min, c.max)) << c.key;
   EXPECT_EQ(0, INIGetInt(nullptr, 5, 0, 10));
@@ -431,6 +447,7 @@ TEST_F(IniStoreTest, SaveLocations)
     IniPlace place;
     const char *app;
     const char *file;  // receiver path expected, "" for failure
+  // clang-format off
   } cases[] = {
       {IniPlaceNone, nullptr, "/mnt/hd/ProgramFiles/S.ini"},
       {IniPlaceNew, nullptr, "/mnt/hd/ProgramFiles/S.ini"},
@@ -442,6 +459,7 @@ TEST_F(IniStoreTest, SaveLocations)
       {IniPlaceAppFolder, "", ""},
       {(IniPlace)6, nullptr, ""},
   };
+  // clang-format on
   ASSERT_TRUE(HDD_ChangeDir("/DataFiles"));
   ASSERT_EQ(IniPlaceNew, INIOpenFile("S.ini", nullptr));
   INISetString("Key", "value");

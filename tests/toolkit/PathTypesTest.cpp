@@ -62,6 +62,7 @@ TEST_F(PathTypesTest, ClassifiesByFormAndExistence)
   struct Case {
     const char *path;
     PathKind kind;
+  // clang-format off
   } cases[] = {
       {"", PathKindName},
       {".", PathKindTapFolder},
@@ -77,6 +78,7 @@ TEST_F(PathTypesTest, ClassifiesByFormAndExistence)
       {"/mnt/hd/DataFiles/none.rec", PathKindLinuxFile},  // by form alone
       {"/mnt/hd/DataFiles/New/", PathKindLinuxFolder},
   };
+  // clang-format on
   for (const Case &c : cases) EXPECT_EQ(GetPathType(c.path), c.kind) << "'" << c.path << "'";
   EXPECT_EQ(GetPathType(nullptr), PathKindName);
 }
@@ -87,6 +89,7 @@ TEST_F(PathTypesTest, ConvertsBetweenAllFiveKinds)
   struct Case {
     const char *src;
     const char *to[5];
+  // clang-format off
   } cases[] = {
       {"b.rec",
        {"b.rec", "/DataFiles/", "/mnt/hd/DataFiles/", "/DataFiles/b.rec", "/mnt/hd/DataFiles/b.rec"}},
@@ -106,6 +109,7 @@ TEST_F(PathTypesTest, ConvertsBetweenAllFiveKinds)
        {"a.rec", "/DataFiles/", "/mnt/hd/DataFiles/", "/DataFiles/a.rec", "/mnt/hd/DataFiles/a.rec"}},
       {"/mnt/sdb1/a.rec", {"a.rec", "", "/mnt/sdb1/", "", "/mnt/sdb1/a.rec"}},
   };
+  // clang-format on
   for (const Case &c : cases)
     for (int kind = 0; kind < 5; kind++)
       EXPECT_EQ(Convert(c.src, PathKind(kind)), c.to[kind]) << c.src << " to kind " << kind;
@@ -338,12 +342,14 @@ TEST_F(PathTypesTest, ExistInEveryForm)
   struct Case {
     const char *path;
     bool exists;
+  // clang-format off
   } cases[] = {
       {"/DataFiles/a.rec", true}, {"/mnt/hd/DataFiles/a.rec", true}, {"a.rec", true},
       {"Sub/", true},             {"/DataFiles/Sub", true},          {"/mnt/hd/DataFiles/Sub/", true},
       {"/", true},                {"/DataFiles/none.rec", false},   {"none.rec", false},
       {"/mnt/sdb1/", true},       {"/mnt/sdb1/none.rec", false},    {"", false},
   };
+  // clang-format on
   for (const Case &c : cases) EXPECT_EQ(HDD_Exist(c.path), c.exists) << "'" << c.path << "'";
   EXPECT_FALSE(HDD_Exist(nullptr));
 }

@@ -70,6 +70,7 @@ TEST_F(RecordingFilesTest, NameComponents)
     const char *path, *folder, *base, *ext;
     int index;
     bool isRec, isDel;
+  // clang-format off
   } cases[] = {
       {"/mnt/hd/DataFiles/Film-2.rec.inf.del", "/mnt/hd/DataFiles/", "Film", ".rec", 2, true, true},
       {"Film-10.rec", "", "Film-10", ".rec", 0, true, false},  // only one digit is an index
@@ -86,6 +87,7 @@ TEST_F(RecordingFilesTest, NameComponents)
       {"dir/.del", "dir/", "", "", 0, false, true},
       {"Film.txt.inf", "", "Film.txt", ".inf", 0, false, false},  // no recording's companion
   };
+  // clang-format on
   for (const Case &c : cases) {
     SCOPED_TRACE(c.path);
     char folder[PATH_BUFFER] = "?", base[PATH_BUFFER] = "?", ext[PATH_BUFFER] = "?";
@@ -126,6 +128,7 @@ TEST_F(RecordingFilesTest, UniqueNames)
   struct Case {
     Names present;
     const char *name, *expected;
+  // clang-format off
   } cases[] = {
       {{"Film.rec", "Film-2.rec"}, "Film.rec", "Film-3.rec"},
       {{"Film-2.rec"}, "Film-2.rec", "Film.rec"},
@@ -135,6 +138,7 @@ TEST_F(RecordingFilesTest, UniqueNames)
       {{"Film-10.rec"}, "Film-10.rec", "Film-10-2.rec"},
       {{"Clip"}, "Clip", "Clip-2"},
   };
+  // clang-format on
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     fs::remove_all(Host(kDir));
@@ -266,6 +270,7 @@ TEST_F(RecordingFilesTest, DeleteTakesTheCompanionsAlong)
   struct Case {
     const char *name;
     Names gone;
+  // clang-format off
   } cases[] = {
       {"Film.rec.inf", {"Film.rec", "Film.rec.inf", "Film.rec.nav"}},  // a companion names the recording
       {"Film.rec.nav", {"Film.rec", "Film.rec.inf", "Film.rec.nav"}},
@@ -276,6 +281,7 @@ TEST_F(RecordingFilesTest, DeleteTakesTheCompanionsAlong)
       {"Film-3.mpg", {"Film-3.mpg", "Film-3.mpg.nav"}},
       {"Missing.rec", {}},
   };
+  // clang-format on
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
     fs::remove_all(Host(kDir));

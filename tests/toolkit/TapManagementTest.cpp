@@ -96,6 +96,7 @@ TEST_F(TapManagementTest, BuildDates)
     std::string etcinfo;
     word year;
     byte month, day;
+  // clang-format off
   } cases[] = {
       {"Jan  5 2016", 2016, 1, 5},  // the compiler pads the day with a blank
       {"Dec 31 1999", 1999, 12, 31},
@@ -104,6 +105,7 @@ TEST_F(TapManagementTest, BuildDates)
       {"Dec", 0, 12, 0},             // short texts read zeros
       {"", 0, 0, 0},
   };
+  // clang-format on
   for (const Case &c : cases) {
     SCOPED_TRACE(c.etcinfo);
     auto sections = PluginSections(7, "");
@@ -139,6 +141,7 @@ TEST_F(TapManagementTest, MalformedFilesGiveFalseAndIdZero)
   struct Case {
     const char *name;
     Corrupt corrupt;
+  // clang-format off
   } cases[] = {
       {"not ELF", [](ElfImage &e, auto &) { e.bytes[1] = 'X'; }},
       {"big-endian", [](ElfImage &e, auto &) { e.bytes[5] = 2; }},
@@ -166,6 +169,7 @@ TEST_F(TapManagementTest, MalformedFilesGiveFalseAndIdZero)
       {"id of 8 bytes", [](ElfImage &e, auto &s) { e.PutWord(e.Field(SectionIndex(s, "._tap_id"), "size"), 8); }},
       {"id renamed", [](ElfImage &e, auto &s) { e.Put(e.Field(SectionIndex(s, "._tap_id"), "name"), 1, 4); }},
   };
+  // clang-format on
   for (bool is64 : {false, true}) {
     for (const Case &c : cases) {
       SCOPED_TRACE(testing::Message() << (is64 ? "ELF64 " : "ELF32 ") << c.name);
@@ -369,6 +373,7 @@ TEST_F(TapManagementTest, StoppingEachStandInBehaviour)
     const char *behaviour;
     std::string how;
     dword minTicks, maxTicks;
+  // clang-format off
   } cases[] = {
       {kMountNAS, "MountNAS.tap", "Mode=1\r\n", "stop event", 1, 2},
       {kMountDrive, "MountDrive.tap", "Mode=1\r\n", "stop event", 1, 2},
@@ -379,6 +384,7 @@ TEST_F(TapManagementTest, StoppingEachStandInBehaviour)
       {kMountNAS, "MountNAS.tap", "Mode=3\r\n", "still running", 600, 600},
       {kMountDrive, "MountDrive.tap", "Mode=3\r\n", "still running", 600, 600},
   };
+  // clang-format on
   for (const Case &c : cases) {
     SCOPED_TRACE(testing::Message() << c.file << " " << c.behaviour);
     Behave(c.id, c.behaviour);
@@ -583,6 +589,7 @@ TEST_F(ChannelTest, RequesterPluginAgainstAnAnsweringPlugin)
   struct Case {
     const char *request;
     const char *expected;
+  // clang-format off
   } cases[] = {
       {"ServerID=80000106\r\nServiceID=5\r\nBlockSize=16\r\n", "status 4, return 6"},
       {"ServerID=0\r\nServiceID=5\r\nBlockSize=16\r\n", "status 4, return 6"},
@@ -590,6 +597,7 @@ TEST_F(ChannelTest, RequesterPluginAgainstAnAnsweringPlugin)
       {"ServerID=80000106\r\nNullBlock=1\r\n", "status 3, return 0"},
       {"ServerID=8E0A423C\r\n", "status 1, return 0"},  // not running: nobody answers
   };
+  // clang-format on
   Behave(kMountNAS, "Answer=1\r\n");
   LoadTap("MountNAS.tap");
   for (const Case &c : cases) {

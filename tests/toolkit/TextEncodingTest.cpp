@@ -62,12 +62,14 @@ struct IsoTable {
   const word *table;
 };
 
+// clang-format off
 const IsoTable kIsoTables[] = {
     {1, UTFLookupISO8859_1},   {2, UTFLookupISO8859_2},   {3, UTFLookupISO8859_3},
     {4, UTFLookupISO8859_4},   {5, UTFLookupISO8859_5},   {6, UTFLookupISO8859_6},
     {7, UTFLookupISO8859_7},   {8, UTFLookupISO8859_8},   {9, UTFLookupISO8859_9},
     {10, UTFLookupISO8859_10}, {11, UTFLookupISO8859_11}, {13, UTFLookupISO8859_13},
     {14, UTFLookupISO8859_14}, {15, UTFLookupISO8859_15}, {16, UTFLookupISO8859_16}};
+// clang-format on
 
 // The three positions the 1987 Greek table leaves open and later editions fill
 bool Greek1987Gap(int table, int b)
@@ -191,6 +193,7 @@ TEST(TextSelector, PrefixLengths)
   struct Case {
     Bytes text;
     int prefix;
+  // clang-format off
   } cases[] = {
       {"abc", 0},          {"", 0},
       {"\x05x", 1},        {"\x0Bx", 1},
@@ -200,6 +203,7 @@ TEST(TextSelector, PrefixLengths)
       {"\x10" "Ax", 3},    {"\x10" "A", 2},
       {"\x1F\x01x", 2},    {"\x1F", 1},   // 0x1F never skips its terminator
       {"\x1Ex", 1},        {"\xC3\xA4", 0}};
+  // clang-format on
   for (const Case &c : cases) {
     Bytes buf = c.text + Bytes(4, '\0');
     EXPECT_EQ(SkipCharTableBytes(buf.data()) - buf.data(), c.prefix)
@@ -292,6 +296,7 @@ TEST(TextFileName, LegalCharactersByMode)
     const char *src;
     int mode;
     const char *expected;
+  // clang-format off
   } cases[] = {
       {"Film: Teil 2?", 4, "Film Teil 2"},
       {"a\"b*c/d:e<f>g?h\\i|j", 4, "abcdefghij"},
@@ -300,6 +305,7 @@ TEST(TextFileName, LegalCharactersByMode)
       {"a\nb\x8A" "c\x01", 3, "abc"},
       {"K\xC3\xA4se", 1, "K\xC3\xA4se"},
   };
+  // clang-format on
   for (const Case &c : cases) {
     char dest[128];
     EXPECT_STREQ(ValidFileName(c.src, c.mode, dest, sizeof(dest)), c.expected)
@@ -479,6 +485,7 @@ TEST_F(TextEncodingSim, StrReplaceShrinksAndGrows)
   struct Case {
     const char *text, *pattern, *replacement, *expected;
     bool replaced;
+  // clang-format off
   } cases[] = {
       {"a.b.c.rec", ".", "_", "a_b_c_rec", true},
       {"Film (1).rec", " ", "\\ ", "Film\\ (1).rec", true},
@@ -487,6 +494,7 @@ TEST_F(TextEncodingSim, StrReplaceShrinksAndGrows)
       {"name", "x", "y", "name", false},
       {"", "x", "y", "", false},
   };
+  // clang-format on
   for (const Case &c : cases) {
     char text[64];
     strcpy(text, c.text);

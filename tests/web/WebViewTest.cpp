@@ -90,6 +90,7 @@ TEST_F(WebViewTest, OnlyThePageIsServedAndBadRequestsLeaveTheRunGoing)
     const char *method, *path;
     int status;
     const char *contains;
+  // clang-format off
   } cases[] = {
       {"GET", "/", 200, "remote control"},
       {"GET", "/receiver.js", 200, "EventSource"},
@@ -115,6 +116,7 @@ TEST_F(WebViewTest, OnlyThePageIsServedAndBadRequestsLeaveTheRunGoing)
       {"POST", "/reboot", 404, ""},
       {"DELETE", "/state", 404, ""},
   };
+  // clang-format on
   httplib::Client c = web.Client();
   for (const Case &k : cases) {
     httplib::Result r = std::string(k.method) == "GET"    ? c.Get(k.path)
@@ -355,6 +357,7 @@ TEST_F(WebViewTest, NoStrangerDrivesOrReadsTheView)
     bool commandsOnly;                // refused only as a command (a GET is fine)
   };
   const std::string port_ = ":" + std::to_string(port);
+  // clang-format off
   const std::vector<Case> cases = {
       {"foreign host with the port", "evil.example" + port_, "http://evil.example" + port_, token, false},
       {"foreign host without a port", "evil.example", "http://evil.example", token, false},
@@ -371,6 +374,7 @@ TEST_F(WebViewTest, NoStrangerDrivesOrReadsTheView)
       {"no token", own, "http://" + own, "-", true},
       {"a token of another run", own, "http://" + own, "0123456789abcdef0123456789abcdef", true},
   };
+  // clang-format on
   for (const Case &c : cases) {
     for (const std::string &p : paths) {
       const bool command = p.rfind("POST", 0) == 0;
@@ -426,6 +430,7 @@ TEST_F(WebViewTest, AFloodOfHalfOpenConnectionsLeavesThePageAnswering)
     std::string sent;  // what the client sends at once
     bool trickles;     // and then a byte every 400 ms
   };
+  // clang-format off
   const std::vector<Slow> slow = {
       {"idle: sends nothing", "", false},
       {"half a request head", "GET /state HTTP/1.1\r\nHost: " + own, false},
@@ -433,6 +438,7 @@ TEST_F(WebViewTest, AFloodOfHalfOpenConnectionsLeavesThePageAnswering)
        false},
       {"a head a byte at a time", "GET /state HTTP/1.1\r\n", true},
   };
+  // clang-format on
   std::vector<std::thread> clients;
   std::vector<double> cutAfter(slow.size(), -1);
   std::vector<int> statuses(slow.size(), 0);
@@ -525,6 +531,7 @@ TEST(WebGuardTest, StrangersAreRefusedBeforeAnyRoute)
     const char *bound;
     const char *method, *host, *origin, *token;
     bool refused;
+  // clang-format off
   } cases[] = {
       {"127.0.0.1", "GET", "127.0.0.1:8080", "", "", false},
       {"127.0.0.1", "GET", "localhost:8080", "", "", false},
@@ -540,6 +547,7 @@ TEST(WebGuardTest, StrangersAreRefusedBeforeAnyRoute)
       {"127.0.0.1", "POST", "127.0.0.1:8080", "http://127.0.0.1:8080", "", true},
       {"127.0.0.1", "POST", "127.0.0.1:8080", "http://127.0.0.1:8080", "tok2", true},
   };
+  // clang-format on
   for (const Case &c : cases) {
     sim::GuardedServer server;
     server.RefuseStrangers("tok");

@@ -56,12 +56,14 @@ int KeyTranslate(bool Enable, TapEventHandlerFn EventHandler)
 static dword Translate(dword code)
 {
   /* codes the API has no name for are written as numbers */
+  // clang-format off
   static const dword Type2[][2] = {
       {RKEY_Green, RKEY_PageDown2}, {RKEY_Yellow, RKEY_PageUp},  {RKEY_Blue, RKEY_PageDown},
       {0x1003E, 0x10049},           {RKEY_Red, RKEY_PageUp2},    {RKEY_PageUp, 0x10044},
       {RKEY_PageUp2, RKEY_Red},     {RKEY_PageDown2, RKEY_Green}, {0x10049, RKEY_Yellow},
       {0x1004A, RKEY_Blue},
   };
+  // clang-format on
   if (RemoteType == 2) {
     for (size_t i = 0; i < sizeof Type2 / sizeof Type2[0]; i++)
       if (Type2[i][0] == code) return Type2[i][1];

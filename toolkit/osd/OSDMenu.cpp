@@ -249,6 +249,7 @@ void OSDMenuButtonsClear(void)
 
 const TapGrData *OSDMenuGetIconPointer(int ButtonIcon, const TapGrData *UserDefinedButton)
 {
+  // clang-format off
   static const TapGrData *const Icons[] = {
       nullptr,           &_Button_0_Gd,        &_Button_1_Gd,      &_Button_2_Gd,        &_Button_3_Gd,
       &_Button_4_Gd,     &_Button_5_Gd,        &_Button_6_Gd,      &_Button_7_Gd,        &_Button_8_Gd,
@@ -263,6 +264,7 @@ const TapGrData *OSDMenuGetIconPointer(int ButtonIcon, const TapGrData *UserDefi
       &_Button_up_Gd,    &_Button_vf_Gd,       &_Button_volminus_Gd, &_Button_volplus_Gd, &_Button_white_Gd,
       &_Button_yellow_Gd, &_Button_nouse_Gd,
   };
+  // clang-format on
   if (ButtonIcon == BI_UserDefined) return UserDefinedButton;
   if (ButtonIcon < 0 || ButtonIcon >= (int)(sizeof Icons / sizeof Icons[0])) return nullptr;
   return Icons[ButtonIcon];
