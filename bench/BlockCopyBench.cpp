@@ -51,11 +51,11 @@ const char *const kDstDir = "/mnt/hd/DataFiles/NAS";
 
 struct Options {
   fs::path dir = fs::temp_directory_path();  // where the work folder goes
-  uint64_t sizeMiB = 1024;                     // source size
-  int rounds = 11;                             // interleaved rounds of every contender
-  int pacedBlocks = 40;                        // blocks of each paced copy
-  bool keep = false;                           // keep the work folder
-  fs::path dest;                               // a network share to copy onto instead
+  uint64_t sizeMiB = 1024;                   // source size
+  int rounds = 11;                           // interleaved rounds of every contender
+  int pacedBlocks = 40;                      // blocks of each paced copy
+  bool keep = false;                         // keep the work folder
+  fs::path dest;                             // a network share to copy onto instead
 };
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
@@ -106,7 +106,7 @@ bool SameContents(const fs::path &a, const fs::path &b)
 
 std::string FileSystemName(const fs::path &p)
 {
-  struct statfs s{};
+  struct statfs s {};
   if (statfs(p.c_str(), &s) != 0) return "?";
   switch (static_cast<unsigned long>(s.f_type)) {
     case 0xEF53: return "ext2/3/4";
@@ -247,7 +247,8 @@ double WholeRun(const fs::path &runRoot, const fs::path &share, int mountType)
 bool PrepareWholeRun(const fs::path &runRoot, const fs::path &src)
 {
   std::error_code ec;
-  const fs::path move = runRoot / "mnt/hd/DataFiles/MoveToNAS", settings = runRoot / "mnt/hd/ProgramFiles/Settings/Ferrox";
+  const fs::path move = runRoot / "mnt/hd/DataFiles/MoveToNAS",
+                 settings = runRoot / "mnt/hd/ProgramFiles/Settings/Ferrox";
   fs::create_directories(move, ec);
   fs::create_directories(settings, ec);
   fs::create_directories(runRoot / "mnt/hd/DataFiles/NAS-Share", ec);
@@ -501,8 +502,9 @@ int main(int argc, char **argv)
 
   const bool dropped = DropCaches();
   std::printf("Every copy is flushed to disk (sync) before its clock stops; %s.\n",
-              dropped ? "the page cache is dropped before each one" : "the page cache cannot be dropped "
-                                                                      "(not root): every copy starts warm");
+              dropped ? "the page cache is dropped before each one"
+                      : "the page cache cannot be dropped "
+                        "(not root): every copy starts warm");
 
   // ---- whole copies: the contenders interleaved, round after round ----
   const fs::path runRoot = work / "run-root", share = work / "run-share";
@@ -583,9 +585,10 @@ int main(int argc, char **argv)
   fs::remove(half, ec);
 
   // ---- one idle step at each speed and mount type ----
-  std::printf("Engine steps at the service's pace (a block on the first tick later than 10 after the last,\n"
-              "so every 11 ticks; real clock, %d blocks each):\n",
-              o.pacedBlocks);
+  std::printf(
+      "Engine steps at the service's pace (a block on the first tick later than 10 after the last,\n"
+      "so every 11 ticks; real clock, %d blocks each):\n",
+      o.pacedBlocks);
   auto paced = StartReceiver(root, sim::ClockMode::Real);
   for (int linuxDrive = 0; linuxDrive <= 1; ++linuxDrive) {
     for (int speed = 1; speed <= 4; ++speed) {
@@ -610,13 +613,12 @@ int main(int argc, char **argv)
       std::sort(b.begin(), b.end());
       size_t p99 = std::min(b.size() - 1, (b.size() * 99 + 99) / 100 - 1);
       double implied = block / double(kMiB) / 0.11, measured = bytes / double(kMiB) / steps.wall;
-      std::printf("median %.1f ms, 99%% %.1f ms, longest %.1f ms, final %.1f ms", b[b.size() / 2] * 1e3,
-                  b[p99] * 1e3, b.back() * 1e3, steps.last * 1e3);
+      std::printf("median %.1f ms, 99%% %.1f ms, longest %.1f ms, final %.1f ms", b[b.size() / 2] * 1e3, b[p99] * 1e3,
+                  b.back() * 1e3, steps.last * 1e3);
       if (moved.outcome == 1)
         std::printf(" (move: longest %.1f ms while its sync took %.1f ms over %d idle steps)", moved.last * 1e3,
                     moved.ending * 1e3, moved.endingSteps);
-      else
-        std::printf(" (move failed, outcome %d)", moved.outcome);
+      else std::printf(" (move failed, outcome %d)", moved.outcome);
       std::printf("; %.1f MiB/s of %.1f the pace implies\n", measured, implied);
     }
   }

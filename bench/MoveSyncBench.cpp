@@ -22,10 +22,10 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 struct Round {
-  double runMs;      // the whole run
-  double syncMs;     // of it in OS_Fsync and OS_SyncDir
-  uint64_t fsyncs;   // file syncs
-  uint64_t dirSyncs; // folder syncs
+  double runMs;       // the whole run
+  double syncMs;      // of it in OS_Fsync and OS_SyncDir
+  uint64_t fsyncs;    // file syncs
+  uint64_t dirSyncs;  // folder syncs
 };
 
 void WriteBytes(const fs::path &p, size_t size, unsigned seed)
@@ -100,8 +100,10 @@ int main(int argc, char **argv)
     else if (a == "--size-mib") mib = static_cast<size_t>(std::atol(argv[i + 1]));
     else if (a == "--rounds") rounds = std::atoi(argv[i + 1]);
   }
-  std::printf("Move runs of Ferrox.tap: %d recordings of %zu MiB with companions onto a folder of this disk\n"
-              "(virtual clock: no pace waits), %d rounds\n", count, mib, rounds);
+  std::printf(
+      "Move runs of Ferrox.tap: %d recordings of %zu MiB with companions onto a folder of this disk\n"
+      "(virtual clock: no pace waits), %d rounds\n",
+      count, mib, rounds);
   std::vector<double> runs, syncs, without;
   Round last{};
   for (int i = 0; i < rounds; i++) {
@@ -117,8 +119,9 @@ int main(int argc, char **argv)
   }
   fs::remove_all(dir);
   const double run = Median(runs), sync = Median(syncs), before = Median(without);
-  std::printf("median: a move run takes %.0f ms with the syncs a power cut needs, %.0f ms without them;\n"
-              "the syncs cost %.0f ms (%.1f %% of the run, %.1f ms a recording)\n",
-              run, before, sync, run > 0 ? 100.0 * sync / run : 0.0, count > 0 ? sync / count : 0.0);
+  std::printf(
+      "median: a move run takes %.0f ms with the syncs a power cut needs, %.0f ms without them;\n"
+      "the syncs cost %.0f ms (%.1f %% of the run, %.1f ms a recording)\n",
+      run, before, sync, run > 0 ? 100.0 * sync / run : 0.0, count > 0 ? sync / count : 0.0);
   return 0;
 }

@@ -64,9 +64,9 @@ Figures Time(int rounds, F &&f)
 
 void PrintCalls(sim::Receiver &rx, int per)
 {
-  const char *calls[] = {"TAP_Osd_Sync", "TAP_Osd_PutGd", "TAP_Osd_Copy", "TAP_Osd_FillBox",
+  const char *calls[] = {"TAP_Osd_Sync",          "TAP_Osd_PutGd",         "TAP_Osd_Copy",    "TAP_Osd_FillBox",
                          "TAP_Osd_DrawRectangle", "TAP_Osd_Draw3dBoxFill", "TAP_Osd_SaveBox", "TAP_Osd_RestoreBox",
-                         "TAP_Osd_Create", "TAP_MemAlloc", "OS_Read"};
+                         "TAP_Osd_Create",        "TAP_MemAlloc",          "OS_Read"};
   std::printf("  platform calls each:");
   for (const char *c : calls)
     if (uint64_t n = rx.CallCount(c)) std::printf(" %s %llu", c, static_cast<unsigned long long>(n / per));
@@ -129,13 +129,14 @@ int main()
       rx.ResetCallCounts();
       DrawMenuText(region, &font);
       std::printf("Twelve menu lines (label and value, Calibri_20, glyphs cached)\n");
-      std::printf("  platform calls per drawing: TAP_Osd_SaveBox %llu, TAP_Osd_RestoreBox %llu, "
-                  "TAP_Osd_FillBox %llu, OS_Read %llu, TAP_MemAlloc %llu\n",
-                  static_cast<unsigned long long>(rx.CallCount("TAP_Osd_SaveBox")),
-                  static_cast<unsigned long long>(rx.CallCount("TAP_Osd_RestoreBox")),
-                  static_cast<unsigned long long>(rx.CallCount("TAP_Osd_FillBox")),
-                  static_cast<unsigned long long>(rx.CallCount("OS_Read")),
-                  static_cast<unsigned long long>(rx.CallCount("TAP_MemAlloc")));
+      std::printf(
+          "  platform calls per drawing: TAP_Osd_SaveBox %llu, TAP_Osd_RestoreBox %llu, "
+          "TAP_Osd_FillBox %llu, OS_Read %llu, TAP_MemAlloc %llu\n",
+          static_cast<unsigned long long>(rx.CallCount("TAP_Osd_SaveBox")),
+          static_cast<unsigned long long>(rx.CallCount("TAP_Osd_RestoreBox")),
+          static_cast<unsigned long long>(rx.CallCount("TAP_Osd_FillBox")),
+          static_cast<unsigned long long>(rx.CallCount("OS_Read")),
+          static_cast<unsigned long long>(rx.CallCount("TAP_MemAlloc")));
       std::vector<double> ms;
       for (int round = 0; round < 200; round++) {
         auto t0 = Clock::now();
@@ -154,9 +155,10 @@ int main()
       Figures lookup = Time(2000, [&] {
         for (const auto &line : kLines) FMUC_GetStringWidth(line[0], &font), FMUC_GetStringWidth(line[1], &font);
       });
-      std::printf("  glyph look-ups, the twelve lines' widths (%zu characters), 2000 rounds: median %.1f us, "
-                  "%.0f ns a character\n",
-                  characters, lookup.medianMs * 1000, lookup.medianMs * 1e6 / static_cast<double>(characters));
+      std::printf(
+          "  glyph look-ups, the twelve lines' widths (%zu characters), 2000 rounds: median %.1f us, "
+          "%.0f ns a character\n",
+          characters, lookup.medianMs * 1000, lookup.medianMs * 1e6 / static_cast<double>(characters));
       FMUC_FreeFontFile(&font);
       TAP_Osd_Delete(region);
       std::printf("\n");

@@ -76,9 +76,10 @@ int main(int argc, char **argv)
     std::fprintf(stderr, "bench_web: %s\n", why.c_str());
     return 2;
   }
-  std::printf("web view under load: %d clients polling (state 5/s, screen 1/s each), %d keys/s, %.0f s, "
-              "copying %d MB at CopySpeed=2\n",
-              clients, keysPerSecond, seconds, megabytes);
+  std::printf(
+      "web view under load: %d clients polling (state 5/s, screen 1/s each), %d keys/s, %.0f s, "
+      "copying %d MB at CopySpeed=2\n",
+      clients, keysPerSecond, seconds, megabytes);
   std::atomic<bool> done{false};
   std::atomic<uint64_t> answered{0}, refused{0}, failed{0}, bytes{0};
   std::vector<std::thread> crowd;
@@ -112,10 +113,12 @@ int main(int argc, char **argv)
   for (std::thread &t : crowd) t.join();
   // the copy goes on to its end without the crowd
   httplib::Client client = web.Client();
-  WaitUntil([&] {
-    auto r = client.Get("/state");
-    return r && r->body.find("\"plugins\":[]") != std::string::npos;
-  }, 600);
+  WaitUntil(
+      [&] {
+        auto r = client.Get("/state");
+        return r && r->body.find("\"plugins\":[]") != std::string::npos;
+      },
+      600);
   const int status = web.Stop();
   const std::string out = web.Output();
   int identical = 0;

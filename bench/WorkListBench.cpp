@@ -78,10 +78,11 @@ int main(int argc, char **argv)
     std::fprintf(stderr, "bench_worklist: the plug-in ran no event\n");
     return 1;
   }
-  std::printf("work list of %d recordings (copy run, virtual clock, %d rounds): longest event of Ferrox.tap "
-              "%.1f ms (median; %.1f to %.1f), %llu events %.0f ms in all\n",
-              count, rounds, longest[longest.size() / 2], longest.front(), longest.back(),
-              static_cast<unsigned long long>(calls.front()), total[total.size() / 2]);
+  std::printf(
+      "work list of %d recordings (copy run, virtual clock, %d rounds): longest event of Ferrox.tap "
+      "%.1f ms (median; %.1f to %.1f), %llu events %.0f ms in all\n",
+      count, rounds, longest[longest.size() / 2], longest.front(), longest.back(),
+      static_cast<unsigned long long>(calls.front()), total[total.size() / 2]);
   fs::remove_all(dir);
   return 0;
 }

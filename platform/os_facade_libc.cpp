@@ -42,10 +42,7 @@ int OS_Stat64(const char *path, struct stat64 *st) { return stat64(path, st); }
 FILE *OS_Fopen64(const char *path, const char *mode) { return fopen64(path, mode); }
 int OS_Fclose(FILE *f) { return fclose(f); }
 size_t OS_Fread(void *buf, size_t size, size_t count, FILE *f) { return fread(buf, size, count, f); }
-size_t OS_Fwrite(const void *buf, size_t size, size_t count, FILE *f)
-{
-  return fwrite(buf, size, count, f);
-}
+size_t OS_Fwrite(const void *buf, size_t size, size_t count, FILE *f) { return fwrite(buf, size, count, f); }
 char *OS_Fgets(char *buf, int size, FILE *f) { return fgets(buf, size, f); }
 int OS_Fseeko64(FILE *f, off64_t offset, int whence) { return fseeko64(f, offset, whence); }
 off64_t OS_Ftello64(FILE *f) { return ftello64(f); }
@@ -101,8 +98,7 @@ int OS_Poll(int fd, int timeoutMs)
   p.events = POLLIN;
   p.revents = 0;
   int rc;
-  do
-    rc = poll(&p, 1, timeoutMs);
+  do rc = poll(&p, 1, timeoutMs);
   while (rc < 0 && errno == EINTR);
   return rc < 0 ? -1 : rc > 0 ? 1 : 0;
 }
@@ -169,8 +165,9 @@ int OS_WriteBack(FILE *f, off64_t offset, off64_t length, int wait)
   unsigned int flags = wait ? WRITE_BACK_WAIT_BEFORE | WRITE_BACK_WRITE | WRITE_BACK_WAIT_AFTER : WRITE_BACK_WRITE;
 #if defined(__mips__) && _MIPS_SIM == _ABIO32
   unsigned long long off = (unsigned long long)offset, len = (unsigned long long)length;
-  return (int)MipsSyscall7(__NR_sync_file_range, fileno(f), 0, (long)(unsigned long)off, (long)(unsigned long)(off >> 32),
-                           (long)(unsigned long)len, (long)(unsigned long)(len >> 32), (long)flags);
+  return (int)MipsSyscall7(__NR_sync_file_range, fileno(f), 0, (long)(unsigned long)off,
+                           (long)(unsigned long)(off >> 32), (long)(unsigned long)len, (long)(unsigned long)(len >> 32),
+                           (long)flags);
 #elif defined(__NR_sync_file_range)
   return (int)syscall(__NR_sync_file_range, fileno(f), offset, length, flags);
 #else

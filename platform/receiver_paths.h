@@ -8,12 +8,12 @@
 #ifndef FERROX_PLATFORM_RECEIVER_PATHS_H
 #define FERROX_PLATFORM_RECEIVER_PATHS_H
 
-#define TAPFS_ROOT "/mnt/hd"                         /* the internal disk as an OS path */
-#define TAPFS_ROOT_LEN (sizeof TAPFS_ROOT - 1)       /* its length: 7 */
-#define PROGRAM_FILES_DIR "/ProgramFiles"            /* the plug-ins */
-#define DATA_FILES_DIR "/DataFiles"                  /* the recordings */
-#define SETTINGS_DIR PROGRAM_FILES_DIR "/Settings"   /* the plug-ins' settings */
-#define FONT_DIR SETTINGS_DIR "/Fonts"               /* the ".ufnt" fonts */
-#define TKLIB_LOG_NAME "TKLib.log"                   /* the toolkit's log in SETTINGS_DIR */
+#define TAPFS_ROOT "/mnt/hd"                       /* the internal disk as an OS path */
+#define TAPFS_ROOT_LEN (sizeof TAPFS_ROOT - 1)     /* its length: 7 */
+#define PROGRAM_FILES_DIR "/ProgramFiles"          /* the plug-ins */
+#define DATA_FILES_DIR "/DataFiles"                /* the recordings */
+#define SETTINGS_DIR PROGRAM_FILES_DIR "/Settings" /* the plug-ins' settings */
+#define FONT_DIR SETTINGS_DIR "/Fonts"             /* the ".ufnt" fonts */
+#define TKLIB_LOG_NAME "TKLib.log"                 /* the toolkit's log in SETTINGS_DIR */
 
 #endif

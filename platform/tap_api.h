@@ -98,32 +98,33 @@ void TAP_EnterNormal(void);
 void TAP_ExitNormal(void);
 
 /* ---- facts of the receiver, named once ---- */
-#define TAP_SCREEN_W 720               /* the OSD's width in pixels */
-#define TAP_SCREEN_H 576               /* and its height */
-#define TAP_OSD_MEMORY_REGION 0x8000   /* TAP_Osd_Create flag: a region in memory, never shown */
-#define TAP_FIRST_REGION 128           /* the first region number the firmware hands out */
-#define TAP_REGION_SLOTS 128           /* how many regions there can be (128..255) */
-#define TAP_INTERNAL_DISK_DEV 0x802    /* st_dev of everything on the internal disk, /mnt/hd */
+#define TAP_SCREEN_W 720             /* the OSD's width in pixels */
+#define TAP_SCREEN_H 576             /* and its height */
+#define TAP_OSD_MEMORY_REGION 0x8000 /* TAP_Osd_Create flag: a region in memory, never shown */
+#define TAP_FIRST_REGION 128         /* the first region number the firmware hands out */
+#define TAP_REGION_SLOTS 128         /* how many regions there can be (128..255) */
+#define TAP_INTERNAL_DISK_DEV 0x802  /* st_dev of everything on the internal disk, /mnt/hd */
 /* line heights of the firmware's own font (TAP_Osd_PutS) by font size 0..2 */
-#define TAP_FONT_LINE_HEIGHTS {19, 22, 26}
+#define TAP_FONT_LINE_HEIGHTS \
+  {                           \
+    19, 22, 26                \
+  }
 
 /* ---- screen: TAP_SCREEN_W x TAP_SCREEN_H ARGB ---- */
 int TAP_Osd_Create(dword x, dword y, dword w, dword h, byte plane, int flags);
 int TAP_Osd_Delete(word region);
 int TAP_Osd_FillBox(word region, dword x, dword y, dword w, dword h, dword colour);
 int TAP_Osd_PutGd(word region, int x, int y, const TapGrData *gd, bool sprite);
-int TAP_Osd_Copy(word srcRegion, word dstRegion, dword srcX, dword srcY, dword w, dword h,
-                 dword dstX, dword dstY, bool sprite);
+int TAP_Osd_Copy(word srcRegion, word dstRegion, dword srcX, dword srcY, dword w, dword h, dword dstX, dword dstY,
+                 bool sprite);
 byte *TAP_Osd_SaveBox(word region, dword x, dword y, dword w, dword h);
 void TAP_Osd_RestoreBox(word region, dword x, dword y, dword w, dword h, const void *data);
 void TAP_Osd_Sync(void);
-void TAP_Osd_Draw3dBoxFill(word region, dword x, dword y, dword w, dword h, dword c1,
-                           dword c2, dword fill);
-void TAP_Osd_DrawRectangle(word region, dword x, dword y, dword w, dword h, dword thickness,
-                           dword colour);
+void TAP_Osd_Draw3dBoxFill(word region, dword x, dword y, dword w, dword h, dword c1, dword c2, dword fill);
+void TAP_Osd_DrawRectangle(word region, dword x, dword y, dword w, dword h, dword thickness, dword colour);
 int TAP_Osd_GetW(const char *text, byte fontType, byte fontSize);
-int TAP_Osd_PutS(word region, dword x, dword y, dword maxX, const char *text, dword fgColour,
-                 dword bgColour, byte fontType, byte fontSize, byte dotted, byte align);
+int TAP_Osd_PutS(word region, dword x, dword y, dword maxX, const char *text, dword fgColour, dword bgColour,
+                 byte fontType, byte fontSize, byte dotted, byte align);
 
 #ifdef __cplusplus
 }

@@ -24,15 +24,15 @@ extern "C" const dword __tap_ud__;
  * what the firmware reads. */
 #define TAP_SECTION_(name) __attribute__((section(name), used, visibility("hidden")))
 
-#define TAP_HEADER_SECTIONS(id, program, author, description, etcinfo)                      \
-  extern "C" {                                                                              \
-  TAP_SECTION_("._tap_header")                                                              \
+#define TAP_HEADER_SECTIONS(id, program, author, description, etcinfo)                          \
+  extern "C" {                                                                                  \
+  TAP_SECTION_("._tap_header")                                                                  \
   extern const byte __tap_header[32] = {'T', 'F', 'A', 'P', 'M', 'I', 'P', 'S', 0x10, 0, 0, 0}; \
-  TAP_SECTION_("._tap_id") extern const dword __tap_ud__ = (id);                           \
-  TAP_SECTION_("._tap_program_name") extern const char __tap_program_name[64] = program;   \
-  TAP_SECTION_("._tap_author_name") extern const char __tap_author_name[64] = author;      \
-  TAP_SECTION_("._tap_description") extern const char __tap_description[128] = description; \
-  TAP_SECTION_("._tap_etcinfo") extern const char __tap_etcinfo[64] = etcinfo;             \
+  TAP_SECTION_("._tap_id") extern const dword __tap_ud__ = (id);                                \
+  TAP_SECTION_("._tap_program_name") extern const char __tap_program_name[64] = program;        \
+  TAP_SECTION_("._tap_author_name") extern const char __tap_author_name[64] = author;           \
+  TAP_SECTION_("._tap_description") extern const char __tap_description[128] = description;     \
+  TAP_SECTION_("._tap_etcinfo") extern const char __tap_etcinfo[64] = etcinfo;                  \
   }
 
 #endif

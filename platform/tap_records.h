@@ -33,8 +33,8 @@ typedef struct FwFilePathRecord {
 /* Firmware file record: what TAP_Hdd_Fopen hands out, what the plug-in table,
  * the play-info record and the recording slots point to. */
 typedef struct FwFileRecord {
-  dword fwPrivate[36];         /* firmware-private */
-  FwFilePathRecord *PathInfo;  /* record holding the absolute path */
+  dword fwPrivate[36];        /* firmware-private */
+  FwFilePathRecord *PathInfo; /* record holding the absolute path */
 } FwFileRecord;
 
 /* Record holding a plug-in's current folder. */
@@ -45,13 +45,13 @@ typedef struct FwTapFolderRecord {
 
 /* One entry of the firmware's table of running plug-ins (16 entries). */
 typedef struct FwTapTableEntry {
-  dword RunState;                /* run state; 2 asks the firmware to end the plug-in */
-  dword fwPrivate0;              /* firmware-private */
-  FwFileRecord *File;            /* the plug-in's file; null for a free slot */
-  dword fwPrivate1[2];           /* firmware-private */
-  TapEventHandlerFn Handler;     /* event handler; null for a free slot */
-  dword fwPrivate2[4];           /* firmware-private */
-  FwTapFolderRecord *Folder;     /* the plug-in's current folder */
+  dword RunState;            /* run state; 2 asks the firmware to end the plug-in */
+  dword fwPrivate0;          /* firmware-private */
+  FwFileRecord *File;        /* the plug-in's file; null for a free slot */
+  dword fwPrivate1[2];       /* firmware-private */
+  TapEventHandlerFn Handler; /* event handler; null for a free slot */
+  dword fwPrivate2[4];       /* firmware-private */
+  FwTapFolderRecord *Folder; /* the plug-in's current folder */
 } FwTapTableEntry;
 
 #define TAP_TABLE_SLOTS 16
@@ -94,11 +94,11 @@ typedef struct FwOsdRegion {
 
 /* Graphic descriptor drawn with TAP_Osd_PutGd. */
 typedef struct TapGrData {
-  dword Format;      /* 0x02010001 for compressed ARGB */
-  const byte *Data;  /* compressed pixel data */
-  dword Size;        /* uncompressed size: width x height x 4 */
-  word Width;        /* pixels */
-  word Height;       /* pixels */
+  dword Format;     /* 0x02010001 for compressed ARGB */
+  const byte *Data; /* compressed pixel data */
+  dword Size;       /* uncompressed size: width x height x 4 */
+  word Width;       /* pixels */
+  word Height;      /* pixels */
 } TapGrData;
 
 /* Directory entry filled by TAP_Hdd_FindFirst / TAP_Hdd_FindNext. */
@@ -177,13 +177,11 @@ static_assert(sizeof(FwWorkFolderRecord) == 16, "work folder record");
 static_assert(offsetof(FwPlayInfo, PlayActive) == 16, "play info active word");
 static_assert(offsetof(FwPlayInfo, File) == 20, "play info file");
 static_assert(sizeof(FwRecSlotFiles) == 12, "recording slot files");
-static_assert(offsetof(TapGrData, Size) == 8 && offsetof(TapGrData, Width) == 12 &&
-                  sizeof(TapGrData) == 16,
+static_assert(offsetof(TapGrData, Size) == 8 && offsetof(TapGrData, Width) == 12 && sizeof(TapGrData) == 16,
               "graphic descriptor");
 static_assert(offsetof(TapComChannel, Status) == 20, "channel status");
 static_assert(offsetof(TapComChannel, ParamBlock) == 32, "channel parameter block");
-static_assert(offsetof(TapComChannel, ReturnValue) == 36 && sizeof(TapComChannel) == 40,
-              "channel record");
+static_assert(offsetof(TapComChannel, ReturnValue) == 36 && sizeof(TapComChannel) == 40, "channel record");
 #endif
 #endif
 

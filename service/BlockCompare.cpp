@@ -75,8 +75,7 @@ bool IsSameFile(const char *a, const char *b)
 {
   CallTraceEnter("IsSameFile");
   struct stat64 sa, sb;
-  bool same = OS_Stat64(a, &sa) == 0 && SC_Stat64(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
-              sa.st_ino == sb.st_ino;
+  bool same = OS_Stat64(a, &sa) == 0 && SC_Stat64(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
   CallTraceExit(NULL);
   return same;
 }
@@ -108,12 +107,10 @@ bool FRX_SameStamp(const tFRXStamp *a, const tFRXStamp *b)
 {
   CallTraceEnter("FRX_SameStamp");
   bool same = a->Valid && b->Valid && a->Size == b->Size && a->Dev == b->Dev && a->Ino == b->Ino &&
-              a->MTime == b->MTime && a->MTimeNs == b->MTimeNs && a->CTime == b->CTime &&
-              a->CTimeNs == b->CTimeNs;
+              a->MTime == b->MTime && a->MTimeNs == b->MTimeNs && a->CTime == b->CTime && a->CTimeNs == b->CTimeNs;
   CallTraceExit(NULL);
   return same;
 }
-
 
 /* Could dst be what a transfer from src left or made: missing, empty, or
  * no longer than src with the same first and last bytes? A companion at the
@@ -144,8 +141,7 @@ bool FRX_DestinationFitsSource(const char *srcPath, const char *dstPath)
 
 /* ---- probe ---- */
 
-int FRX_GetDestinationStatus(const char *srcName, const char *dstName, const char *srcDir,
-                             const char *dstDir)
+int FRX_GetDestinationStatus(const char *srcName, const char *dstName, const char *srcDir, const char *dstDir)
 {
   CallTraceEnter("FRX_GetDestinationStatus");
   struct stat64 st;
@@ -153,19 +149,14 @@ int FRX_GetDestinationStatus(const char *srcName, const char *dstName, const cha
   int result = DEST_NONE;
 
   /* Only reads: whatever the answer, nothing at the destination changes. */
-  if (dstDir == NULL || SC_Lstat64(dstDir, &st) != 0)
-    result = DEST_NO_FOLDER;
-  else if (!MakeTransferPath(srcDir, srcName, FRXSourceFileName) ||
-           StatTarget(FRXSourceFileName, &st, false) != 0 ||
+  if (dstDir == NULL || SC_Lstat64(dstDir, &st) != 0) result = DEST_NO_FOLDER;
+  else if (!MakeTransferPath(srcDir, srcName, FRXSourceFileName) || StatTarget(FRXSourceFileName, &st, false) != 0 ||
            (src = OS_Fopen64(FRXSourceFileName, "r")) == NULL)
     result = DEST_NONE;
-  else if (!MakeTransferPath(dstDir, dstName, FRXDestFileName) ||
-           (dst = SC_Fopen64(FRXDestFileName, "r")) == NULL)
+  else if (!MakeTransferPath(dstDir, dstName, FRXDestFileName) || (dst = SC_Fopen64(FRXDestFileName, "r")) == NULL)
     result = DEST_NONE;
-  else if (StatTarget(FRXDestFileName, &st, true) != 0 || st.st_size <= 0)
-    result = DEST_DIFFERS;
-  else
-    result = SameContents(src, dst, (qword)st.st_size) ? DEST_SAME : DEST_DIFFERS;
+  else if (StatTarget(FRXDestFileName, &st, true) != 0 || st.st_size <= 0) result = DEST_DIFFERS;
+  else result = SameContents(src, dst, (qword)st.st_size) ? DEST_SAME : DEST_DIFFERS;
 
   if (src != NULL) OS_Fclose(src);
   if (dst != NULL) SC_Fclose(dst);

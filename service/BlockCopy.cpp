@@ -31,34 +31,34 @@ char FRXDestFileName[FRX_PATH_SIZE];
 qword FRXTotalBytes = 0;
 qword FRXBytesCopied = 0;
 
-static FILE *FRXfSource = NULL;   /* open source, null when closed */
-static FILE *FRXfDest = NULL;     /* open destination, null when closed */
-static dword FRXSourceTime = 0;   /* source modification time, seconds since 1970 */
-static byte *FRXDataBuffer = NULL; /* the block buffer */
-static dword LastBufferSize = 0;  /* size FRXDataBuffer was reserved for */
-static bool FRXVerify = false;    /* compare what the next transfers do not copy themselves */
+static FILE *FRXfSource = NULL;           /* open source, null when closed */
+static FILE *FRXfDest = NULL;             /* open destination, null when closed */
+static dword FRXSourceTime = 0;           /* source modification time, seconds since 1970 */
+static byte *FRXDataBuffer = NULL;        /* the block buffer */
+static dword LastBufferSize = 0;          /* size FRXDataBuffer was reserved for */
+static bool FRXVerify = false;            /* compare what the next transfers do not copy themselves */
 static char FRXMountPoint[FRX_PATH_SIZE]; /* no folder is made on the internal disk below it */
-bool FRXMemoryShort = false;      /* the last transfer ended for want of a block buffer */
+bool FRXMemoryShort = false;              /* the last transfer ended for want of a block buffer */
 
 /* What one transfer knows of itself; every transfer opens with NewTransfer. */
 typedef struct tFRXTransfer {
-  dword BlockSize;       /* bytes per block */
-  dword Delay;           /* ticks to pause after each block */
-  int Outcome;           /* what FRX_Process gives: STEP_... */
+  dword BlockSize;                      /* bytes per block */
+  dword Delay;                          /* ticks to pause after each block */
+  int Outcome;                          /* what FRX_Process gives: STEP_... */
   int BlocksPerSecond[FRX_STATS_SLOTS]; /* the throughput ring, statistics blocks a second */
-  dword StatsPointer;    /* next ring slot */
-  dword StatsSlotsSeen;  /* ring slots filled since the transfer opened */
-  bool StatsInit;        /* the next statistics update only takes its starting point */
-  dword StatsCurrentBlock; /* statistics blocks at this update */
-  dword StatsLastBlock;  /* statistics blocks at the previous update */
-  bool Verifying;        /* the destination's first VerifyEnd bytes are being compared */
-  qword VerifyEnd;       /* bytes the destination held when the transfer opened */
-  qword ResumeOffset;    /* where this transfer began to write */
-  tFRXStamp SourceStamp; /* the source's status when the transfer opened */
-  bool CopyInKernel;     /* blocks move inside the kernel until the system says it cannot */
-  qword WriteBackOffset; /* the block whose write-back runs, not yet waited for */
+  dword StatsPointer;                   /* next ring slot */
+  dword StatsSlotsSeen;                 /* ring slots filled since the transfer opened */
+  bool StatsInit;                       /* the next statistics update only takes its starting point */
+  dword StatsCurrentBlock;              /* statistics blocks at this update */
+  dword StatsLastBlock;                 /* statistics blocks at the previous update */
+  bool Verifying;                       /* the destination's first VerifyEnd bytes are being compared */
+  qword VerifyEnd;                      /* bytes the destination held when the transfer opened */
+  qword ResumeOffset;                   /* where this transfer began to write */
+  tFRXStamp SourceStamp;                /* the source's status when the transfer opened */
+  bool CopyInKernel;                    /* blocks move inside the kernel until the system says it cannot */
+  qword WriteBackOffset;                /* the block whose write-back runs, not yet waited for */
   qword WriteBackLength;
-  bool Syncing;          /* a move's copy is on its way to stable storage */
+  bool Syncing; /* a move's copy is on its way to stable storage */
 } tFRXTransfer;
 
 static const tFRXTransfer NewTransfer = {
@@ -69,8 +69,8 @@ static tFRXTransfer Transfer = NewTransfer;
  * or a look at it. */
 enum { PS_None = 0, PS_Write, PS_WriteBack, PS_SyncStart, PS_SyncPoll, PS_Redo };
 static int FRXPending = PS_None;
-static long FRXPendingGot = 0;          /* bytes of the block whose write is out */
-static qword FRXPendingOffset = 0;      /* the block whose write-back starts after the wait */
+static long FRXPendingGot = 0;     /* bytes of the block whose write is out */
+static qword FRXPendingOffset = 0; /* the block whose write-back starts after the wait */
 static dword FRXPendingLength = 0;
 
 /* Statistics blocks (9024 bytes) of a byte count, in 32 bits. */
@@ -96,9 +96,7 @@ bool MakeTransferPath(const char *folder, const char *name, char *dest)
     ok = n >= 0 && n < FRX_PATH_SIZE;
     if (!ok) dest[0] = '\0';
   }
-  if (!ok)
-    WriteLogF("FRX: path too long or missing: '%s' in '%s'", name ? name : "(null)",
-              folder ? folder : "(null)");
+  if (!ok) WriteLogF("FRX: path too long or missing: '%s' in '%s'", name ? name : "(null)", folder ? folder : "(null)");
   CallTraceExit(NULL);
   return ok;
 }
@@ -196,8 +194,7 @@ static bool BelowUnmountedMountPoint(const char *folder)
   CallTraceEnter("BelowUnmountedMountPoint");
   size_t len = strlen(FRXMountPoint);
   while (len > 1 && FRXMountPoint[len - 1] == '/') len--;
-  bool below = len > 0 && strncmp(folder, FRXMountPoint, len) == 0 &&
-               (folder[len] == '\0' || folder[len] == '/');
+  bool below = len > 0 && strncmp(folder, FRXMountPoint, len) == 0 && (folder[len] == '\0' || folder[len] == '/');
   bool unmounted = below && !SC_IsMounted(FRXMountPoint);
   if (unmounted) WriteLogF("FRX: %s is not mounted, no folder is created below it", FRXMountPoint);
   CallTraceExit(NULL);
@@ -250,8 +247,7 @@ static int StartVerify(void)
   Transfer.VerifyEnd = FRXBytesCopied;
   FRXBytesCopied = 0;
   Transfer.Verifying = true;
-  WriteLogF("FRX: comparing the '%lld' bytes at the destination with the source",
-            (long long)Transfer.VerifyEnd);
+  WriteLogF("FRX: comparing the '%lld' bytes at the destination with the source", (long long)Transfer.VerifyEnd);
   CallTraceExit(NULL);
   return 0;
 }
@@ -340,8 +336,7 @@ static int OpenDestination(const char *dstName, const char *dstDir)
   } else if (IsSameFile(FRXSourceFileName, FRXDestFileName)) {
     /* Copying a file onto itself would truncate it, or report it complete
      * and let a move delete the only copy. */
-    WriteLogF("FRX: source and destination are the same file '%s', transfer refused.",
-              FRXDestFileName);
+    WriteLogF("FRX: source and destination are the same file '%s', transfer refused.", FRXDestFileName);
     result = START_DEST_FAILED;
   } else {
     result = OpenOrResume();
@@ -357,8 +352,7 @@ static int PositionSource(void)
 {
   CallTraceEnter("PositionSource");
   if (OS_Fseeko64(FRXfSource, (off64_t)FRXBytesCopied, SEEK_SET) != 0) {
-    WriteLogF("FRX: failed to position the source at '%lld', transfer terminated.",
-              (long long)FRXBytesCopied);
+    WriteLogF("FRX: failed to position the source at '%lld', transfer terminated.", (long long)FRXBytesCopied);
     FRX_Close();
     CallTraceExit(NULL);
     return START_SOURCE_FAILED;
@@ -425,16 +419,17 @@ static bool ReserveSmallerBuffer(void)
     FRXDataBuffer = (byte *)TAP_MemAlloc(Transfer.BlockSize);
   }
   if (FRXDataBuffer == NULL) {
-    WriteLogF("FRX: failed to reserve %d bytes for the data buffer, not even %d bytes are free. "
-              "Transfer terminated.",
-              (int)requested, (int)FRX_MIN_BLOCK);
+    WriteLogF(
+        "FRX: failed to reserve %d bytes for the data buffer, not even %d bytes are free. "
+        "Transfer terminated.",
+        (int)requested, (int)FRX_MIN_BLOCK);
     EndTransfer(STEP_DEST_FAILED);
     FRXMemoryShort = true;
     CallTraceExit(NULL);
     return false;
   }
-  WriteLogF("FRX: failed to reserve %d bytes for the data buffer. Reduced to %d bytes.",
-            (int)requested, (int)Transfer.BlockSize);
+  WriteLogF("FRX: failed to reserve %d bytes for the data buffer. Reduced to %d bytes.", (int)requested,
+            (int)Transfer.BlockSize);
   CallTraceExit(NULL);
   return true;
 }
@@ -491,8 +486,7 @@ static bool SourceChanged(void)
 {
   CallTraceEnter("SourceChanged");
   tFRXStamp now;
-  bool changed = FRXVerify && (!FRX_TakeStamp(FRXSourceFileName, &now) ||
-                               !FRX_SameStamp(&now, &Transfer.SourceStamp));
+  bool changed = FRXVerify && (!FRX_TakeStamp(FRXSourceFileName, &now) || !FRX_SameStamp(&now, &Transfer.SourceStamp));
   if (changed) WriteLog("FRX: the source changed while it was copied, transfer terminated.");
   CallTraceExit(NULL);
   return changed;
@@ -642,8 +636,7 @@ static bool EndOfVerify(void)
 {
   CallTraceEnter("EndOfVerify");
   Transfer.Verifying = false;
-  WriteLogF("FRX: the '%lld' bytes at the destination are identical to the source",
-            (long long)Transfer.VerifyEnd);
+  WriteLogF("FRX: the '%lld' bytes at the destination are identical to the source", (long long)Transfer.VerifyEnd);
   SC_Fclose(FRXfDest);
   FRXfDest = OpenAtEnd(FRXDestFileName, Transfer.VerifyEnd);
   Transfer.WriteBackLength = 0; /* a new stream: nothing of it is under way */

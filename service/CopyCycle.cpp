@@ -50,10 +50,10 @@ typedef struct tSecondWait {
 static const tSecondWait NewWait = {0, false, 0};
 static tSecondWait MountWait = NewWait; /* for the folders of the settings */
 static tSecondWait BootWait = NewWait;  /* after a start at the receiver's boot */
-static dword SettleTimeout = 0; /* next index plug-in check; its own deadline, not the mount wait's */
+static dword SettleTimeout = 0;         /* next index plug-in check; its own deadline, not the mount wait's */
 static bool RunEnded = false;
-static const char *FailReason = nullptr;  /* why the current file's last part failed */
-static bool MainPartWasComplete = false;  /* its main part was found complete at the destination */
+static const char *FailReason = nullptr; /* why the current file's last part failed */
+static bool MainPartWasComplete = false; /* its main part was found complete at the destination */
 
 void ResetCopyCycle(void)
 {
@@ -106,9 +106,9 @@ int StartReasonManual(int logIt)
 static const char *CopyStateName(int state)
 {
   CallTraceEnter("CopyStateName");
-  static const char *const names[] = {"CS_FirstCall", "CS_WaitMount", nullptr, nullptr,
-                                      "CS_Job", "CS_Prepare", "CS_Copy", "CS_NextFile",
-                                      "CS_NextFileTyp", "CS_Exit", "CS_WaitShare", "CS_List"};
+  static const char *const names[] = {"CS_FirstCall",   "CS_WaitMount", nullptr,        nullptr,
+                                      "CS_Job",         "CS_Prepare",   "CS_Copy",      "CS_NextFile",
+                                      "CS_NextFileTyp", "CS_Exit",      "CS_WaitShare", "CS_List"};
   const char *name = state >= 0 && state <= CS_List ? names[state] : nullptr;
   CallTraceExit(nullptr);
   return name;
@@ -150,9 +150,10 @@ static void StartSetup(FolderVerdict why)
   } else if (!HDD_TAP_Start(SETUP_TAP_FILE, false, SETUP_REASON_MARK | (dword)why, nullptr)) {
     /* where it was looked for, and what the owner can do */
     if (!TAP_Hdd_Exist(SETUP_TAP_FILE))
-      WriteLogF("%s could not be started: it is not in /ProgramFiles (/mnt/hd/ProgramFiles); copy it there beside "
-                "Ferrox.tap, or correct %s/%s by hand",
-                SETUP_TAP_FILE, SETTINGS_FOLDER, SETTINGS_FILE);
+      WriteLogF(
+          "%s could not be started: it is not in /ProgramFiles (/mnt/hd/ProgramFiles); copy it there beside "
+          "Ferrox.tap, or correct %s/%s by hand",
+          SETUP_TAP_FILE, SETTINGS_FOLDER, SETTINGS_FILE);
     else
       WriteLogF("%s could not be started: /ProgramFiles/%s is no plug-in this receiver can start; copy it there anew",
                 SETUP_TAP_FILE, SETUP_TAP_FILE);
@@ -165,8 +166,7 @@ static void StartSetup(FolderVerdict why)
 static void StateFirstCall(void)
 {
   CallTraceEnter("StateFirstCall");
-  static const char *const mountNames[] = {"MountType = NAS", "MountType = NTFS",
-                                           "MountType = Linux"};
+  static const char *const mountNames[] = {"MountType = NAS", "MountType = NTFS", "MountType = Linux"};
   LoadSettings();
   RememberSettingsShare();
   if (isJobAvailable() != 0) {
@@ -185,10 +185,8 @@ static void StateFirstCall(void)
    * created */
   FolderVerdict verdict = SanityCheckPassed() != 0 ? FolderUsable : SettingsFolderVerdict();
   if (verdict == FolderUsable && CreateSubDirs() == 0) verdict = FolderMissing;
-  if (verdict == FolderUsable)
-    CopyState = CS_WaitMount;
-  else
-    StartSetup(verdict);
+  if (verdict == FolderUsable) CopyState = CS_WaitMount;
+  else StartSetup(verdict);
   CallTraceExit(nullptr);
 }
 
@@ -319,7 +317,7 @@ static int ClassifyEntry(const char *name)
 static const char *DestinationFailReason(void)
 {
   CallTraceEnter("DestinationFailReason");
-  const char *reason = FRXMemoryShort       ? "not enough memory"
+  const char *reason = FRXMemoryShort         ? "not enough memory"
                        : FRX_MountPointGone() ? "share not mounted"
                                               : "destination error";
   CallTraceExit(nullptr);
@@ -454,8 +452,8 @@ static void ReportProgress(void)
         byte sec = 0;
         dword now = Now(&sec);
         TimeFormat(now, sec, 5, stamp);
-        snprintf(line, sizeof line, "%s%sFerrox: %d%%, %d MB/min", stamp, stamp[0] != '\0' ? " " : "",
-                 percent, mbPerMinute);
+        snprintf(line, sizeof line, "%s%sFerrox: %d%%, %d MB/min", stamp, stamp[0] != '\0' ? " " : "", percent,
+                 mbPerMinute);
         PrintNet(line);
         PrintNet("\n");
       }
@@ -493,10 +491,8 @@ static void StateCopy(void)
 static void JobNotDone(void)
 {
   CallTraceEnter("JobNotDone");
-  if (FRXMemoryShort)
-    KeepJobFile("not enough memory for the copy");
-  else
-    MoveJobFileToFail();
+  if (FRXMemoryShort) KeepJobFile("not enough memory for the copy");
+  else MoveJobFileToFail();
   CallTraceExit(nullptr);
 }
 
@@ -524,10 +520,9 @@ static void StateNextFile(void)
 static void FinishFile(void)
 {
   CallTraceEnter("FinishFile");
-  bool complete = FileTyp == FT_Other
-                      ? FileStatus[FT_Other] == FS_Done
-                      : FileStatus[FT_Rec] == FS_Done && FileStatus[FT_Inf] == FS_Done &&
-                            FileStatus[FT_Nav] != FS_Failed;
+  bool complete = FileTyp == FT_Other ? FileStatus[FT_Other] == FS_Done
+                                      : FileStatus[FT_Rec] == FS_Done && FileStatus[FT_Inf] == FS_Done &&
+                                            FileStatus[FT_Nav] != FS_Failed;
   bool job = JobState == JS_Job;
   int outcome = !complete ? SO_Failed : MainPartWasComplete ? SO_Complete : SO_Copied;
   if (move == 1) {
@@ -543,10 +538,8 @@ static void FinishFile(void)
       WriteLog("SourceFile will be not delete because copyprocess was not completely successful");
     }
   } else if (job) {
-    if (complete)
-      DeleteJobFile();
-    else
-      JobNotDone();
+    if (complete) DeleteJobFile();
+    else JobNotDone();
   }
   if (complete && move == 1 && SourceKept == SK_Deleted) outcome = SO_Moved;
   SummaryFile(outcome, FailReason);
@@ -558,8 +551,7 @@ static void FinishFile(void)
 static void StateNextFileTyp(void)
 {
   CallTraceEnter("StateNextFileTyp");
-  if (FileTyp == FT_Rec && SetTSLink == 1 && StringEndsWith(DestFileNameClean, ".rec"))
-    CreateTSLink();
+  if (FileTyp == FT_Rec && SetTSLink == 1 && StringEndsWith(DestFileNameClean, ".rec")) CreateTSLink();
   if (FileTyp == FT_Other) WriteLog("File is not an rec file, so no copyjob of nav and inf file.");
   if (FileTyp == FT_Nav || FileTyp == FT_Other) FinishFile();
   if (FileTyp == FT_Rec) {
@@ -568,10 +560,8 @@ static void StateNextFileTyp(void)
     FileTyp = FT_Nav;
   } else {
     FileTyp = FT_Rec;
-    if (JobState == JS_Job)
-      CleanupMemory(); /* a job ends after the first file of its list */
-    else
-      CurrentFileToProcess++;
+    if (JobState == JS_Job) CleanupMemory(); /* a job ends after the first file of its list */
+    else CurrentFileToProcess++;
   }
   CopyState = CS_Prepare;
   CallTraceExit(nullptr);

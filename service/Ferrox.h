@@ -44,15 +44,15 @@ enum { JS_Normal = 0, JS_Job = 1 };
 enum { FT_Rec = 0, FT_Inf = 1, FT_Nav = 2, FT_Other = 3 };
 enum { FS_Pending = 0, FS_Failed = 1, FS_Missing = 2, FS_Done = 3 };
 
-extern int CopyState;                /* current state (CS_*) */
-extern int JobState;                 /* JS_Normal or JS_Job */
-extern int FileTyp;                  /* part of the current file (FT_*) */
-extern int FileStatus[4];            /* outcome per part (FS_*) */
-extern dword StartTime;              /* packed time the main file's transfer opened */
-extern byte StartSec;                /* its second */
-extern qword BytesCopiedLastTime;    /* engine byte count right after the open */
-extern int FirstTryWaitForStart;     /* index-plug-in check and settle wait pending */
-extern int NVMFirstCheck;            /* index plug-in not seen running yet */
+extern int CopyState;             /* current state (CS_*) */
+extern int JobState;              /* JS_Normal or JS_Job */
+extern int FileTyp;               /* part of the current file (FT_*) */
+extern int FileStatus[4];         /* outcome per part (FS_*) */
+extern dword StartTime;           /* packed time the main file's transfer opened */
+extern byte StartSec;             /* its second */
+extern qword BytesCopiedLastTime; /* engine byte count right after the open */
+extern int FirstTryWaitForStart;  /* index-plug-in check and settle wait pending */
+extern int NVMFirstCheck;         /* index plug-in not seen running yet */
 
 /* One idle step. Returns false when the event handler must return 0 for
  * this event (the end of a normal work list), true otherwise. */
@@ -74,13 +74,13 @@ extern qword FRXBytesCopied;        /* bytes present in the destination */
 /* A file's status as a move compares it: a file that was written to,
  * truncated or replaced since differs in one of the fields. */
 typedef struct tFRXStamp {
-  bool Valid;        /* the status could be read */
-  qword Size;        /* bytes */
-  qword Dev, Ino;    /* device and inode */
-  long long MTime;   /* modification time, seconds */
-  long MTimeNs;      /* and nanoseconds */
-  long long CTime;   /* status change time, seconds */
-  long CTimeNs;      /* and nanoseconds */
+  bool Valid;      /* the status could be read */
+  qword Size;      /* bytes */
+  qword Dev, Ino;  /* device and inode */
+  long long MTime; /* modification time, seconds */
+  long MTimeNs;    /* and nanoseconds */
+  long long CTime; /* status change time, seconds */
+  long CTimeNs;    /* and nanoseconds */
 } tFRXStamp;
 
 extern bool FRXMemoryShort; /* the last transfer ended for want of a block buffer */
@@ -100,9 +100,9 @@ enum {
   START_DEST_FAILED = -3,   /* the destination cannot be opened */
   START_SOURCE_FAILED = -2, /* the source cannot be opened or read */
   START_SOURCE_MISSING = -1,
-  START_OPENED = 0,         /* the transfer runs: FRX_Process from here */
-  START_COMPLETE = 1,       /* the destination holds it already */
-  START_LIST_END = 2        /* StartCopy: no entry left */
+  START_OPENED = 0,   /* the transfer runs: FRX_Process from here */
+  START_COMPLETE = 1, /* the destination holds it already */
+  START_LIST_END = 2  /* StartCopy: no entry left */
 };
 /* What FRX_Process gives after a step. */
 enum {
@@ -112,8 +112,7 @@ enum {
   STEP_DONE = 1 /* the part is copied (and checked) */
 };
 
-int FRX_GetDestinationStatus(const char *srcName, const char *dstName, const char *srcDir,
-                             const char *dstDir);
+int FRX_GetDestinationStatus(const char *srcName, const char *dstName, const char *srcDir, const char *dstDir);
 int FRX_Init(const char *srcName, const char *dstName, const char *srcDir, const char *dstDir);
 void FRX_SetSpeed(dword delay, dword bytesPerCopy);
 int FRX_Process(void);
@@ -129,14 +128,14 @@ void FRX_SetVerify(bool on);
 void FRX_SetMountPoint(const char *folder);
 /* The mount point is set and the internal disk shows there (or nothing) */
 bool FRX_MountPointGone(void);
-qword FRX_GetResumeOffset(void); /* where the current transfer began to write */
+qword FRX_GetResumeOffset(void);           /* where the current transfer began to write */
 void FRX_GetSourceStamp(tFRXStamp *stamp); /* the source when the transfer opened */
 bool FRX_TakeStamp(const char *path, tFRXStamp *stamp);
 bool FRX_SameStamp(const tFRXStamp *a, const tFRXStamp *b);
 bool FRX_DestinationFitsSource(const char *srcPath, const char *dstPath);
 
 /* ---- calls on the destination, on a worker thread (ShareCalls.cpp) ---- */
-#define SC_ANSWER_MS 300          /* an idle event waits this long for the destination */
+#define SC_ANSWER_MS 300            /* an idle event waits this long for the destination */
 #define SC_GIVE_UP_TICKS (60 * 100) /* a call that has not come back after this: the share is silent */
 enum { SC_Idle = 0, SC_Waiting = 1, SC_Silent = 2 };
 
@@ -166,8 +165,8 @@ ssize_t SC_CopyRange(FILE *in, off64_t inOffset, FILE *out, off64_t outOffset, s
 /* A kept call's result: 1 while it is out, 0 with *result and errno once
  * it is back, -1 when none is kept. */
 int SC_TakeResult(long long *result);
-void SC_DropResult(void); /* a kept call is not waited for any more */
-bool SC_WasLate(void);    /* the last call did not answer in time (and is still out) */
+void SC_DropResult(void);   /* a kept call is not waited for any more */
+bool SC_WasLate(void);      /* the last call did not answer in time (and is still out) */
 int SC_State(void);         /* SC_Idle, SC_Waiting (a call is out) or SC_Silent (out too long) */
 dword SC_WaitedTicks(void); /* how long the call that is out has been */
 /* The worker's end: false while it is in a call that has not come back
@@ -178,10 +177,10 @@ bool SC_End(bool mustEnd);
 /* ---- entry points and shutdown (FerroxMain.cpp) ---- */
 int StopTAP(dword tapId);
 void EndRun(bool stopEvent); /* the shared shutdown of CS_Exit and the stop event */
-void LeaveRun(void);          /* the plug-in's last step: statistics freed, TAP_Exit */
+void LeaveRun(void);         /* the plug-in's last step: statistics freed, TAP_Exit */
 
 /* ---- service log (ServiceLog.cpp) ---- */
-extern char LogString[512]; /* the one buffer for formatted log lines */
+extern char LogString[512];    /* the one buffer for formatted log lines */
 extern bool WriteLogFirstCall; /* the next line creates the settings folders */
 
 void WriteLog(const char *text);
@@ -189,7 +188,7 @@ void WriteLogF(const char *format, ...) __attribute__((format(printf, 1, 2)));
 char *UTFtoANSI(char *text);
 
 /* ---- settings of the copy service (ServiceSettings.cpp, Settings.cpp) ---- */
-extern char STapfsRoot[255]; /* mount root of the current source, "/mnt/hd" */
+extern char STapfsRoot[255];                         /* mount root of the current source, "/mnt/hd" */
 extern const SettingsProfile ServiceSettingsProfile; /* how the copy service holds its settings */
 
 void LoadDefaultStrings(void);
@@ -241,8 +240,8 @@ void ResetWorkListChecks(void);
 /* a name the disk holds (255 bytes) with a companion's ending */
 #define FILE_NAME_SIZE 260
 extern char FileName[FILE_NAME_SIZE]; /* source name of the current part */
-extern char DestFileNameClean[131]; /* destination name of the current file */
-extern char DestDirPath[512];       /* destination folder of the current file */
+extern char DestFileNameClean[131];   /* destination name of the current file */
+extern char DestDirPath[512];         /* destination folder of the current file */
 
 /* SourceKept after DeleteCurrentSource: deleted, kept for a reason that
  * passes (being recorded, changed since copied, no proof), or kept for one
@@ -266,8 +265,8 @@ void CalculateTransferData(void);
 void FileSizeToString(dword low, dword high, char *out);
 
 /* ---- job files (JobFiles.cpp) ---- */
-extern char FileNameJob[128];      /* job file being worked on */
-extern int NrOfJobFilesToProcess;  /* entries of the last job folder listing */
+extern char FileNameJob[128];     /* job file being worked on */
+extern int NrOfJobFilesToProcess; /* entries of the last job folder listing */
 /* Job files that stay in the job folder but cannot be worked off (refused,
  * or not deletable or movable): passed over until the plug-in is loaded
  * again. When more than JOB_SKIP_MAX pile up, no job is taken any more. */
@@ -293,7 +292,7 @@ extern dword RunStartTick; /* tick of the plug-in's start; the run's time counts
 void SummaryReset(void);
 void SummaryFile(int outcome, const char *reason); /* reason: a word or two, for failures */
 void SummarySkipped(int count);                    /* entries left for the next run */
-void SummaryTransferBytes(void); /* what the current transfer wrote in this run */
+void SummaryTransferBytes(void);                   /* what the current transfer wrote in this run */
 void SummaryEndReason(const char *reason);         /* why the run ended early; first one counts */
 void WriteSummary(void);
 /* The outcome in words for the TV ("7 recordings copied, 1 moved", "1

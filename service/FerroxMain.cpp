@@ -17,7 +17,7 @@
 #define STATUS_SERVICE 0    /* the one service the channel offers */
 #define STATUS_BLOCK_VERSION 2
 #define SEPARATOR_STOP "--------------------------------------------------------------" /* 62 */
-#define SEPARATOR_END "-----------------------------------------------------------"       /* 59 */
+#define SEPARATOR_END "-----------------------------------------------------------"     /* 59 */
 
 /* Service states of the status reply */
 #define STATUS_WAIT_MOUNT 0
@@ -27,7 +27,7 @@
 
 static bool DoNotReenter = false; /* set while TAP_EventHandler runs */
 
-static bool Lingering = false;  /* the run is over; the worker is still out */
+static bool Lingering = false;   /* the run is over; the worker is still out */
 static bool StopArrived = false; /* the firmware asked the plug-in to end */
 
 int TAP_Main(void)
@@ -112,10 +112,8 @@ void EndRun(bool stopEvent)
   CleanupMemory();
   RemoveFolderMarker();
 
-  if (StopMountTAP != 0)
-    StopTAP(MountType == 0 ? MOUNT_TAP_NAS_ID : MOUNT_TAP_OTHER_ID);
-  else if (LogLength != 0)
-    WriteLog("StopMount is set to FALSE");
+  if (StopMountTAP != 0) StopTAP(MountType == 0 ? MOUNT_TAP_NAS_ID : MOUNT_TAP_OTHER_ID);
+  else if (LogLength != 0) WriteLog("StopMount is set to FALSE");
 
   WriteSummary();
   WriteLog("Ferrox end");
@@ -171,12 +169,9 @@ static int ServiceState(void)
 {
   CallTraceEnter("ServiceState");
   int state = STATUS_WORKING;
-  if (NVMFirstCheck == 0 && FirstTryWaitForStart != 0)
-    state = STATUS_WAIT_NAVMENDER;
-  else if (CopyState == CS_WaitMount)
-    state = STATUS_WAIT_MOUNT;
-  else if (CopyState == CS_Job)
-    state = STATUS_JOB;
+  if (NVMFirstCheck == 0 && FirstTryWaitForStart != 0) state = STATUS_WAIT_NAVMENDER;
+  else if (CopyState == CS_WaitMount) state = STATUS_WAIT_MOUNT;
+  else if (CopyState == CS_Job) state = STATUS_JOB;
   CallTraceExit(NULL);
   return state;
 }
@@ -191,8 +186,7 @@ static void FillStatusReply(void *block)
 
   /* zeroed first: the name is cut to fit and always terminated */
   memset(&reply, 0, sizeof(reply));
-  memcpy(reply.DestFileName, DestFileNameClean,
-         strnlen(DestFileNameClean, sizeof(reply.DestFileName) - 1));
+  memcpy(reply.DestFileName, DestFileNameClean, strnlen(DestFileNameClean, sizeof(reply.DestFileName) - 1));
   FRX_GetStats(&reply.TotalBytes, &bytesCopied, &reply.Percent, NULL);
   reply.BytesPerMinute = TransferRate(bytesCopied);
   reply.CurrentEntry = CurrentFileToProcess + 1;
@@ -261,11 +255,8 @@ TapParam TAP_EventHandler(word event, TapParam param1, TapParam param2)
       StopArrived = true;
       EndRun(true);
       break;
-    case EVT_TAPCOM:
-      AnswerStatusRequest(param1);
-      break;
-    default: /* keys and everything else are not ours */
-      break;
+    case EVT_TAPCOM: AnswerStatusRequest(param1); break;
+    default: /* keys and everything else are not ours */ break;
   }
 
   CallTraceExit(NULL);

@@ -24,7 +24,7 @@
 #define NAME_WORK 512     /* destination names grow while special characters go */
 #define DEST_NAME_MAX 126 /* so that ".inf" / ".nav" still fit DestFileNameClean */
 #define MAX_NAME_NUMBER 9999
-#define SPEED_DELAY 10    /* ticks between two blocks */
+#define SPEED_DELAY 10                       /* ticks between two blocks */
 #define FOLDER_MARKER ".Ferrox-folder-check" /* made in a destination folder for a moment */
 
 char FileName[FILE_NAME_SIZE] = "";
@@ -132,7 +132,9 @@ static void LogDestinationStatus(int status)
   switch (status) {
     case DEST_NONE: text = "Destinationstatus: Destination file doesn't exist"; break;
     case DEST_SAME: text = "Destinationstatus: destination file still exist and is the same as source file"; break;
-    case DEST_DIFFERS: text = "Destinationstatus: destination file still exist but is not identical with source file"; break;
+    case DEST_DIFFERS:
+      text = "Destinationstatus: destination file still exist but is not identical with source file";
+      break;
     case DEST_NO_FOLDER: text = "Destinationstatus: Destination path doesn't exist"; break;
     default: text = "Destinationstatus: Error! don't know status "; break;
   }
@@ -210,8 +212,8 @@ static bool NumberDestinationName(char *name, const char *srcDir, const char *ds
     int len = snprintf(candidate, sizeof candidate, "%s-%d%s", base, i, ext);
     if (len < 0 || (size_t)len >= sizeof candidate) break;
     FitName(candidate, (size_t)len - strlen(base), DEST_NAME_MAX);
-    found = InTheWay(candidate, srcDir, dstDir, FRX_GetDestinationStatus(FileName, candidate, srcDir, dstDir)) ==
-            nullptr;
+    found =
+        InTheWay(candidate, srcDir, dstDir, FRX_GetDestinationStatus(FileName, candidate, srcDir, dstDir)) == nullptr;
   }
   if (found) {
     char was[NAME_WORK];
@@ -306,14 +308,10 @@ static bool EntryFolders(const tFileToProcess *entry, char *srcDir, char *dstDir
 static void SetPace(void)
 {
   CallTraceEnter("SetPace");
-  if (FileTyp == FT_Inf)
-    FRX_SetSpeed(SPEED_DELAY, 0x40000);
-  else if (FileTyp == FT_Nav)
-    FRX_SetSpeed(SPEED_DELAY, 0x80000);
-  else if (MountType == 0 || MountType == 1)
-    FRX_SetSpeed(SPEED_DELAY, (dword)CopySpeed << 19);
-  else if (MountType == 2)
-    FRX_SetSpeed(SPEED_DELAY, (dword)(CopySpeed * 3) << 21);
+  if (FileTyp == FT_Inf) FRX_SetSpeed(SPEED_DELAY, 0x40000);
+  else if (FileTyp == FT_Nav) FRX_SetSpeed(SPEED_DELAY, 0x80000);
+  else if (MountType == 0 || MountType == 1) FRX_SetSpeed(SPEED_DELAY, (dword)CopySpeed << 19);
+  else if (MountType == 2) FRX_SetSpeed(SPEED_DELAY, (dword)(CopySpeed * 3) << 21);
   CallTraceExit(nullptr);
 }
 
@@ -347,8 +345,7 @@ static const char *KnownMountPoint(const char *dstDir)
   CallTraceEnter("KnownMountPoint");
   const char *point = "";
   size_t len = strlen(SettingsShareDir);
-  if (JobState == JS_Normal && MountedDirDest != 0)
-    point = ShareDir;
+  if (JobState == JS_Normal && MountedDirDest != 0) point = ShareDir;
   else if (SettingsShareMounted != 0 && len > 0 && strncmp(dstDir, SettingsShareDir, len) == 0 &&
            (dstDir[len] == '\0' || dstDir[len] == '/'))
     point = SettingsShareDir;
@@ -403,8 +400,7 @@ static bool CompanionPathIsFile(const char *dstDir, const char *dstName)
   CallTraceEnter("CompanionPathIsFile");
   char path[512];
   struct stat64 st;
-  bool ok = JoinPath(path, dstDir, dstName, "") &&
-            (SC_Lstat64(path, &st) != 0 || S_ISREG(st.st_mode));
+  bool ok = JoinPath(path, dstDir, dstName, "") && (SC_Lstat64(path, &st) != 0 || S_ISREG(st.st_mode));
   if (!ok) WriteLogF("Error: %s/%s is in the way and is not written", dstDir, dstName);
   CallTraceExit(nullptr);
   return ok;
@@ -415,8 +411,7 @@ int StartCopy(void)
   CallTraceEnter("StartCopy");
   char srcDir[512], dstDir[512], dstName[NAME_WORK];
   if (NrOfFilesToProcess == 0 || CurrentFileToProcess >= NrOfFilesToProcess) {
-    WriteLogF("NrFilesToProcess %d CurrentFileToProcess %d", NrOfFilesToProcess,
-              CurrentFileToProcess);
+    WriteLogF("NrFilesToProcess %d CurrentFileToProcess %d", NrOfFilesToProcess, CurrentFileToProcess);
     CallTraceExit(nullptr);
     return START_LIST_END;
   }
@@ -446,8 +441,7 @@ int StartCopy(void)
   FRX_SetMountPoint(KnownMountPoint(dstDir)); /* the engine makes the missing folders */
   int result = FRX_Init(FileName, dstName, srcDir, dstDir);
   if (LogLength != 0)
-    WriteLogF("InitStatus used Filenames are: Source='%s'\n%53sDest='%s' Status=%d", FileName, "",
-              dstName, result);
+    WriteLogF("InitStatus used Filenames are: Source='%s'\n%53sDest='%s' Status=%d", FileName, "", dstName, result);
   if (mainFile) StartTime = Now(&StartSec);
   SetPace();
   CallTraceExit(nullptr);
@@ -471,10 +465,8 @@ void CreateTSLink(void)
   /* a link made by an earlier run is as good as a new one */
   if (!linked && SC_Lstat64(existing, &stExisting) == 0 && SC_Lstat64(link, &stLink) == 0)
     linked = stExisting.st_dev == stLink.st_dev && stExisting.st_ino == stLink.st_ino;
-  if (linked)
-    WriteLogF("ts link: %s done", link);
-  else
-    WriteLogF("ts link: %s failed !!! Sorry no chance...", link);
+  if (linked) WriteLogF("ts link: %s done", link);
+  else WriteLogF("ts link: %s failed !!! Sorry no chance...", link);
   CallTraceExit(nullptr);
 }
 
@@ -568,10 +560,8 @@ static bool FoldersDiffer(const char *srcDir, const char *dstDir)
   /* a share may still be closing the marker and refuse its removal for a
    * moment (SMB): it is removed again at the run's end */
   if (made && SC_Unlink(marker) != 0) snprintf(MarkerLeft, sizeof(MarkerLeft), "%s", marker);
-  if (!made)
-    WriteLogF("Error: can't tell %s from %s, no source is deleted", dstDir, srcDir);
-  else if (!differ)
-    WriteLogF("Error: %s and %s are the same folder, no source is deleted", dstDir, srcDir);
+  if (!made) WriteLogF("Error: can't tell %s from %s, no source is deleted", dstDir, srcDir);
+  else if (!differ) WriteLogF("Error: %s and %s are the same folder, no source is deleted", dstDir, srcDir);
   CallTraceExit(nullptr);
   return differ;
 }
@@ -615,14 +605,10 @@ static bool CopiesOnDisk(bool recording)
 static bool SourceMayGo(const char *path, const char *srcDir, bool recording)
 {
   CallTraceEnter("SourceMayGo");
-  if (SourceInUse(path) || !SourcesUnchanged(path, recording))
-    SourceKept = SK_Passing;
-  else if (!FoldersDiffer(srcDir, DestDirPath))
-    SourceKept = SK_Lasting;
-  else if (!CopiesOnDisk(recording))
-    SourceKept = SK_Passing;
-  else
-    SourceKept = SK_Deleted;
+  if (SourceInUse(path) || !SourcesUnchanged(path, recording)) SourceKept = SK_Passing;
+  else if (!FoldersDiffer(srcDir, DestDirPath)) SourceKept = SK_Lasting;
+  else if (!CopiesOnDisk(recording)) SourceKept = SK_Passing;
+  else SourceKept = SK_Deleted;
   CallTraceExit(nullptr);
   return SourceKept == SK_Deleted;
 }
@@ -650,8 +636,8 @@ void DeleteCurrentSource(void)
     return;
   }
   bool recording = FileTyp == FT_Nav;
-  if (JobState == JS_Normal && (FileStatus[FT_Rec] < FS_Missing || FileStatus[FT_Inf] < FS_Missing ||
-                                FileStatus[FT_Nav] < FS_Missing)) {
+  if (JobState == JS_Normal &&
+      (FileStatus[FT_Rec] < FS_Missing || FileStatus[FT_Inf] < FS_Missing || FileStatus[FT_Nav] < FS_Missing)) {
     WriteLogF("File: %s wird NICHT gelöscht, da .inf oder .nav fehlt", path);
     CallTraceExit(nullptr);
     return;
@@ -660,10 +646,8 @@ void DeleteCurrentSource(void)
     CallTraceExit(nullptr);
     return;
   }
-  if (JobState == JS_Job)
-    WriteLogF("delete SourceFile: %s ", path);
-  else
-    WriteLogF("delete File: %s ", path);
+  if (JobState == JS_Job) WriteLogF("delete SourceFile: %s ", path);
+  else WriteLogF("delete File: %s ", path);
   DeletePath(path, "");
   if (recording) {
     DeletePath(path, ".nav");
@@ -694,8 +678,7 @@ void CalculateTransferData(void)
     qword perMinute = transferred * 60 / (qword)(elapsed > 0 ? elapsed : 1);
     FileSizeToString((dword)perMinute, (dword)(perMinute >> 32), speed);
   }
-  WriteLogF("Copy time = %d min Filesize = %s Transfered = %s Average Speed = %s/min", minutes,
-            size, moved, speed);
+  WriteLogF("Copy time = %d min Filesize = %s Transfered = %s Average Speed = %s/min", minutes, size, moved, speed);
   CallTraceExit(nullptr);
 }
 
@@ -729,16 +712,11 @@ void FileSizeToString(dword low, dword high, char *out)
   CallTraceEnter("FileSizeToString");
   if (out != nullptr) {
     qword bytes = ((qword)high << 32) | low;
-    if (bytes < 1024)
-      snprintf(out, 16, "%d B", (int)bytes);
-    else if (bytes < (1ull << 20))
-      PrintKibiTenths(bytes, "kB", out);
-    else if (bytes < (1ull << 30))
-      PrintKibiTenths(bytes >> 10, "MB", out);
-    else if (bytes < (1ull << 40))
-      PrintKibiTenths(bytes >> 20, "GB", out);
-    else
-      PrintKibiTenths(bytes >> 30, "TB", out);
+    if (bytes < 1024) snprintf(out, 16, "%d B", (int)bytes);
+    else if (bytes < (1ull << 20)) PrintKibiTenths(bytes, "kB", out);
+    else if (bytes < (1ull << 30)) PrintKibiTenths(bytes >> 10, "MB", out);
+    else if (bytes < (1ull << 40)) PrintKibiTenths(bytes >> 20, "GB", out);
+    else PrintKibiTenths(bytes >> 30, "TB", out);
   }
   CallTraceExit(nullptr);
 }

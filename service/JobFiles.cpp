@@ -19,10 +19,10 @@
 #define JOB_LINUX_DIR TAPFS_ROOT SETTINGS_FOLDER "/" JOB_FOLDER
 #define JOB_FAIL_LINUX_DIR TAPFS_ROOT SETTINGS_FOLDER "/" JOB_FAIL_FOLDER
 #define PROGRAM_FILES_LINUX_DIR TAPFS_ROOT PROGRAM_FILES_DIR
-#define JOB_NAME_MAX 127   /* "FileName" of a job file */
-#define JOB_DIR_MAX 511    /* "SDIR" and "DDIR" as MoveDir and ShareDir hold them */
-#define JOB_NAME_READ 512  /* read buffers one size up, so that an over-long */
-#define JOB_DIR_READ 1024  /* value is seen as such instead of silently cut */
+#define JOB_NAME_MAX 127  /* "FileName" of a job file */
+#define JOB_DIR_MAX 511   /* "SDIR" and "DDIR" as MoveDir and ShareDir hold them */
+#define JOB_NAME_READ 512 /* read buffers one size up, so that an over-long */
+#define JOB_DIR_READ 1024 /* value is seen as such instead of silently cut */
 
 char FileNameJob[128] = "";
 int NrOfJobFilesToProcess = 0;
@@ -75,8 +75,7 @@ static void JobSkip(void)
   if (FileNameJob[0] != '\0' && !JobIsSkipped(FileNameJob)) {
     if (NrOfJobFilesSkipped < JOB_SKIP_MAX) {
       JobCopyText(JobFilesSkipped[NrOfJobFilesSkipped++], sizeof JobFilesSkipped[0], FileNameJob);
-      WriteLogF("JobFile %s stays in the job folder and is left alone until the next start",
-                FileNameJob);
+      WriteLogF("JobFile %s stays in the job folder and is left alone until the next start", FileNameJob);
     } else {
       JobFilesSkippedFull = true;
       WriteLog("Too many job files that can't be worked off, no more jobs in this run");
@@ -361,8 +360,7 @@ static bool JobFileRecorded(void)
   /* one "/" between folder and name, as the receiver names its recordings */
   int n = snprintf(path, sizeof path, "%s%s", STapfsRoot, entry->Folder);
   if (n > 0 && (size_t)n < sizeof path)
-    n = snprintf(path + n, sizeof path - n, "%s%s", path[n - 1] == '/' ? "" : "/",
-                 entry->FileName) + n;
+    n = snprintf(path + n, sizeof path - n, "%s%s", path[n - 1] == '/' ? "" : "/", entry->FileName) + n;
   /* a path that does not fit is refused by the copy itself */
   bool recorded = n > 0 && (size_t)n < sizeof path && HDD_isFileInUse(path) >= INUSE_RECORDING;
   if (recorded) WriteLogF("JobFile: %s is being recorded, the job waits", path);
@@ -404,8 +402,7 @@ int LoadJob(void)
   /* the table is the job's alone: an earlier list would leak or mix in */
   CleanupMemory();
   JobCopyText(dir, sizeof dir, job.SDir);
-  int taken = strcmp(job.FileName, "*") == 0 ? JobListFolder(&job)
-                                              : JobListOneFile(&job, dir, sizeof dir);
+  int taken = strcmp(job.FileName, "*") == 0 ? JobListFolder(&job) : JobListOneFile(&job, dir, sizeof dir);
   if (taken && JobFileRecorded()) {
     CleanupMemory();
     JobSkip();

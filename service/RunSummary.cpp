@@ -22,7 +22,7 @@
 #include "TapManagement.h"
 
 #define REASON_SIZE 96   /* distinct failure reasons, ", "-separated */
-#define RESULT_TICKS 800  /* the result window stays 8 s */
+#define RESULT_TICKS 800 /* the result window stays 8 s */
 #define RESULT_LINE_SIZE 160
 
 dword RunStartTick = 0;
@@ -100,9 +100,8 @@ void WriteSummary(void)
   qword tenths = BytesMoved * 10 / (1024 * 1024);
   dword seconds = (TAP_GetTick() - RunStartTick) / 100;
   WriteLogF("Summary: %d copied, %d moved, %d already complete, %d failed%s, %d skipped%s, %llu.%llu MB in %u s",
-            Outcomes[SO_Copied], Outcomes[SO_Moved], Outcomes[SO_Complete], Outcomes[SO_Failed], failed,
-            Skipped, skipped, (unsigned long long)(tenths / 10), (unsigned long long)(tenths % 10),
-            (unsigned)seconds);
+            Outcomes[SO_Copied], Outcomes[SO_Moved], Outcomes[SO_Complete], Outcomes[SO_Failed], failed, Skipped,
+            skipped, (unsigned long long)(tenths / 10), (unsigned long long)(tenths % 10), (unsigned)seconds);
   CallTraceExit(NULL);
 }
 
@@ -113,10 +112,8 @@ static void AddCount(char *line, size_t size, int count, const char *what)
   CallTraceEnter("AddCount");
   size_t used = strlen(line);
   if (count > 0 && used < size) {
-    if (used == 0)
-      snprintf(line, size, "%d recording%s %s", count, count == 1 ? "" : "s", what);
-    else
-      snprintf(line + used, size - used, ", %d %s", count, what);
+    if (used == 0) snprintf(line, size, "%d recording%s %s", count, count == 1 ? "" : "s", what);
+    else snprintf(line + used, size - used, ", %d %s", count, what);
   }
   CallTraceExit(NULL);
 }
@@ -181,8 +178,7 @@ bool ResultOver(word event, TapParam key)
 {
   CallTraceEnter("ResultOver");
   bool over = ResultUntil != 0 && ((event == EVT_IDLE && (int32_t)(TAP_GetTick() - ResultUntil) >= 0) ||
-                                   event == EVT_STOP ||
-                                   (event == EVT_KEY && (key == RKEY_Ok || key == RKEY_Exit)));
+                                   event == EVT_STOP || (event == EVT_KEY && (key == RKEY_Ok || key == RKEY_Exit)));
   if (over) {
     EndMessageWin();
     ResultUntil = 0;

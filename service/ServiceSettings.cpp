@@ -14,8 +14,7 @@
 
 char STapfsRoot[255] = TAPFS_ROOT;
 
-const SettingsProfile ServiceSettingsProfile = {PROGRAM_NAME, SettingsForService, STapfsRoot,
-                                                sizeof STapfsRoot, true};
+const SettingsProfile ServiceSettingsProfile = {PROGRAM_NAME, SettingsForService, STapfsRoot, sizeof STapfsRoot, true};
 
 /* A settings problem of the last load goes into the service log as well,
  * once per run of the service. */

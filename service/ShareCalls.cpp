@@ -69,22 +69,22 @@ typedef struct tSCJob {
   int Error;        /* its errno */
 } tSCJob;
 
-static tSCJob SCJob;                 /* the one job; the worker's while SCInFlight */
-static bool SCStarted = false;       /* the worker runs */
-static bool SCNoWorker = false;      /* no thread could be had: calls are made here */
+static tSCJob SCJob;            /* the one job; the worker's while SCInFlight */
+static bool SCStarted = false;  /* the worker runs */
+static bool SCNoWorker = false; /* no thread could be had: calls are made here */
 static tOS_Thread SCThread;
-static int SCToWorker[2] = {-1, -1}; /* job there */
+static int SCToWorker[2] = {-1, -1};   /* job there */
 static int SCFromWorker[2] = {-1, -1}; /* job done */
-static bool SCInFlight = false;      /* a job is with the worker */
-static bool SCKeep = false;          /* its late result is waited for by its caller */
-static bool SCLate = false;          /* it did not answer within SC_ANSWER_MS */
-static dword SCSince = 0;            /* tick it was handed over */
-static byte *SCBuffer = NULL;        /* the hand-over buffer of reads and writes */
+static bool SCInFlight = false;        /* a job is with the worker */
+static bool SCKeep = false;            /* its late result is waited for by its caller */
+static bool SCLate = false;            /* it did not answer within SC_ANSWER_MS */
+static dword SCSince = 0;              /* tick it was handed over */
+static byte *SCBuffer = NULL;          /* the hand-over buffer of reads and writes */
 static size_t SCBufferSize = 0;
-static void *SCReadTo = NULL;        /* where a kept read's bytes go when it is taken */
+static void *SCReadTo = NULL; /* where a kept read's bytes go when it is taken */
 #define SC_CLOSE_SLOTS 8
 static FILE *SCCloseLater[SC_CLOSE_SLOTS]; /* streams to close once the worker is free */
-static bool SCLastLate = false;     /* the last call did not answer in time */
+static bool SCLastLate = false;            /* the last call did not answer in time */
 static volatile unsigned SCGeneration = 0; /* the current worker's; a new one for each worker */
 
 static void SC_NewJob(tSCJob *job, tSCOp op, FILE *f);
@@ -193,7 +193,8 @@ static bool SC_Collect(int ms)
     OS_Read(SCFromWorker[0], &c, 1);
     SCInFlight = false;
     done = true;
-    if (SCLate) WriteLogF("FRX: the destination answered again after %u ms", (unsigned)((TAP_GetTick() - SCSince) * 10));
+    if (SCLate)
+      WriteLogF("FRX: the destination answered again after %u ms", (unsigned)((TAP_GetTick() - SCSince) * 10));
     if (SCLate && !SCKeep) SC_DropLate();
     SCLate = false;
   }
@@ -302,8 +303,7 @@ int SC_State(void)
 {
   CallTraceEnter("SC_State");
   int state = SC_Idle;
-  if (SCInFlight && !SC_Collect(0))
-    state = TAP_GetTick() - SCSince > SC_GIVE_UP_TICKS ? SC_Silent : SC_Waiting;
+  if (SCInFlight && !SC_Collect(0)) state = TAP_GetTick() - SCSince > SC_GIVE_UP_TICKS ? SC_Silent : SC_Waiting;
   CallTraceExit(NULL);
   return state;
 }
@@ -422,10 +422,8 @@ int SC_Utime(const char *path, const struct utimbuf *times)
   SC_NewJob(&job, SCO_Utime, NULL);
   job.Times = *times;
   int rc = -1;
-  if (!SC_Path(job.Path, path))
-    errno = ENAMETOOLONG;
-  else if (SC_Run(&job, false) == 0)
-    rc = (int)job.Result;
+  if (!SC_Path(job.Path, path)) errno = ENAMETOOLONG;
+  else if (SC_Run(&job, false) == 0) rc = (int)job.Result;
   CallTraceExit(NULL);
   return rc;
 }

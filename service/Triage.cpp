@@ -64,8 +64,8 @@ static bool TriageIntoDataFiles(void)
 {
   CallTraceEnter("TriageIntoDataFiles");
   size_t len = strlen(DATAFILES_LINUX_DIR);
-  bool same = strncmp(MoveDir, DATAFILES_LINUX_DIR, len) == 0 &&
-              (MoveDir[len] == '\0' || strcmp(MoveDir + len, "/") == 0);
+  bool same =
+      strncmp(MoveDir, DATAFILES_LINUX_DIR, len) == 0 && (MoveDir[len] == '\0' || strcmp(MoveDir + len, "/") == 0);
   CallTraceExit(nullptr);
   return same;
 }
@@ -73,7 +73,7 @@ static bool TriageIntoDataFiles(void)
 /* One listed recording: keep it when encrypted or in use, else move it. */
 static void TriageOne(const char *fileName)
 {
-  char shortName[sizeof ((TapDirEntry *)nullptr)->Name];
+  char shortName[sizeof((TapDirEntry *)nullptr)->Name];
   char path[PATH_BUFFER];
 
   CallTraceEnter("TriageOne");

@@ -16,8 +16,8 @@
 #include "TextEncoding.h"
 #include "os_facade.h"
 
-#define DIR_LIST_SIZE 4096   /* folders still to visit, zero-separated */
-#define FOLDER_MAX 504       /* longest folder below the root: fits a path with it */
+#define DIR_LIST_SIZE 4096 /* folders still to visit, zero-separated */
+#define FOLDER_MAX 504     /* longest folder below the root: fits a path with it */
 
 tFileToProcess FilesToProcess[MAX_FILES_TO_PROCESS];
 int NrOfFilesToProcess = 0;
@@ -26,13 +26,13 @@ bool WorkListMemoryShort = false;
 
 /* What lstat64 last said about a mount point; a change is logged once. */
 typedef struct MountSnapshot {
-  int Result;          /* result code of the last lstat64 */
-  struct stat64 Stat;  /* the record it filled */
+  int Result;         /* result code of the last lstat64 */
+  struct stat64 Stat; /* the record it filled */
 } MountSnapshot;
 
 static MountSnapshot DstSnapshot;
 static MountSnapshot SrcSnapshot;
-static bool MoveDirMissingLogged = false;  /* the missing-folder lines, once per change */
+static bool MoveDirMissingLogged = false; /* the missing-folder lines, once per change */
 static bool ShareDirMissingLogged = false;
 
 int SanityCheckPassed(void)
@@ -87,10 +87,8 @@ static bool CreateMissingFolder(const char *setting, const char *key)
   } else if (!TAP_Hdd_Exist(name)) {
     TAP_Hdd_Create(name, ATTR_FOLDER);
     there = TAP_Hdd_Exist(name);
-    if (there)
-      WriteLogF("Folder %s (%s) did not exist and was created", setting, key);
-    else
-      WriteLogF("Folder %s (%s) does not exist and cannot be created", setting, key);
+    if (there) WriteLogF("Folder %s (%s) did not exist and was created", setting, key);
+    else WriteLogF("Folder %s (%s) does not exist and cannot be created", setting, key);
   }
   CallTraceExit(nullptr);
   return there;
@@ -114,8 +112,8 @@ int CreateSubDirs(void)
 /* Whether the folder's entry exists in "/DataFiles"; the missing line is
  * written when the folder goes missing, not on every check while it stays
  * so. */
-static bool FolderPresent(const char *setting, const char *tag, const char *settingName,
-                          bool *loggedMissing, bool share)
+static bool FolderPresent(const char *setting, const char *tag, const char *settingName, bool *loggedMissing,
+                          bool share)
 {
   CallTraceEnter("FolderPresent");
   char name[512];
@@ -124,7 +122,7 @@ static bool FolderPresent(const char *setting, const char *tag, const char *sett
   /* the share's folder is looked at on the worker: a share that stopped
    * answering would hold the firmware's own call; a folder outside the
    * recordings area is looked at through the system */
-  bool present = setting[0] != '\0' && (share            ? SC_Stat64(setting, &st) == 0
+  bool present = setting[0] != '\0' && (share             ? SC_Stat64(setting, &st) == 0
                                         : name[0] != '\0' ? TAP_Hdd_Exist(name)
                                                           : OS_Stat64(setting, &st) == 0);
   if (!present && !*loggedMissing)
@@ -142,17 +140,15 @@ static bool MountedHere(const char *folder, const char *prefix, MountSnapshot *s
   struct stat64 st;
   memset(&st, 0, sizeof st);
   int result = SC_Lstat64(folder, &st);
-  if (result != snapshot->Result || st.st_dev != snapshot->Stat.st_dev ||
-      st.st_ino != snapshot->Stat.st_ino) {
+  if (result != snapshot->Result || st.st_dev != snapshot->Stat.st_dev || st.st_ino != snapshot->Stat.st_ino) {
     snapshot->Result = result;
     snapshot->Stat = st;
     if (result != 0) {
       WriteLogF("%slstat64(%s) failed with result code %d", prefix, folder, result);
     } else {
       WriteLogF("%slstat64(%s) = OK", prefix, folder);
-      WriteLogF("     dev=%llx, ino=%llx, mode=%x, nlink=%d, uid=%d, gid=%d",
-                (unsigned long long)st.st_dev, (unsigned long long)st.st_ino,
-                (unsigned)st.st_mode, (int)st.st_nlink, (int)st.st_uid, (int)st.st_gid);
+      WriteLogF("     dev=%llx, ino=%llx, mode=%x, nlink=%d, uid=%d, gid=%d", (unsigned long long)st.st_dev,
+                (unsigned long long)st.st_ino, (unsigned)st.st_mode, (int)st.st_nlink, (int)st.st_uid, (int)st.st_gid);
     }
   }
   bool mounted = result == 0 && HDD_IsMounted(folder);
@@ -166,8 +162,7 @@ int SubDirsExist(void)
   int exist = 0;
   char keptDir[PATH_BUFFER];
   bool pushed = HDD_TAP_KeepDir(keptDir);
-  if (HDD_ChangeDir(DATA_FILES_DIR) &&
-      FolderPresent(MoveDir, "Move", "MoveDir", &MoveDirMissingLogged, false) &&
+  if (HDD_ChangeDir(DATA_FILES_DIR) && FolderPresent(MoveDir, "Move", "MoveDir", &MoveDirMissingLogged, false) &&
       FolderPresent(ShareDir, "Share", "ShareDir", &ShareDirMissingLogged, true) &&
       (MountedDirDest == 0 || MountedHere(ShareDir, "Dst: ", &DstSnapshot)) &&
       (MountedDirSource == 0 || MountedHere(MoveDir, "Src: ", &SrcSnapshot)))
@@ -229,8 +224,8 @@ int AddFileToProcess(const char *folder, const char *name, dword dateStamp)
  * being listed and where its listing stands, and the plug-in's folder from
  * before the walk. */
 static char *WalkDirs = nullptr;
-static size_t WalkUsed = 0;     /* offset of the list's end mark */
-static size_t WalkPos = 0;      /* the folder being listed or next */
+static size_t WalkUsed = 0; /* offset of the list's end mark */
+static size_t WalkPos = 0;  /* the folder being listed or next */
 static bool WalkInFolder = false;
 static dword WalkCount = 0, WalkIndex = 0;
 static TapDirEntry WalkEntry;
@@ -241,9 +236,9 @@ static bool WalkPushed = false;
  * with the newest on top, and the rest come in the next list of the same
  * run, which takes only recordings after the last one of this list (by
  * stamp, then folder, then name, so that a key is never met twice). */
-static bool WalkHeaped = false;   /* the table is a heap: the walk overflowed */
-static int WalkLeft = 0;          /* recordings of the walk not in the table */
-static bool CursorSet = false;    /* a list of this run went before */
+static bool WalkHeaped = false; /* the table is a heap: the walk overflowed */
+static int WalkLeft = 0;        /* recordings of the walk not in the table */
+static bool CursorSet = false;  /* a list of this run went before */
 static dword CursorStamp = 0;
 static char CursorFolder[FOLDER_MAX + 1];
 static char CursorName[sizeof WalkEntry.Name];
@@ -252,8 +247,8 @@ static void SortFilesByKey(void);
 
 /* The order of two keys, stamp, then folder, then name: below 0 when the
  * first comes first. */
-static int CompareKeys(dword stampA, const char *folderA, const char *nameA, dword stampB,
-                       const char *folderB, const char *nameB)
+static int CompareKeys(dword stampA, const char *folderA, const char *nameA, dword stampB, const char *folderB,
+                       const char *nameB)
 {
   CallTraceEnter("CompareKeys");
   int order = stampA < stampB ? -1 : stampA > stampB ? 1 : strcmp(folderA, folderB);
@@ -326,8 +321,7 @@ static void AddFile(const char *folder, TapDirEntry *entry)
 {
   CallTraceEnter("AddFile");
   FixInvalidFileName(entry->Name);
-  if (CursorSet &&
-      CompareKeys(entry->DateStamp, folder, entry->Name, CursorStamp, CursorFolder, CursorName) <= 0) {
+  if (CursorSet && CompareKeys(entry->DateStamp, folder, entry->Name, CursorStamp, CursorFolder, CursorName) <= 0) {
     CallTraceExit(nullptr);
     return;
   }
@@ -467,12 +461,9 @@ int BuildFileListNext(const char *folder)
 static void FinishWalk(void)
 {
   CallTraceEnter("FinishWalk");
-  WriteLogF("%d file%s ready for processing.", NrOfFilesToProcess,
-            NrOfFilesToProcess == 1 ? "" : "s");
-  if (WalkHeaped)
-    SortFilesByKey();
-  else
-    SortFilesByDate();
+  WriteLogF("%d file%s ready for processing.", NrOfFilesToProcess, NrOfFilesToProcess == 1 ? "" : "s");
+  if (WalkHeaped) SortFilesByKey();
+  else SortFilesByDate();
   CursorSet = WalkLeft > 0 && NrOfFilesToProcess > 0;
   if (CursorSet) {
     const tFileToProcess *last = &FilesToProcess[NrOfFilesToProcess - 1];
@@ -529,14 +520,10 @@ int BuildFileListStep(dword budget)
     }
     const char *folder = WalkDirs + WalkPos;
     WalkEntry.Name[sizeof WalkEntry.Name - 1] = '\0';
-    if (WalkEntry.Attr == ATTR_FOLDER)
-      AddFolder(WalkDirs, &WalkUsed, folder, WalkEntry.Name);
-    else if (WalkEntry.Attr == ATTR_NORMAL)
-      AddFile(folder, &WalkEntry);
-    if (WalkIndex + 1 < WalkCount && TAP_Hdd_FindNext(&WalkEntry) != 0)
-      WalkIndex++;
-    else
-      WalkNextFolder();
+    if (WalkEntry.Attr == ATTR_FOLDER) AddFolder(WalkDirs, &WalkUsed, folder, WalkEntry.Name);
+    else if (WalkEntry.Attr == ATTR_NORMAL) AddFile(folder, &WalkEntry);
+    if (WalkIndex + 1 < WalkCount && TAP_Hdd_FindNext(&WalkEntry) != 0) WalkIndex++;
+    else WalkNextFolder();
   }
   if (WalkInFolder || WalkDirs[WalkPos] != '\0') {
     CallTraceExit(nullptr);
@@ -555,8 +542,7 @@ int BuildFileList(const char *folder)
     CallTraceExit(nullptr);
     return 0;
   }
-  while (BuildFileListStep(0xFFFFFFFF) != 0) {
-  }
+  while (BuildFileListStep(0xFFFFFFFF) != 0) {}
   CallTraceExit(nullptr);
   return 1;
 }
@@ -578,8 +564,8 @@ static void MergeRuns(int from, int mid, int to, tFileToProcess *spare, bool who
   int a = from, b = mid, out = 0;
   /* on equal keys the earlier run goes first: the order of the walk stays */
   while (a < mid && b < to)
-    spare[out++] = GoesAfter(&FilesToProcess[a], &FilesToProcess[b], wholeKey) ? FilesToProcess[b++]
-                                                                                : FilesToProcess[a++];
+    spare[out++] =
+        GoesAfter(&FilesToProcess[a], &FilesToProcess[b], wholeKey) ? FilesToProcess[b++] : FilesToProcess[a++];
   while (a < mid) spare[out++] = FilesToProcess[a++];
   while (b < to) spare[out++] = FilesToProcess[b++];
   memcpy(&FilesToProcess[from], spare, (size_t)out * sizeof *spare);

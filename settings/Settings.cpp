@@ -31,10 +31,8 @@ void SettingsStart(const SettingsProfile *own)
   Own = own != nullptr ? own : &DefaultProfile;
   for (int i = 0; i < SETTINGS_COUNT; i++) {
     const tSetting *set = &SettingsTable[i];
-    if (set->Kind == SettingFolder)
-      snprintf(set->Folder, SETTINGS_FOLDER_SIZE, "%s", set->FirstRunFolder[Own->Plugin]);
-    else
-      *set->Number = set->FirstRun[Own->Plugin];
+    if (set->Kind == SettingFolder) snprintf(set->Folder, SETTINGS_FOLDER_SIZE, "%s", set->FirstRunFolder[Own->Plugin]);
+    else *set->Number = set->FirstRun[Own->Plugin];
   }
   CallTraceExit(nullptr);
 }
@@ -51,20 +49,15 @@ static void ReadSettings(void)
       /* an empty folder is one not chosen yet, as the copy service writes
        * it at its first start: it stays empty, and the run asks for it */
       INIGetString(set->Key, set->Folder, INIHasKey(set->Key) ? "" : set->MissingFolder, SETTINGS_FOLDER_SIZE);
-    else if (set->Kind == SettingFlag)
-      *set->Number = INIGetInt(set->Key, set->Missing, INT_MIN, INT_MAX) != 0 ? 1 : 0;
-    else
-      *set->Number = INIGetInt(set->Key, set->Missing, set->Min, set->Max);
+    else if (set->Kind == SettingFlag) *set->Number = INIGetInt(set->Key, set->Missing, INT_MIN, INT_MAX) != 0 ? 1 : 0;
+    else *set->Number = INIGetInt(set->Key, set->Missing, set->Min, set->Max);
   }
   CallTraceExit(nullptr);
 }
 
 #define CHECK_KEY_MAX 32 /* longer keys are nobody's typo of ours */
 
-static char LowerAscii(char c)
-{
-  return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
-}
+static char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
 
 /* Edits (insert, delete, change, swap of two neighbours) that turn a into
  * b without regard to ASCII case; both at most CHECK_KEY_MAX long. */
@@ -109,8 +102,7 @@ static void CheckSettingsLine(int lineNo, const char *line, int len)
         known = true;
         bool number = valueLen > 0;
         for (int i = 0; i < valueLen; i++)
-          if (!((value[i] >= '0' && value[i] <= '9') || (i == 0 && value[i] == '-' && valueLen > 1)))
-            number = false;
+          if (!((value[i] >= '0' && value[i] <= '9') || (i == 0 && value[i] == '-' && valueLen > 1))) number = false;
         if (SettingsTable[k].Kind != SettingFolder && !number)
           LogEntryTKLibPrintf(true, "Settings: line %d of %s: the value of %s is no number: '%.*s'", lineNo,
                               SETTINGS_FILE, SettingsTable[k].Key, valueLen < 60 ? valueLen : 60, value);
@@ -168,9 +160,8 @@ static bool FirmwareForm(const char *folder)
 static void NormaliseFolder(char *folder, const char *key)
 {
   CallTraceEnter("NormaliseFolder");
-  const char *prefix = folder[0] == '\0' || strncmp(folder, DISK_ROOT_SLASH, DISK_ROOT_SLASH_LEN) == 0
-                           ? nullptr
-                       : folder[0] != '/' ? DATAFILES_PREFIX
+  const char *prefix = folder[0] == '\0' || strncmp(folder, DISK_ROOT_SLASH, DISK_ROOT_SLASH_LEN) == 0 ? nullptr
+                       : folder[0] != '/'     ? DATAFILES_PREFIX
                        : FirmwareForm(folder) ? TAPFS_ROOT
                                               : nullptr;
   if (prefix != nullptr) {
@@ -221,8 +212,7 @@ static bool DestinationInsideSource(void)
   CanonicalFolder(MoveDir, source, sizeof source);
   CanonicalFolder(ShareDir, dest, sizeof dest);
   size_t len = strlen(source);
-  bool inside = len > 0 && strncmp(dest, source, len) == 0 &&
-                (dest[len] == '\0' || dest[len] == '/');
+  bool inside = len > 0 && strncmp(dest, source, len) == 0 && (dest[len] == '\0' || dest[len] == '/');
   CallTraceExit(nullptr);
   return inside;
 }
@@ -231,16 +221,11 @@ FolderVerdict SettingsFolderVerdict(void)
 {
   CallTraceEnter("SettingsFolderVerdict");
   FolderVerdict verdict = FolderUsable;
-  if (MoveDir[0] == '\0' || ShareDir[0] == '\0')
-    verdict = FolderNotChosen;
-  else if (strcmp(MoveDir, ShareDir) == 0)
-    verdict = FolderSame;
-  else if (DestinationInsideSource())
-    verdict = FolderDestInSource;
-  else if (MountedDirSource == 0 && MountedDirDest == 0)
-    verdict = FolderBothInternal;
-  else if (strncmp(MoveDir, DISK_ROOT_SLASH, DISK_ROOT_SLASH_LEN) != 0)
-    verdict = FolderSourceOffDisk;
+  if (MoveDir[0] == '\0' || ShareDir[0] == '\0') verdict = FolderNotChosen;
+  else if (strcmp(MoveDir, ShareDir) == 0) verdict = FolderSame;
+  else if (DestinationInsideSource()) verdict = FolderDestInSource;
+  else if (MountedDirSource == 0 && MountedDirDest == 0) verdict = FolderBothInternal;
+  else if (strncmp(MoveDir, DISK_ROOT_SLASH, DISK_ROOT_SLASH_LEN) != 0) verdict = FolderSourceOffDisk;
   CallTraceExit(nullptr);
   return verdict;
 }
@@ -277,8 +262,7 @@ void LoadINI(void)
                SETTINGS_FOLDER, SETTINGS_FILE, INITextProblem);
       LogEntryTKLibPrintf(true, "%s", SettingsProblem);
     } else {
-      LogEntryTKLibPrintf(true, "Settings: %s/%s cannot be read, defaults in use", SETTINGS_FOLDER,
-                          SETTINGS_FILE);
+      LogEntryTKLibPrintf(true, "Settings: %s/%s cannot be read, defaults in use", SETTINGS_FOLDER, SETTINGS_FILE);
     }
   }
   if (Own->TapfsRoot != nullptr && Own->TapfsRootSize > 0)
@@ -293,10 +277,8 @@ static void WriteSettings(void)
   CallTraceEnter("WriteSettings");
   for (int i = 0; i < SETTINGS_COUNT; i++) {
     const tSetting *set = &SettingsTable[i];
-    if (set->Kind == SettingFolder)
-      INISetString(set->Key, set->Folder);
-    else
-      INISetInt(set->Key, *set->Number);
+    if (set->Kind == SettingFolder) INISetString(set->Key, set->Folder);
+    else INISetInt(set->Key, *set->Number);
   }
   CallTraceExit(nullptr);
 }
@@ -322,8 +304,8 @@ bool SaveINI(void)
   SettingsProblem[0] = '\0';
   SettingsSaveError = saved ? "" : why;
   if (!saved) {
-    snprintf(SettingsProblem, sizeof SettingsProblem, "Settings: %s/%s not saved: %s", SETTINGS_FOLDER,
-             SETTINGS_FILE, why);
+    snprintf(SettingsProblem, sizeof SettingsProblem, "Settings: %s/%s not saved: %s", SETTINGS_FOLDER, SETTINGS_FILE,
+             why);
     LogEntryTKLibPrintf(true, "%s", SettingsProblem);
   }
   HDD_TAP_RestoreDir(pushed, keptDir);

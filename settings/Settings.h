@@ -47,8 +47,19 @@ typedef enum SettingsPlugin { SettingsForService = 0, SettingsForSetup = 1 } Set
 
 /* The setup's menu items, in their order on the screen. */
 typedef enum SetupItem {
-  ItemSpeed, ItemMountType, ItemMoveDir, ItemDestDir, ItemMove, ItemBootTime, ItemSpecChar,
-  ItemDelDEC, ItemStopMountTAP, ItemTSLink, ItemCopyAllFiles, ItemLogLength, ItemShowResult,
+  ItemSpeed,
+  ItemMountType,
+  ItemMoveDir,
+  ItemDestDir,
+  ItemMove,
+  ItemBootTime,
+  ItemSpecChar,
+  ItemDelDEC,
+  ItemStopMountTAP,
+  ItemTSLink,
+  ItemCopyAllFiles,
+  ItemLogLength,
+  ItemShowResult,
   SETUP_ITEMS /* how many */
 } SetupItem;
 
@@ -59,33 +70,33 @@ typedef enum SetupItem {
 /* One setting: where it lives in the file, in memory and in the setup's
  * menu. The table holds them in the order they are written. */
 typedef struct tSetting {
-  const char *Key;                /* key in "Ferrox.ini" */
-  SettingKind Kind;               /* number, flag or folder */
-  int *Number;                    /* the global of a number or flag, else null */
-  char *Folder;                   /* the global of a folder, else null */
-  int Min, Max;                   /* a number's bounds: a value beyond is brought to the nearer */
-  int Missing;                    /* a number's or flag's value when its key is missing */
-  const char *MissingFolder;      /* a folder's value when its key is missing */
-  int FirstRun[2];                /* a number's or flag's value at load, by SettingsPlugin */
-  const char *FirstRunFolder[2];  /* a folder's value at load, by SettingsPlugin */
-  int MenuItem;                   /* its item in the setup's menu, SETTING_NO_ITEM for none */
-  const char *Label;              /* the menu's label */
-  const char *Format;             /* a number's value text ("%d sec"), or null */
-  const char *const *Names;       /* a value's text by the value (flags: 0, 1), or null */
-  int Step;                       /* a number's step on Left and Right */
-  int BelowMin, AboveMax;         /* where a step beyond the bounds lands */
-  int *Mounted;                   /* a folder's flag "is a mount point" (shown yellow) */
+  const char *Key;               /* key in "Ferrox.ini" */
+  SettingKind Kind;              /* number, flag or folder */
+  int *Number;                   /* the global of a number or flag, else null */
+  char *Folder;                  /* the global of a folder, else null */
+  int Min, Max;                  /* a number's bounds: a value beyond is brought to the nearer */
+  int Missing;                   /* a number's or flag's value when its key is missing */
+  const char *MissingFolder;     /* a folder's value when its key is missing */
+  int FirstRun[2];               /* a number's or flag's value at load, by SettingsPlugin */
+  const char *FirstRunFolder[2]; /* a folder's value at load, by SettingsPlugin */
+  int MenuItem;                  /* its item in the setup's menu, SETTING_NO_ITEM for none */
+  const char *Label;             /* the menu's label */
+  const char *Format;            /* a number's value text ("%d sec"), or null */
+  const char *const *Names;      /* a value's text by the value (flags: 0, 1), or null */
+  int Step;                      /* a number's step on Left and Right */
+  int BelowMin, AboveMax;        /* where a step beyond the bounds lands */
+  int *Mounted;                  /* a folder's flag "is a mount point" (shown yellow) */
 } tSetting;
 
 extern const tSetting SettingsTable[SETTINGS_COUNT];
 
 /* What differs between the two plug-ins */
 typedef struct SettingsProfile {
-  const char *AppName;        /* application name for the settings save */
-  SettingsPlugin Plugin;      /* whose starting values */
-  char *TapfsRoot;            /* copy service: LoadINI sets it to "/mnt/hd"; else null */
-  dword TapfsRootSize;        /* size of that buffer */
-  bool WriteBack;             /* LoadINI writes what it read back (the copy service);
+  const char *AppName;   /* application name for the settings save */
+  SettingsPlugin Plugin; /* whose starting values */
+  char *TapfsRoot;       /* copy service: LoadINI sets it to "/mnt/hd"; else null */
+  dword TapfsRootSize;   /* size of that buffer */
+  bool WriteBack;        /* LoadINI writes what it read back (the copy service);
                                  the setup writes only when the user saves */
 } SettingsProfile;
 
@@ -110,12 +121,12 @@ extern const char *SettingsSaveError;
  * the setup shows the same answer when it opens. */
 typedef enum FolderVerdict {
   FolderUsable = 0,
-  FolderNotChosen,      /* a folder is empty: not chosen yet */
-  FolderSame,           /* source and destination are one folder */
-  FolderDestInSource,   /* the destination lies inside the source */
-  FolderBothInternal,   /* neither is a mount point */
-  FolderSourceOffDisk,  /* the source is not on the internal disk, which is all the receiver can list */
-  FolderMissing         /* a folder does not exist and cannot be made (the copy service's check) */
+  FolderNotChosen,     /* a folder is empty: not chosen yet */
+  FolderSame,          /* source and destination are one folder */
+  FolderDestInSource,  /* the destination lies inside the source */
+  FolderBothInternal,  /* neither is a mount point */
+  FolderSourceOffDisk, /* the source is not on the internal disk, which is all the receiver can list */
+  FolderMissing        /* a folder does not exist and cannot be made (the copy service's check) */
 } FolderVerdict;
 
 FolderVerdict SettingsFolderVerdict(void);

@@ -41,7 +41,9 @@ int isMountedDir(const char *name)
 void UpdateLegendDirSelection(void)
 {
   OSDMenuButtonsClear();
-  OSDMenuButtonAdd(1, BI_ok, nullptr, "\xDC" "bernehmen");
+  OSDMenuButtonAdd(1, BI_ok, nullptr,
+                   "\xDC"
+                   "bernehmen");
   OSDMenuButtonAdd(1, BI_exit, nullptr, "Abbrechen");
 }
 

@@ -86,10 +86,8 @@ static void ValueText(const tSetting *set)
 {
   int value = *set->Number;
   int names = set->Kind == SettingFlag ? 2 : set->Max + 1;
-  if (set->Names != nullptr)
-    snprintf(s, sizeof s, "%s", set->Names[value >= 0 && value < names ? value : 0]);
-  else
-    snprintf(s, sizeof s, set->Format != nullptr ? set->Format : "%d", value);
+  if (set->Names != nullptr) snprintf(s, sizeof s, "%s", set->Names[value >= 0 && value < names ? value : 0]);
+  else snprintf(s, sizeof s, set->Format != nullptr ? set->Format : "%d", value);
 }
 
 void UpdateOSD(int item)
@@ -143,7 +141,7 @@ static bool UnusableReason(const char **line1, const char **line2)
   static const struct {
     FolderVerdict Verdict;
     const char *Line1, *Line2;
-  // clang-format off
+    // clang-format off
   } reasons[] = {
       {FolderNotChosen, "No folders are chosen yet:", "choose MoveDir and DestDir, then save (Green)."},
       {FolderSame, "MoveDir and DestDir are the same folder:", "choose another DestDir."},

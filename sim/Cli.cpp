@@ -40,9 +40,8 @@ static void PressKeyTraced(Receiver &rx, dword key)
   for (int slot = 0; slot < TAP_TABLE_SLOTS; ++slot) {
     if (!rx.IsLoaded(slot) || !_tapTask[slot].Handler) continue;
     TapParam r = rx.SendEvent(slot, EVT_KEY, key, 0);
-    std::cout << "receiver: [" << rx.Ticks() << "] key 0x" << std::hex << std::uppercase << key
-              << ": slot " << std::dec << slot << " returned 0x" << std::hex << r << std::dec
-              << std::nouppercase << std::endl;
+    std::cout << "receiver: [" << rx.Ticks() << "] key 0x" << std::hex << std::uppercase << key << ": slot " << std::dec
+              << slot << " returned 0x" << std::hex << r << std::dec << std::nouppercase << std::endl;
     if (r == 0) break;
   }
 }
@@ -75,10 +74,8 @@ static void AddDrivers(Receiver &rx, const RunOptions &o)
     for (auto &[at, k] : *keys)
       if (at >= 0 && r.Ticks() >= at) {
         at = -1;  // delivered
-        if (trace)
-          PressKeyTraced(r, k.key);
-        else
-          r.PressKey(k.key);
+        if (trace) PressKeyTraced(r, k.key);
+        else r.PressKey(k.key);
       }
   });
   if (o.statusEvery > 0) AddStatusRequester(rx, o.statusEvery, std::cout);
@@ -186,8 +183,8 @@ static int ReportRun(Receiver &rx, const RunOptions &o, int status)
   }
   if (rx.ScreenshotCount() > 0)
     std::cout << "receiver: " << rx.ScreenshotCount() << " screenshots written in "
-              << static_cast<long long>(rx.ScreenshotMilliseconds() + 0.5)
-              << " ms (not counted in the plug-ins' times)" << std::endl;
+              << static_cast<long long>(rx.ScreenshotMilliseconds() + 0.5) << " ms (not counted in the plug-ins' times)"
+              << std::endl;
   for (const HandlerTimes &h : rx.EventHandlerTimes()) {
     char line[700];
     std::snprintf(line, sizeof line,
@@ -232,9 +229,7 @@ static int RunWebView(RunOptions o)
   if (o.statusEvery > 0) controls.statusEvery = o.statusEvery;
   // what the page shows of the copy service: its log and its status reply
   controls.logPath = kServiceLog;
-  controls.status = [](Receiver &r) {
-    return SlotOfTap(r, kFerroxId) >= 0 ? RequestStatus(r) : StatusAnswer{};
-  };
+  controls.status = [](Receiver &r) { return SlotOfTap(r, kFerroxId) >= 0 ? RequestStatus(r) : StatusAnswer{}; };
   WebView web(controls);
   o.config.consoleEcho = web.Console(o.config.consoleEcho);
   o.statusEvery = 0;  // the page asks; the console stays free of status lines
@@ -248,8 +243,7 @@ static int RunWebView(RunOptions o)
     return kExitCommandLine;
   }
   const std::string host = at.host.find(':') != std::string::npos ? "[" + at.host + "]" : at.host;
-  std::cout << "receiver: web view at http://" << host << ":" << web.Port() << "/ (Ctrl-C ends the run)"
-            << std::endl;
+  std::cout << "receiver: web view at http://" << host << ":" << web.Port() << "/ (Ctrl-C ends the run)" << std::endl;
   if (!LoadAll(rx, o)) {
     web.Stop();
     return ReportRun(rx, o, 1);
@@ -298,8 +292,7 @@ int RunProgram(const RunOptions &options)
   int status = kExitAsAsked;
   if (o.untilUnloaded) {
     if (!rx.RunUntilUnloaded(o.seconds)) {
-      std::cerr << "receiver: " << rx.LoadedCount() << " plug-in(s) still loaded after " << o.seconds
-                << " s\n";
+      std::cerr << "receiver: " << rx.LoadedCount() << " plug-in(s) still loaded after " << o.seconds << " s\n";
       status = kExitRunFailed;
     }
   } else {

@@ -30,24 +30,24 @@ struct RunOptions {
   std::vector<std::string> hostTaps;      // host files, installed into /mnt/hd/ProgramFiles
   std::vector<std::string> receiverTaps;  // plug-ins already inside the receiver
   std::vector<KeyPress> keys;
-  std::vector<double> stopEvents;         // seconds at which EVT_STOP goes to every plug-in
-  bool untilUnloaded = true;              // else run for `seconds`
-  double seconds = 600;                   // run time, or the limit when waiting for unloads
-  std::string console = "-";              // terminal output: "-" stdout, "none", or a file
-  bool quiet = false;                     // no phase lines
+  std::vector<double> stopEvents;  // seconds at which EVT_STOP goes to every plug-in
+  bool untilUnloaded = true;       // else run for `seconds`
+  double seconds = 600;            // run time, or the limit when waiting for unloads
+  std::string console = "-";       // terminal output: "-" stdout, "none", or a file
+  bool quiet = false;              // no phase lines
   std::vector<std::pair<std::string, uint64_t>> writeFaults;
-  std::string playPath;                   // receiver path being played back, or ""
+  std::string playPath;  // receiver path being played back, or ""
   int playMode = 1;
   std::vector<std::pair<int, std::string>> recordings;  // slot, receiver path
-  double statusEvery = 0;                 // seconds between status requests, 0 = none
-  std::vector<double> screenshotsAt;      // seconds at which a PNG of the screen is written
-  bool traceKeys = false;                 // print what each handler returned for a key
-  std::string fonts;                      // "" standard fonts into a root without any,
-                                          // "none", or a host folder of .ufnt files
-  std::string web;                        // --web [ADDR:]PORT, "" for none
-  bool secondsGiven = false;              // --seconds was on the command line
-  bool clockGiven = false;                // --clock was on the command line
-  bool seedGiven = false;                 // --seed was on the command line
+  double statusEvery = 0;                               // seconds between status requests, 0 = none
+  std::vector<double> screenshotsAt;                    // seconds at which a PNG of the screen is written
+  bool traceKeys = false;                               // print what each handler returned for a key
+  std::string fonts;                                    // "" standard fonts into a root without any,
+                                                        // "none", or a host folder of .ufnt files
+  std::string web;                                      // --web [ADDR:]PORT, "" for none
+  bool secondsGiven = false;                            // --seconds was on the command line
+  bool clockGiven = false;                              // --clock was on the command line
+  bool seedGiven = false;                               // --seed was on the command line
   bool help = false;
   bool version = false;
 };

@@ -140,8 +140,9 @@ bool ParseKeysFile(const std::string &file, std::vector<KeyPress> *keys, std::st
 bool ParseShareSilent(const std::string &v, Config *c)
 {
   size_t at = v.rfind('@'), plus = v.rfind('+');
-  auto m = std::find_if(c->mounts.begin(), c->mounts.end(),
-                        [&](const MountConfig &g) { return at != std::string::npos && g.receiverPath == v.substr(0, at); });
+  auto m = std::find_if(c->mounts.begin(), c->mounts.end(), [&](const MountConfig &g) {
+    return at != std::string::npos && g.receiverPath == v.substr(0, at);
+  });
   return m != c->mounts.end() && plus != std::string::npos && plus > at &&
          ParseNumber(v.substr(at + 1, plus - at - 1), &m->silentAt) && ParseNumber(v.substr(plus + 1), &m->silentFor);
 }
@@ -457,7 +458,12 @@ bool LooksLikePlugin(const fs::path &file)
   char head[18] = {};
   std::ifstream in(file, std::ios::binary);
   in.read(head, sizeof head);
-  return in.gcount() == sizeof head && std::memcmp(head, "\x7f" "ELF", 4) == 0 && head[16] == 3 /* ET_DYN */;
+  return in.gcount() == sizeof head &&
+         std::memcmp(head,
+                     "\x7f"
+                     "ELF",
+                     4) == 0 &&
+         head[16] == 3 /* ET_DYN */;
 }
 
 // A plug-in file that cannot run in this receiver: one built for another
@@ -465,8 +471,7 @@ bool LooksLikePlugin(const fs::path &file)
 // and reach this machine's own /mnt/hd (only a machine laid out like the
 // receiver, run with --root /, gives them what they expect). False with
 // what to do instead.
-bool FitsThisReceiver(const fs::path &file, const fs::path &root, const std::string &what,
-                             std::string *error)
+bool FitsThisReceiver(const fs::path &file, const fs::path &root, const std::string &what, std::string *error)
 {
   TapFileFacts f = ReadTapFacts(file);
   if (f.elf && !f.thisCpu) {
@@ -476,8 +481,10 @@ bool FitsThisReceiver(const fs::path &file, const fs::path &root, const std::str
     return false;
   }
   if (f.flavour == TapFlavour::Receiver && root.lexically_normal() != "/") {
-    *error = what + " is the receiver flavour of a plug-in: its file calls go to this machine's own files, not "
-                    "into the receiver root " + root.string() +
+    *error = what +
+             " is the receiver flavour of a plug-in: its file calls go to this machine's own files, not "
+             "into the receiver root " +
+             root.string() +
              ". Run it with --root / on a machine laid out like the receiver (the virtual receiver: make box), "
              "or load the simulator flavour (tap-sim/ of the cross build)";
     return false;

@@ -9,11 +9,11 @@
 #include "tap_records.h"
 
 extern "C" {
-extern FwTapTableEntry _tapTask[TAP_TABLE_SLOTS];     // the plug-in table
-extern dword _curTapTask;                             // slot whose code runs
+extern FwTapTableEntry _tapTask[TAP_TABLE_SLOTS];         // the plug-in table
+extern dword _curTapTask;                                 // slot whose code runs
 extern FwRecSlotFiles _hddRecordFile[FW_REC_SLOT_TABLE];  // recording slots
-extern FwWorkFolderRecord *_hddTapFolder;             // the plug-in folder record
-extern FwOsdRegion _osdInfo[FW_OSD_REGIONS];          // screen-region table
+extern FwWorkFolderRecord *_hddTapFolder;                 // the plug-in folder record
+extern FwOsdRegion _osdInfo[FW_OSD_REGIONS];              // screen-region table
 }
 
 #include "firmware/FirmwareCallbacks.h"

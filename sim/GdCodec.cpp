@@ -11,8 +11,8 @@ std::vector<uint8_t> GdEncode(const std::vector<uint32_t> &pixels)
     size_t n = 1;
     while (i + n < pixels.size() && n < 0xFFFF && pixels[i + n] == pixels[i]) n++;
     uint32_t p = pixels[i];
-    uint8_t rec[GD_RECORD_SIZE] = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8),
-                                   static_cast<uint8_t>(p), static_cast<uint8_t>(p >> 8),
+    uint8_t rec[GD_RECORD_SIZE] = {static_cast<uint8_t>(n),       static_cast<uint8_t>(n >> 8),
+                                   static_cast<uint8_t>(p),       static_cast<uint8_t>(p >> 8),
                                    static_cast<uint8_t>(p >> 16), static_cast<uint8_t>(p >> 24)};
     out.insert(out.end(), rec, rec + GD_RECORD_SIZE);
     i += n;
@@ -25,8 +25,8 @@ std::vector<uint8_t> GdEncode(const std::vector<uint32_t> &pixels)
 int GdDecode(const byte *data, dword *pixels, size_t count)
 {
   if (data == nullptr || pixels == nullptr) return 0;
-  size_t size = static_cast<size_t>(data[0]) | static_cast<size_t>(data[1]) << 8 |
-                static_cast<size_t>(data[2]) << 16 | static_cast<size_t>(data[3]) << 24;
+  size_t size = static_cast<size_t>(data[0]) | static_cast<size_t>(data[1]) << 8 | static_cast<size_t>(data[2]) << 16 |
+                static_cast<size_t>(data[3]) << 24;
   // more records than a whole image can take is no image of this size
   if (size % GD_RECORD_SIZE != 0 || size / GD_RECORD_SIZE > count) return 0;
   data += GD_HEADER_SIZE;

@@ -40,10 +40,10 @@ class HostFs {
   double SilentUntil(int index, uint32_t nowTicks) const;
 
   struct Resolved {
-    std::string receiverPath;     // normalised receiver path
-    std::filesystem::path host;   // host path that backs it
-    int mount = -1;               // index of the present mount serving it, -1 for none
-    dev_t dev = kRootFsDev;       // the receiver's device number for it
+    std::string receiverPath;    // normalised receiver path
+    std::filesystem::path host;  // host path that backs it
+    int mount = -1;              // index of the present mount serving it, -1 for none
+    dev_t dev = kRootFsDev;      // the receiver's device number for it
   };
   Resolved Resolve(std::string_view receiverPath, uint32_t nowTicks) const;
 
@@ -81,7 +81,7 @@ class HostFs {
 
  private:
   struct MountEntry {
-    MountConfig given;    // as configured, receiver path normalised
+    MountConfig given;  // as configured, receiver path normalised
     dev_t dev;          // device number reported for it
     // the first tick at or after each of the given times (-1: never)
     int64_t appearTick = 0, vanishTick = -1, silentTick = -1, silentEndTick = -1;

@@ -74,10 +74,7 @@ bool LoadTapCopy(const fs::path &hostFile, const fs::path &privateDir, LoadedTap
   return true;
 }
 
-void *TapSymbol(const LoadedTap &tap, const char *name)
-{
-  return tap.handle ? dlsym(tap.handle, name) : nullptr;
-}
+void *TapSymbol(const LoadedTap &tap, const char *name) { return tap.handle ? dlsym(tap.handle, name) : nullptr; }
 
 // The plug-in file's own symbol table (.symtab), kept in the simulator's
 // flavour, names the variables the plug-in does not export. The file is read
@@ -92,7 +89,7 @@ void *TapLocalSymbol(const LoadedTap &tap, const char *name)
   if (!fits(0, sizeof eh)) return nullptr;
   std::memcpy(&eh, bytes.data(), sizeof eh);
   if (std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0 || eh.e_shentsize != sizeof(ElfW(Shdr))) return nullptr;
-  auto section = [&](unsigned i, ElfW(Shdr) *sh) {
+  auto section = [&](unsigned i, ElfW(Shdr) * sh) {
     if (i >= eh.e_shnum || !fits(eh.e_shoff + uint64_t(i) * sizeof *sh, sizeof *sh)) return false;
     std::memcpy(sh, bytes.data() + eh.e_shoff + uint64_t(i) * sizeof *sh, sizeof *sh);
     return true;
@@ -201,8 +198,7 @@ void *FirmwareModule(const std::string &which)
   void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
   if (handle == nullptr) {
     const char *why = dlerror();
-    SimFatal("firmware", "cannot load the firmware functions module " + path.string() + ": " +
-                             (why ? why : "?"));
+    SimFatal("firmware", "cannot load the firmware functions module " + path.string() + ": " + (why ? why : "?"));
   }
   loaded[path] = handle;
   return handle;

@@ -13,13 +13,13 @@
 namespace sim {
 
 struct LoadedTap {
-  void *handle = nullptr;            // dlopen handle of the copy
-  std::filesystem::path copy;        // the private copy
+  void *handle = nullptr;      // dlopen handle of the copy
+  std::filesystem::path copy;  // the private copy
 };
 
 // Loads a private copy of <hostFile>; false with a reason in *error.
-bool LoadTapCopy(const std::filesystem::path &hostFile, const std::filesystem::path &privateDir,
-                 LoadedTap *out, std::string *error);
+bool LoadTapCopy(const std::filesystem::path &hostFile, const std::filesystem::path &privateDir, LoadedTap *out,
+                 std::string *error);
 void *TapSymbol(const LoadedTap &tap, const char *name);
 // A variable the plug-in does not export, found through the copy's own symbol
 // table; nullptr when the file has none (a stripped file) or no such variable.

@@ -23,10 +23,9 @@ bool KeyByName(const std::string &name, dword *key)
 {
   // "OK", "ok" and "Ok" are the same key, as the page and the help print them
   for (const auto &[known, code] : kKeys)
-    if (known.size() == name.size() &&
-        std::equal(known.begin(), known.end(), name.begin(),
-                   [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) ==
-                                               std::tolower(static_cast<unsigned char>(b)); })) {
+    if (known.size() == name.size() && std::equal(known.begin(), known.end(), name.begin(), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+        })) {
       *key = code;
       return true;
     }

@@ -146,16 +146,23 @@ static int StatCall(const char *call, const char *path, struct stat64 *st, bool 
   // that place's device: a link into a mount is on the mount's device.
   st->st_dev = where.dev;
   std::error_code ec;
-  std::filesystem::path real = follow ? std::filesystem::canonical(where.host, ec)
-                                      : std::filesystem::canonical(where.host.parent_path(), ec) /
-                                            where.host.filename();
-  if (!ec && real != where.host.lexically_normal())
-    st->st_dev = im->fs.DeviceOfHost(real, im->clock.Ticks());
+  std::filesystem::path real = follow
+                                   ? std::filesystem::canonical(where.host, ec)
+                                   : std::filesystem::canonical(where.host.parent_path(), ec) / where.host.filename();
+  if (!ec && real != where.host.lexically_normal()) st->st_dev = im->fs.DeviceOfHost(real, im->clock.Ticks());
   return rc;
 }
 
-extern "C" int OS_Lstat64(const char *path, struct stat64 *st) { sim::FacadeEntry entry; return StatCall("OS_Lstat64", path, st, false); }
-extern "C" int OS_Stat64(const char *path, struct stat64 *st) { sim::FacadeEntry entry; return StatCall("OS_Stat64", path, st, true); }
+extern "C" int OS_Lstat64(const char *path, struct stat64 *st)
+{
+  sim::FacadeEntry entry;
+  return StatCall("OS_Lstat64", path, st, false);
+}
+extern "C" int OS_Stat64(const char *path, struct stat64 *st)
+{
+  sim::FacadeEntry entry;
+  return StatCall("OS_Stat64", path, st, true);
+}
 
 // ---------------------------------------------------------------- streams
 
@@ -268,8 +275,7 @@ extern "C" size_t OS_Fwrite(const void *buf, size_t size, size_t count, FILE *f)
   size_t part = allowed % size;
   if (part && whole == allowed / size)  // the disk fills up in the middle of an item
     part = std::fwrite(static_cast<const char *>(buf) + whole * size, 1, part, f);
-  else
-    part = 0;
+  else part = 0;
   if (power) std::fflush(f);
   im->CountWritten(s->receiverPath, whole * size + part);
   if (allowed < want) errno = ENOSPC;
@@ -318,7 +324,9 @@ extern "C" int OS_Fsync(FILE *f)
   const auto start = std::chrono::steady_clock::now();
   int rc = fsync(fileno(f));
   Receiver::Impl *im = sim::LiveImpl();
-  if (im) im->callMs["OS_Fsync"] += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  if (im)
+    im->callMs["OS_Fsync"] +=
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   if (rc == 0 && !standard && im && im->power) im->power->SyncedFile(fileno(f));
   return rc;
 }
@@ -381,8 +389,8 @@ extern "C" int OS_WriteBack(FILE *f, off64_t offset, off64_t length, int wait)
   bool standard;
   if (!Stream(f, "OS_WriteBack", &standard) || standard) return -1;
   if (std::fflush(f) != 0) return -1;
-  unsigned int flags = wait ? SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER
-                            : SYNC_FILE_RANGE_WRITE;
+  unsigned int flags =
+      wait ? SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER : SYNC_FILE_RANGE_WRITE;
   return sync_file_range(fileno(f), offset, length, flags);
 }
 
@@ -519,7 +527,8 @@ extern "C" int OS_SyncDir(const char *path)
   int rc = fsync(fd);
   int error = errno;
   close(fd);
-  im->callMs["OS_SyncDir"] += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  im->callMs["OS_SyncDir"] +=
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   if (rc != 0 && OS_SyncDirErrorIsDone(error)) rc = 0;
   if (rc == 0 && im->power) im->power->SyncedFolder(where.host);
   errno = error;
@@ -688,8 +697,7 @@ extern "C" int OS_Poll(int fd, int timeoutMs)
   struct pollfd p = {fd, POLLIN, 0};
   int rc = Unheld(entry, [&] {
     int r;
-    do
-      r = poll(&p, 1, timeoutMs);
+    do r = poll(&p, 1, timeoutMs);
     while (r < 0 && errno == EINTR);
     return r;
   });
@@ -771,8 +779,7 @@ extern "C" int OS_Shmctl(int id, int command, struct shmid_ds *buf)
   if (!s) return errno = EINVAL, -1;
   if (command == IPC_RMID) {
     s->removed = true;
-    if (s->attached == 0)
-      im->shm.erase(im->shm.begin() + (s - im->shm.data()));
+    if (s->attached == 0) im->shm.erase(im->shm.begin() + (s - im->shm.data()));
     return 0;
   }
   if (command == IPC_STAT && buf) {

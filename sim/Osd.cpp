@@ -44,7 +44,8 @@ const OsdRegion *Osd::Region(int region) const
 void Osd::Fill(OsdRegion &r, int x, int y, int w, int h, uint32_t colour)
 {
   int x0 = std::max(x, 0), y0 = std::max(y, 0);
-  int x1 = std::min<long long>(static_cast<long long>(x) + w, r.w), y1 = std::min<long long>(static_cast<long long>(y) + h, r.h);
+  int x1 = std::min<long long>(static_cast<long long>(x) + w, r.w),
+      y1 = std::min<long long>(static_cast<long long>(y) + h, r.h);
   for (int py = y0; py < y1; ++py)
     for (int px = x0; px < x1; ++px) r.At(px, py) = colour;
 }
@@ -54,8 +55,7 @@ static uint32_t Over(uint32_t dst, uint32_t src, unsigned a)
 {
   auto mix = [a](uint32_t d, uint32_t s) { return (s * a + d * (255 - a) + 127) / 255; };
   uint32_t out = 0;
-  for (int shift = 0; shift < 24; shift += 8)
-    out |= mix((dst >> shift) & 0xFF, (src >> shift) & 0xFF) << shift;
+  for (int shift = 0; shift < 24; shift += 8) out |= mix((dst >> shift) & 0xFF, (src >> shift) & 0xFF) << shift;
   unsigned da = dst >> 24;
   return out | static_cast<uint32_t>(a + da * (255 - a) / 255) << 24;
 }

@@ -44,7 +44,7 @@ class Osd {
   // The visible screen: on-screen regions over the TV picture. True when it
   // changed since the last compose.
   bool Compose();
-  uint32_t Pixel(int x, int y) const;  // of the last compose
+  uint32_t Pixel(int x, int y) const;                              // of the last compose
   const std::vector<uint32_t> &Screen() const { return screen_; }  // kScreenW * kScreenH, row by row
   bool WritePng(const std::filesystem::path &file) const;
   uint64_t Syncs() const { return syncs_; }

@@ -48,7 +48,10 @@ const Font &TheFont()
 
 int Size(int fontSize) { return fontSize < 0 ? 0 : fontSize > 2 ? 2 : fontSize; }
 
-float Scale(int fontSize) { return stbtt_ScaleForPixelHeight(&TheFont().info, static_cast<float>(kPixelHeight[Size(fontSize)])); }
+float Scale(int fontSize)
+{
+  return stbtt_ScaleForPixelHeight(&TheFont().info, static_cast<float>(kPixelHeight[Size(fontSize)]));
+}
 
 int Advance(unsigned char c, int fontSize)
 {

@@ -21,10 +21,7 @@ namespace fs = std::filesystem;
 
 namespace sim {
 
-PowerModel::PowerModel(uint64_t seed, std::vector<fs::path> atticHomes)
-    : rng_(seed), homes_(std::move(atticHomes))
-{
-}
+PowerModel::PowerModel(uint64_t seed, std::vector<fs::path> atticHomes) : rng_(seed), homes_(std::move(atticHomes)) {}
 
 PowerModel::~PowerModel()
 {
@@ -33,10 +30,7 @@ PowerModel::~PowerModel()
   for (const fs::path &a : attics_) fs::remove_all(a, ec);
 }
 
-std::string PowerModel::FolderStream(const fs::path &path)
-{
-  return "d:" + path.lexically_normal().string();
-}
+std::string PowerModel::FolderStream(const fs::path &path) { return "d:" + path.lexically_normal().string(); }
 
 // The journal's name of the file open as `fd`; false when it has none.
 static bool FileStream(int fd, std::string *stream)

@@ -68,33 +68,33 @@ class PowerModel {
  private:
   enum class Kind { Write, Create, Remove, Rename };
   struct Change {
-    Kind kind = Kind::Write;          // what was done
-    std::string stream;               // the file ("f:dev:ino") or folder ("d:path") it belongs to
-    std::string otherFolder;          // a rename's source folder: a sync of it also makes it certain
-    int fd = -1;                      // Write: the file, opened for the undo
-    off64_t offset = 0;               // Write: where the bytes went
-    uint64_t length = 0;              // Write: how many
-    off64_t oldSize = 0;              // Write: the file's size before
-    std::string oldBytes;             // Write: the bytes it overwrote
-    std::filesystem::path path;       // Create/Remove: the name; Rename: the new name
-    std::filesystem::path from;       // Rename: the old name
-    std::filesystem::path attic;      // Remove: where the file waits; Rename: the replaced file
-    std::string keptBytes;            // Remove without an attic: the file's bytes
-    bool folder = false;              // Create/Remove: a folder
-    bool certain = false;             // synced: survives every cut
+    Kind kind = Kind::Write;      // what was done
+    std::string stream;           // the file ("f:dev:ino") or folder ("d:path") it belongs to
+    std::string otherFolder;      // a rename's source folder: a sync of it also makes it certain
+    int fd = -1;                  // Write: the file, opened for the undo
+    off64_t offset = 0;           // Write: where the bytes went
+    uint64_t length = 0;          // Write: how many
+    off64_t oldSize = 0;          // Write: the file's size before
+    std::string oldBytes;         // Write: the bytes it overwrote
+    std::filesystem::path path;   // Create/Remove: the name; Rename: the new name
+    std::filesystem::path from;   // Rename: the old name
+    std::filesystem::path attic;  // Remove: where the file waits; Rename: the replaced file
+    std::string keptBytes;        // Remove without an attic: the file's bytes
+    bool folder = false;          // Create/Remove: a folder
+    bool certain = false;         // synced: survives every cut
   };
 
-  int FileFd(int fd, std::string *stream);   // our descriptor of the same file
+  int FileFd(int fd, std::string *stream);  // our descriptor of the same file
   std::filesystem::path AtticFor(const std::filesystem::path &path);
   void Record(Change change);
   void Undo(const Change &c, uint64_t keepBytes);
   static std::string FolderStream(const std::filesystem::path &path);
 
   std::mt19937_64 rng_;
-  std::vector<std::filesystem::path> homes_;      // where attics may go
-  std::vector<std::filesystem::path> attics_;     // attics made so far
-  std::map<std::string, int> fds_;                // file stream -> our descriptor
-  std::vector<Change> journal_;                   // in the order made
+  std::vector<std::filesystem::path> homes_;   // where attics may go
+  std::vector<std::filesystem::path> attics_;  // attics made so far
+  std::map<std::string, int> fds_;             // file stream -> our descriptor
+  std::vector<Change> journal_;                // in the order made
   uint64_t counted_ = 0;
   uint64_t atticNames_ = 0;
 };

@@ -67,10 +67,8 @@ void PluginError(std::string_view call, std::string_view message)
 Receiver::Impl *LiveOrWarn(const char *call)
 {
   Receiver::Impl *im = LiveImpl();
-  if (im == nullptr)
-    SimWarn(call, "called while no receiver runs; ignored");
-  else
-    ++im->calls[call];
+  if (im == nullptr) SimWarn(call, "called while no receiver runs; ignored");
+  else ++im->calls[call];
   return im;
 }
 
@@ -100,8 +98,11 @@ static fs::path PrepareRoot(const Config &c)
 }
 
 Receiver::Impl::Impl(Receiver *owner, Config cfg)
-    : self(owner), config(std::move(cfg)), fs(PrepareRoot(config), config.mounts),
-      clock(config.clock, StartSeconds(config), config.uptimeAtStart), privateDir(MakePrivateDir())
+    : self(owner),
+      config(std::move(cfg)),
+      fs(PrepareRoot(config), config.mounts),
+      clock(config.clock, StartSeconds(config), config.uptimeAtStart),
+      privateDir(MakePrivateDir())
 {
   InitSlotFolder(fallback, "/mnt/hd");
   if (config.powerModel || config.powerCutAt >= 0 || config.powerCutAtChange > 0) {
@@ -127,9 +128,9 @@ void Receiver::Impl::PowerCut(const std::string &when)
 {
   const std::string what = power->Cut();
   char line[400];
-  std::snprintf(line, sizeof line, "receiver: power cut at %.2f s (tick %u), %s, seed %llu: %s\n",
-                clock.Seconds(), static_cast<unsigned>(clock.Ticks()), when.c_str(),
-                static_cast<unsigned long long>(config.powerSeed), what.c_str());
+  std::snprintf(line, sizeof line, "receiver: power cut at %.2f s (tick %u), %s, seed %llu: %s\n", clock.Seconds(),
+                static_cast<unsigned>(clock.Ticks()), when.c_str(), static_cast<unsigned long long>(config.powerSeed),
+                what.c_str());
   std::fflush(stdout);
   std::cout.flush();
   if (config.consoleEcho) config.consoleEcho->flush();
@@ -279,10 +280,7 @@ int Receiver::AttachHostTask(const std::string &currentFolder, TapEventHandlerFn
 
 void Receiver::SetCurrentTask(int slot) { _curTapTask = static_cast<dword>(slot); }
 
-bool Receiver::IsLoaded(int slot) const
-{
-  return slot >= 0 && slot < TAP_TABLE_SLOTS && impl_->slots[slot].used;
-}
+bool Receiver::IsLoaded(int slot) const { return slot >= 0 && slot < TAP_TABLE_SLOTS && impl_->slots[slot].used; }
 
 int Receiver::LoadedCount() const
 {
@@ -370,8 +368,8 @@ TapParam Receiver::Impl::Dispatch(int slot, word event, TapParam p1, TapParam p2
 
 void Receiver::Impl::NoteHandlerTime(const std::string &plugin, word event, double ms, double silentMs)
 {
-  auto it = std::find_if(handlerTimes.begin(), handlerTimes.end(),
-                         [&](const HandlerTimes &h) { return h.plugin == plugin; });
+  auto it =
+      std::find_if(handlerTimes.begin(), handlerTimes.end(), [&](const HandlerTimes &h) { return h.plugin == plugin; });
   if (it == handlerTimes.end()) {
     handlerTimes.push_back(HandlerTimes{plugin});
     it = handlerTimes.end() - 1;
@@ -489,8 +487,7 @@ void Receiver::Impl::Round(bool topLevel)
           std::max(longestRoundGapMs, std::chrono::duration<double, std::milli>(now - lastRound).count());
     lastRound = now;
   }
-  if (topLevel && power && config.powerCutAt >= 0 && clock.Seconds() >= config.powerCutAt)
-    PowerCut("at its moment");
+  if (topLevel && power && config.powerCutAt >= 0 && clock.Seconds() >= config.powerCutAt) PowerCut("at its moment");
   if (topLevel && !idleLoopSeen) {
     idleLoopSeen = true;
     Phase(sim::Phase::IdleLoop, -1);
@@ -617,10 +614,7 @@ HostFs::Resolved Receiver::Impl::Resolve(std::string_view receiverPath) const
   return fs.Resolve(receiverPath, clock.Ticks());
 }
 
-bool Receiver::Impl::MountGone(int mount) const
-{
-  return mount >= 0 && !fs.MountPresent(mount, clock.Ticks());
-}
+bool Receiver::Impl::MountGone(int mount) const { return mount >= 0 && !fs.MountPresent(mount, clock.Ticks()); }
 
 bool Receiver::Impl::IsMountPoint(std::string_view receiverPath) const
 {

@@ -41,21 +41,21 @@ struct Config {
   ClockMode clock = ClockMode::Virtual;
   // receiver local date and time at start
   int year = 2015, month = 12, day = 20, hour = 21, minute = 5, second = 9;
-  double uptimeAtStart = 300.0;   // seconds the receiver has been running
+  double uptimeAtStart = 300.0;  // seconds the receiver has been running
   std::vector<MountConfig> mounts;
-  std::vector<int> openTerminals;        // pseudo-terminal numbers that open
-  std::ostream *consoleEcho = nullptr;   // terminal output is echoed here too,
-  bool consoleRaw = false;               // as the receiver's ISO 8859-1 bytes (else as UTF-8)
-  size_t memTotalLimit = 0;              // TAP_MemAlloc limits, 0 = none
+  std::vector<int> openTerminals;       // pseudo-terminal numbers that open
+  std::ostream *consoleEcho = nullptr;  // terminal output is echoed here too,
+  bool consoleRaw = false;              // as the receiver's ISO 8859-1 bytes (else as UTF-8)
+  size_t memTotalLimit = 0;             // TAP_MemAlloc limits, 0 = none
   size_t memBlockLimit = 0;
-  dword systemId = 22010;                // TAP_GetSystemId
-  dword firmwareVersion = 0x1A07;        // TAP_GetVersion
-  bool utf8Firmware = false;             // firmware keeps file names in UTF-8
+  dword systemId = 22010;                   // TAP_GetSystemId
+  dword firmwareVersion = 0x1A07;           // TAP_GetVersion
+  bool utf8Firmware = false;                // firmware keeps file names in UTF-8
   std::vector<std::string> missingSymbols;  // firmware symbols this firmware lacks
-  std::string firmwareModule;            // module with the firmware functions ("" = default,
-                                         // "noexec" = one without the program starter, or a path)
-  std::ostream *printSink = nullptr;     // TAP_Print output; null = standard output
-  std::ostream *phaseLog = nullptr;      // a line per lifecycle phase, when set
+  std::string firmwareModule;               // module with the firmware functions ("" = default,
+                                            // "noexec" = one without the program starter, or a path)
+  std::ostream *printSink = nullptr;        // TAP_Print output; null = standard output
+  std::ostream *phaseLog = nullptr;         // a line per lifecycle phase, when set
   // PNGs of the visible screen after every sync that changed it, and those
   // asked for; empty: none after syncs, and asked-for shots go beside the root
   std::filesystem::path screenshotDir;
@@ -66,7 +66,7 @@ struct Config {
   // A line on standard error for every event handler call that takes longer
   // than this many milliseconds of wall time; 0: none.
   double warnEventMs = 0;
-  bool lenient = false;           // plug-in errors are warnings and do not fail the run
+  bool lenient = false;  // plug-in errors are warnings and do not fail the run
   // On the virtual clock a sync started with OS_SyncStart is done at once,
   // and its polls say it still runs for this many ticks: a disk whose sync
   // takes that long, the same in every run.
@@ -76,36 +76,35 @@ struct Config {
   // folder, the run stops dead, the files are left as the power-cut model
   // allows (chosen by powerSeed) and the process exits with status 3.
   // powerModel alone keeps the journal (and counts the changes) without a cut.
-  double powerCutAt = -1;           // < 0: no cut at a moment
-  uint64_t powerCutAtChange = 0;    // 0: no cut at a change
-  uint64_t powerSeed = 0;           // what survives a cut
-  bool powerModel = false;          // keep the journal even without a cut
+  double powerCutAt = -1;         // < 0: no cut at a moment
+  uint64_t powerCutAtChange = 0;  // 0: no cut at a change
+  uint64_t powerSeed = 0;         // what survives a cut
+  bool powerModel = false;        // keep the journal even without a cut
 };
 
 // Wall time plug-ins spent in their event handlers: what would stall the
 // receiver's picture and remote control.
 struct HandlerTimes {
-  std::string plugin;       // receiver path of the plug-in file
-  uint64_t calls = 0;       // handler calls
-  double totalMs = 0;       // wall time in them
-  double longestMs = 0;     // the longest call
-  word longestEvent = 0;    // its event
-  dword longestTick = 0;    // and the tick it came at
-  double silentShareMs = 0; // time its events were held by a share that did not answer
+  std::string plugin;        // receiver path of the plug-in file
+  uint64_t calls = 0;        // handler calls
+  double totalMs = 0;        // wall time in them
+  double longestMs = 0;      // the longest call
+  word longestEvent = 0;     // its event
+  dword longestTick = 0;     // and the tick it came at
+  double silentShareMs = 0;  // time its events were held by a share that did not answer
 };
 
 // One plug-in's stay in the table: from its load to its unload.
 struct PluginRun {
-  std::string plugin;       // receiver path of the plug-in file
-  dword loadedAt = 0;       // tick of the load
-  dword endedAt = 0;        // tick of the unload
-  std::string ending;       // "" while loaded, else how it went
+  std::string plugin;  // receiver path of the plug-in file
+  dword loadedAt = 0;  // tick of the load
+  dword endedAt = 0;   // tick of the unload
+  std::string ending;  // "" while loaded, else how it went
 };
 
 // The lifecycle of a run, in order.
 enum class Phase { SandboxReady, PluginLoaded, TapMain, IdleLoop, Unload, Exit };
 const char *PhaseName(Phase phase);
-
 
 struct PhaseEvent {
   Phase phase;  // what happened
@@ -139,8 +138,7 @@ class Receiver {
   // ---- plug-ins ----
   // Copies a host plug-in file into the receiver (default folder
   // "/mnt/hd/ProgramFiles") and returns its receiver path.
-  std::string Install(const std::filesystem::path &hostTap,
-                      const std::string &receiverFolder = "/mnt/hd/ProgramFiles");
+  std::string Install(const std::filesystem::path &hostTap, const std::string &receiverFolder = "/mnt/hd/ProgramFiles");
   // Loads a plug-in file of the receiver: free slot, __TAP_Init_, TAP_Main.
   // Returns the slot, or -1 with a reason in *error (not a plug-in, no free
   // slot, ...). A TAP_Main that returns 0 unloads it again at once.
@@ -148,21 +146,20 @@ class Receiver {
   // Occupies a slot and makes it the current task, so that tests can call
   // toolkit functions directly as a plug-in would. With a handler the task
   // also receives events like a loaded plug-in (TAP_Exit, kill bit, ...).
-  int AttachHostTask(const std::string &currentFolder = "/mnt/hd",
-                     TapEventHandlerFn handler = nullptr);
+  int AttachHostTask(const std::string &currentFolder = "/mnt/hd", TapEventHandlerFn handler = nullptr);
   bool IsLoaded(int slot) const;
   int LoadedCount() const;  // plug-ins with a handler
   dword CurrentTask() const;
   std::string CurrentFolder(int slot) const;
 
   // ---- running ----
-  void Step();                       // one tick: idle event to every plug-in, unloads, clock
+  void Step();                               // one tick: idle event to every plug-in, unloads, clock
   bool RunUntilUnloaded(double maxSeconds);  // true when every plug-in unloaded in time
   void RunFor(double seconds);
   TapParam SendEvent(int slot, word event, TapParam param1, TapParam param2);
-  void PressKey(dword key);          // EVT_KEY to every plug-in until one consumes it
-  void SendStop();                   // EVT_STOP to every plug-in
-  void SetCurrentTask(int slot);     // _curTapTask, e.g. back to the host task
+  void PressKey(dword key);       // EVT_KEY to every plug-in until one consumes it
+  void SendStop();                // EVT_STOP to every plug-in
+  void SetCurrentTask(int slot);  // _curTapTask, e.g. back to the host task
   // Called at every top-level firmware round (keys at given seconds, status
   // requests at intervals, ...).
   void AddDriver(std::function<void(Receiver &)> driver);
@@ -176,16 +173,16 @@ class Receiver {
   // forgets them, for tests that commit one on purpose.
   int ErrorCount() const;
   int TakeErrors();
-  std::string PrintOutput() const;   // everything TAP_Print wrote
+  std::string PrintOutput() const;  // everything TAP_Print wrote
 
   // ---- clock ----
-  dword Ticks() const;               // TAP_GetTick
-  double RunSeconds() const;         // run time since start
+  dword Ticks() const;        // TAP_GetTick
+  double RunSeconds() const;  // run time since start
   // The longest wall time between the starts of two firmware rounds so far,
   // in milliseconds: how late an idle event came at worst.
   double LongestRoundGapMs() const;
 
-  double Uptime() const;             // seconds, as /proc/uptime reports it
+  double Uptime() const;  // seconds, as /proc/uptime reports it
 
   // ---- recorder ----
   void SetPlayback(const std::string &receiverPath, byte playMode = 1);
@@ -208,8 +205,8 @@ class Receiver {
   // Writes a PNG of the visible screen into the screenshot folder; its path,
   // "" when it could not be written.
   std::string WriteScreenshot();
-  uint64_t ScreenshotCount() const;         // screenshots written in the run
-  double ScreenshotMilliseconds() const;    // wall time they took
+  uint64_t ScreenshotCount() const;       // screenshots written in the run
+  double ScreenshotMilliseconds() const;  // wall time they took
 
   // ---- platform calls ----
   // How often plug-ins made the call ("TAP_Osd_SaveBox", "OS_Read", ...) since
@@ -230,8 +227,8 @@ class Receiver {
   // Writes to the file fail once <bytes> bytes were written to it in total.
   void FailWritesAfter(const std::string &receiverPath, uint64_t bytes);
   void SetMemoryLimit(size_t total, size_t largestBlock);  // 0 = no limit
-  size_t MemoryInUse() const;           // bytes of TAP_MemAlloc blocks not freed
-  size_t SharedMemorySegments() const;  // segments that exist now
+  size_t MemoryInUse() const;                              // bytes of TAP_MemAlloc blocks not freed
+  size_t SharedMemorySegments() const;                     // segments that exist now
   // Changes to files and folders so far, when the power-cut model runs.
   uint64_t FileChanges() const;
 

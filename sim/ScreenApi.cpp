@@ -100,26 +100,25 @@ extern "C" int TAP_Osd_FillBox(word region, dword x, dword y, dword w, dword h, 
 {
   OsdRegion *r = Box("TAP_Osd_FillBox", region, x, y, w, h);
   if (!r) return -1;
-  sim::LiveImpl()->osd.Fill(*r, static_cast<int>(x), static_cast<int>(y), static_cast<int>(w), static_cast<int>(h), colour);
+  sim::LiveImpl()->osd.Fill(*r, static_cast<int>(x), static_cast<int>(y), static_cast<int>(w), static_cast<int>(h),
+                            colour);
   return 0;
 }
 
-extern "C" void TAP_Osd_Draw3dBoxFill(word region, dword x, dword y, dword w, dword h, dword c1, dword c2,
-                                      dword fill)
+extern "C" void TAP_Osd_Draw3dBoxFill(word region, dword x, dword y, dword w, dword h, dword c1, dword c2, dword fill)
 {
   OsdRegion *r = Box("TAP_Osd_Draw3dBoxFill", region, x, y, w, h);
   if (!r || w == 0 || h == 0) return;
   sim::Osd &osd = sim::LiveImpl()->osd;
   int X = static_cast<int>(x), Y = static_cast<int>(y), W = static_cast<int>(w), H = static_cast<int>(h);
   osd.Fill(*r, X, Y, W, H, fill);
-  osd.Fill(*r, X, Y, W, 1, c1);          // light edge: top and left
+  osd.Fill(*r, X, Y, W, 1, c1);  // light edge: top and left
   osd.Fill(*r, X, Y, 1, H, c1);
   osd.Fill(*r, X, Y + H - 1, W, 1, c2);  // dark edge: bottom and right
   osd.Fill(*r, X + W - 1, Y, 1, H, c2);
 }
 
-extern "C" void TAP_Osd_DrawRectangle(word region, dword x, dword y, dword w, dword h, dword thickness,
-                                      dword colour)
+extern "C" void TAP_Osd_DrawRectangle(word region, dword x, dword y, dword w, dword h, dword thickness, dword colour)
 {
   OsdRegion *r = Box("TAP_Osd_DrawRectangle", region, x, y, w, h);
   if (!r || w == 0 || h == 0) return;
@@ -153,15 +152,16 @@ extern "C" int TAP_Osd_PutGd(word region, int x, int y, const TapGrData *gd, boo
   return 0;
 }
 
-extern "C" int TAP_Osd_Copy(word srcRegion, word dstRegion, dword srcX, dword srcY, dword w, dword h,
-                            dword dstX, dword dstY, bool sprite)
+extern "C" int TAP_Osd_Copy(word srcRegion, word dstRegion, dword srcX, dword srcY, dword w, dword h, dword dstX,
+                            dword dstY, bool sprite)
 {
   OsdRegion *src = Box("TAP_Osd_Copy", srcRegion, srcX, srcY, w, h);
   OsdRegion *dst = src ? Box("TAP_Osd_Copy destination", dstRegion, dstX, dstY, w, h) : nullptr;
   if (!src || !dst) return -1;
   std::vector<uint32_t> block(static_cast<size_t>(w) * h);  // source and destination may be one
   for (dword py = 0; py < h; ++py)
-    for (dword px = 0; px < w; ++px) block[py * w + px] = src->At(static_cast<int>(srcX + px), static_cast<int>(srcY + py));
+    for (dword px = 0; px < w; ++px)
+      block[py * w + px] = src->At(static_cast<int>(srcX + px), static_cast<int>(srcY + py));
   sim::Osd &osd = sim::LiveImpl()->osd;
   for (dword py = 0; py < h; ++py)
     for (dword px = 0; px < w; ++px)
@@ -201,8 +201,8 @@ extern "C" int TAP_Osd_GetW(const char *text, byte fontType, byte fontSize)
   return text ? sim::OsdTextWidth(text, fontSize) : 0;
 }
 
-extern "C" int TAP_Osd_PutS(word region, dword x, dword y, dword maxX, const char *text, dword fgColour,
-                            dword bgColour, byte fontType, byte fontSize, byte dotted, byte align)
+extern "C" int TAP_Osd_PutS(word region, dword x, dword y, dword maxX, const char *text, dword fgColour, dword bgColour,
+                            byte fontType, byte fontSize, byte dotted, byte align)
 {
   OsdRegion *r = LiveRegion("TAP_Osd_PutS", region);
   if (!r || !text) return -1;

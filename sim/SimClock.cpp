@@ -73,8 +73,7 @@ uint32_t PackedTimeOf(int64_t unixSeconds)
 }
 
 SimClock::SimClock(ClockMode mode, int64_t startUnixSeconds, double uptimeAtStart)
-    : mode_(mode), start_(std::chrono::steady_clock::now()), startUnix_(startUnixSeconds),
-      uptime0_(uptimeAtStart)
+    : mode_(mode), start_(std::chrono::steady_clock::now()), startUnix_(startUnixSeconds), uptime0_(uptimeAtStart)
 {
 }
 

@@ -38,12 +38,12 @@ class SimClock {
   SimClock(ClockMode mode, int64_t startUnixSeconds, double uptimeAtStart);
 
   ClockMode mode() const { return mode_; }
-  uint32_t Ticks() const;              // 10-ms ticks since start
+  uint32_t Ticks() const;  // 10-ms ticks since start
   double Seconds() const { return Ticks() / 100.0; }
-  int64_t LocalUnixSeconds() const;    // receiver local time, as UTC
+  int64_t LocalUnixSeconds() const;  // receiver local time, as UTC
   double Uptime() const { return uptime0_ + Seconds(); }
 
-  void Tick();                 // one firmware round: +1 tick / wait for the next tick
+  void Tick();                   // one firmware round: +1 tick / wait for the next tick
   void Advance(uint32_t ticks);  // a sleep: virtual jump / real sleep
 
  private:

@@ -78,8 +78,7 @@ int SlotOfTap(Receiver &rx, dword tapId)
 {
   for (int slot = 0; slot < TAP_TABLE_SLOTS; ++slot) {
     const FwTapTableEntry &e = _tapTask[slot];
-    if (!rx.IsLoaded(slot) || !e.Handler || !e.File || !e.File->PathInfo || !e.File->PathInfo->AbsPath)
-      continue;
+    if (!rx.IsLoaded(slot) || !e.Handler || !e.File || !e.File->PathInfo || !e.File->PathInfo->AbsPath) continue;
     if (TapFileId(rx.HostPath(e.File->PathInfo->AbsPath).string()) == tapId) return slot;
   }
   return -1;
@@ -121,12 +120,10 @@ std::string DescribeStatus(const StatusAnswer &a)
   }
   const FerroxStatusReply &r = a.reply;
   std::string name(r.DestFileName, strnlen(r.DestFileName, sizeof r.DestFileName));
-  out << "file \"" << name << "\", " << r.TotalBytes << " bytes, " << r.Percent << "%, "
-      << (r.BytesPerMinute >> 20) << " MB/min, entry " << r.CurrentEntry << " of " << r.NrOfEntries << ", ";
-  if (const char *words = StatusStateWords(r.State))
-    out << words;
-  else
-    out << "state " << r.State;
+  out << "file \"" << name << "\", " << r.TotalBytes << " bytes, " << r.Percent << "%, " << (r.BytesPerMinute >> 20)
+      << " MB/min, entry " << r.CurrentEntry << " of " << r.NrOfEntries << ", ";
+  if (const char *words = StatusStateWords(r.State)) out << words;
+  else out << "state " << r.State;
   return out.str();
 }
 

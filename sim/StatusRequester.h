@@ -23,15 +23,14 @@ dword TapFileId(const std::string &hostFile);
 int SlotOfTap(Receiver &rx, dword tapId);
 
 struct StatusAnswer {
-  bool sent = false;             // a plug-in with the id was loaded
-  dword channelStatus = 0;       // status the channel ended with (4: finished)
-  FerroxStatusReply reply{};     // the block as the service left it
+  bool sent = false;          // a plug-in with the id was loaded
+  dword channelStatus = 0;    // status the channel ended with (4: finished)
+  FerroxStatusReply reply{};  // the block as the service left it
 };
 
 // One request to the plug-in with the id; the channel's version, service id
 // and block version can be chosen to test refusals.
-StatusAnswer RequestStatus(Receiver &rx, dword tapId = kFerroxId, dword serviceId = 0,
-                           dword blockVersion = 2);
+StatusAnswer RequestStatus(Receiver &rx, dword tapId = kFerroxId, dword serviceId = 0, dword blockVersion = 2);
 // What the service's state number means ("working", ...); null for a number
 // it does not send.
 const char *StatusStateWords(int state);

@@ -24,8 +24,8 @@ struct Block {
   uint64_t owner;  // load number of the plug-in that took it, 0 for none
 };
 struct MemTable {
-  std::unordered_map<void *, Block> blocks;   // live blocks
-  size_t inUse = 0;                           // bytes in live blocks
+  std::unordered_map<void *, Block> blocks;  // live blocks
+  size_t inUse = 0;                          // bytes in live blocks
 };
 MemTable &Mem()
 {

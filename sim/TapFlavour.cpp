@@ -14,8 +14,8 @@ namespace sim {
 namespace {
 
 // libc's file calls that only a receiver-flavour plug-in imports
-const std::set<std::string> kLibcFileCalls = {"fopen64", "fopen", "open64", "open", "lstat64", "stat64",
-                                              "__lxstat64", "__xstat64", "rename", "unlink", "mkdir", "link"};
+const std::set<std::string> kLibcFileCalls = {"fopen64",    "fopen",     "open64", "open",   "lstat64", "stat64",
+                                              "__lxstat64", "__xstat64", "rename", "unlink", "mkdir",   "link"};
 
 std::string CpuName(unsigned machine)
 {

@@ -20,9 +20,9 @@ enum class TapFlavour {
 };
 
 struct TapFileFacts {
-  bool elf = false;          // an ELF file whose tables could be read
-  bool thisCpu = false;      // built for the CPU this program runs on
-  std::string cpu;           // "MIPS", "x86-64", ... as the file says
+  bool elf = false;      // an ELF file whose tables could be read
+  bool thisCpu = false;  // built for the CPU this program runs on
+  std::string cpu;       // "MIPS", "x86-64", ... as the file says
   TapFlavour flavour = TapFlavour::Unknown;
 };
 

@@ -92,9 +92,9 @@ size_t HeaderValue(const std::string &head, const char *name, std::string *value
   for (size_t at = head.find("\r\n"); at != std::string::npos && at + 2 < head.size(); at = head.find("\r\n", at + 2)) {
     const size_t line = at + 2;
     if (head.size() - line <= n || head[line + n] != ':') continue;
-    if (!std::equal(name, name + n, head.begin() + static_cast<long>(line),
-                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) ==
-                                                std::tolower(static_cast<unsigned char>(b)); }))
+    if (!std::equal(name, name + n, head.begin() + static_cast<long>(line), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+        }))
       continue;
     size_t from = line + n + 1, to = head.find("\r\n", from);
     *value = head.substr(from, to - from);
@@ -115,8 +115,7 @@ Verdict ReadWholeRequest(int sock, const WebGuardLimits &limits, std::string *re
   for (;;) {
     if (need == 0) {
       const size_t end = request->find("\r\n\r\n");
-      if (end == std::string::npos && request->size() > limits.headLimit)
-        return {431, "the request head is too long"};
+      if (end == std::string::npos && request->size() > limits.headLimit) return {431, "the request head is too long"};
       if (end != std::string::npos) {
         const std::string head = request->substr(0, end + 2);
         std::string value;

@@ -65,9 +65,9 @@ class GuardedServer : public httplib::Server {
   std::mutex m_;
   std::map<std::string, int> open_;  // requests still coming in, by client address
   std::atomic<uint64_t> refused_{0};
-  std::string token_;            // a command's token
-  std::string boundHost_;        // the address bound to ("0.0.0.0" for every one)
-  std::atomic<int> port_{0};     // the port bound to
+  std::string token_;         // a command's token
+  std::string boundHost_;     // the address bound to ("0.0.0.0" for every one)
+  std::atomic<int> port_{0};  // the port bound to
 };
 
 }  // namespace sim

@@ -32,18 +32,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr size_t kTextKept = 512 * 1024;    // console and log text the page can still fetch
-constexpr size_t kTextChunk = 64 * 1024;    // at most this much text in one pushed event
-constexpr size_t kQueueLimit = 64;          // commands waiting for the next round
-constexpr int kStreamLimit = 16;            // pushed streams at once (tabs)
+constexpr size_t kTextKept = 512 * 1024;  // console and log text the page can still fetch
+constexpr size_t kTextChunk = 64 * 1024;  // at most this much text in one pushed event
+constexpr size_t kQueueLimit = 64;        // commands waiting for the next round
+constexpr int kStreamLimit = 16;          // pushed streams at once (tabs)
 constexpr auto kScreenEvery = std::chrono::milliseconds(80);
 constexpr auto kPushWait = std::chrono::milliseconds(200);
 constexpr auto kKeepAliveEvery = std::chrono::seconds(5);
 constexpr auto kSlowEvery = std::chrono::milliseconds(500);  // log, state and status published
-constexpr uint64_t kLogReadLimit = 1 << 20;  // log bytes read in one round at most
-constexpr size_t kPayloadLimit = 4096;       // bytes of a request body
-constexpr int kIoTimeoutSeconds = 5;         // a reply written within
-constexpr int kServerThreads = 48;           // the pushed streams of several tabs and a crowd of pollers
+constexpr uint64_t kLogReadLimit = 1 << 20;                  // log bytes read in one round at most
+constexpr size_t kPayloadLimit = 4096;                       // bytes of a request body
+constexpr int kIoTimeoutSeconds = 5;                         // a reply written within
+constexpr int kServerThreads = 48;  // the pushed streams of several tabs and a crowd of pollers
 // A client gets fewer connections than there are threads, and its request
 // has to come whole within a few seconds: a flood of half-open connections
 // from one address costs a part of the threads for those seconds only.
@@ -88,9 +88,9 @@ std::string BaseName(const std::string &path) { return path.substr(path.rfind('/
 
 struct WebView::Board {
   WebControls controls;
-  std::string token;                // this run's command token, known only to the served page
-  std::string boundHost;            // the address the view listens on
-  std::string page;                 // the page with the token in it
+  std::string token;      // this run's command token, known only to the served page
+  std::string boundHost;  // the address the view listens on
+  std::string page;       // the page with the token in it
   GuardedServer server{kGuard};
   std::thread serving;
   std::atomic<int> port{0};
@@ -210,7 +210,8 @@ bool ParseWebAddress(const std::string &text, WebAddress *out)
   if (colon != std::string::npos) {
     a.host = text.substr(0, colon);
     port = text.substr(colon + 1);
-    if (a.host.size() > 2 && a.host.front() == '[' && a.host.back() == ']') a.host = a.host.substr(1, a.host.size() - 2);
+    if (a.host.size() > 2 && a.host.front() == '[' && a.host.back() == ']')
+      a.host = a.host.substr(1, a.host.size() - 2);
     if (a.host.empty()) return false;
   }
   if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return false;
@@ -256,8 +257,7 @@ void WebView::Board::Routes()
   // every request passes the guard's checks first: a stranger's gets 403
   server.RefuseStrangers(token);
   s.set_error_handler([](const httplib::Request &, httplib::Response &res) {
-    if (res.body.empty()) res.set_content(JsonText({{"error", std::to_string(res.status)}}) + "\n",
-                                          "application/json");
+    if (res.body.empty()) res.set_content(JsonText({{"error", std::to_string(res.status)}}) + "\n", "application/json");
   });
   PageRoutes();
   EventStream();
@@ -424,7 +424,8 @@ bool WebView::Start(const WebAddress &at, std::string *error)
 {
   Board &b = *board_;
   b.Routes();
-  int port = at.port == 0 ? b.server.bind_to_any_port(at.host) : (b.server.bind_to_port(at.host, at.port) ? at.port : -1);
+  int port =
+      at.port == 0 ? b.server.bind_to_any_port(at.host) : (b.server.bind_to_port(at.host, at.port) ? at.port : -1);
   if (port <= 0) {
     *error = "cannot listen on " + at.host + ":" + std::to_string(at.port) + " (address in use or not of this host)";
     return false;
@@ -531,7 +532,10 @@ std::string WebView::Board::StateJson(Receiver &rx) const
   for (const std::string &p : controls.startable) startable.push_back(BaseName(p));
   Json mounts = Json::array();
   for (const std::string &m : controls.mounts) mounts.push_back({{"path", m}, {"present", rx.MountPresent(m)}});
-  return JsonText({{"seconds", static_cast<long long>(rx.RunSeconds())}, {"plugins", plugins}, {"startable", startable}, {"mounts", mounts}});
+  return JsonText({{"seconds", static_cast<long long>(rx.RunSeconds())},
+                   {"plugins", plugins},
+                   {"startable", startable},
+                   {"mounts", mounts}});
 }
 
 // The runs as the log tells them: a "Ferrox ... started" line forgets the

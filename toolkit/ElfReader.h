@@ -13,7 +13,7 @@
 
 #include "tap_api.h"
 
-#define ELF_MAX_SECTIONS 4096        /* more is no plug-in file */
+#define ELF_MAX_SECTIONS 4096         /* more is no plug-in file */
 #define ELF_MAX_NAMES (1024u * 1024u) /* largest section-name table read */
 
 /* One section header, the fields used, whatever the file's class. */
@@ -24,13 +24,13 @@ typedef struct ElfSection {
   qword Size;   /* bytes */
 } ElfSection;
 
-extern FILE *fTAP;                /* the open plug-in file, or null */
-extern byte ELFHeader[64];        /* file header as read (52 bytes for ELF32) */
-extern bool ELFIs64;              /* the file is ELF64 */
+extern FILE *fTAP;                 /* the open plug-in file, or null */
+extern byte ELFHeader[64];         /* file header as read (52 bytes for ELF32) */
+extern bool ELFIs64;               /* the file is ELF64 */
 extern ElfSection *SectionHeaders; /* e_shnum entries, or null */
-extern dword ELFSectionCount;     /* e_shnum */
-extern char *shstrtab;            /* section-name table, zero-terminated, or null */
-extern dword shstrtabSize;        /* bytes of the table as in the file */
+extern dword ELFSectionCount;      /* e_shnum */
+extern char *shstrtab;             /* section-name table, zero-terminated, or null */
+extern dword shstrtabSize;         /* bytes of the table as in the file */
 
 bool ELFOpenFile(const char *linuxPath);
 bool ELFReadELFHeader(void);

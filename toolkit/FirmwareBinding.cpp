@@ -79,15 +79,11 @@ void *TryResolve(const char *symbolName)
  * it costs another look-up next time rather than a wrong null for good. */
 static void *CachedSymbol(int which)
 {
-  if (FirmwareSymbols[which] == nullptr)
-    FirmwareSymbols[which] = TryResolve(FirmwareSymbolNames[which]);
+  if (FirmwareSymbols[which] == nullptr) FirmwareSymbols[which] = TryResolve(FirmwareSymbolNames[which]);
   return FirmwareSymbols[which];
 }
 
-void FIS_ResetCache(void)
-{
-  memset(FirmwareSymbols, 0, sizeof(FirmwareSymbols));
-}
+void FIS_ResetCache(void) { memset(FirmwareSymbols, 0, sizeof(FirmwareSymbols)); }
 
 void *FIS_fwTimeToLinux(void) { return CachedSymbol(FIS_TimeToLinux); }
 void *FIS_fwApplHdd_SaveWorkFolder(void) { return CachedSymbol(FIS_SaveWorkFolder); }
@@ -149,10 +145,7 @@ dword PvrTimeToLinux(dword packedTime)
 }
 
 /* The receiver model is named by the low 16 bits of the system id alone. */
-word GetSysID(void)
-{
-  return (word)(TAP_GetSystemId() & 0xFFFF);
-}
+word GetSysID(void) { return (word)(TAP_GetSystemId() & 0xFFFF); }
 
 /* ---- receiver-model data ---- */
 
@@ -297,13 +290,8 @@ char *TimeFormat(dword packedTime, byte sec, int format, char *dest)
     case 1: snprintf(text, sizeof(text), "%02d:%02d", hour, min); break;
     case 2: snprintf(text, sizeof(text), "%02d:%02d:%02d", hour, min, sec); break;
     case 3: snprintf(text, sizeof(text), "%02d-%02d-%02d", year, month, day); break;
-    case 4:
-      snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d", year, month, day, hour, min);
-      break;
-    case 5:
-      snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, min,
-               sec);
-      break;
+    case 4: snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d", year, month, day, hour, min); break;
+    case 5: snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, min, sec); break;
     case 6: snprintf(text, sizeof(text), "%04d%02d%02d_%02d%02d", year, month, day, hour, min); break;
     default: text[0] = '\0'; break;
   }

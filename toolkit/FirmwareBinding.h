@@ -21,11 +21,11 @@ typedef struct FirmwareDatHeader {
 
 /* One model record of "FirmwareModel.dat" (348 bytes) */
 typedef struct FirmwareDatModel {
-  word SysID;              /* system id of the receiver model */
-  byte Unused1[318];       /* not used here */
-  dword RemoteType;        /* remote control type (key translation) */
-  dword MaxRecStreams;     /* number of recording streams */
-  byte Unused2[20];        /* not used here */
+  word SysID;          /* system id of the receiver model */
+  byte Unused1[318];   /* not used here */
+  dword RemoteType;    /* remote control type (key translation) */
+  dword MaxRecStreams; /* number of recording streams */
+  byte Unused2[20];    /* not used here */
 } FirmwareDatModel;
 
 static_assert(sizeof(FirmwareDatHeader) == 20, "model data header");

@@ -22,8 +22,8 @@ bool INIMemoryShort = false;
 const char *INITextProblem = "";
 const char *INISaveError = "";
 
-#define INI_GROWTH 1024  /* one growth step of the held text */
-#define INI_NEW_TEXT 512 /* size of a text started from nothing */
+#define INI_GROWTH 1024                    /* one growth step of the held text */
+#define INI_NEW_TEXT 512                   /* size of a text started from nothing */
 #define INI_MAX_FILE (16u * 1024u * 1024u) /* larger files are not settings files */
 
 /* The search pattern: the key cut to INI_MAX_KEY characters, then "=". */
@@ -36,16 +36,10 @@ static void INIMakePattern(const char *key, char *pattern)
 }
 
 /* A key must name one entry on one line: no line break, no "=". */
-static bool INIKeyUsable(const char *key)
-{
-  return key[0] != '\0' && strpbrk(key, "\r\n=") == nullptr;
-}
+static bool INIKeyUsable(const char *key) { return key[0] != '\0' && strpbrk(key, "\r\n=") == nullptr; }
 
 /* Changes back to a remembered TAPFS folder; the disk's root reads as "". */
-static bool INIReturnTo(const char *folder)
-{
-  return HDD_ChangeDir(folder[0] != '\0' ? folder : "/");
-}
+static bool INIReturnTo(const char *folder) { return HDD_ChangeDir(folder[0] != '\0' ? folder : "/"); }
 
 IniPlace INILocateFile(const char *fileName, const char *appName)
 {
@@ -214,8 +208,7 @@ void INIFindStartEnd(const char *pattern, char **start, char **end, dword longes
   }
   *start = match;
   *end = match != nullptr ? INIEntryEnd(match) : nullptr;
-  if (*end != nullptr && longest > 0 && (size_t)(*end - match) >= longest)
-    *end = match + longest - 1;
+  if (*end != nullptr && longest > 0 && (size_t)(*end - match) >= longest) *end = match + longest - 1;
 }
 
 /* Finds the value of key: its first character and length; false when the
@@ -277,8 +270,8 @@ int INIGetInt(const char *key, int defaultValue, int minValue, int maxValue)
   for (size_t i = 0; i < len; i++) {
     bool minus = i == 0 && value[0] == '-' && len > 1;
     if (!minus && (value[i] < '0' || value[i] > '9')) {
-      LogEntryTKLibPrintf(true, "INIGetInt: value '%.*s' of %.78s is no number, %d used", (int)len,
-                          value, key, defaultValue);
+      LogEntryTKLibPrintf(true, "INIGetInt: value '%.*s' of %.78s is no number, %d used", (int)len, value, key,
+                          defaultValue);
       return defaultValue;
     }
   }
@@ -361,8 +354,7 @@ void INISetString(const char *key, const char *value)
   if (key == nullptr || value == nullptr || INIBuffer == nullptr) return;
   /* A line break would split the entry and plant a second one in the file. */
   if (!INIKeyUsable(key) || strpbrk(value, "\r\n") != nullptr) {
-    LogEntryTKLibPrintf(true, "INISetString: entry '%.78s' with a line break or without a key not stored",
-                        key);
+    LogEntryTKLibPrintf(true, "INISetString: entry '%.78s' with a line break or without a key not stored", key);
     return;
   }
   INIMakePattern(key, pattern);
@@ -446,9 +438,9 @@ static bool INIWriteText(const char *fileName)
   }
   if (!INIWriteFile(spare, spareAbs)) return false;
   char *slash = strrchr(spareAbs, '/');
-  int m = slash == nullptr ? -1
-                           : snprintf(finalAbs, sizeof finalAbs, "%.*s/%s", (int)(slash - spareAbs), spareAbs,
-                                      fileName);
+  int m = slash == nullptr
+              ? -1
+              : snprintf(finalAbs, sizeof finalAbs, "%.*s/%s", (int)(slash - spareAbs), spareAbs, fileName);
   if (m <= 0 || (size_t)m >= sizeof finalAbs || OS_Rename(spareAbs, finalAbs) != 0) {
     INISaveError = "the new file cannot take the old one's place";
     TAP_Hdd_Delete(spare);
@@ -463,15 +455,13 @@ static bool INIWriteText(const char *fileName)
 bool INISaveFile(const char *fileName, IniPlace place, const char *appName)
 {
   INISaveError = "nothing to save";
-  if (INIBuffer == nullptr || fileName == nullptr || fileName[0] == '\0' || (int)place >= 6)
-    return false;
+  if (INIBuffer == nullptr || fileName == nullptr || fileName[0] == '\0' || (int)place >= 6) return false;
   if (INITextProblem[0] != '\0') {
     /* what is held is not what the file holds: writing it would lose bytes */
     INISaveError = "the file is no plain text and is left as it is";
     return false;
   }
-  if (place == IniPlaceAppFolder && (appName == nullptr || appName[0] == '\0' || appName[0] == '/'))
-    return false;
+  if (place == IniPlaceAppFolder && (appName == nullptr || appName[0] == '\0' || appName[0] == '/')) return false;
   /* A text that was found nowhere is written to the most general place. */
   if (place == IniPlaceNone || place == IniPlaceNew) place = IniPlaceProgramFiles;
 

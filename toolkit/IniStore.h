@@ -12,12 +12,12 @@
 #include "tap_api.h"
 
 typedef enum IniPlace {
-  IniPlaceNone = 0,         /* not found / failure */
-  IniPlaceNew = 1,          /* found nowhere; an empty text was started */
-  IniPlaceHere = 2,         /* the caller's current folder */
-  IniPlaceAppFolder = 3,    /* "/ProgramFiles/Settings/<application>" */
-  IniPlaceSettings = 4,     /* "/ProgramFiles/Settings" */
-  IniPlaceProgramFiles = 5  /* "/ProgramFiles" */
+  IniPlaceNone = 0,        /* not found / failure */
+  IniPlaceNew = 1,         /* found nowhere; an empty text was started */
+  IniPlaceHere = 2,        /* the caller's current folder */
+  IniPlaceAppFolder = 3,   /* "/ProgramFiles/Settings/<application>" */
+  IniPlaceSettings = 4,    /* "/ProgramFiles/Settings" */
+  IniPlaceProgramFiles = 5 /* "/ProgramFiles" */
 } IniPlace;
 
 #define INI_MAX_KEY 78 /* longer keys are cut before any search */

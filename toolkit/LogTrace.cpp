@@ -97,8 +97,7 @@ static void WriteLogLine(FILE *f, const char *path, const char *stamp, const cha
 
 /* The file gets the text as the caller wrote it; only the terminal copy is
  * made Latin-1, for the terminals the receiver is used with. */
-void LogEntry(const char *fileName, const char *programName, bool console, int timeFormat,
-              const char *text)
+void LogEntry(const char *fileName, const char *programName, bool console, int timeFormat, const char *text)
 {
   if (text == nullptr) return;
 
@@ -224,8 +223,7 @@ void CallTraceEnter(const char *procName)
     CallTraceDoNotReenter = true;
   }
 
-  if (CallLevel >= CALLTRACE_DEPTH)
-    LogEntryTKLibPrintf(true, "CallLevel Overflow! (TAPID 0x%8.8x)", __tap_ud__);
+  if (CallLevel >= CALLTRACE_DEPTH) LogEntryTKLibPrintf(true, "CallLevel Overflow! (TAPID 0x%8.8x)", __tap_ud__);
 
   /* Past the 50 stack entries the level still counts, so that the matching
    * exits find their way back to 0, but nothing is stored. */
@@ -287,8 +285,7 @@ void CallTraceExit(dword *unused)
     LogEntryTKLibPrintf(true, "CallLevel Underflow! (TAPID 0x%8.8x)", __tap_ud__);
   } else {
     CallLevel--;
-    if (CallTraceStats != nullptr && CallLevel < CALLTRACE_DEPTH)
-      CallTraceRecord(&CallTraceStack[CallLevel], now);
+    if (CallTraceStats != nullptr && CallLevel < CALLTRACE_DEPTH) CallTraceRecord(&CallTraceStack[CallLevel], now);
   }
 
   CallTraceDoNotReenter = false;

@@ -41,10 +41,8 @@ extern dword CallTraceStatsEntries;
 #define CONSOLE_BUFFER 1024
 extern char puffer[CONSOLE_BUFFER];
 
-void LogEntry(const char *fileName, const char *programName, bool console, int timeFormat,
-              const char *text);
-void LogEntryTKLibPrintf(bool console, const char *format, ...)
-    __attribute__((format(printf, 2, 3)));
+void LogEntry(const char *fileName, const char *programName, bool console, int timeFormat, const char *text);
+void LogEntryTKLibPrintf(bool console, const char *format, ...) __attribute__((format(printf, 2, 3)));
 void PrintNet(const char *text);
 
 void CallTraceInit(void);

@@ -14,7 +14,6 @@
 #include "TextEncoding.h"
 #include "os_facade.h"
 
-
 char TAPDirStack[DIR_STACK_DEPTH][DIR_STACK_ENTRY];
 int TAPDirStackDepth = -1;
 int TAP_TableIndex = -1;
@@ -178,9 +177,7 @@ static bool ConvertFromTapFile(const char *src, char *out, PathKind wanted)
 
   switch (wanted) {
     case PathKindName: return PathCopy(out, slash ? slash + 1 : src);
-    case PathKindTapFolder:
-      PathCopyPrefix(out, src, folderLen);
-      return PathAppendSlash(out);
+    case PathKindTapFolder: PathCopyPrefix(out, src, folderLen); return PathAppendSlash(out);
     case PathKindLinuxFolder:
       PathCopyPrefix(path, src, folderLen);
       if (!MakeTapAbsolute(path)) return false;
@@ -207,11 +204,8 @@ static bool ConvertFromLinuxFile(const char *src, char *out, PathKind wanted)
       if (!IsBelowTapfsRoot(src) || folderLen < TAPFS_ROOT_LEN) return false;
       PathCopyPrefix(out, src + TAPFS_ROOT_LEN, folderLen - TAPFS_ROOT_LEN);
       return PathAppendSlash(out);
-    case PathKindLinuxFolder:
-      PathCopyPrefix(out, src, folderLen);
-      return PathAppendSlash(out);
-    case PathKindTapFile:
-      return IsBelowTapfsRoot(src) && PathCopy(out, src + TAPFS_ROOT_LEN);
+    case PathKindLinuxFolder: PathCopyPrefix(out, src, folderLen); return PathAppendSlash(out);
+    case PathKindTapFile: return IsBelowTapfsRoot(src) && PathCopy(out, src + TAPFS_ROOT_LEN);
     default: return false;
   }
 }
@@ -264,10 +258,7 @@ static void LearnChangeDirResult(void)
   if (ChDirSuccessful == 0) ReturnTypeToBeChecked = true;
 }
 
-static bool ChangeDirDone(dword result)
-{
-  return ChDirSuccessful != 0 ? result == ChDirSuccessful : result != 0;
-}
+static bool ChangeDirDone(dword result) { return ChDirSuccessful != 0 ? result == ChDirSuccessful : result != 0; }
 
 bool HDD_ChangeDir(const char *path)
 {
@@ -363,10 +354,8 @@ bool HDD_TAP_KeepDir(char *keptDir)
 
 void HDD_TAP_RestoreDir(bool pushed, const char *keptDir)
 {
-  if (pushed)
-    HDD_TAP_PopDir();
-  else if (keptDir != nullptr && keptDir[0] != '\0')
-    HDD_ChangeDir(keptDir);
+  if (pushed) HDD_TAP_PopDir();
+  else if (keptDir != nullptr && keptDir[0] != '\0') HDD_ChangeDir(keptDir);
 }
 
 /* ---- existence and firmware file records ---- */
@@ -390,8 +379,7 @@ bool HDD_GetAbsolutePathByTypeFile(const FwFileRecord *file, char *dest)
 {
   if (dest == nullptr) return false;
   dest[0] = '\0';
-  if (file == nullptr || file->PathInfo == nullptr || file->PathInfo->AbsPath == nullptr)
-    return false;
+  if (file == nullptr || file->PathInfo == nullptr || file->PathInfo->AbsPath == nullptr) return false;
   return PathCopy(dest, file->PathInfo->AbsPath);
 }
 

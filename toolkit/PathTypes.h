@@ -20,9 +20,9 @@ typedef enum PathKind {
   PathKindLinuxFile = 4    /* OS folder and file name */
 } PathKind;
 
-#define PATH_BUFFER 512      /* working buffers for paths */
-#define DIR_STACK_DEPTH 16   /* entries of the folder stack */
-#define DIR_STACK_ENTRY 200  /* bytes of one stack entry */
+#define PATH_BUFFER 512     /* working buffers for paths */
+#define DIR_STACK_DEPTH 16  /* entries of the folder stack */
+#define DIR_STACK_ENTRY 200 /* bytes of one stack entry */
 
 /* Folder stack: absolute TAPFS folders; depth -1 when empty */
 extern char TAPDirStack[DIR_STACK_DEPTH][DIR_STACK_ENTRY];

@@ -17,7 +17,7 @@
 #include "TextEncoding.h"
 #include "os_facade.h"
 
-#define FIXNAME_BUFFER 128 /* folder part plus repaired name, terminator included */
+#define FIXNAME_BUFFER 128  /* folder part plus repaired name, terminator included */
 #define UNIQUE_TRIES 100000 /* numbered names tried before giving up */
 
 int MaxRecStreams = 0;
@@ -102,8 +102,8 @@ static void SplitPath(const char *path, RecName *rn)
   SplitName(name, rn);
 }
 
-void SeparateFileNameComponents(const char *path, char *folder, char *name, char *ext,
-                                int *index, bool *isRec, bool *isDel)
+void SeparateFileNameComponents(const char *path, char *folder, char *name, char *ext, int *index, bool *isRec,
+                                bool *isDel)
 {
   RecName rn;
 
@@ -124,10 +124,8 @@ static bool CompanionName(const RecName *rn, const char *suffix, char *dest)
   const char *del = rn->IsDel ? ".del" : "";
   int n;
   if (rn->Index != 0)
-    n = snprintf(dest, PATH_BUFFER, "%s%s-%d%s%s%s", rn->Folder, rn->Base, rn->Index, rn->Ext,
-                 suffix, del);
-  else
-    n = snprintf(dest, PATH_BUFFER, "%s%s%s%s%s", rn->Folder, rn->Base, rn->Ext, suffix, del);
+    n = snprintf(dest, PATH_BUFFER, "%s%s-%d%s%s%s", rn->Folder, rn->Base, rn->Index, rn->Ext, suffix, del);
+  else n = snprintf(dest, PATH_BUFFER, "%s%s%s%s%s", rn->Folder, rn->Base, rn->Ext, suffix, del);
   return n > 0 && n < PATH_BUFFER;
 }
 
@@ -190,8 +188,7 @@ static bool MakeUnique(char *path)
 void MakeUniqueFileName(char *path)
 {
   if (path == nullptr || path[0] == '\0') return;
-  if (!MakeUnique(path))
-    LogEntryTKLibPrintf(true, "MakeUniqueFileName: no free name for '%s'", path);
+  if (!MakeUnique(path)) LogEntryTKLibPrintf(true, "MakeUniqueFileName: no free name for '%s'", path);
 }
 
 bool HDD_Rename(const char *oldPath, const char *newPath)
@@ -201,8 +198,7 @@ bool HDD_Rename(const char *oldPath, const char *newPath)
   RecName oldName;
   RecName newName;
 
-  if (oldPath == nullptr || oldPath[0] == '\0' || newPath == nullptr || newPath[0] == '\0' ||
-      !HDD_Exist(oldPath))
+  if (oldPath == nullptr || oldPath[0] == '\0' || newPath == nullptr || newPath[0] == '\0' || !HDD_Exist(oldPath))
     return false;
   ConvertPathType(oldPath, from, PathKindLinuxFile);
   ConvertPathType(newPath, to, PathKindLinuxFile);
@@ -240,8 +236,7 @@ bool HDD_Move(const char *fileName, const char *fromDir, const char *toDir)
   RecName fromName;
   RecName toName;
 
-  if (fileName == nullptr || fileName[0] == '\0' || fromDir == nullptr || toDir == nullptr)
-    return false;
+  if (fileName == nullptr || fileName[0] == '\0' || fromDir == nullptr || toDir == nullptr) return false;
   if (!JoinLinuxPath(fromDir, fileName, from) || !HDD_Exist(from)) return false;
   if (!JoinLinuxPath(toDir, fileName, to) || !MakeUnique(to)) return false;
   if (OS_Rename(from, to) != 0) return false;
@@ -329,8 +324,7 @@ static int ModelRecStreams(void)
   FirmwareDatHeader *header;
   FirmwareDatModel *models;
 
-  if (!LoadFirmwareDat(&header, &models, nullptr) || header == nullptr || models == nullptr)
-    return 0;
+  if (!LoadFirmwareDat(&header, &models, nullptr) || header == nullptr || models == nullptr) return 0;
   word sysId = GetSysID();
   for (dword i = 0; i < header->NrOfModels; i++)
     if (models[i].SysID == sysId) return (int)models[i].MaxRecStreams;
@@ -343,16 +337,14 @@ int HDD_NumberOfRECSlots(void)
   int streams = ModelRecStreams();
   /* The firmware's slot table is what can be read, whatever the data says. */
   if (streams < 0 || streams > FW_REC_SLOT_TABLE) {
-    LogEntryTKLibPrintf(true, "HDD_NumberOfRECSlots: model data claims %d slots, using %d", streams,
-                        FW_REC_SLOT_TABLE);
+    LogEntryTKLibPrintf(true, "HDD_NumberOfRECSlots: model data claims %d slots, using %d", streams, FW_REC_SLOT_TABLE);
     streams = FW_REC_SLOT_TABLE;
   }
   MaxRecStreams = streams != 0 ? streams : 2;
   return MaxRecStreams;
 }
 
-bool HDD_GetRecSlotFiles(byte slot, FwFileRecord **recFile, FwFileRecord **infFile,
-                         FwFileRecord **navFile)
+bool HDD_GetRecSlotFiles(byte slot, FwFileRecord **recFile, FwFileRecord **infFile, FwFileRecord **navFile)
 {
   FwRecSlotFiles *table = (FwRecSlotFiles *)FIS_vhddRecordFile();
   bool exists = table != nullptr && slot < HDD_NumberOfRECSlots();
@@ -395,12 +387,10 @@ bool FixInvalidFileName(char *fileName)
   char fixed[FIXNAME_BUFFER];
   char unique[PATH_BUFFER];
 
-  if (fileName == nullptr || fileName[0] == '\0' || !HDD_Exist(fileName) ||
-      HDD_isFileInUse(fileName) != INUSE_NONE)
+  if (fileName == nullptr || fileName[0] == '\0' || !HDD_Exist(fileName) || HDD_isFileInUse(fileName) != INUSE_NONE)
     return false;
   if (!BuildFixedName(fileName, fixed)) {
-    LogEntryTKLibPrintf(true, "FixInvalidFileName: '%.200s' is too long or cannot be repaired",
-                        fileName);
+    LogEntryTKLibPrintf(true, "FixInvalidFileName: '%.200s' is too long or cannot be repaired", fileName);
     return false;
   }
   if (strcmp(fixed, fileName) == 0) return true;

@@ -25,13 +25,12 @@ bool HDD_Rename(const char *oldPath, const char *newPath);
 bool HDD_Move(const char *fileName, const char *fromDir, const char *toDir);
 void MakeUniqueFileName(char *path); /* 512-byte buffer */
 /* folder, name (the base name) and ext: buffers of PATH_BUFFER (512) bytes */
-void SeparateFileNameComponents(const char *path, char *folder, char *name, char *ext,
-                                int *index, bool *isRec, bool *isDel);
+void SeparateFileNameComponents(const char *path, char *folder, char *name, char *ext, int *index, bool *isRec,
+                                bool *isDel);
 bool FixInvalidFileName(char *fileName); /* folder + name of at most 127 characters */
 int HDD_isFileInUse(const char *path);
 bool HDD_isRecFileName(const char *name);
 int HDD_NumberOfRECSlots(void);
-bool HDD_GetRecSlotFiles(byte slot, FwFileRecord **recFile, FwFileRecord **infFile,
-                         FwFileRecord **navFile);
+bool HDD_GetRecSlotFiles(byte slot, FwFileRecord **recFile, FwFileRecord **infFile, FwFileRecord **navFile);
 
 #endif

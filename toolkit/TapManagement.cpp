@@ -35,8 +35,7 @@ static bool TapFilePath(const FwTapTableEntry *entry, char *dest)
 {
   const FwFileRecord *file = entry->File;
   dest[0] = '\0';
-  if (file == nullptr || file->PathInfo == nullptr || file->PathInfo->AbsPath == nullptr)
-    return false;
+  if (file == nullptr || file->PathInfo == nullptr || file->PathInfo->AbsPath == nullptr) return false;
   const char *path = file->PathInfo->AbsPath;
   size_t len = strnlen(path, TAP_FILE_PATH);
   if (len == 0 || len >= TAP_FILE_PATH) return false;
@@ -68,8 +67,8 @@ bool HDD_TAP_isRunning(dword id) { return HDD_TAP_GetIndexByID(id) >= 0; }
 
 /* Calls the handler of slot as that plug-in: the firmware's current-task
  * variable names it for the duration of the call. */
-static TapParam CallHandler(FwTapTableEntry *table, dword *curTask, int slot, word event,
-                            TapParam param1, TapParam param2)
+static TapParam CallHandler(FwTapTableEntry *table, dword *curTask, int slot, word event, TapParam param1,
+                            TapParam param2)
 {
   dword saved = *curTask;
   *curTask = (dword)slot;
@@ -78,8 +77,7 @@ static TapParam CallHandler(FwTapTableEntry *table, dword *curTask, int slot, wo
   return result;
 }
 
-TapParam HDD_TAP_SendEvent(dword id, bool stopWhenConsumed, word event, TapParam param1,
-                           TapParam param2)
+TapParam HDD_TAP_SendEvent(dword id, bool stopWhenConsumed, word event, TapParam param1, TapParam param2)
 {
   FwTapTableEntry *table = TapTable();
   dword *curTask = (dword *)FIS_vCurTapTask();
@@ -135,8 +133,7 @@ static dword BuildDate(int section)
   memcpy(day, text + 4, 2);
   day[2] = '\0';
   /* strtol, not atoi: a run of digits too long for an int stays defined */
-  return TAP_MakeMjd((word)strtol(text + 7, nullptr, 10), MonthNumber(text),
-                     (byte)strtol(day, nullptr, 10));
+  return TAP_MakeMjd((word)strtol(text + 7, nullptr, 10), MonthNumber(text), (byte)strtol(day, nullptr, 10));
 }
 
 /* A text section into a field of size bytes, always terminated. */
@@ -252,8 +249,7 @@ bool HDD_TAP_Start(const char *path, bool createStartMarker, dword parameter, dw
   if (!StartSupported()) return false;
   /* The marker's mere existence tells the started plug-in who started it. */
   if (createStartMarker) marker = CreateSegment(TAPSTART_MARKER_KEY, 1, &markerId);
-  TapStartParams *params =
-      (TapStartParams *)CreateSegment(TAPSTART_PARAM_KEY, sizeof(TapStartParams), &paramsId);
+  TapStartParams *params = (TapStartParams *)CreateSegment(TAPSTART_PARAM_KEY, sizeof(TapStartParams), &paramsId);
   if (params != nullptr) {
     params->Magic = TAPSTART_PARAM_MAGIC;
     params->ID = info.ID;
@@ -304,8 +300,8 @@ static void SetStatus(TapComChannel *channel, dword status)
   channel->LastStatusChange = TAP_GetTick();
 }
 
-TapComChannel *TAPCOM_GetChannel(TapParam param1, dword *callerId, dword *serviceId,
-                                 dword *paramBlockVersion, void **paramBlock)
+TapComChannel *TAPCOM_GetChannel(TapParam param1, dword *callerId, dword *serviceId, dword *paramBlockVersion,
+                                 void **paramBlock)
 {
   if (!isValidChannel(param1)) {
     LogEntryTKLibPrintf(true, "TAPCOM: message without a channel record ignored");

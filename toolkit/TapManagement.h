@@ -20,8 +20,8 @@ typedef struct TapFileInfo {
   char Version[64];      /* "._tap_program_version" */
 } TapFileInfo;
 
-#define TAPSTART_MARKER_KEY 86567  /* 1 byte: started by another plug-in */
-#define TAPSTART_PARAM_KEY 86568   /* 12 bytes: magic, id, parameter */
+#define TAPSTART_MARKER_KEY 86567 /* 1 byte: started by another plug-in */
+#define TAPSTART_PARAM_KEY 86568  /* 12 bytes: magic, id, parameter */
 #define TAPSTART_PARAM_MAGIC 0x5C3A9E17u
 
 typedef struct TapStartParams {
@@ -35,8 +35,7 @@ extern TapStartParams *tkl_parametered_tap;
 dword HDD_TAP_GetIDByIndex(int slot);
 int HDD_TAP_GetIndexByID(dword id);
 bool HDD_TAP_isRunning(dword id);
-TapParam HDD_TAP_SendEvent(dword id, bool stopWhenConsumed, word event, TapParam param1,
-                           TapParam param2);
+TapParam HDD_TAP_SendEvent(dword id, bool stopWhenConsumed, word event, TapParam param1, TapParam param2);
 int HDD_TAP_Terminate(dword id);
 bool HDD_TAP_GetInfo(const char *path, TapFileInfo *info);
 bool HDD_TAP_Start(const char *path, bool createStartMarker, dword parameter, dword *startedId);
@@ -46,8 +45,8 @@ bool HDD_TAP_Start(const char *path, bool createStartMarker, dword parameter, dw
 bool HDD_TAP_GetStartParameter(dword ownId, dword *parameter);
 
 bool isValidChannel(TapParam channel);
-TapComChannel *TAPCOM_GetChannel(TapParam param1, dword *callerId, dword *serviceId,
-                                 dword *paramBlockVersion, void **paramBlock);
+TapComChannel *TAPCOM_GetChannel(TapParam param1, dword *callerId, dword *serviceId, dword *paramBlockVersion,
+                                 void **paramBlock);
 void TAPCOM_Reject(TapComChannel *channel);
 void TAPCOM_Finish(TapComChannel *channel, dword returnValue);
 

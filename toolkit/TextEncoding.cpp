@@ -14,8 +14,8 @@
 #include "FirmwareBinding.h"
 #include "LogTrace.h"
 
-#define MAX_NAME_BYTES 126   /* longest file name ValidFileName hands out */
-#define NAME_WORK_SIZE 512   /* MakeValidFileName's work buffer */
+#define MAX_NAME_BYTES 126 /* longest file name ValidFileName hands out */
+#define NAME_WORK_SIZE 512 /* MakeValidFileName's work buffer */
 
 int UTFFirmwareCached = -1;
 
@@ -269,8 +269,7 @@ static word Iso6937PairLetter(byte diacritic, char letter)
   int i;
 
   for (i = 0; i < (int)(sizeof(Iso6937Pairs) / sizeof(Iso6937Pairs[0])); i++)
-    if (Iso6937Pairs[i].Diacritic == diacritic && Iso6937Pairs[i].Letter == letter)
-      return Iso6937Pairs[i].Composed;
+    if (Iso6937Pairs[i].Diacritic == diacritic && Iso6937Pairs[i].Letter == letter) return Iso6937Pairs[i].Composed;
   return 0;
 }
 
@@ -306,8 +305,8 @@ static int ConvertPair(const char *p, TextOut *out, bool *converted)
   if (letter) {
     if (PutCodePoint(out, letter)) *converted = true;
   } else {
-    LogEntryTKLibPrintf(true, "StrToUTF8: ISO6937 diacritical char %2.2x %2.2x has been ignored",
-                        (byte)p[0], (byte)p[1]);
+    LogEntryTKLibPrintf(true, "StrToUTF8: ISO6937 diacritical char %2.2x %2.2x has been ignored", (byte)p[0],
+                        (byte)p[1]);
   }
   return 2;
 }
@@ -321,8 +320,7 @@ static void ConvertByte(byte b, int table, TextOut *out, bool *converted)
   dword codePoint = b < 0xA0 ? b : lookup[b - 0xA0];
 
   if (codePoint == 0) {
-    LogEntryTKLibPrintf(true, "StrToUTF8: char %2.2x is not assigned in table %d and has been ignored",
-                        b, table);
+    LogEntryTKLibPrintf(true, "StrToUTF8: char %2.2x is not assigned in table %d and has been ignored", b, table);
     return;
   }
   if (PutCodePoint(out, codePoint)) *converted = true;
@@ -363,10 +361,8 @@ bool StrToUTF8(const char *src, char *dest, byte defaultTable, int destSize)
   out.Room = destSize > 0 ? (size_t)destSize - 1 : (size_t)INT_MAX;
   out.Cut = false;
 
-  if ((byte)src[0] == 0x15)
-    CopyUTF8(src + 1, &out); /* marked as UTF-8: only the marker goes */
-  else
-    converted = ConvertToUTF8(SkipCharTableBytes(src), SelectedTable(src, defaultTable), &out);
+  if ((byte)src[0] == 0x15) CopyUTF8(src + 1, &out); /* marked as UTF-8: only the marker goes */
+  else converted = ConvertToUTF8(SkipCharTableBytes(src), SelectedTable(src, defaultTable), &out);
   dest[out.Used] = 0;
   if (out.Cut) LogEntryTKLibPrintf(true, "StrToUTF8: text cut to %d bytes", (int)out.Used);
   return converted;
@@ -430,10 +426,8 @@ void StrToISO(const char *src, char *dest)
   for (p = SkipCharTableBytes(src); *p; p += length) {
     dword codePoint = UTF8ToUTF32(p, &length);
     /* an overlong 0 would end the text, so it goes with the rest */
-    if (codePoint > 0 && codePoint < 256)
-      *dest++ = (char)codePoint;
-    else
-      LogEntryTKLibPrintf(true, "StrToISO: character 0x%4.4x ignored", (unsigned)codePoint);
+    if (codePoint > 0 && codePoint < 256) *dest++ = (char)codePoint;
+    else LogEntryTKLibPrintf(true, "StrToISO: character 0x%4.4x ignored", (unsigned)codePoint);
   }
   *dest = 0;
 }
@@ -509,8 +503,7 @@ char *ValidFileName(const char *src, int mode, char *dest, int destSize)
   if (!src || !*src) return dest;
   srcLen = strlen(src);
   if (srcLen >= (size_t)destSize) {
-    LogEntryTKLibPrintf(true, "ValidFileName: name of %d bytes refused, room for %d",
-                        (int)srcLen, destSize - 1);
+    LogEntryTKLibPrintf(true, "ValidFileName: name of %d bytes refused, room for %d", (int)srcLen, destSize - 1);
     return dest;
   }
   /* the result is never longer than src, so it fits as src would */
@@ -529,8 +522,7 @@ char *MakeValidFileName(char *name, int mode)
    * so a name too long for the work buffer is cut like any long name
    * instead of being emptied. */
   if (nameLen >= NAME_WORK_SIZE)
-    LogEntryTKLibPrintf(true, "MakeValidFileName: name of %d bytes cut to %d", (int)nameLen,
-                        MAX_NAME_BYTES);
+    LogEntryTKLibPrintf(true, "MakeValidFileName: name of %d bytes cut to %d", (int)nameLen, MAX_NAME_BYTES);
   FilterName(name, mode, work);
   strcpy(name, work); /* never longer than the name was */
   return name;
@@ -550,10 +542,7 @@ bool StringEndsWith(const char *text, const char *suffix)
 }
 
 /* ASCII letters only: 8-bit and UTF-8 bytes compare as they are */
-static char LowerASCII(char c)
-{
-  return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
-}
+static char LowerASCII(char c) { return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c; }
 
 char *stricstr(const char *text, const char *pattern)
 {
@@ -568,8 +557,7 @@ char *stricstr(const char *text, const char *pattern)
   for (t = text; *t; t++) {
     if (LowerASCII(*t) != LowerASCII(pattern[0])) continue;
     /* the text's terminator mismatches any pattern byte, so this stops there */
-    for (i = 1; pattern[i] && LowerASCII(t[i]) == LowerASCII(pattern[i]); i++) {
-    }
+    for (i = 1; pattern[i] && LowerASCII(t[i]) == LowerASCII(pattern[i]); i++) {}
     if (!pattern[i]) return (char *)t;
   }
   return NULL;
@@ -584,8 +572,8 @@ static int CountOccurrences(const char *text, const char *pattern, size_t patter
 }
 
 /* Replacement not longer than the pattern: the text only shrinks */
-static void ReplaceInPlace(char *text, const char *pattern, size_t patternLen,
-                           const char *replacement, size_t replacementLen)
+static void ReplaceInPlace(char *text, const char *pattern, size_t patternLen, const char *replacement,
+                           size_t replacementLen)
 {
   char *p = strstr(text, pattern);
 
@@ -597,8 +585,8 @@ static void ReplaceInPlace(char *text, const char *pattern, size_t patternLen,
 }
 
 /* Builds the grown text in a work buffer; false when there is no memory */
-static bool ReplaceGrowing(char *text, const char *pattern, size_t patternLen,
-                           const char *replacement, size_t replacementLen, size_t newLen)
+static bool ReplaceGrowing(char *text, const char *pattern, size_t patternLen, const char *replacement,
+                           size_t replacementLen, size_t newLen)
 {
   char *work = (char *)TAP_MemAlloc((dword)(newLen + 2));
   char *out = work;

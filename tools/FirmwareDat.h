@@ -35,8 +35,7 @@ inline void Put32(std::vector<uint8_t> &out, size_t at, uint32_t value)
 }
 
 // The whole file: header, one record per model, then `rest` as it is.
-inline std::vector<uint8_t> Build(const std::vector<Model> &models,
-                                  const std::vector<uint8_t> &rest = {})
+inline std::vector<uint8_t> Build(const std::vector<Model> &models, const std::vector<uint8_t> &rest = {})
 {
   std::vector<uint8_t> out(kHeaderSize + kModelSize * models.size(), 0);
   Put32(out, 0, kMagic);

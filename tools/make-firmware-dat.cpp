@@ -39,8 +39,7 @@ int main(int argc, char **argv)
   for (int i = 2; i < argc; i++) {
     firmwaredat::Model model;
     if (!firmwaredat::ParseModel(argv[i], model)) {
-      std::fprintf(stderr, "make-firmware-dat: bad model '%s' (want SYSID[:REMOTE[:STREAMS]])\n",
-                   argv[i]);
+      std::fprintf(stderr, "make-firmware-dat: bad model '%s' (want SYSID[:REMOTE[:STREAMS]])\n", argv[i]);
       return 2;
     }
     models.push_back(model);

@@ -34,13 +34,22 @@ struct Image {
   std::string name;
   int w, h;
   std::vector<Rgba> px;
-  Image(std::string n, int width, int height) : name(std::move(n)), w(width), h(height), px(width * height, {0, 0, 0, 0}) {}
+  Image(std::string n, int width, int height)
+      : name(std::move(n)), w(width), h(height), px(width * height, {0, 0, 0, 0})
+  {
+  }
   Rgba &at(int x, int y) { return px[static_cast<size_t>(y) * w + x]; }
 };
 
-Rgba Hex(uint32_t rgb, float a = 1) { return {((rgb >> 16) & 255) / 255.f, ((rgb >> 8) & 255) / 255.f, (rgb & 255) / 255.f, a}; }
+Rgba Hex(uint32_t rgb, float a = 1)
+{
+  return {((rgb >> 16) & 255) / 255.f, ((rgb >> 8) & 255) / 255.f, (rgb & 255) / 255.f, a};
+}
 
-Rgba Mix(Rgba a, Rgba b, float t) { return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t, a.a + (b.a - a.a) * t}; }
+Rgba Mix(Rgba a, Rgba b, float t)
+{
+  return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t, a.a + (b.a - a.a) * t};
+}
 
 // "Over" compositing of a colour with coverage onto a pixel.
 void Over(Rgba &dst, Rgba src, float coverage)
@@ -101,7 +110,7 @@ Inside Triangle(float ax, float ay, float bx, float by, float cx, float cy)
       return (qx - px) * (ry - py) - (qy - py) * (rx - px);
     };
     float d1 = side(ax, ay, bx, by, x, y), d2 = side(bx, by, cx, cy, x, y), d3 = side(cx, cy, ax, ay, x, y);
-    bool neg = d1 < 0 || d2 < 0 || d3 < 0, pos = d1 > 0 || d2 > 0 || d3 > 0;
+    bool neg = d1 < 0 || d2 < 0 || d3<0, pos = d1> 0 || d2 > 0 || d3 > 0;
     return !(neg && pos);
   };
 }
@@ -211,7 +220,10 @@ void Tri(Image &img, float ax, float ay, float bx, float by, float cx, float cy,
   Fill(img, Triangle(ax, ay, bx, by, cx, cy), Solid(c));
 }
 
-void Bar(Image &img, float x0, float y0, float x1, float y1, Rgba c = kLabel) { Fill(img, Box(x0, y0, x1, y1), Solid(c)); }
+void Bar(Image &img, float x0, float y0, float x1, float y1, Rgba c = kLabel)
+{
+  Fill(img, Box(x0, y0, x1, y1), Solid(c));
+}
 
 Image SelectionBar(const std::string &name, uint32_t top, uint32_t middle, uint32_t bottom)
 {
@@ -219,7 +231,7 @@ Image SelectionBar(const std::string &name, uint32_t top, uint32_t middle, uint3
   Fill(img, Box(0, 0, 100, 34), [=](float, float y) {
     return y < 17 ? Mix(Hex(top), Hex(middle), y / 17) : Mix(Hex(middle), Hex(bottom), (y - 17) / 17);
   });
-  Bar(img, 0, 0, 100, 1, Hex(0xFFFFFF, 0.35f));   // a highlight along the top
+  Bar(img, 0, 0, 100, 1, Hex(0xFFFFFF, 0.35f));    // a highlight along the top
   Bar(img, 0, 33, 100, 34, Hex(0x000000, 0.45f));  // and a shadow along the bottom
   return img;
 }
@@ -248,10 +260,8 @@ Image Arrow(bool left, bool bright)
 {
   Image img(std::string("pfeil_") + (left ? "l" : "r") + (bright ? "_bright" : ""), 10, 15);
   Rgba c = bright ? Hex(0xFFFFFF) : Hex(0xB4B8C4);
-  if (left)
-    Fill(img, Triangle(1, 7.5f, 9, 1, 9, 14), Solid(c));
-  else
-    Fill(img, Triangle(9, 7.5f, 1, 1, 1, 14), Solid(c));
+  if (left) Fill(img, Triangle(1, 7.5f, 9, 1, 9, 14), Solid(c));
+  else Fill(img, Triangle(9, 7.5f, 1, 1, 1, 14), Solid(c));
   return img;
 }
 
@@ -273,9 +283,9 @@ std::vector<Image> AllImages()
   all.push_back(ColourKey("white", 0xE8E8EC));
 
   // wide caps with their key's name
-  const std::pair<const char *, const char *> wide[] = {{"ok", "OK"},         {"exit", "EXIT"}, {"menu", "MENU"},
-                                                        {"list", "LIST"},     {"option", "OPT"}, {"fav", "FAV"},
-                                                        {"aux", "AUX"},       {"sat", "SAT"}};
+  const std::pair<const char *, const char *> wide[] = {{"ok", "OK"},     {"exit", "EXIT"},  {"menu", "MENU"},
+                                                        {"list", "LIST"}, {"option", "OPT"}, {"fav", "FAV"},
+                                                        {"aux", "AUX"},   {"sat", "SAT"}};
   for (const auto &[name, label] : wide) all.push_back(TextKey(name, 40, 20, label));
   all.push_back(TextKey("guide", 54, 20, "GUIDE"));
 
@@ -297,8 +307,10 @@ std::vector<Image> AllImages()
   all.push_back(SymbolKey("pause", [](Image &i) { Bar(i, 8, 5, 10.5f, 15), Bar(i, 13.5f, 5, 16, 15); }));
   all.push_back(SymbolKey("stop", [](Image &i) { Bar(i, 7.5f, 5.5f, 16.5f, 14.5f); }));
   all.push_back(SymbolKey("record", [](Image &i) { Fill(i, Circle(12, 10, 4.6f), Solid(Hex(0xE8322E))); }));
-  all.push_back(SymbolKey("ffwd", [](Image &i) { Tri(i, 12.5f, 10, 5.5f, 5, 5.5f, 15), Tri(i, 19, 10, 12, 5, 12, 15); }));
-  all.push_back(SymbolKey("rwd", [](Image &i) { Tri(i, 11.5f, 10, 18.5f, 5, 18.5f, 15), Tri(i, 5, 10, 12, 5, 12, 15); }));
+  all.push_back(
+      SymbolKey("ffwd", [](Image &i) { Tri(i, 12.5f, 10, 5.5f, 5, 5.5f, 15), Tri(i, 19, 10, 12, 5, 12, 15); }));
+  all.push_back(
+      SymbolKey("rwd", [](Image &i) { Tri(i, 11.5f, 10, 18.5f, 5, 18.5f, 15), Tri(i, 5, 10, 12, 5, 12, 15); }));
   all.push_back(SymbolKey("step", [](Image &i) { Tri(i, 15, 10, 8, 5, 8, 15), Bar(i, 15.5f, 5, 17.5f, 15); }));
   all.push_back(SymbolKey("jumpstart", [](Image &i) { Bar(i, 6, 5, 8, 15), Tri(i, 8.5f, 10, 17, 5, 17, 15); }));
   all.push_back(SymbolKey("jumpend", [](Image &i) { Tri(i, 15.5f, 10, 7, 5, 7, 15), Bar(i, 16, 5, 18, 15); }));

@@ -193,7 +193,7 @@ int main(int argc, char **argv)
     std::fprintf(stderr, "make-ufnt: cannot write %s\n", argv[3]);
     return 1;
   }
-  std::printf("make-ufnt: %s: %zu glyphs, %d px line (%d above the baseline), %zu bytes\n", argv[3],
-              glyphs.size(), height, above, out.size());
+  std::printf("make-ufnt: %s: %zu glyphs, %d px line (%d above the baseline), %zu bytes\n", argv[3], glyphs.size(),
+              height, above, out.size());
   return 0;
 }

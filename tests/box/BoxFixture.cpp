@@ -139,7 +139,8 @@ bool BoxTest::Prepare(const BoxPlan &plan)
   fs::create_directories(io / "out");
   const std::string box = (fs::path(FERROX_SOURCE_DIR) / "box" / "box.sh").string();
   // a boot that lays the root out gets fresh disks; one after a cut the disks the cut left
-  if ((plan.layOut || !fs::exists(work / "hd.img")) && RunHost({box, "disks", work.string()}, work / "disks.out", 120) != 0) {
+  if ((plan.layOut || !fs::exists(work / "hd.img")) &&
+      RunHost({box, "disks", work.string()}, work / "disks.out", 120) != 0) {
     ADD_FAILURE() << "box.sh disks failed: " << ReadHostFile(work / "disks.out");
     return false;
   }
@@ -156,8 +157,15 @@ bool BoxTest::Prepare(const BoxPlan &plan)
 
 static std::vector<std::string> BootCommand(const fs::path &work, const BoxPlan &plan)
 {
-  return {(fs::path(FERROX_SOURCE_DIR) / "box" / "box.sh").string(), "boot", work.string(), "--cpu", plan.cpu,
-          "--timeout", std::to_string(kBootTimeoutSeconds), "--monitor", (work / "monitor.sock").string()};
+  return {(fs::path(FERROX_SOURCE_DIR) / "box" / "box.sh").string(),
+          "boot",
+          work.string(),
+          "--cpu",
+          plan.cpu,
+          "--timeout",
+          std::to_string(kBootTimeoutSeconds),
+          "--monitor",
+          (work / "monitor.sock").string()};
 }
 
 bool BoxMonitor(const fs::path &work, const std::string &command)
@@ -222,8 +230,10 @@ BoxBoot BoxTest::Boot(const BoxPlan &plan)
   boot.console = ReadHostFile(work / "console.log");
   if (boot.status != 0 && plan.voidable) boot.boxFault = BoxFault(boot.console);
   if (!boot.boxFault.empty()) return boot;
-  if (boot.status != 0) ADD_FAILURE() << "the box ended with status " << boot.status << ": "
-                                      << ReadHostFile(work / "boot.out") << "\n--- console ---\n" << boot.console;
+  if (boot.status != 0)
+    ADD_FAILURE() << "the box ended with status " << boot.status << ": " << ReadHostFile(work / "boot.out")
+                  << "\n--- console ---\n"
+                  << boot.console;
   size_t at = boot.console.find("box: scenario starts at ");
   if (at != std::string::npos) boot.upAfter = std::atof(boot.console.c_str() + at + 24);
   for (const BoxStep &step : plan.steps) {
@@ -282,13 +292,18 @@ std::string BoxFault(const std::string &console)
 {
   // (a disk that does not mount after a cut is not among them: that is
   // what a receiver would meet)
-  static const char *const kSigns[] = {"has not responded in", "NETDEV WATCHDOG", "blocked for more than",
-                                       "box: cannot mount the host's io share", "box: cannot mount the NAS share",
-                                       "box: no internal disk", "box: no external drive"};
+  static const char *const kSigns[] = {"has not responded in",
+                                       "NETDEV WATCHDOG",
+                                       "blocked for more than",
+                                       "box: cannot mount the host's io share",
+                                       "box: cannot mount the NAS share",
+                                       "box: no internal disk",
+                                       "box: no external drive"};
   for (const char *sign : kSigns)
     if (size_t at = console.find(sign); at != std::string::npos) {
       const size_t from = console.rfind('\n', at), to = console.find('\n', at);
-      return console.substr(from == std::string::npos ? 0 : from + 1, to == std::string::npos ? std::string::npos : to - from - 1);
+      return console.substr(from == std::string::npos ? 0 : from + 1,
+                            to == std::string::npos ? std::string::npos : to - from - 1);
     }
   return "";
 }

@@ -26,10 +26,10 @@ struct BoxStep {
 };
 
 struct BoxBoot {
-  int status = -1;          // box.sh's exit status (0: the box powered off)
-  double seconds = 0;       // the boot from start to power-off
-  double upAfter = 0;       // guest seconds until the scenario began
-  std::string console;      // the box's serial console
+  int status = -1;                         // box.sh's exit status (0: the box powered off)
+  double seconds = 0;                      // the boot from start to power-off
+  double upAfter = 0;                      // guest seconds until the scenario began
+  std::string console;                     // the box's serial console
   std::map<std::string, std::string> out;  // firmware output by step name
   std::map<std::string, int> rc;           // firmware exit status by step name
   // what of the box itself failed (a device stalled, a boot that never got

@@ -105,7 +105,8 @@ TEST_F(BoxNasOffTest, TheNasSwitchedOffUnderARunFreezesNoEventAndLosesNothing)
     };
     BoxBoot boot = Boot(plan);
     trials++;
-    const std::string when = std::string(way.name) + " at " + std::to_string(at) + " s for " + std::to_string(lasts) + " s";
+    const std::string when =
+        std::string(way.name) + " at " + std::to_string(at) + " s for " + std::to_string(lasts) + " s";
     const std::string run = boot.out["run"], log = ReadFile(std::string(kFerroxFolder) + "/Ferrox.log");
     const double ms = LongestEventMs(run);
     EXPECT_GE(ms, 0) << when << "\n" << run;
@@ -113,7 +114,8 @@ TEST_F(BoxNasOffTest, TheNasSwitchedOffUnderARunFreezesNoEventAndLosesNothing)
     const bool late = log.find("did not answer within") != std::string::npos;
     noticed += late;
     // when the run saw it, by the log's clock (whole seconds) from its start
-    const int started = LogSecond(log, "Ferrox " FERROX_VERSION " started"), saw = LogSecond(log, "did not answer within");
+    const int started = LogSecond(log, "Ferrox " FERROX_VERSION " started"),
+              saw = LogSecond(log, "did not answer within");
     char seen[96] = "made no call meanwhile";
     if (late) std::snprintf(seen, sizeof seen, "noticed it %d s into the run", saw - started);
     std::printf("box: NAS off (%s, %s run): longest event of Ferrox.tap %.1f ms; the run %s\n", when.c_str(),

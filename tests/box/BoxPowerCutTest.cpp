@@ -77,7 +77,8 @@ class BoxPowerCut : public BoxTest {
     WriteRecording(from + "/Alpha.rec", 2'500'000, seed++, LocalTime(2015, 12, 1));
     if (c.kind != Kind::Naive) WriteRecording(from + "/Serie/Beta.rec", 900'000, seed++, LocalTime(2015, 12, 2));
     WriteRecording(from + "/Gamma.mpg", 1'200'000, seed++, LocalTime(2015, 12, 3));
-    if (c.kind == Kind::Gather) WriteRecording("/mnt/hd/DataFiles/Delta.rec", 1'500'000, seed++, LocalTime(2015, 12, 4));
+    if (c.kind == Kind::Gather)
+      WriteRecording("/mnt/hd/DataFiles/Delta.rec", 1'500'000, seed++, LocalTime(2015, 12, 4));
     if (c.kind == Kind::Job) {
       WriteRecording("/mnt/sdb1/Filme/Job.rec", 2'000'000, seed++, LocalTime(2015, 12, 6));
       WriteJob("Power.frx", "Job.rec", "/mnt/sdb1/Filme", kNASShare, 1);
@@ -103,18 +104,20 @@ class BoxPowerCut : public BoxTest {
     BoxPlan plan;
     plan.linger = linger;
     plan.nas = c.kind != Kind::MoveToUsb && c.kind != Kind::Naive;
-    if (c.kind == Kind::MoveToUsb) plan.shell = {"mkdir -p /mnt/hd/DataFiles/USB", "mount --bind /mnt/sdb1 /mnt/hd/DataFiles/USB"};
+    if (c.kind == Kind::MoveToUsb)
+      plan.shell = {"mkdir -p /mnt/hd/DataFiles/USB", "mount --bind /mnt/sdb1 /mnt/hd/DataFiles/USB"};
     if (c.kind == Kind::Setup)
-      plan.steps = {{"run", {"--load", "/mnt/hd/ProgramFiles/FerroxSetup.tap", "--quiet", "--key", "Right@1",
-                             "--key", "Green@2"}}};
-    else if (c.kind == Kind::Naive)
-      plan.steps = {{"run", {"--load", "/box/standin/NaiveMove.tap", "--quiet"}}};
+      plan.steps = {
+          {"run",
+           {"--load", "/mnt/hd/ProgramFiles/FerroxSetup.tap", "--quiet", "--key", "Right@1", "--key", "Green@2"}}};
+    else if (c.kind == Kind::Naive) plan.steps = {{"run", {"--load", "/box/standin/NaiveMove.tap", "--quiet"}}};
     // the control's source is on the ext3 drive, which commits its journal
     // every 5 s, its copies on the JFS internal disk, whose log and data the
     // kernel writes later: a cut between the two takes the recording
-    if (c.kind == Kind::Naive) plan.shell = {"mkdir -p /mnt/hd/DataFiles/MoveToNAS", "mount --bind /mnt/sdb1/MoveToNAS /mnt/hd/DataFiles/MoveToNAS"};
-    else
-      plan.steps = {{"run", Ferrox()}};
+    if (c.kind == Kind::Naive)
+      plan.shell = {"mkdir -p /mnt/hd/DataFiles/MoveToNAS",
+                    "mount --bind /mnt/sdb1/MoveToNAS /mnt/hd/DataFiles/MoveToNAS"};
+    else plan.steps = {{"run", Ferrox()}};
     return plan;
   }
 
@@ -124,13 +127,18 @@ class BoxPowerCut : public BoxTest {
   {
     if (ReadHostFile(source) == bytes.first && ReadHostFile(source.string() + ".inf") == bytes.second) return true;
     const std::string name = source.filename().string();
-    std::vector<fs::path> places = {share / name, root / "mnt/sdb1/MoveToNAS" / name, share / "Serie" / name, root / "mnt/sdb1" / name,
-                                    root / "mnt/sdb1/Serie" / name, Host(kMoveToNAS) / name,
+    std::vector<fs::path> places = {share / name,
+                                    root / "mnt/sdb1/MoveToNAS" / name,
+                                    share / "Serie" / name,
+                                    root / "mnt/sdb1" / name,
+                                    root / "mnt/sdb1/Serie" / name,
+                                    Host(kMoveToNAS) / name,
                                     Host("/mnt/hd/DataFiles/NAS-Share") / name,
                                     Host("/mnt/hd/DataFiles/NAS-Share/Serie") / name};
     for (const fs::path &p : places)
       for (int n = 0; n <= 2; n++) {
-        fs::path at = n == 0 ? p : p.parent_path() / (p.stem().string() + "-" + std::to_string(n) + p.extension().string());
+        fs::path at =
+            n == 0 ? p : p.parent_path() / (p.stem().string() + "-" + std::to_string(n) + p.extension().string());
         if (ReadHostFile(at) == bytes.first && ReadHostFile(at.string() + ".inf") == bytes.second) return true;
       }
     return false;
@@ -250,7 +258,7 @@ TEST(BoxFaultTest, OnlyTheBoxsOwnFailuresVoidATrial)
   const struct {
     const char *console;
     const char *fault;
-  // clang-format off
+    // clang-format off
   } kCases[] = {
       {"box: up after 5.1 s\n[  194.04] CIFS: VFS: \\\\10.0.2.2 has not responded in 180 seconds. Reconnecting...\n",
        "[  194.04] CIFS: VFS: \\\\10.0.2.2 has not responded in 180 seconds. Reconnecting..."},

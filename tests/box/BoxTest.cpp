@@ -28,8 +28,8 @@ std::string Firmware(const BoxBoot &boot, const std::string &step)
 }
 
 struct Recording {
-  std::string source;  // below MoveToNAS, the receiver's bytes (ISO 8859-1)
-  std::string arrives; // its name on the share
+  std::string source;   // below MoveToNAS, the receiver's bytes (ISO 8859-1)
+  std::string arrives;  // its name on the share
   size_t size;
   bool nav;
 };
@@ -124,7 +124,8 @@ TEST_F(BoxTest, JobFileMovesARecordingFromTheUsbDriveOntoTheShare)
   WriteShareSettings({"MountType=0"});
   WriteRecording("/mnt/sdb1/Filme/Urlaub.rec", 900'000, 7, LocalTime(2015, 12, 3));
   std::map<std::string, std::string> bytes;
-  for (const char *part : {"", ".inf", ".nav"}) bytes[std::string("Urlaub.rec") + part] = ReadFile(std::string("/mnt/sdb1/Filme/Urlaub.rec") + part);
+  for (const char *part : {"", ".inf", ".nav"})
+    bytes[std::string("Urlaub.rec") + part] = ReadFile(std::string("/mnt/sdb1/Filme/Urlaub.rec") + part);
   WriteJob("FromUsb.frx", "Urlaub.rec", "/mnt/sdb1/Filme", kNASShare, 1);
 
   BoxBoot boot = Boot({{"job", Ferrox()}});
@@ -159,8 +160,17 @@ TEST_F(BoxTest, SetupDrivenByKeysSavesAndShowsTheMenuAsTheSimulatorDoes)
   // it, named by the tick), against the same keys in the simulator here
   WriteShareSettings({"MountType=0", "CopySpeed=2"});
   TempDir shotsHere;
-  std::vector<std::string> here = {"--root", root.string(), "--tap", TapFile("FerroxSetup.tap").string(), "--quiet",
-                                   "--key", "Right@1", "--key", "Green@3", "--screenshots", shotsHere.path.string()};
+  std::vector<std::string> here = {"--root",
+                                   root.string(),
+                                   "--tap",
+                                   TapFile("FerroxSetup.tap").string(),
+                                   "--quiet",
+                                   "--key",
+                                   "Right@1",
+                                   "--key",
+                                   "Green@3",
+                                   "--screenshots",
+                                   shotsHere.path.string()};
   RunResult r = RunReceiver(here);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   const std::vector<std::string> inBox = HostTree(Work() / "io/out/screens"), onPc = HostTree(shotsHere.path);
@@ -178,7 +188,8 @@ TEST_F(BoxTest, SetupDrivenByKeysSavesAndShowsTheMenuAsTheSimulatorDoes)
     }
     pixels += box.pixels.size();
   }
-  fs::copy_file(Work() / "io/out/screens" / inBox.back(), Work() / "box-setup.png", fs::copy_options::overwrite_existing);
+  fs::copy_file(Work() / "io/out/screens" / inBox.back(), Work() / "box-setup.png",
+                fs::copy_options::overwrite_existing);
   std::printf("box: %zu screens of the setup in the box; they differ from the PC's in %zu of %zu pixels\n",
               inBox.size(), differ, pixels);
   EXPECT_EQ(differ, 0u) << "the menu drawn by the receiver's files differs from the simulator's";
@@ -217,8 +228,9 @@ TEST_F(BoxTest, OnACpuWithoutAnFpuThePlugInsMakeTheKernelEmulateNothing)
                 "echo 4000 > /mnt/hd/ProgramFiles/TickWaiter.cfg"};
   // the copy run ends itself: its baseline is a plug-in that waits as many ticks
   BoxStep copyBase = step("copy-waiting", "TickWaiter.tap", {});
-  copyBase.before = "sed -n 's/.*ended itself (TAP_Exit) at tick \\([0-9]*\\).*/\\1/p' /tmp/copy.out"
-                    " > /mnt/hd/ProgramFiles/TickWaiter.cfg";
+  copyBase.before =
+      "sed -n 's/.*ended itself (TAP_Exit) at tick \\([0-9]*\\).*/\\1/p' /tmp/copy.out"
+      " > /mnt/hd/ProgramFiles/TickWaiter.cfg";
   plan.steps = {step("waiting", "TickWaiter.tap", {}), step("menu", "FerroxSetup.tap", {}),
                 step("keys", "FerroxSetup.tap", downs), step("copy", "Ferrox.tap", {}), copyBase};
   // FERROX_BOX_OTHER_TAPS=DIR: the same on other plug-in files (earlier
@@ -226,8 +238,9 @@ TEST_F(BoxTest, OnACpuWithoutAnFpuThePlugInsMakeTheKernelEmulateNothing)
   const char *other = getenv("FERROX_BOX_OTHER_TAPS");
   if (other && *other) {
     for (const char *tap : {"Ferrox.tap", "FerroxSetup.tap"}) fs::copy_file(fs::path(other) / tap, share / tap);
-    plan.shell.push_back("cp /mnt/hd/DataFiles/NAS-Share/Ferrox.tap /mnt/hd/DataFiles/NAS-Share/FerroxSetup.tap "
-                         "/mnt/hd/ProgramFiles/ && rm /mnt/hd/DataFiles/NAS-Share/*.tap");
+    plan.shell.push_back(
+        "cp /mnt/hd/DataFiles/NAS-Share/Ferrox.tap /mnt/hd/DataFiles/NAS-Share/FerroxSetup.tap "
+        "/mnt/hd/ProgramFiles/ && rm /mnt/hd/DataFiles/NAS-Share/*.tap");
   }
   BoxBoot boot = Boot(plan);
   if (!other || !*other) ExpectOwnersPlugins(boot);
@@ -246,14 +259,16 @@ TEST_F(BoxTest, OnACpuWithoutAnFpuThePlugInsMakeTheKernelEmulateNothing)
   }
   EXPECT_NE(ReadHostFile(share / "Vier.rec"), "") << "the copy run copied nothing\n" << boot.out["copy"];
   const long long base = emulated["waiting"];
-  std::printf("box: on a CPU without an FPU (24Kc), instructions the kernel emulated in 40 s: a plug-in that only "
-              "waits %lld, the setup menu %lld, the menu with 20 Down keys %lld, a copy run of 7.6 MB %lld\n",
-              base, emulated["menu"], emulated["keys"], emulated["copy"]);
+  std::printf(
+      "box: on a CPU without an FPU (24Kc), instructions the kernel emulated in 40 s: a plug-in that only "
+      "waits %lld, the setup menu %lld, the menu with 20 Down keys %lld, a copy run of 7.6 MB %lld\n",
+      base, emulated["menu"], emulated["keys"], emulated["copy"]);
   const long long work[] = {emulated["menu"] - base, emulated["keys"] - emulated["menu"],
                             emulated["copy"] - emulated["copy-waiting"]};
-  std::printf("box: emulated for the plug-ins' work: the menu %lld, 20 cursor moves %lld, the copy run %lld "
-              "(against a plug-in that waits as long: %lld)\n",
-              work[0], work[1], work[2], emulated["copy-waiting"]);
+  std::printf(
+      "box: emulated for the plug-ins' work: the menu %lld, 20 cursor moves %lld, the copy run %lld "
+      "(against a plug-in that waits as long: %lld)\n",
+      work[0], work[1], work[2], emulated["copy-waiting"]);
   EXPECT_GT(base, 0) << "the kernel emulated nothing at all: is this CPU one without an FPU?";
   // What is left is the firmware's own around an event (its event
   // statistics, some hundred instructions a key); the plug-ins' code holds

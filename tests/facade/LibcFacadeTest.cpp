@@ -33,7 +33,10 @@ TEST(LibcFacade, WriteBackStartsAndWaitsForAnyRangeOfAFile)
   struct {
     off64_t offset, length;
     int wait;
-  } cases[] = {{0, 1 << 20, 0}, {0, 1 << 20, 1}, {1 << 20, 1 << 20, 0}, {1 << 20, 1 << 20, 1},
+  } cases[] = {{0, 1 << 20, 0},
+               {0, 1 << 20, 1},
+               {1 << 20, 1 << 20, 0},
+               {1 << 20, 1 << 20, 1},
                {off64_t{5} << 32, 4096, 1} /* beyond 4 GiB: the high word counts */};
   for (const auto &c : cases) {
     ASSERT_EQ(block.size(), OS_Fwrite(block.data(), 1, block.size(), f));

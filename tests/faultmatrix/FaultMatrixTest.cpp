@@ -30,7 +30,7 @@ using Clock = std::chrono::steady_clock;
 constexpr unsigned kSeed = 20151220;
 
 struct Sources {
-  std::string rel;    // below MoveToNAS (and the share)
+  std::string rel;  // below MoveToNAS (and the share)
   size_t size;
 };
 const Sources kRecordings[] = {{"Alpha.rec", 6u << 20}, {"Serie/Beta.rec", 3u << 20}, {"Gamma.mpg", 4u << 20}};
@@ -40,8 +40,8 @@ class FaultMatrix : public RealFsTest {
   void SetUp() override
   {
     RealFsTest::SetUp();
-    rng.seed(kSeed + static_cast<unsigned>(std::hash<std::string>{}(
-                         ::testing::UnitTest::GetInstance()->current_test_info()->name())));
+    rng.seed(kSeed + static_cast<unsigned>(
+                         std::hash<std::string>{}(::testing::UnitTest::GetInstance()->current_test_info()->name())));
   }
   void TearDown() override
   {
@@ -64,8 +64,7 @@ class FaultMatrix : public RealFsTest {
     WriteShareSettings({});
     std::string text;
     for (const std::string &l : lines) text += l + "\r\n";
-    WriteFile(std::string(kFerroxFolder) + "/Ferrox.ini",
-              ReadFile(std::string(kFerroxFolder) + "/Ferrox.ini") + text);
+    WriteFile(std::string(kFerroxFolder) + "/Ferrox.ini", ReadFile(std::string(kFerroxFolder) + "/Ferrox.ini") + text);
     unsigned seed = 1;
     for (const Sources &s : kRecordings) {
       WriteRecording(std::string(kMoveToNAS) + "/" + s.rel, s.size, seed, LocalTime(2015, 12, 1 + seed));
@@ -88,8 +87,7 @@ class FaultMatrix : public RealFsTest {
   double RunKilledAfter(double killAfter, std::vector<std::string> extra = {}, double shareAt = 0,
                         std::function<bool(double)> during = {}, std::string *output = nullptr)
   {
-    std::vector<std::string> args = {"--root", root.string(), "--console", "none", "--quiet",
-                                     "--seconds", "3000"};
+    std::vector<std::string> args = {"--root", root.string(), "--console", "none", "--quiet", "--seconds", "3000"};
     const fs::path &mounted = runShare.empty() ? share : runShare;
     if (shareAt >= 0) args.insert(args.end(), {"--mount", std::string(kNASShare) + "=" + mounted.string() + "@0"});
     args.insert(args.end(), extra.begin(), extra.end());
@@ -133,10 +131,12 @@ class FaultMatrix : public RealFsTest {
         std::string shareFiles;
         for (const std::string &f : Tree(share))
           shareFiles += " " + f + " (" + std::to_string(fs::file_size(share / f)) + ")";
-        ADD_FAILURE() << when << ": " << rel << " (" << bytes.size() << " bytes) is gone without an identical copy; the share has" << shareFiles << "\n" << Log();
+        ADD_FAILURE() << when << ": " << rel << " (" << bytes.size()
+                      << " bytes) is gone without an identical copy; the share has" << shareFiles << "\n"
+                      << Log();
       }
-      bool isMain = rel.size() > 4 && rel.compare(rel.size() - 4, 4, ".inf") != 0 &&
-                    rel.compare(rel.size() - 4, 4, ".nav") != 0;
+      bool isMain =
+          rel.size() > 4 && rel.compare(rel.size() - 4, 4, ".inf") != 0 && rel.compare(rel.size() - 4, 4, ".nav") != 0;
       if (isMain && expected.count(rel + ".inf") && !CopyOnShare(rel + ".inf", expected[rel + ".inf"])) {
         bytesLost += bytes.size();
         ADD_FAILURE() << when << ": " << rel << " is gone without its .inf";
@@ -172,10 +172,11 @@ class FaultMatrix : public RealFsTest {
     RunKilledAfter(-1);
     CheckNothingLost(when + ", then a run without faults");
     for (const std::string &rel : Tree(Host(kMoveToNAS))) {
-      bool companion = rel.size() > 4 && (rel.compare(rel.size() - 4, 4, ".inf") == 0 ||
-                                          rel.compare(rel.size() - 4, 4, ".nav") == 0);
+      bool companion = rel.size() > 4 &&
+                       (rel.compare(rel.size() - 4, 4, ".inf") == 0 || rel.compare(rel.size() - 4, 4, ".nav") == 0);
       EXPECT_TRUE(companion && !Exists(Source(rel.substr(0, rel.size() - 4))))
-          << when << ": " << rel << " was not moved\n" << Log();
+          << when << ": " << rel << " was not moved\n"
+          << Log();
     }
   }
   double Uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); }
@@ -342,8 +343,10 @@ TEST_F(FaultMatrix, ShareStopsAnsweringUnderARun)
       EXPECT_TRUE(Tree(Host(kMoveToNAS)).empty()) << when << ": the run did not complete\n" << log;
     }
     if (log.find("The destination does not answer.") != std::string::npos) {
-      EXPECT_NE(std::string::npos, log.find(tooLong ? "The rest is left for the next run." : "The destination answers again."))
-          << when << "\n" << log;
+      EXPECT_NE(std::string::npos,
+                log.find(tooLong ? "The rest is left for the next run." : "The destination answers again."))
+          << when << "\n"
+          << log;
     }
     gaveUp += log.find("The rest is left for the next run.") != std::string::npos;
     FinishAndCheck(when);
@@ -353,12 +356,14 @@ TEST_F(FaultMatrix, ShareStopsAnsweringUnderARun)
   Prepare();
   InstallTap("NaiveMove.tap");
   std::string output;
-  RunKilledAfter(-1, {"--share-silent", std::string(kNASShare) + "@0+5", "--load", "/mnt/hd/ProgramFiles/NaiveMove.tap"},
-                 0, {}, &output);
+  RunKilledAfter(-1,
+                 {"--share-silent", std::string(kNASShare) + "@0+5", "--load", "/mnt/hd/ProgramFiles/NaiveMove.tap"}, 0,
+                 {}, &output);
   const double control = LongestEventMs(output, "NaiveMove");
-  std::printf("share stops answering: %d trials, %d waited for it, %d given up, longest event of Ferrox.tap %.1f ms; "
-              "control (calls on the event thread): longest event %.1f ms\n",
-              count, waited, gaveUp, longest, control);
+  std::printf(
+      "share stops answering: %d trials, %d waited for it, %d given up, longest event of Ferrox.tap %.1f ms; "
+      "control (calls on the event thread): longest event %.1f ms\n",
+      count, waited, gaveUp, longest, control);
   EXPECT_NE(std::string::npos, output.find("NaiveMove.tap: its events waited 5000 ms in all")) << output;
   EXPECT_GE(waited, 1) << "no trial met the share silent in a call";
 }
@@ -373,7 +378,7 @@ TEST_F(FaultMatrix, ThePlugInEndsSafelyWhileItsWorkerWaitsForTheShare)
     const char *what;
     std::vector<std::string> extra;
     const char *line;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"ended by itself", {}, "Waiting for the last call on the destination before the plug-in ends"},
       {"stopped", {"--stop-event-at", "30", "--until", "time", "--seconds", "150"},
@@ -442,8 +447,8 @@ TEST_F(FaultMatrix, NasOverSmbSwitchedOffUnderARun)
   fs::create_directories(net);
   SmbServer nas;
   REQUIRE_MOUNTED(nas.Start(served));
-  share = served;                         // the audits read the server's own folder
-  runShare = net / "127.0.0.1" / "nas";   // the runs write through SMB
+  share = served;                        // the audits read the server's own folder
+  runShare = net / "127.0.0.1" / "nas";  // the runs write through SMB
   const fs::path mountPoint = Host(kNASShare);
   auto client = std::make_unique<MountGuard>();
   auto mountClient = [&] {
@@ -474,12 +479,14 @@ TEST_F(FaultMatrix, NasOverSmbSwitchedOffUnderARun)
     uintmax_t n = fs::file_size(served / rel, ec);
     return ec ? uintmax_t{0} : n;
   };
-  auto logHas = [&](const std::string &text) { return ReadFile(std::string(kFerroxFolder) + "/Ferrox.log").find(text) != std::string::npos; };
+  auto logHas = [&](const std::string &text) {
+    return ReadFile(std::string(kFerroxFolder) + "/Ferrox.log").find(text) != std::string::npos;
+  };
   const std::string alpha = std::string("'") + kNASShare + "/Alpha.rec";
   struct Fault {
     const char *what;
     bool move;
-    bool clientDies;                        // the FUSE client killed instead of the server
+    bool clientDies;                  // the FUSE client killed instead of the server
     std::function<bool(double)> now;  // when the fault strikes (empty: a random moment)
   };
   std::vector<Fault> faults;
@@ -490,10 +497,10 @@ TEST_F(FaultMatrix, NasOverSmbSwitchedOffUnderARun)
                       [&](double) { return fileSize("Alpha.rec") >= (1u << 20); }});
     faults.push_back({"move run, NAS off during the recording's final sync", true, false,
                       [&](double) { return fileSize("Alpha.rec") >= (6u << 20); }});
-    faults.push_back({"move run, NAS off during a companion", true, false,
-                      [&](double) { return logHas(alpha + ".inf'"); }});
-    faults.push_back({"move run, NAS off just before the deletion", true, false,
-                      [&](double) { return logHas(alpha + ".nav'"); }});
+    faults.push_back(
+        {"move run, NAS off during a companion", true, false, [&](double) { return logHas(alpha + ".inf'"); }});
+    faults.push_back(
+        {"move run, NAS off just before the deletion", true, false, [&](double) { return logHas(alpha + ".nav'"); }});
   }
   for (int i = 0; i < TrialCount(3); i++)
     faults.push_back({"move run, the SMB mount gone at a random moment", true, true, {}});
@@ -546,13 +553,15 @@ TEST_F(FaultMatrix, NasOverSmbSwitchedOffUnderARun)
     EXPECT_TRUE(Tree(mountPoint).empty()) << when << ": written below the bare mount point\n" << Log();
     std::vector<std::string> lines = LogLines();
     ASSERT_FALSE(lines.empty()) << when;
-    auto summaryLine = std::find_if(lines.rbegin(), lines.rend(), [](const std::string &l) { return l.rfind("Summary: ", 0) == 0; });
+    auto summaryLine =
+        std::find_if(lines.rbegin(), lines.rend(), [](const std::string &l) { return l.rfind("Summary: ", 0) == 0; });
     ASSERT_TRUE(summaryLine != lines.rend()) << when << ": the run ended without its summary\n" << Log();
-    EXPECT_TRUE(std::find(lines.rbegin(), summaryLine, "Ferrox end") != summaryLine) << when << ": no end after the summary";
-    const bool allDone = f.move ? Tree(Host(kMoveToNAS)).empty()
-                                : std::all_of(expected.begin(), expected.end(), [&](const auto &e) {
-                                    return ReadHostFile(served / e.first) == e.second;
-                                  });
+    EXPECT_TRUE(std::find(lines.rbegin(), summaryLine, "Ferrox end") != summaryLine)
+        << when << ": no end after the summary";
+    const bool allDone =
+        f.move ? Tree(Host(kMoveToNAS)).empty() : std::all_of(expected.begin(), expected.end(), [&](const auto &e) {
+          return ReadHostFile(served / e.first) == e.second;
+        });
     if (struck && !allDone) {
       interrupted++;
       std::string summary;
@@ -562,7 +571,8 @@ TEST_F(FaultMatrix, NasOverSmbSwitchedOffUnderARun)
       // recording copied whose source had to stay (the share went before
       // its copy was synced or told apart from the source)
       std::smatch m;
-      ASSERT_TRUE(std::regex_search(summary, m, std::regex("^Summary: ([0-9]+) copied.*, ([0-9]+) failed.*, ([0-9]+) skipped")))
+      ASSERT_TRUE(
+          std::regex_search(summary, m, std::regex("^Summary: ([0-9]+) copied.*, ([0-9]+) failed.*, ([0-9]+) skipped")))
           << summary;
       const int notDone = (f.move ? std::stoi(m[1]) : 0) + std::stoi(m[2]) + std::stoi(m[3]);
       EXPECT_GT(notDone, 0) << when << ": the summary counts what was not done: " << summary << "\n" << Log();
@@ -590,7 +600,8 @@ TEST_F(FaultMatrix, TheAuditSeesASourceGoneWithoutItsCopy)
   fs::remove(Host(Source(rel)));
   ::testing::TestPartResultArray failures;
   {
-    ::testing::ScopedFakeTestPartResultReporter reporter(::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
+    ::testing::ScopedFakeTestPartResultReporter reporter(
+        ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
     CheckNothingLost("control");
   }
   EXPECT_GE(failures.size(), 1) << "the audit reports the lost recording";

@@ -53,8 +53,7 @@ void Operate(FuzzedDataProvider &fdp)
     std::string key = fdp.ConsumeRandomLengthString(100);
     switch (fdp.ConsumeIntegralInRange(0, 4)) {
       case 0:
-        INIGetInt(key.c_str(), fdp.ConsumeIntegral<int>(), fdp.ConsumeIntegral<int>(),
-                  fdp.ConsumeIntegral<int>());
+        INIGetInt(key.c_str(), fdp.ConsumeIntegral<int>(), fdp.ConsumeIntegral<int>(), fdp.ConsumeIntegral<int>());
         break;
       case 1: {
         dword size = fdp.ConsumeIntegralInRange<dword>(1, sizeof(value));
@@ -62,12 +61,8 @@ void Operate(FuzzedDataProvider &fdp)
         Check(strlen(value) < size, "string longer than its buffer");
         break;
       }
-      case 2:
-        INISetString(key.c_str(), fdp.ConsumeRandomLengthString(1500).c_str());
-        break;
-      case 3:
-        INISetInt(key.c_str(), fdp.ConsumeIntegral<int>());
-        break;
+      case 2: INISetString(key.c_str(), fdp.ConsumeRandomLengthString(1500).c_str()); break;
+      case 3: INISetInt(key.c_str(), fdp.ConsumeIntegral<int>()); break;
       default:
         /* a fixed application folder: fuzzed names stay out of folder names */
         INISaveFile("Out.ini", (IniPlace)fdp.ConsumeIntegralInRange(0, 7), "App");

@@ -88,8 +88,7 @@ void CheckTakenOver(sim::Receiver &rx)
     Check(NrOfFilesToProcess == 1 && strcmp(FilesToProcess[0].Folder, MoveDir) == 0,
           "one-file job with another folder");
   for (int i = 0; wholeFolder && i < NrOfFilesToProcess; i++)
-    Check(std::string(FilesToProcess[i].Folder).rfind(sdir.substr(7), 0) == 0,
-          "whole-folder entry outside SDIR");
+    Check(std::string(FilesToProcess[i].Folder).rfind(sdir.substr(7), 0) == 0, "whole-folder entry outside SDIR");
   Check(NrOfFilesToProcess >= 1 && NrOfFilesToProcess <= MAX_FILES_TO_PROCESS, "job without a list");
   for (int i = 0; i < NrOfFilesToProcess; i++) {
     const tFileToProcess &e = FilesToProcess[i];

@@ -59,8 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     return 0;
   }
   Check(Terminated(info.TAPName, sizeof(info.TAPName)) && Terminated(info.Author, sizeof(info.Author)) &&
-            Terminated(info.Description, sizeof(info.Description)) &&
-            Terminated(info.Version, sizeof(info.Version)),
+            Terminated(info.Description, sizeof(info.Description)) && Terminated(info.Version, sizeof(info.Version)),
         "text field without terminator");
   return 0;
 }

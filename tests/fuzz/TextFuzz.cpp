@@ -62,7 +62,7 @@ void FuzzCharacters(const char *text)
 
 void FuzzToUTF8(const char *text, size_t bytes, byte table, size_t small)
 {
-  bool marked = (byte)text[0] == 0x15; // copied as it is, stray bytes and all
+  bool marked = (byte)text[0] == 0x15;  // copied as it is, stray bytes and all
   // The fuzzer picks the default table (every number 0 to 255 over a run);
   // table 0 with its letter pairs runs on every input. Not all 17 tables per
   // input: each dropped byte writes a log line, which the simulator makes
@@ -109,8 +109,7 @@ void FuzzPositions(const char *text, size_t bytes, int index, int count, const s
   strncpyUC(prefix.get(), text, count > 0 ? (size_t)count : 1);
 }
 
-void FuzzSearch(const char *text, size_t bytes, const std::string &pattern,
-                const std::string &replacement)
+void FuzzSearch(const char *text, size_t bytes, const std::string &pattern, const std::string &replacement)
 {
   const char *pat = pattern.c_str(), *rep = replacement.c_str();
   char *hit = stricstr(text, pat);
@@ -120,8 +119,7 @@ void FuzzSearch(const char *text, size_t bytes, const std::string &pattern,
   // the caller's buffer holds the result to the byte, no more
   size_t textLen = strlen(text), patternLen = strlen(pat), replacementLen = strlen(rep);
   size_t count = 0;
-  for (const char *p = patternLen ? strstr(text, pat) : nullptr; p; p = strstr(p + patternLen, pat))
-    count++;
+  for (const char *p = patternLen ? strstr(text, pat) : nullptr; p; p = strstr(p + patternLen, pat)) count++;
   size_t needed = textLen + 1;
   if (replacementLen > patternLen) needed += (replacementLen - patternLen) * count;
   Buffer room = Copy(text, textLen + 1, needed);

@@ -54,8 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   if (FMUC_LoadFontFile("Fuzz.ufnt", &font)) {
     FMUC_GetStringWidth(text.c_str(), &font);
     FMUC_GetStringHeight(text.c_str(), &font);
-    FMUC_PutStringAA((word)region, (dword)x, (dword)y, (dword)maxX, text.c_str(), 0xFFFFFFFF, back, &font, cut,
-                     align, FM_AA_ONE);
+    FMUC_PutStringAA((word)region, (dword)x, (dword)y, (dword)maxX, text.c_str(), 0xFFFFFFFF, back, &font, cut, align,
+                     FM_AA_ONE);
     FMUC_FreeFontFile(&font);
   }
   Check(font.FileHandle == 0 && font.FontDef == nullptr && font.GlyphCache == nullptr, "record not cleared");

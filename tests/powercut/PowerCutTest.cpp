@@ -90,18 +90,19 @@ class PowerCut : public ScenarioTest {
     // folder drive_), the copies go to a folder of the internal disk
     for (const auto &e : fs::directory_iterator(drive_.path)) fs::remove_all(e.path());
     if (c.kind == Kind::NaiveFromDrive)
-      for (const auto &e : fs::directory_iterator(Host(kMoveToNAS))) fs::rename(e.path(), drive_.path / e.path().filename());
+      for (const auto &e : fs::directory_iterator(Host(kMoveToNAS)))
+        fs::rename(e.path(), drive_.path / e.path().filename());
     recordings.clear();
     for (const std::string &rel : Tree(Host("/mnt/hd/DataFiles"))) {
-      if (rel.rfind("Other/", 0) == 0 || rel.ends_with(".inf") || rel.ends_with(".nav"))
-        continue;
+      if (rel.rfind("Other/", 0) == 0 || rel.ends_with(".inf") || rel.ends_with(".nav")) continue;
       const std::string path = "/mnt/hd/DataFiles/" + rel;
       recordings[rel] = {ReadFile(path), ReadFile(path + ".inf")};
     }
     if (c.kind == Kind::NaiveFromDrive)
       for (const std::string &rel : Tree(drive_.path))
         if (!rel.ends_with(".inf") && !rel.ends_with(".nav"))
-          recordings["MoveToNAS/" + rel] = {ReadHostFile(drive_.path / rel), ReadHostFile(drive_.path / (rel + ".inf"))};
+          recordings["MoveToNAS/" + rel] = {ReadHostFile(drive_.path / rel),
+                                            ReadHostFile(drive_.path / (rel + ".inf"))};
     bystanders.clear();
     for (const char *part : {"", ".inf", ".nav"})
       bystanders[Host(std::string("/mnt/hd/DataFiles/Other/Bystander.rec") + part)] =
@@ -113,17 +114,25 @@ class PowerCut : public ScenarioTest {
   // (0: none) with the seed given.
   RunResult RunOnce(const Config &c, uint64_t cut, uint64_t seed)
   {
-    std::vector<std::string> args = {"--root", root.string(), "--console", "none", "--quiet", "--seconds", "3000",
-                                      "--mount", c.kind == Kind::NaiveFromDrive
-                                                     ? std::string(kMoveToNAS) + "=" + drive_.path.string()
-                                                     : std::string(kNASShare) + "=" + share.string()};
-    if (cut > 0) args.insert(args.end(), {"--power-cut-at-change", std::to_string(cut), "--seed", std::to_string(seed)});
+    std::vector<std::string> args = {"--root",
+                                     root.string(),
+                                     "--console",
+                                     "none",
+                                     "--quiet",
+                                     "--seconds",
+                                     "3000",
+                                     "--mount",
+                                     c.kind == Kind::NaiveFromDrive
+                                         ? std::string(kMoveToNAS) + "=" + drive_.path.string()
+                                         : std::string(kNASShare) + "=" + share.string()};
+    if (cut > 0)
+      args.insert(args.end(), {"--power-cut-at-change", std::to_string(cut), "--seed", std::to_string(seed)});
     if (c.kind == Kind::Setup)
-      args.insert(args.end(), {"--key", "Right@1", "--key", "Green@2", "--load", "/mnt/hd/ProgramFiles/FerroxSetup.tap"});
+      args.insert(args.end(),
+                  {"--key", "Right@1", "--key", "Green@2", "--load", "/mnt/hd/ProgramFiles/FerroxSetup.tap"});
     else if (c.kind == Kind::Naive || c.kind == Kind::NaiveFromDrive)
       args.insert(args.end(), {"--load", "/mnt/hd/ProgramFiles/NaiveMove.tap"});
-    else
-      args.insert(args.end(), {"--tap", TapFile("Ferrox.tap").string()});
+    else args.insert(args.end(), {"--tap", TapFile("Ferrox.tap").string()});
     return RunReceiver(args);
   }
 
@@ -162,8 +171,12 @@ class PowerCut : public ScenarioTest {
     if (ReadFile(source) == bytes.first && ReadFile(source + ".inf") == bytes.second) return true;
     // gathered: the source folder holds it now, maybe under a number
     std::string name = rel.substr(rel.rfind('/') + 1);
-    std::vector<fs::path> places = {Host(std::string(kMoveToNAS)) / name, share / rel.substr(rel.find('/') + 1), share / name,
-                                    share / "Jobs" / name, drive_.path / name, Host(kNASShare) / name};
+    std::vector<fs::path> places = {Host(std::string(kMoveToNAS)) / name,
+                                    share / rel.substr(rel.find('/') + 1),
+                                    share / name,
+                                    share / "Jobs" / name,
+                                    drive_.path / name,
+                                    Host(kNASShare) / name};
     for (fs::path p : places) {
       for (int n = 0; n <= 3; n++) {
         fs::path candidate = p;
@@ -186,7 +199,8 @@ class PowerCut : public ScenarioTest {
         ++recordingsLost;
         if (!expectLoss)
           ADD_FAILURE() << when << ": " << rel << " is whole nowhere; the share has "
-                        << ::testing::PrintToString(Tree(share)) << "\n" << Log();
+                        << ::testing::PrintToString(Tree(share)) << "\n"
+                        << Log();
       }
     for (const auto &[path, bytes] : bystanders)
       EXPECT_TRUE(ReadHostFile(path) == bytes) << when << ": " << path << " was changed";

@@ -57,16 +57,18 @@ TEST_F(DriveImage, Ext2DriveGetsTheMovedTreeWithTsLinksAndTimes)
 
   // CopySpeed 1 on a Linux drive: blocks of 6 MiB, so the big one takes several
   WriteShareSettings({"MountType=2", "CopySpeed=1", "SetTSLink=1", "Move=1"});
-  WriteRecordings({{"Tatort.rec", 15'000'000}, {"Series/Folge 1.rec", 3'000'000},
-                   {"Konzert.mpg", 2'000'000}, {"Clip.ts", 700'000}});
+  WriteRecordings({{"Tatort.rec", 15'000'000},
+                   {"Series/Folge 1.rec", 3'000'000},
+                   {"Konzert.mpg", 2'000'000},
+                   {"Clip.ts", 700'000}});
   RunResult r = Run();
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
 
-  for (const char *name : {"Tatort.rec", "Series/Folge 1.rec", "Konzert.mpg", "Clip.ts"})
-    ExpectCopied(name, name);
+  for (const char *name : {"Tatort.rec", "Series/Folge 1.rec", "Konzert.mpg", "Clip.ts"}) ExpectCopied(name, name);
   // a .ts link beside every copied .rec, and only there: one file, two names
   for (const char *rec : {"Tatort", "Series/Folge 1"}) {
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     ASSERT_EQ(stat((share / (std::string(rec) + ".rec")).c_str(), &a), 0);
     ASSERT_EQ(stat((share / (std::string(rec) + ".ts")).c_str(), &b), 0) << rec;
     EXPECT_EQ(a.st_ino, b.st_ino) << rec;
@@ -153,10 +155,10 @@ TEST_F(DriveImage, NameTheNtfsDriveRefusesKeepsItsSourceAndTheRunGoesOn)
   RunResult r = Run();
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
 
-  EXPECT_TRUE(LogInOrder({"REC|MPG|TS 1 of 2",
-                          "FRX: failed to open the destination file '/mnt/hd/DataFiles/NAS-Share/NUL.rec'",
-                          "Error: Can't open destination file", "REC|MPG|TS 2 of 2",
-                          "delete File: /mnt/hd/DataFiles/MoveToNAS/Next.rec ", "Ferrox end"}));
+  EXPECT_TRUE(
+      LogInOrder({"REC|MPG|TS 1 of 2", "FRX: failed to open the destination file '/mnt/hd/DataFiles/NAS-Share/NUL.rec'",
+                  "Error: Can't open destination file", "REC|MPG|TS 2 of 2",
+                  "delete File: /mnt/hd/DataFiles/MoveToNAS/Next.rec ", "Ferrox end"}));
   EXPECT_EQ(Tree(Host(kMoveToNAS)), (std::vector<std::string>{"NUL.rec", "NUL.rec.inf", "NUL.rec.nav"}));
   EXPECT_TRUE(ReadFile(Source("NUL.rec")) == sources_["NUL.rec"]);
   ExpectCopied("Next.rec", "Next.rec");

@@ -39,12 +39,11 @@ TEST_F(FullDrive, EveryFileAfterTheDiskFilledUpKeepsItsSourceAndTheNextRunFinish
     EXPECT_TRUE(ReadFile(Source(kept[i])) == bytes[i]) << kept[i] << " was changed";
   EXPECT_LT(fs::file_size(share / "Second.rec"), 3'000'000u);
   // each failure is in the log, and the run still visits every file
-  EXPECT_TRUE(LogInOrder({"REC|MPG|TS 1 of 3", "delete File: /mnt/hd/DataFiles/MoveToNAS/First.rec ",
-                          "REC|MPG|TS 2 of 3",
-                          "SourceFile will be not delete because copyprocess was not completely successful",
-                          "REC|MPG|TS 3 of 3",
-                          "SourceFile will be not delete because copyprocess was not completely successful",
-                          "No more files to copy", "Ferrox end"}))
+  EXPECT_TRUE(LogInOrder(
+      {"REC|MPG|TS 1 of 3", "delete File: /mnt/hd/DataFiles/MoveToNAS/First.rec ", "REC|MPG|TS 2 of 3",
+       "SourceFile will be not delete because copyprocess was not completely successful", "REC|MPG|TS 3 of 3",
+       "SourceFile will be not delete because copyprocess was not completely successful", "No more files to copy",
+       "Ferrox end"}))
       << Log();
   std::vector<std::string> writeFailures = LogLinesStartingWith("FRX: failed to write 3000000 bytes (");
   EXPECT_EQ(writeFailures.size(), 1u) << Log();
@@ -61,9 +60,9 @@ TEST_F(FullDrive, EveryFileAfterTheDiskFilledUpKeepsItsSourceAndTheNextRunFinish
   EXPECT_TRUE(LogHas("FRX: continuing at '" + std::to_string(partial) + "'")) << Log();
   for (size_t i = 0; i < kept.size(); i++)
     EXPECT_TRUE(ReadHostFile(share / kept[i]) == bytes[i]) << kept[i] << " differs from its source";
-  EXPECT_EQ(Tree(share), (std::vector<std::string>{"First.rec", "First.rec.inf", "First.rec.nav",
-                                                    "Second.rec", "Second.rec.inf", "Second.rec.nav",
-                                                    "Third.rec", "Third.rec.inf", "Third.rec.nav"}));
+  EXPECT_EQ(Tree(share),
+            (std::vector<std::string>{"First.rec", "First.rec.inf", "First.rec.nav", "Second.rec", "Second.rec.inf",
+                                      "Second.rec.nav", "Third.rec", "Third.rec.inf", "Third.rec.nav"}));
   EXPECT_FALSE(LogHas("Destination needed to be renamed to 'Third-1.rec'"));
   EXPECT_TRUE(Tree(Host(kMoveToNAS)).empty());
 }

@@ -57,7 +57,8 @@ bool Running(pid_t pid) { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0;
 // a FUSE mount whose daemon died cannot even be asked, and counts too.
 bool IsMountPoint(const fs::path &at)
 {
-  struct stat self {}, parent {};
+  struct stat self {
+  }, parent{};
   if (stat(at.c_str(), &self) != 0) return errno == ENOTCONN || errno == EIO;
   if (stat(at.parent_path().c_str(), &parent) != 0) return false;
   return self.st_dev != parent.st_dev;
@@ -68,8 +69,8 @@ std::string MountProbe()
 {
   static const std::string verdict = [] {
     TempDir dir;
-    ProgramRun m = RunProgram({FindProgram("mount"), "-t", "tmpfs", "-o", "size=64k", "ferrox-probe",
-                               dir.path.string()});
+    ProgramRun m =
+        RunProgram({FindProgram("mount"), "-t", "tmpfs", "-o", "size=64k", "ferrox-probe", dir.path.string()});
     // under the emulator of the cross build the host's programs may not start
     if (m.exitCode < 0 || m.exitCode == 127)
       return "the host's mount program cannot be started from this test (" + m.output + ")";
@@ -193,8 +194,8 @@ void MountGuard::EndGroup()
 std::string MountGuard::MountTmpfs(const fs::path &at, const std::string &size)
 {
   at_ = at;
-  ProgramRun m = RunProgram({FindProgram("mount"), "-t", "tmpfs", "-o", "size=" + size + ",mode=0755",
-                             "ferrox-test", at.string()});
+  ProgramRun m = RunProgram(
+      {FindProgram("mount"), "-t", "tmpfs", "-o", "size=" + size + ",mode=0755", "ferrox-test", at.string()});
   mounted_ = m.exitCode == 0;
   return mounted_ ? Usable() : "mount tmpfs: " + m.output;
 }
@@ -205,8 +206,7 @@ std::string MountGuard::Resize(const std::string &size)
   return m.exitCode == 0 ? "" : "remount tmpfs: " + m.output;
 }
 
-std::string MountGuard::MountExt2Image(const fs::path &image, int megabytes, const fs::path &at,
-                                       bool readOnly)
+std::string MountGuard::MountExt2Image(const fs::path &image, int megabytes, const fs::path &at, bool readOnly)
 {
   at_ = at;
   MakeSparseImage(image, megabytes);
@@ -230,12 +230,12 @@ std::string MountGuard::MountNtfsImage(const fs::path &image, int megabytes, con
   if (mk.exitCode != 0) return "mkntfs: " + mk.output;
   // windows_names: the drive refuses every name Windows could not open,
   // as a drive used on both sides is
-  return MountFuse({FindProgram("ntfs-3g"), "-o", "no_detach,windows_names", image.string(), at.string()},
-                   at, image.string() + ".log");
+  return MountFuse({FindProgram("ntfs-3g"), "-o", "no_detach,windows_names", image.string(), at.string()}, at,
+                   image.string() + ".log");
 }
 
-std::string MountGuard::MountFuse(const std::vector<std::string> &argv, const fs::path &at,
-                                  const fs::path &logFile, const fs::path &writableBelow)
+std::string MountGuard::MountFuse(const std::vector<std::string> &argv, const fs::path &at, const fs::path &logFile,
+                                  const fs::path &writableBelow)
 {
   at_ = at;
   daemonLog_ = logFile;
@@ -296,26 +296,24 @@ std::string SshServer::Start()
 {
   const fs::path d = dir_.path;
   for (const char *key : {"host_key", "client_key"}) {
-    ProgramRun k = RunProgram({FindProgram("ssh-keygen"), "-q", "-t", "ed25519", "-N", "", "-C",
-                               "ferrox-test", "-f", (d / key).string()});
+    ProgramRun k = RunProgram(
+        {FindProgram("ssh-keygen"), "-q", "-t", "ed25519", "-N", "", "-C", "ferrox-test", "-f", (d / key).string()});
     if (k.exitCode != 0) return "ssh-keygen: " + k.output;
   }
   fs::copy_file(d / "client_key.pub", d / "authorized_keys");
   port_ = FreeLoopbackPort();
   if (port_ == 0) return "no free port on the loopback interface";
-  WriteText(d / "sshd_config",
-            "Port " + std::to_string(port_) + "\nListenAddress 127.0.0.1\n" +
-                "HostKey " + (d / "host_key").string() + "\nAuthorizedKeysFile " +
-                (d / "authorized_keys").string() + "\nPidFile " + (d / "sshd.pid").string() +
-                "\nPermitRootLogin prohibit-password\nPasswordAuthentication no\n"
-                "KbdInteractiveAuthentication no\nUsePAM no\nStrictModes no\n"
-                "Subsystem sftp internal-sftp\nLogLevel ERROR\n");
+  WriteText(d / "sshd_config", "Port " + std::to_string(port_) + "\nListenAddress 127.0.0.1\n" + "HostKey " +
+                                   (d / "host_key").string() + "\nAuthorizedKeysFile " +
+                                   (d / "authorized_keys").string() + "\nPidFile " + (d / "sshd.pid").string() +
+                                   "\nPermitRootLogin prohibit-password\nPasswordAuthentication no\n"
+                                   "KbdInteractiveAuthentication no\nUsePAM no\nStrictModes no\n"
+                                   "Subsystem sftp internal-sftp\nLogLevel ERROR\n");
   WriteText(d / "known_hosts", "[127.0.0.1]:" + std::to_string(port_) + " " + ReadHostFile(d / "host_key.pub"));
-  WriteText(d / "ssh_config",
-            "Host ferrox-nas\n  HostName 127.0.0.1\n  Port " + std::to_string(port_) +
-                "\n  User root\n  IdentityFile " + (d / "client_key").string() +
-                "\n  IdentitiesOnly yes\n  UserKnownHostsFile " + (d / "known_hosts").string() +
-                "\n  GlobalKnownHostsFile /dev/null\n  StrictHostKeyChecking yes\n  BatchMode yes\n");
+  WriteText(d / "ssh_config", "Host ferrox-nas\n  HostName 127.0.0.1\n  Port " + std::to_string(port_) +
+                                  "\n  User root\n  IdentityFile " + (d / "client_key").string() +
+                                  "\n  IdentitiesOnly yes\n  UserKnownHostsFile " + (d / "known_hosts").string() +
+                                  "\n  GlobalKnownHostsFile /dev/null\n  StrictHostKeyChecking yes\n  BatchMode yes\n");
 
   // sshd insists on its privilege separation folder /run/sshd. Where the
   // machine has none, the server gets a mount namespace of its own with a
@@ -323,10 +321,19 @@ std::string SshServer::Start()
   std::vector<std::string> cmd = {FindProgram("sshd"), "-D", "-e", "-f", (d / "sshd_config").string()};
   if (!fs::exists("/run/sshd")) {
     if (FindProgram("unshare").empty()) return "/run/sshd is missing and unshare is not there to stand in";
-    cmd = {FindProgram("unshare"), "-m", "--propagation", "private", "sh", "-c",
+    cmd = {FindProgram("unshare"),
+           "-m",
+           "--propagation",
+           "private",
+           "sh",
+           "-c",
            "mount -t tmpfs -o size=64k,mode=0755 ferrox-sshd /run && mkdir -m 0755 /run/sshd && "
            "exec \"$0\" \"$@\"",
-           cmd[0], cmd[1], cmd[2], cmd[3], cmd[4]};
+           cmd[0],
+           cmd[1],
+           cmd[2],
+           cmd[3],
+           cmd[4]};
   }
   pid_ = StartProgram(cmd, d / "sshd.log");
   if (pid_ < 0) return "cannot start " + Join(cmd);
@@ -345,8 +352,8 @@ std::string SshServer::Start()
 std::vector<std::string> SshServer::SshfsCommand(const fs::path &served, const fs::path &at) const
 {
   // -f: in the foreground, so that the guard knows the daemon's pid
-  return {FindProgram("sshfs"), "-f", "-F", (dir_.path / "ssh_config").string(),
-          "ferrox-nas:" + served.string(), at.string()};
+  return {FindProgram("sshfs"), "-f", "-F", (dir_.path / "ssh_config").string(), "ferrox-nas:" + served.string(),
+          at.string()};
 }
 
 // ---- Samba ----
@@ -375,12 +382,14 @@ std::string SmbServer::Start(const fs::path &served)
             "[global]\n  interfaces = 127.0.0.1\n  bind interfaces only = yes\n  smb ports = 445\n"
             "  disable netbios = yes\n  server role = standalone server\n  map to guest = Bad User\n"
             "  guest account = root\n  load printers = no\n  printcap name = /dev/null\n"
-            "  disable spoolss = yes\n  private dir = " + (d / "private").string() +
-                "\n  lock directory = " + (run / "lock").string() + "\n  state directory = " + (run / "state").string() +
+            "  disable spoolss = yes\n  private dir = " +
+                (d / "private").string() + "\n  lock directory = " + (run / "lock").string() +
+                "\n  state directory = " + (run / "state").string() +
                 "\n  cache directory = " + (run / "cache").string() + "\n  pid directory = " + (run / "pid").string() +
-                "\n  log file = " + (d / "smbd.log").string() + "\n  log level = 1\n"
-                "[nas]\n  path = " + served.string() +
-                "\n  guest ok = yes\n  guest only = yes\n  read only = no\n  force user = root\n");
+                "\n  log file = " + (d / "smbd.log").string() +
+                "\n  log level = 1\n"
+                "[nas]\n  path = " +
+                served.string() + "\n  guest ok = yes\n  guest only = yes\n  read only = no\n  force user = root\n");
   // setsid: the server leads a process group that Kill() ends whole
   std::vector<std::string> cmd = {FindProgram("setsid"), FindProgram("smbd"), "--foreground", "--no-process-group",
                                   "--configfile=" + (d / "smb.conf").string()};
@@ -425,15 +434,15 @@ std::vector<std::string> SmbServer::ClientCommand(const fs::path &at)
   WriteText(home / ".smb/smb.conf",
             "[global]\n  client min protocol = SMB2\n  workgroup = WORKGROUP\n  cache directory = " +
                 (home / "cache").string() + "\n  lock directory = " + (home / "lock").string() +
-                "\n  state directory = " + (home / "state").string() + "\n  private dir = " +
-                (home / "private").string() + "\n");
+                "\n  state directory = " + (home / "state").string() +
+                "\n  private dir = " + (home / "private").string() + "\n");
   WriteText(home / ".smb/smbnetfs.conf", "auth \"guest\" \"\"\nsmb_timeout 5000\n");
   fs::permissions(home / ".smb/smb.conf", fs::perms::owner_read | fs::perms::owner_write);
   fs::permissions(home / ".smb/smbnetfs.conf", fs::perms::owner_read | fs::perms::owner_write);
   // -f: in the foreground, so that the guard knows the daemon's pid;
   // setsid: the client and its per-server helpers are one process group
-  return {FindProgram("setsid"), FindProgram("env"), "HOME=" + home.string(), FindProgram("smbnetfs"), "-f",
-          at.string()};
+  return {
+      FindProgram("setsid"), FindProgram("env"), "HOME=" + home.string(), FindProgram("smbnetfs"), "-f", at.string()};
 }
 
 // ---- fixture ----
@@ -453,7 +462,6 @@ std::vector<std::string> RealFsTest::LogLinesStartingWith(std::string_view prefi
     if (l.compare(0, prefix.size(), prefix) == 0) found.push_back(l);
   return found;
 }
-
 
 time_t RealFsTest::MTime(const fs::path &p)
 {

@@ -16,7 +16,6 @@
 #include "HostPrograms.h"
 #include "ScenarioFixture.h"
 
-
 struct ProgramRun {
   int exitCode = -1;   // -1 when it could not be started
   std::string output;  // standard output and error together
@@ -45,8 +44,7 @@ class MountGuard {
   std::string MountTmpfs(const fs::path &at, const std::string &size);
   std::string Resize(const std::string &size);  // tmpfs only
   // A fresh image of `megabytes` (sparse) with the file system, then mounted.
-  std::string MountExt2Image(const fs::path &image, int megabytes, const fs::path &at,
-                             bool readOnly = false);
+  std::string MountExt2Image(const fs::path &image, int megabytes, const fs::path &at, bool readOnly = false);
   std::string MountNtfsImage(const fs::path &image, int megabytes, const fs::path &at);
   // A FUSE daemon started in the foreground; ready once the folder changed device.
   // `writableBelow`: where below the mount point files can be written (the
@@ -64,11 +62,11 @@ class MountGuard {
   std::string Usable();
   void EndGroup();
 
-  fs::path at_;          // the mount point
-  bool mounted_ = false; // a file system (maybe a dead one) is on at_
-  pid_t daemon_ = -1;    // FUSE daemon this guard started, -1 for none
-  pid_t group_ = -1;     // its process group, when it leads one (setsid)
-  fs::path daemonLog_;   // its output, for the messages
+  fs::path at_;             // the mount point
+  bool mounted_ = false;    // a file system (maybe a dead one) is on at_
+  pid_t daemon_ = -1;       // FUSE daemon this guard started, -1 for none
+  pid_t group_ = -1;        // its process group, when it leads one (setsid)
+  fs::path daemonLog_;      // its output, for the messages
   fs::path writableBelow_;  // the folder below at_ that takes files
 };
 
@@ -114,7 +112,7 @@ class SmbServer {
 
  private:
   TempDir dir_;
-  pid_t pid_ = -1;  // the server's process, leader of its group
+  pid_t pid_ = -1;   // the server's process, leader of its group
   int starts_ = 0;   // each start has lock and state folders of its own
   int clients_ = 0;  // and each client mount its home
   int lock_ = -1;    // the turn at port 445 (a lock file), held while this lives
@@ -133,15 +131,15 @@ class RealFsTest : public ScenarioTest {
 
 // Mounting a fresh file system fails only for reasons of the machine (no
 // loop devices, FUSE refused in a container, ...): the test skips with them.
-#define REQUIRE_MOUNTED(mountCall)                                              \
-  do {                                                                          \
-    std::string why_ = (mountCall);                                             \
+#define REQUIRE_MOUNTED(mountCall)                                                       \
+  do {                                                                                   \
+    std::string why_ = (mountCall);                                                      \
     if (!why_.empty()) GTEST_SKIP() << "real file systems: cannot mount here: " << why_; \
   } while (0)
 
 // Skips the test (with its reason) when the machine cannot do real mounts.
-#define REQUIRE_REAL_FS(...)                                        \
-  do {                                                              \
-    std::string why_ = RealFsUnavailable(__VA_ARGS__);              \
+#define REQUIRE_REAL_FS(...)                                          \
+  do {                                                                \
+    std::string why_ = RealFsUnavailable(__VA_ARGS__);                \
     if (!why_.empty()) GTEST_SKIP() << "real file systems: " << why_; \
   } while (0)

@@ -30,8 +30,8 @@ class ShareOverSmb : public RealFsTest {
   // The network mounted, and the share as the fixture's share folder.
   std::string MountShare(MountGuard &guard)
   {
-    std::string why = guard.MountFuse(server_.ClientCommand(net_.path), net_.path,
-                                      served_dir_.path / "smbnetfs.log", "127.0.0.1/nas");
+    std::string why = guard.MountFuse(server_.ClientCommand(net_.path), net_.path, served_dir_.path / "smbnetfs.log",
+                                      "127.0.0.1/nas");
     if (why.empty()) share = net_.path / "127.0.0.1" / "nas";
     return why;
   }

@@ -28,8 +28,7 @@ class ShareOverSsh : public RealFsTest {
   // The share mounted on the fixture's share folder; "" or why not.
   std::string MountShare(MountGuard &guard)
   {
-    std::string why =
-        guard.MountFuse(server_.SshfsCommand(served_, share), share, served_dir_.path / "sshfs.log");
+    std::string why = guard.MountFuse(server_.SshfsCommand(served_, share), share, served_dir_.path / "sshfs.log");
     if (!why.empty()) return why;
     // what goes in through the share must reach the server's folder
     std::ofstream(share / "ferrox-probe", std::ios::binary) << "probe";
@@ -56,16 +55,16 @@ TEST_F(ShareOverSsh, CopyRunLandsIdenticalWithTimesAndTsLinks)
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   nas.Unmount();  // what the server holds is what counts
 
-  const std::vector<std::string> copied = {"Doku.rec", "Doku.rec.inf", "Doku.rec.nav",
-                                           "Musik.mpg", "Musik.mpg.inf", "Musik.mpg.nav",
-                                           "Serie/Folge 2.rec", "Serie/Folge 2.rec.inf",
-                                           "Serie/Folge 2.rec.nav"};
+  const std::vector<std::string> copied = {"Doku.rec",          "Doku.rec.inf",          "Doku.rec.nav",
+                                           "Musik.mpg",         "Musik.mpg.inf",         "Musik.mpg.nav",
+                                           "Serie/Folge 2.rec", "Serie/Folge 2.rec.inf", "Serie/Folge 2.rec.nav"};
   for (const std::string &f : copied) {
     EXPECT_TRUE(ReadHostFile(served_ / f) == ReadFile(Source(f))) << f << " differs from its source";
     EXPECT_EQ(MTime(served_ / f), MTime(Host(Source(f)))) << f;
   }
   for (const char *rec : {"Doku", "Serie/Folge 2"}) {
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     ASSERT_EQ(stat((served_ / (std::string(rec) + ".rec")).c_str(), &a), 0);
     ASSERT_EQ(stat((served_ / (std::string(rec) + ".ts")).c_str(), &b), 0) << rec;
     EXPECT_EQ(a.st_ino, b.st_ino) << rec << ".ts is a hard link over the share";
@@ -85,17 +84,14 @@ TEST_F(ShareOverSsh, ShareLostDuringAMoveKeepsTheSourceAndTheNextRunContinues)
   WriteRecording(Source("Spielfilm.rec"), 40'000'000, 7, LocalTime(2015, 12, 1));
   const std::string source = ReadFile(Source("Spielfilm.rec"));
 
-  auto run = std::async(std::launch::async, [this] {
-    return Run({"--clock", "real", "--seconds", "180"});
-  });
+  auto run = std::async(std::launch::async, [this] { return Run({"--clock", "real", "--seconds", "180"}); });
   const fs::path landing = served_ / "Spielfilm.rec";
   auto arrived = [&landing] {
     std::error_code ec;
     uintmax_t size = fs::file_size(landing, ec);
     return ec ? 0 : size;
   };
-  while (run.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready && arrived() < 4'000'000) {
-  }
+  while (run.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready && arrived() < 4'000'000) {}
   nas.KillDaemon();  // the network is gone: every access to the share fails now
   RunResult first = run.get();
   ASSERT_EQ(first.exitCode, 0) << first.out << first.err;
@@ -104,10 +100,9 @@ TEST_F(ShareOverSsh, ShareLostDuringAMoveKeepsTheSourceAndTheNextRunContinues)
   ASSERT_GT(partial, 0u) << "nothing arrived before the share was lost\n" << Log();
   EXPECT_LT(partial, source.size());
   EXPECT_EQ(LogLinesStartingWith("FRX: failed to write ").size(), 1u) << Log();
-  EXPECT_TRUE(LogInOrder({"REC|MPG|TS 1 of 1",
-                          "FRX: init successful '/mnt/hd/DataFiles/NAS-Share/Spielfilm.rec'",
-                          "SourceFile will be not delete because copyprocess was not completely successful",
-                          "Ferrox end"}))
+  EXPECT_TRUE(
+      LogInOrder({"REC|MPG|TS 1 of 1", "FRX: init successful '/mnt/hd/DataFiles/NAS-Share/Spielfilm.rec'",
+                  "SourceFile will be not delete because copyprocess was not completely successful", "Ferrox end"}))
       << Log();
   EXPECT_TRUE(ReadFile(Source("Spielfilm.rec")) == source) << "a failed move keeps its source";
   EXPECT_TRUE(Exists(Source("Spielfilm.rec.inf")));
@@ -122,8 +117,7 @@ TEST_F(ShareOverSsh, ShareLostDuringAMoveKeepsTheSourceAndTheNextRunContinues)
   again.Unmount();
   EXPECT_TRUE(LogHas("FRX: continuing at '" + std::to_string(partial) + "'")) << Log();
   EXPECT_TRUE(ReadHostFile(landing) == source) << "the continued copy differs from its source";
-  EXPECT_EQ(Tree(served_),
-            (std::vector<std::string>{"Spielfilm.rec", "Spielfilm.rec.inf", "Spielfilm.rec.nav"}));
+  EXPECT_EQ(Tree(served_), (std::vector<std::string>{"Spielfilm.rec", "Spielfilm.rec.inf", "Spielfilm.rec.nav"}));
   EXPECT_TRUE(Tree(Host(kMoveToNAS)).empty()) << "moved once complete";
 }
 

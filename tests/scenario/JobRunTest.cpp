@@ -46,8 +46,8 @@ class JobRun : public ScenarioTest {
     std::string bytes = Pattern(200'000, seed);
     std::string inf = Pattern(376, seed + 1000);
     inf[16] = 0;
-    for (auto [suffix, data] : {std::pair<std::string, std::string>{"", bytes}, {".inf", inf},
-                                {".nav", Pattern(4096, seed + 2000)}}) {
+    for (auto [suffix, data] :
+         {std::pair<std::string, std::string>{"", bytes}, {".inf", inf}, {".nav", Pattern(4096, seed + 2000)}}) {
       fs::path p = usb / (rel + suffix);
       fs::create_directories(p.parent_path());
       std::ofstream(p, std::ios::binary) << data;
@@ -77,9 +77,8 @@ TEST_F(JobRun, OneFileJobMovesFromAnExternalDriveThenTheNormalRunFollows)
   EXPECT_TRUE(Tree(usb / "Filme").empty()) << "the source and its companions are gone";
   EXPECT_FALSE(InJobs("Ext.frx"));
   EXPECT_FALSE(InFail("Ext.frx"));
-  EXPECT_TRUE(LogInOrder({"JobFile Ext.frx found", "JobFileName = Film.rec",
-                          "JobSourceDir = /mnt/sdb1/Filme", "JobDestDir = /mnt/hd/DataFiles/NAS-Share",
-                          "File will be moved", "found TapfsRoot /mnt/sdb1",
+  EXPECT_TRUE(LogInOrder({"JobFile Ext.frx found", "JobFileName = Film.rec", "JobSourceDir = /mnt/sdb1/Filme",
+                          "JobDestDir = /mnt/hd/DataFiles/NAS-Share", "File will be moved", "found TapfsRoot /mnt/sdb1",
                           "JobFile: file list with one file", "REC|MPG|TS 1 of 1",
                           "delete SourceFile: /mnt/sdb1/Filme/Film.rec ", "delete Job File: Ext.frx ",
                           "reached end of file list", "No Job File found, starting normal work...",
@@ -110,12 +109,10 @@ TEST_F(JobRun, SeveralJobsOneAfterAnotherThenTheSettingsAreBack)
   EXPECT_TRUE(LogInOrder({"JobFile 1.frx found", "found TapfsRoot /mnt/hd", "delete Job File: 1.frx ",
                           "JobFile 2.frx found", "found TapfsRoot /mnt/sdb", "delete Job File: 2.frx ",
                           "JobFile 3.frx found", "found TapfsRoot /mnt/sdb1", "delete Job File: 3.frx ",
-                          "No Job File found, starting normal work...", "1 file ready for processing.",
-                          "Ferrox end"}));
-  EXPECT_EQ(Tree(share),
-            (std::vector<std::string>{"B.rec", "B.rec.inf", "Internal/A.rec", "Internal/A.rec.inf",
-                                      "Internal/A.rec.nav", "Normal.rec", "Normal.rec.inf",
-                                      "Normal.rec.nav", "Usb/C.rec", "Usb/C.rec.inf", "Usb/C.rec.nav"}));
+                          "No Job File found, starting normal work...", "1 file ready for processing.", "Ferrox end"}));
+  EXPECT_EQ(Tree(share), (std::vector<std::string>{"B.rec", "B.rec.inf", "Internal/A.rec", "Internal/A.rec.inf",
+                                                   "Internal/A.rec.nav", "Normal.rec", "Normal.rec.inf",
+                                                   "Normal.rec.nav", "Usb/C.rec", "Usb/C.rec.inf", "Usb/C.rec.nav"}));
   EXPECT_FALSE(Exists("/mnt/hd/DataFiles/Filme/A.rec"));
   EXPECT_TRUE(Tree(usb).empty());
   // the settings are back: the normal run copies from MoveToNAS and keeps it
@@ -140,9 +137,8 @@ TEST_F(JobRun, WholeFolderJobTakesOnlyTheOldestRecording)
   EXPECT_EQ(Tree(share), (std::vector<std::string>{"Oldest.rec", "Oldest.rec.inf", "Oldest.rec.nav"}));
   EXPECT_TRUE(Exists("/mnt/hd/DataFiles/Filme/Oldest.rec")) << "CoM=0 copies";
   EXPECT_FALSE(InJobs("All.frx"));
-  EXPECT_TRUE(LogInOrder({"JobFile: make file list...", "3 files ready for processing.",
-                          "REC|MPG|TS 1 of 3", "delete Job File: All.frx ",
-                          "No Job File found, starting normal work..."}));
+  EXPECT_TRUE(LogInOrder({"JobFile: make file list...", "3 files ready for processing.", "REC|MPG|TS 1 of 3",
+                          "delete Job File: All.frx ", "No Job File found, starting normal work..."}));
 }
 
 TEST_F(JobRun, WholeFolderJobKeepsTheSubFolderOfItsOldestRecording)
@@ -188,9 +184,9 @@ TEST_F(JobRun, JobWhoseFileIsMissingEndsInTheFailFolder)
 
   EXPECT_FALSE(InJobs("Gone.frx"));
   EXPECT_TRUE(InFail("Gone.frx"));
-  EXPECT_TRUE(LogInOrder({"JobFile Gone.frx found", "Error: File does not exist",
-                          "Move Job File: Gone.frx to fail folder",
-                          "No Job File found, starting normal work...", "Ferrox end"}));
+  EXPECT_TRUE(
+      LogInOrder({"JobFile Gone.frx found", "Error: File does not exist", "Move Job File: Gone.frx to fail folder",
+                  "No Job File found, starting normal work...", "Ferrox end"}));
 }
 
 TEST_F(JobRun, UnusableJobFilesGoToTheFailFolderAndNothingOutsideTheSourceIsTouched)
@@ -198,11 +194,12 @@ TEST_F(JobRun, UnusableJobFilesGoToTheFailFolderAndNothingOutsideTheSourceIsTouc
   WriteShareSettings({});
   WriteRecording("/mnt/hd/DataFiles/Secret.rec", 1000, 1, LocalTime(2015, 12, 1));
   Job("Escape.frx", "../Secret.rec", "/mnt/hd/DataFiles/Filme", kNASShare, 1);
-  WriteFile(std::string(kJobs) + "/Garbage.frx", std::string("\x7f" "ELF\x01\x02\0\0\xff", 9) +
-                                                      std::string(3000, '\xee'));
-  WriteFile(std::string(kJobs) + "/Long.frx", "FileName=" + std::string(400, 'x') +
-                                                  ".rec\r\nSDIR=/mnt/hd/DataFiles\r\nDDIR=" +
-                                                  kNASShare + "\r\n");
+  WriteFile(std::string(kJobs) + "/Garbage.frx", std::string("\x7f"
+                                                             "ELF\x01\x02\0\0\xff",
+                                                             9) +
+                                                     std::string(3000, '\xee'));
+  WriteFile(std::string(kJobs) + "/Long.frx",
+            "FileName=" + std::string(400, 'x') + ".rec\r\nSDIR=/mnt/hd/DataFiles\r\nDDIR=" + kNASShare + "\r\n");
   WriteFile(std::string(kJobs) + "/Relative.frx",
             "FileName=Secret.rec\r\nSDIR=DataFiles\r\nDDIR=" + std::string(kNASShare) + "\r\n");
   RunResult r = Run({}, 0);
@@ -303,8 +300,7 @@ TEST_P(BootStart, JobsWaitThreeMinutesOnlyRightAfterABoot)
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Uptime, BootStart,
-                         ::testing::Values(BootCase{"100", true}, BootCase{"300", false}),
+INSTANTIATE_TEST_SUITE_P(Uptime, BootStart, ::testing::Values(BootCase{"100", true}, BootCase{"300", false}),
                          [](const ::testing::TestParamInfo<BootCase> &info) {
                            return std::string("Seconds") + info.param.uptime;
                          });

@@ -41,8 +41,8 @@ TEST_P(ChangedSinceCopied, MoveRewritesTheCopyBeforeTheSourceGoes)
   const ChangedCase &c = GetParam();
   WriteShareSettings({"CopySpeed=1"});
   WriteRecording(std::string(kMoveToNAS) + "/Big.rec", 24 << 20, 7, LocalTime(2015, 12, 1));
-  std::vector<std::string> first = c.stopAt > 0 ? std::vector<std::string>{"--stop-event-at", std::to_string(c.stopAt)}
-                                                : std::vector<std::string>{};
+  std::vector<std::string> first =
+      c.stopAt > 0 ? std::vector<std::string>{"--stop-event-at", std::to_string(c.stopAt)} : std::vector<std::string>{};
   ASSERT_EQ(0, Run(first, 0).exitCode);
   ASSERT_GT(fs::file_size(share / "Big.rec"), c.changeAt + 4096);
   Overwrite("Big.rec", c.changeAt, std::string(4096, '\x33'));
@@ -72,8 +72,7 @@ TEST_F(MoveRun, RecordingBeingMadeIsNotDeleted)
   WriteRecording(std::string(kMoveToNAS) + "/Done.rec", 500'000, 2, LocalTime(2015, 12, 2));
   RunResult r = Run({"--record", "0=" + std::string(kMoveToNAS) + "/Live.rec"}, 0);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-  EXPECT_TRUE(LogHas("File: " + std::string(kMoveToNAS) + "/Live.rec is being recorded and is not deleted"))
-      << Log();
+  EXPECT_TRUE(LogHas("File: " + std::string(kMoveToNAS) + "/Live.rec is being recorded and is not deleted")) << Log();
   EXPECT_TRUE(Exists(std::string(kMoveToNAS) + "/Live.rec"));
   EXPECT_TRUE(Exists(std::string(kMoveToNAS) + "/Live.rec.inf"));
   EXPECT_FALSE(Exists(std::string(kMoveToNAS) + "/Done.rec"));
@@ -94,8 +93,8 @@ TEST_F(MoveRun, CleanedNamesThatCollideKeepBothRecordings)
   ASSERT_NE(inf1, inf2);
   RunResult r = Run({}, 0);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-  EXPECT_EQ(Tree(share), (std::vector<std::string>{"Film-1.rec", "Film-1.rec.inf", "Film-1.rec.nav",
-                                                    "Film.rec", "Film.rec.inf", "Film.rec.nav"}));
+  EXPECT_EQ(Tree(share), (std::vector<std::string>{"Film-1.rec", "Film-1.rec.inf", "Film-1.rec.nav", "Film.rec",
+                                                   "Film.rec.inf", "Film.rec.nav"}));
   EXPECT_TRUE(Share("Film.rec.inf") == inf1 && Share("Film.rec.nav") == nav1);
   EXPECT_TRUE(Share("Film-1.rec.inf") == inf2 && Share("Film-1.rec.nav") == nav2);
   EXPECT_TRUE(Tree(Host(kMoveToNAS)).empty());
@@ -112,8 +111,9 @@ TEST_F(MoveRun, OneFolderMountedTwiceKeepsEverySource)
   }
   RunResult r = Run({"--mount", std::string(kMoveToNAS) + "=" + share.string()}, 0);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-  EXPECT_TRUE(LogHas("Error: /mnt/hd/DataFiles/NAS-Share and /mnt/hd/DataFiles/MoveToNAS are the same "
-                     "folder, no source is deleted"))
+  EXPECT_TRUE(
+      LogHas("Error: /mnt/hd/DataFiles/NAS-Share and /mnt/hd/DataFiles/MoveToNAS are the same "
+             "folder, no source is deleted"))
       << Log();
   EXPECT_EQ(Tree(share), (std::vector<std::string>{"Film.rec", "Film.rec.inf"}));
   EXPECT_TRUE(ReadHostFile(share / "Film.rec") == Pattern(50'000, 1));
@@ -163,8 +163,8 @@ TEST_F(MoveRun, HeapLeftByThePluginIsFreedAtUnloadWithALine)
   };
   // clang-format on
   for (const auto &extra : runs) {
-    std::vector<std::string> args = {"--root", root.string(), "--console", "none", "--mount",
-                                     std::string(kNASShare) + "=" + share.string()};
+    std::vector<std::string> args = {"--root", root.string(), "--console",
+                                     "none",   "--mount",     std::string(kNASShare) + "=" + share.string()};
     args.insert(args.end(), extra.begin(), extra.end());
     RunResult r = RunReceiver(args);
     SCOPED_TRACE(extra.back());

@@ -25,8 +25,8 @@ class SettingsRun : public ScenarioTest {
   std::string Ini() const { return ReadFile(std::string(kFerroxFolder) + "/Ferrox.ini"); }
   bool SetupStarted() const
   {
-    return ReadFile("/mnt/hd/ProgramFiles/Settings/StandIns/FerroxSetup.log")
-               .find("FerroxSetup stand-in started") != std::string::npos;
+    return ReadFile("/mnt/hd/ProgramFiles/Settings/StandIns/FerroxSetup.log").find("FerroxSetup stand-in started") !=
+           std::string::npos;
   }
 };
 
@@ -38,7 +38,7 @@ TEST_F(SettingsRun, ASetupThatCannotStartIsExplained)
     const char *what;
     bool present;  // a file of that name that is no plug-in
     std::string line;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"missing", false,
        "FerroxSetup.tap could not be started: it is not in /ProgramFiles (/mnt/hd/ProgramFiles); copy it there beside "
@@ -68,8 +68,8 @@ TEST_F(SettingsRun, MissingFileIsWrittenWithStartingValuesAndTheSetupIsStarted)
                           "Error: Source or destination folder not selected", "Ferrox end"}));
   EXPECT_TRUE(SetupStarted());
   std::string ini = Ini();
-  for (const char *line : {"CopySpeed=10\r\n", "MoveDir=\r\n", "DestDir=\r\n", "MountedDirDest=1\r\n",
-                           "DelDEC=1\r\n", "NASBootTime=90\r\n", "LogLenth=0\r\n"})
+  for (const char *line : {"CopySpeed=10\r\n", "MoveDir=\r\n", "DestDir=\r\n", "MountedDirDest=1\r\n", "DelDEC=1\r\n",
+                           "NASBootTime=90\r\n", "LogLenth=0\r\n"})
     EXPECT_NE(ini.find(line), std::string::npos) << line << " in\n" << ini;
 
   // the next run finds the folders still not chosen and asks again,
@@ -88,15 +88,14 @@ TEST_F(SettingsRun, MissingFileIsWrittenWithStartingValuesAndTheSetupIsStarted)
 
 TEST_F(SettingsRun, OutOfRangeValuesAreClampedAndWrittenBack)
 {
-  WriteSettings({"; my settings", "CopySpeed=9", "NASBootTime=0", "MountType=-1", "MountedDirDest=1",
-                 "Foreign=kept"});
+  WriteSettings({"; my settings", "CopySpeed=9", "NASBootTime=0", "MountType=-1", "MountedDirDest=1", "Foreign=kept"});
   RunResult r = Run({}, -1);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-  EXPECT_TRUE(LogInOrder({"NAS directory not found or not mounted. Waiting for 1 seconds.",
-                          "No mount within 1 seconds.", "Ferrox end"}));
+  EXPECT_TRUE(LogInOrder(
+      {"NAS directory not found or not mounted. Waiting for 1 seconds.", "No mount within 1 seconds.", "Ferrox end"}));
   std::string ini = Ini();
-  for (const char *line : {"; my settings\r\n", "CopySpeed=4\r\n", "NASBootTime=1\r\n",
-                           "MountType=0\r\n", "Foreign=kept\r\n"})
+  for (const char *line :
+       {"; my settings\r\n", "CopySpeed=4\r\n", "NASBootTime=1\r\n", "MountType=0\r\n", "Foreign=kept\r\n"})
     EXPECT_NE(ini.find(line), std::string::npos) << line << " in\n" << ini;
 }
 
@@ -125,8 +124,7 @@ class UnusableFolders : public SettingsRun, public ::testing::WithParamInterface
 TEST_P(UnusableFolders, AreRefusedWithALineAndTheSetupIsStarted)
 {
   const FolderCase &c = GetParam();
-  WriteSettings({"MoveDir=/mnt/hd/DataFiles/MoveToNAS", "DestDir=" + c.destDir, "MountedDirDest=1",
-                 "Move=1"});
+  WriteSettings({"MoveDir=/mnt/hd/DataFiles/MoveToNAS", "DestDir=" + c.destDir, "MountedDirDest=1", "Move=1"});
   WriteRecording(std::string(kMoveToNAS) + "/Film.rec", 3000, 1, LocalTime(2015, 12, 1));
   fs::create_directories(Host(c.destDir));
   // an accepted destination is a drive mounted there
@@ -141,25 +139,24 @@ TEST_P(UnusableFolders, AreRefusedWithALineAndTheSetupIsStarted)
   } else {
     EXPECT_TRUE(LogInOrder({c.error, "Ferrox end"}));
     EXPECT_TRUE(SetupStarted());
-    EXPECT_EQ(Tree(Host(kMoveToNAS)),
-              (std::vector<std::string>{"Film.rec", "Film.rec.inf", "Film.rec.nav"}));
+    EXPECT_EQ(Tree(Host(kMoveToNAS)), (std::vector<std::string>{"Film.rec", "Film.rec.inf", "Film.rec.nav"}));
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Folders, UnusableFolders,
-    ::testing::Values(
-        FolderCase{"same", "/mnt/hd/DataFiles/MoveToNAS", "Error: Source and destination folder are the same"},
-        FolderCase{"trailing_slash", "/mnt/hd/DataFiles/MoveToNAS/",
-                   "Error: Destination folder /mnt/hd/DataFiles/MoveToNAS/ is the source folder "
-                   "/mnt/hd/DataFiles/MoveToNAS or lies inside it"},
-        FolderCase{"doubled_slash", "/mnt/hd/DataFiles//MoveToNAS",
-                   "Error: Destination folder /mnt/hd/DataFiles//MoveToNAS is the source folder "
-                   "/mnt/hd/DataFiles/MoveToNAS or lies inside it"},
-        FolderCase{"inside", "/mnt/hd/DataFiles/MoveToNAS/Copies",
-                   "Error: Destination folder /mnt/hd/DataFiles/MoveToNAS/Copies is the source "
-                   "folder /mnt/hd/DataFiles/MoveToNAS or lies inside it"},
-        FolderCase{"name_sharing_a_prefix", "/mnt/hd/DataFiles/MoveToNAS-Archive", ""}),
+    ::testing::Values(FolderCase{"same", "/mnt/hd/DataFiles/MoveToNAS",
+                                 "Error: Source and destination folder are the same"},
+                      FolderCase{"trailing_slash", "/mnt/hd/DataFiles/MoveToNAS/",
+                                 "Error: Destination folder /mnt/hd/DataFiles/MoveToNAS/ is the source folder "
+                                 "/mnt/hd/DataFiles/MoveToNAS or lies inside it"},
+                      FolderCase{"doubled_slash", "/mnt/hd/DataFiles//MoveToNAS",
+                                 "Error: Destination folder /mnt/hd/DataFiles//MoveToNAS is the source folder "
+                                 "/mnt/hd/DataFiles/MoveToNAS or lies inside it"},
+                      FolderCase{"inside", "/mnt/hd/DataFiles/MoveToNAS/Copies",
+                                 "Error: Destination folder /mnt/hd/DataFiles/MoveToNAS/Copies is the source "
+                                 "folder /mnt/hd/DataFiles/MoveToNAS or lies inside it"},
+                      FolderCase{"name_sharing_a_prefix", "/mnt/hd/DataFiles/MoveToNAS-Archive", ""}),
     [](const ::testing::TestParamInfo<FolderCase> &info) { return std::string(info.param.name); });
 
 // Status replies as another plug-in sees them, one request per run.
@@ -193,12 +190,11 @@ TEST_P(StatusReplies, TellTheStateOfTheService)
   EXPECT_NE(r.out.find(want), std::string::npos) << c.what << "\n" << r.out;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    States, StatusReplies,
-    ::testing::Values(StatusCase{"waiting for the share", 500, false, 0},
-                      StatusCase{"waiting for the index plug-in", 4500, true, 1},
-                      StatusCase{"copying", 3500, false, 2}),
-    [](const ::testing::TestParamInfo<StatusCase> &info) { return CaseName(info.param.what); });
+INSTANTIATE_TEST_SUITE_P(States, StatusReplies,
+                         ::testing::Values(StatusCase{"waiting for the share", 500, false, 0},
+                                           StatusCase{"waiting for the index plug-in", 4500, true, 1},
+                                           StatusCase{"copying", 3500, false, 2}),
+                         [](const ::testing::TestParamInfo<StatusCase> &info) { return CaseName(info.param.what); });
 
 }  // namespace
 

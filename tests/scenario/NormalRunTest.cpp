@@ -35,7 +35,6 @@ class NormalRun : public ScenarioTest {
   }
 };
 
-
 struct LogLengthCase {
   int logLength;
   bool stateLines;  // "New State: ..." and other long-log lines present
@@ -55,8 +54,8 @@ TEST_P(CleanRun, CopiesTheTreeOldestFirstWithCompanionsAndTimes)
   RunResult r = Run({}, 2);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
 
-  std::vector<std::string> expected = {"Middle.mpg",       "Middle.mpg.inf",       "Middle.mpg.nav",
-                                       "Newest.rec",       "Newest.rec.inf",       "Newest.rec.nav",
+  std::vector<std::string> expected = {"Middle.mpg",        "Middle.mpg.inf",        "Middle.mpg.nav",
+                                       "Newest.rec",        "Newest.rec.inf",        "Newest.rec.nav",
                                        "Series/Oldest.rec", "Series/Oldest.rec.inf", "Series/Oldest.rec.nav"};
   EXPECT_EQ(Tree(share), expected);
   for (const std::string &f : expected) {
@@ -65,17 +64,14 @@ TEST_P(CleanRun, CopiesTheTreeOldestFirstWithCompanionsAndTimes)
     EXPECT_TRUE(Share(f) == src) << f << " differs from its source";
     EXPECT_EQ(MTime(share / f), MTime(Host(std::string(kMoveToNAS) + "/" + f))) << f;
   }
-  EXPECT_TRUE(LogInOrder({"Ferrox 1.17 started", "No Job File found, starting normal work...",
-                          "NAS directory not found or not mounted. Waiting for 30 seconds.",
-                          "Wait 10 seconds to give mount tap enough time to clear screen.",
-                          "3 files ready for processing.", kSep59, "REC|MPG|TS 1 of 3",
-                          "FRX: init successful '/mnt/hd/DataFiles/NAS-Share/Series/Oldest.rec'",
-                          "REC|MPG|TS 2 of 3",
-                          "FRX: init successful '/mnt/hd/DataFiles/NAS-Share/Middle.mpg'",
-                          "REC|MPG|TS 3 of 3",
-                          "FRX: init successful '/mnt/hd/DataFiles/NAS-Share/Newest.rec.nav'",
-                          "reached end of file list", "No more files to copy", kSep59, "Ferrox end",
-                          kDash59}));
+  EXPECT_TRUE(
+      LogInOrder({"Ferrox 1.17 started", "No Job File found, starting normal work...",
+                  "NAS directory not found or not mounted. Waiting for 30 seconds.",
+                  "Wait 10 seconds to give mount tap enough time to clear screen.", "3 files ready for processing.",
+                  kSep59, "REC|MPG|TS 1 of 3", "FRX: init successful '/mnt/hd/DataFiles/NAS-Share/Series/Oldest.rec'",
+                  "REC|MPG|TS 2 of 3", "FRX: init successful '/mnt/hd/DataFiles/NAS-Share/Middle.mpg'",
+                  "REC|MPG|TS 3 of 3", "FRX: init successful '/mnt/hd/DataFiles/NAS-Share/Newest.rec.nav'",
+                  "reached end of file list", "No more files to copy", kSep59, "Ferrox end", kDash59}));
   EXPECT_EQ(LogCount("NAS directory not found or not mounted. Waiting for 30 seconds."), 1u);
   bool longLog = GetParam().stateLines;
   EXPECT_EQ(LogHas("New State: JS_Normal - CS_Copy - FT_Inf"), longLog) << Log();
@@ -88,8 +84,7 @@ TEST_P(CleanRun, CopiesTheTreeOldestFirstWithCompanionsAndTimes)
   EXPECT_TRUE(LogHas("File Oldest.rec"));
 }
 
-INSTANTIATE_TEST_SUITE_P(LogLength, CleanRun,
-                         ::testing::Values(LogLengthCase{0, false}, LogLengthCase{1, true}),
+INSTANTIATE_TEST_SUITE_P(LogLength, CleanRun, ::testing::Values(LogLengthCase{0, false}, LogLengthCase{1, true}),
                          [](const ::testing::TestParamInfo<LogLengthCase> &info) {
                            return std::string(info.param.logLength != 0 ? "long_log" : "short_log");
                          });
@@ -104,14 +99,12 @@ TEST_F(NormalRun, MoveDeletesOnlySourcesWhoseRecordingAndInfArrived)
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
 
   EXPECT_EQ(Tree(Host(kMoveToNAS)), (std::vector<std::string>{"NoInf.rec", "NoInf.rec.nav"}));
-  EXPECT_EQ(Tree(share), (std::vector<std::string>{"Full.rec", "Full.rec.inf", "Full.rec.nav",
-                                                    "NoInf.rec", "NoInf.rec.nav", "NoNav.rec",
-                                                    "NoNav.rec.inf"}));
-  EXPECT_TRUE(LogInOrder({"REC|MPG|TS 1 of 3", "delete File: /mnt/hd/DataFiles/MoveToNAS/Full.rec ",
-                          "REC|MPG|TS 2 of 3", "Error: File does not exist",
-                          "SourceFile will be not delete because copyprocess was not completely successful",
-                          "REC|MPG|TS 3 of 3", "Error: File does not exist",
-                          "delete File: /mnt/hd/DataFiles/MoveToNAS/NoNav.rec "}));
+  EXPECT_EQ(Tree(share), (std::vector<std::string>{"Full.rec", "Full.rec.inf", "Full.rec.nav", "NoInf.rec",
+                                                   "NoInf.rec.nav", "NoNav.rec", "NoNav.rec.inf"}));
+  EXPECT_TRUE(LogInOrder(
+      {"REC|MPG|TS 1 of 3", "delete File: /mnt/hd/DataFiles/MoveToNAS/Full.rec ", "REC|MPG|TS 2 of 3",
+       "Error: File does not exist", "SourceFile will be not delete because copyprocess was not completely successful",
+       "REC|MPG|TS 3 of 3", "Error: File does not exist", "delete File: /mnt/hd/DataFiles/MoveToNAS/NoNav.rec "}));
 }
 
 TEST_F(NormalRun, CopiesFoundCompleteByALaterMoveRunLetTheSourcesGo)
@@ -132,8 +125,7 @@ TEST_F(NormalRun, CopiesFoundCompleteByALaterMoveRunLetTheSourcesGo)
   EXPECT_TRUE(LogInOrder({"REC|MPG|TS 1 of 1", "FRX: already ok '/mnt/hd/DataFiles/NAS-Share/Film.rec'",
                           "FRX: comparing the '300000' bytes at the destination with the source",
                           "FRX: the '300000' bytes at the destination are identical to the source",
-                          "FRX: transfer finished.",
-                          "FRX: already ok '/mnt/hd/DataFiles/NAS-Share/Film.rec.inf'",
+                          "FRX: transfer finished.", "FRX: already ok '/mnt/hd/DataFiles/NAS-Share/Film.rec.inf'",
                           "FRX: already ok '/mnt/hd/DataFiles/NAS-Share/Film.rec.nav'",
                           "delete File: /mnt/hd/DataFiles/MoveToNAS/Film.rec "}))
       << Log();
@@ -219,8 +211,8 @@ TEST_F(NormalRun, ShareGoneInMidRunTakesNoCopiesAndKeepsTheSources)
                           "REC|MPG|TS 3 of 3", "Error: Can't open destination file", "Ferrox end"}));
   // nothing was put on the internal disk below the bare mount point
   EXPECT_TRUE(Tree(Host(kNASShare)).empty()) << ::testing::PrintToString(Tree(Host(kNASShare)));
-  EXPECT_EQ(Tree(Host(kMoveToNAS)), (std::vector<std::string>{"B.rec", "B.rec.inf", "B.rec.nav", "C.rec",
-                                                              "C.rec.inf", "C.rec.nav"}));
+  EXPECT_EQ(Tree(Host(kMoveToNAS)),
+            (std::vector<std::string>{"B.rec", "B.rec.inf", "B.rec.nav", "C.rec", "C.rec.inf", "C.rec.nav"}));
 }
 
 TEST_F(NormalRun, StoppedHalfWayTheNextRunContinuesToAnIdenticalResult)
@@ -256,8 +248,8 @@ TEST_F(NormalRun, NameClashNumbersTheRecordingAndItsCompanionsAlike)
   RunResult r = Run();
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_TRUE(LogHas("Destination needed to be renamed to 'Film-2.rec'"));
-  EXPECT_EQ(Tree(share), (std::vector<std::string>{"Film-1.rec", "Film-2.rec", "Film-2.rec.inf",
-                                                    "Film-2.rec.nav", "Film.rec"}));
+  EXPECT_EQ(Tree(share),
+            (std::vector<std::string>{"Film-1.rec", "Film-2.rec", "Film-2.rec.inf", "Film-2.rec.nav", "Film.rec"}));
   EXPECT_TRUE(Share("Film-2.rec") == ReadFile(std::string(kMoveToNAS) + "/Film.rec"));
   EXPECT_TRUE(Share("Film.rec") == Pattern(5000, 50)) << "the file in the way is untouched";
 }
@@ -273,8 +265,7 @@ TEST_F(NormalRun, ConsoleShowsUtf8UnlessRawAndTheLogKeepsTheReceiversBytes)
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     // the receiver's firmware names files in ISO 8859-1
     const std::string name = raw ? "M\xFCller.rec" : "Müller.rec";
-    EXPECT_NE(r.out.find("init successful '/mnt/hd/DataFiles/NAS-Share/" + name + "'"), std::string::npos)
-        << r.out;
+    EXPECT_NE(r.out.find("init successful '/mnt/hd/DataFiles/NAS-Share/" + name + "'"), std::string::npos) << r.out;
     EXPECT_NE(ReadFile(std::string(kFerroxFolder) + "/Ferrox.log").find("File M\xFCller.rec"), std::string::npos);
     fs::remove_all(share);
     fs::create_directories(share);
@@ -296,8 +287,8 @@ class DestinationNames : public NormalRun, public ::testing::WithParamInterface<
 TEST_P(DestinationNames, FollowTheNameSettings)
 {
   const NameCase &c = GetParam();
-  std::vector<std::string> lines = {"MoveDir=/mnt/hd/DataFiles/MoveToNAS",
-                                    "DestDir=/mnt/hd/DataFiles/NAS-Share", "MountedDirDest=1"};
+  std::vector<std::string> lines = {"MoveDir=/mnt/hd/DataFiles/MoveToNAS", "DestDir=/mnt/hd/DataFiles/NAS-Share",
+                                    "MountedDirDest=1"};
   lines.insert(lines.end(), c.settings.begin(), c.settings.end());
   std::string text;
   for (const std::string &l : lines) text += l + "\r\n";
@@ -305,26 +296,23 @@ TEST_P(DestinationNames, FollowTheNameSettings)
   WriteRecording(std::string(kMoveToNAS) + "/" + c.source, 2000, 3, LocalTime(2015, 12, 1));
   RunResult r = Run();
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-  EXPECT_EQ(Tree(share),
-            (std::vector<std::string>{c.expected, c.expected + ".inf", c.expected + ".nav"}));
+  EXPECT_EQ(Tree(share), (std::vector<std::string>{c.expected, c.expected + ".inf", c.expected + ".nav"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, DestinationNames,
-    ::testing::Values(NameCase{"SpecChar", {"SpecChar=1"}, "Müller.rec", "Mueller.rec"},
-                      NameCase{"NTFS", {"MountType=1"}, "Müller.rec", "Mueller.rec"},
-                      NameCase{"kept_in_UTF8", {}, "Müller.rec", "Müller.rec"},
-                      NameCase{"DelDEC", {}, "Film (DEC).rec", "Film.rec"},
-                      NameCase{"DelDEC_in_front", {}, "(DEC)Film.rec", "Film.rec"},
-                      NameCase{"DEC_kept", {"DelDEC=0"}, "Film (DEC).rec", "Film (DEC).rec"}),
-    [](const ::testing::TestParamInfo<NameCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Names, DestinationNames,
+                         ::testing::Values(NameCase{"SpecChar", {"SpecChar=1"}, "Müller.rec", "Mueller.rec"},
+                                           NameCase{"NTFS", {"MountType=1"}, "Müller.rec", "Mueller.rec"},
+                                           NameCase{"kept_in_UTF8", {}, "Müller.rec", "Müller.rec"},
+                                           NameCase{"DelDEC", {}, "Film (DEC).rec", "Film.rec"},
+                                           NameCase{"DelDEC_in_front", {}, "(DEC)Film.rec", "Film.rec"},
+                                           NameCase{"DEC_kept", {"DelDEC=0"}, "Film (DEC).rec", "Film (DEC).rec"}),
+                         [](const ::testing::TestParamInfo<NameCase> &info) { return std::string(info.param.name); });
 
 TEST_F(NormalRun, TsLinksAreHardLinksAndNoNameIsEverRunAsACommand)
 {
   WriteShareSettings({"SetTSLink=1"});
   const std::vector<std::string> names = {"A (1).rec", "Q'$(touch pwned)`touch pwned2`;&|*.rec",
-                                          "Semi; rm -rf x & y.rec", "Say \"hi\" > out.rec",
-                                          "New\ntouch pwned3.rec"};
+                                          "Semi; rm -rf x & y.rec", "Say \"hi\" > out.rec", "New\ntouch pwned3.rec"};
   std::set<std::string> contents;
   unsigned seed = 1;
   for (const std::string &n : names) {
@@ -341,7 +329,8 @@ TEST_F(NormalRun, TsLinksAreHardLinksAndNoNameIsEverRunAsACommand)
     recs++;
     EXPECT_EQ(contents.count(Share(f)), 1u) << f << " is no copy of a source";
     fs::path rec = share / f, ts = share / (f.substr(0, f.size() - 4) + ".ts");
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     ASSERT_EQ(stat(rec.c_str(), &a), 0);
     ASSERT_EQ(stat(ts.c_str(), &b), 0) << ts;
     EXPECT_EQ(a.st_ino, b.st_ino) << f << " and its .ts are one file";
@@ -392,8 +381,7 @@ TEST_F(NormalRun, EveryRecordingOfManyMoreThanAThousandArrivesInOneRun)
       EXPECT_EQ(Tree(Host(kMoveToNAS)).size(), 5000u) << "copy mode keeps its sources";
       RunResult again = Run();
       ASSERT_EQ(again.exitCode, 0) << again.out << again.err;
-      EXPECT_NE(Log().find("Summary: 0 copied, 0 moved, 2500 already complete, 0 failed, 0 skipped"),
-                std::string::npos)
+      EXPECT_NE(Log().find("Summary: 0 copied, 0 moved, 2500 already complete, 0 failed, 0 skipped"), std::string::npos)
           << Log();
     }
   }
@@ -410,7 +398,8 @@ TEST_F(NormalRun, FolderLinksInTheSourceAreNeitherFollowedNorTouched)
   std::ofstream(share / "C.rec") << "on the share before";
   const std::vector<std::pair<std::string, std::string>> links = {
       {"loop", "."}, {"other", "../Other"}, {"share", share.string()}, {"dangling", "../Gone"}};
-  for (const auto &[link, target] : links) fs::create_directory_symlink(target, Host(std::string(kMoveToNAS) + "/" + link));
+  for (const auto &[link, target] : links)
+    fs::create_directory_symlink(target, Host(std::string(kMoveToNAS) + "/" + link));
   const std::vector<std::string> shareBefore = Tree(share);
   for (int run = 0; run < 2; run++) {
     RunResult r = Run();
@@ -458,8 +447,9 @@ TEST_F(NormalRun, AnUnusableFolderIsRefusedBeforeItIsMade)
   fs::create_directories(Host(kMoveToNAS));
   RunResult r = Run({}, -1);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-  EXPECT_TRUE(LogHas("Error: Destination folder /mnt/hd/DataFiles/MoveToNAS/Sub is the source folder "
-                     "/mnt/hd/DataFiles/MoveToNAS or lies inside it"))
+  EXPECT_TRUE(
+      LogHas("Error: Destination folder /mnt/hd/DataFiles/MoveToNAS/Sub is the source folder "
+             "/mnt/hd/DataFiles/MoveToNAS or lies inside it"))
       << Log();
   EXPECT_FALSE(Exists(std::string(kMoveToNAS) + "/Sub"));
   EXPECT_EQ(Log().find("did not exist and was created"), std::string::npos) << Log();
@@ -488,7 +478,8 @@ TEST_P(JobAfterBoot, JobsFirstThenTheNormalRun)
   RunResult r = Run({"--uptime", GetParam().uptime}, 0);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
 
-  const std::string wait = "Wait 3min, because FRX was start direct after receiver boot and first work will be a JobFile";
+  const std::string wait =
+      "Wait 3min, because FRX was start direct after receiver boot and first work will be a JobFile";
   EXPECT_EQ(LogHas(wait), GetParam().waits) << Log();
   if (GetParam().waits) {
     int waited = SecondsBetween(wait, "JobFile a.frx found");
@@ -498,13 +489,12 @@ TEST_P(JobAfterBoot, JobsFirstThenTheNormalRun)
                           "delete Job File: a.frx ", "No Job File found, starting normal work...",
                           "1 file ready for processing.", "Ferrox end"}));
   EXPECT_EQ(Tree(share), (std::vector<std::string>{"Job.rec", "Job.rec.inf", "Job.rec.nav", "Normal.rec",
-                                                    "Normal.rec.inf", "Normal.rec.nav"}));
+                                                   "Normal.rec.inf", "Normal.rec.nav"}));
   EXPECT_FALSE(Exists("/mnt/hd/DataFiles/Filme/Job.rec"));
   EXPECT_FALSE(Exists(std::string(kFerroxFolder) + "/JobFiles/a.frx"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Uptimes, JobAfterBoot,
-                         ::testing::Values(BootCase{"100", true}, BootCase{"300", false}),
+INSTANTIATE_TEST_SUITE_P(Uptimes, JobAfterBoot, ::testing::Values(BootCase{"100", true}, BootCase{"300", false}),
                          [](const ::testing::TestParamInfo<BootCase> &info) {
                            return std::string("uptime") + info.param.uptime;
                          });

@@ -61,7 +61,8 @@ TEST_P(ResultWindow, StaysEightSecondsAfterARunThatDidSomething)
   RunResult r = Run(extra, c.shareAt);
   ASSERT_EQ(0, r.exitCode) << r.out << r.err;
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(r.out, m, std::regex("Ferrox.tap: loaded at tick 0, ended itself \\(TAP_Exit\\) at tick ([0-9]+)")))
+  ASSERT_TRUE(std::regex_search(
+      r.out, m, std::regex("Ferrox.tap: loaded at tick 0, ended itself \\(TAP_Exit\\) at tick ([0-9]+)")))
       << r.out;
   const long ended = std::stol(m[1]);
   std::vector<long> with, without;
@@ -81,18 +82,18 @@ TEST_P(ResultWindow, StaysEightSecondsAfterARunThatDidSomething)
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Outcomes, ResultWindow,
-    ::testing::Values(ResultCase{"copied", {}, 2, 0, false, true}, ResultCase{"moved", {"Move=1"}, 1, 0, false, true},
-                      ResultCase{"share never mounted", {}, 1, -1, false, true},
-                      ResultCase{"nothing to do", {}, 0, 0, false, false},
-                      ResultCase{"turned off", {"ShowResult=0"}, 2, 0, false, false},
-                      ResultCase{"setup on the screen", {}, 1, 0, true, false}),
-    [](const ::testing::TestParamInfo<ResultCase> &i) {
-      std::string n = i.param.what;
-      for (char &ch : n)
-        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      return n;
-    });
+INSTANTIATE_TEST_SUITE_P(Outcomes, ResultWindow,
+                         ::testing::Values(ResultCase{"copied", {}, 2, 0, false, true},
+                                           ResultCase{"moved", {"Move=1"}, 1, 0, false, true},
+                                           ResultCase{"share never mounted", {}, 1, -1, false, true},
+                                           ResultCase{"nothing to do", {}, 0, 0, false, false},
+                                           ResultCase{"turned off", {"ShowResult=0"}, 2, 0, false, false},
+                                           ResultCase{"setup on the screen", {}, 1, 0, true, false}),
+                         [](const ::testing::TestParamInfo<ResultCase> &i) {
+                           std::string n = i.param.what;
+                           for (char &ch : n)
+                             if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                           return n;
+                         });
 
 }  // namespace

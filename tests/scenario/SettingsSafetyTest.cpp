@@ -39,8 +39,10 @@ class SettingsSafety : public ScenarioTest {
   // The setup alone with keys, the console on standard output.
   RunResult RunSetup(std::vector<std::string> keys, std::vector<std::string> extra = {})
   {
-    std::vector<std::string> args = {"--root", root.string(), "--console", "-", "--mount", std::string(kNASShare) + "=" + share.string(),
-                                     "--load", "/mnt/hd/ProgramFiles/FerroxSetup.tap"};
+    std::vector<std::string> args = {"--root",    root.string(),
+                                     "--console", "-",
+                                     "--mount",   std::string(kNASShare) + "=" + share.string(),
+                                     "--load",    "/mnt/hd/ProgramFiles/FerroxSetup.tap"};
     for (const std::string &k : keys) args.insert(args.end(), {"--key", k});
     args.insert(args.end(), extra.begin(), extra.end());
     return RunReceiver(args);
@@ -66,7 +68,7 @@ TEST_F(SettingsSafety, TheSetupTheServiceOpensSaysWhyAndLeavingItKeepsTheFile)
     const char *what;
     std::string ini;  // empty: none, the service writes its first one
     const char *reason;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"first start", "", "No folders are chosen yet: choose MoveDir and DestDir, then save (Green)."},
       {"one folder twice", same, "MoveDir and DestDir are the same folder: choose another DestDir."},
@@ -89,7 +91,8 @@ TEST_F(SettingsSafety, TheSetupTheServiceOpensSaysWhyAndLeavingItKeepsTheFile)
       } else {
         EXPECT_EQ(after, c.ini) << "the service's write-back of a whole file is the file";
       }
-      EXPECT_NE(std::string::npos, ReadFile(tkLog).find(std::string("the copy service cannot use the settings: ") + c.reason))
+      EXPECT_NE(std::string::npos,
+                ReadFile(tkLog).find(std::string("the copy service cannot use the settings: ") + c.reason))
           << ReadFile(tkLog);
       // the next run finds the same and asks again (its own write-back
       // brings the first start's speed of 10 into its range)
@@ -98,7 +101,8 @@ TEST_F(SettingsSafety, TheSetupTheServiceOpensSaysWhyAndLeavingItKeepsTheFile)
       if (!c.ini.empty()) {
         EXPECT_EQ(Ini(), after);
       }
-      EXPECT_NE(std::string::npos, Ini().find(c.ini.empty() ? "MoveDir=\r\nDestDir=\r\n" : "MoveDir=/mnt/hd/")) << Ini();
+      EXPECT_NE(std::string::npos, Ini().find(c.ini.empty() ? "MoveDir=\r\nDestDir=\r\n" : "MoveDir=/mnt/hd/"))
+          << Ini();
       size_t asked = 0;
       for (size_t at = 0; (at = ReadFile(tkLog).find(c.reason, at)) != std::string::npos; at++) asked++;
       EXPECT_EQ(asked, 2u) << ReadFile(tkLog);
@@ -139,7 +143,8 @@ TEST_F(SettingsSafety, AFullDiskNeverCostsTheSettings)
       EXPECT_EQ(0, r.exitCode) << r.out << r.err;
       const std::string ini = Ini();
       const bool reported =
-          r.out.find("Settings: /ProgramFiles/Settings/Ferrox/Ferrox.ini not saved: the disk is full") != std::string::npos;
+          r.out.find("Settings: /ProgramFiles/Settings/Ferrox/Ferrox.ini not saved: the disk is full") !=
+          std::string::npos;
       if (reported) {
         EXPECT_EQ(kUserIni, ini) << "a save that could not be done leaves the old file";
       } else {
@@ -200,11 +205,11 @@ TEST_F(SettingsSafety, AReadOnlySettingsFolderKeepsTheFileWhole)
   for (fs::path p = root.parent_path(); p != p.root_path(); p = p.parent_path())
     fs::permissions(p, fs::perms::others_exec, fs::perm_options::add, ec);
   fs::permissions(Host(kFerroxFolder), fs::perms(0555), ec);
-  std::vector<std::string> words = ReceiverCommandLine(
-      {"--root", root.string(), "--console", "-", "--load", "/mnt/hd/ProgramFiles/FerroxSetup.tap",
-       "--key", "Right@1", "--key", "Green@2"});
-  std::string command = setpriv.string() + " --reuid=65534 --regid=65534 --clear-groups env TMPDIR=" +
-                        root.string() + " ";
+  std::vector<std::string> words =
+      ReceiverCommandLine({"--root", root.string(), "--console", "-", "--load", "/mnt/hd/ProgramFiles/FerroxSetup.tap",
+                           "--key", "Right@1", "--key", "Green@2"});
+  std::string command =
+      setpriv.string() + " --reuid=65534 --regid=65534 --clear-groups env TMPDIR=" + root.string() + " ";
   for (const std::string &w : words) command += "'" + w + "' ";
   command += "> " + (root / "out.txt").string() + " 2>&1";
   int status = std::system(command.c_str());
@@ -228,7 +233,7 @@ TEST_F(SettingsSafety, ASettingsFileThatIsNoPlainTextIsNeverWrittenBack)
     const char *what;
     std::string file;
     const char *problem;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"UTF-16", utf16, "is saved as UTF-16 (\"Unicode\"), not as plain text"},
       {"NUL byte in a note", nul, "holds a NUL byte, which no text file has"},
@@ -336,8 +341,11 @@ TEST_F(SettingsSafety, ANameTooLongForTheDriveArrivesShortened)
   ASSERT_EQ(0, r.exitCode) << r.out << r.err;
   std::string shortened;
   for (int i = 0; i < 61; i++) shortened += "ae";
-  const std::vector<std::string> expected = {shortened + ".rec", shortened + ".rec.inf", shortened + ".rec.nav",
-                                             shortened.substr(0, 120) + "-1.rec", shortened.substr(0, 120) + "-1.rec.inf",
+  const std::vector<std::string> expected = {shortened + ".rec",
+                                             shortened + ".rec.inf",
+                                             shortened + ".rec.nav",
+                                             shortened.substr(0, 120) + "-1.rec",
+                                             shortened.substr(0, 120) + "-1.rec.inf",
                                              shortened.substr(0, 120) + "-1.rec.nav"};
   for (const std::string &f : expected)
     EXPECT_TRUE(fs::exists(share / f)) << f << "\n" << ::testing::PrintToString(Tree(share)) << "\n" << Log();

@@ -40,10 +40,19 @@ class SetupRun : public ScenarioTest {
   // The setup alone, with keys, its screens written into `shots`.
   RunResult RunSetup(std::initializer_list<const char *> keys, const fs::path &shots)
   {
-    std::vector<std::string> args = {"--root", root.string(), "--console", "none", "--quiet",
-                                     "--seconds", "600", "--screenshots", shots.string(),
-                                     "--mount", std::string(kNASShare) + "=" + share.string(),
-                                     "--load", "/mnt/hd/ProgramFiles/FerroxSetup.tap"};
+    std::vector<std::string> args = {"--root",
+                                     root.string(),
+                                     "--console",
+                                     "none",
+                                     "--quiet",
+                                     "--seconds",
+                                     "600",
+                                     "--screenshots",
+                                     shots.string(),
+                                     "--mount",
+                                     std::string(kNASShare) + "=" + share.string(),
+                                     "--load",
+                                     "/mnt/hd/ProgramFiles/FerroxSetup.tap"};
     std::vector<std::string> k = Keys(keys);
     args.insert(args.end(), k.begin(), k.end());
     return RunReceiver(args);
@@ -68,7 +77,8 @@ TEST_F(SetupRun, UnusableSettingsStartTheSetupWhosePicksTheNextRunCopiesWith)
   // source, then the mounted share, and saves
   std::vector<std::string> extra = {"--screenshots", shots.string()};
   // (no folder chosen yet: each picker opens on its first folder, Archive)
-  for (const std::string &k : Keys({"Ok", "Down", "Down", "Ok", "Down", "Ok", "Down", "Ok", "Down", "Down", "Ok", "Green"}))
+  for (const std::string &k :
+       Keys({"Ok", "Down", "Down", "Ok", "Down", "Ok", "Down", "Ok", "Down", "Down", "Ok", "Green"}))
     extra.push_back(k);
   RunResult first = Run(extra, 0);
   ASSERT_EQ(0, first.exitCode) << first.out << first.err;
@@ -124,8 +134,9 @@ TEST_F(SetupRun, ScreenshotsAreWholeScreensInTimeOrder)
   std::map<bool, std::vector<std::string>> names;
   for (bool everySync : {false, true}) {
     TempDir shots;
-    std::vector<std::string> args = {"--root", root.string(), "--console", "none", "--screenshots",
-                                     shots.path.string(), "--load", "/mnt/hd/ProgramFiles/FerroxSetup.tap"};
+    std::vector<std::string> args = {
+        "--root",        root.string(),       "--console", "none",
+        "--screenshots", shots.path.string(), "--load",    "/mnt/hd/ProgramFiles/FerroxSetup.tap"};
     if (everySync) args.push_back("--screenshots-every-sync");
     for (const char *k : {"Down@1", "Down@1.5", "Right@2", "Exit@3"}) args.insert(args.end(), {"--key", k});
     RunResult r = RunReceiver(args);
@@ -172,9 +183,17 @@ TEST_F(SetupRun, MissingFontsShowOneWindowAndNoKeyIsLost)
     fs::remove_all(Host("/mnt/hd/ProgramFiles/Settings/Fonts"));
     WriteFile(std::string(kFerroxFolder) + "/Ferrox.ini", start);
     WriteFile("/mnt/hd/ProgramFiles/Settings/TKLib.log", "");
-    std::vector<std::string> args = {"--root", root.string(), "--console", "none", "--trace-keys",
-                                     "--fonts", c.fonts, "--seconds", "60",
-                                     "--load", "/mnt/hd/ProgramFiles/FerroxSetup.tap"};
+    std::vector<std::string> args = {"--root",
+                                     root.string(),
+                                     "--console",
+                                     "none",
+                                     "--trace-keys",
+                                     "--fonts",
+                                     c.fonts,
+                                     "--seconds",
+                                     "60",
+                                     "--load",
+                                     "/mnt/hd/ProgramFiles/FerroxSetup.tap"};
     // Down to the speed, Right raises it, Green saves: all within the window
     for (const char *k : {"Down@1", "Down@1.5", "Right@2", "Green@2.5"}) args.insert(args.end(), {"--key", k});
     RunResult r = RunReceiver(args);
@@ -211,8 +230,8 @@ TEST_F(SetupRun, TheDemosKeyStorySavesTheShareAsDestination)
                              "/mnt/hd/ProgramFiles/FerroxSetup.tap"});
   ASSERT_EQ(0, r.exitCode) << r.out << r.err;
   const std::string ini = Ini();
-  for (const char *line : {"DestDir=/mnt/hd/DataFiles/NAS-Share\r\n", "MountedDirDest=1\r\n", "CopySpeed=3\r\n",
-                           "NASBootTime=18\r\n"})
+  for (const char *line :
+       {"DestDir=/mnt/hd/DataFiles/NAS-Share\r\n", "MountedDirDest=1\r\n", "CopySpeed=3\r\n", "NASBootTime=18\r\n"})
     EXPECT_NE(std::string::npos, ini.find(line)) << line << " in\n" << ini;
 }
 
@@ -227,12 +246,12 @@ TEST_F(SetupRun, YellowCopiesNowUnlessTheServiceRunsAlready)
                  "CopySpeed=2", "NASBootTime=30"});
   struct Case {
     const char *what;
-    double shareAt;           // < 0: never mounted, so a running service waits for it
-    bool serviceLoaded;       // loaded with the setup
-    long setupEnds;           // tick
-    const char *speedSaved;   // what the file holds afterwards
+    double shareAt;          // < 0: never mounted, so a running service waits for it
+    bool serviceLoaded;      // loaded with the setup
+    long setupEnds;          // tick
+    const char *speedSaved;  // what the file holds afterwards
     bool copied;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       // (the setup says for 3 s that the service started, then ends)
       {"the service is not running", 0, false, 500, "CopySpeed=3", true},
@@ -245,14 +264,15 @@ TEST_F(SetupRun, YellowCopiesNowUnlessTheServiceRunsAlready)
     WriteFile(std::string(kFerroxFolder) + "/Ferrox.ini", start);
     fs::remove_all(share);
     fs::create_directories(share);
-    std::vector<std::string> args = {"--root", root.string(), "--console", "none", "--seconds", "120",
-                                     "--load", "/mnt/hd/ProgramFiles/FerroxSetup.tap", "--key", "Right@1",
-                                     "--key", "Yellow@2", "--key", "Exit@3"};
+    std::vector<std::string> args = {"--root",    root.string(), "--console", "none",
+                                     "--seconds", "120",         "--load",    "/mnt/hd/ProgramFiles/FerroxSetup.tap",
+                                     "--key",     "Right@1",     "--key",     "Yellow@2",
+                                     "--key",     "Exit@3"};
     if (c.shareAt >= 0) args.insert(args.end(), {"--mount", std::string(kNASShare) + "=" + share.string()});
     if (c.serviceLoaded) args.insert(args.end(), {"--load", "/mnt/hd/ProgramFiles/Ferrox.tap"});
     RunResult r = RunReceiver(args);
-    EXPECT_NE(std::string::npos,
-              r.out.find("FerroxSetup.tap: loaded at tick 0, ended itself (TAP_Exit) at tick " + std::to_string(c.setupEnds) + "\n"))
+    EXPECT_NE(std::string::npos, r.out.find("FerroxSetup.tap: loaded at tick 0, ended itself (TAP_Exit) at tick " +
+                                            std::to_string(c.setupEnds) + "\n"))
         << r.out;
     EXPECT_NE(std::string::npos, Ini().find(std::string(c.speedSaved) + "\r\n")) << Ini();
     size_t loads = 0;

@@ -46,9 +46,8 @@ TEST_F(ShellRun, KeysPassStatusIsAnsweredAndTheStopEventEndsATransfer)
 
   std::vector<std::string> status = Lines(r.out, "] status: ");
   ASSERT_GT(status.size(), 100u);
-  EXPECT_NE(std::string::npos,
-            status[0].find("status: file \"\", 0 bytes, 0%, 0 MB/min, entry 1 of 0, "
-                           "waiting for the folders and the mount"))
+  EXPECT_NE(std::string::npos, status[0].find("status: file \"\", 0 bytes, 0%, 0 MB/min, entry 1 of 0, "
+                                              "waiting for the folders and the mount"))
       << status[0];
   std::vector<std::string> working = Lines(r.out, "file \"Big.rec\", 25165824 bytes, ");
   ASSERT_GT(working.size(), 10u) << r.out;
@@ -74,10 +73,10 @@ TEST_F(ShellRun, KeysPassStatusIsAnsweredAndTheStopEventEndsATransfer)
 // What one run's end does to the mount plug-in, by the plug-in's behaviour.
 struct StopCase {
   const char *name;
-  int mountType;                    // picks the plug-in: 0 the share's, else the drive's
-  const char *standIn;              // plug-in file, or null: none runs
-  int mode;                         // stand-in behaviour (1 ends on stop, 2 on kill, 3 never)
-  std::vector<std::string> lines;   // log lines in this order
+  int mountType;                   // picks the plug-in: 0 the share's, else the drive's
+  const char *standIn;             // plug-in file, or null: none runs
+  int mode;                        // stand-in behaviour (1 ends on stop, 2 on kill, 3 never)
+  std::vector<std::string> lines;  // log lines in this order
 };
 static void PrintTo(const StopCase &c, std::ostream *os) { *os << c.name; }
 
@@ -112,21 +111,27 @@ TEST_P(MountStopRun, EndOfRunStopsTheMountPlugin)
   }
   EXPECT_EQ(c.mode == 3, r.out.find("receiver: run ended after") != std::string::npos &&
                              r.out.find("1 plug-in(s) loaded") != std::string::npos)
-      << "only the plug-in that never ends is left\n" << r.out;
+      << "only the plug-in that never ends is left\n"
+      << r.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Shell, MountStopRun,
     ::testing::Values(
         StopCase{"not_running", 0, nullptr, 0, {"No more files to copy", "TAP 0x80000106 is not running"}},
-        StopCase{"ends_on_stop", 0, "MountNAS.tap", 1,
-                 {"Trying to stop 0x80000106", "Successful via EVT_STOP"}},
-        StopCase{"ends_on_kill_bit", 1, "MountDrive.tap", 2,
-                 {"Trying to stop 0x8e0a423c", "TAP is still running, trying to set kill bit",
-                  "Successful via kill bit"}},
-        StopCase{"never_ends", 2, "MountDrive.tap", 3,
-                 {"Trying to stop 0x8e0a423c", "TAP is still running, trying to set kill bit",
-                  "TAP is still running :-("}}),
+        StopCase{"ends_on_stop", 0, "MountNAS.tap", 1, {"Trying to stop 0x80000106", "Successful via EVT_STOP"}},
+        StopCase{
+            "ends_on_kill_bit",
+            1,
+            "MountDrive.tap",
+            2,
+            {"Trying to stop 0x8e0a423c", "TAP is still running, trying to set kill bit", "Successful via kill bit"}},
+        StopCase{
+            "never_ends",
+            2,
+            "MountDrive.tap",
+            3,
+            {"Trying to stop 0x8e0a423c", "TAP is still running, trying to set kill bit", "TAP is still running :-("}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // Requests the service must refuse, sent by the requester stand-in.

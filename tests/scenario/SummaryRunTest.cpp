@@ -14,8 +14,8 @@ struct SummaryCase {
   const char *name;
   std::function<void(ScenarioTest &)> prepare;
   std::vector<std::string> args;
-  double shareAt;           // -1: the share is not mounted by the fixture
-  std::string summary;      // the line up to " in N s"
+  double shareAt;       // -1: the share is not mounted by the fixture
+  std::string summary;  // the line up to " in N s"
 };
 
 void PrintTo(const SummaryCase &c, std::ostream *os) { *os << c.name; }
@@ -32,15 +32,13 @@ TEST_P(RunSummary, CountsEveryRecordingOnceAndEndsLogAndConsole)
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
 
   std::vector<std::string> lines = LogLines();
-  auto at = std::find_if(lines.begin(), lines.end(),
-                         [](const std::string &l) { return l.rfind("Summary: ", 0) == 0; });
+  auto at = std::find_if(lines.begin(), lines.end(), [](const std::string &l) { return l.rfind("Summary: ", 0) == 0; });
   ASSERT_NE(at, lines.end()) << Log();
   EXPECT_EQ(at->substr(0, c.summary.size()), c.summary) << *at;
   EXPECT_NE(at->find(" MB in "), std::string::npos) << *at;
   EXPECT_EQ(at->back(), 's') << *at;
-  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                          [](const std::string &l) { return l.rfind("Summary: ", 0) == 0; }),
-            1)
+  EXPECT_EQ(
+      std::count_if(lines.begin(), lines.end(), [](const std::string &l) { return l.rfind("Summary: ", 0) == 0; }), 1)
       << "one summary per run";
   EXPECT_TRUE(LogInOrder({*at, "Ferrox end"}));
 
@@ -60,8 +58,7 @@ void FourRecordings(ScenarioTest &t)
   t.WriteRecording(dir + "/C.rec", 1 << 20, 3, LocalTime(2015, 12, 3), /*inf=*/false);
   // D is on the share already, companions and all
   t.WriteRecording(dir + "/D.rec", 5000, 4, LocalTime(2015, 12, 4));
-  for (const char *part : {"D.rec", "D.rec.inf", "D.rec.nav"})
-    fs::copy_file(t.Host(dir + "/" + part), t.share / part);
+  for (const char *part : {"D.rec", "D.rec.inf", "D.rec.nav"}) fs::copy_file(t.Host(dir + "/" + part), t.share / part);
 }
 
 void TwoToMove(ScenarioTest &t)
@@ -95,15 +92,24 @@ INSTANTIATE_TEST_SUITE_P(
     Runs, RunSummary,
     ::testing::Values(
         // 2 + 1 + 1 MiB and the companions moved: 4.0 MB
-        SummaryCase{"copied_complete_and_failed", FourRecordings, {}, 0,
+        SummaryCase{"copied_complete_and_failed",
+                    FourRecordings,
+                    {},
+                    0,
                     "Summary: 2 copied, 0 moved, 1 already complete, 1 failed (source missing), 0 skipped, "
                     "4.0 MB"},
-        SummaryCase{"moved", TwoToMove, {}, 0,
-                    "Summary: 0 copied, 2 moved, 0 already complete, 0 failed, 0 skipped, 0.0 MB"},
-        SummaryCase{"share_never_mounted", [](ScenarioTest &t) { t.WriteShareSettings({}); }, {}, -1,
+        SummaryCase{
+            "moved", TwoToMove, {}, 0, "Summary: 0 copied, 2 moved, 0 already complete, 0 failed, 0 skipped, 0.0 MB"},
+        SummaryCase{"share_never_mounted",
+                    [](ScenarioTest &t) { t.WriteShareSettings({}); },
+                    {},
+                    -1,
                     "Summary: 0 copied, 0 moved, 0 already complete, 0 failed, 0 skipped (share not mounted), "
                     "0.0 MB"},
-        SummaryCase{"stopped_in_the_first_copy", BigFirst, {"--stop-event-at", "13"}, 0,
+        SummaryCase{"stopped_in_the_first_copy",
+                    BigFirst,
+                    {"--stop-event-at", "13"},
+                    0,
                     "Summary: 0 copied, 0 moved, 0 already complete, 0 failed, 2 skipped (stopped), "}),
     [](const ::testing::TestParamInfo<SummaryCase> &info) { return std::string(info.param.name); });
 

@@ -43,9 +43,7 @@ TEST_F(TriageRun, GathersTheUnencryptedAndUnusedThenCopiesThem)
 {
   WriteShareSettings({"CopyAllFiles=1"});
   WriteAll();
-  RunResult r = Run({"--record", "0=/mnt/hd/DataFiles/Live.rec", "--play",
-                     "/mnt/hd/DataFiles/Playing.rec"},
-                    0);
+  RunResult r = Run({"--record", "0=/mnt/hd/DataFiles/Live.rec", "--play", "/mnt/hd/DataFiles/Playing.rec"}, 0);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
 
   for (const char *name : {"Fta.rec", "Decrypted.rec", "Odd.mpg"}) {
@@ -62,14 +60,12 @@ TEST_F(TriageRun, GathersTheUnencryptedAndUnusedThenCopiesThem)
     EXPECT_TRUE(InData(std::string(name) + ".nav")) << name;
   }
   EXPECT_TRUE(InData("Crypt.rec.inf"));
-  EXPECT_TRUE(LogInOrder({"Move Files from DataFiles to /mnt/hd/DataFiles/MoveToNAS:",
-                          "  Do not move Crypt because it is crypted",
-                          "  Move Decrypted CryptFlag = uncrypted", "  Move Fta CryptFlag = FTA",
-                          "  Do not move Live because it is in use",
-                          "  Do not move NoInf because it is crypted", "  Move Odd CryptFlag = ???",
-                          "  Do not move Partly because it is partly crypted",
-                          "  Do not move Playing because it is in use",
-                          "3 files ready for processing.", "Ferrox end"}));
+  EXPECT_TRUE(LogInOrder(
+      {"Move Files from DataFiles to /mnt/hd/DataFiles/MoveToNAS:", "  Do not move Crypt because it is crypted",
+       "  Move Decrypted CryptFlag = uncrypted", "  Move Fta CryptFlag = FTA",
+       "  Do not move Live because it is in use", "  Do not move NoInf because it is crypted",
+       "  Move Odd CryptFlag = ???", "  Do not move Partly because it is partly crypted",
+       "  Do not move Playing because it is in use", "3 files ready for processing.", "Ferrox end"}));
   EXPECT_EQ(Log().find("Clip"), std::string::npos) << "a .ts is never looked at";
 }
 
@@ -80,8 +76,7 @@ TEST_F(TriageRun, WithoutCopyAllFilesNothingIsGathered)
   RunResult r = Run({}, 0);
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
 
-  for (const char *name : {"Fta.rec", "Decrypted.rec", "Odd.mpg", "Crypt.rec"})
-    EXPECT_TRUE(InData(name)) << name;
+  for (const char *name : {"Fta.rec", "Decrypted.rec", "Odd.mpg", "Crypt.rec"}) EXPECT_TRUE(InData(name)) << name;
   EXPECT_FALSE(LogHas("Move Files from DataFiles to /mnt/hd/DataFiles/MoveToNAS:"));
   EXPECT_TRUE(LogHas("0 files ready for processing."));
   EXPECT_TRUE(Tree(share).empty());

@@ -145,10 +145,8 @@ class TmpfsFullTest : public ServiceTest {
   {
     drive_ = sandbox / "usb";
     fs::create_directories(drive_);
-    if (mount("ferrox-test", drive_.c_str(), "tmpfs", 0, "size=256k") == 0)
-      mounted_ = true;
-    else
-      why_ = std::strerror(errno);
+    if (mount("ferrox-test", drive_.c_str(), "tmpfs", 0, "size=256k") == 0) mounted_ = true;
+    else why_ = std::strerror(errno);
     config.mounts.push_back({"/mnt/sdb1", drive_, 0, -1});
   }
   void TearDown() override

@@ -15,11 +15,11 @@ constexpr size_t kSrcSize = 20000;  // more than the 8 KiB compared at each end
 // What lies at the destination before the probe or the transfer.
 struct DestCase {
   const char *name;
-  bool present;           // a destination file exists
-  std::string (*bytes)(); // its contents
-  int probe;              // FRX_GetDestinationStatus
-  int init;               // FRX_Init
-  const char *logLine;    // a line FRX_Init writes ("%s" = destination path)
+  bool present;            // a destination file exists
+  std::string (*bytes)();  // its contents
+  int probe;               // FRX_GetDestinationStatus
+  int init;                // FRX_Init
+  const char *logLine;     // a line FRX_Init writes ("%s" = destination path)
 };
 
 // The case's name in test listings rather than its bytes.
@@ -170,8 +170,7 @@ TEST_F(EngineTest, DestinationThatCannotBeOpened)
   WriteFile(Src("film.rec"), "data");
   WriteFile("/mnt/hd/DataFiles/blocked", "a file where the folder should be");
   EXPECT_EQ(-3, FRX_Init("film.rec", "film.rec", kSrcDir, "/mnt/hd/DataFiles/blocked/sub"));
-  EXPECT_TRUE(LogHas("FRX: failed to open the destination file '/mnt/hd/DataFiles/blocked/sub/film.rec'"))
-      << Log();
+  EXPECT_TRUE(LogHas("FRX: failed to open the destination file '/mnt/hd/DataFiles/blocked/sub/film.rec'")) << Log();
   EXPECT_TRUE(LogHas("FRX: failed to create the folder '/mnt/hd/DataFiles/blocked/sub'"));
   EXPECT_EQ(0, FRX_Process()) << "the source was closed";
 }
@@ -196,8 +195,7 @@ TEST_F(EngineTest, SameFileIsRefused)
   symlink(Host(Src("film.rec")).c_str(), Host(Dst("symlinked.rec")).c_str());
 
   EXPECT_EQ(-3, FRX_Init("film.rec", "linked.rec", kSrcDir, kDstDir));
-  EXPECT_TRUE(LogHas("FRX: source and destination are the same file '" + Dst("linked.rec") +
-                     "', transfer refused."));
+  EXPECT_TRUE(LogHas("FRX: source and destination are the same file '" + Dst("linked.rec") + "', transfer refused."));
   EXPECT_EQ(-3, FRX_Init("film.rec", "symlinked.rec", kSrcDir, kDstDir));
   EXPECT_EQ(-3, FRX_Init("film.rec", "film.rec", kSrcDir, kSrcDir));
   EXPECT_EQ(0, FRX_Process());
@@ -283,10 +281,8 @@ TEST_F(EngineTest, SourceShrinksOrGrowsDuringTheCopy)
     ASSERT_EQ(0, FRX_Init("live.rec", "live.rec", kSrcDir, kDstDir));
     FRX_SetSpeed(0, 0x10000);
     ASSERT_TRUE(PumpUntil(0x10000));
-    if (grow)
-      std::ofstream(Host(Src("live.rec")), std::ios::app | std::ios::binary) << "more";
-    else
-      fs::resize_file(Host(Src("live.rec")), 100000);
+    if (grow) std::ofstream(Host(Src("live.rec")), std::ios::app | std::ios::binary) << "more";
+    else fs::resize_file(Host(Src("live.rec")), 100000);
     EXPECT_EQ(-2, Pump());
     EXPECT_TRUE(LogHas("FRX: got no data, transfer terminated."));
     EXPECT_EQ(ReadFile(Src("live.rec")), ReadFile(Dst("live.rec"))) << "copied up to the new end";
@@ -365,8 +361,7 @@ TEST_F(EngineTest, BufferHalvingKeepsHalfOfWhatCouldBeHad)
   Rx().SetMemoryLimit(0, 5242880);
   ASSERT_EQ(0, FRX_Init("big.rec", "big.rec", kSrcDir, kDstDir));
   EXPECT_EQ(0, FRX_Process());
-  EXPECT_TRUE(LogHas("FRX: failed to reserve 10485760 bytes for the data buffer. Reduced to 2621440 bytes."))
-      << Log();
+  EXPECT_TRUE(LogHas("FRX: failed to reserve 10485760 bytes for the data buffer. Reduced to 2621440 bytes.")) << Log();
   EXPECT_EQ(2621440u, FRXBytesCopied);
   EXPECT_EQ(1, Pump());
   EXPECT_EQ(ReadFile(Src("big.rec")), ReadFile(Dst("big.rec")));
@@ -379,8 +374,9 @@ TEST_F(EngineTest, NoBufferAtAllEndsTheTransfer)
   Rx().SetMemoryLimit(0, 100000);
   ASSERT_EQ(0, FRX_Init("film.rec", "film.rec", kSrcDir, kDstDir));
   EXPECT_EQ(-3, FRX_Process());
-  EXPECT_TRUE(LogHas("FRX: failed to reserve 10485760 bytes for the data buffer, not even 65536 bytes "
-                     "are free. Transfer terminated."))
+  EXPECT_TRUE(
+      LogHas("FRX: failed to reserve 10485760 bytes for the data buffer, not even 65536 bytes "
+             "are free. Transfer terminated."))
       << Log();
   EXPECT_EQ(-3, FRX_Process());
   EXPECT_EQ(before, Rx().MemoryInUse());
@@ -487,7 +483,7 @@ TEST_F(EngineTest, BlocksMoveInsideTheKernelWhereItCanElseThroughTheBuffer)
     size_t before;    // bytes of the source at the destination already (continued from there)
     bool kernel;      // expected: no block passes the buffer
     uint64_t pieces;  // expected: kernel copies at least
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"new copy", 400000, 0x10000, 0, true, 400000 / 0x10000},
       // written at its end without append mode, so the kernel copies there too
@@ -602,9 +598,9 @@ TEST_F(EngineSlowSyncTest, WhatHappensDuringTheSyncKeepsTheSource)
   struct Case {
     const char *name;
     std::function<void()> during;
-    int outcome;        // FRX_Process's last answer
-    const char *line;   // expected in the log, or null
-  // clang-format off
+    int outcome;       // FRX_Process's last answer
+    const char *line;  // expected in the log, or null
+    // clang-format off
   } cases[] = {
       {"the share vanishes", [this] { Rx().SetMountTimes("/mnt/sdb1", 0, Rx().Ticks() / 100.0); },
        -3, "FRX: failed to flush the destination to disk, transfer terminated."},

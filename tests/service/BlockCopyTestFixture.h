@@ -84,7 +84,7 @@ class ServiceTest : public SimTest {
   }
   time_t MTime(const std::string &receiverPath) const
   {
-    struct stat st{};
+    struct stat st {};
     stat(Host(receiverPath).c_str(), &st);
     return st.st_mtime;
   }

@@ -27,7 +27,7 @@ TEST_F(CopyCycleTest, StateLineNamesEveryValueAndOnlyInTheLongLog)
   struct Case {
     int job, state, typ;
     const char *line;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {JS_Normal, 12, FT_Inf, "New State: JS_Normal - CS_unkown(12) - FT_Inf"},
       {JS_Job, 14, FT_Other, "New State: JS_Job - CS_unkown(14) - FT_Other"},
@@ -57,8 +57,7 @@ TEST_F(CopyCycleTest, EmptyListEndsTheRunAndTheEventIsAnsweredWithZero)
   std::vector<std::string> lines = LogLines();
   ASSERT_GE(lines.size(), 4u);
   EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
-            (std::vector<std::string>{"reached end of file list", "No more files to copy",
-                                      std::string(59, '=')}));
+            (std::vector<std::string>{"reached end of file list", "No more files to copy", std::string(59, '=')}));
 }
 
 TEST_F(CopyCycleTest, OtherFileIsCopiedAloneAndNeverDeletedInNormalMode)

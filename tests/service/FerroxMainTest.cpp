@@ -115,7 +115,7 @@ TEST_F(FerroxMainTest, EndOfRunAndStopEventShareTheShutdown)
     bool stopEvent;
     int logLength;
     std::vector<std::string> lines;  // the whole log
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {false, 0, {kEnded, "Ferrox end", std::string(59, '-')}},
       {false, 1, {"StopMount is set to FALSE", kEnded, "Ferrox end", std::string(59, '-')}},
@@ -153,7 +153,7 @@ TEST_F(FerroxMainTest, TheResultInWordsAnOwnerReads)
     const char *endReason;
     bool any;
     std::string done, failed;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {{{SO_Copied, nullptr}}, 0, nullptr, true, "1 recording copied", ""},
       {{{SO_Copied, nullptr}, {SO_Copied, nullptr}, {SO_Moved, nullptr}}, 0, nullptr, true,
@@ -190,7 +190,7 @@ TEST_F(FerroxMainTest, StopTapByBehaviourOfThePlugin)
     int result;
     std::vector<std::string> lines;
     dword minTicks, maxTicks;  // time StopTAP waited
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {-1, 1, {"TAP 0x80000106 is not running"}, 0, 0},
       {1, 1, {"Trying to stop 0x80000106", "Successful via EVT_STOP"}, 0, 5},
@@ -290,7 +290,7 @@ TEST_F(FerroxMainTest, StatusStateFollowsTheCycle)
 {
   struct Case {
     int copyState, nvmFirstCheck, firstTryWaitForStart, state;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {CS_WaitMount, 1, 1, 0}, {CS_WaitMount, 0, 1, 1}, {CS_WaitMount, 0, 0, 0}, {CS_Job, 1, 1, 3},
       {CS_Copy, 1, 1, 2},      {CS_Prepare, 1, 0, 2},  {CS_FirstCall, 1, 1, 2}, {CS_Exit, 0, 1, 1},
@@ -302,8 +302,8 @@ TEST_F(FerroxMainTest, StatusStateFollowsTheCycle)
     FirstTryWaitForStart = c.firstTryWaitForStart;
     Request req;
     req.Send();
-    EXPECT_EQ(c.state, req.At<int32_t>(156)) << "state " << c.copyState << " nvm " << c.nvmFirstCheck
-                                             << " wait " << c.firstTryWaitForStart;
+    EXPECT_EQ(c.state, req.At<int32_t>(156))
+        << "state " << c.copyState << " nvm " << c.nvmFirstCheck << " wait " << c.firstTryWaitForStart;
   }
 }
 
@@ -324,7 +324,7 @@ TEST_F(FerroxMainTest, RequestsThatAreNotOursAreRefusedOrLeftAlone)
     bool nullBlock;
     dword serverId, channelVersion;
     dword status;  // the channel's status afterwards
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"block version 1", 1, 0, false, __tap_ud__, TAPCOM_VERSION, TAPCOM_STATUS_REJECTED},
       {"other service", 2, 1, false, __tap_ud__, TAPCOM_VERSION, TAPCOM_STATUS_REJECTED},

@@ -50,9 +50,14 @@ TEST_F(FilePrepTest, SizesInUnitsOf1024WithOneDecimal)
   struct Case {
     qword bytes;
     const char *text;
-  } cases[] = {{0, "0 B"},           {1023, "1023 B"},        {1024, "1.0 kB"},
-               {1536, "1.5 kB"},     {1048576, "1.0 MB"},     {1610612736ull, "1.5 GB"},
-               {1099511627776ull, "1.0 TB"}, {3ull << 40, "3.0 TB"}};
+  } cases[] = {{0, "0 B"},
+               {1023, "1023 B"},
+               {1024, "1.0 kB"},
+               {1536, "1.5 kB"},
+               {1048576, "1.0 MB"},
+               {1610612736ull, "1.5 GB"},
+               {1099511627776ull, "1.0 TB"},
+               {3ull << 40, "3.0 TB"}};
   for (const Case &c : cases) {
     char out[16] = "unchanged";
     FileSizeToString(static_cast<dword>(c.bytes), static_cast<dword>(c.bytes >> 32), out);
@@ -125,8 +130,9 @@ TEST_F(FilePrepTest, ClashGivesNumberedNamesAndCompanionsFollow)
   EXPECT_EQ(Pump(), 1);
   EXPECT_STREQ(DestFileNameClean, "Film-2.rec");
   EXPECT_TRUE(LogHas("Destination needed to be renamed to 'Film-2.rec'"));
-  EXPECT_TRUE(LogHas("Destination name 'Film.rec' became 'Film-2.rec': numbered, for what is at "
-                     "/mnt/hd/DataFiles/NAS-Share/Film.rec: a different file"))
+  EXPECT_TRUE(
+      LogHas("Destination name 'Film.rec' became 'Film-2.rec': numbered, for what is at "
+             "/mnt/hd/DataFiles/NAS-Share/Film.rec: a different file"))
       << Log();
   FileTyp = FT_Inf;
   EXPECT_EQ(StartCopy(), 0);
@@ -290,29 +296,38 @@ TEST_P(DestinationName, FollowsTheSettings)
     return out;
   };
   // (a line that is no UTF-8 as a whole is written as it is)
-  const std::string line = c.why != nullptr ? std::string("Destination name '") + c.source + "' became '" + c.dest + "': " + c.why : "";
+  const std::string line =
+      c.why != nullptr ? std::string("Destination name '") + c.source + "' became '" + c.dest + "': " + c.why : "";
   if (c.why != nullptr) EXPECT_TRUE(LogHas(latin1(line)) || LogHas(line)) << said;
-  else
-    EXPECT_EQ(said.find("Destination name '"), std::string::npos) << said;
+  else EXPECT_EQ(said.find("Destination name '"), std::string::npos) << said;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Names, DestinationName,
-    ::testing::Values(NameCase{"spelt_out_by_SpecChar", 1, 0, 1, "Müller.rec", "Mueller.rec", "special letters spelt out"},
-                      NameCase{"spelt_out_for_NTFS", 0, 1, 1, "Müller.rec", "Mueller.rec", "special letters spelt out"},
-                      NameCase{"kept_in_UTF8", 0, 0, 1, "Müller.rec", "Müller.rec", nullptr},
-                      NameCase{"accents_spelt_out", 1, 0, 1, "Ärger über Straße à côté.rec", "Aerger ueber Strasse a cote.rec",
-                               "special letters spelt out"},
-                      NameCase{"DEC_removed", 0, 0, 1, "Film (DEC).rec", "Film.rec", "\" (DEC)\" removed"},
-                      NameCase{"DEC_in_front_removed", 0, 0, 1, "(DEC)Film.rec", "Film.rec", "\" (DEC)\" removed"},
-                      NameCase{"DEC_kept", 0, 0, 0, "Film (DEC).rec", "Film (DEC).rec", nullptr},
-                      NameCase{"reserved_dropped", 0, 0, 1, "A: B? C*.rec", "A B C.rec",
-                               "characters a share cannot hold removed"},
-                      NameCase{"plain", 1, 0, 1, "Tagesschau.rec", "Tagesschau.rec", nullptr},
-                      // no spelt-out form: a single byte, but UTF-8 again on NTFS
-                      NameCase{"cedilla_single_byte", 1, 0, 1, "Fa\xC3\xA7" "ade.rec", "Fa\xE7" "ade.rec",
-                               "special letters spelt out"},
-                      NameCase{"cedilla_UTF8_on_NTFS", 1, 1, 1, "Fa\xC3\xA7" "ade.rec", "Fa\xC3\xA7" "ade.rec", nullptr}),
+    ::testing::Values(
+        NameCase{"spelt_out_by_SpecChar", 1, 0, 1, "Müller.rec", "Mueller.rec", "special letters spelt out"},
+        NameCase{"spelt_out_for_NTFS", 0, 1, 1, "Müller.rec", "Mueller.rec", "special letters spelt out"},
+        NameCase{"kept_in_UTF8", 0, 0, 1, "Müller.rec", "Müller.rec", nullptr},
+        NameCase{"accents_spelt_out", 1, 0, 1, "Ärger über Straße à côté.rec", "Aerger ueber Strasse a cote.rec",
+                 "special letters spelt out"},
+        NameCase{"DEC_removed", 0, 0, 1, "Film (DEC).rec", "Film.rec", "\" (DEC)\" removed"},
+        NameCase{"DEC_in_front_removed", 0, 0, 1, "(DEC)Film.rec", "Film.rec", "\" (DEC)\" removed"},
+        NameCase{"DEC_kept", 0, 0, 0, "Film (DEC).rec", "Film (DEC).rec", nullptr},
+        NameCase{"reserved_dropped", 0, 0, 1, "A: B? C*.rec", "A B C.rec", "characters a share cannot hold removed"},
+        NameCase{"plain", 1, 0, 1, "Tagesschau.rec", "Tagesschau.rec", nullptr},
+        // no spelt-out form: a single byte, but UTF-8 again on NTFS
+        NameCase{"cedilla_single_byte", 1, 0, 1,
+                 "Fa\xC3\xA7"
+                 "ade.rec",
+                 "Fa\xE7"
+                 "ade.rec",
+                 "special letters spelt out"},
+        NameCase{"cedilla_UTF8_on_NTFS", 1, 1, 1,
+                 "Fa\xC3\xA7"
+                 "ade.rec",
+                 "Fa\xC3\xA7"
+                 "ade.rec",
+                 nullptr}),
     [](const ::testing::TestParamInfo<NameCase> &info) { return std::string(info.param.name); });
 
 struct PaceCase {
@@ -357,12 +372,11 @@ TEST_P(Pace, BlockSizeByPartSpeedAndMountType)
   FRX_Close();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Blocks, Pace,
-    ::testing::Values(PaceCase{0, 4, FT_Rec, 2u << 20}, PaceCase{1, 4, FT_Rec, 2u << 20},
-                      PaceCase{2, 4, FT_Rec, 24u << 20}, PaceCase{0, 1, FT_Rec, 512u << 10},
-                      PaceCase{2, 1, FT_Inf, 256u << 10}, PaceCase{2, 1, FT_Nav, 512u << 10}),
-    [](const ::testing::TestParamInfo<PaceCase> &info) { return PaceName(info.param); });
+INSTANTIATE_TEST_SUITE_P(Blocks, Pace,
+                         ::testing::Values(PaceCase{0, 4, FT_Rec, 2u << 20}, PaceCase{1, 4, FT_Rec, 2u << 20},
+                                           PaceCase{2, 4, FT_Rec, 24u << 20}, PaceCase{0, 1, FT_Rec, 512u << 10},
+                                           PaceCase{2, 1, FT_Inf, 256u << 10}, PaceCase{2, 1, FT_Nav, 512u << 10}),
+                         [](const ::testing::TestParamInfo<PaceCase> &info) { return PaceName(info.param); });
 
 TEST_F(FilePrepTest, TsLinkIsAHardLinkWhateverTheNameHolds)
 {
@@ -419,10 +433,8 @@ TEST_P(DeleteSource, OnlyWhatArrivedIsDeleted)
   if (!c.deleted)
     EXPECT_TRUE(LogHas("File: /mnt/hd/DataFiles/MoveToNAS/Film.rec wird NICHT gel\xF6scht, da .inf oder .nav fehlt"))
         << Log();
-  else if (c.jobState == JS_Job)
-    EXPECT_TRUE(LogHas("delete SourceFile: /mnt/hd/DataFiles/MoveToNAS/Film.rec "));
-  else
-    EXPECT_TRUE(LogHas("delete File: /mnt/hd/DataFiles/MoveToNAS/Film.rec "));
+  else if (c.jobState == JS_Job) EXPECT_TRUE(LogHas("delete SourceFile: /mnt/hd/DataFiles/MoveToNAS/Film.rec "));
+  else EXPECT_TRUE(LogHas("delete File: /mnt/hd/DataFiles/MoveToNAS/Film.rec "));
 }
 
 // The copies are synced, with the folders above them, before the source
@@ -449,7 +461,8 @@ TEST_F(FilePrepTest, ASourceGoesOnlyOnceItsCopiesAreSynced)
     EXPECT_EQ(copyThere ? 3u : 1u, Rx().CallCount("OS_Fsync"));
     // the share's folder, then the folder that holds it (no mount point here)
     EXPECT_EQ(copyThere ? 2u : 0u, Rx().CallCount("OS_SyncDir"));
-    EXPECT_EQ(!copyThere, LogHas("Error: the copy of Film.rec.nav could not be synced to the disk, the source is not deleted"))
+    EXPECT_EQ(!copyThere,
+              LogHas("Error: the copy of Film.rec.nav could not be synced to the disk, the source is not deleted"))
         << Log();
   }
 }
@@ -506,7 +519,7 @@ TEST_F(FilePrepTest, SummaryTakesTimeAndSpeedFromTheElapsedSeconds)
   struct {
     double wait;
     const char *line;
-  // clang-format off
+    // clang-format off
   } rows[] = {
       {0, "Copy time = 0 min Filesize = 1.5 kB Transfered = 1.5 kB Average Speed = 90.0 kB/min"},
       {53, "Copy time = 0 min Filesize = 1.5 kB Transfered = 1.5 kB Average Speed = 1.7 kB/min"},  // across 21:06

@@ -78,15 +78,11 @@ class JobFilesTest : public SimTest {
     SimTest::TearDown();
   }
 
-  void Job(const std::string &name, const std::string &text)
-  {
-    WriteFile(std::string(kJobs) + "/" + name, text);
-  }
+  void Job(const std::string &name, const std::string &text) { WriteFile(std::string(kJobs) + "/" + name, text); }
   static std::string OneFile(const std::string &name, const std::string &sdir,
                              const std::string &ddir = "/mnt/hd/DataFiles/NAS-Share", int com = 0)
   {
-    return "FileName=" + name + "\r\nSDIR=" + sdir + "\r\nDDIR=" + ddir +
-           "\r\nCoM=" + std::to_string(com) + "\r\n";
+    return "FileName=" + name + "\r\nSDIR=" + sdir + "\r\nDDIR=" + ddir + "\r\nCoM=" + std::to_string(com) + "\r\n";
   }
   std::string Log() const { return ReadFile(kLog); }
   bool InJobs(const std::string &name) const { return Exists(std::string(kJobs) + "/" + name); }
@@ -165,9 +161,9 @@ TEST_F(JobFilesTest, OneFileJobFromAnExternalDriveOverridesTheSettingsInMemory)
   EXPECT_STREQ("/Filme", FilesToProcess[0].Folder);
   EXPECT_EQ(0u, FilesToProcess[0].DateStamp);
   std::string log = Log();
-  for (const char *line : {"JobFileName = Film.rec", "JobSourceDir = /mnt/sdb1/Filme",
-                           "JobDestDir = /mnt/hd/DataFiles/NAS-Share", "File will be moved",
-                           "found TapfsRoot /mnt/sdb1", "JobFile: file list with one file"})
+  for (const char *line :
+       {"JobFileName = Film.rec", "JobSourceDir = /mnt/sdb1/Filme", "JobDestDir = /mnt/hd/DataFiles/NAS-Share",
+        "File will be moved", "found TapfsRoot /mnt/sdb1", "JobFile: file list with one file"})
     EXPECT_NE(std::string::npos, log.find(line)) << line;
   EXPECT_TRUE(InJobs("Ext.frx")) << "the job file stays until the job is done";
   // the settings file is not written by a job
@@ -342,8 +338,7 @@ TEST_F(JobFilesTest, WholeFolderJobOnAnExternalDriveStaysAndIsPassedOver)
   EXPECT_TRUE(InJobs("A.frx"));
   EXPECT_FALSE(InFail("A.frx"));
   EXPECT_EQ(0, NrOfFilesToProcess);
-  EXPECT_NE(std::string::npos,
-            Log().find("ERROR JobFile: can't create file list on external, not mounted drive"));
+  EXPECT_NE(std::string::npos, Log().find("ERROR JobFile: can't create file list on external, not mounted drive"));
   // the next search takes the following job; once that is gone, none is left
   EXPECT_EQ(1, isJobAvailable());
   ASSERT_EQ(1, ScanAndLoad());
@@ -435,9 +430,7 @@ TEST_F(JobFilesTest, JobFileThatCannotBeReadForLackOfMemoryStaysForTheNextStart)
   Rx().SetMemoryLimit(0, 0);
   EXPECT_TRUE(InJobs("Big.frx"));
   EXPECT_FALSE(InFail("Big.frx"));
-  EXPECT_NE(std::string::npos,
-            Log().find("JobFile Big.frx can't be done now: not enough memory to read it"))
-      << Log();
+  EXPECT_NE(std::string::npos, Log().find("JobFile Big.frx can't be done now: not enough memory to read it")) << Log();
   EXPECT_EQ(0, ScanForNextJobFile()) << "left alone until the next start";
 }
 

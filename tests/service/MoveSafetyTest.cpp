@@ -70,8 +70,7 @@ TEST_F(MoveSafety, CopiedAndUnchangedSourceGoes)
   EXPECT_FALSE(Exists(kRec + ".inf"));
   EXPECT_EQ(Pattern(200'000, 1), ReadFile(kShare + "/Film.rec"));
   // the proof marker is gone again
-  EXPECT_EQ((std::vector<std::string>{"Film.rec", "Film.rec.inf", "Film.rec.nav"}),
-            HostTree(Host(kShare)));
+  EXPECT_EQ((std::vector<std::string>{"Film.rec", "Film.rec.inf", "Film.rec.nav"}), HostTree(Host(kShare)));
 }
 
 // What happens to the source between its copy and its deletion.
@@ -113,13 +112,12 @@ void Append(MoveSafety &t, const std::string &path)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, KeptSource,
-    ::testing::Values(
-        KeepCase{"recording_grew", [](MoveSafety &t) { Append(t, kRec); },
-                 "File: %s changed after it was copied and is not deleted", SK_Passing},
-        KeepCase{"inf_rewritten", [](MoveSafety &t) { Append(t, kRec + ".inf"); },
-                 "File: %s changed after it was copied and is not deleted", SK_Passing},
-        KeepCase{"being_recorded", [](MoveSafety &t) { t.Receiver().SetRecording(1, kRec); },
-                 "File: %s is being recorded and is not deleted", SK_Passing}),
+    ::testing::Values(KeepCase{"recording_grew", [](MoveSafety &t) { Append(t, kRec); },
+                               "File: %s changed after it was copied and is not deleted", SK_Passing},
+                      KeepCase{"inf_rewritten", [](MoveSafety &t) { Append(t, kRec + ".inf"); },
+                               "File: %s changed after it was copied and is not deleted", SK_Passing},
+                      KeepCase{"being_recorded", [](MoveSafety &t) { t.Receiver().SetRecording(1, kRec); },
+                               "File: %s is being recorded and is not deleted", SK_Passing}),
     [](const ::testing::TestParamInfo<KeepCase> &info) { return std::string(info.param.name); });
 
 // A ".nav" that was missing at its step and turned up since was never copied.
@@ -175,8 +173,7 @@ TEST_F(SameFolderTwice, NothingIsDeleted)
   for (int typ = FT_Rec; typ <= FT_Nav; typ++) {
     FileStatus[typ] = FS_Done;
     FileTyp = typ;
-    FRX_TakeStamp((kRec + (typ == FT_Inf ? ".inf" : typ == FT_Nav ? ".nav" : "")).c_str(),
-                  &PartStamp[typ]);
+    FRX_TakeStamp((kRec + (typ == FT_Inf ? ".inf" : typ == FT_Nav ? ".nav" : "")).c_str(), &PartStamp[typ]);
   }
   std::strcpy(DestDirPath, "/mnt/sdb1");
   DeleteCurrentSource();
@@ -226,8 +223,7 @@ void CopyOf(MoveSafety &t, const char *ending, const std::string &bytes)
 INSTANTIATE_TEST_SUITE_P(
     Cases, DestinationInTheWay,
     ::testing::Values(
-        InTheWay{"same_recording_no_companions",
-                 [](MoveSafety &t) { CopyOf(t, "", Pattern(200'000, 6)); }, "Film.rec"},
+        InTheWay{"same_recording_no_companions", [](MoveSafety &t) { CopyOf(t, "", Pattern(200'000, 6)); }, "Film.rec"},
         InTheWay{"same_recording_same_companions",
                  [](MoveSafety &t) {
                    CopyOf(t, "", Pattern(200'000, 6));
@@ -241,8 +237,7 @@ INSTANTIATE_TEST_SUITE_P(
                    CopyOf(t, ".inf", Pattern(376, 99));
                  },
                  "Film-1.rec"},
-        InTheWay{"nothing_but_an_other_nav",
-                 [](MoveSafety &t) { CopyOf(t, ".nav", Pattern(4000, 99)); }, "Film-1.rec"},
+        InTheWay{"nothing_but_an_other_nav", [](MoveSafety &t) { CopyOf(t, ".nav", Pattern(4000, 99)); }, "Film-1.rec"},
         InTheWay{"inf_is_a_link_out_of_the_share",
                  [](MoveSafety &t) {
                    CopyOf(t, "", Pattern(200'000, 6));

@@ -47,9 +47,9 @@ class MoveVerify : public ServiceTest {
 // What the destination holds before the move run, and what the run must do.
 struct BeforeCase {
   const char *name;
-  size_t destLength;   // bytes of the earlier copy
-  size_t changedAt;    // where the source was rewritten since (npos: never)
-  bool restarts;       // a difference is found and the copy is made anew
+  size_t destLength;  // bytes of the earlier copy
+  size_t changedAt;   // where the source was rewritten since (npos: never)
+  bool restarts;      // a difference is found and the copy is made anew
 };
 
 void PrintTo(const BeforeCase &c, std::ostream *os) { *os << c.name; }
@@ -65,28 +65,27 @@ TEST_P(EarlierCopy, IsComparedInFullBeforeItCounts)
   if (c.changedAt != std::string::npos) Rewrite(c.changedAt, std::string(100, '\x5A'));
 
   ASSERT_EQ(0, Open()) << Log();
-  EXPECT_TRUE(LogHas("FRX: comparing the '" + std::to_string(c.destLength) +
-                     "' bytes at the destination with the source"))
+  EXPECT_TRUE(
+      LogHas("FRX: comparing the '" + std::to_string(c.destLength) + "' bytes at the destination with the source"))
       << Log();
   EXPECT_EQ(1, Pump()) << Log();
   EXPECT_EQ(source, ReadFile(Dst("film.rec"))) << "the copy is the source as it is now";
   EXPECT_EQ(c.restarts, LogHas("FRX: restarting due to different contents")) << Log();
   if (c.restarts) {  // found in the 8 KiB piece that holds the change
-    EXPECT_TRUE(LogHas("FRX: the destination differs from the source at '" +
-                       std::to_string(c.changedAt / 8192 * 8192) + "'"))
+    EXPECT_TRUE(
+        LogHas("FRX: the destination differs from the source at '" + std::to_string(c.changedAt / 8192 * 8192) + "'"))
         << Log();
   }
   EXPECT_EQ(c.restarts ? 0u : c.destLength, FRX_GetResumeOffset());
   EXPECT_TRUE(LogHas("FRX: transfer finished."));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, EarlierCopy,
-    ::testing::Values(BeforeCase{"half_unchanged", kSize / 2, std::string::npos, false},
-                      BeforeCase{"half_head_rewritten", kSize / 2, 20'000, true},
-                      BeforeCase{"whole_unchanged", kSize, std::string::npos, false},
-                      BeforeCase{"whole_middle_rewritten", kSize, 150'000, true}),
-    [](const ::testing::TestParamInfo<BeforeCase> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, EarlierCopy,
+                         ::testing::Values(BeforeCase{"half_unchanged", kSize / 2, std::string::npos, false},
+                                           BeforeCase{"half_head_rewritten", kSize / 2, 20'000, true},
+                                           BeforeCase{"whole_unchanged", kSize, std::string::npos, false},
+                                           BeforeCase{"whole_middle_rewritten", kSize, 150'000, true}),
+                         [](const ::testing::TestParamInfo<BeforeCase> &info) { return std::string(info.param.name); });
 
 // The comparison is paced like a copy: one block per step, progress moving.
 TEST_F(MoveVerify, ComparisonTakesOneBlockPerStepWithProgress)
@@ -141,8 +140,7 @@ TEST_F(MoveVerify, NoFolderIsMadeBelowAnUnmountedMountPoint)
   FRX_SetMountPoint(kDstDir);
   EXPECT_EQ(-3, FRX_Init("film.rec", "film.rec", kSrcDir, series.c_str()));
   EXPECT_FALSE(Exists(std::string(kDstDir) + "/Series"));
-  EXPECT_TRUE(LogHas(std::string("FRX: ") + kDstDir + " is not mounted, no folder is created below it"))
-      << Log();
+  EXPECT_TRUE(LogHas(std::string("FRX: ") + kDstDir + " is not mounted, no folder is created below it")) << Log();
   // a folder that is no mount point's is made as ever
   FRX_SetMountPoint("/mnt/hd/DataFiles/Elsewhere");
   EXPECT_EQ(0, FRX_Init("film.rec", "film.rec", kSrcDir, series.c_str()));

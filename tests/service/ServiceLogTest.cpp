@@ -57,7 +57,7 @@ TEST_F(ServiceLogTest, TextIsWrittenInIso88591)
   struct Case {
     const char *text;      // as given
     const char *expected;  // as stored
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"M\xC3\xBCller.rec", "M\xFCller.rec"},     // UTF-8 umlaut -> one byte
       {"K\xF6ln.rec", "K\xF6ln.rec"},             // already 8-bit: unchanged

@@ -20,8 +20,8 @@ class SettingsTest : public CycleTest {
 
 struct LoadCase {
   const char *what;
-  std::string text;                   // file content
-  std::vector<std::string> written;   // lines expected in the file afterwards
+  std::string text;                  // file content
+  std::vector<std::string> written;  // lines expected in the file afterwards
   int copySpeed, nasBootTime, mountType, mountedDirDest, delDEC, move;
 };
 
@@ -47,32 +47,93 @@ TEST_P(SettingsLoad, ReadsClampsNormalisesAndWritesBack)
 INSTANTIATE_TEST_SUITE_P(
     Files, SettingsLoad,
     ::testing::Values(
-        LoadCase{"out of range", "CopySpeed=9\r\nNASBootTime=0\r\nMountType=-1\r\n",
+        LoadCase{"out of range",
+                 "CopySpeed=9\r\nNASBootTime=0\r\nMountType=-1\r\n",
                  {"CopySpeed=4", "NASBootTime=1", "MountType=0", "MoveDir=/mnt/hd/DataFiles/MoveToNAS",
                   "DestDir=/mnt/hd/DataFiles/NAS-Share", "MountedDirDest=0", "LogLenth=0"},
-                 4, 1, 0, 0, 1, 0},
-        LoadCase{"bare folder name", "MoveDir=Archive\r\nNASBootTime=300\r\n",
-                 {"MoveDir=/mnt/hd/DataFiles/Archive", "NASBootTime=300"}, 4, 300, 0, 0, 1, 0},
+                 4,
+                 1,
+                 0,
+                 0,
+                 1,
+                 0},
+        LoadCase{"bare folder name",
+                 "MoveDir=Archive\r\nNASBootTime=300\r\n",
+                 {"MoveDir=/mnt/hd/DataFiles/Archive", "NASBootTime=300"},
+                 4,
+                 300,
+                 0,
+                 0,
+                 1,
+                 0},
         // an absolute folder is kept as it is, the firmware's form of a
         // folder of the internal disk is made absolute, and no "//" is made
         LoadCase{"the disk's root stays", "DestDir=/mnt/hd\r\n", {"DestDir=/mnt/hd"}, 4, 90, 0, 0, 1, 0},
-        LoadCase{"an absolute folder stays as it is", "DestDir=/MNT/HD/x\r\nMoveDir=/mnt/sdb1/Backup\r\n",
-                 {"DestDir=/MNT/HD/x", "MoveDir=/mnt/sdb1/Backup"}, 4, 90, 0, 0, 1, 0},
-        LoadCase{"the firmware's form", "DestDir=/DataFiles/Archive\r\nMoveDir=/ProgramFiles\r\n",
-                 {"DestDir=/mnt/hd/DataFiles/Archive", "MoveDir=/mnt/hd/ProgramFiles"}, 4, 90, 0, 0, 1, 0},
-        LoadCase{"a name like the firmware's top folder", "DestDir=/DataFilesOld/x\r\n", {"DestDir=/DataFilesOld/x"},
-                 4, 90, 0, 0, 1, 0},
-        LoadCase{"a folder below the recordings", "DestDir=Serien/Krimi\r\n",
-                 {"DestDir=/mnt/hd/DataFiles/Serien/Krimi"}, 4, 90, 0, 0, 1, 0},
+        LoadCase{"an absolute folder stays as it is",
+                 "DestDir=/MNT/HD/x\r\nMoveDir=/mnt/sdb1/Backup\r\n",
+                 {"DestDir=/MNT/HD/x", "MoveDir=/mnt/sdb1/Backup"},
+                 4,
+                 90,
+                 0,
+                 0,
+                 1,
+                 0},
+        LoadCase{"the firmware's form",
+                 "DestDir=/DataFiles/Archive\r\nMoveDir=/ProgramFiles\r\n",
+                 {"DestDir=/mnt/hd/DataFiles/Archive", "MoveDir=/mnt/hd/ProgramFiles"},
+                 4,
+                 90,
+                 0,
+                 0,
+                 1,
+                 0},
+        LoadCase{"a name like the firmware's top folder",
+                 "DestDir=/DataFilesOld/x\r\n",
+                 {"DestDir=/DataFilesOld/x"},
+                 4,
+                 90,
+                 0,
+                 0,
+                 1,
+                 0},
+        LoadCase{"a folder below the recordings",
+                 "DestDir=Serien/Krimi\r\n",
+                 {"DestDir=/mnt/hd/DataFiles/Serien/Krimi"},
+                 4,
+                 90,
+                 0,
+                 0,
+                 1,
+                 0},
         // the state the copy service writes at its first start: not chosen yet
         LoadCase{"empty folders stay empty", "MoveDir=\r\nDestDir=\r\n", {"MoveDir=", "DestDir="}, 4, 90, 0, 0, 1, 0},
-        LoadCase{"flags: any non-zero number is 1", "Move=7\r\nDelDEC=0\r\nMountedDirDest=-3\r\n",
-                 {"Move=1", "DelDEC=0", "MountedDirDest=1"}, 4, 90, 0, 1, 0, 1},
-        LoadCase{"unreadable numbers take the default", "CopySpeed=fast\r\nMountType= 2\r\nMove=\r\n",
-                 {"CopySpeed=4", "MountType=0", "Move=0"}, 4, 90, 0, 0, 1, 0},
+        LoadCase{"flags: any non-zero number is 1",
+                 "Move=7\r\nDelDEC=0\r\nMountedDirDest=-3\r\n",
+                 {"Move=1", "DelDEC=0", "MountedDirDest=1"},
+                 4,
+                 90,
+                 0,
+                 1,
+                 0,
+                 1},
+        LoadCase{"unreadable numbers take the default",
+                 "CopySpeed=fast\r\nMountType= 2\r\nMove=\r\n",
+                 {"CopySpeed=4", "MountType=0", "Move=0"},
+                 4,
+                 90,
+                 0,
+                 0,
+                 1,
+                 0},
         LoadCase{"comments and foreign keys stay",
                  "; Ferrox settings\r\nColour=blue\r\nCopySpeed=2\r\n",
-                 {"; Ferrox settings", "Colour=blue", "CopySpeed=2"}, 2, 90, 0, 0, 1, 0}),
+                 {"; Ferrox settings", "Colour=blue", "CopySpeed=2"},
+                 2,
+                 90,
+                 0,
+                 0,
+                 1,
+                 0}),
     [](const ::testing::TestParamInfo<LoadCase> &info) { return CaseName(info.param.what); });
 
 TEST_F(SettingsTest, TyposAndValuesThatAreNoNumberAreNamedWithTheirLine)
@@ -81,7 +142,7 @@ TEST_F(SettingsTest, TyposAndValuesThatAreNoNumberAreNamedWithTheirLine)
     std::string text;
     std::vector<std::string> said;  // toolkit log lines, in part
     std::vector<std::string> notSaid;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"CopySped=2\r\nMovDir=Archiv\r\nlogLenth=1\r\n",
        {"line 1 of Ferrox.ini: unknown key 'CopySped' is ignored; CopySpeed meant?",
@@ -110,10 +171,9 @@ TEST_F(SettingsTest, TyposAndValuesThatAreNoNumberAreNamedWithTheirLine)
 TEST_F(SettingsTest, MissingFileIsWrittenFromTheStartingValuesUnnormalised)
 {
   LoadINI();
-  for (const char *line : {"CopySpeed=10", "MountType=0", "MoveDir=", "DestDir=", "Move=0",
-                           "NASBootTime=90", "SpecChar=0", "DelDEC=1", "MountedDirSource=0",
-                           "MountedDirDest=1", "StopMountTAP=0", "SetTSLink=0", "LogLenth=0",
-                           "CopyAllFiles=0"})
+  for (const char *line :
+       {"CopySpeed=10", "MountType=0", "MoveDir=", "DestDir=", "Move=0", "NASBootTime=90", "SpecChar=0", "DelDEC=1",
+        "MountedDirSource=0", "MountedDirDest=1", "StopMountTAP=0", "SetTSLink=0", "LogLenth=0", "CopyAllFiles=0"})
     EXPECT_TRUE(IniHas(line)) << line << "\n" << Ini();
   // keys in table order
   EXPECT_LT(Ini().find("CopySpeed="), Ini().find("MountType="));
@@ -240,7 +300,7 @@ TEST(SettingsReadme, TheReadmeTableAgreesWithTheSettingsTable)
       values = "folder";
       missing = set.MissingFolder;
       first = set.FirstRunFolder[SettingsForService][0] == '\0' ? "empty (not chosen)"
-                                                                 : set.FirstRunFolder[SettingsForService];
+                                                                : set.FirstRunFolder[SettingsForService];
     } else {
       values = set.Kind == SettingFlag ? "0, 1"
                : set.Max - set.Min <= 2

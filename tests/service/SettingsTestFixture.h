@@ -17,7 +17,6 @@
 inline constexpr const char *kIniPath = TAPFS_ROOT SETTINGS_FOLDER "/" SETTINGS_FILE;
 inline constexpr const char *kTkLog = TAPFS_ROOT SETTINGS_DIR "/" TKLIB_LOG_NAME;
 
-
 class CycleTest : public ServiceTest {
  protected:
   void SetUp() override

@@ -48,7 +48,7 @@ TEST_F(SilentShareTest, ATransferWaitsForAShortSilenceAndCompletesIdentical)
     bool move;  // a move's copy is synced before it finishes
     qword silentFrom;
     double seconds;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"copy, in the middle", false, 300'000, 3},
       {"move, in the middle", true, 300'000, 5},

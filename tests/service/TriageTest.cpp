@@ -44,9 +44,8 @@ TEST_F(TriageTest, FlagTexts)
     int flag;
     const char *text;
   };
-  const Case cases[] = {{0, "FTA"},       {1, "crypted"},   {2, "uncrypted"}, {3, "partly crypted"},
-                        {4, "???"},       {255, "???"},     {256, "FTA"},     {257, "crypted"},
-                        {0x1003, "partly crypted"},         {-1, "???"}};
+  const Case cases[] = {{0, "FTA"},   {1, "crypted"}, {2, "uncrypted"}, {3, "partly crypted"},      {4, "???"},
+                        {255, "???"}, {256, "FTA"},   {257, "crypted"}, {0x1003, "partly crypted"}, {-1, "???"}};
   for (const Case &c : cases) EXPECT_STREQ(c.text, GetCryptFlagString(c.flag)) << c.flag;
 }
 
@@ -57,7 +56,7 @@ TEST_F(TriageTest, FlagIsByteSixteenOfTheInfOrCryptedWhenUnreadable)
     int flag;  // written at byte 16; -1: no ".inf"
     int expected;
   };
-  const Case cases[] = {{"free-to-air", 0, 0}, {"crypted", 1, 1},   {"decrypted", 2, 2},
+  const Case cases[] = {{"free-to-air", 0, 0}, {"crypted", 1, 1},     {"decrypted", 2, 2},
                         {"partly", 3, 3},      {"unknown", 200, 200}, {"no .inf", -1, 1}};
   std::string before = Rx().CurrentFolder(hostSlot);
   for (const Case &c : cases) {

@@ -73,14 +73,18 @@ INSTANTIATE_TEST_SUITE_P(
         SanityCase{"share_mounted", kSrc, "/mnt/hd/DataFiles/NAS-Share", 0, 1, nullptr},
         SanityCase{"name_sharing_a_prefix", kSrc, "/mnt/hd/DataFiles/MoveToNAS-Archive", 0, 1, nullptr},
         SanityCase{"prefix_of_a_component", kSrc, "/mnt/hd/DataFiles/MoveToNASx/sub", 0, 1, nullptr},
-        SanityCase{"trailing_slash", kSrc, "/mnt/hd/DataFiles/MoveToNAS/",  0, 1,
-                   "Error: Destination folder /mnt/hd/DataFiles/MoveToNAS/ is the source folder /mnt/hd/DataFiles/MoveToNAS or lies inside it"},
+        SanityCase{"trailing_slash", kSrc, "/mnt/hd/DataFiles/MoveToNAS/", 0, 1,
+                   "Error: Destination folder /mnt/hd/DataFiles/MoveToNAS/ is the source folder "
+                   "/mnt/hd/DataFiles/MoveToNAS or lies inside it"},
         SanityCase{"doubled_slash_and_dot", kSrc, "/mnt/hd//DataFiles/./MoveToNAS", 0, 1,
-                   "Error: Destination folder /mnt/hd//DataFiles/./MoveToNAS is the source folder /mnt/hd/DataFiles/MoveToNAS or lies inside it"},
+                   "Error: Destination folder /mnt/hd//DataFiles/./MoveToNAS is the source folder "
+                   "/mnt/hd/DataFiles/MoveToNAS or lies inside it"},
         SanityCase{"inside", kSrc, "/mnt/hd/DataFiles/MoveToNAS/Backup", 0, 1,
-                   "Error: Destination folder /mnt/hd/DataFiles/MoveToNAS/Backup is the source folder /mnt/hd/DataFiles/MoveToNAS or lies inside it"},
+                   "Error: Destination folder /mnt/hd/DataFiles/MoveToNAS/Backup is the source folder "
+                   "/mnt/hd/DataFiles/MoveToNAS or lies inside it"},
         SanityCase{"inside_after_dotdot", kSrc, "/mnt/hd/DataFiles/X/../MoveToNAS/B", 0, 1,
-                   "Error: Destination folder /mnt/hd/DataFiles/X/../MoveToNAS/B is the source folder /mnt/hd/DataFiles/MoveToNAS or lies inside it"}),
+                   "Error: Destination folder /mnt/hd/DataFiles/X/../MoveToNAS/B is the source folder "
+                   "/mnt/hd/DataFiles/MoveToNAS or lies inside it"}),
     [](const ::testing::TestParamInfo<SanityCase> &info) { return std::string(info.param.name); });
 
 TEST_F(WorkListTest, BuildsTheListBreadthFirstAndSortsItOldestFirst)
@@ -93,9 +97,8 @@ TEST_F(WorkListTest, BuildsTheListBreadthFirstAndSortsItOldestFirst)
   WriteStamped("/mnt/hd/DataFiles/MoveToNAS/notes.txt", 1);  // not listed
   WriteStamped("/mnt/hd/DataFiles/MoveToNAS/B.rec.inf", 1);
   EXPECT_EQ(BuildFileList("/mnt/hd/DataFiles/MoveToNAS"), 1);
-  EXPECT_EQ(Names(), (std::vector<std::string>{"/DataFiles/MoveToNAS/Series/Old.mpg",
-                                               "/DataFiles/MoveToNAS/A.rec", "/DataFiles/MoveToNAS/B.rec",
-                                               "/DataFiles/MoveToNAS/C.ts"}));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"/DataFiles/MoveToNAS/Series/Old.mpg", "/DataFiles/MoveToNAS/A.rec",
+                                               "/DataFiles/MoveToNAS/B.rec", "/DataFiles/MoveToNAS/C.ts"}));
   EXPECT_EQ(CurrentFileToProcess, 0);
   EXPECT_TRUE(LogHas("Used MoveDir = '/DataFiles/MoveToNAS'"));
   EXPECT_TRUE(LogHas("Directory '/DataFiles/MoveToNAS/Series' will be processed now"));
@@ -165,8 +168,7 @@ TEST_F(WorkListTest, TheSortKeepsTheWalksOrderAmongEqualStamps)
       expected.push_back({stamp, name});
     }
     SortFilesByDate();
-    std::stable_sort(expected.begin(), expected.end(),
-                     [](const auto &a, const auto &b) { return a.first < b.first; });
+    std::stable_sort(expected.begin(), expected.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     ASSERT_EQ(NrOfFilesToProcess, count);
     for (int i = 0; i < count; i++) ASSERT_EQ(FilesToProcess[i].FileName, expected[size_t(i)].second) << count;
   }
@@ -221,8 +223,7 @@ TEST_F(WorkListTest, MoreRecordingsThanTheTableHoldsComeInListsOfTheOldestInTurn
                          std::to_string(NrOfFilesToProcess) + " are done."))
           << Log();
       ASSERT_EQ(BuildFileListNext(kSrc), 1);
-      while (BuildFileListStep(50) != 0) {
-      }
+      while (BuildFileListStep(50) != 0) {}
     }
     EXPECT_EQ(BuildFileListNext(kSrc), 0) << "no list after the last";
     EXPECT_EQ(lists, c.lists);
@@ -259,15 +260,16 @@ TEST_F(WorkListTest, LinksToFoldersAreNotWalkedIntoAndSaySo)
   for (const auto &l : links)
     EXPECT_EQ(LogCount(std::string("Directory '") + l.link + "' is skipped: it is a link to another folder"),
               l.named ? 1u : 0u)
-        << l.link << "\n" << Log();
+        << l.link << "\n"
+        << Log();
 }
 
 TEST_F(WorkListTest, SubFoldersBeyondTheFolderListWaitForTheNextRun)
 {
   // 30 sub-folders of 200 characters do not fit 4096 bytes of folder list
   for (int i = 0; i < 30; i++) {
-    std::string folder = std::string("/mnt/hd/DataFiles/MoveToNAS/") + char('a' + i % 26) +
-                         std::to_string(i) + std::string(196, 'd');
+    std::string folder =
+        std::string("/mnt/hd/DataFiles/MoveToNAS/") + char('a' + i % 26) + std::to_string(i) + std::string(196, 'd');
     WriteFile(folder + "/x.rec", "x");
   }
   EXPECT_EQ(BuildFileList("/mnt/hd/DataFiles/MoveToNAS"), 1);

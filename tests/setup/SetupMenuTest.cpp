@@ -28,7 +28,8 @@ class SetupTest : public SimTest {
     tkl_rgn = 0;
     std::string error;
     ASSERT_EQ(7, sim::InstallFonts(sandbox / "root", sim::StandardFontDir(), &error)) << error;
-    for (const char *folder : {"Archive", "MoveToNAS", "NAS-Share"}) MakeDir(std::string("/mnt/hd/DataFiles/") + folder);
+    for (const char *folder : {"Archive", "MoveToNAS", "NAS-Share"})
+      MakeDir(std::string("/mnt/hd/DataFiles/") + folder);
     WriteFile("/mnt/hd/DataFiles/Loose recording.rec", "not a folder");
     slot = Rx().AttachHostTask("/mnt/hd", TAP_EventHandler);
     Rx().SetCurrentTask(slot);
@@ -78,8 +79,8 @@ class SetupTest : public SimTest {
   {
     int n = 0;
     // inside the line, above its separator
-    for (int y = OSDMENU_LINE_Y + 2 + OSDMENU_LINE_PITCH * line; y < OSDMENU_SEPARATOR_Y - 1 + OSDMENU_LINE_PITCH * line;
-         y++)
+    for (int y = OSDMENU_LINE_Y + 2 + OSDMENU_LINE_PITCH * line;
+         y < OSDMENU_SEPARATOR_Y - 1 + OSDMENU_LINE_PITCH * line; y++)
       for (int x = OSDMENU_LIST_X; x < OSDMENU_LIST_X + OSDMENU_LIST_W; x++) n += Rx().ScreenPixel(x, y) == 0xFFFFFF00;
     return n;
   }
@@ -98,8 +99,8 @@ TEST_F(SetupTest, TheMenuShowsTheThirteenSettingsWithTheirValues)
       "  Set TS Hardlink", "  Move all files from DataFiles", "  Log lengh", "  Show result on TV"};
   // clang-format on
   EXPECT_EQ(labels, Items());
-  const std::vector<std::string> values = {"Faktor 4", "NAS", "MoveToNAS", "NAS-Share", "Copy", "90 sec",
-                                           "No",       "Yes", "No",        "No",        "No",   "short", "Yes"};
+  const std::vector<std::string> values = {"Faktor 4", "NAS", "MoveToNAS", "NAS-Share", "Copy",  "90 sec", "No",
+                                           "Yes",      "No",  "No",        "No",        "short", "Yes"};
   for (int i = 0; i < 12; i++) EXPECT_EQ(values[i], Value(i)) << labels[i];
   EXPECT_STREQ("Ferrox", Menu[0].TitleLeft);
   EXPECT_STREQ("Setup V1.17", Menu[0].TitleRight);
@@ -138,20 +139,15 @@ INSTANTIATE_TEST_SUITE_P(
         Step{"speed 1 left wraps", "CopySpeed=1", 0, {L}, "Faktor 4"},
         Step{"speed 2 right", "CopySpeed=2", 0, {R}, "Faktor 3"},
         Step{"mount type NAS left wraps", "MountType=0", 1, {L}, "Linux (Ext2/3, JFS)"},
-        Step{"and right back", "MountType=0", 1, {L, R}, "NAS"},
-        Step{"mount type NTFS", "MountType=0", 1, {R}, "NTFS"},
+        Step{"and right back", "MountType=0", 1, {L, R}, "NAS"}, Step{"mount type NTFS", "MountType=0", 1, {R}, "NTFS"},
         Step{"boot time 300 right wraps", "NASBootTime=300", 5, {R}, "10 sec"},
         Step{"boot time 10 left wraps", "NASBootTime=10", 5, {L}, "300 sec"},
         Step{"boot time 95 keeps its remainder", "NASBootTime=95", 5, {L, L}, "75 sec"},
         Step{"boot time 5 left wraps", "NASBootTime=5", 5, {L}, "300 sec"},
-        Step{"boot time 295 right wraps", "NASBootTime=295", 5, {R}, "10 sec"},
-        Step{"move", "Move=0", 4, {R}, "Move"},
-        Step{"copy", "Move=1", 4, {L}, "Copy"},
-        Step{"special characters", "SpecChar=0", 6, {R}, "Yes"},
-        Step{"DEC", "DelDEC=1", 7, {L}, "No"},
-        Step{"mount plug-in", "StopMountTAP=0", 8, {R, R}, "No"},
-        Step{"hard link", "SetTSLink=0", 9, {L}, "Yes"},
-        Step{"all files", "CopyAllFiles=1", 10, {R}, "No"},
+        Step{"boot time 295 right wraps", "NASBootTime=295", 5, {R}, "10 sec"}, Step{"move", "Move=0", 4, {R}, "Move"},
+        Step{"copy", "Move=1", 4, {L}, "Copy"}, Step{"special characters", "SpecChar=0", 6, {R}, "Yes"},
+        Step{"DEC", "DelDEC=1", 7, {L}, "No"}, Step{"mount plug-in", "StopMountTAP=0", 8, {R, R}, "No"},
+        Step{"hard link", "SetTSLink=0", 9, {L}, "Yes"}, Step{"all files", "CopyAllFiles=1", 10, {R}, "No"},
         Step{"log length", "LogLenth=0", 11, {R}, "long"},
         Step{"move folder has no steps", "MoveDir=/mnt/hd/DataFiles/MoveToNAS", 2, {L, R}, "MoveToNAS"},
         Step{"destination has no steps", "DestDir=/mnt/hd/DataFiles/NAS-Share", 3, {R}, "NAS-Share"},
@@ -168,10 +164,8 @@ TEST_F(SetupTest, TheOkButtonFollowsTheCursorOntoTheFolders)
     std::vector<std::string> legend;
   } walk[] = {{0, plain}, {1, plain}, {2, withOk}, {3, withOk}, {4, plain}, {3, withOk}, {11, plain}};
   for (const auto &w : walk) {
-    if (w.item > OSDMenuGetCurrentItem())
-      To(w.item);
-    else
-      Press(RKEY_Up, OSDMenuGetCurrentItem() - w.item);
+    if (w.item > OSDMenuGetCurrentItem()) To(w.item);
+    else Press(RKEY_Up, OSDMenuGetCurrentItem() - w.item);
     EXPECT_EQ(w.legend, Legend()) << "cursor on item " << w.item;
   }
   Press(RKEY_Up, 9);  // item 2
@@ -238,11 +232,11 @@ TEST_F(SetupTest, GreenSavesEverySettingAndEnds)
   Press(R);  // long log
   Press(RKEY_Green);
   std::string ini = ReadFile(kIni);
-  for (const char *line : {"CopySpeed=3\r\n", "MountType=0\r\n", "MoveDir=/mnt/hd/DataFiles/MoveToNAS\r\n",
-                           "DestDir=/mnt/hd/DataFiles/NAS-Share\r\n", "Move=1\r\n", "NASBootTime=90\r\n",
-                           "SpecChar=0\r\n", "DelDEC=1\r\n", "MountedDirSource=0\r\n", "MountedDirDest=0\r\n",
-                           "StopMountTAP=0\r\n", "SetTSLink=0\r\n", "LogLenth=1\r\n", "CopyAllFiles=0\r\n",
-                           "Mine=kept\r\n"})
+  for (const char *line :
+       {"CopySpeed=3\r\n", "MountType=0\r\n", "MoveDir=/mnt/hd/DataFiles/MoveToNAS\r\n",
+        "DestDir=/mnt/hd/DataFiles/NAS-Share\r\n", "Move=1\r\n", "NASBootTime=90\r\n", "SpecChar=0\r\n", "DelDEC=1\r\n",
+        "MountedDirSource=0\r\n", "MountedDirDest=0\r\n", "StopMountTAP=0\r\n", "SetTSLink=0\r\n", "LogLenth=1\r\n",
+        "CopyAllFiles=0\r\n", "Mine=kept\r\n"})
     EXPECT_NE(std::string::npos, ini.find(line)) << line << " in\n" << ini;
   EXPECT_FALSE(Rx().IsLoaded(slot));
 }
@@ -256,7 +250,7 @@ TEST_F(SetupTest, PickersOpenOnTheCurrentFolderAndListOnlyFolders)
     std::string moveDir, destDir;
     int item;
     const char *subtitle, *cursorOn;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"move folder", "MoveDir=/mnt/hd/DataFiles/MoveToNAS", "DestDir=/mnt/hd/DataFiles/NAS-Share", 2,
        "Move Directory", "MoveToNAS"},
@@ -277,7 +271,10 @@ TEST_F(SetupTest, PickersOpenOnTheCurrentFolderAndListOnlyFolders)
     std::sort(items.begin(), items.end());
     EXPECT_EQ((std::vector<std::string>{"Archive", "MoveToNAS", "NAS-Share"}), items) << "no files";
     EXPECT_STREQ(c.cursorOn ? c.cursorOn : OSDMenuItemGetName(0), OSDMenuItemGetCurrentName());
-    EXPECT_EQ((std::vector<std::string>{"\xDC" "bernehmen", "Abbrechen"}), Legend());
+    EXPECT_EQ((std::vector<std::string>{"\xDC"
+                                        "bernehmen",
+                                        "Abbrechen"}),
+              Legend());
     Press(RKEY_Exit);
     Rx().Step();
     EXPECT_EQ(c.item, OSDMenuGetCurrentItem()) << "back on the item the picker was opened from";
@@ -367,12 +364,14 @@ TEST_F(SetupTest, FolderLinksAreNotOffered)
   }
   const std::string log = ReadFile("/mnt/hd/ProgramFiles/Settings/TKLib.log");
   for (const char *link : {"Loop", "Elsewhere", "Share"})
-    EXPECT_NE(std::string::npos, log.find(std::string("'") + link + "' is a link to a folder and is not offered")) << log;
+    EXPECT_NE(std::string::npos, log.find(std::string("'") + link + "' is a link to a folder and is not offered"))
+        << log;
 }
 
 TEST_F(SetupTest, AnEmptyDataFilesFolderGivesAnEmptyPickerAndOkChangesNothing)
 {
-  for (const char *folder : {"Archive", "MoveToNAS", "NAS-Share"}) fs::remove(Host(std::string("/mnt/hd/DataFiles/") + folder));
+  for (const char *folder : {"Archive", "MoveToNAS", "NAS-Share"})
+    fs::remove(Host(std::string("/mnt/hd/DataFiles/") + folder));
   Start();
   To(2);
   Press(RKEY_Ok);

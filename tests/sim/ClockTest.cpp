@@ -28,10 +28,10 @@ TEST(MjdCalendar, EveryMjdAgreesWithStdChrono)
                                   static_cast<byte>(static_cast<unsigned>(ymd.month())),
                                   static_cast<byte>(static_cast<unsigned>(ymd.day())));
     if ((!same || back != mjd) && ++mismatches <= 5)
-      ADD_FAILURE() << "MJD " << mjd << ": got " << y << "-" << int(m) << "-" << int(d) << " weekday "
-                    << int(wd) << ", back " << back << "; expected " << static_cast<int>(ymd.year()) << "-"
-                    << static_cast<unsigned>(ymd.month()) << "-" << static_cast<unsigned>(ymd.day())
-                    << " weekday " << isoWeekday;
+      ADD_FAILURE() << "MJD " << mjd << ": got " << y << "-" << int(m) << "-" << int(d) << " weekday " << int(wd)
+                    << ", back " << back << "; expected " << static_cast<int>(ymd.year()) << "-"
+                    << static_cast<unsigned>(ymd.month()) << "-" << static_cast<unsigned>(ymd.day()) << " weekday "
+                    << isoWeekday;
   }
   EXPECT_EQ(mismatches, 0);
 }
@@ -40,10 +40,9 @@ TEST(MjdCalendar, NoCalendarDateGivesZero)
 {
   struct Case {
     int y, m, d;
-  } cases[] = {{2015, 0, 20}, {2015, 13, 1}, {2015, 2, 29}, {2016, 2, 30}, {2015, 4, 31},
-               {2015, 1, 0},  {1858, 11, 16}, {2038, 4, 23}};
-  for (const Case &c : cases)
-    EXPECT_EQ(TAP_MakeMjd(c.y, c.m, c.d), 0) << c.y << "-" << c.m << "-" << c.d;
+  } cases[] = {{2015, 0, 20}, {2015, 13, 1}, {2015, 2, 29},  {2016, 2, 30},
+               {2015, 4, 31}, {2015, 1, 0},  {1858, 11, 16}, {2038, 4, 23}};
+  for (const Case &c : cases) EXPECT_EQ(TAP_MakeMjd(c.y, c.m, c.d), 0) << c.y << "-" << c.m << "-" << c.d;
   EXPECT_EQ(TAP_MakeMjd(2016, 2, 29), 57447);
   EXPECT_EQ(TAP_MakeMjd(2038, 4, 22), 65535);
 }

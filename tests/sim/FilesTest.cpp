@@ -67,7 +67,8 @@ class FilesTest : public SimTest {
 TEST_F(FilesTest, EscapesStayInsideTheSandbox)
 {
   const fs::path root = Host("/");
-  for (const char *p : {"/../../../etc/passwd", "../etc/passwd", "/mnt/hd/../../../../x", "mnt/hd/DataFiles/../../../.."})
+  for (const char *p :
+       {"/../../../etc/passwd", "../etc/passwd", "/mnt/hd/../../../../x", "mnt/hd/DataFiles/../../../.."})
     EXPECT_EQ(Host(p).string().rfind(root.string(), 0), 0u) << p << " -> " << Host(p);
   FILE *f = OS_Fopen64("/../../../../../../etc/hostname", "r");
   EXPECT_EQ(f, nullptr) << "the host's own files are out of reach";
@@ -236,7 +237,7 @@ TEST_F(FilesTest, ListingFiltersFilesButAlwaysListsFolders)
   struct Case {
     const char *filter;
     std::vector<std::string> names;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       // the mount point "Bound" is a folder too, mounted or not
       {"rec|mpg|ts", {"F:a.mpg", "F:b.rec", "F:c.ts", "D:Bound", "D:Folder", "D:NAS-Share", "D:Sub.rec"}},
@@ -253,8 +254,9 @@ TEST_F(FilesTest, ListingFiltersFilesButAlwaysListsFolders)
   }
   std::vector<std::string> all = List("");
   EXPECT_EQ(all.size(), 13u) << "no filter lists every file and folder, never . or ..";
-  EXPECT_TRUE(std::is_sorted(all.begin(), all.end(), [](const auto &a, const auto &b) { return a.substr(2) < b.substr(2); }))
-      << "in name order";
+  EXPECT_TRUE(std::is_sorted(all.begin(), all.end(), [](const auto &a, const auto &b) {
+    return a.substr(2) < b.substr(2);
+  })) << "in name order";
 }
 
 TEST_F(FilesTest, DiskCallsFollowTheMountTable)

@@ -31,7 +31,7 @@ TEST_F(ConsoleTest, OnlyTheRunsTerminalsOpen)
   struct Case {
     const char *path;
     bool opens;
-  } cases[] = {{"/dev/pts/0", true}, {"/dev/pts/3", true}, {"/dev/pts/1", false},
+  } cases[] = {{"/dev/pts/0", true},   {"/dev/pts/3", true},   {"/dev/pts/1", false},
                {"/dev/pts/19", false}, {"/dev/pts/20", false}, {"/dev/pts/x", false}};
   for (const Case &c : cases) {
     int fd = OS_Open(c.path, O_RDWR);
@@ -60,7 +60,7 @@ TEST(ConsoleText, ShownAsUtf8WithoutEncodingUtf8Twice)
 {
   struct Case {
     std::string in, shown;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"plain\r\n", "plain\r\n"},
       {"Gr\xFC\xDF" "e", "Grüße"},                      // the service's own ISO 8859-1
@@ -79,8 +79,14 @@ TEST_F(ConsoleTest, EchoIsUtf8WhileTheTerminalKeepsTheReceiversBytes)
 {
   int fd = OS_Open("/dev/pts/0", O_RDWR);
   ASSERT_GE(fd, 0);
-  EXPECT_EQ(OS_Write(fd, "Gr\xFC\xDF" "e\n", 6), 6);
-  EXPECT_EQ(Rx().TerminalOutput(0), "Gr\xFC\xDF" "e\n");
+  EXPECT_EQ(OS_Write(fd,
+                     "Gr\xFC\xDF"
+                     "e\n",
+                     6),
+            6);
+  EXPECT_EQ(Rx().TerminalOutput(0),
+            "Gr\xFC\xDF"
+            "e\n");
   EXPECT_EQ(echo.str(), "Grüße\n");
   OS_Close(fd);
 }
@@ -97,8 +103,14 @@ TEST_F(RawConsoleTest, EchoKeepsTheReceiversBytes)
 {
   int fd = OS_Open("/dev/pts/0", O_RDWR);
   ASSERT_GE(fd, 0);
-  EXPECT_EQ(OS_Write(fd, "Gr\xFC\xDF" "e\n", 6), 6);
-  EXPECT_EQ(echo.str(), "Gr\xFC\xDF" "e\n");
+  EXPECT_EQ(OS_Write(fd,
+                     "Gr\xFC\xDF"
+                     "e\n",
+                     6),
+            6);
+  EXPECT_EQ(echo.str(),
+            "Gr\xFC\xDF"
+            "e\n");
   OS_Close(fd);
 }
 

@@ -18,7 +18,10 @@ struct Seen {
 };
 Seen seen;
 
-void Note(const char *who, word ev) { seen.log.push_back(std::string(who) + " " + std::to_string(ev) + " cur=" + std::to_string(_curTapTask)); }
+void Note(const char *who, word ev)
+{
+  seen.log.push_back(std::string(who) + " " + std::to_string(ev) + " cur=" + std::to_string(_curTapTask));
+}
 
 class PluginTableTest : public SimTest {
  protected:
@@ -116,7 +119,8 @@ TEST_F(PluginTableTest, BadFilesAreRefusedWithAReason)
 
 TEST_F(PluginTableTest, TableHoldsSixteenPlugins)
 {
-  for (int i = 1; i < TAP_TABLE_SLOTS; ++i) ASSERT_GE(LoadWaiter("/mnt/hd/ProgramFiles/S" + std::to_string(i), "500"), 0);
+  for (int i = 1; i < TAP_TABLE_SLOTS; ++i)
+    ASSERT_GE(LoadWaiter("/mnt/hd/ProgramFiles/S" + std::to_string(i), "500"), 0);
   std::string error;
   EXPECT_EQ(LoadWaiter("/mnt/hd/ProgramFiles/S16", "500", &error), -1);
   EXPECT_NE(error.find("no free slot"), std::string::npos) << error;
@@ -199,9 +203,9 @@ TEST_F(PluginTableTest, CurrentTaskIsRightInNestedCalls)
   });
   Rx().SendEvent(seen.slotA, EVT_KEY, 1, 0);
   const std::string a = std::to_string(seen.slotA), b = std::to_string(seen.slotB);
-  const std::vector<std::string> expected = {
-      "A 256 cur=" + a, "A 0 cur=" + a, "B 0 cur=" + b, "A-after-systemproc 256 cur=" + a,
-      "B 256 cur=" + b, "A-after-send 256 cur=" + a};
+  const std::vector<std::string> expected = {"A 256 cur=" + a, "A 0 cur=" + a,
+                                             "B 0 cur=" + b,   "A-after-systemproc 256 cur=" + a,
+                                             "B 256 cur=" + b, "A-after-send 256 cur=" + a};
   EXPECT_EQ(seen.log, expected);
   EXPECT_EQ(_curTapTask, static_cast<dword>(hostSlot));
 }
@@ -253,9 +257,8 @@ TEST_F(PluginTableTest, LifecyclePhasesComeInOrder)
   Rx().Shutdown();
   std::vector<sim::Phase> phases;
   for (const sim::PhaseEvent &e : Rx().Trace()) phases.push_back(e.phase);
-  const std::vector<sim::Phase> expected = {sim::Phase::SandboxReady, sim::Phase::PluginLoaded,
-                                            sim::Phase::TapMain,      sim::Phase::IdleLoop,
-                                            sim::Phase::Unload,       sim::Phase::Exit};
+  const std::vector<sim::Phase> expected = {sim::Phase::SandboxReady, sim::Phase::PluginLoaded, sim::Phase::TapMain,
+                                            sim::Phase::IdleLoop,     sim::Phase::Unload,       sim::Phase::Exit};
   EXPECT_EQ(phases, expected);
   EXPECT_EQ(Rx().Trace()[4].tick, 5u) << "unloaded after the event of tick 5";
 }

@@ -74,7 +74,7 @@ TEST_F(PowerModelTest, NameChangesSurviveAsAPrefixOrWhenTheFolderIsSynced)
     const char *what;
     bool syncFolder;
     std::set<std::string> may;  // "a=<bytes> b=<bytes>" of the two names, "-" for missing
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"new file, folder not synced", false, {"a=old b=-", "a=old b=new"}},
       {"new file, folder synced", true, {"a=old b=new"}},

@@ -30,7 +30,8 @@ TEST(ReceiverProgram, HelpDocumentsEveryOption)
     EXPECT_EQ(std::string::npos, r.out.find(form, at + 1)) << opt;
   }
   EXPECT_NE(std::string::npos, r.out.find("\n  --root DIR                 host folder that is the receiver's"));
-  EXPECT_NE(std::string::npos, r.out.find("\n  --mount RPATH=HOSTDIR[@APPEAR[-VANISH]]\n" + std::string(29, ' ') + "serve"));
+  EXPECT_NE(std::string::npos,
+            r.out.find("\n  --mount RPATH=HOSTDIR[@APPEAR[-VANISH]]\n" + std::string(29, ' ') + "serve"));
   // a terminal of 80 columns shows every line whole
   std::istringstream lines(r.out);
   for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
@@ -45,7 +46,7 @@ TEST(ReceiverProgram, BadCommandLinesAndFilesGiveAClearMessage)
     std::vector<std::string> args;
     int exitCode;
     const char *message;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {{"--root", root, "--frobnicate"}, 2, "unknown option --frobnicate"},
       {{"--root", root, "--clock", "sundial"}, 2, "bad value for --clock"},
@@ -123,8 +124,10 @@ TEST(ReceiverProgram, FindsItsFirmwareModuleAndFontsBesideItself)
   fs::create_directories(inst / "fonts");
   fs::copy_file(bin / "receiver", inst / "receiver");
   for (const auto &e : fs::directory_iterator(bin.parent_path() / "lib"))
-    if (e.path().filename().string().rfind("ferrox_firmware", 0) == 0) fs::copy_file(e.path(), inst / e.path().filename());
-  for (const auto &e : fs::directory_iterator(bin.parent_path() / "fonts")) fs::copy_file(e.path(), inst / "fonts" / e.path().filename());
+    if (e.path().filename().string().rfind("ferrox_firmware", 0) == 0)
+      fs::copy_file(e.path(), inst / e.path().filename());
+  for (const auto &e : fs::directory_iterator(bin.parent_path() / "fonts"))
+    fs::copy_file(e.path(), inst / "fonts" / e.path().filename());
   const fs::path root = tmp.path / "root";
   RunResult r = RunReceiverAt(inst / "receiver", {"--root", root.string(), TapFile("TickWaiter.tap").string()});
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
@@ -134,10 +137,12 @@ TEST(ReceiverProgram, FindsItsFirmwareModuleAndFontsBesideItself)
   fs::remove_all(inst / "fonts");
   for (const auto &e : fs::directory_iterator(inst))
     if (e.path().extension() == ".so") fs::remove(e.path());
-  RunResult bare = RunReceiverAt(inst / "receiver", {"--root", (tmp.path / "r2").string(), TapFile("TickWaiter.tap").string()});
+  RunResult bare =
+      RunReceiverAt(inst / "receiver", {"--root", (tmp.path / "r2").string(), TapFile("TickWaiter.tap").string()});
   EXPECT_EQ(bare.exitCode, 70) << bare.err;
   EXPECT_NE(bare.err.find("cannot load the firmware functions module " + (inst / "ferrox_firmware.so").string()),
-            std::string::npos) << bare.err;
+            std::string::npos)
+      << bare.err;
 }
 
 TEST(ReceiverProgram, RunsAPluginUntilItUnloads)
@@ -146,13 +151,13 @@ TEST(ReceiverProgram, RunsAPluginUntilItUnloads)
   const fs::path root = tmp.path / "root";
   fs::create_directories(root / "mnt/hd/ProgramFiles");
   std::ofstream(root / "mnt/hd/ProgramFiles/TickWaiter.cfg") << "250";
-  RunResult r = RunReceiver({"--root", root.string(), "--date", "2016-02-29", "--time", "23:59:58",
-                             TapFile("TickWaiter.tap").string()});
+  RunResult r = RunReceiver(
+      {"--root", root.string(), "--date", "2016-02-29", "--time", "23:59:58", TapFile("TickWaiter.tap").string()});
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("TickWaiter: started at 2016-02-29 23:59:58 in /ProgramFiles"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("waited 250 ticks"), std::string::npos) << r.out;
   const std::vector<std::string> phases = {"phase: sandbox ready", "phase: plug-in loaded", "phase: TAP_Main",
-                                           "phase: idle loop", "phase: unload", "phase: exit"};
+                                           "phase: idle loop",     "phase: unload",         "phase: exit"};
   size_t at = 0;
   for (const std::string &p : phases) {
     at = r.out.find(p, at);
@@ -192,13 +197,45 @@ TEST(ReceiverOptions, ValuesReachTheConfiguration)
   fs::copy_file(TapFile("TickWaiter.tap"), tap);  // the parser looks at its first bytes
   sim::RunOptions o;
   std::string error;
-  ASSERT_EQ(sim::ParseOptions({"--root=/tmp/r", "--mount", "/mnt/sdb1=" + usb.string() + "@2-9.5", "--mount",
-                               "/mnt/hd/DataFiles/NAS-Share=" + nas.string(), "--clock", "real", "--date", "2020-02-29",
-                               "--time", "06:07", "--uptime", "42.5", "--key", "Red@4", "--keys-file", keys,
-                               "--terminals", "0,5", "--mem-limit", "5000,1000", "--system-id", "0x5C1A",
-                               "--utf8-firmware", "--missing-symbol", "_osdInfo", "--firmware-module", "noexec",
-                               "--fail-writes", "/mnt/sdb1=1024", "--play", "/mnt/hd/DataFiles/a.rec@5",
-                               "--record", "1=/mnt/hd/DataFiles/b.rec", "--until", "time", "--seconds", "7", tap},
+  ASSERT_EQ(sim::ParseOptions({"--root=/tmp/r",
+                               "--mount",
+                               "/mnt/sdb1=" + usb.string() + "@2-9.5",
+                               "--mount",
+                               "/mnt/hd/DataFiles/NAS-Share=" + nas.string(),
+                               "--clock",
+                               "real",
+                               "--date",
+                               "2020-02-29",
+                               "--time",
+                               "06:07",
+                               "--uptime",
+                               "42.5",
+                               "--key",
+                               "Red@4",
+                               "--keys-file",
+                               keys,
+                               "--terminals",
+                               "0,5",
+                               "--mem-limit",
+                               "5000,1000",
+                               "--system-id",
+                               "0x5C1A",
+                               "--utf8-firmware",
+                               "--missing-symbol",
+                               "_osdInfo",
+                               "--firmware-module",
+                               "noexec",
+                               "--fail-writes",
+                               "/mnt/sdb1=1024",
+                               "--play",
+                               "/mnt/hd/DataFiles/a.rec@5",
+                               "--record",
+                               "1=/mnt/hd/DataFiles/b.rec",
+                               "--until",
+                               "time",
+                               "--seconds",
+                               "7",
+                               tap},
                               &o, &error),
             0)
       << error;
@@ -267,7 +304,7 @@ TEST(ReceiverProgram, PutsTheStandardFontsIntoARootThatHasNone)
     bool ownFontBefore;  // the root already has a Fonts folder with one font
     int exitCode;
     std::vector<std::string> fontsAfter;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"new root", {}, false, 0, {"Calibri_10.ufnt", "Calibri_12.ufnt", "Calibri_14.ufnt", "Calibri_16.ufnt",
                                   "Calibri_18.ufnt", "Calibri_20.ufnt", "Calibri_20B.ufnt"}},
@@ -307,8 +344,8 @@ TEST(ReceiverProgram, ReportsTheLongestEventHandlerCallOfEachPlugin)
   const fs::path root = tmp.path / "root";
   fs::create_directories(root / "mnt/hd/ProgramFiles");
   std::ofstream(root / "mnt/hd/ProgramFiles/TickWaiter.cfg") << "20";
-  RunResult r = RunReceiver({"--root", root.string(), "--quiet", "--warn-event-ms", "0.000001",
-                             TapFile("TickWaiter.tap").string()});
+  RunResult r = RunReceiver(
+      {"--root", root.string(), "--quiet", "--warn-event-ms", "0.000001", TapFile("TickWaiter.tap").string()});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("/mnt/hd/ProgramFiles/TickWaiter.tap: 2"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("event handler calls"), std::string::npos) << r.out;
@@ -326,8 +363,12 @@ TEST(ReceiverProgram, PluginMistakesFailTheRunUnlessLenient)
     int fault;
     std::string call;
     std::string detail;
-  } cases[] = {{1, "TAP_MemFree", ""}, {2, "TAP_MemFree", ""}, {3, "TAP_Hdd_Fclose", ""},
-               {4, "TAP_Hdd_Fread", ""}, {5, "OS_Fclose", ""}, {6, "OS_Fwrite", ""},
+  } cases[] = {{1, "TAP_MemFree", ""},
+               {2, "TAP_MemFree", ""},
+               {3, "TAP_Hdd_Fclose", ""},
+               {4, "TAP_Hdd_Fread", ""},
+               {5, "OS_Fclose", ""},
+               {6, "OS_Fwrite", ""},
                {7, "TAP_EventHandler", "event 0x0000 returned with the call trace at level 1; it was 0 "}};
   for (const Case &c : cases) {
     TempDir tmp;
@@ -358,8 +399,8 @@ TEST(ReceiverProgram, PluginMistakesFailTheRunUnlessLenient)
     const fs::path root = tmp.path / "root";
     fs::create_directories(root / "mnt/hd/ProgramFiles");
     std::ofstream(root / "mnt/hd/ProgramFiles/Faulty.cfg") << 9;
-    RunResult r = RunReceiver({"--root", root.string(), "--quiet", "--until", until, "--seconds", "2",
-                               TapFile("Faulty.tap").string()});
+    RunResult r = RunReceiver(
+        {"--root", root.string(), "--quiet", "--until", until, "--seconds", "2", TapFile("Faulty.tap").string()});
     EXPECT_EQ(r.exitCode, 0) << until << "\n" << r.out << r.err;
     EXPECT_NE(r.out.find("Faulty.tap: loaded at tick 0, ended itself (TAP_Exit)"), std::string::npos) << r.out;
   }

@@ -182,12 +182,16 @@ TEST_F(ScreenTest, RandomArgumentsNeverWriteOutsideABuffer)
   for (int i = 0; i < 20000; i++) {
     word region = static_cast<word>(rng() % 3 == 0 ? rng() : 128 + rng() % 8);
     switch (rng() % 9) {
-      case 0: TAP_Osd_Create(any(), any(), any(), any(), static_cast<byte>(rng()), rng() % 2 ? TAP_OSD_MEMORY_REGION : 0); break;
+      case 0:
+        TAP_Osd_Create(any(), any(), any(), any(), static_cast<byte>(rng()), rng() % 2 ? TAP_OSD_MEMORY_REGION : 0);
+        break;
       case 1: TAP_Osd_Delete(region); break;
       case 2: TAP_Osd_FillBox(region, any(), any(), any(), any(), rng()); break;
       case 3: TAP_Osd_DrawRectangle(region, any(), any(), any(), any(), any(), rng()); break;
       case 4: TAP_Osd_Draw3dBoxFill(region, any(), any(), any(), any(), rng(), rng(), rng()); break;
-      case 5: TAP_Osd_Copy(region, static_cast<word>(128 + rng() % 8), any(), any(), any(), any(), any(), any(), rng() % 2); break;
+      case 5:
+        TAP_Osd_Copy(region, static_cast<word>(128 + rng() % 8), any(), any(), any(), any(), any(), any(), rng() % 2);
+        break;
       case 6: {
         TapGrData gd{GD_FORMAT_ARGB_RLE, data.data(), 48, 4, 3};
         TAP_Osd_PutGd(region, static_cast<int>(any()), static_cast<int>(any()), &gd, rng() % 2);
@@ -198,7 +202,10 @@ TEST_F(ScreenTest, RandomArgumentsNeverWriteOutsideABuffer)
         if (b) TAP_MemFree(b);
         break;
       }
-      default: TAP_Osd_PutS(region, any(), any(), any(), "Zufall \xE4\xF6\xFC", rng(), rng(), 0, static_cast<byte>(rng()), 0, static_cast<byte>(rng() % 3)); break;
+      default:
+        TAP_Osd_PutS(region, any(), any(), any(), "Zufall \xE4\xF6\xFC", rng(), rng(), 0, static_cast<byte>(rng()), 0,
+                     static_cast<byte>(rng() % 3));
+        break;
     }
   }
   TAP_Osd_Sync();

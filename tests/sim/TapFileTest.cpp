@@ -141,8 +141,7 @@ bool AllowedImport(const std::string &name)
   // the sanitizers' runtime in the instrumented builds
   for (const char *prefix : {"__asan_", "__ubsan_", "__lsan_", "__sanitizer_", "__sancov_"})
     if (name.rfind(prefix, 0) == 0) return true;
-  return name.rfind("TAP_", 0) == 0 || name.rfind("OS_", 0) == 0 || kLibc.count(name) > 0 ||
-         kRuntime.count(name) > 0;
+  return name.rfind("TAP_", 0) == 0 || name.rfind("OS_", 0) == 0 || kLibc.count(name) > 0 || kRuntime.count(name) > 0;
 }
 
 struct TapCase {
@@ -176,9 +175,9 @@ void CheckTap(const fs::path &file, const TapCase &c, bool expect64, uint16_t ma
   if (machine) {
     EXPECT_EQ(elf.machine, machine);
   }
-  const std::pair<const char *, uint64_t> sizes[] = {
-      {"._tap_header", 32},      {"._tap_id", 4},           {"._tap_program_name", 64},
-      {"._tap_author_name", 64}, {"._tap_description", 128}, {"._tap_etcinfo", 64}};
+  const std::pair<const char *, uint64_t> sizes[] = {{"._tap_header", 32},       {"._tap_id", 4},
+                                                     {"._tap_program_name", 64}, {"._tap_author_name", 64},
+                                                     {"._tap_description", 128}, {"._tap_etcinfo", 64}};
   for (const auto &[name, size] : sizes) {
     ASSERT_TRUE(elf.sections.count(name)) << name;
     EXPECT_EQ(elf.sections[name].size, size) << name;

@@ -97,7 +97,6 @@ TapParam TAP_EventHandler(word event, TapParam param1, TapParam param2)
       TAP_Print("MenuDemo: ending\n");
       End();
       return 0;
-    default:
-      return param1;
+    default: return param1;
   }
 }

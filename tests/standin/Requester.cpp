@@ -51,8 +51,8 @@ int TAP_Main(void)
 {
   ReadRequest();
   if (!NullBlock && BlockSize > 0) ParamBlock = (byte *)TAP_MemAlloc((dword)BlockSize);
-  TAP_Print("Requester: to %08X service %u version %u block %d bytes\n", (unsigned)ServerID,
-            (unsigned)ServiceID, (unsigned)ParamVersion, NullBlock ? -1 : BlockSize);
+  TAP_Print("Requester: to %08X service %u version %u block %d bytes\n", (unsigned)ServerID, (unsigned)ServiceID,
+            (unsigned)ParamVersion, NullBlock ? -1 : BlockSize);
   return 1;
 }
 
@@ -63,10 +63,9 @@ static void PrintReply(void)
   FerroxStatusReply reply;
   memcpy(&reply, ParamBlock, sizeof(reply));
   reply.DestFileName[sizeof(reply.DestFileName) - 1] = '\0';
-  TAP_Print("Requester: reply '%s' size %llu rate %llu percent %d entry %d of %d state %d\n",
-            reply.DestFileName, (unsigned long long)reply.TotalBytes,
-            (unsigned long long)reply.BytesPerMinute, reply.Percent, reply.CurrentEntry,
-            reply.NrOfEntries, reply.State);
+  TAP_Print("Requester: reply '%s' size %llu rate %llu percent %d entry %d of %d state %d\n", reply.DestFileName,
+            (unsigned long long)reply.TotalBytes, (unsigned long long)reply.BytesPerMinute, reply.Percent,
+            reply.CurrentEntry, reply.NrOfEntries, reply.State);
 }
 
 static void SendRequest(void)
@@ -85,8 +84,8 @@ static void SendRequest(void)
   channel.ParamBlockVersion = ParamVersion;
   channel.ParamBlock = ParamBlock;
   TapParam result = HDD_TAP_SendEvent(ServerID, false, EVT_TAPCOM, (TapParam)&channel, 0);
-  TAP_Print("Requester: sent, result %lu, status %u, return %u\n", (unsigned long)result,
-            (unsigned)channel.Status, (unsigned)channel.ReturnValue);
+  TAP_Print("Requester: sent, result %lu, status %u, return %u\n", (unsigned long)result, (unsigned)channel.Status,
+            (unsigned)channel.ReturnValue);
   PrintReply();
 }
 

@@ -50,9 +50,8 @@ static void ReportStartParameters(void)
     void *at = OS_Shmat(id, nullptr, SHM_RDONLY);
     if (at != (void *)-1) {
       const TapStartParams *params = (const TapStartParams *)at;
-      TAP_Print("StandIn %08X: start parameters magic %08X id %08X parameter %08X\n",
-                (unsigned)__tap_ud__, (unsigned)params->Magic, (unsigned)params->ID,
-                (unsigned)params->Parameter);
+      TAP_Print("StandIn %08X: start parameters magic %08X id %08X parameter %08X\n", (unsigned)__tap_ud__,
+                (unsigned)params->Magic, (unsigned)params->ID, (unsigned)params->Parameter);
       OS_Shmdt(at);
     }
   }
@@ -92,8 +91,7 @@ static void AnswerRequest(TapParam param1)
   if (channel == nullptr || block == nullptr) return;
   memcpy(block, "standin", 8);
   TAPCOM_Finish(channel, service + 1);
-  TAP_Print("StandIn %08X: answered service %u of %08X\n", (unsigned)__tap_ud__,
-            (unsigned)service, (unsigned)caller);
+  TAP_Print("StandIn %08X: answered service %u of %08X\n", (unsigned)__tap_ud__, (unsigned)service, (unsigned)caller);
 }
 
 static void OnStop(void)

@@ -88,8 +88,7 @@ TapParam TAP_EventHandler(word event, TapParam param1, TapParam param2)
   IdleEvents++;
   dword waited = TAP_GetTick() - StartTick;
   if (waited >= WaitTicks && StartTick + WaitTicks != 0xFFFFFFFFu) {
-    snprintf(line, sizeof(line), "waited %u ticks over %u idle events, ending", (unsigned)waited,
-             (unsigned)IdleEvents);
+    snprintf(line, sizeof(line), "waited %u ticks over %u idle events, ending", (unsigned)waited, (unsigned)IdleEvents);
     Report(line);
     WriteReport();
     WaitTicks = 0xFFFFFFFFu - StartTick; /* report once */

@@ -20,9 +20,9 @@ struct ElfSectionDef {
 struct ElfImage {
   std::string bytes;
   bool is64 = false;
-  size_t shoff = 0;      // offset of the section header table
-  size_t entSize = 0;    // bytes of one section header
-  size_t shstrndx = 0;   // index of the name table
+  size_t shoff = 0;     // offset of the section header table
+  size_t entSize = 0;   // bytes of one section header
+  size_t shstrndx = 0;  // index of the name table
   // header fields' offsets
   size_t ShoffField() const { return is64 ? 40 : 32; }
   size_t ShnumField() const { return is64 ? 60 : 48; }

@@ -39,12 +39,10 @@ pid_t StartProgram(const std::vector<std::string> &argv, const std::filesystem::
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   const std::string out = outFile.empty() ? "/dev/null" : outFile.string();
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  if (errFile.empty())
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  if (errFile.empty()) posix_spawn_file_actions_adddup2(&actions, 1, 2);
   else if (errFile == "-")
     ;  // the caller's own standard error
-  else
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  else posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
   std::vector<char *> args;
   for (std::string &w : words) args.push_back(w.data());
   args.push_back(nullptr);

@@ -56,10 +56,7 @@ void ScenarioTest::WriteFile(std::string_view receiverPath, std::string_view byt
   }
 }
 
-std::string ScenarioTest::ReadFile(std::string_view receiverPath) const
-{
-  return ReadHostFile(Host(receiverPath));
-}
+std::string ScenarioTest::ReadFile(std::string_view receiverPath) const { return ReadHostFile(Host(receiverPath)); }
 
 bool ScenarioTest::Exists(std::string_view receiverPath) const
 {
@@ -76,9 +73,8 @@ void ScenarioTest::WriteSettings(std::initializer_list<std::string> lines)
 
 void ScenarioTest::WriteShareSettings(std::initializer_list<std::string> extra)
 {
-  std::vector<std::string> lines = {"MoveDir=/mnt/hd/DataFiles/MoveToNAS",
-                                    "DestDir=/mnt/hd/DataFiles/NAS-Share", "MountedDirDest=1",
-                                    "NASBootTime=30"};
+  std::vector<std::string> lines = {"MoveDir=/mnt/hd/DataFiles/MoveToNAS", "DestDir=/mnt/hd/DataFiles/NAS-Share",
+                                    "MountedDirDest=1", "NASBootTime=30"};
   // a key given again replaces the usual line: the first one found counts
   for (const std::string &e : extra) {
     std::string key = e.substr(0, e.find('=') + 1);
@@ -90,16 +86,16 @@ void ScenarioTest::WriteShareSettings(std::initializer_list<std::string> extra)
   WriteFile(std::string(kFerroxFolder) + "/" SETTINGS_FILE, text);
 }
 
-void ScenarioTest::WriteJob(const std::string &name, const std::string &fileName,
-                            const std::string &sdir, const std::string &ddir, int com)
+void ScenarioTest::WriteJob(const std::string &name, const std::string &fileName, const std::string &sdir,
+                            const std::string &ddir, int com)
 {
-  WriteFile(std::string(kFerroxFolder) + "/" JOB_FOLDER "/" + name,
-            "FileName=" + fileName + "\r\nSDIR=" + sdir + "\r\nDDIR=" + ddir +
-                "\r\nCoM=" + std::to_string(com) + "\r\n");
+  WriteFile(
+      std::string(kFerroxFolder) + "/" JOB_FOLDER "/" + name,
+      "FileName=" + fileName + "\r\nSDIR=" + sdir + "\r\nDDIR=" + ddir + "\r\nCoM=" + std::to_string(com) + "\r\n");
 }
 
-void ScenarioTest::WriteRecording(std::string_view mainPath, size_t size, unsigned seed,
-                                  time_t mtime, bool inf, bool nav)
+void ScenarioTest::WriteRecording(std::string_view mainPath, size_t size, unsigned seed, time_t mtime, bool inf,
+                                  bool nav)
 {
   std::string path(mainPath);
   WriteFile(path, Pattern(size, seed), mtime);
@@ -131,8 +127,7 @@ void ScenarioTest::InstallSetupStandIn() { InstallTap("SetupStandIn.tap", "Ferro
 
 RunResult ScenarioTest::Run(std::vector<std::string> extra, double shareAt)
 {
-  std::vector<std::string> args = {"--root",    root.string(), "--console", "none",
-                                   "--quiet",   "--seconds",   "3000"};
+  std::vector<std::string> args = {"--root", root.string(), "--console", "none", "--quiet", "--seconds", "3000"};
   if (shareAt >= 0) {
     std::ostringstream mount;
     mount << kNASShare << "=" << share.string() << "@" << shareAt;
@@ -183,17 +178,13 @@ size_t ScenarioTest::LogCount(std::string_view line) const
   for (const std::string &w : wanted) {
     at = std::find(at, lines.end(), w);
     if (at == lines.end())
-      return ::testing::AssertionFailure() << "line \"" << w << "\" not found in order in the log:\n"
-                                           << Log();
+      return ::testing::AssertionFailure() << "line \"" << w << "\" not found in order in the log:\n" << Log();
     ++at;
   }
   return ::testing::AssertionSuccess();
 }
 
-std::string ScenarioTest::ToolkitLog() const
-{
-  return ReadFile(TAPFS_ROOT SETTINGS_DIR "/" TKLIB_LOG_NAME);
-}
+std::string ScenarioTest::ToolkitLog() const { return ReadFile(TAPFS_ROOT SETTINGS_DIR "/" TKLIB_LOG_NAME); }
 
 // Seconds of the day of the stamp of the first raw line that holds text.
 static int StampSeconds(const std::string &raw, std::string_view text)

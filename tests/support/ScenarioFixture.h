@@ -47,11 +47,11 @@ class ScenarioTest : public ::testing::Test {
   void WriteShareSettings(std::initializer_list<std::string> extra = {});
   // A recording with its companions (".inf" of 376 bytes with the FTA byte,
   // ".nav"), all with the modification time given.
-  void WriteRecording(std::string_view mainPath, size_t size, unsigned seed, time_t mtime,
-                      bool inf = true, bool nav = true);
+  void WriteRecording(std::string_view mainPath, size_t size, unsigned seed, time_t mtime, bool inf = true,
+                      bool nav = true);
   // A job file in the job folder, as another program drops it.
-  void WriteJob(const std::string &name, const std::string &fileName, const std::string &sdir,
-                const std::string &ddir, int com);
+  void WriteJob(const std::string &name, const std::string &fileName, const std::string &sdir, const std::string &ddir,
+                int com);
   // Behaviour file of an outside plug-in's stand-in (id as 8 hex digits).
   void WriteStandInBehaviour(dword id, std::initializer_list<std::string> lines);
   // The setup stand-in, as /mnt/hd/ProgramFiles/FerroxSetup.tap.
@@ -65,7 +65,7 @@ class ScenarioTest : public ::testing::Test {
 
   // The service log with stamps stripped, one entry per line (CR LF gone).
   std::vector<std::string> LogLines() const;
-  std::string Log() const;  // the same, joined with "\n"
+  std::string Log() const;                   // the same, joined with "\n"
   bool LogHas(std::string_view line) const;  // a whole line
   size_t LogCount(std::string_view line) const;
   // Whether the lines occur in this order (not necessarily adjacent).

@@ -67,8 +67,7 @@ static void DetachMountsBelow(const fs::path &dir)
   while (std::getline(in, line)) {
     std::istringstream fields(line);
     std::string id, parent, device, root, point;
-    if ((fields >> id >> parent >> device >> root >> point) && point.rfind(prefix, 0) == 0)
-      points.push_back(point);
+    if ((fields >> id >> parent >> device >> root >> point) && point.rfind(prefix, 0) == 0) points.push_back(point);
   }
   std::sort(points.rbegin(), points.rend());
   for (const std::string &point : points) umount2(point.c_str(), MNT_DETACH);
@@ -97,10 +96,7 @@ void SimTest::WriteFile(std::string_view receiverPath, std::string_view bytes)
   ASSERT_TRUE(out.good()) << "cannot write " << p;
 }
 
-std::string SimTest::ReadFile(std::string_view receiverPath) const
-{
-  return ReadHostFile(Host(receiverPath));
-}
+std::string SimTest::ReadFile(std::string_view receiverPath) const { return ReadHostFile(Host(receiverPath)); }
 
 bool SimTest::Exists(std::string_view receiverPath) const
 {

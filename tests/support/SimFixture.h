@@ -32,11 +32,11 @@ class SimTest : public ::testing::Test {
   void WriteFile(std::string_view receiverPath, std::string_view bytes);  // creates parents
   std::string ReadFile(std::string_view receiverPath) const;              // "" when missing
   bool Exists(std::string_view receiverPath) const;
-  void MakeDir(std::string_view receiverPath);                            // with parents
-  std::string Console() const;  // raw output of terminal 0
+  void MakeDir(std::string_view receiverPath);  // with parents
+  std::string Console() const;                  // raw output of terminal 0
 
-  fs::path sandbox;  // temporary folder of this test; the receiver root is sandbox / "root"
-  int hostSlot = -1; // slot of the host task
+  fs::path sandbox;   // temporary folder of this test; the receiver root is sandbox / "root"
+  int hostSlot = -1;  // slot of the host task
 
  private:
   std::unique_ptr<sim::Receiver> receiver_;

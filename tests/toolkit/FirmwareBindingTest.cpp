@@ -47,7 +47,7 @@ TEST(TimeDiff, CountsMinutesAcrossHoursAndDays)
   struct Case {
     dword from, to;
     int minutes;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {0xE0201732, 0xE021000A, 20},    // 23:50 to 00:10 the next day
       {0xE021000A, 0xE0201732, -20},   // the same, swapped
@@ -57,15 +57,13 @@ TEST(TimeDiff, CountsMinutesAcrossHoursAndDays)
       {0xE0201505, 0xE0221506, 2881},  // two days and a minute
   };
   // clang-format on
-  for (const Case &c : cases)
-    EXPECT_EQ(TimeDiff(c.from, c.to), c.minutes) << std::hex << c.from << " -> " << c.to;
+  for (const Case &c : cases) EXPECT_EQ(TimeDiff(c.from, c.to), c.minutes) << std::hex << c.from << " -> " << c.to;
 }
 
 TEST_F(FirmwareBindingTest, TimeFormatWritesEveryFormat)
 {
-  const char *expected[] = {"",           "21:05",         "21:05:09",
-                            "2015-12-20", "2015-12-20 21:05", "2015-12-20 21:05:09",
-                            "20151220_2105", "",           ""};
+  const char *expected[] = {
+      "", "21:05", "21:05:09", "2015-12-20", "2015-12-20 21:05", "2015-12-20 21:05:09", "20151220_2105", "", ""};
   char dest[TIMEFORMAT_SIZE];
   for (int format = 0; format <= 8; format++)
     EXPECT_STREQ(TimeFormat(kPacked, 9, format, dest), expected[format]) << "format " << format;
@@ -108,17 +106,13 @@ class WideSystemIdTest : public FirmwareBindingTest {
   void Configure(sim::Config &config) override { config.systemId = 0x000255FA; }
 };
 
-TEST_F(WideSystemIdTest, GetSysIDKeepsTheLow16Bits)
-{
-  EXPECT_EQ(GetSysID(), 0x55FA);
-}
+TEST_F(WideSystemIdTest, GetSysIDKeepsTheLow16Bits) { EXPECT_EQ(GetSysID(), 0x55FA); }
 
 class MissingSymbolsTest : public FirmwareBindingTest {
  protected:
   void Configure(sim::Config &config) override
   {
-    config.missingSymbols = {"PvrTimeToLinux", "_Z16Appl_ExecProgramPc", "_tapTask",
-                             "_Z20ApplHdd_SelectFolderPvPKc"};
+    config.missingSymbols = {"PvrTimeToLinux", "_Z16Appl_ExecProgramPc", "_tapTask", "_Z20ApplHdd_SelectFolderPvPKc"};
   }
 };
 
@@ -155,8 +149,7 @@ TEST_F(NoExecFirmwareTest, ProgramStarterIsMissing)
 TEST_F(FirmwareBindingTest, ModelDataIsFoundAndMatchedBySystemId)
 {
   std::vector<uint8_t> rest = {0xAA, 0xBB};
-  WriteFile(kSettingsDat, Bytes(firmwaredat::Build(
-                              {{1234, 3, 2}, {word(Rx().config().systemId), 7, 4}}, rest)));
+  WriteFile(kSettingsDat, Bytes(firmwaredat::Build({{1234, 3, 2}, {word(Rx().config().systemId), 7, 4}}, rest)));
 
   FirmwareDatHeader *header = nullptr;
   FirmwareDatModel *models = nullptr;
@@ -200,15 +193,18 @@ TEST_F(FirmwareBindingTest, BadModelDataIsRejectedEveryTimeAndReadAgain)
   auto tooManyModels = good;
   tooManyModels[12] = 2;  // announces a record that is not there
   auto hugeCount = good;
-  hugeCount[15] = 0xFF;   // a count whose byte size would wrap 32 bits
+  hugeCount[15] = 0xFF;  // a count whose byte size would wrap 32 bits
   std::vector<uint8_t> shortHeader(good.begin(), good.begin() + 10);
 
   struct Case {
     const char *what;
     std::vector<uint8_t> bytes;
-  } cases[] = {{"wrong magic", wrongMagic}, {"word 8 not zero", nonZero},
-               {"count beyond the data", tooManyModels}, {"huge count", hugeCount},
-               {"shorter than the header", shortHeader}, {"empty", {}}};
+  } cases[] = {{"wrong magic", wrongMagic},
+               {"word 8 not zero", nonZero},
+               {"count beyond the data", tooManyModels},
+               {"huge count", hugeCount},
+               {"shorter than the header", shortHeader},
+               {"empty", {}}};
   for (const Case &c : cases) {
     WriteFile(kSettingsDat, Bytes(c.bytes));
     FirmwareDatHeader *header = reinterpret_cast<FirmwareDatHeader *>(1);
@@ -238,7 +234,7 @@ TEST(FirmwareDatTool, ParsesModelArguments)
     const char *text;
     bool ok;
     firmwaredat::Model model;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"22010", true, {22010, 0, 2}},       {"0x55FA:1:4", true, {0x55FA, 1, 4}},
       {"7:3", true, {7, 3, 2}},             {"65536", false, {}},
@@ -297,8 +293,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(UptimeCase{"Hundredths", 12345.67, 1234567}, UptimeCase{"WholeSeconds", 300.0, 30000},
                       UptimeCase{"TopBitOf32", 30000000.5, 3000000050u},
                       // past 2^32 ticks (about 497 days) the count wraps as the counter would
-                      UptimeCase{"WrapsPast32Bits", 50000000.0, 705032704u},
-                      UptimeCase{"NegativeIsNoUptime", -5.0, 0},
+                      UptimeCase{"WrapsPast32Bits", 50000000.0, 705032704u}, UptimeCase{"NegativeIsNoUptime", -5.0, 0},
                       // the hundredths as the kernel writes them, not as a double times 100 gives them
                       UptimeCase{"HundredthsExact", 0.29, 29}, UptimeCase{"LargeHundredths", 1234567.89, 123456789}),
     [](const ::testing::TestParamInfo<UptimeCase> &info) { return std::string(info.param.name); });

@@ -39,10 +39,8 @@ std::string Ufnt(const std::vector<TestGlyph> &glyphs, int64_t count = -1)
     put32(table, offset + static_cast<uint32_t>(bitmaps.size()));
     table.push_back(static_cast<char>(g.width)), table.push_back(static_cast<char>(g.width >> 8));
     table.push_back(static_cast<char>(g.height)), table.push_back(static_cast<char>(g.height >> 8));
-    if (g.coverage.empty())
-      bitmaps.append(static_cast<size_t>(g.width) * g.height, '\xFF');
-    else
-      bitmaps.append(g.coverage.begin(), g.coverage.end());
+    if (g.coverage.empty()) bitmaps.append(static_cast<size_t>(g.width) * g.height, '\xFF');
+    else bitmaps.append(g.coverage.begin(), g.coverage.end());
   }
   return head + table + bitmaps;
 }
@@ -131,15 +129,14 @@ TEST_P(FontRefused, WithTheInvalidHeaderLineAnEmptyRecordAndTheFileClosed)
 
 const TestGlyph kA = {0x41, 3, 2, {0, 128, 255, 255, 0, 128}};
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, FontRefused,
-    ::testing::Values(BadFile{"wrong magic", "UFNX" + Ufnt({kA}).substr(4)}, BadFile{"empty", ""},
-                      BadFile{"shorter than its head", "UFNT\x01"},
-                      BadFile{"no glyphs", Ufnt({}, 0)},
-                      // 12 x 0x15555556 is 8 on 32 bits: the table would be read past its block
-                      BadFile{"count that wraps", Ufnt({kA}, 0x15555556)},
-                      BadFile{"count beyond the file", Ufnt({kA}, 2)}),
-    [](const auto &info) { return CaseName(info.param.what); });
+INSTANTIATE_TEST_SUITE_P(Files, FontRefused,
+                         ::testing::Values(BadFile{"wrong magic", "UFNX" + Ufnt({kA}).substr(4)}, BadFile{"empty", ""},
+                                           BadFile{"shorter than its head", "UFNT\x01"},
+                                           BadFile{"no glyphs", Ufnt({}, 0)},
+                                           // 12 x 0x15555556 is 8 on 32 bits: the table would be read past its block
+                                           BadFile{"count that wraps", Ufnt({kA}, 0x15555556)},
+                                           BadFile{"count beyond the file", Ufnt({kA}, 2)}),
+                         [](const auto &info) { return CaseName(info.param.what); });
 
 TEST_F(FontTest, MissingFontIsLoggedAndShownForThreeHundredTicks)
 {
@@ -161,7 +158,9 @@ TEST_F(FontTest, GlyphRecordsOutsideTheFileOrOfNoUsableSizeAreLeftOutWithALine)
   file[8 + 12 + 4] = '\x00', file[8 + 12 + 5] = '\x00', file[8 + 12 + 6] = '\x01';
   WriteFont("Odd.ufnt", file);
   ASSERT_EQ(1, FMUC_LoadFontFile("Odd.ufnt", &font));
-  EXPECT_TRUE(Logged("FontManager UC: 3 glyph records of 'Odd.ufnt' lie outside the file or have no usable size (the first: 42); left out"))
+  EXPECT_TRUE(
+      Logged("FontManager UC: 3 glyph records of 'Odd.ufnt' lie outside the file or have no usable size (the first: "
+             "42); left out"))
       << ReadFile(kTkLog);
   byte length = 0;
   EXPECT_NE(nullptr, FMUC_GetGlyphData(&font, "A", &length));
@@ -308,8 +307,8 @@ INSTANTIATE_TEST_SUITE_P(
     Colours, FontPixels,
     ::testing::Values(PixelCase{"white over black", 0xFFFFFFFF, 0, {0xFF000000, 0xFF7F7F7F, 0xFFFFFFFF}},
                       PixelCase{"half-transparent text", 0x80FFFFFF, 0, {0xFF000000, 0x807F7F7F, 0x80FFFFFF}},
-                      PixelCase{"opaque blue background", 0xFFFFFFFF, 0xFF0000FF,
-                                {0xFF0000FF, 0xFF7F7FFE, 0xFFFFFFFF}}),
+                      PixelCase{
+                          "opaque blue background", 0xFFFFFFFF, 0xFF0000FF, {0xFF0000FF, 0xFF7F7FFE, 0xFFFFFFFF}}),
     [](const auto &info) { return CaseName(info.param.what); });
 
 // Text over a ground of many colours: every pixel is the blend of its own
@@ -332,8 +331,9 @@ TEST_F(FontTest, BlendsOverManyGroundsAreThoseOfEachPixel)
     for (int x = 10; x < 10 + 4 * g.width; x++)
       for (int r = 0; r < g.height; r++) {
         byte c = g.coverage[static_cast<size_t>(r) * g.width + (x - 10) % g.width];
-        uint32_t want = c == 0 ? ground(x) : c == 255 ? fore
-                                                     : (fore & 0xFF000000u) | FM_AlphaBlendRGB(c, fore, ground(x), FM_AA_ONE);
+        uint32_t want = c == 0     ? ground(x)
+                        : c == 255 ? fore
+                                   : (fore & 0xFF000000u) | FM_AlphaBlendRGB(c, fore, ground(x), FM_AA_ONE);
         wrong += Px(x, 5 + r) != want;
       }
     EXPECT_EQ(0, wrong) << std::hex << "text colour 0x" << fore;
@@ -369,7 +369,10 @@ TEST_F(FontTest, AMarkWithNothingBeforeItDrawsOnlyWhatFallsInsideTheBox)
 {
   WriteFont("M.ufnt", Ufnt({{0x301, 4, 2, {}}, kA}));
   ASSERT_EQ(1, FMUC_LoadFontFile("M.ufnt", &font));
-  FMUC_PutStringAA(Rgn(), 50, 10, 90, "\xCC\x81" "A", kWhite, 0, &font, 0, 0, FM_AA_ONE);
+  FMUC_PutStringAA(Rgn(), 50, 10, 90,
+                   "\xCC\x81"
+                   "A",
+                   kWhite, 0, &font, 0, 0, FM_AA_ONE);
   EXPECT_EQ(kWhite, Px(50, 10)) << "the right half of the mark";
   EXPECT_EQ(kWhite, Px(51, 11));
   EXPECT_EQ(kBlack, Px(49, 10)) << "its left half lies outside the box";
@@ -395,7 +398,7 @@ TEST_F(FontTest, CutModesShortenAsTheirNamesSay)
   struct Cut {
     byte mode;
     std::string shown;
-  // clang-format off
+    // clang-format off
   } cuts[] = {
       {0, Fitting(text, &font, room, false)},
       {1, Fitting(text, &font, room - FMUC_GetStringWidth("... ", &font), false) + "..."},
@@ -482,7 +485,9 @@ TEST_F(FontTest, LatinOneTextAndItsUtf8FormDrawTheSamePixels)
 TEST_F(FontTest, AGlyphTheFontLacksTakesNoRoomAndIsLogged)
 {
   ASSERT_EQ(1, FMUC_LoadFontFile("Calibri_14.ufnt", &font));
-  EXPECT_EQ(FMUC_GetStringWidth("ab", &font), FMUC_GetStringWidth("a\xE4\xB8\xAD" "b", &font));
+  EXPECT_EQ(FMUC_GetStringWidth("ab", &font), FMUC_GetStringWidth("a\xE4\xB8\xAD"
+                                                                  "b",
+                                                                  &font));
   EXPECT_TRUE(Logged("Glyph 4e2d not found"));
   byte length = 0;
   EXPECT_EQ(nullptr, FMUC_GetGlyphData(&font, "\x85", &length));
@@ -491,7 +496,9 @@ TEST_F(FontTest, AGlyphTheFontLacksTakesNoRoomAndIsLogged)
 
 TEST(FontUtf8, FindNextAndStart)
 {
-  const char text[] = "a\xC3\xBC\xE2\x82\xAC" "b";
+  const char text[] =
+      "a\xC3\xBC\xE2\x82\xAC"
+      "b";
   EXPECT_EQ(text + 1, FMUC_FindNextUTF8(text));
   EXPECT_EQ(text + 3, FMUC_FindNextUTF8(text + 1));
   EXPECT_EQ(text + 6, FMUC_FindNextUTF8(text + 3));
@@ -506,8 +513,10 @@ TEST_F(FontTest, StandardFontsDrawEveryScriptTheyCarry)
 {
   const char *names[] = {"Calibri_10.ufnt", "Calibri_12.ufnt", "Calibri_14.ufnt", "Calibri_16.ufnt",
                          "Calibri_18.ufnt", "Calibri_20.ufnt", "Calibri_20B.ufnt"};
-  const char *line = "%s \xC3\x84rger \xC3\xBC" "ber M\xC3\xBCller \xC3\x9F \xE2\x80\x93 \xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC "
-                     "\xD0\xA0\xD1\x83\xD1\x81\xD1\x81\xD0\xBA\xD0\xB8\xD0\xB9 \xC5\x81\xC3\xB3\xC4\x91\xC5\xBA 0123";
+  const char *line =
+      "%s \xC3\x84rger \xC3\xBC"
+      "ber M\xC3\xBCller \xC3\x9F \xE2\x80\x93 \xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC "
+      "\xD0\xA0\xD1\x83\xD1\x81\xD1\x81\xD0\xBA\xD0\xB8\xD0\xB9 \xC5\x81\xC3\xB3\xC4\x91\xC5\xBA 0123";
   TAP_Osd_FillBox(Rgn(), 0, 0, 720, 576, 0xFF101010);
   int y = 40, previous = 0;
   for (const char *name : names) {

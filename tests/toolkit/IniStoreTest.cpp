@@ -43,7 +43,7 @@ TEST_F(IniStoreTest, LocationCodesAndSearchOrder)
     const char *name;
     std::vector<std::string> folders;  // where the file lies
     IniPlace expected;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"current folder", {"/mnt/hd"}, IniPlaceHere},
       {"current folder wins", {"/mnt/hd", "/mnt/hd/ProgramFiles/Settings/App"}, IniPlaceHere},
@@ -122,7 +122,7 @@ TEST_F(IniStoreTest, LineEndsOnOpen)
   struct Case {
     std::string file;
     const char *held;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"", "\r\n"},                              // an empty file opens and holds a line end
       {"A=1", "A=1\r\n"},                        // a missing last line end is added
@@ -150,7 +150,7 @@ TEST_F(IniStoreTest, TextTheStoreCannotHoldIsReadButNeverWrittenBack)
     const char *what;
     std::string file;
     int a, b;  // what A and B read as (7: missing)
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"NUL byte", std::string("A=1\r\n\0B=2\r\n", 11), 1, 7},
       {"NUL byte in a comment", std::string("; note\0more\r\nA=1\r\nB=2\r\n", 21), 7, 7},
@@ -185,7 +185,7 @@ TEST_F(IniStoreTest, CommentsCaseAndLongerKeys)
   struct Case {
     const char *text;
     int expected;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"#CopySpeed=1\r\nCopySpeed=3\r\n", 3},  // commented out, then active
       {";CopySpeed=1\r\n", -1},                // only commented out: default
@@ -238,7 +238,7 @@ TEST_F(IniStoreTest, FilesOfOtherProgramsReadTheSameInEveryLineEndStyle)
     const char *name;
     std::vector<const char *> ends;  // used in turn, line after line
     bool lastEnd;                    // the last line has its line end
-  // clang-format off
+    // clang-format off
   } styles[] = {
       {"CR LF", {"\r\n"}, true},
       {"LF", {"\n"}, true},
@@ -249,7 +249,7 @@ TEST_F(IniStoreTest, FilesOfOtherProgramsReadTheSameInEveryLineEndStyle)
   struct Expect {
     const char *key;
     const char *value;
-  // clang-format off
+    // clang-format off
   } expected[] = {
       {"CopySpeed", "3"},   {"Move", "0"},         {"DestDir", "/mnt/hd/DataFiles/NAS Share "},
       {"LogLenth", "1"},    {"FileName", "Film.rec"}, {"SDIR", "/mnt/sdb1/Filme"},
@@ -293,7 +293,7 @@ TEST_F(IniStoreTest, IntegerValues)
   struct Case {
     const char *key;
     int def, min, max, expected;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"Neg", 0, -10, 10, -7},
       {"Big", 0, 1, 4, 4},             // clamped to the maximum
@@ -314,11 +314,9 @@ TEST_F(IniStoreTest, IntegerValues)
       {"Long", 0, 0, 1000, 1000},      // digits beyond the 11 examined are read too
   };
   // clang-format on
-  for (const Case &c : cases)
-    EXPECT_EQ(c.expected, INIGetInt(c.key, c.def, c.min, c.max)) << c.key;
+  for (const Case &c : cases) EXPECT_EQ(c.expected, INIGetInt(c.key, c.def, c.min, c.max)) << c.key;
   EXPECT_EQ(0, INIGetInt(nullptr, 5, 0, 10));
-  EXPECT_NE(std::string::npos, Console().find("INIGetInt: value 'abc' of Word is no number, 99 used"))
-      << Console();
+  EXPECT_NE(std::string::npos, Console().find("INIGetInt: value 'abc' of Word is no number, 99 used")) << Console();
 }
 
 TEST_F(IniStoreTest, StringValues)
@@ -447,7 +445,7 @@ TEST_F(IniStoreTest, SaveLocations)
     IniPlace place;
     const char *app;
     const char *file;  // receiver path expected, "" for failure
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {IniPlaceNone, nullptr, "/mnt/hd/ProgramFiles/S.ini"},
       {IniPlaceNew, nullptr, "/mnt/hd/ProgramFiles/S.ini"},

@@ -25,8 +25,7 @@ std::string Net(const std::string &text) { return text + '\0'; }
 size_t Count(const std::string &haystack, const std::string &needle)
 {
   size_t n = 0;
-  for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1))
-    n++;
+  for (size_t at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) n++;
   return n;
 }
 
@@ -109,8 +108,7 @@ TEST_F(LogTraceTest, ToolkitLogIsWrittenOnlyWhenItExists)
   LogEntryTKLibPrintf(true, "warning %d", 2);
   LogEntryTKLibPrintf(false, "quiet %s", "one");
   LogEntryTKLibPrintf(true, nullptr);
-  EXPECT_EQ(ReadFile(TKLIB_LOG),
-            "old\r\n"s + kStamp + " warning 2\r\n" + kStamp + " quiet one\r\n");
+  EXPECT_EQ(ReadFile(TKLIB_LOG), "old\r\n"s + kStamp + " warning 2\r\n" + kStamp + " quiet one\r\n");
   EXPECT_EQ(Count(Console(), "TKLIB"), 2u);
 
   // the file carries the receiver's time
@@ -170,8 +168,7 @@ TEST_F(LogTraceTest, LongConsoleTextsGoOutIn510BytePieces)
   std::string text;
   for (int i = 0; i < 1200; i++) text += (i % 3 == 0) ? '\xE4' : char('a' + i % 26);
   LogEntry(nullptr, nullptr, true, 0, text.c_str());
-  EXPECT_EQ(Console(), Net(text.substr(0, 510)) + Net(text.substr(510, 510)) +
-                           Net(text.substr(1020)) + Net("\n"));
+  EXPECT_EQ(Console(), Net(text.substr(0, 510)) + Net(text.substr(510, 510)) + Net(text.substr(1020)) + Net("\n"));
 }
 
 TEST_F(LogTraceTest, ConsoleTextIsLatin1AndBounded)

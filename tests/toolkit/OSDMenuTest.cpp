@@ -102,8 +102,10 @@ class MenuTest : public SimTest {
         int peak = std::max({ch(p, 16), ch(p, 8), ch(p, 0)});
         if (peak < 0x70) continue;  // background, or an edge too faint to judge
         bool like = true;
-        for (int s : {16, 8, 0}) like = like && std::abs(ch(p, s) * 255 / peak - ch(colour, s) * 255 /
-                                                     std::max({ch(colour, 16), ch(colour, 8), ch(colour, 0)})) < 0x50;
+        for (int s : {16, 8, 0})
+          like =
+              like && std::abs(ch(p, s) * 255 / peak -
+                               ch(colour, s) * 255 / std::max({ch(colour, 16), ch(colour, 8), ch(colour, 0)})) < 0x50;
         n += like;
       }
     return n;
@@ -150,29 +152,28 @@ const dword D = RKEY_Down, U = RKEY_Up, PD = RKEY_PageDown, PU = RKEY_PageUp;
 
 INSTANTIATE_TEST_SUITE_P(
     Keys, MenuWalk,
-    ::testing::Values(
-        Walk{"twelve items show 0 to 9", 12, true, {}, 0, 0},
-        Walk{"down to the bottom line", 12, true, Times(9, D), 9, 0},
-        Walk{"down from the bottom line scrolls one", 12, true, Times(10, D), 10, 1},
-        Walk{"up back to item 0 scrolls to the top", 12, true, Then(Times(10, D), Times(10, U)), 0, 0},
-        Walk{"up from item 0 wraps to the last", 12, true, {U}, 11, 2},
-        Walk{"down from the last wraps to the first", 12, true, Then(Times(11, D), {D}), 0, 0},
-        Walk{"no wrap: up at item 0 stays", 12, false, {U}, 0, 0},
-        Walk{"no wrap: down at the last stays", 12, false, Times(13, D), 11, 2},
-        Walk{"page down to the bottom line", 12, true, {PD}, 9, 0},
-        Walk{"page down again to the last", 12, true, {PD, PD}, 11, 2},
-        Walk{"page down on the last wraps", 12, true, {PD, PD, PD}, 0, 0},
-        Walk{"page up to the top line", 12, true, {PD, PD, PU}, 2, 2},
-        Walk{"page up again to the first", 12, true, {PD, PD, PU, PU}, 0, 0},
-        Walk{"page up on the first wraps", 12, true, {PU}, 11, 2},
-        Walk{"second page keys", 12, true, {RKEY_PageDown2, RKEY_PageUp2}, 0, 0},
-        Walk{"left and right page without arrows", 12, true, {RKEY_Right, RKEY_Right, RKEY_Left}, 2, 2},
-        Walk{"one item", 1, true, {D, U, PD, PU, PD}, 0, 0},
-        Walk{"three items page down", 3, false, {PD}, 2, 0},
-        Walk{"three items page up", 3, false, {D, D, PU}, 0, 0},
-        Walk{"nine items page down", 9, true, {PD, PD}, 0, 0},
-        Walk{"thirty-five items page down", 35, false, {PD, PD, PD, PD}, 34, 25},
-        Walk{"empty menu", 0, true, {D, U, PD, PU}, 0, 0}),
+    ::testing::Values(Walk{"twelve items show 0 to 9", 12, true, {}, 0, 0},
+                      Walk{"down to the bottom line", 12, true, Times(9, D), 9, 0},
+                      Walk{"down from the bottom line scrolls one", 12, true, Times(10, D), 10, 1},
+                      Walk{"up back to item 0 scrolls to the top", 12, true, Then(Times(10, D), Times(10, U)), 0, 0},
+                      Walk{"up from item 0 wraps to the last", 12, true, {U}, 11, 2},
+                      Walk{"down from the last wraps to the first", 12, true, Then(Times(11, D), {D}), 0, 0},
+                      Walk{"no wrap: up at item 0 stays", 12, false, {U}, 0, 0},
+                      Walk{"no wrap: down at the last stays", 12, false, Times(13, D), 11, 2},
+                      Walk{"page down to the bottom line", 12, true, {PD}, 9, 0},
+                      Walk{"page down again to the last", 12, true, {PD, PD}, 11, 2},
+                      Walk{"page down on the last wraps", 12, true, {PD, PD, PD}, 0, 0},
+                      Walk{"page up to the top line", 12, true, {PD, PD, PU}, 2, 2},
+                      Walk{"page up again to the first", 12, true, {PD, PD, PU, PU}, 0, 0},
+                      Walk{"page up on the first wraps", 12, true, {PU}, 11, 2},
+                      Walk{"second page keys", 12, true, {RKEY_PageDown2, RKEY_PageUp2}, 0, 0},
+                      Walk{"left and right page without arrows", 12, true, {RKEY_Right, RKEY_Right, RKEY_Left}, 2, 2},
+                      Walk{"one item", 1, true, {D, U, PD, PU, PD}, 0, 0},
+                      Walk{"three items page down", 3, false, {PD}, 2, 0},
+                      Walk{"three items page up", 3, false, {D, D, PU}, 0, 0},
+                      Walk{"nine items page down", 9, true, {PD, PD}, 0, 0},
+                      Walk{"thirty-five items page down", 35, false, {PD, PD, PD, PD}, 34, 25},
+                      Walk{"empty menu", 0, true, {D, U, PD, PU}, 0, 0}),
     [](const auto &info) { return CaseName(info.param.what); });
 
 TEST_F(MenuTest, UnselectableItemsAreSteppedOverAndNeverChosen)
@@ -276,8 +277,8 @@ TEST_F(MenuTest, TheLegendTakesTwentyButtonsOnThreeLines)
     dword line;
     int icon;
     bool ok;
-  } cases[] = {{0, BI_ok, false}, {4, BI_ok, false}, {1, 0, false}, {1, 58, false}, {1, -1, false},
-               {1, BI_UserDefined, false}, {1, BI_ok, true}, {2, BI_red, true}, {3, 10, true}};
+  } cases[] = {{0, BI_ok, false},          {4, BI_ok, false}, {1, 0, false},     {1, 58, false}, {1, -1, false},
+               {1, BI_UserDefined, false}, {1, BI_ok, true},  {2, BI_red, true}, {3, 10, true}};
   for (const auto &c : cases)
     EXPECT_EQ(c.ok, OSDMenuButtonAdd(c.line, c.icon, nullptr, "Text")) << c.line << " " << c.icon;
   EXPECT_FALSE(OSDMenuButtonAdd(1, BI_ok, nullptr, nullptr));
@@ -502,9 +503,9 @@ TEST_P(MenuRedraw, AfterEveryStepTheScreenIsTheWholeMenusDrawing)
     std::vector<dword> whole = Whole();
     size_t first = 0;
     while (first < shown.size() && shown[first] == whole[first]) first++;
-    ASSERT_EQ(shown.size(), first) << c.what << ", step " << n << ": first wrong pixel at x "
-                                   << first % TAP_SCREEN_W << ", y " << first / TAP_SCREEN_W << std::hex << ": 0x"
-                                   << shown[first] << " instead of 0x" << whole[first];
+    ASSERT_EQ(shown.size(), first) << c.what << ", step " << n << ": first wrong pixel at x " << first % TAP_SCREEN_W
+                                   << ", y " << first / TAP_SCREEN_W << std::hex << ": 0x" << shown[first]
+                                   << " instead of 0x" << whole[first];
   }
 }
 
@@ -512,25 +513,48 @@ const dword kDown = RKEY_Down, kUp = RKEY_Up, kPageDown = RKEY_PageDown, kPageUp
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, MenuRedraw,
-    ::testing::Values(
-        Redraws{"cursor_through_every_line_and_over_the_edges", 13, {}, {},
-                {Press(kDown), Press(kDown), Press(kDown), Press(kDown), Press(kDown), Press(kDown), Press(kDown),
-                 Press(kDown), Press(kDown), Press(kDown), Press(kDown), Press(kDown), Press(kDown), Press(kUp),
-                 Press(kUp)}},
-        Redraws{"cursor_on_lines_with_arrows_and_past_unselectable", 12, {3, 4}, {1, 2, 5},
-                {Press(kDown), Press(kDown), Press(kDown), Press(kUp), Press(kUp), Press(kUp)}},
-        Redraws{"page_keys_and_the_top_line", 35, {}, {},
-                {Press(kPageDown), Press(kPageDown), Press(kPageUp), Press(kPageDown), Press(kUp), Press(kPageUp)}},
-        Redraws{"values_and_colours_on_and_off_the_cursor", 12, {}, {0},
-                {Value(0, "neu"), Value(3, "ein l\xC3\xA4ngerer Wert als der alte"), Value(3, "kurz"),
-                 Colour(2, 0xFFFFFF00), Colour(0, 0xFFFFFF00), Value(11, "unsichtbar"), Value(3, "kurz"),
-                 Press(kDown), Value(1, "mit dem Cursor")}},
-        Redraws{"a_legend_that_changes_and_one_that_does_not", 5, {}, {},
-                {Legend("Auswahl"), Legend("Auswahl"), Legend(""), Press(kDown), Legend("\xDC" "bernehmen")}},
-        Redraws{"selection_by_the_client_and_a_new_item", 11, {}, {},
-                {Select(9), Select(10), Select(2), Add("Elf"), Press(kUp), Press(kUp)}},
-        Redraws{"fewer_lines_than_the_list_holds", 3, {}, {},
-                {Press(kDown), Press(kDown), Press(kDown), Value(2, "zwei"), Press(kPageUp)}}),
+    ::testing::Values(Redraws{"cursor_through_every_line_and_over_the_edges",
+                              13,
+                              {},
+                              {},
+                              {Press(kDown), Press(kDown), Press(kDown), Press(kDown), Press(kDown), Press(kDown),
+                               Press(kDown), Press(kDown), Press(kDown), Press(kDown), Press(kDown), Press(kDown),
+                               Press(kDown), Press(kUp), Press(kUp)}},
+                      Redraws{"cursor_on_lines_with_arrows_and_past_unselectable",
+                              12,
+                              {3, 4},
+                              {1, 2, 5},
+                              {Press(kDown), Press(kDown), Press(kDown), Press(kUp), Press(kUp), Press(kUp)}},
+                      Redraws{"page_keys_and_the_top_line",
+                              35,
+                              {},
+                              {},
+                              {Press(kPageDown), Press(kPageDown), Press(kPageUp), Press(kPageDown), Press(kUp),
+                               Press(kPageUp)}},
+                      Redraws{"values_and_colours_on_and_off_the_cursor",
+                              12,
+                              {},
+                              {0},
+                              {Value(0, "neu"), Value(3, "ein l\xC3\xA4ngerer Wert als der alte"), Value(3, "kurz"),
+                               Colour(2, 0xFFFFFF00), Colour(0, 0xFFFFFF00), Value(11, "unsichtbar"), Value(3, "kurz"),
+                               Press(kDown), Value(1, "mit dem Cursor")}},
+                      Redraws{"a_legend_that_changes_and_one_that_does_not",
+                              5,
+                              {},
+                              {},
+                              {Legend("Auswahl"), Legend("Auswahl"), Legend(""), Press(kDown),
+                               Legend("\xDC"
+                                      "bernehmen")}},
+                      Redraws{"selection_by_the_client_and_a_new_item",
+                              11,
+                              {},
+                              {},
+                              {Select(9), Select(10), Select(2), Add("Elf"), Press(kUp), Press(kUp)}},
+                      Redraws{"fewer_lines_than_the_list_holds",
+                              3,
+                              {},
+                              {},
+                              {Press(kDown), Press(kDown), Press(kDown), Value(2, "zwei"), Press(kPageUp)}}),
     [](const ::testing::TestParamInfo<Redraws> &info) { return std::string(info.param.what); });
 
 TEST_F(MenuTest, DestroyGivesBackTheScreenTheItemsAndTheFonts)
@@ -571,7 +595,8 @@ TEST_F(MenuTest, WithoutFontsTheMenuStillWorks)
   Key(RKEY_Down);
   EXPECT_EQ(1, OSDMenuGetCurrentItem());
   EXPECT_EQ(0xFF101010u, Px(5, 5));
-  EXPECT_NE(std::string::npos, ReadFile("/mnt/hd/ProgramFiles/Settings/TKLib.log").find("failed to load Calibri_20B.ufnt"));
+  EXPECT_NE(std::string::npos,
+            ReadFile("/mnt/hd/ProgramFiles/Settings/TKLib.log").find("failed to load Calibri_20B.ufnt"));
 }
 
 // ---- key translation ----
@@ -596,8 +621,9 @@ class KeyHookTest : public MenuTest {
   void Models(uint32_t remote)
   {
     fs::create_directories(Host("/mnt/hd/ProgramFiles/Settings"));
-    ASSERT_TRUE(firmwaredat::Write(Host("/mnt/hd/ProgramFiles/Settings/FirmwareModel.dat"),
-                                   firmwaredat::Build({{1234, 9}, {static_cast<uint16_t>(Rx().config().systemId), remote}})));
+    ASSERT_TRUE(
+        firmwaredat::Write(Host("/mnt/hd/ProgramFiles/Settings/FirmwareModel.dat"),
+                           firmwaredat::Build({{1234, 9}, {static_cast<uint16_t>(Rx().config().systemId), remote}})));
     ReleaseFirmwareDat();
   }
   int hookSlot = -1;
@@ -659,8 +685,8 @@ TEST(MenuDemoRun, ShowsTheMenuMovesAndEndsOnExit)
 {
   TempDir tmp;
   const fs::path root = tmp.path / "root", shots = tmp.path / "shots";
-  RunResult r = RunReceiver({"--root", root.string(), "--quiet", "--screenshots", shots.string(), "--key",
-                             "Down@1", "--key", "Right@1.5", "--key", "Up@2", "--key", "Up@2.2", "--key", "Exit@3",
+  RunResult r = RunReceiver({"--root", root.string(), "--quiet", "--screenshots", shots.string(), "--key", "Down@1",
+                             "--key", "Right@1.5", "--key", "Up@2", "--key", "Up@2.2", "--key", "Exit@3",
                              TapFile("MenuDemo.tap").string()});
   ASSERT_EQ(0, r.exitCode) << r.out << r.err;
   for (const char *line : {"MenuDemo: menu of 12 items shown", "moved the cursor to item 1", "item 1 value",
@@ -679,14 +705,22 @@ TEST_F(MenuTest, EveryImageDecodesAtItsSizeAndKeysHaveTransparentCorners)
   struct Size {
     const TapGrData *gd;
     int w, h;
-  } sizes[] = {{&_SelectionBar_Blue_100x34_Gd, 100, 34}, {&_SelectionBar_Blue_100x34Dark_Gd, 100, 34},
-               {&_ScrollBarVisible_Gd, 16, 368},          {&_ScrollBarInvisible_Gd, 16, 368},
-               {&_ScrollBarKnob_Gd, 14, 20},              {&_pfeil_l_Gd, 10, 15},
-               {&_pfeil_r_Gd, 10, 15},                    {&_pfeil_l_bright_Gd, 10, 15},
-               {&_pfeil_r_bright_Gd, 10, 15},             {&_Button_white_Gd, 18, 18},
-               {&_Button_guide_Gd, 54, 20},               {&_Button_ok_Gd, 40, 20},
-               {&_Button_exit_Gd, 40, 20},                {&_Button_sat_Gd, 40, 20},
-               {&_Button_0_Gd, 24, 20},                   {&_Button_volplus_Gd, 24, 20}};
+  } sizes[] = {{&_SelectionBar_Blue_100x34_Gd, 100, 34},
+               {&_SelectionBar_Blue_100x34Dark_Gd, 100, 34},
+               {&_ScrollBarVisible_Gd, 16, 368},
+               {&_ScrollBarInvisible_Gd, 16, 368},
+               {&_ScrollBarKnob_Gd, 14, 20},
+               {&_pfeil_l_Gd, 10, 15},
+               {&_pfeil_r_Gd, 10, 15},
+               {&_pfeil_l_bright_Gd, 10, 15},
+               {&_pfeil_r_bright_Gd, 10, 15},
+               {&_Button_white_Gd, 18, 18},
+               {&_Button_guide_Gd, 54, 20},
+               {&_Button_ok_Gd, 40, 20},
+               {&_Button_exit_Gd, 40, 20},
+               {&_Button_sat_Gd, 40, 20},
+               {&_Button_0_Gd, 24, 20},
+               {&_Button_volplus_Gd, 24, 20}};
   for (const Size &s : sizes) {
     EXPECT_EQ(s.w, s.gd->Width);
     EXPECT_EQ(s.h, s.gd->Height);

@@ -62,7 +62,7 @@ TEST_F(PathTypesTest, ClassifiesByFormAndExistence)
   struct Case {
     const char *path;
     PathKind kind;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"", PathKindName},
       {".", PathKindTapFolder},
@@ -89,7 +89,7 @@ TEST_F(PathTypesTest, ConvertsBetweenAllFiveKinds)
   struct Case {
     const char *src;
     const char *to[5];
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"b.rec",
        {"b.rec", "/DataFiles/", "/mnt/hd/DataFiles/", "/DataFiles/b.rec", "/mnt/hd/DataFiles/b.rec"}},
@@ -138,7 +138,7 @@ TEST_F(PathTypesTest, ConvertsAtTheDiskRootAndInPlace)
 TEST_F(PathTypesTest, PathsTooLongForTheBufferAreRefused)
 {
   std::string overlong = "/DataFiles/" + std::string(600, 'a') + ".rec";
-  std::string nearFull = std::string(505, 'n') + ".rec";  // fits alone, not with a folder
+  std::string nearFull = std::string(505, 'n') + ".rec";                    // fits alone, not with a folder
   std::string fullFolder = std::string("/") + std::string(509, 'f') + "/";  // 511 characters
 
   EXPECT_EQ(Convert(overlong.c_str(), PathKindLinuxFile), "");
@@ -156,8 +156,8 @@ TEST_F(PathTypesTest, PathsTooLongForTheBufferAreRefused)
 
 TEST_F(PathTypesTest, ChangeDirReachesAFolderFromEveryForm)
 {
-  const char *forms[] = {"/DataFiles/Sub", "/DataFiles/Sub/", "Sub", "Sub/",
-                         "/mnt/hd/DataFiles/Sub", "/mnt/hd/DataFiles/Sub/"};
+  const char *forms[] = {"/DataFiles/Sub", "/DataFiles/Sub/",       "Sub",
+                         "Sub/",           "/mnt/hd/DataFiles/Sub", "/mnt/hd/DataFiles/Sub/"};
   for (const char *form : forms) {
     ASSERT_TRUE(HDD_ChangeDir("/DataFiles"));
     EXPECT_TRUE(HDD_ChangeDir(form)) << form;
@@ -218,7 +218,7 @@ class Utf8FirmwareTest : public PathTypesTest {
 
 TEST_F(Utf8FirmwareTest, ChangeDirRetriesInUtf8)
 {
-  MakeDir("/mnt/hd/DataFiles/Caf\xC3\xA9");  // written by UTF-8 firmware
+  MakeDir("/mnt/hd/DataFiles/Caf\xC3\xA9");          // written by UTF-8 firmware
   EXPECT_TRUE(HDD_ChangeDir("/DataFiles/Caf\xE9"));  // the same name in 8-bit text
   EXPECT_EQ(Current(), "/DataFiles/Caf\xC3\xA9");
 }
@@ -342,7 +342,7 @@ TEST_F(PathTypesTest, ExistInEveryForm)
   struct Case {
     const char *path;
     bool exists;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"/DataFiles/a.rec", true}, {"/mnt/hd/DataFiles/a.rec", true}, {"a.rec", true},
       {"Sub/", true},             {"/DataFiles/Sub", true},          {"/mnt/hd/DataFiles/Sub/", true},

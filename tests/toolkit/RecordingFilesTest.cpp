@@ -45,8 +45,7 @@ class RecordingFilesTest : public SimTest {
   {
     Names names;
     if (!fs::exists(Host(folder))) return names;
-    for (const auto &entry : fs::directory_iterator(Host(folder)))
-      names.insert(entry.path().filename().string());
+    for (const auto &entry : fs::directory_iterator(Host(folder))) names.insert(entry.path().filename().string());
     return names;
   }
 
@@ -70,7 +69,7 @@ TEST_F(RecordingFilesTest, NameComponents)
     const char *path, *folder, *base, *ext;
     int index;
     bool isRec, isDel;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"/mnt/hd/DataFiles/Film-2.rec.inf.del", "/mnt/hd/DataFiles/", "Film", ".rec", 2, true, true},
       {"Film-10.rec", "", "Film-10", ".rec", 0, true, false},  // only one digit is an index
@@ -128,7 +127,7 @@ TEST_F(RecordingFilesTest, UniqueNames)
   struct Case {
     Names present;
     const char *name, *expected;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {{"Film.rec", "Film-2.rec"}, "Film.rec", "Film-3.rec"},
       {{"Film-2.rec"}, "Film-2.rec", "Film.rec"},
@@ -171,9 +170,7 @@ TEST_F(RecordingFilesTest, RenameTakesTheCompanionsAlong)
   Touch({"Film.rec", "Film.rec.inf", "Film.rec.nav", "Clip.ts", "Clip.ts.inf", "New.rec"});
   ASSERT_TRUE(HDD_ChangeDir("/DataFiles/Rec"));
   EXPECT_TRUE(HDD_Rename("Film.rec", "/DataFiles/Rec/New.rec"));
-  EXPECT_EQ((Names{"New-2.rec", "New-2.rec.inf", "New-2.rec.nav", "Clip.ts", "Clip.ts.inf",
-                   "New.rec"}),
-            Listing())
+  EXPECT_EQ((Names{"New-2.rec", "New-2.rec.inf", "New-2.rec.nav", "Clip.ts", "Clip.ts.inf", "New.rec"}), Listing())
       << "an existing name is never replaced";
   EXPECT_EQ("Film.rec", ReadFile(std::string(kDir) + "/New-2.rec"));
   EXPECT_EQ("New.rec", ReadFile(std::string(kDir) + "/New.rec"));
@@ -181,8 +178,7 @@ TEST_F(RecordingFilesTest, RenameTakesTheCompanionsAlong)
   // a ".ts" recording is one with its companions, as the copy service
   // copies it: its ".inf" is not left behind under the old name
   EXPECT_TRUE(HDD_Rename("/mnt/hd/DataFiles/Rec/Clip.ts", "Other.ts"));
-  EXPECT_EQ((Names{"New-2.rec", "New-2.rec.inf", "New-2.rec.nav", "New.rec", "Other.ts", "Other.ts.inf"}),
-            Listing());
+  EXPECT_EQ((Names{"New-2.rec", "New-2.rec.inf", "New-2.rec.nav", "New.rec", "Other.ts", "Other.ts.inf"}), Listing());
 
   EXPECT_FALSE(HDD_Rename("Missing.rec", "X.rec"));
   EXPECT_FALSE(HDD_Rename(nullptr, "X.rec"));
@@ -263,14 +259,13 @@ TEST_F(RecordingFilesTest, MoveRecordingsAndOtherFiles)
 
 TEST_F(RecordingFilesTest, DeleteTakesTheCompanionsAlong)
 {
-  const Names all = {"Film.rec",    "Film.rec.inf",    "Film.rec.nav",    "Film-10.rec",
-                     "Film-10.rec.inf", "Film-10.rec.nav", "Clip.ts",    "Clip.ts.inf",
-                     "Old.rec.del", "Old.rec.inf.del", "Old.rec.nav.del", "Film-3.mpg",
-                     "Film-3.mpg.nav"};
+  const Names all = {"Film.rec",        "Film.rec.inf", "Film.rec.nav",  "Film-10.rec", "Film-10.rec.inf",
+                     "Film-10.rec.nav", "Clip.ts",      "Clip.ts.inf",   "Old.rec.del", "Old.rec.inf.del",
+                     "Old.rec.nav.del", "Film-3.mpg",   "Film-3.mpg.nav"};
   struct Case {
     const char *name;
     Names gone;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"Film.rec.inf", {"Film.rec", "Film.rec.inf", "Film.rec.nav"}},  // a companion names the recording
       {"Film.rec.nav", {"Film.rec", "Film.rec.inf", "Film.rec.nav"}},
@@ -289,8 +284,7 @@ TEST_F(RecordingFilesTest, DeleteTakesTheCompanionsAlong)
     Touch(all);
     HDD_Delete((std::string(kDir) + "/" + c.name).c_str());
     Names expected;
-    std::set_difference(all.begin(), all.end(), c.gone.begin(), c.gone.end(),
-                        std::inserter(expected, expected.end()));
+    std::set_difference(all.begin(), all.end(), c.gone.begin(), c.gone.end(), std::inserter(expected, expected.end()));
     EXPECT_EQ(expected, Listing());
   }
   HDD_Delete(nullptr);

@@ -96,7 +96,7 @@ TEST_F(TapManagementTest, BuildDates)
     std::string etcinfo;
     word year;
     byte month, day;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"Jan  5 2016", 2016, 1, 5},  // the compiler pads the day with a blank
       {"Dec 31 1999", 1999, 12, 31},
@@ -141,7 +141,7 @@ TEST_F(TapManagementTest, MalformedFilesGiveFalseAndIdZero)
   struct Case {
     const char *name;
     Corrupt corrupt;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"not ELF", [](ElfImage &e, auto &) { e.bytes[1] = 'X'; }},
       {"big-endian", [](ElfImage &e, auto &) { e.bytes[5] = 2; }},
@@ -184,8 +184,7 @@ TEST_F(TapManagementTest, MalformedFilesGiveFalseAndIdZero)
       EXPECT_EQ(nullptr, fTAP) << "the file is closed again";
     }
   }
-  EXPECT_NE(std::string::npos,
-            Console().find("HDD_TAP_GetInfo: /mnt/hd/Bad.tap is no readable plug-in file"))
+  EXPECT_NE(std::string::npos, Console().find("HDD_TAP_GetInfo: /mnt/hd/Bad.tap is no readable plug-in file"))
       << "reported, once";
   TapFileInfo info;
   EXPECT_FALSE(Info("/Missing.tap", info));
@@ -223,8 +222,10 @@ TEST_F(TapManagementTest, BuiltPluginFilesCarryTheirIds)
   struct Case {
     const char *file;
     dword id;
-  } cases[] = {{"NavMender.tap", kNavMender}, {"MountNAS.tap", kMountNAS},
-               {"MountDrive.tap", kMountDrive}, {"Requester.tap", kRequester}};
+  } cases[] = {{"NavMender.tap", kNavMender},
+               {"MountNAS.tap", kMountNAS},
+               {"MountDrive.tap", kMountDrive},
+               {"Requester.tap", kRequester}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.file);
     std::string path = Rx().Install(TapFile(c.file));
@@ -244,8 +245,7 @@ TEST_F(TapManagementTest, ReceiverPluginFilesReadAsOnTheReceiver)
     const char *file;
     dword id;
     const char *name;
-  } cases[] = {{"MountNAS.tap", kMountNAS, "MountNAS"},
-               {"Ferrox.tap", 0x8E0A42EF, "Ferrox 1.17"}};
+  } cases[] = {{"MountNAS.tap", kMountNAS, "MountNAS"}, {"Ferrox.tap", 0x8E0A42EF, "Ferrox 1.17"}};
   for (const Case &c : cases) {
     SCOPED_TRACE(c.file);
     fs::path file = ReceiverTapFile(c.file);
@@ -373,7 +373,7 @@ TEST_F(TapManagementTest, StoppingEachStandInBehaviour)
     const char *behaviour;
     std::string how;
     dword minTicks, maxTicks;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {kMountNAS, "MountNAS.tap", "Mode=1\r\n", "stop event", 1, 2},
       {kMountDrive, "MountDrive.tap", "Mode=1\r\n", "stop event", 1, 2},
@@ -454,10 +454,7 @@ TEST_F(TapManagementTest, StartOfWhatIsNoPluginFile)
 
 class TapStartWithoutStarterTest : public TapManagementTest {
  protected:
-  void Configure(sim::Config &config) override
-  {
-    config.missingSymbols = {"_Z16Appl_ExecProgramPc"};
-  }
+  void Configure(sim::Config &config) override { config.missingSymbols = {"_Z16Appl_ExecProgramPc"}; }
 };
 
 TEST_F(TapStartWithoutStarterTest, FirmwareWithoutTheProgramStarterStartsNothing)
@@ -589,7 +586,7 @@ TEST_F(ChannelTest, RequesterPluginAgainstAnAnsweringPlugin)
   struct Case {
     const char *request;
     const char *expected;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"ServerID=80000106\r\nServiceID=5\r\nBlockSize=16\r\n", "status 4, return 6"},
       {"ServerID=0\r\nServiceID=5\r\nBlockSize=16\r\n", "status 4, return 6"},
@@ -609,7 +606,7 @@ TEST_F(ChannelTest, RequesterPluginAgainstAnAnsweringPlugin)
     Rx().Step();
     EXPECT_FALSE(HDD_TAP_isRunning(kRequester)) << "it ends after its request";
     const std::string out = Printed().substr(mark);
-    EXPECT_NE(std::string::npos, out.find(std::string("Requester: sent, result ")) ) << out;
+    EXPECT_NE(std::string::npos, out.find(std::string("Requester: sent, result "))) << out;
     EXPECT_NE(std::string::npos, out.find(c.expected)) << out;
   }
   EXPECT_TRUE(HDD_TAP_isRunning(kMountNAS));

@@ -46,8 +46,7 @@ bool IconvHas(const char *charset)
 
 uint32_t Le32(const Bytes &b, size_t at)
 {
-  return (uint8_t)b[at] | (uint8_t)b[at + 1] << 8 | (uint8_t)b[at + 2] << 16 |
-         (uint32_t)(uint8_t)b[at + 3] << 24;
+  return (uint8_t)b[at] | (uint8_t)b[at + 1] << 8 | (uint8_t)b[at + 2] << 16 | (uint32_t)(uint8_t)b[at + 3] << 24;
 }
 
 std::string ToUTF8(const Bytes &src, byte table)
@@ -72,14 +71,11 @@ const IsoTable kIsoTables[] = {
 // clang-format on
 
 // The three positions the 1987 Greek table leaves open and later editions fill
-bool Greek1987Gap(int table, int b)
-{
-  return table == 7 && (b == 0xA4 || b == 0xA5 || b == 0xAA);
-}
+bool Greek1987Gap(int table, int b) { return table == 7 && (b == 0xA4 || b == 0xA5 || b == 0xAA); }
 
-#define SKIP_WITHOUT_ICONV(charset)                                                    \
-  if (!IconvHas(charset))                                                              \
-  GTEST_SKIP() << "iconv cannot convert " << charset                                   \
+#define SKIP_WITHOUT_ICONV(charset)                  \
+  if (!IconvHas(charset))                            \
+  GTEST_SKIP() << "iconv cannot convert " << charset \
                << " here (no gconv modules, e.g. under qemu without a full sysroot)"
 
 // ---- code tables and UTF-8 against iconv ----
@@ -112,16 +108,14 @@ TEST(TextTables, StrToUTF8AgreesWithIconvForEveryTable)
       if (b == 0x7F || Greek1987Gap(t.number, b)) continue;
       if (b >= 0xA0 && !Iconv("UTF-8", charset.c_str(), Bytes(1, (char)b))) continue;
       text += (char)b;
-      text += ' '; // keeps two high bytes from ever forming a UTF-8 sequence
+      text += ' ';  // keeps two high bytes from ever forming a UTF-8 sequence
     }
     auto expected = Iconv("UTF-8", charset.c_str(), text);
     ASSERT_TRUE(expected) << charset;
     EXPECT_EQ(ToUTF8(text, (byte)t.number), *expected) << charset << " as default table";
-    EXPECT_EQ(ToUTF8(Bytes("\x10\x00", 2) + (char)t.number + text, 0), *expected)
-        << charset << " by selector 0x10";
+    EXPECT_EQ(ToUTF8(Bytes("\x10\x00", 2) + (char)t.number + text, 0), *expected) << charset << " by selector 0x10";
     if (t.number >= 5 && t.number <= 15) {
-      EXPECT_EQ(ToUTF8(Bytes(1, (char)(t.number - 4)) + text, 9), *expected)
-          << charset << " by one-byte selector";
+      EXPECT_EQ(ToUTF8(Bytes(1, (char)(t.number - 4)) + text, 9), *expected) << charset << " by one-byte selector";
     }
   }
 }
@@ -193,7 +187,7 @@ TEST(TextSelector, PrefixLengths)
   struct Case {
     Bytes text;
     int prefix;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"abc", 0},          {"", 0},
       {"\x05x", 1},        {"\x0Bx", 1},
@@ -227,7 +221,7 @@ TEST(TextUTF8, CharactersAndPositions)
 
   Bytes sel = Bytes("\x10\x00\x05", 3) + "abc";
   EXPECT_EQ(strlenUC(sel.data()), 3);
-  const char *mixed = "a\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80\xFFz"; // a ä € 😀 0xFF z
+  const char *mixed = "a\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80\xFFz";  // a ä € 😀 0xFF z
   EXPECT_EQ(strlenUC(mixed), 6);
   EXPECT_EQ(GetUCPos(mixed, 3) - mixed, 6);
   EXPECT_EQ(GetUCPos(mixed, 5) - mixed, 11);
@@ -238,23 +232,25 @@ TEST(TextUTF8, CharactersAndPositions)
 
 TEST(TextUTF8, InsertAndDeleteOnMultiByteText)
 {
-  char text[64] = "\xC3\xA4\xC3\xB6\xC3\xBC"; // ä ö ü
+  char text[64] = "\xC3\xA4\xC3\xB6\xC3\xBC";  // ä ö ü
   InsertAt(text, 1, "\xE2\x82\xAC");
   EXPECT_STREQ(text, "\xC3\xA4\xE2\x82\xAC\xC3\xB6\xC3\xBC");
   InsertAt(text, -5, "<");
   InsertAt(text, 99, ">");
   EXPECT_STREQ(text, "<\xC3\xA4\xE2\x82\xAC\xC3\xB6\xC3\xBC>");
 
-  DeleteAt(text, 2, 2); // € and ö
+  DeleteAt(text, 2, 2);  // € and ö
   EXPECT_STREQ(text, "<\xC3\xA4\xC3\xBC>");
-  DeleteAt(text, 1, 100); // runs past the end: cut at the index
+  DeleteAt(text, 1, 100);  // runs past the end: cut at the index
   EXPECT_STREQ(text, "<");
   DeleteAt(text, 1, 1);
   DeleteAt(text, 0, 0);
   EXPECT_STREQ(text, "<");
 
   // a control byte inside the text is a character, not a selector
-  char ctl[16] = "ab\x05" "cd";
+  char ctl[16] =
+      "ab\x05"
+      "cd";
   DeleteAt(ctl, 2, 1);
   EXPECT_STREQ(ctl, "abcd");
 }
@@ -296,7 +292,7 @@ TEST(TextFileName, LegalCharactersByMode)
     const char *src;
     int mode;
     const char *expected;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"Film: Teil 2?", 4, "Film Teil 2"},
       {"a\"b*c/d:e<f>g?h\\i|j", 4, "abcdefghij"},
@@ -308,8 +304,7 @@ TEST(TextFileName, LegalCharactersByMode)
   // clang-format on
   for (const Case &c : cases) {
     char dest[128];
-    EXPECT_STREQ(ValidFileName(c.src, c.mode, dest, sizeof(dest)), c.expected)
-        << c.src << " mode " << c.mode;
+    EXPECT_STREQ(ValidFileName(c.src, c.mode, dest, sizeof(dest)), c.expected) << c.src << " mode " << c.mode;
   }
   EXPECT_FALSE(isLegalChar(nullptr, 0));
 }
@@ -317,12 +312,14 @@ TEST(TextFileName, LegalCharactersByMode)
 TEST(TextFileName, OutputStopsAt126BytesWithoutSplittingASequence)
 {
   Bytes src(125, 'x');
-  src += "\xE2\x82\xAC" "tail";
+  src +=
+      "\xE2\x82\xAC"
+      "tail";
   char dest[512];
   ValidFileName(src.c_str(), 1, dest, sizeof(dest));
   EXPECT_EQ(Bytes(dest), Bytes(125, 'x'));
 
-  Bytes exact(127, 'y'); // fits a 128-byte buffer, gives 126 bytes
+  Bytes exact(127, 'y');  // fits a 128-byte buffer, gives 126 bytes
   char name[128];
   ValidFileName(exact.c_str(), 1, name, sizeof(name));
   EXPECT_EQ(strlen(name), 126u);
@@ -337,7 +334,7 @@ TEST(TextSearch, StricstrAndStringEndsWith)
   EXPECT_EQ(stricstr(text, "ERSTEN"), text + 22);
   EXPECT_EQ(stricstr(text, "ersten!"), nullptr);
   EXPECT_EQ(stricstr(text, ""), nullptr);
-  const char *aab = "aab"; // a false start does not hide the match behind it
+  const char *aab = "aab";  // a false start does not hide the match behind it
   EXPECT_EQ(stricstr(aab, "AB"), aab + 1);
   const char *sel = "\x05Krimi";
   EXPECT_EQ(stricstr(sel, "\x05kri"), sel + 1);
@@ -356,7 +353,7 @@ class TextEncodingSim : public SimTest {
   void SetUp() override
   {
     SimTest::SetUp();
-    WriteFile(TKLIB_LOG, ""); // the toolkit log is written only when it exists
+    WriteFile(TKLIB_LOG, "");  // the toolkit log is written only when it exists
   }
   std::string Log() const { return ReadFile(TKLIB_LOG); }
 };
@@ -364,12 +361,18 @@ class TextEncodingSim : public SimTest {
 TEST_F(TextEncodingSim, SelectorsChooseTheTable)
 {
   EXPECT_EQ(ToUTF8("Caf\xE9", 9), "Caf\xC3\xA9");
-  EXPECT_EQ(ToUTF8("\x05" "Caf\xE9", 2), "Caf\xC3\xA9");         // 0x05: 8859-9
-  EXPECT_EQ(ToUTF8(Bytes("\x10\x00\x02\xB1", 4), 9), "\xC4\x85"); // 8859-2: U+0105
+  EXPECT_EQ(ToUTF8("\x05"
+                   "Caf\xE9",
+                   2),
+            "Caf\xC3\xA9");                                        // 0x05: 8859-9
+  EXPECT_EQ(ToUTF8(Bytes("\x10\x00\x02\xB1", 4), 9), "\xC4\x85");  // 8859-2: U+0105
   EXPECT_EQ(ToUTF8("\xB1", 9), "\xC2\xB1");                        // 8859-9: U+00B1
 
   char out[32];
-  EXPECT_FALSE(StrToUTF8("\x15" "K\xC3\xA4se", out, 9));
+  EXPECT_FALSE(
+      StrToUTF8("\x15"
+                "K\xC3\xA4se",
+                out, 9));
   EXPECT_STREQ(out, "K\xC3\xA4se");
   EXPECT_TRUE(StrToUTF8("\xA4", out, 0));
   EXPECT_STREQ(out, "\xE2\x82\xAC");
@@ -396,8 +399,7 @@ TEST_F(TextEncodingSim, Iso6937PairsAgreeWithIconv)
         expected.assign(buf, n);
         known++;
       }
-      EXPECT_EQ(ToUTF8("<" + pair + ">", 0), "<" + expected + ">")
-          << std::hex << d << " " << (char)c;
+      EXPECT_EQ(ToUTF8("<" + pair + ">", 0), "<" + expected + ">") << std::hex << d << " " << (char)c;
     }
   }
   EXPECT_EQ(known, 53);
@@ -405,8 +407,14 @@ TEST_F(TextEncodingSim, Iso6937PairsAgreeWithIconv)
 
 TEST_F(TextEncodingSim, UnknownPairIsDroppedAndLogged)
 {
-  EXPECT_EQ(ToUTF8("x\xC2" "ey", 0), "x\xC3\xA9y");
-  EXPECT_EQ(ToUTF8("x\xC5" "ay", 0), "xy");
+  EXPECT_EQ(ToUTF8("x\xC2"
+                   "ey",
+                   0),
+            "x\xC3\xA9y");
+  EXPECT_EQ(ToUTF8("x\xC5"
+                   "ay",
+                   0),
+            "xy");
   EXPECT_EQ(ToUTF8("x\xC2", 0), "x");
   const char *line = "StrToUTF8: ISO6937 diacritical char c5 61 has been ignored";
   EXPECT_NE(Log().find(line), std::string::npos) << Log();
@@ -417,7 +425,10 @@ TEST_F(TextEncodingSim, UnknownPairIsDroppedAndLogged)
 // An unassigned position used to end the text there; now only that byte goes
 TEST_F(TextEncodingSim, UnassignedByteKeepsTheTail)
 {
-  EXPECT_EQ(ToUTF8("Tag\xA5" "Ende.rec", 3), "TagEnde.rec");
+  EXPECT_EQ(ToUTF8("Tag\xA5"
+                   "Ende.rec",
+                   3),
+            "TagEnde.rec");
   EXPECT_EQ(ToUTF8("\xA6!", 0), "!");
   EXPECT_EQ(ToUTF8("a\xA4z", 7), "az") << "1987 Greek has no euro";
   EXPECT_NE(Log().find("ignored"), std::string::npos);
@@ -426,15 +437,15 @@ TEST_F(TextEncodingSim, UnassignedByteKeepsTheTail)
 TEST_F(TextEncodingSim, BoundedConversionsCutWholeCharacters)
 {
   std::vector<char> out(16 + 8, '#');
-  StrToUTF8("\xE4\xE4\xE4\xE4\xE4\xE4\xE4\xE4\xE4\xE4", out.data(), 9, 16); // 20 bytes
+  StrToUTF8("\xE4\xE4\xE4\xE4\xE4\xE4\xE4\xE4\xE4\xE4", out.data(), 9, 16);  // 20 bytes
   std::string seven;
-  for (int i = 0; i < 7; i++) seven += "\xC3\xA4"; // 14 bytes: the 8th would need 16
+  for (int i = 0; i < 7; i++) seven += "\xC3\xA4";  // 14 bytes: the 8th would need 16
   EXPECT_EQ(Bytes(out.data()), seven);
   EXPECT_EQ(Bytes(out.data() + 16, 8), Bytes(8, '#'));
 
   char text[8 + 8];
   memset(text, '#', sizeof(text));
-  strcpy(text, "\xA4\xA4\xA4x"); // three euro signs need 10 bytes
+  strcpy(text, "\xA4\xA4\xA4x");  // three euro signs need 10 bytes
   EXPECT_TRUE(StrMkUTF8(text, 0, 8));
   EXPECT_STREQ(text, "\xE2\x82\xAC\xE2\x82\xAC");
   EXPECT_EQ(Bytes(text + 8, 8), Bytes(8, '#'));
@@ -444,9 +455,14 @@ TEST_F(TextEncodingSim, BoundedConversionsCutWholeCharacters)
 TEST_F(TextEncodingSim, StrMkUTF8InPlace)
 {
   char text[64];
-  memcpy(text, "\x10\x00\x02\xB1" "b", 6);
+  memcpy(text,
+         "\x10\x00\x02\xB1"
+         "b",
+         6);
   EXPECT_TRUE(StrMkUTF8(text, 9));
-  EXPECT_STREQ(text, "\xC4\x85" "b");
+  EXPECT_STREQ(text,
+               "\xC4\x85"
+               "b");
   strcpy(text, "\x05");
   EXPECT_TRUE(StrMkUTF8(text, 9));
   EXPECT_STREQ(text, "");
@@ -468,13 +484,21 @@ TEST_F(TextEncodingSim, StrToISO)
   StrToISO("5 \xE2\x82\xAC, \xC3\xA4", out);
   EXPECT_STREQ(out, "5 , \xE4");
   EXPECT_NE(Log().find("StrToISO: character 0x20ac ignored"), std::string::npos) << Log();
-  StrToISO("a\xC0\x80" "b\xC3\xA4", out); // an overlong zero must not end the text
+  StrToISO(
+      "a\xC0\x80"
+      "b\xC3\xA4",
+      out);  // an overlong zero must not end the text
   EXPECT_STREQ(out, "ab\xE4");
 
   char *alloc = nullptr;
-  StrToISOAlloc("\xC3\xBC" "ber", &alloc);
+  StrToISOAlloc(
+      "\xC3\xBC"
+      "ber",
+      &alloc);
   ASSERT_NE(alloc, nullptr);
-  EXPECT_STREQ(alloc, "\xFC" "ber");
+  EXPECT_STREQ(alloc,
+               "\xFC"
+               "ber");
   TAP_MemFree(alloc);
   StrToISOAlloc(nullptr, &alloc);
   EXPECT_EQ(alloc, nullptr);
@@ -485,7 +509,7 @@ TEST_F(TextEncodingSim, StrReplaceShrinksAndGrows)
   struct Case {
     const char *text, *pattern, *replacement, *expected;
     bool replaced;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"a.b.c.rec", ".", "_", "a_b_c_rec", true},
       {"Film (1).rec", " ", "\\ ", "Film\\ (1).rec", true},
@@ -510,7 +534,7 @@ TEST_F(TextEncodingSim, GrowingPastTheBufferChangesNothing)
 {
   char text[12 + 8];
   memset(text, '#', sizeof(text));
-  strcpy(text, "a b c d e"); // 9 bytes, 13 with the backslashes
+  strcpy(text, "a b c d e");  // 9 bytes, 13 with the backslashes
   EXPECT_FALSE(StrReplace(text, " ", "\\ ", 12));
   EXPECT_STREQ(text, "a b c d e");
   EXPECT_TRUE(StrReplace(text, " ", "\\ ", 14));
@@ -560,7 +584,9 @@ TEST_F(TextEncodingSim, MakeValidFileNameOfAnOverlongName)
   MakeValidFileName(name.data(), 5);
   EXPECT_EQ(Bytes(name.data()), "Film" + Bytes(122, 'z'));
 
-  char small[32] = "a:b\x01" "c";
+  char small[32] =
+      "a:b\x01"
+      "c";
   EXPECT_STREQ(MakeValidFileName(small, 5), "abc");
   EXPECT_EQ(MakeValidFileName(nullptr, 5), nullptr);
 }
@@ -585,4 +611,4 @@ INSTANTIATE_TEST_SUITE_P(Firmware, TextEncodingFirmware, ::testing::Bool(),
                            return info.param ? "Utf8Names" : "EightBitNames";
                          });
 
-} // namespace
+}  // namespace

@@ -80,9 +80,10 @@ class Browser {
     pid_ = StartProgram({kDriver, "--port=" + std::to_string(port_), "--silent"}, "/dev/null");
     if (pid_ < 0) return "chromedriver does not start";
     if (!WaitUntil([&] { return Client().Get("/status") != nullptr; }, 20)) return "chromedriver does not answer";
-    std::string caps = R"({"capabilities":{"alwaysMatch":{"browserName":"chrome","goog:chromeOptions":{"binary":")" +
-                       std::string(kChromium) +
-                       R"(","args":["--headless=new","--no-sandbox","--disable-gpu","--disable-dev-shm-usage","--window-size=1500,960","--force-device-scale-factor=1"]}}}})";
+    std::string caps =
+        R"({"capabilities":{"alwaysMatch":{"browserName":"chrome","goog:chromeOptions":{"binary":")" +
+        std::string(kChromium) +
+        R"(","args":["--headless=new","--no-sandbox","--disable-gpu","--disable-dev-shm-usage","--window-size=1500,960","--force-device-scale-factor=1"]}}}})";
     std::string reply = Post("/session", caps);
     std::smatch m;
     if (!std::regex_search(reply, m, std::regex("\"sessionId\":\"([^\"]+)\"")))
@@ -103,7 +104,8 @@ class Browser {
   {
     std::string r = Call("POST", "/element", "{\"using\":\"css selector\",\"value\":" + Json(css) + "}");
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(r, m, std::regex("\"element-6066-11e4-a52e-4f735466cecf\":\"([^\"]+)\""))) << css << r;
+    ASSERT_TRUE(std::regex_search(r, m, std::regex("\"element-6066-11e4-a52e-4f735466cecf\":\"([^\"]+)\"")))
+        << css << r;
     r = Call("POST", "/element/" + std::string(m[1]) + "/click", "{}");
     ASSERT_EQ(std::string::npos, r.find("\"error\"")) << css << " was not clicked: " << r.substr(0, 300);
   }
@@ -149,8 +151,9 @@ class Browser {
   {
     std::string full = "/session/" + session_ + path;
     httplib::Client c = Client();
-    auto r = method == "GET" ? c.Get(full.c_str()) : method == "DELETE" ? c.Delete(full.c_str())
-                                                                         : c.Post(full.c_str(), body, "application/json");
+    auto r = method == "GET"      ? c.Get(full.c_str())
+             : method == "DELETE" ? c.Delete(full.c_str())
+                                  : c.Post(full.c_str(), body, "application/json");
     return r ? r->body : "";
   }
   pid_t pid_ = -1;
@@ -192,39 +195,55 @@ TEST_F(BrowserTest, SetupAndCopyServiceDrivenFromThePage)
                         root.parent_path(), &why))
       << why;
   browser.Go(web.Url());
-  ASSERT_TRUE(WaitUntil([&] { return browser.Eval("return document.getElementById('link').textContent") == "\"live\""; }, 20))
+  ASSERT_TRUE(
+      WaitUntil([&] { return browser.Eval("return document.getElementById('link').textContent") == "\"live\""; }, 20))
       << "the page connects";
-  ASSERT_TRUE(WaitUntil([&] { return browser.Eval("return !!document.querySelector('[data-tap=\"FerroxSetup.tap\"]')") == "true"; }, 10));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return browser.Eval("return !!document.querySelector('[data-tap=\"FerroxSetup.tap\"]')") == "true"; }, 10));
   const std::string blank = browser.Eval(kScreenProbe);
   // the clock ticks every second, the buttons stay the same elements (one
   // made anew under the pointer would lose its click)
   browser.Eval("window.setupButton = document.querySelector('[data-tap=\"FerroxSetup.tap\"]'); return 0");
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-  EXPECT_EQ("true", browser.Eval("return window.setupButton === document.querySelector('[data-tap=\"FerroxSetup.tap\"]')"));
+  EXPECT_EQ("true",
+            browser.Eval("return window.setupButton === document.querySelector('[data-tap=\"FerroxSetup.tap\"]')"));
 
   // the setup from its button: the menu appears on the screen element
   browser.Click("[data-tap=\"FerroxSetup.tap\"]");
   std::string menu;
   // (a deadline, not a time asserted: on a loaded machine the plug-in's
   // start and its first screens take a while)
-  ASSERT_TRUE(WaitUntil([&] { menu = browser.Eval(kScreenProbe); return menu != blank && menu != "\"none\""; }, 45))
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        menu = browser.Eval(kScreenProbe);
+        return menu != blank && menu != "\"none\"";
+      },
+      45))
       << web.Output();
   // the menu is whole when the picture stops changing
-  ASSERT_TRUE(WaitUntil([&] {
-    const std::string now = browser.Eval(kScreenProbe);
-    const bool same = now == menu;
-    menu = now;
-    return same;
-  }, 10));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        const std::string now = browser.Eval(kScreenProbe);
+        const bool same = now == menu;
+        menu = now;
+        return same;
+      },
+      10));
 
   // a key on the page's remote control: Right raises the speed
   browser.Click(".remote [data-key=\"Right\"]");
   std::string afterRight;
-  ASSERT_TRUE(WaitUntil([&] { afterRight = browser.Eval(kScreenProbe); return afterRight != menu; }, 5))
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        afterRight = browser.Eval(kScreenProbe);
+        return afterRight != menu;
+      },
+      5))
       << "the remote control's key changed the menu";
   // keys of the keyboard: Down moves the cursor (arrow down)
   browser.Key("\\uE015");
-  ASSERT_TRUE(WaitUntil([&] { return browser.Eval(kScreenProbe) != afterRight; }, 5)) << "the keyboard's arrow moved the cursor";
+  ASSERT_TRUE(WaitUntil([&] { return browser.Eval(kScreenProbe) != afterRight; }, 5))
+      << "the keyboard's arrow moved the cursor";
   if (const char *shot = std::getenv("FERROX_WEB_SCREENSHOT")) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     std::ofstream(shot, std::ios::binary) << browser.Screenshot();
@@ -233,15 +252,17 @@ TEST_F(BrowserTest, SetupAndCopyServiceDrivenFromThePage)
   // the copy service's status, none of them past the window's edges
   browser.Resize(1280, 800);
   EXPECT_TRUE(WaitUntil([&] { return browser.Eval("return window.innerWidth <= 1280") == "true"; }, 5));
-  EXPECT_EQ("true", browser.Eval("const i = document.getElementById('screen').getBoundingClientRect();"
-                                 "const r = document.querySelector('.remote').getBoundingClientRect();"
-                                 "const s = document.getElementById('status').getBoundingClientRect();"
-                                 "return i.width >= 700 && r.left - i.right <= 24 && r.top < i.bottom &&"
-                                 " s.left >= r.right && s.bottom <= window.innerHeight && i.bottom <= window.innerHeight &&"
-                                 " document.documentElement.scrollWidth <= window.innerWidth"))
-      << browser.Eval("return JSON.stringify([document.getElementById('screen').getBoundingClientRect(),"
-                      "document.querySelector('.remote').getBoundingClientRect(),"
-                      "document.getElementById('status').getBoundingClientRect(), window.innerWidth, window.innerHeight])");
+  EXPECT_EQ("true",
+            browser.Eval("const i = document.getElementById('screen').getBoundingClientRect();"
+                         "const r = document.querySelector('.remote').getBoundingClientRect();"
+                         "const s = document.getElementById('status').getBoundingClientRect();"
+                         "return i.width >= 700 && r.left - i.right <= 24 && r.top < i.bottom &&"
+                         " s.left >= r.right && s.bottom <= window.innerHeight && i.bottom <= window.innerHeight &&"
+                         " document.documentElement.scrollWidth <= window.innerWidth"))
+      << browser.Eval(
+             "return JSON.stringify([document.getElementById('screen').getBoundingClientRect(),"
+             "document.querySelector('.remote').getBoundingClientRect(),"
+             "document.getElementById('status').getBoundingClientRect(), window.innerWidth, window.innerHeight])");
   if (const char *shot = std::getenv("FERROX_WEB_DESKTOP_SCREENSHOT"))
     std::ofstream(shot, std::ios::binary) << browser.Screenshot();
   // a phone's width: nothing overflows sideways, the picture is scaled and
@@ -258,7 +279,8 @@ TEST_F(BrowserTest, SetupAndCopyServiceDrivenFromThePage)
   browser.Resize(1500, 960);
   // G is Green: save and leave
   browser.Key("g");
-  ASSERT_TRUE(WaitUntil([&] { return browser.Eval("return document.getElementById('running').children.length") == "0"; }, 10))
+  ASSERT_TRUE(
+      WaitUntil([&] { return browser.Eval("return document.getElementById('running').children.length") == "0"; }, 10))
       << "the setup ended";
   const std::string ini = ReadFile(std::string(kFerroxFolder) + "/Ferrox.ini");
   EXPECT_NE(ini.find("CopySpeed=3\r\n"), std::string::npos) << "Right raised the speed from 2 to 3: " << ini;
@@ -266,20 +288,32 @@ TEST_F(BrowserTest, SetupAndCopyServiceDrivenFromThePage)
   // the copy service from its button: progress and the status reply show
   browser.Click("[data-tap=\"Ferrox.tap\"]");
   std::string status;
-  EXPECT_TRUE(WaitUntil([&] {
-    status = browser.Eval("return ['status-head', 'status-file', 'status-line', 'summary']"
-                          ".map((i) => document.getElementById(i).textContent).join('|')");
-    // (the part under way may be a companion: the status asks are a second
-    // apart, and a recording's own bytes can pass in less)
-    return std::regex_search(status, std::regex("^\"Recording [12] of 2\\|(Tatort|Krimi)\\.rec\\|[0-9]+% \u00b7 [0-9.]+ of [0-9.]+ MB"));
-  }, 60)) << status;
-  EXPECT_TRUE(WaitUntil([&] { return browser.Eval("return document.getElementById('log').textContent.includes('Summary: ')") == "true"; }, 90))
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        status = browser.Eval(
+            "return ['status-head', 'status-file', 'status-line', 'summary']"
+            ".map((i) => document.getElementById(i).textContent).join('|')");
+        // (the part under way may be a companion: the status asks are a second
+        // apart, and a recording's own bytes can pass in less)
+        return std::regex_search(
+            status, std::regex("^\"Recording [12] of 2\\|(Tatort|Krimi)\\.rec\\|[0-9]+% \u00b7 [0-9.]+ of [0-9.]+ MB"));
+      },
+      60))
+      << status;
+  EXPECT_TRUE(WaitUntil(
+      [&] { return browser.Eval("return document.getElementById('log').textContent.includes('Summary: ')") == "true"; },
+      90))
       << browser.Eval("return document.getElementById('log').textContent");
-  EXPECT_EQ(browser.Eval("return document.getElementById('console').textContent.includes('Ferrox 1.17 started')"), "true");
+  EXPECT_EQ(browser.Eval("return document.getElementById('console').textContent.includes('Ferrox 1.17 started')"),
+            "true");
   // the run's summary stays in the status pane, the bar full
-  EXPECT_TRUE(WaitUntil([&] {
-    return browser.Eval("return document.getElementById('summary').textContent.startsWith('Last run: 2 copied,')") == "true";
-  }, 10)) << browser.Eval("return document.getElementById('status').textContent");
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return browser.Eval(
+                   "return document.getElementById('summary').textContent.startsWith('Last run: 2 copied,')") == "true";
+      },
+      10))
+      << browser.Eval("return document.getElementById('status').textContent");
   EXPECT_EQ("\"100%\"", browser.Eval("return document.getElementById('progress').style.width"));
   EXPECT_TRUE(ReadHostFile(share / "Tatort.rec") == ReadFile(std::string(kMoveToNAS) + "/Tatort.rec"));
   EXPECT_EQ(web.Stop(), 0) << web.Output();

@@ -26,11 +26,18 @@ TEST(WebAddressTest, PortWithOrWithoutAnAddress)
     bool ok;
     const char *host;
     int port;
-  } cases[] = {{"8080", true, "127.0.0.1", 8080}, {"0", true, "127.0.0.1", 0},
-               {"0.0.0.0:80", true, "0.0.0.0", 80}, {"[::1]:9000", true, "::1", 9000},
-               {"65535", true, "127.0.0.1", 65535}, {"65536", false, "", 0},
-               {"", false, "", 0}, {":80", false, "", 0}, {"host:", false, "", 0},
-               {"80x", false, "", 0}, {"-1", false, "", 0}, {"999999", false, "", 0}};
+  } cases[] = {{"8080", true, "127.0.0.1", 8080},
+               {"0", true, "127.0.0.1", 0},
+               {"0.0.0.0:80", true, "0.0.0.0", 80},
+               {"[::1]:9000", true, "::1", 9000},
+               {"65535", true, "127.0.0.1", 65535},
+               {"65536", false, "", 0},
+               {"", false, "", 0},
+               {":80", false, "", 0},
+               {"host:", false, "", 0},
+               {"80x", false, "", 0},
+               {"-1", false, "", 0},
+               {"999999", false, "", 0}};
   for (const Case &c : cases) {
     sim::WebAddress a;
     EXPECT_EQ(sim::ParseWebAddress(c.text, &a), c.ok) << c.text;
@@ -45,10 +52,10 @@ TEST(WebCommandLineTest, BadWebOptionsAreRefused)
 {
   TempDir tmp;
   const std::string root = (tmp.path / "root").string();
-  for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
-           {"--root", root, "--web", "70000"},
-           {"--root", root, "--web", "0", "--clock", "virtual"},
-           {"--root", root, "--web", "not-a-port"}}) {
+  for (const std::vector<std::string> &args :
+       std::vector<std::vector<std::string>>{{"--root", root, "--web", "70000"},
+                                             {"--root", root, "--web", "0", "--clock", "virtual"},
+                                             {"--root", root, "--web", "not-a-port"}}) {
     RunResult r = RunReceiver(args);
     EXPECT_EQ(r.exitCode, 2) << args[3] << r.err;
     EXPECT_NE(r.err.find("receiver: "), std::string::npos) << r.err;
@@ -90,7 +97,7 @@ TEST_F(WebViewTest, OnlyThePageIsServedAndBadRequestsLeaveTheRunGoing)
     const char *method, *path;
     int status;
     const char *contains;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"GET", "/", 200, "remote control"},
       {"GET", "/receiver.js", 200, "EventSource"},
@@ -170,10 +177,13 @@ TEST_F(WebViewTest, TheSetupStartedFromThePageSavesWhatItsKeysChose)
   EXPECT_NE(Get("/screen.png"), menuPng);
   ASSERT_EQ(Post(c, "/key?name=Green"), 202);  // save and leave
   std::string ini;
-  EXPECT_TRUE(WaitUntil([&] {
-    ini = ReadFile(std::string(kFerroxFolder) + "/Ferrox.ini");
-    return ini.find("CopySpeed=3\r\n") != std::string::npos;
-  }, 10)) << "one step up from 2: " << ini;
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        ini = ReadFile(std::string(kFerroxFolder) + "/Ferrox.ini");
+        return ini.find("CopySpeed=3\r\n") != std::string::npos;
+      },
+      10))
+      << "one step up from 2: " << ini;
   ASSERT_TRUE(WaitUntil([&] { return State().find("\"plugins\":[]") != std::string::npos; }, 10)) << State();
   EXPECT_EQ(web.Stop(), 0) << web.Output();
   EXPECT_NE(web.Output().find("receiver: web: started /mnt/hd/ProgramFiles/FerroxSetup.tap"), std::string::npos);
@@ -232,10 +242,11 @@ TEST_F(WebViewTest, CopyRunFromThePageUnderManyClientsCopiesEveryByte)
   });
 
   std::string seenStatus;
-  const std::regex working("\"status\":\\{\"running\":true,\"answered\":true,\"state\":2,"
-                           "\"words\":\"working\",\"file\":\"(Tatort|Folge 1)\\.rec\","
-                           "\"bytes\":[0-9]+,\"perMinute\":[0-9]+,\"percent\":[0-9]+,"
-                           "\"entry\":[12],\"entries\":2,\"summary\":\"\"\\}");
+  const std::regex working(
+      "\"status\":\\{\"running\":true,\"answered\":true,\"state\":2,"
+      "\"words\":\"working\",\"file\":\"(Tatort|Folge 1)\\.rec\","
+      "\"bytes\":[0-9]+,\"perMinute\":[0-9]+,\"percent\":[0-9]+,"
+      "\"entry\":[12],\"entries\":2,\"summary\":\"\"\\}");
   bool loaded = false;
   const bool finished = WaitUntil(
       [&] {
@@ -253,7 +264,8 @@ TEST_F(WebViewTest, CopyRunFromThePageUnderManyClientsCopiesEveryByte)
   ASSERT_TRUE(finished) << State() << web.Output();
   EXPECT_FALSE(seenStatus.empty()) << "the status reply reached the page";
   // after the run its summary, which stays until the next run starts
-  EXPECT_TRUE(WaitUntil([&] { return State().find("\"status\":{\"running\":false,\"summary\":\"2 copied,") != std::string::npos; }, 10))
+  EXPECT_TRUE(WaitUntil(
+      [&] { return State().find("\"status\":{\"running\":false,\"summary\":\"2 copied,") != std::string::npos; }, 10))
       << State();
   EXPECT_EQ(failures, 0);
   EXPECT_GT(answered, 20);
@@ -261,15 +273,18 @@ TEST_F(WebViewTest, CopyRunFromThePageUnderManyClientsCopiesEveryByte)
     EXPECT_TRUE(ReadHostFile(share / f) == ReadFile(std::string(kMoveToNAS) + "/" + f)) << f;
   // a new page (once the crowd's hung-up streams are noticed, a moment)
   std::string events;
-  WaitUntil([&] {
-    events.clear();
-    web.Client().Get("/events", [&](const char *p, size_t n) {
-      events.append(p, n);
-      return events.find("event: log") == std::string::npos || events.find("event: console") == std::string::npos;
-    });
-    return events.find("Summary: ") != std::string::npos;
-  }, 5);
-  EXPECT_NE(events.find("Summary: "), std::string::npos) << "log and console reach a new page: " << events.substr(0, 300);
+  WaitUntil(
+      [&] {
+        events.clear();
+        web.Client().Get("/events", [&](const char *p, size_t n) {
+          events.append(p, n);
+          return events.find("event: log") == std::string::npos || events.find("event: console") == std::string::npos;
+        });
+        return events.find("Summary: ") != std::string::npos;
+      },
+      5);
+  EXPECT_NE(events.find("Summary: "), std::string::npos)
+      << "log and console reach a new page: " << events.substr(0, 300);
   EXPECT_EQ(web.Stop(), 0) << web.Output();
   EXPECT_EQ(web.Output().find("receiver: error:"), std::string::npos) << web.Output();
 }
@@ -348,9 +363,15 @@ TEST_F(WebViewTest, NoStrangerDrivesOrReadsTheView)
   const int port = web.port();
   const std::string own = "127.0.0.1:" + std::to_string(port), token = web.Token();
   ASSERT_EQ(32u, token.size());
-  const std::vector<std::string> paths = {"GET /",          "GET /state",  "GET /screen.png", "GET /events",
-                                          "GET /receiver.js", "POST /key?name=Down", "POST /start?tap=FerroxSetup.tap",
-                                          "POST /stop",     "POST /mount?path=/mnt/hd/DataFiles/NAS-Share&present=0"};
+  const std::vector<std::string> paths = {"GET /",
+                                          "GET /state",
+                                          "GET /screen.png",
+                                          "GET /events",
+                                          "GET /receiver.js",
+                                          "POST /key?name=Down",
+                                          "POST /start?tap=FerroxSetup.tap",
+                                          "POST /stop",
+                                          "POST /mount?path=/mnt/hd/DataFiles/NAS-Share&present=0"};
   struct Case {
     const char *what;
     std::string host, origin, token;  // "-": the header is left out
@@ -452,8 +473,7 @@ TEST_F(WebViewTest, AFloodOfHalfOpenConnectionsLeavesThePageAnswering)
         timeval tv{0, 400000};
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
         char c;
-        while (SecondsSince(t) < 20 && read(fd, &c, 1) < 0 && send(fd, "X", 1, MSG_NOSIGNAL) == 1) {
-        }
+        while (SecondsSince(t) < 20 && read(fd, &c, 1) < 0 && send(fd, "X", 1, MSG_NOSIGNAL) == 1) {}
         tv = {10, 0};
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
       }
@@ -531,7 +551,7 @@ TEST(WebGuardTest, StrangersAreRefusedBeforeAnyRoute)
     const char *bound;
     const char *method, *host, *origin, *token;
     bool refused;
-  // clang-format off
+    // clang-format off
   } cases[] = {
       {"127.0.0.1", "GET", "127.0.0.1:8080", "", "", false},
       {"127.0.0.1", "GET", "localhost:8080", "", "", false},
@@ -557,8 +577,7 @@ TEST(WebGuardTest, StrangersAreRefusedBeforeAnyRoute)
     if (*c.host) req.headers.emplace("Host", c.host);
     if (*c.origin) req.headers.emplace("Origin", c.origin);
     if (*c.token) req.headers.emplace("X-Ferrox-Token", c.token);
-    EXPECT_EQ(c.refused, !server.Refusal(req).empty())
-        << c.bound << " " << c.method << " " << c.host << " " << c.origin << " " << c.token << ": "
-        << server.Refusal(req);
+    EXPECT_EQ(c.refused, !server.Refusal(req).empty()) << c.bound << " " << c.method << " " << c.host << " " << c.origin
+                                                       << " " << c.token << ": " << server.Refusal(req);
   }
 }

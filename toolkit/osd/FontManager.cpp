@@ -20,8 +20,8 @@
 
 #define SCREEN_W TAP_SCREEN_W
 #define SCREEN_H TAP_SCREEN_H
-#define GLYPH_DEF_SIZE 12   /* bytes of a glyph record in the file */
-#define CUT_PADDING 20      /* working copy: room for the "..." of a cut */
+#define GLYPH_DEF_SIZE 12 /* bytes of a glyph record in the file */
+#define CUT_PADDING 20    /* working copy: room for the "..." of a cut */
 #define MISSING_FONT_TICKS 300
 
 /* the plug-in's program name, its "._tap_program_name" section: the title
@@ -142,7 +142,9 @@ static const char *ReadGlyphs(int handle, off64_t fileSize, dword count, const c
   dword firstRefused = 0;
   int refused = DecodeGlyphTable(*defs, (int)count, fileSize, &firstRefused);
   if (refused != 0)
-    LogEntryTKLibPrintf(true, "FontManager UC: %d glyph records of '%s' lie outside the file or have no usable size (the first: %x); left out",
+    LogEntryTKLibPrintf(true,
+                        "FontManager UC: %d glyph records of '%s' lie outside the file or have no usable size (the "
+                        "first: %x); left out",
                         refused, name, (unsigned)firstRefused);
   *cache = (tGlyphCacheUC *)FMUC_ReserveMemory("FMUC_LoadFontFile GlyphCache", cacheBytes);
   if (*cache == nullptr || !SortGlyphTable(*defs, (int)count)) {
@@ -187,7 +189,8 @@ void FMUC_ShowMissingFonts(const char *const *Names, int Count)
         char name[PATH_BUFFER];
         size_t used = strlen(text[n]);
         ConvertPathType(Names[j], name, PathKindName);
-        snprintf(text[n] + used, sizeof text[n] - used, "%s%s", name, j + 1 < Count && j + 1 < i + PER_LINE ? ", " : "");
+        snprintf(text[n] + used, sizeof text[n] - used, "%s%s", name,
+                 j + 1 < Count && j + 1 < i + PER_LINE ? ", " : "");
       }
       lines[n] = text[n];
       n++;
@@ -195,8 +198,7 @@ void FMUC_ShowMissingFonts(const char *const *Names, int Count)
     lines[n++] = "Please install the fonts";
   }
   lines[n] = nullptr;
-  ShowMessageWindow(lines, TAP_SCREEN_W, TAP_SCREEN_H, 2, 1, MW_COLOURS,
-                    MISSING_FONT_TICKS);
+  ShowMessageWindow(lines, TAP_SCREEN_W, TAP_SCREEN_H, 2, 1, MW_COLOURS, MISSING_FONT_TICKS);
 }
 
 int FMUC_LoadFontFileQuietly(const char *FontName, tFontDataUC *FontData, bool *Missing)
@@ -327,8 +329,8 @@ tGlyphCacheUC *FMUC_GetGlyphData(tFontDataUC *FontData, const char *Text, byte *
 bool FMUC_IsDiacriticalMark(dword Unicode)
 {
   return (Unicode >= 0x0300 && Unicode <= 0x036F) || (Unicode >= 0x0E34 && Unicode <= 0x0E3A) ||
-         (Unicode >= 0x0E47 && Unicode <= 0x0E4E) || Unicode == 0x00A8 || Unicode == 0x00B4 ||
-         Unicode == 0x00B8 || Unicode == 0x0384 || Unicode == 0x0385 || Unicode == 0x0E31;
+         (Unicode >= 0x0E47 && Unicode <= 0x0E4E) || Unicode == 0x00A8 || Unicode == 0x00B4 || Unicode == 0x00B8 ||
+         Unicode == 0x0384 || Unicode == 0x0385 || Unicode == 0x0E31;
 }
 
 /* The room a glyph takes in a line: a mark takes none */
@@ -455,14 +457,14 @@ static void CutStart(char *text, tFontDataUC *font, long long *end, dword MaxX)
  * every redraw, so each pair of colours keeps a table of its 256 results,
  * each computed on first use. A few pairs share a slot group by their
  * hash; a new pair takes the group's free slot or its first one. */
-#define BLEND_PAIRS 64        /* slots of the table (a power of two) */
-#define BLEND_PROBES 4        /* slots a pair may sit in */
+#define BLEND_PAIRS 64 /* slots of the table (a power of two) */
+#define BLEND_PROBES 4 /* slots a pair may sit in */
 typedef struct {
-  dword Fore, Back;           /* the text's colour and the pixel under it */
-  word Factor;                /* the anti-alias factor it was blended with */
+  dword Fore, Back; /* the text's colour and the pixel under it */
+  word Factor;      /* the anti-alias factor it was blended with */
   bool Used;
-  byte Known[32];             /* bit c: Result[c] is computed */
-  dword Result[256];          /* the blended pixel for coverage c */
+  byte Known[32];    /* bit c: Result[c] is computed */
+  dword Result[256]; /* the blended pixel for coverage c */
 } tBlendPair;
 static tBlendPair BlendPairs[BLEND_PAIRS];
 
@@ -572,9 +574,7 @@ static bool LayOutText(char *text, tFontDataUC *font, dword x, dword MaxX, byte 
   long long end = (long long)x + FMUC_GetStringWidth(text, font);
   if (end > (long long)MaxX) {
     switch (CutMode) {
-      case FMUC_CutEnd:
-        CutEnd(text, font, &end, MaxX);
-        break;
+      case FMUC_CutEnd: CutEnd(text, font, &end, MaxX); break;
       case FMUC_CutEndDots:
         end += FMUC_GetStringWidth("... ", font);
         CutEnd(text, font, &end, MaxX);
@@ -584,8 +584,7 @@ static bool LayOutText(char *text, tFontDataUC *font, dword x, dword MaxX, byte 
         end += FMUC_GetStringWidth("...", font);
         CutStart(text, font, &end, MaxX);
         break;
-      default:
-        break;
+      default: break;
     }
   }
   if (end > (long long)MaxX || end == (long long)x) return false;
@@ -599,9 +598,9 @@ static bool LayOutText(char *text, tFontDataUC *font, dword x, dword MaxX, byte 
 /* Where a text is drawn: its line x..MaxX, the text's own columns from
  * start, the region's size (0: unknown). */
 typedef struct {
-  word Region;         /* the region drawn into */
-  dword X, MaxX, Y;    /* the line the text was given */
-  dword Start, Width;  /* the columns the laid-out text takes */
+  word Region;            /* the region drawn into */
+  dword X, MaxX, Y;       /* the line the text was given */
+  dword Start, Width;     /* the columns the laid-out text takes */
   dword RegionW, RegionH; /* the region's size, 0 when the table does not know it */
 } tTextPlace;
 
@@ -631,8 +630,8 @@ static void DrawText(const tTextPlace *at, const char *text, tFontDataUC *font, 
   TAP_MemFree(saved);
 }
 
-void FMUC_PutStringAA(word Region, dword x, dword y, dword MaxX, const char *Text, dword ForeColor,
-                      dword BackColor, tFontDataUC *FontData, byte CutMode, byte Align, word AntiAliasFactor)
+void FMUC_PutStringAA(word Region, dword x, dword y, dword MaxX, const char *Text, dword ForeColor, dword BackColor,
+                      tFontDataUC *FontData, byte CutMode, byte Align, word AntiAliasFactor)
 {
   if (Text == nullptr || Text[0] == '\0' || FontData == nullptr || x >= MaxX) return;
   tTextPlace at = {Region, x, MaxX, y, 0, 0, GetOSDRegionWidth(Region), GetOSDRegionHeight(Region)};

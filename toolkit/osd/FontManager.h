@@ -69,8 +69,8 @@ bool FMUC_IsDiacriticalMark(dword Unicode);
 const char *FMUC_FindNextUTF8(const char *p);
 const char *FMUC_FindUTF8Start(const char *p);
 /* CutMode an FMUC_CutMode, Align an FMUC_Align */
-void FMUC_PutStringAA(word Region, dword x, dword y, dword MaxX, const char *Text, dword ForeColor,
-                      dword BackColor, tFontDataUC *FontData, byte CutMode, byte Align, word AntiAliasFactor);
+void FMUC_PutStringAA(word Region, dword x, dword y, dword MaxX, const char *Text, dword ForeColor, dword BackColor,
+                      tFontDataUC *FontData, byte CutMode, byte Align, word AntiAliasFactor);
 void *FMUC_ReserveMemory(const char *Requester, dword size);
 void FMUC_FreeMemory(const char *Requester, void *Pointer);
 

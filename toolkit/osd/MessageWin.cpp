@@ -43,17 +43,13 @@ word GetOSDRegionHeight(word region)
   return r != nullptr ? r->Height : 0;
 }
 
-bool isOSDRegionAlive(word region)
-{
-  return GetOSDRegionWidth(region) != 0 && GetOSDRegionHeight(region) != 0;
-}
+bool isOSDRegionAlive(word region) { return GetOSDRegionWidth(region) != 0 && GetOSDRegionHeight(region) != 0; }
 
 /* ---- checked calls ---- */
 
 /* The four range checks of a box against an area of W x H; the call's name
  * and the names of its coordinates are the warnings' own. */
-static void CheckBox(const char *call, const char *tag, dword x, dword y, dword w, dword h, dword W,
-                     dword H)
+static void CheckBox(const char *call, const char *tag, dword x, dword y, dword w, dword h, dword W, dword H)
 {
   if (x >= W) LogEntryTKLibPrintf(true, "%s Warning: x(%d) out of range @ %s", call, (int)x, tag);
   if (y >= H) LogEntryTKLibPrintf(true, "%s Warning: y(%d) out of range @ %s", call, (int)y, tag);
@@ -74,8 +70,8 @@ int TAP_Osd_FillBox_Chk(const char *tag, word region, dword x, dword y, dword w,
 {
   if (tag != nullptr) {
     if (!isOSDRegionAlive(region))
-      LogEntryTKLibPrintf(true, "TAP_Osd_FillBox_Chk Warning: rgn(%d) points to an undefined region @ %s",
-                          (int)region, tag);
+      LogEntryTKLibPrintf(true, "TAP_Osd_FillBox_Chk Warning: rgn(%d) points to an undefined region @ %s", (int)region,
+                          tag);
     CheckBox("TAP_Osd_FillBox_Chk", tag, x, y, w, h, GetOSDRegionWidth(region), GetOSDRegionHeight(region));
   }
   int result = TAP_Osd_FillBox(region, x, y, w, h, colour);
@@ -84,8 +80,8 @@ int TAP_Osd_FillBox_Chk(const char *tag, word region, dword x, dword y, dword w,
   return result;
 }
 
-int TAP_Osd_Copy_Chk(const char *tag, word srcRegion, word dstRegion, dword srcX, dword srcY, dword w,
-                     dword h, dword dstX, dword dstY, bool sprite)
+int TAP_Osd_Copy_Chk(const char *tag, word srcRegion, word dstRegion, dword srcX, dword srcY, dword w, dword h,
+                     dword dstX, dword dstY, bool sprite)
 {
   if (tag != nullptr) {
     dword sw = GetOSDRegionWidth(srcRegion), sh = GetOSDRegionHeight(srcRegion);
@@ -144,9 +140,8 @@ static int MeasureWindow(const char **lines, dword y, int size, dword *width, dw
 }
 
 /* Draws title and lines into the memory region mem of the window's size. */
-static void DrawWindow(word mem, const char **lines, int taken, int size, byte align, dword width,
-                       dword height, dword borderColour, dword titleColour, dword textColour,
-                       dword backColour)
+static void DrawWindow(word mem, const char **lines, int taken, int size, byte align, dword width, dword height,
+                       dword borderColour, dword titleColour, dword textColour, dword backColour)
 {
   int u = LineHeights[size], t = Margins[size], e = t / 4;
   TAP_Osd_FillBox_Chk("ShowMessageWindow A", mem, 0, 0, width, height, borderColour);
@@ -162,9 +157,8 @@ static void DrawWindow(word mem, const char **lines, int taken, int size, byte a
                  (byte)size, 0, align);
 }
 
-void ShowMessageWindow(const char **lines, dword x, dword y, byte fontSize, byte align,
-                       dword borderColour, dword titleColour, dword textColour, dword backColour,
-                       dword delay)
+void ShowMessageWindow(const char **lines, dword x, dword y, byte fontSize, byte align, dword borderColour,
+                       dword titleColour, dword textColour, dword backColour, dword delay)
 {
   static const char *const untitled[] = {"", nullptr};
   if (lines == nullptr || (lines[0] == nullptr && lines[1] == nullptr)) lines = (const char **)untitled;
@@ -184,8 +178,7 @@ void ShowMessageWindow(const char **lines, dword x, dword y, byte fontSize, byte
 
   int mem = TAP_Osd_Create_Chk("ShowMessageWindow A", x, y, width, height, 0, MEMORY_REGION);
   if (mem < FIRST_VALID_REGION) return;
-  DrawWindow((word)mem, lines, taken, size, align, width, height, borderColour, titleColour, textColour,
-             backColour);
+  DrawWindow((word)mem, lines, taken, size, align, width, height, borderColour, titleColour, textColour, backColour);
   if (tkl_rgn != 0) TAP_Osd_Delete((word)tkl_rgn);
   tkl_rgn = TAP_Osd_Create_Chk("ShowMessageWindow B", x, y, width, height, 0, 0);
   if (tkl_rgn < FIRST_VALID_REGION) tkl_rgn = 0;

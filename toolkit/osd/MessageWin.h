@@ -21,15 +21,14 @@ extern int tkl_rgn; /* region of the message window shown, 0 for none */
 
 void ShowMessageWin(const char *title, const char *line1, const char *line2, dword delay);
 /* lines: title (may be null), then the text lines, ended by a null entry */
-void ShowMessageWindow(const char **lines, dword x, dword y, byte fontSize, byte align,
-                       dword borderColour, dword titleColour, dword textColour, dword backColour,
-                       dword delay);
+void ShowMessageWindow(const char **lines, dword x, dword y, byte fontSize, byte align, dword borderColour,
+                       dword titleColour, dword textColour, dword backColour, dword delay);
 void EndMessageWin(void);
 
 int TAP_Osd_Create_Chk(const char *tag, dword x, dword y, dword w, dword h, byte plane, int flags);
 int TAP_Osd_FillBox_Chk(const char *tag, word region, dword x, dword y, dword w, dword h, dword colour);
-int TAP_Osd_Copy_Chk(const char *tag, word srcRegion, word dstRegion, dword srcX, dword srcY, dword w,
-                     dword h, dword dstX, dword dstY, bool sprite);
+int TAP_Osd_Copy_Chk(const char *tag, word srcRegion, word dstRegion, dword srcX, dword srcY, dword w, dword h,
+                     dword dstX, dword dstY, bool sprite);
 
 word GetOSDRegionWidth(word region);
 word GetOSDRegionHeight(word region);

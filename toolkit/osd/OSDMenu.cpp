@@ -43,16 +43,19 @@ tFontDataUC OSDMenuFont_10, OSDMenuFont_12, OSDMenuFont_14, OSDMenuFont_16, OSDM
 /* What the screen shows of the menu, as of the last update */
 #define NO_ITEM (-1)
 #define MANY_ITEMS (-2)
-static int DrawnLevel = -1;        /* the level drawn; another one is drawn whole */
-static int DrawnTop = -1;          /* its first visible item */
-static int DrawnSelection = -1;    /* the item the cursor was drawn on */
-static int DrawnCount = -1;        /* its number of items */
-static int ChangedItem = NO_ITEM;  /* the item whose text or colour changed since, or MANY_ITEMS */
-static bool LegendShown = false;   /* the legend below is drawn, with these keys: */
+static int DrawnLevel = -1;       /* the level drawn; another one is drawn whole */
+static int DrawnTop = -1;         /* its first visible item */
+static int DrawnSelection = -1;   /* the item the cursor was drawn on */
+static int DrawnCount = -1;       /* its number of items */
+static int ChangedItem = NO_ITEM; /* the item whose text or colour changed since, or MANY_ITEMS */
+static bool LegendShown = false;  /* the legend below is drawn, with these keys: */
 static dword DrawnNrButtons = 0;
 static tButton DrawnButtons[OSDMENU_MAX_BUTTONS];
 
-static tMenu *Level(void) { return &Menu[CurrentMenuLevel >= 0 && CurrentMenuLevel < OSDMENU_LEVELS ? CurrentMenuLevel : 0]; }
+static tMenu *Level(void)
+{
+  return &Menu[CurrentMenuLevel >= 0 && CurrentMenuLevel < OSDMENU_LEVELS ? CurrentMenuLevel : 0];
+}
 
 static bool ValidIndex(const tMenu *m, int index) { return m->Item != nullptr && index >= 0 && index < m->NrItems; }
 
@@ -76,9 +79,8 @@ static void ItemChanged(int index)
 
 static tFontDataUC *const StdFonts[7] = {&OSDMenuFont_10, &OSDMenuFont_12, &OSDMenuFont_14, &OSDMenuFont_16,
                                          &OSDMenuFont_18, &OSDMenuFont_20, &OSDMenuFont_20B};
-static const char *const StdFontNames[7] = {"Calibri_10.ufnt", "Calibri_12.ufnt", "Calibri_14.ufnt",
-                                            "Calibri_16.ufnt", "Calibri_18.ufnt", "Calibri_20.ufnt",
-                                            "Calibri_20B.ufnt"};
+static const char *const StdFontNames[7] = {"Calibri_10.ufnt", "Calibri_12.ufnt", "Calibri_14.ufnt", "Calibri_16.ufnt",
+                                            "Calibri_18.ufnt", "Calibri_20.ufnt", "Calibri_20B.ufnt"};
 
 /* The fonts not loaded yet; those missing are named in one window (each
  * its own would hold the menu for three seconds apiece). */
@@ -156,8 +158,8 @@ void OSDMenuInitialize(bool HasValueColumn, bool NumberedItems, bool ScrollLoop,
   MenuCursorType = 0;
 }
 
-bool OSDMenuItemAdd(const char *Name, const char *Value, const TapGrData *pNameIconGd,
-                    const TapGrData *pValueIconGd, bool Selectable, bool ValueArrows, int ID)
+bool OSDMenuItemAdd(const char *Name, const char *Value, const TapGrData *pNameIconGd, const TapGrData *pValueIconGd,
+                    bool Selectable, bool ValueArrows, int ID)
 {
   tMenu *m = Level();
   if (m->NrItems >= m->MaxItems) {
@@ -275,8 +277,7 @@ bool OSDMenuButtonAdd(dword Line, int ButtonIcon, const TapGrData *pButtonGd, co
   static const int LineY[3] = {OSDMENU_LEGEND_Y1, OSDMENU_LEGEND_Y2, OSDMENU_LEGEND_Y3};
   tMenu *m = Level();
   const TapGrData *icon = OSDMenuGetIconPointer(ButtonIcon, pButtonGd);
-  if (Line < 1 || Line > 3 || icon == nullptr || Text == nullptr || m->NrButtons >= OSDMENU_MAX_BUTTONS)
-    return false;
+  if (Line < 1 || Line > 3 || icon == nullptr || Text == nullptr || m->NrButtons >= OSDMENU_MAX_BUTTONS) return false;
   tButton *b = &m->Buttons[m->NrButtons];
   b->X = m->ButtonXStart[Line - 1];
   b->Y = LineY[Line - 1];
@@ -381,12 +382,10 @@ int OSDMenuScrollPageUp(void)
   tMenu *m = Level();
   int count = m->NrItems, cursor = m->CurrentSelection, top = m->CurrentTopIndex, target;
   if (count == 0) return -1;
-  if (cursor == 0 && m->ScrollLoop)
-    target = OSDMenuFindPreviousSelectableEntry(count);
+  if (cursor == 0 && m->ScrollLoop) target = OSDMenuFindPreviousSelectableEntry(count);
   else if (cursor == top)
     target = OSDMenuFindPreviousSelectableEntry((cursor - OSDMENU_LINES > 0 ? cursor - OSDMENU_LINES : 0) + 1);
-  else
-    target = OSDMenuFindPreviousSelectableEntry(top + 1);
+  else target = OSDMenuFindPreviousSelectableEntry(top + 1);
   return MoveCursor(m, target);
 }
 
@@ -402,13 +401,11 @@ void OSDCalcIndices(void)
   if (m->CurrentSelection < 0) m->CurrentSelection = 0;
   if (m->CurrentSelection > count - 1) m->CurrentSelection = count - 1;
   int cursor = m->CurrentSelection;
-  if (cursor < m->CurrentTopIndex)
-    m->CurrentTopIndex = cursor == 0 || AnySelectable(m, 0, cursor - 1) ? cursor : 0;
+  if (cursor < m->CurrentTopIndex) m->CurrentTopIndex = cursor == 0 || AnySelectable(m, 0, cursor - 1) ? cursor : 0;
   if (m->CurrentTopIndex + OSDMENU_LINES - 1 < cursor) {
     if (cursor == count - 1 || AnySelectable(m, cursor + 1, count - 1))
       m->CurrentTopIndex = cursor - (OSDMENU_LINES - 1);
-    else
-      m->CurrentTopIndex = count - OSDMENU_LINES > 0 ? count - OSDMENU_LINES : 0;
+    else m->CurrentTopIndex = count - OSDMENU_LINES > 0 ? count - OSDMENU_LINES : 0;
   }
 }
 
@@ -478,8 +475,7 @@ static void DrawLine(const tMenu *m, int i)
   int index = m->CurrentTopIndex + i;
   dword lineY = OSDMENU_LINE_Y + OSDMENU_LINE_PITCH * i;
   bool cursor = ValidIndex(m, index) && index == m->CurrentSelection;
-  if (cursor)
-    OSDMenuDrawCursor(OSDMENU_LIST_X, lineY, OSDMENU_LIST_W);
+  if (cursor) OSDMenuDrawCursor(OSDMENU_LIST_X, lineY, OSDMENU_LIST_W);
   else
     TAP_Osd_DrawRectangle(OSDRgn, OSDMENU_LIST_X, OSDMENU_SEPARATOR_Y + OSDMENU_LINE_PITCH * i, OSDMENU_LIST_W, 2, 1,
                           BACKGROUND);
@@ -551,7 +547,8 @@ static void UpdateList(const tMenu *m)
     /* the first line's bar starts a row above the list box, the last
      * line's separator ends two below it */
     int listBottom = OSDMENU_LIST_Y + OSDMENU_LIST_H, linesBottom = OSDMENU_LINE_Y + OSDMENU_LINE_PITCH * OSDMENU_LINES;
-    TAP_Osd_FillBox(OSDRgn, OSDMENU_LIST_X, OSDMENU_LINE_Y, OSDMENU_LIST_W, OSDMENU_LIST_Y - OSDMENU_LINE_Y, BACKGROUND);
+    TAP_Osd_FillBox(OSDRgn, OSDMENU_LIST_X, OSDMENU_LINE_Y, OSDMENU_LIST_W, OSDMENU_LIST_Y - OSDMENU_LINE_Y,
+                    BACKGROUND);
     TAP_Osd_FillBox(OSDRgn, OSDMENU_LIST_X, listBottom, OSDMENU_LIST_W, linesBottom - listBottom, BACKGROUND);
     DrawScrollBar(m);
     DrawList(m);
@@ -624,18 +621,14 @@ bool OSDMenuEvent(word *event, dword *param1, dword *param2)
         LastUnprocessedOSDMenuKey = (int)*param1;
         return false;
       }
-      if (*param1 == RKEY_Left)
-        OSDMenuScrollPageUp();
-      else
-        OSDMenuScrollPageDown();
+      if (*param1 == RKEY_Left) OSDMenuScrollPageUp();
+      else OSDMenuScrollPageDown();
       break;
     case RKEY_PageUp:
     case RKEY_PageUp2: OSDMenuScrollPageUp(); break;
     case RKEY_PageDown:
     case RKEY_PageDown2: OSDMenuScrollPageDown(); break;
-    default:
-      LastUnprocessedOSDMenuKey = (int)*param1;
-      return false;
+    default: LastUnprocessedOSDMenuKey = (int)*param1; return false;
   }
   OSDMenuUpdate(false);
   *param1 = 0;
