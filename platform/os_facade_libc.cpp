@@ -85,11 +85,11 @@ int OS_Close(int fd) { return close(fd); }
 int OS_ThreadStart(tOS_Thread *thread, void *(*run)(void *), void *arg)
 {
   pthread_t t;
-  int rc = pthread_create(&t, NULL, run, arg);
+  int rc = pthread_create(&t, nullptr, run, arg);
   if (rc == 0) *thread = (tOS_Thread)t;
   return rc;
 }
-int OS_ThreadJoin(tOS_Thread thread) { return pthread_join((pthread_t)thread, NULL); }
+int OS_ThreadJoin(tOS_Thread thread) { return pthread_join((pthread_t)thread, nullptr); }
 int OS_Pipe(int fds[2]) { return pipe(fds); }
 int OS_Poll(int fd, int timeoutMs)
 {
@@ -108,8 +108,8 @@ int OS_Poll(int fd, int timeoutMs)
 int OS_PinModule(const void *address)
 {
   Dl_info info;
-  if (dladdr(address, &info) == 0 || info.dli_fname == NULL) return -1;
-  return dlopen(info.dli_fname, RTLD_NOW | RTLD_NODELETE) != NULL ? 0 : -1;
+  if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return -1;
+  return dlopen(info.dli_fname, RTLD_NOW | RTLD_NODELETE) != nullptr ? 0 : -1;
 }
 
 int OS_Shmget(key_t key, size_t size, int flags) { return shmget(key, size, flags); }

@@ -24,7 +24,7 @@ dword ReadAt(FILE *f, qword offset, byte *buffer, dword len, bool dest)
   dword got = 0;
   if (!dest && OS_Fseeko64(f, (off64_t)offset, SEEK_SET) == 0) got = (dword)OS_Fread(buffer, 1, len, f);
   if (dest && SC_Fseeko64(f, (off64_t)offset, SEEK_SET) == 0) got = (dword)SC_Fread(buffer, 1, len, f, false);
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return got;
 }
 
@@ -34,7 +34,7 @@ static bool SameBytesAt(FILE *src, FILE *dst, qword offset, dword len)
   bool same = ReadAt(dst, offset, FRXCompareDest, len, true) == len &&
               ReadAt(src, offset, FRXCompareSource, len, false) == len &&
               TAP_MemCmp(FRXCompareSource, FRXCompareDest, len) == 0;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return same;
 }
 
@@ -49,7 +49,7 @@ bool SameContents(FILE *src, FILE *dst, qword dstSize)
   dword len = dstSize < FRX_COMPARE_SIZE ? (dword)dstSize : FRX_COMPARE_SIZE;
   bool same = SameBytesAt(src, dst, 0, len);
   if (same && dstSize > len) same = SameBytesAt(src, dst, dstSize - len, len);
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return same;
 }
 
@@ -65,7 +65,7 @@ int StatTarget(const char *path, struct stat64 *st, bool dest)
     struct stat64 target;
     if ((dest ? SC_Stat64(path, &target) : OS_Stat64(path, &target)) == 0) *st = target;
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return result;
 }
 
@@ -76,7 +76,7 @@ bool IsSameFile(const char *a, const char *b)
   CallTraceEnter("IsSameFile");
   struct stat64 sa, sb;
   bool same = OS_Stat64(a, &sa) == 0 && SC_Stat64(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return same;
 }
 
@@ -87,7 +87,7 @@ bool FRX_TakeStamp(const char *path, tFRXStamp *stamp)
   CallTraceEnter("FRX_TakeStamp");
   struct stat64 st;
   memset(stamp, 0, sizeof *stamp);
-  stamp->Valid = path != NULL && path[0] != '\0' && StatTarget(path, &st, false) == 0;
+  stamp->Valid = path != nullptr && path[0] != '\0' && StatTarget(path, &st, false) == 0;
   if (stamp->Valid) {
     stamp->Size = (qword)st.st_size;
     stamp->Dev = (qword)st.st_dev;
@@ -97,7 +97,7 @@ bool FRX_TakeStamp(const char *path, tFRXStamp *stamp)
     stamp->CTime = (long long)st.st_ctim.tv_sec;
     stamp->CTimeNs = (long)st.st_ctim.tv_nsec;
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return stamp->Valid;
 }
 
@@ -108,7 +108,7 @@ bool FRX_SameStamp(const tFRXStamp *a, const tFRXStamp *b)
   CallTraceEnter("FRX_SameStamp");
   bool same = a->Valid && b->Valid && a->Size == b->Size && a->Dev == b->Dev && a->Ino == b->Ino &&
               a->MTime == b->MTime && a->MTimeNs == b->MTimeNs && a->CTime == b->CTime && a->CTimeNs == b->CTimeNs;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return same;
 }
 
@@ -131,11 +131,11 @@ bool FRX_DestinationFitsSource(const char *srcPath, const char *dstPath)
   } else {
     FILE *src = OS_Fopen64(srcPath, "r");
     FILE *dst = SC_Fopen64(dstPath, "r");
-    fits = src != NULL && dst != NULL && SameContents(src, dst, (qword)st.st_size);
-    if (src != NULL) OS_Fclose(src);
-    if (dst != NULL) SC_Fclose(dst);
+    fits = src != nullptr && dst != nullptr && SameContents(src, dst, (qword)st.st_size);
+    if (src != nullptr) OS_Fclose(src);
+    if (dst != nullptr) SC_Fclose(dst);
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return fits;
 }
 
@@ -145,21 +145,21 @@ int FRX_GetDestinationStatus(const char *srcName, const char *dstName, const cha
 {
   CallTraceEnter("FRX_GetDestinationStatus");
   struct stat64 st;
-  FILE *src = NULL, *dst = NULL;
+  FILE *src = nullptr, *dst = nullptr;
   int result = DEST_NONE;
 
   /* Only reads: whatever the answer, nothing at the destination changes. */
-  if (dstDir == NULL || SC_Lstat64(dstDir, &st) != 0) result = DEST_NO_FOLDER;
+  if (dstDir == nullptr || SC_Lstat64(dstDir, &st) != 0) result = DEST_NO_FOLDER;
   else if (!MakeTransferPath(srcDir, srcName, FRXSourceFileName) || StatTarget(FRXSourceFileName, &st, false) != 0 ||
-           (src = OS_Fopen64(FRXSourceFileName, "r")) == NULL)
+           (src = OS_Fopen64(FRXSourceFileName, "r")) == nullptr)
     result = DEST_NONE;
-  else if (!MakeTransferPath(dstDir, dstName, FRXDestFileName) || (dst = SC_Fopen64(FRXDestFileName, "r")) == NULL)
+  else if (!MakeTransferPath(dstDir, dstName, FRXDestFileName) || (dst = SC_Fopen64(FRXDestFileName, "r")) == nullptr)
     result = DEST_NONE;
   else if (StatTarget(FRXDestFileName, &st, true) != 0 || st.st_size <= 0) result = DEST_DIFFERS;
   else result = SameContents(src, dst, (qword)st.st_size) ? DEST_SAME : DEST_DIFFERS;
 
-  if (src != NULL) OS_Fclose(src);
-  if (dst != NULL) SC_Fclose(dst);
-  CallTraceExit(NULL);
+  if (src != nullptr) OS_Fclose(src);
+  if (dst != nullptr) SC_Fclose(dst);
+  CallTraceExit(nullptr);
   return result;
 }

@@ -1,11 +1,12 @@
 /* BlockCopy.cpp -- the block copy engine: one file, one block per call.
  *
  * Copies a file one FRX_Process block at a time, so the receiver keeps
- * running while gigabytes move; opens a transfer anew or continues it, for
- * a move first compares what it did not copy itself, syncs the copy, and
- * keeps a one-minute throughput ring. The looks at a destination (probe,
- * comparisons, stamps) are BlockCompare's. Absolute OS paths, OS facade,
- * 64-bit offsets; names and pace are the callers' choice.
+ * running while gigabytes move; for a move first compares what it did not
+ * copy itself, syncs the copy, and keeps a one-minute throughput ring.
+ * Opening a transfer is BlockOpen's, the looks at a destination (probe,
+ * comparisons, stamps) BlockCompare's; the state they share is
+ * BlockTransfer.h's. Absolute OS paths, OS facade, 64-bit offsets; names
+ * and pace are the callers' choice.
  * Owns: the transfer state (paths, streams, buffer, tFRXTransfer). */
 #include <errno.h>
 #include <limits.h>
@@ -15,55 +16,33 @@
 #include <utime.h>
 
 #include "BlockCompare.h"
+#include "BlockTransfer.h"
 #include "Ferrox.h"
 #include "LogTrace.h"
 #include "PathTypes.h"
 #include "os_facade.h"
 
-#define FRX_DEFAULT_BLOCK 0xA00000u /* 10,485,760 bytes, no pause */
-#define FRX_MIN_BLOCK 0x10000u      /* 64 KiB: the smallest block worth copying with */
-#define FRX_KERNEL_PIECE 0x200000u  /* 2 MiB: the piece of a block copied in the kernel at a time */
-#define FRX_STATS_SLOTS 60          /* one-second slots of the throughput ring */
-#define FRX_STATS_INTERVAL 100      /* ticks between two statistics updates */
+#define FRX_KERNEL_PIECE 0x200000u /* 2 MiB: the piece of a block copied in the kernel at a time */
+#define FRX_STATS_INTERVAL 100     /* ticks between two statistics updates */
 
 char FRXSourceFileName[FRX_PATH_SIZE];
 char FRXDestFileName[FRX_PATH_SIZE];
 qword FRXTotalBytes = 0;
 qword FRXBytesCopied = 0;
 
-static FILE *FRXfSource = NULL;           /* open source, null when closed */
-static FILE *FRXfDest = NULL;             /* open destination, null when closed */
-static dword FRXSourceTime = 0;           /* source modification time, seconds since 1970 */
-static byte *FRXDataBuffer = NULL;        /* the block buffer */
-static dword LastBufferSize = 0;          /* size FRXDataBuffer was reserved for */
-static bool FRXVerify = false;            /* compare what the next transfers do not copy themselves */
-static char FRXMountPoint[FRX_PATH_SIZE]; /* no folder is made on the internal disk below it */
-bool FRXMemoryShort = false;              /* the last transfer ended for want of a block buffer */
+FILE *FRXfSource = nullptr;           /* open source, null when closed */
+FILE *FRXfDest = nullptr;             /* open destination, null when closed */
+dword FRXSourceTime = 0;              /* source modification time, seconds since 1970 */
+static byte *FRXDataBuffer = nullptr; /* the block buffer */
+static dword LastBufferSize = 0;      /* size FRXDataBuffer was reserved for */
+bool FRXVerify = false;               /* compare what the next transfers do not copy themselves */
+char FRXMountPoint[FRX_PATH_SIZE];    /* no folder is made on the internal disk below it */
+bool FRXMemoryShort = false;          /* the last transfer ended for want of a block buffer */
 
-/* What one transfer knows of itself; every transfer opens with NewTransfer. */
-typedef struct tFRXTransfer {
-  dword BlockSize;                      /* bytes per block */
-  dword Delay;                          /* ticks to pause after each block */
-  int Outcome;                          /* what FRX_Process gives: STEP_... */
-  int BlocksPerSecond[FRX_STATS_SLOTS]; /* the throughput ring, statistics blocks a second */
-  dword StatsPointer;                   /* next ring slot */
-  dword StatsSlotsSeen;                 /* ring slots filled since the transfer opened */
-  bool StatsInit;                       /* the next statistics update only takes its starting point */
-  dword StatsCurrentBlock;              /* statistics blocks at this update */
-  dword StatsLastBlock;                 /* statistics blocks at the previous update */
-  bool Verifying;                       /* the destination's first VerifyEnd bytes are being compared */
-  qword VerifyEnd;                      /* bytes the destination held when the transfer opened */
-  qword ResumeOffset;                   /* where this transfer began to write */
-  tFRXStamp SourceStamp;                /* the source's status when the transfer opened */
-  bool CopyInKernel;                    /* blocks move inside the kernel until the system says it cannot */
-  qword WriteBackOffset;                /* the block whose write-back runs, not yet waited for */
-  qword WriteBackLength;
-  bool Syncing; /* a move's copy is on its way to stable storage */
-} tFRXTransfer;
-
-static const tFRXTransfer NewTransfer = {
+const tFRXTransfer NewTransfer = {
     FRX_DEFAULT_BLOCK, 0, STEP_RUNNING, {0}, 0, 0, true, 0, 0, false, 0, 0, {}, true, 0, 0, false};
-static tFRXTransfer Transfer = NewTransfer;
+tFRXTransfer Transfer = NewTransfer;
+
 /* A step of the transfer that the worker is still with (ShareCalls): a
  * block's write, the wait for the block before on the disk, a sync's start
  * or a look at it. */
@@ -78,7 +57,7 @@ static dword StatsBlocks(qword bytes)
 {
   CallTraceEnter("StatsBlocks");
   dword blocks = (dword)(bytes >> 6) / 141;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return blocks;
 }
 
@@ -89,7 +68,7 @@ bool MakeTransferPath(const char *folder, const char *name, char *dest)
   CallTraceEnter("MakeTransferPath");
   bool ok = false;
   dest[0] = '\0';
-  if (folder != NULL && name != NULL) {
+  if (folder != nullptr && name != nullptr) {
     size_t len = strlen(folder);
     const char *slash = (len > 0 && folder[len - 1] == '/') ? "" : "/";
     int n = snprintf(dest, FRX_PATH_SIZE, "%s%s%s", folder, slash, name);
@@ -97,31 +76,31 @@ bool MakeTransferPath(const char *folder, const char *name, char *dest)
     if (!ok) dest[0] = '\0';
   }
   if (!ok) WriteLogF("FRX: path too long or missing: '%s' in '%s'", name ? name : "(null)", folder ? folder : "(null)");
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return ok;
 }
 
-static void ReleaseBuffer(void)
+void ReleaseBuffer(void)
 {
   CallTraceEnter("ReleaseBuffer");
-  if (FRXDataBuffer != NULL) TAP_MemFree(FRXDataBuffer);
-  FRXDataBuffer = NULL;
+  if (FRXDataBuffer != nullptr) TAP_MemFree(FRXDataBuffer);
+  FRXDataBuffer = nullptr;
   LastBufferSize = 0;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 void FRX_GetSourceStamp(tFRXStamp *stamp)
 {
   CallTraceEnter("FRX_GetSourceStamp");
   *stamp = Transfer.SourceStamp;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 qword FRX_GetResumeOffset(void)
 {
   CallTraceEnter("FRX_GetResumeOffset");
   qword offset = Transfer.ResumeOffset;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return offset;
 }
 
@@ -129,263 +108,15 @@ void FRX_SetVerify(bool on)
 {
   CallTraceEnter("FRX_SetVerify");
   FRXVerify = on;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 void FRX_SetMountPoint(const char *folder)
 {
   CallTraceEnter("FRX_SetMountPoint");
-  if (folder == NULL || strlen(folder) >= sizeof FRXMountPoint) folder = "";
+  if (folder == nullptr || strlen(folder) >= sizeof FRXMountPoint) folder = "";
   strcpy(FRXMountPoint, folder);
-  CallTraceExit(NULL);
-}
-
-/* ---- opening a transfer ---- */
-
-static void ResetTransfer(void)
-{
-  CallTraceEnter("ResetTransfer");
-  ReleaseBuffer();
-  /* the figures of the last transfer are not this one's, also for a query
-   * that comes before the first statistics update */
-  Transfer = NewTransfer;
-  FRXMemoryShort = false;
-  CallTraceExit(NULL);
-}
-
-static int OpenSource(const char *srcName, const char *srcDir)
-{
-  CallTraceEnter("OpenSource");
-  struct stat64 st;
-  int result = 0;
-
-  if (!MakeTransferPath(srcDir, srcName, FRXSourceFileName)) {
-    result = START_SOURCE_FAILED;
-  } else if (StatTarget(FRXSourceFileName, &st, false) != 0) {
-    WriteLogF("FRX: source file does not exist '%s'", FRXSourceFileName);
-    result = START_SOURCE_MISSING;
-  } else {
-    FRXTotalBytes = (qword)st.st_size;
-    FRXSourceTime = (dword)st.st_mtime;
-    FRX_TakeStamp(FRXSourceFileName, &Transfer.SourceStamp);
-    FRXfSource = OS_Fopen64(FRXSourceFileName, "r");
-    if (FRXfSource == NULL) {
-      WriteLogF("FRX: failed to open the source file '%s'", FRXSourceFileName);
-      result = START_SOURCE_FAILED;
-    }
-  }
-  CallTraceExit(NULL);
-  return result;
-}
-
-bool FRX_MountPointGone(void)
-{
-  CallTraceEnter("FRX_MountPointGone");
-  bool gone = FRXMountPoint[0] != '\0' && !SC_IsMounted(FRXMountPoint);
-  CallTraceExit(NULL);
-  return gone;
-}
-
-/* Is folder at or below the mount point while the internal disk shows
- * there? Folders made then would be hidden below the share once it is back,
- * and what is copied into them would never reach it. */
-static bool BelowUnmountedMountPoint(const char *folder)
-{
-  CallTraceEnter("BelowUnmountedMountPoint");
-  size_t len = strlen(FRXMountPoint);
-  while (len > 1 && FRXMountPoint[len - 1] == '/') len--;
-  bool below = len > 0 && strncmp(folder, FRXMountPoint, len) == 0 && (folder[len] == '\0' || folder[len] == '/');
-  bool unmounted = below && !SC_IsMounted(FRXMountPoint);
-  if (unmounted) WriteLogF("FRX: %s is not mounted, no folder is created below it", FRXMountPoint);
-  CallTraceExit(NULL);
-  return unmounted;
-}
-
-/* Creates a folder and its missing parents with the system call, one
- * component at a time: no shell, so no character of a folder name can ever
- * be taken for a command. Existing components are fine. False when the
- * folder must not be made. */
-static bool CreateFolders(const char *folder)
-{
-  CallTraceEnter("CreateFolders");
-  char path[FRX_PATH_SIZE];
-  struct stat64 st;
-
-  if (folder == NULL || folder[0] == '\0' || strlen(folder) >= sizeof(path)) {
-    CallTraceExit(NULL);
-    return true;
-  }
-  if (SC_Stat64(folder, &st) == 0) {
-    CallTraceExit(NULL);
-    return true;
-  }
-  if (BelowUnmountedMountPoint(folder)) {
-    CallTraceExit(NULL);
-    return false;
-  }
-  strcpy(path, folder);
-  for (char *p = path + 1;; p++) {
-    if (*p != '/' && *p != '\0') continue;
-    char kept = *p;
-    *p = '\0';
-    SC_Mkdir(path);
-    *p = kept;
-    if (kept == '\0') break;
-  }
-  if (SC_Stat64(path, &st) != 0) WriteLogF("FRX: failed to create the folder '%s'", path);
-  CallTraceExit(NULL);
-  return true;
-}
-
-/* A move's transfer found bytes at the destination that it did not copy:
- * they are compared with the source block by block before anything is
- * appended or the transfer reports success. The destination stays open for
- * reading until then; FRXBytesCopied counts the bytes compared. */
-static int StartVerify(void)
-{
-  CallTraceEnter("StartVerify");
-  Transfer.VerifyEnd = FRXBytesCopied;
-  FRXBytesCopied = 0;
-  Transfer.Verifying = true;
-  WriteLogF("FRX: comparing the '%lld' bytes at the destination with the source", (long long)Transfer.VerifyEnd);
-  CallTraceExit(NULL);
-  return 0;
-}
-
-/* The destination opened for writing from `end` on, which is its length:
- * read-write and positioned rather than in append mode, which some network
- * file system clients (FUSE SMB clients) refuse; the engine is its only
- * writer, so the bytes land where appending would put them. */
-static FILE *OpenAtEnd(const char *path, long long end)
-{
-  CallTraceEnter("OpenAtEnd");
-  FILE *f = SC_Fopen64(path, "r+");
-  if (f != NULL && SC_Fseeko64(f, (off64_t)end, SEEK_SET) != 0) {
-    SC_Fclose(f);
-    f = NULL;
-  }
-  CallTraceExit(NULL);
-  return f;
-}
-
-/* Opens the destination for this transfer by the resume rule: empty or
- * missing -> written from the start; same contents and complete -> START_COMPLETE; same
- * contents, shorter -> appended to; different -> rewritten. With FRXVerify
- * a complete or shorter destination is compared in full first. */
-static int OpenOrResume(void)
-{
-  CallTraceEnter("OpenOrResume");
-  struct stat64 st;
-
-  if (StatTarget(FRXDestFileName, &st, true) != 0) {
-    /* missing; a destination that does not answer is not taken for missing */
-    FRXfDest = SC_State() != SC_Idle ? NULL : SC_Fopen64(FRXDestFileName, "w+");
-  } else if (st.st_size <= 0) {
-    FRXfDest = SC_Fopen64(FRXDestFileName, "w+");
-  } else {
-    FRXfDest = SC_Fopen64(FRXDestFileName, "r");
-    FRXBytesCopied = (qword)st.st_size;
-    if (FRXfDest != NULL && !SameContents(FRXfSource, FRXfDest, FRXBytesCopied)) {
-      SC_Fclose(FRXfDest);
-      /* different, or it stopped answering: only an answer rewrites it */
-      FRXfDest = SC_State() == SC_Idle ? SC_Fopen64(FRXDestFileName, "w+") : NULL;
-      FRXBytesCopied = 0;
-      if (FRXfDest != NULL) WriteLog("FRX: restarting due to different contents");
-    } else if (FRXfDest != NULL && FRXBytesCopied == FRXTotalBytes) {
-      WriteLogF("FRX: already ok '%s'", FRXDestFileName);
-      Transfer.ResumeOffset = FRXBytesCopied;
-      int result = FRXVerify ? StartVerify() : START_COMPLETE;
-      CallTraceExit(NULL);
-      return result;
-    }
-  }
-
-  Transfer.ResumeOffset = FRXfDest != NULL ? FRXBytesCopied : 0;
-  if (FRXfDest != NULL && FRXBytesCopied != 0 && FRXVerify) {
-    WriteLogF("FRX: continuing at '%lld'", (long long)FRXBytesCopied);
-    int result = StartVerify();
-    CallTraceExit(NULL);
-    return result;
-  }
-  if (FRXfDest != NULL && FRXBytesCopied != 0) {
-    SC_Fclose(FRXfDest);
-    FRXfDest = OpenAtEnd(FRXDestFileName, FRXBytesCopied);
-    if (FRXfDest != NULL) WriteLogF("FRX: continuing at '%lld'", (long long)FRXBytesCopied);
-  }
-  if (FRXfDest == NULL) {
-    WriteLogF("FRX: failed to open the destination file '%s'", FRXDestFileName);
-    CallTraceExit(NULL);
-    return START_DEST_FAILED;
-  }
-  CallTraceExit(NULL);
-  return START_OPENED;
-}
-
-static int OpenDestination(const char *dstName, const char *dstDir)
-{
-  CallTraceEnter("OpenDestination");
-  int result;
-
-  FRXBytesCopied = 0;
-  if (!CreateFolders(dstDir)) {
-    FRXDestFileName[0] = '\0';
-    WriteLog("FRX: the destination folder is not there, transfer refused.");
-    result = START_DEST_FAILED;
-  } else if (!MakeTransferPath(dstDir, dstName, FRXDestFileName)) {
-    result = START_DEST_FAILED;
-  } else if (IsSameFile(FRXSourceFileName, FRXDestFileName)) {
-    /* Copying a file onto itself would truncate it, or report it complete
-     * and let a move delete the only copy. */
-    WriteLogF("FRX: source and destination are the same file '%s', transfer refused.", FRXDestFileName);
-    result = START_DEST_FAILED;
-  } else {
-    result = OpenOrResume();
-  }
-  if (result != 0) FRX_Close();
-  CallTraceExit(NULL);
-  return result;
-}
-
-/* Positions the source where the destination ends. A failed seek would
- * append the source's beginning to its own copy, so it ends the transfer. */
-static int PositionSource(void)
-{
-  CallTraceEnter("PositionSource");
-  if (OS_Fseeko64(FRXfSource, (off64_t)FRXBytesCopied, SEEK_SET) != 0) {
-    WriteLogF("FRX: failed to position the source at '%lld', transfer terminated.", (long long)FRXBytesCopied);
-    FRX_Close();
-    CallTraceExit(NULL);
-    return START_SOURCE_FAILED;
-  }
-  WriteLogF("FRX: init successful '%s'", FRXDestFileName);
-  CallTraceExit(NULL);
-  return 0;
-}
-
-int FRX_Init(const char *srcName, const char *dstName, const char *srcDir, const char *dstDir)
-{
-  CallTraceEnter("FRX_Init");
-  /* a transfer still open is given up first: its streams would leak */
-  FRX_Close();
-  ResetTransfer();
-  int result = OpenSource(srcName, srcDir);
-  if (result == 0) result = OpenDestination(dstName, dstDir);
-  if (result == 0) result = PositionSource();
-  CallTraceExit(NULL);
-  return result;
-}
-
-void FRX_SetSpeed(dword delay, dword bytesPerCopy)
-{
-  CallTraceEnter("FRX_SetSpeed");
-  if (bytesPerCopy < FRX_MIN_BLOCK) {
-    WriteLogF("FRX: block size of %u bytes is too small, using %u bytes.", (unsigned)bytesPerCopy,
-              (unsigned)FRX_MIN_BLOCK);
-    bytesPerCopy = FRX_MIN_BLOCK;
-  }
-  Transfer.Delay = delay;
-  Transfer.BlockSize = bytesPerCopy;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 /* ---- one step ---- */
@@ -396,7 +127,7 @@ static void EndTransfer(int outcome)
   CallTraceEnter("EndTransfer");
   FRX_Close();
   Transfer.Outcome = outcome;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 /* The block buffer could not be had at full size: find the largest half
@@ -407,30 +138,30 @@ static bool ReserveSmallerBuffer(void)
 {
   CallTraceEnter("ReserveSmallerBuffer");
   dword requested = Transfer.BlockSize;
-  void *probe = NULL;
+  void *probe = nullptr;
 
-  while (probe == NULL && (Transfer.BlockSize >> 1) >= 2 * FRX_MIN_BLOCK) {
+  while (probe == nullptr && (Transfer.BlockSize >> 1) >= 2 * FRX_MIN_BLOCK) {
     Transfer.BlockSize >>= 1;
     probe = TAP_MemAlloc(Transfer.BlockSize);
   }
-  if (probe != NULL) {
+  if (probe != nullptr) {
     TAP_MemFree(probe);
     Transfer.BlockSize >>= 1;
     FRXDataBuffer = (byte *)TAP_MemAlloc(Transfer.BlockSize);
   }
-  if (FRXDataBuffer == NULL) {
+  if (FRXDataBuffer == nullptr) {
     WriteLogF(
         "FRX: failed to reserve %d bytes for the data buffer, not even %d bytes are free. "
         "Transfer terminated.",
         (int)requested, (int)FRX_MIN_BLOCK);
     EndTransfer(STEP_DEST_FAILED);
     FRXMemoryShort = true;
-    CallTraceExit(NULL);
+    CallTraceExit(nullptr);
     return false;
   }
   WriteLogF("FRX: failed to reserve %d bytes for the data buffer. Reduced to %d bytes.", (int)requested,
             (int)Transfer.BlockSize);
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return true;
 }
 
@@ -440,13 +171,13 @@ static bool ReserveBuffer(void)
 {
   CallTraceEnter("ReserveBuffer");
   bool ok = true;
-  if (FRXDataBuffer == NULL || LastBufferSize != Transfer.BlockSize) {
+  if (FRXDataBuffer == nullptr || LastBufferSize != Transfer.BlockSize) {
     ReleaseBuffer();
     FRXDataBuffer = (byte *)TAP_MemAlloc(Transfer.BlockSize);
-    if (FRXDataBuffer == NULL) ok = ReserveSmallerBuffer();
+    if (FRXDataBuffer == nullptr) ok = ReserveSmallerBuffer();
     if (ok) LastBufferSize = Transfer.BlockSize;
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return ok;
 }
 
@@ -457,7 +188,7 @@ static bool CannotSync(int error)
 {
   CallTraceEnter("CannotSync");
   bool cannot = error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return cannot;
 }
 
@@ -475,7 +206,7 @@ static bool SecureCopy(void)
     /* else the system only cannot */
     ok = errno != EIO && errno != ENOSPC && errno != EDQUOT && !SC_WasLate() && SC_State() == SC_Idle;
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return ok;
 }
 
@@ -488,7 +219,7 @@ static bool SourceChanged(void)
   tFRXStamp now;
   bool changed = FRXVerify && (!FRX_TakeStamp(FRXSourceFileName, &now) || !FRX_SameStamp(&now, &Transfer.SourceStamp));
   if (changed) WriteLog("FRX: the source changed while it was copied, transfer terminated.");
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return changed;
 }
 
@@ -499,7 +230,7 @@ static void FinishTransfer(bool secured)
 {
   CallTraceEnter("FinishTransfer");
   if (SC_Fclose(FRXfDest) != 0) secured = false;
-  FRXfDest = NULL;
+  FRXfDest = nullptr;
   if (!secured) {
     WriteLog("FRX: failed to flush the destination to disk, transfer terminated.");
     EndTransfer(STEP_DEST_FAILED);
@@ -516,7 +247,7 @@ static void FinishTransfer(bool secured)
     }
     EndTransfer(STEP_DONE);
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 /* A step the worker is still with: nothing this event, unless the
@@ -532,7 +263,7 @@ static bool StillOut(long long *result)
     EndTransfer(STEP_DEST_FAILED);
   }
   if (!out) FRXPending = PS_None;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return out;
 }
 
@@ -546,7 +277,7 @@ static int LookAtSync(void)
     FRXPending = PS_SyncPoll;
     state = 1;
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return state;
 }
 
@@ -564,11 +295,11 @@ static void PollSync(void)
   } else {
     state = LookAtSync();
   }
-  if (state != 1 && FRXfDest != NULL) {
+  if (state != 1 && FRXfDest != nullptr) {
     Transfer.Syncing = false;
     FinishTransfer(state == 0 || CannotSync(errno));
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 /* A move's source is deleted once its copy counts as finished, so the copy
@@ -589,7 +320,7 @@ static void StartSync(void)
   } else {
     FinishTransfer(CannotSync(errno));
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 /* The source gave no more data: complete, or ended early. A move's copy is
@@ -605,7 +336,7 @@ static void EndOfSource(void)
   } else {
     FinishTransfer(SecureCopy());
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 /* The destination differs from the source: it is written again from the
@@ -619,14 +350,14 @@ static bool RestartTransfer(qword offset)
   Transfer.WriteBackLength = 0; /* a new stream: nothing of it is under way */
   Transfer.Verifying = false;
   FRXBytesCopied = Transfer.ResumeOffset = 0;
-  bool ok = FRXfDest != NULL && OS_Fseeko64(FRXfSource, 0, SEEK_SET) == 0;
+  bool ok = FRXfDest != nullptr && OS_Fseeko64(FRXfSource, 0, SEEK_SET) == 0;
   if (ok) {
     WriteLog("FRX: restarting due to different contents");
   } else {
     WriteLogF("FRX: failed to open the destination file '%s'", FRXDestFileName);
     EndTransfer(STEP_DEST_FAILED);
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return ok;
 }
 
@@ -640,12 +371,12 @@ static bool EndOfVerify(void)
   SC_Fclose(FRXfDest);
   FRXfDest = OpenAtEnd(FRXDestFileName, Transfer.VerifyEnd);
   Transfer.WriteBackLength = 0; /* a new stream: nothing of it is under way */
-  if (FRXfDest == NULL) {
+  if (FRXfDest == nullptr) {
     WriteLogF("FRX: failed to open the destination file '%s'", FRXDestFileName);
     EndTransfer(STEP_DEST_FAILED);
   }
-  CallTraceExit(NULL);
-  return FRXfDest != NULL;
+  CallTraceExit(nullptr);
+  return FRXfDest != nullptr;
 }
 
 /* One block of the comparison: the source's next bytes against the
@@ -682,7 +413,7 @@ static bool VerifyBlock(void)
       goOn = FRXBytesCopied < Transfer.VerifyEnd || EndOfVerify();
     }
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return goOn;
 }
 
@@ -707,7 +438,7 @@ static void WriteBackBlock(qword offset, dword length)
     Transfer.WriteBackOffset = offset;
     Transfer.WriteBackLength = length;
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 /* errno values that say the kernel cannot copy between these two files
@@ -718,7 +449,7 @@ static bool CannotCopyInKernel(int error)
   CallTraceEnter("CannotCopyInKernel");
   bool cannot = error == ENOSYS || error == EXDEV || error == EINVAL || error == EBADF || error == EOPNOTSUPP ||
                 error == ETXTBSY || error == EPERM;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return cannot;
 }
 
@@ -760,7 +491,7 @@ static bool CopyBlockInKernel(long *got, long *put)
     qword left = FRXTotalBytes > FRXBytesCopied ? FRXTotalBytes - FRXBytesCopied : 0;
     *got = left > (qword)moved && left < (qword)Transfer.BlockSize ? (long)left : (long)Transfer.BlockSize;
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return done;
 }
 
@@ -777,7 +508,7 @@ static bool WorkerStillOut(void)
               (unsigned)(SC_WaitedTicks() / 100));
     EndTransfer(STEP_DEST_FAILED);
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return state != SC_Idle;
 }
 
@@ -798,7 +529,7 @@ static bool TakePending(long *got, long *put)
     Transfer.WriteBackLength = FRXPendingLength;
     out = true; /* this event's work is done; the next block comes next time */
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return out;
 }
 
@@ -811,24 +542,24 @@ static bool CopyBlock(void)
 
   if (FRXPending == PS_Redo || (FRXPending == PS_None && SC_State() != SC_Idle)) {
     if (WorkerStillOut()) {
-      CallTraceExit(NULL);
-      return FRXfDest != NULL;
+      CallTraceExit(nullptr);
+      return FRXfDest != nullptr;
     }
     FRXPending = PS_None;
   }
   if (FRXPending == PS_Write || FRXPending == PS_WriteBack) {
     if (TakePending(&got, &put)) {
-      CallTraceExit(NULL);
-      return FRXfDest != NULL;
+      CallTraceExit(nullptr);
+      return FRXfDest != nullptr;
     }
   } else if (ReserveBuffer() && Transfer.Verifying) {
-    CallTraceExit(NULL);
+    CallTraceExit(nullptr);
     return VerifyBlock();
-  } else if (FRXDataBuffer != NULL) {
+  } else if (FRXDataBuffer != nullptr) {
     if (Transfer.CopyInKernel && CopyBlockInKernel(&got, &put) && put < got && SC_WasLate()) {
       /* a piece is still out: what it moved is not known yet */
       FRXPending = PS_Redo;
-      CallTraceExit(NULL);
+      CallTraceExit(nullptr);
       return true;
     }
     if (!Transfer.CopyInKernel) {
@@ -837,12 +568,12 @@ static bool CopyBlock(void)
       if (got != 0 && put == 0 && SC_WasLate()) { /* the write goes on */
         FRXPending = PS_Write;
         FRXPendingGot = got;
-        CallTraceExit(NULL);
+        CallTraceExit(nullptr);
         return true;
       }
     }
   } else {
-    CallTraceExit(NULL);
+    CallTraceExit(nullptr);
     return false;
   }
   {
@@ -857,7 +588,7 @@ static bool CopyBlock(void)
       goOn = true;
     }
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return goOn;
 }
 
@@ -876,7 +607,7 @@ static void UpdateStats(void)
     if (Transfer.StatsSlotsSeen < FRX_STATS_SLOTS) Transfer.StatsSlotsSeen++;
   }
   Transfer.StatsLastBlock = Transfer.StatsCurrentBlock;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 int FRX_Process(void)
@@ -885,18 +616,18 @@ int FRX_Process(void)
   static dword NextStats = 0;   /* earliest tick of the next statistics update */
   CallTraceEnter("FRX_Process");
 
-  if (FRXfSource == NULL || FRXfDest == NULL) {
-    CallTraceExit(NULL);
+  if (FRXfSource == nullptr || FRXfDest == nullptr) {
+    CallTraceExit(nullptr);
     return Transfer.Outcome;
   }
   if (Transfer.Syncing) { /* every idle event looks, whatever the pace */
     PollSync();
-    CallTraceExit(NULL);
+    CallTraceExit(nullptr);
     return Transfer.Outcome;
   }
   if (TAP_GetTick() > NextProcess) {
     if (!CopyBlock()) {
-      CallTraceExit(NULL);
+      CallTraceExit(nullptr);
       return Transfer.Outcome;
     }
     NextProcess = TAP_GetTick() + Transfer.Delay;
@@ -905,7 +636,7 @@ int FRX_Process(void)
     UpdateStats();
     NextStats = TAP_GetTick() + FRX_STATS_INTERVAL;
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return Transfer.Outcome;
 }
 
@@ -923,39 +654,39 @@ static int MegabytesPerMinute(void)
   if (Transfer.StatsSlotsSeen == 0) bytes = 0;
   else if (Transfer.StatsSlotsSeen < FRX_STATS_SLOTS) bytes = bytes * FRX_STATS_SLOTS / Transfer.StatsSlotsSeen;
   long long mb = bytes >> 20;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return mb > INT_MAX ? INT_MAX : (int)mb;
 }
 
 void FRX_GetStats(qword *totalBytes, qword *bytesCopied, int *percent, int *mbPerMinute)
 {
   CallTraceEnter("FRX_GetStats");
-  if (totalBytes != NULL) *totalBytes = FRXTotalBytes;
-  if (bytesCopied != NULL) *bytesCopied = FRXBytesCopied;
-  if (percent != NULL) {
+  if (totalBytes != nullptr) *totalBytes = FRXTotalBytes;
+  if (bytesCopied != nullptr) *bytesCopied = FRXBytesCopied;
+  if (percent != nullptr) {
     dword total = StatsBlocks(FRXTotalBytes);
     *percent = total == 0 ? 0 : (int)((qword)StatsBlocks(FRXBytesCopied) * 100 / total);
   }
-  if (mbPerMinute != NULL) *mbPerMinute = MegabytesPerMinute();
-  CallTraceExit(NULL);
+  if (mbPerMinute != nullptr) *mbPerMinute = MegabytesPerMinute();
+  CallTraceExit(nullptr);
 }
 
 void FRX_Close(void)
 {
   CallTraceEnter("FRX_Close");
-  if (FRXfSource != NULL) OS_Fclose(FRXfSource);
-  if (FRXfDest != NULL) SC_Fclose(FRXfDest); /* waits for a sync still running */
-  FRXfSource = FRXfDest = NULL;
+  if (FRXfSource != nullptr) OS_Fclose(FRXfSource);
+  if (FRXfDest != nullptr) SC_Fclose(FRXfDest); /* waits for a sync still running */
+  FRXfSource = FRXfDest = nullptr;
   Transfer.Syncing = false;
   if (FRXPending != PS_None) SC_DropResult();
   FRXPending = PS_None;
   ReleaseBuffer();
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 void FRX_DeleteSource(void)
 {
   CallTraceEnter("FRX_DeleteSource");
   if (FRXSourceFileName[0] != '\0') OS_Unlink(FRXSourceFileName);
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }

@@ -2,7 +2,7 @@
  *
  * Modules over module-wide globals, all driven from the firmware's event
  * thread: FerroxMain (entry, events, stop, status), CopyCycle (the state
- * machine), BlockCopy and BlockCompare (FRX_* engine), ShareCalls (SC_*: the calls on the
+ * machine), BlockOpen, BlockCopy and BlockCompare (FRX_* engine), ShareCalls (SC_*: the calls on the
  * destination, made on a worker thread of the plug-in's own, which touches
  * nothing but its one job), ServiceLog, ServiceSettings, WorkList, FilePrep,
  * JobFiles and Triage. Every function here enters and leaves the call trace

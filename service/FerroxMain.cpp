@@ -46,7 +46,7 @@ int TAP_Main(void)
   SettingsStart(&ServiceSettingsProfile);
   SummaryReset();
   WriteLog(PROGRAM_VERSION " started");
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return 1; /* stay resident; the work starts with the first idle event */
 }
 
@@ -62,7 +62,7 @@ static bool WaitForTapEnd(dword tapId)
     TAP_SystemProc();
     ended = !HDD_TAP_isRunning(tapId);
   } while (!ended && TAP_GetTick() < deadline);
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return ended;
 }
 
@@ -71,7 +71,7 @@ int StopTAP(dword tapId)
   CallTraceEnter("StopTAP");
   if (!HDD_TAP_isRunning(tapId)) {
     WriteLogF("TAP 0x%8.8x is not running", (unsigned)tapId);
-    CallTraceExit(NULL);
+    CallTraceExit(nullptr);
     return 1;
   }
 
@@ -79,7 +79,7 @@ int StopTAP(dword tapId)
   HDD_TAP_SendEvent(tapId, false, EVT_STOP, 1, 0);
   if (WaitForTapEnd(tapId)) {
     WriteLog("Successful via EVT_STOP");
-    CallTraceExit(NULL);
+    CallTraceExit(nullptr);
     return 1;
   }
 
@@ -87,11 +87,11 @@ int StopTAP(dword tapId)
   HDD_TAP_Terminate(tapId);
   if (WaitForTapEnd(tapId)) {
     WriteLog("Successful via kill bit");
-    CallTraceExit(NULL);
+    CallTraceExit(nullptr);
     return 1;
   }
   WriteLog("TAP is still running :-(");
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return 0;
 }
 
@@ -122,7 +122,7 @@ void EndRun(bool stopEvent)
   /* after a run of its own, the outcome stays on the TV a few seconds and
    * the plug-in with it; a stop event ends it at once */
   if (stopEvent || !ShowRunResult()) LeaveRun();
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 /* The plug-in ends once its worker is free. One still in a call on the
@@ -141,7 +141,7 @@ void LeaveRun(void)
     CallTraceRelease();
     TAP_Exit();
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 /* ---- status reply ---- */
@@ -161,7 +161,7 @@ static qword TransferRate(qword bytesCopied)
     dword perSecond = (dword)((qword)(dword)(moved >> 8) / (qword)elapsed);
     rate = (qword)(dword)(perSecond * 60) << 8;
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return rate;
 }
 
@@ -172,7 +172,7 @@ static int ServiceState(void)
   if (NVMFirstCheck == 0 && FirstTryWaitForStart != 0) state = STATUS_WAIT_NAVMENDER;
   else if (CopyState == CS_WaitMount) state = STATUS_WAIT_MOUNT;
   else if (CopyState == CS_Job) state = STATUS_JOB;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return state;
 }
 
@@ -187,35 +187,35 @@ static void FillStatusReply(void *block)
   /* zeroed first: the name is cut to fit and always terminated */
   memset(&reply, 0, sizeof(reply));
   memcpy(reply.DestFileName, DestFileNameClean, strnlen(DestFileNameClean, sizeof(reply.DestFileName) - 1));
-  FRX_GetStats(&reply.TotalBytes, &bytesCopied, &reply.Percent, NULL);
+  FRX_GetStats(&reply.TotalBytes, &bytesCopied, &reply.Percent, nullptr);
   reply.BytesPerMinute = TransferRate(bytesCopied);
   reply.CurrentEntry = CurrentFileToProcess + 1;
   reply.NrOfEntries = JobState == JS_Job ? NrOfJobFilesToProcess : NrOfFilesToProcess;
   reply.State = ServiceState();
   memcpy(block, &reply, sizeof(reply));
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 static void AnswerStatusRequest(TapParam param1)
 {
   CallTraceEnter("AnswerStatusRequest");
   dword callerId = 0, serviceId = 0, blockVersion = 0;
-  void *block = NULL;
+  void *block = nullptr;
   TapComChannel *channel = TAPCOM_GetChannel(param1, &callerId, &serviceId, &blockVersion, &block);
 
   /* no channel for us, or one too old to carry a request (already answered) */
-  if (channel == NULL || channel->Version < TAPCOM_VERSION) {
-    CallTraceExit(NULL);
+  if (channel == nullptr || channel->Version < TAPCOM_VERSION) {
+    CallTraceExit(nullptr);
     return;
   }
-  if (serviceId != STATUS_SERVICE || blockVersion != STATUS_BLOCK_VERSION || block == NULL) {
+  if (serviceId != STATUS_SERVICE || blockVersion != STATUS_BLOCK_VERSION || block == nullptr) {
     TAPCOM_Reject(channel);
-    CallTraceExit(NULL);
+    CallTraceExit(nullptr);
     return;
   }
   FillStatusReply(block);
   TAPCOM_Finish(channel, 0);
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 /* ---- events ---- */
@@ -232,7 +232,7 @@ TapParam TAP_EventHandler(word event, TapParam param1, TapParam param2)
     if (event == EVT_STOP) StopArrived = true;
     if (event == EVT_IDLE || event == EVT_STOP) LeaveRun();
     if (event == EVT_TAPCOM) AnswerStatusRequest(param1);
-    CallTraceExit(NULL);
+    CallTraceExit(nullptr);
     DoNotReenter = false;
     return result;
   }
@@ -243,7 +243,7 @@ TapParam TAP_EventHandler(word event, TapParam param1, TapParam param2)
       LeaveRun();
     }
     if (event == EVT_TAPCOM) AnswerStatusRequest(param1);
-    CallTraceExit(NULL);
+    CallTraceExit(nullptr);
     DoNotReenter = false;
     return result;
   }
@@ -259,7 +259,7 @@ TapParam TAP_EventHandler(word event, TapParam param1, TapParam param2)
     default: /* keys and everything else are not ours */ break;
   }
 
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   DoNotReenter = false;
   return result;
 }

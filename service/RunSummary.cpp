@@ -42,7 +42,7 @@ void SummaryReset(void)
   FailReasons[0] = '\0';
   EndReason[0] = '\0';
   RunStartTick = TAP_GetTick();
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 /* Adds reason to the list unless it is there already or does not fit. */
@@ -51,44 +51,44 @@ static void AddFailReason(const char *reason)
   CallTraceEnter("AddFailReason");
   size_t have = strlen(FailReasons), len = strlen(reason);
   bool known = false;
-  for (const char *p = strstr(FailReasons, reason); p != NULL && !known; p = strstr(p + 1, reason))
+  for (const char *p = strstr(FailReasons, reason); p != nullptr && !known; p = strstr(p + 1, reason))
     known = (p == FailReasons || p[-1] == ' ') && (p[len] == '\0' || p[len] == ',');
   if (!known && len > 0 && have + len + 3 <= sizeof FailReasons) {
     if (have != 0) strcat(FailReasons, ", ");
     strcat(FailReasons, reason);
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 void SummaryFile(int outcome, const char *reason)
 {
   CallTraceEnter("SummaryFile");
   if (outcome >= 0 && outcome < SO_Count) Outcomes[outcome]++;
-  if (outcome == SO_Failed && reason != NULL) AddFailReason(reason);
-  CallTraceExit(NULL);
+  if (outcome == SO_Failed && reason != nullptr) AddFailReason(reason);
+  CallTraceExit(nullptr);
 }
 
 void SummarySkipped(int count)
 {
   CallTraceEnter("SummarySkipped");
   if (count > 0) Skipped += count;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 void SummaryTransferBytes(void)
 {
   CallTraceEnter("SummaryTransferBytes");
   qword copied = 0, from = FRX_GetResumeOffset();
-  FRX_GetStats(NULL, &copied, NULL, NULL);
+  FRX_GetStats(nullptr, &copied, nullptr, nullptr);
   if (copied > from) BytesMoved += copied - from;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 void SummaryEndReason(const char *reason)
 {
   CallTraceEnter("SummaryEndReason");
   if (EndReason[0] == '\0') snprintf(EndReason, sizeof EndReason, "%s", reason);
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 void WriteSummary(void)
@@ -102,7 +102,7 @@ void WriteSummary(void)
   WriteLogF("Summary: %d copied, %d moved, %d already complete, %d failed%s, %d skipped%s, %llu.%llu MB in %u s",
             Outcomes[SO_Copied], Outcomes[SO_Moved], Outcomes[SO_Complete], Outcomes[SO_Failed], failed, Skipped,
             skipped, (unsigned long long)(tenths / 10), (unsigned long long)(tenths % 10), (unsigned)seconds);
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 /* "7 recordings copied", "1 recording moved": the first count of a line
@@ -115,7 +115,7 @@ static void AddCount(char *line, size_t size, int count, const char *what)
     if (used == 0) snprintf(line, size, "%d recording%s %s", count, count == 1 ? "" : "s", what);
     else snprintf(line + used, size - used, ", %d %s", count, what);
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 bool ResultLines(char *done, size_t doneSize, char *failed, size_t failedSize)
@@ -141,7 +141,7 @@ bool ResultLines(char *done, size_t doneSize, char *failed, size_t failedSize)
     }
     if (done[0] == '\0' && failed[0] == '\0') snprintf(done, doneSize, "Nothing copied: %s", EndReason);
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return any;
 }
 
@@ -154,15 +154,15 @@ bool ShowRunResult(void)
     if (HDD_TAP_isRunning(FERROXSETUP_ID)) {
       WriteLog("Result not shown: the setup menu is on the screen");
     } else {
-      const char *lines[4] = {"Ferrox", done[0] != '\0' ? done : failed, done[0] != '\0' ? failed : NULL, NULL};
-      if (lines[2] != NULL && lines[2][0] == '\0') lines[2] = NULL;
+      const char *lines[4] = {"Ferrox", done[0] != '\0' ? done : failed, done[0] != '\0' ? failed : nullptr, nullptr};
+      if (lines[2] != nullptr && lines[2][0] == '\0') lines[2] = nullptr;
       ShowMessageWindow(lines, TAP_SCREEN_W, TAP_SCREEN_H, 2, 1, MW_COLOURS, 0);
       ResultUntil = TAP_GetTick() + RESULT_TICKS;
       if (ResultUntil == 0) ResultUntil = 1;
       shown = true;
     }
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return shown;
 }
 
@@ -170,7 +170,7 @@ bool ResultShowing(void)
 {
   CallTraceEnter("ResultShowing");
   bool showing = ResultUntil != 0;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return showing;
 }
 
@@ -183,6 +183,6 @@ bool ResultOver(word event, TapParam key)
     EndMessageWin();
     ResultUntil = 0;
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return over;
 }

@@ -33,14 +33,14 @@ static void CreateLogFolders(void)
   TAP_Hdd_Create(PROGRAM_NAME, ATTR_FOLDER);
   HDD_ChangeDir(PROGRAM_NAME);
   TAP_Hdd_Create(JOB_FOLDER, ATTR_FOLDER);
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 void WriteLog(const char *text)
 {
   CallTraceEnter("WriteLog");
-  if (text == NULL) {
-    CallTraceExit(NULL);
+  if (text == nullptr) {
+    CallTraceExit(nullptr);
     return;
   }
 
@@ -53,14 +53,14 @@ void WriteLog(const char *text)
   HDD_ChangeDir(SETTINGS_FOLDER);
   LogEntry(LOG_FILE, PROGRAM_NAME, true, LOG_TIME_FORMAT, UTFtoANSI((char *)text));
   HDD_TAP_RestoreDir(pushed, keptDir);
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 void WriteLogF(const char *format, ...)
 {
   CallTraceEnter("WriteLogF");
-  if (format == NULL) {
-    CallTraceExit(NULL);
+  if (format == nullptr) {
+    CallTraceExit(nullptr);
     return;
   }
 
@@ -70,15 +70,15 @@ void WriteLogF(const char *format, ...)
   vsnprintf(LogString, sizeof(LogString), format, args);
   va_end(args);
   WriteLog(LogString);
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 char *UTFtoANSI(char *text)
 {
   CallTraceEnter("UTFtoANSI");
-  if (text == NULL) {
-    CallTraceExit(NULL);
-    return NULL;
+  if (text == nullptr) {
+    CallTraceExit(nullptr);
+    return nullptr;
   }
 
   /* Only the first 1023 bytes are converted, so the result always fits
@@ -91,6 +91,6 @@ char *UTFtoANSI(char *text)
 
   StrToISO(head, AnsiText);
   AnsiText[ANSI_TEXT_SIZE - 1] = '\0';
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return AnsiText;
 }

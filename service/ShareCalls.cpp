@@ -79,9 +79,9 @@ static bool SCInFlight = false;        /* a job is with the worker */
 static bool SCKeep = false;            /* its late result is waited for by its caller */
 static bool SCLate = false;            /* it did not answer within SC_ANSWER_MS */
 static dword SCSince = 0;              /* tick it was handed over */
-static byte *SCBuffer = NULL;          /* the hand-over buffer of reads and writes */
+static byte *SCBuffer = nullptr;       /* the hand-over buffer of reads and writes */
 static size_t SCBufferSize = 0;
-static void *SCReadTo = NULL; /* where a kept read's bytes go when it is taken */
+static void *SCReadTo = nullptr; /* where a kept read's bytes go when it is taken */
 #define SC_CLOSE_SLOTS 8
 static FILE *SCCloseLater[SC_CLOSE_SLOTS]; /* streams to close once the worker is free */
 static bool SCLastLate = false;            /* the last call did not answer in time */
@@ -136,7 +136,7 @@ static void *SC_WorkerMain(void *arg)
     c = 'd';
     if (OS_Write(out, &c, 1) != 1) break;
   }
-  return NULL;
+  return nullptr;
 }
 
 /* ---- the event thread's side ---- */
@@ -164,7 +164,7 @@ static bool SC_Start(void)
     }
     if (SCNoWorker) WriteLog("FRX: no worker thread; calls on the destination are made by the event itself");
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return SCStarted;
 }
 
@@ -174,13 +174,13 @@ static void SC_DropLate(void)
   CallTraceEnter("SC_DropLate");
   if (SCJob.Op == SCO_Fopen && SCJob.Result != 0) {
     for (int i = 0; i < SC_CLOSE_SLOTS; i++)
-      if (SCCloseLater[i] == NULL) {
+      if (SCCloseLater[i] == nullptr) {
         SCCloseLater[i] = (FILE *)(size_t)SCJob.Result;
         break;
       }
   }
   SCJob.Op = SCO_None;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 /* Has the worker answered? Waits up to ms (0: only looks). */
@@ -198,7 +198,7 @@ static bool SC_Collect(int ms)
     if (SCLate && !SCKeep) SC_DropLate();
     SCLate = false;
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return done;
 }
 
@@ -211,13 +211,13 @@ static bool SC_ClosePending(void)
   CallTraceEnter("SC_ClosePending");
   bool done = true;
   for (int i = 0; i < SC_CLOSE_SLOTS && done; i++)
-    if (SCCloseLater[i] != NULL) {
+    if (SCCloseLater[i] != nullptr) {
       tSCJob job;
       SC_NewJob(&job, SCO_Fclose, SCCloseLater[i]);
-      SCCloseLater[i] = NULL;
+      SCCloseLater[i] = nullptr;
       done = SC_Run(&job, false) == 0;
     }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return done;
 }
 
@@ -259,7 +259,7 @@ static int SC_Run(tSCJob *job, bool keep)
     }
   }
   if (rc == 0) errno = job->Error;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return rc;
 }
 
@@ -267,7 +267,7 @@ bool SC_WasLate(void)
 {
   CallTraceEnter("SC_WasLate");
   bool late = SCLastLate;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return late;
 }
 
@@ -278,7 +278,7 @@ int SC_TakeResult(long long *result)
   if (SCInFlight && SCKeep) {
     state = 1;
   } else if (SCKeep && SCJob.Op != SCO_None) {
-    if (SCJob.Op == SCO_Fread && SCReadTo != NULL && SCJob.Result > 0)
+    if (SCJob.Op == SCO_Fread && SCReadTo != nullptr && SCJob.Result > 0)
       memcpy(SCReadTo, SCBuffer, (size_t)SCJob.Result * SCJob.Size);
     *result = SCJob.Result;
     errno = SCJob.Error;
@@ -287,7 +287,7 @@ int SC_TakeResult(long long *result)
     state = 0;
   }
   if (state == 1 && SC_Collect(0)) state = SC_TakeResult(result);
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return state;
 }
 
@@ -296,7 +296,7 @@ void SC_DropResult(void)
   CallTraceEnter("SC_DropResult");
   if (SCKeep && !SCInFlight) SC_DropLate();
   SCKeep = false;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 int SC_State(void)
@@ -304,7 +304,7 @@ int SC_State(void)
   CallTraceEnter("SC_State");
   int state = SC_Idle;
   if (SCInFlight && !SC_Collect(0)) state = TAP_GetTick() - SCSince > SC_GIVE_UP_TICKS ? SC_Silent : SC_Waiting;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return state;
 }
 
@@ -312,7 +312,7 @@ dword SC_WaitedTicks(void)
 {
   CallTraceEnter("SC_WaitedTicks");
   dword ticks = SCInFlight ? TAP_GetTick() - SCSince : 0;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return ticks;
 }
 
@@ -320,98 +320,98 @@ static bool SC_Buffer(size_t bytes)
 {
   CallTraceEnter("SC_Buffer");
   if (bytes > SCBufferSize) {
-    if (SCBuffer != NULL) TAP_MemFree(SCBuffer);
+    if (SCBuffer != nullptr) TAP_MemFree(SCBuffer);
     SCBuffer = (byte *)TAP_MemAlloc((dword)bytes);
-    SCBufferSize = SCBuffer != NULL ? bytes : 0;
+    SCBufferSize = SCBuffer != nullptr ? bytes : 0;
   }
-  bool ok = SCBuffer != NULL;
-  CallTraceExit(NULL);
+  bool ok = SCBuffer != nullptr;
+  CallTraceExit(nullptr);
   return ok;
 }
 
 static bool SC_Path(char *to, const char *path)
 {
   CallTraceEnter("SC_Path");
-  bool ok = path != NULL && strlen(path) < sizeof SCJob.Path;
+  bool ok = path != nullptr && strlen(path) < sizeof SCJob.Path;
   if (ok) strcpy(to, path);
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return ok;
 }
 
 /* ---- the calls ---- */
 
-/* A job for op on the stream f (NULL for a call on paths). */
+/* A job for op on the stream f (null for a call on paths). */
 static void SC_NewJob(tSCJob *job, tSCOp op, FILE *f)
 {
   CallTraceEnter("SC_NewJob");
   memset(job, 0, sizeof *job);
   job->Op = op;
   job->File = f;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
 }
 
 static int SC_PathCall(tSCOp op, const char *path, const char *path2, struct stat64 *st)
 {
   CallTraceEnter("SC_PathCall");
   tSCJob job;
-  SC_NewJob(&job, op, NULL);
+  SC_NewJob(&job, op, nullptr);
   job.Flag = 0777;
   int rc = -1;
-  if (!SC_Path(job.Path, path) || (path2 != NULL && !SC_Path(job.Path2, path2))) {
+  if (!SC_Path(job.Path, path) || (path2 != nullptr && !SC_Path(job.Path2, path2))) {
     errno = ENAMETOOLONG;
   } else if (SC_Run(&job, false) == 0) {
     rc = (int)job.Result;
-    if (st != NULL) *st = job.St;
+    if (st != nullptr) *st = job.St;
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return rc;
 }
 
 int SC_Lstat64(const char *path, struct stat64 *st)
 {
   CallTraceEnter("SC_Lstat64");
-  int rc = SC_PathCall(SCO_Lstat, path, NULL, st);
-  CallTraceExit(NULL);
+  int rc = SC_PathCall(SCO_Lstat, path, nullptr, st);
+  CallTraceExit(nullptr);
   return rc;
 }
 
 int SC_Stat64(const char *path, struct stat64 *st)
 {
   CallTraceEnter("SC_Stat64");
-  int rc = SC_PathCall(SCO_Stat, path, NULL, st);
-  CallTraceExit(NULL);
+  int rc = SC_PathCall(SCO_Stat, path, nullptr, st);
+  CallTraceExit(nullptr);
   return rc;
 }
 
 int SC_Mkdir(const char *path)
 {
   CallTraceEnter("SC_Mkdir");
-  int rc = SC_PathCall(SCO_Mkdir, path, NULL, NULL);
-  CallTraceExit(NULL);
+  int rc = SC_PathCall(SCO_Mkdir, path, nullptr, nullptr);
+  CallTraceExit(nullptr);
   return rc;
 }
 
 int SC_Link(const char *existing, const char *link)
 {
   CallTraceEnter("SC_Link");
-  int rc = SC_PathCall(SCO_Link, existing, link, NULL);
-  CallTraceExit(NULL);
+  int rc = SC_PathCall(SCO_Link, existing, link, nullptr);
+  CallTraceExit(nullptr);
   return rc;
 }
 
 int SC_Unlink(const char *path)
 {
   CallTraceEnter("SC_Unlink");
-  int rc = SC_PathCall(SCO_Unlink, path, NULL, NULL);
-  CallTraceExit(NULL);
+  int rc = SC_PathCall(SCO_Unlink, path, nullptr, nullptr);
+  CallTraceExit(nullptr);
   return rc;
 }
 
 int SC_SyncDir(const char *path)
 {
   CallTraceEnter("SC_SyncDir");
-  int rc = SC_PathCall(SCO_SyncDir, path, NULL, NULL);
-  CallTraceExit(NULL);
+  int rc = SC_PathCall(SCO_SyncDir, path, nullptr, nullptr);
+  CallTraceExit(nullptr);
   return rc;
 }
 
@@ -419,12 +419,12 @@ int SC_Utime(const char *path, const struct utimbuf *times)
 {
   CallTraceEnter("SC_Utime");
   tSCJob job;
-  SC_NewJob(&job, SCO_Utime, NULL);
+  SC_NewJob(&job, SCO_Utime, nullptr);
   job.Times = *times;
   int rc = -1;
   if (!SC_Path(job.Path, path)) errno = ENAMETOOLONG;
   else if (SC_Run(&job, false) == 0) rc = (int)job.Result;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return rc;
 }
 
@@ -432,8 +432,8 @@ bool SC_IsMounted(const char *path)
 {
   CallTraceEnter("SC_IsMounted");
   struct stat64 st;
-  bool mounted = path != NULL && SC_Lstat64(path, &st) == 0 && st.st_dev != TAP_INTERNAL_DISK_DEV;
-  CallTraceExit(NULL);
+  bool mounted = path != nullptr && SC_Lstat64(path, &st) == 0 && st.st_dev != TAP_INTERNAL_DISK_DEV;
+  CallTraceExit(nullptr);
   return mounted;
 }
 
@@ -441,15 +441,15 @@ FILE *SC_Fopen64(const char *path, const char *mode)
 {
   CallTraceEnter("SC_Fopen64");
   tSCJob job;
-  SC_NewJob(&job, SCO_Fopen, NULL);
-  FILE *f = NULL;
+  SC_NewJob(&job, SCO_Fopen, nullptr);
+  FILE *f = nullptr;
   if (!SC_Path(job.Path, path) || strlen(mode) >= sizeof job.Mode) {
     errno = ENAMETOOLONG;
   } else {
     strcpy(job.Mode, mode);
     if (SC_Run(&job, false) == 0) f = (FILE *)(size_t)job.Result;
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return f;
 }
 
@@ -463,13 +463,13 @@ int SC_Fclose(FILE *f)
   int rc = EOF;
   if (SCInFlight && !SC_Collect(0)) {
     int i = 0;
-    while (i < SC_CLOSE_SLOTS && SCCloseLater[i] != NULL) i++;
+    while (i < SC_CLOSE_SLOTS && SCCloseLater[i] != nullptr) i++;
     if (i < SC_CLOSE_SLOTS) SCCloseLater[i] = f;
     errno = ETIMEDOUT;
   } else if (SC_Run(&job, false) == 0) {
     rc = (int)job.Result;
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return rc;
 }
 
@@ -477,7 +477,7 @@ static long long SC_StreamCall(tSCJob *job, bool keep, long long failed)
 {
   CallTraceEnter("SC_StreamCall");
   long long rc = SC_Run(job, keep) == 0 ? job->Result : failed;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return rc;
 }
 
@@ -498,7 +498,7 @@ size_t SC_Fread(void *buf, size_t size, size_t count, FILE *f, bool keep)
     got = (size_t)SC_StreamCall(&job, keep, 0);
     if (got > 0) memcpy(buf, SCBuffer, got * size);
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return got;
 }
 
@@ -518,7 +518,7 @@ size_t SC_Fwrite(const void *buf, size_t size, size_t count, FILE *f, bool keep)
     memcpy(SCBuffer, buf, size * count);
     put = (size_t)SC_StreamCall(&job, keep, 0);
   }
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return put;
 }
 
@@ -530,7 +530,7 @@ int SC_Fseeko64(FILE *f, off64_t offset, int whence)
   job.A = (long long)offset;
   job.Flag = whence;
   int rc = (int)SC_StreamCall(&job, false, -1);
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return rc;
 }
 
@@ -540,7 +540,7 @@ int SC_Fflush(FILE *f)
   tSCJob job;
   SC_NewJob(&job, SCO_Fflush, f);
   int rc = (int)SC_StreamCall(&job, false, EOF);
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return rc;
 }
 
@@ -550,7 +550,7 @@ int SC_Fsync(FILE *f)
   tSCJob job;
   SC_NewJob(&job, SCO_Fsync, f);
   int rc = (int)SC_StreamCall(&job, false, -1);
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return rc;
 }
 
@@ -560,7 +560,7 @@ int SC_SyncStart(FILE *f, bool keep)
   tSCJob job;
   SC_NewJob(&job, SCO_SyncStart, f);
   int rc = (int)SC_StreamCall(&job, keep, -1);
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return rc;
 }
 
@@ -570,7 +570,7 @@ int SC_SyncPoll(FILE *f, bool keep)
   tSCJob job;
   SC_NewJob(&job, SCO_SyncPoll, f);
   int rc = (int)SC_StreamCall(&job, keep, -1);
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return rc;
 }
 
@@ -583,7 +583,7 @@ int SC_WriteBack(FILE *f, off64_t offset, off64_t length, int wait, bool keep)
   job.B = (long long)length;
   job.Flag = wait;
   int rc = (int)SC_StreamCall(&job, keep, -1);
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return rc;
 }
 
@@ -597,7 +597,7 @@ ssize_t SC_CopyRange(FILE *in, off64_t inOffset, FILE *out, off64_t outOffset, s
   job.B = (long long)outOffset;
   job.Size = length;
   ssize_t rc = (ssize_t)SC_StreamCall(&job, false, -1);
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return rc;
 }
 
@@ -619,9 +619,9 @@ bool SC_End(bool mustEnd)
     WriteLog("FRX: a call on the destination has not come back; the plug-in's code stays loaded for it");
     SCGeneration = SCGeneration + 1;
     SCStarted = SCInFlight = SCKeep = SCLate = false;
-    SCBuffer = NULL;
+    SCBuffer = nullptr;
     SCBufferSize = 0;
-    for (int i = 0; i < SC_CLOSE_SLOTS; i++) SCCloseLater[i] = NULL;
+    for (int i = 0; i < SC_CLOSE_SLOTS; i++) SCCloseLater[i] = nullptr;
   } else if (SCStarted && !SC_ClosePending() && !mustEnd) {
     ended = false; /* a close it still had to make did not answer */
   } else if (SCStarted && SCInFlight) {
@@ -636,12 +636,12 @@ bool SC_End(bool mustEnd)
     OS_Close(SCFromWorker[1]);
     SCStarted = false;
   }
-  if (ended && !SCStarted && SCBuffer != NULL) {
+  if (ended && !SCStarted && SCBuffer != nullptr) {
     TAP_MemFree(SCBuffer);
-    SCBuffer = NULL;
+    SCBuffer = nullptr;
     SCBufferSize = 0;
   }
   if (ended) SCNoWorker = false;
-  CallTraceExit(NULL);
+  CallTraceExit(nullptr);
   return ended;
 }

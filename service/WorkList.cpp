@@ -243,7 +243,7 @@ static dword CursorStamp = 0;
 static char CursorFolder[FOLDER_MAX + 1];
 static char CursorName[sizeof WalkEntry.Name];
 
-static void SortFilesByKey(void);
+static void SortFiles(bool wholeKey);
 
 /* The order of two keys, stamp, then folder, then name: below 0 when the
  * first comes first. */
@@ -462,7 +462,9 @@ static void FinishWalk(void)
 {
   CallTraceEnter("FinishWalk");
   WriteLogF("%d file%s ready for processing.", NrOfFilesToProcess, NrOfFilesToProcess == 1 ? "" : "s");
-  if (WalkHeaped) SortFilesByKey();
+  /* by stamp, then folder, then name: the order in which the lists of one
+   * run follow each other */
+  if (WalkHeaped) SortFiles(true);
   else SortFilesByDate();
   CursorSet = WalkLeft > 0 && NrOfFilesToProcess > 0;
   if (CursorSet) {
@@ -608,14 +610,5 @@ void SortFilesByDate(void)
 {
   CallTraceEnter("SortFilesByDate");
   SortFiles(false);
-  CallTraceExit(nullptr);
-}
-
-/* By stamp, then folder, then name: the order in which the lists of one
- * run follow each other. */
-static void SortFilesByKey(void)
-{
-  CallTraceEnter("SortFilesByKey");
-  SortFiles(true);
   CallTraceExit(nullptr);
 }

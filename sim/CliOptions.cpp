@@ -221,187 +221,259 @@ struct OptionSpec {
   bool (*apply)(const std::string &value, RunOptions *o, std::string *error);
 };
 
-// clang-format off
-const OptionSpec kOptions[] = {
-    // Receiver
-    {"Receiver", "--root", "DIR", nullptr,
-     "host folder that is the receiver's \"/\" (created;" "\n"
-     "/mnt/hd is the internal disk inside it)",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { o->config.root = fs::absolute(v); return true; }},
-    {nullptr, "--tap", "FILE", nullptr,
-     "a plug-in file to install and load (like a" "\n"
-     "positional PLUGIN.tap; repeatable)",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { o->hostTaps.push_back(v); return true; }},
-    {nullptr, "--load", "PATH", nullptr,
-     "load a plug-in file already in the receiver" "\n"
-     "(\"/mnt/hd/ProgramFiles/X.tap\"; repeatable)",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { o->receiverTaps.push_back(v); return true; }},
-    {nullptr, "--mount", "RPATH=HOSTDIR[@APPEAR[-VANISH]]", "RPATH=HOSTDIR[@APPEAR[-VANISH]], like /mnt/hd/DataFiles/NAS-Share=/srv/nas@5",
-     "serve receiver path RPATH from host folder" "\n"
-     "HOSTDIR; it appears APPEAR seconds into the run" "\n"
-     "and vanishes at VANISH (repeatable)",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { MountConfig m; if (!ParseMount(v, &m)) return false; o->config.mounts.push_back(m); return true; }},
-    {nullptr, "--share-silent", "RPATH@AT+FOR", "RPATH@AT+FOR in seconds, RPATH a --mount given before it",
-     "the --mount at RPATH stops answering AT seconds" "\n"
-     "into the run for FOR seconds: every call on it" "\n"
-     "waits meanwhile, as for a NAS switched off",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseShareSilent(v, &o->config); }},
-    {nullptr, "--system-id", "N", nullptr,
-     "TAP_GetSystemId (default 22010)",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseDword(v, &o->config.systemId); }},
-    {nullptr, "--firmware-version", "N", nullptr,
-     "TAP_GetVersion (default 0x1A07)",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseDword(v, &o->config.firmwareVersion); }},
-    {nullptr, "--utf8-firmware", nullptr, nullptr,
-     "a firmware that keeps file names in UTF-8",
-     [](const std::string &, RunOptions *o, std::string *) -> bool { o->config.utf8Firmware = true; return true; }},
-    {nullptr, "--missing-symbol", "NAME", nullptr,
-     "the firmware lacks symbol NAME (repeatable)",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { o->config.missingSymbols.push_back(v); return true; }},
-    {nullptr, "--firmware-module", "M", nullptr,
-     "firmware functions module: default, noexec (no" "\n"
-     "program starter) or a file path",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { o->config.firmwareModule = v; return true; }},
-    {nullptr, "--mem-limit", "TOTAL[,BLOCK]", "TOTAL[,BLOCK] in bytes",
-     "TAP_MemAlloc limits in bytes (total, largest block)",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseMemLimit(v, &o->config); }},
-    {nullptr, "--fail-writes", "RPATH=BYTES", "RPATH=BYTES",
-     "writes to the file (or below the folder) RPATH" "\n"
-     "fail once BYTES were written (disk full)",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseWriteFault(v, o); }},
-    {nullptr, "--play", "RPATH[@MODE]", "RPATH[@MODE]",
-     "a recording being played back (play mode, 1)",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParsePlay(v, o); }},
-    {nullptr, "--record", "SLOT=RPATH", "SLOT=RPATH",
-     "a recording being made in recording slot SLOT",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseRecord(v, o); }},
-    {nullptr, "--power-cut-at", "SECONDS", nullptr,
-     "switch the receiver off then: the run stops dead," "\n"
-     "and of what was not synced the files keep what a" "\n"
-     "power cut may leave (see README); exit status 3",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseNumber(v, &o->config.powerCutAt) && o->config.powerCutAt >= 0; }},
-    {nullptr, "--power-cut-at-change", "N", nullptr,
-     "the same just before the run's Nth change to a" "\n"
-     "file or folder",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseUnsigned(v, &o->config.powerCutAtChange) && o->config.powerCutAtChange > 0; }},
-    {nullptr, "--seed", "N", nullptr,
-     "what a power cut keeps (default: random; printed)",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { o->seedGiven = true; return ParseUnsigned(v, &o->config.powerSeed); }},
-    // Time
-    {"Time", "--clock", "virtual|real", "virtual or real",
-     "virtual (default): every firmware round is one" "\n"
-     "10-ms tick and nothing waits; real: wall clock",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { o->config.clock = v == "real" ? ClockMode::Real : ClockMode::Virtual; o->clockGiven = true; return v == "virtual" || v == "real"; }},
-    {nullptr, "--date", "YYYY-MM-DD", "YYYY-MM-DD",
-     "receiver date at start (default 2015-12-20;" "\n"
-     "1858-11-17 to 2038-04-22, the range of the" "\n"
-     "receiver's 16-bit Modified Julian Date)",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseDate(v, &o->config); }},
-    {nullptr, "--time", "HH:MM[:SS]", "HH:MM[:SS]",
-     "receiver time at start (default 21:05:09)",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseTime(v, &o->config); }},
-    {nullptr, "--uptime", "SECONDS", nullptr,
-     "receiver uptime at start (default 300)",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseNumber(v, &o->config.uptimeAtStart); }},
-    // Input and end
-    {"Input and end", "--key", "KEY[@SECONDS]", "KEY[@SECONDS], KEY a key name (Ok, Exit, Up, Red, 7, ...) or a key code like 0x1001E",
-     "press KEY at SECONDS into the run (default 0);" "\n"
-     "KEY is Ok, Exit, Up, Down, Left, Right, Red," "\n"
-     "Green, Yellow, Blue, PageUp, PageDown, PageUp2," "\n"
-     "PageDown2, Menu, a digit 0 to 9 or a key code" "\n"
-     "(0x1001E); repeatable",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseKeyAt(v, &o->keys); }},
-    {nullptr, "--keys-file", "FILE", nullptr,
-     "keys from FILE, one \"SECONDS KEY\" per line," "\n"
-     "\"#\" starts a comment",
-     [](const std::string &v, RunOptions *o, std::string *error) -> bool { return ParseKeysFile(v, &o->keys, error); }},
-    {nullptr, "--stop-event-at", "SECONDS", nullptr,
-     "send the stop event to every plug-in then",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { double d = 0; bool ok = ParseNumber(v, &d); o->stopEvents.push_back(d); return ok; }},
-    {nullptr, "--status-every", "SECONDS", nullptr,
-     "ask the copy service for its status at this" "\n"
-     "interval, as another plug-in would, and print" "\n"
-     "each reply (file, size, percent, MB/min, entry" "\n"
-     "n of m, state)",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseNumber(v, &o->statusEvery) && o->statusEvery > 0; }},
-    {nullptr, "--warn-event-ms", "N", nullptr,
-     "a line for every event handler call that takes" "\n"
-     "longer than N ms of wall time (the receiver's" "\n"
-     "picture and remote stall meanwhile); the longest" "\n"
-     "call of each plug-in is printed at the end anyway",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseNumber(v, &o->config.warnEventMs) && o->config.warnEventMs > 0; }},
-    {nullptr, "--trace-keys", nullptr, nullptr,
-     "print what each plug-in's handler returned for" "\n"
-     "every key pressed",
-     [](const std::string &, RunOptions *o, std::string *) -> bool { o->traceKeys = true; return true; }},
-    {nullptr, "--until", "unloaded|time", "unloaded or time",
-     "end when every plug-in has unloaded (default)," "\n"
-     "or after --seconds",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { o->untilUnloaded = v == "unloaded"; return v == "unloaded" || v == "time"; }},
-    {nullptr, "--seconds", "N", nullptr,
-     "run time for --until time; for --until unloaded" "\n"
-     "the time after which the run fails (default 600;" "\n"
-     "at most 42949672, what the 10-ms tick counter" "\n"
-     "holds)",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { o->secondsGiven = true; return ParseRunTime(v, &o->seconds); }},
-    // Screen
-    {"Screen", "--screenshots", "DIR", nullptr,
-     "write a PNG of the TV screen (menus over a plain" "\n"
-     "picture) into DIR at the end of every event" "\n"
-     "handler call that changed it, named by the tick" "\n"
-     "(screen-0000001234.png; names sort in time order)",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { o->config.screenshotDir = v; return true; }},
-    {nullptr, "--screenshots-every-sync", nullptr, nullptr,
-     "with --screenshots: a PNG after every sync that" "\n"
-     "changed the screen, half-drawn menus included",
-     [](const std::string &, RunOptions *o, std::string *) -> bool { o->config.screenshotsEverySync = true; return true; }},
-    {nullptr, "--screenshot-at", "SECONDS", nullptr,
-     "one PNG at that moment (into the --screenshots" "\n"
-     "folder, else beside the root); repeatable",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { double d = 0; bool ok = ParseNumber(v, &d) && d >= 0; o->screenshotsAt.push_back(d); return ok; }},
-    {nullptr, "--fonts", "DIR|none", nullptr,
-     "copy the .ufnt fonts of DIR into the receiver's" "\n"
-     "/mnt/hd/ProgramFiles/Settings/Fonts; by default" "\n"
-     "a root without that folder gets the standard" "\n"
-     "fonts of this build (Calibri_10 ... Calibri_20B)",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { o->fonts = v; return true; }},
-    // Console
-    {"Console", "--terminals", "LIST|none", "N[,N...], numbers 0 to 19",
-     "pseudo-terminals that open, e.g. 0,2 (default 0)",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseTerminals(v, &o->config); }},
-    {nullptr, "--console", "FILE|-|none", nullptr,
-     "where terminal output goes (default -: stdout)",
-     [](const std::string &v, RunOptions *o, std::string *) -> bool { o->console = v; return true; }},
-    {nullptr, "--console-raw", nullptr, nullptr,
-     "terminal output as the receiver's ISO 8859-1" "\n"
-     "bytes (default: shown as UTF-8)",
-     [](const std::string &, RunOptions *o, std::string *) -> bool { o->config.consoleRaw = true; return true; }},
-    {nullptr, "--quiet", nullptr, nullptr,
-     "no lifecycle lines",
-     [](const std::string &, RunOptions *o, std::string *) -> bool { o->quiet = true; return true; }},
-    {nullptr, "--lenient", nullptr, nullptr,
-     "plug-in errors (a block freed twice, a handle" "\n"
-     "or stream never opened, TAP_Exit outside an" "\n"
-     "event) are warnings; by default they fail the run",
-     [](const std::string &, RunOptions *o, std::string *) -> bool { o->config.lenient = true; return true; }},
-    {nullptr, "--web", "[ADDR:]PORT", nullptr,
-     "the virtual receiver in a web browser: serves" "\n"
-     "the live screen, a remote control, the console," "\n"
-     "the service log, the copy service's status and" "\n"
-     "buttons to start plug-ins, send the stop event" "\n"
-     "and mount or unmount the --mount folders, on" "\n"
-     "127.0.0.1 unless ADDR is given (PORT 0: any" "\n"
-     "free port); runs on the real clock until Ctrl-C" "\n"
-     "(or for --seconds); plug-ins are optional",
-     [](const std::string &v, RunOptions *o, std::string *error) -> bool { return ParseWeb(v, o, error); }},
-    {nullptr, "--version", nullptr, nullptr,
-     "the simulator's version",
-     [](const std::string &, RunOptions *o, std::string *) -> bool { o->version = true; return true; }},
-    {nullptr, "--help", nullptr, nullptr,
-     "this text",
-     [](const std::string &, RunOptions *o, std::string *) -> bool { o->help = true; return true; }},
+const OptionSpec kOptions[] =
+    {
+        {"Receiver", "--root", "DIR", nullptr,
+         "host folder that is the receiver's \"/\" (created;\n"
+         "/mnt/hd is the internal disk inside it)",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           o->config.root = fs::absolute(v);
+           return true;
+         }},
+        {nullptr, "--tap", "FILE", nullptr,
+         "a plug-in file to install and load (like a\n"
+         "positional PLUGIN.tap; repeatable)",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           o->hostTaps.push_back(v);
+           return true;
+         }},
+        {nullptr, "--load", "PATH", nullptr,
+         "load a plug-in file already in the receiver\n"
+         "(\"/mnt/hd/ProgramFiles/X.tap\"; repeatable)",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           o->receiverTaps.push_back(v);
+           return true;
+         }},
+        {nullptr, "--mount", "RPATH=HOSTDIR[@APPEAR[-VANISH]]",
+         "RPATH=HOSTDIR[@APPEAR[-VANISH]], like /mnt/hd/DataFiles/NAS-Share=/srv/nas@5",
+         "serve receiver path RPATH from host folder\n"
+         "HOSTDIR; it appears APPEAR seconds into the run\n"
+         "and vanishes at VANISH (repeatable)",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           MountConfig m;
+           if (!ParseMount(v, &m)) return false;
+           o->config.mounts.push_back(m);
+           return true;
+         }},
+        {nullptr, "--share-silent", "RPATH@AT+FOR", "RPATH@AT+FOR in seconds, RPATH a --mount given before it",
+         "the --mount at RPATH stops answering AT seconds\n"
+         "into the run for FOR seconds: every call on it\n"
+         "waits meanwhile, as for a NAS switched off",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseShareSilent(v, &o->config); }},
+        {nullptr, "--system-id", "N", nullptr, "TAP_GetSystemId (default 22010)",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseDword(v, &o->config.systemId); }},
+        {nullptr, "--firmware-version", "N", nullptr, "TAP_GetVersion (default 0x1A07)",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           return ParseDword(v, &o->config.firmwareVersion);
+         }},
+        {nullptr, "--utf8-firmware", nullptr, nullptr, "a firmware that keeps file names in UTF-8",
+         [](const std::string &, RunOptions *o, std::string *) -> bool {
+           o->config.utf8Firmware = true;
+           return true;
+         }},
+        {nullptr, "--missing-symbol", "NAME", nullptr, "the firmware lacks symbol NAME (repeatable)",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           o->config.missingSymbols.push_back(v);
+           return true;
+         }},
+        {nullptr, "--firmware-module", "M", nullptr,
+         "firmware functions module: default, noexec (no\n"
+         "program starter) or a file path",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           o->config.firmwareModule = v;
+           return true;
+         }},
+        {nullptr, "--mem-limit", "TOTAL[,BLOCK]", "TOTAL[,BLOCK] in bytes",
+         "TAP_MemAlloc limits in bytes (total, largest block)",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseMemLimit(v, &o->config); }},
+        {nullptr, "--fail-writes", "RPATH=BYTES", "RPATH=BYTES",
+         "writes to the file (or below the folder) RPATH\n"
+         "fail once BYTES were written (disk full)",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseWriteFault(v, o); }},
+        {nullptr, "--play", "RPATH[@MODE]", "RPATH[@MODE]", "a recording being played back (play mode, 1)",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParsePlay(v, o); }},
+        {nullptr, "--record", "SLOT=RPATH", "SLOT=RPATH", "a recording being made in recording slot SLOT",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseRecord(v, o); }},
+        {nullptr, "--power-cut-at", "SECONDS", nullptr,
+         "switch the receiver off then: the run stops dead,\n"
+         "and of what was not synced the files keep what a\n"
+         "power cut may leave (see README); exit status 3",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           return ParseNumber(v, &o->config.powerCutAt) && o->config.powerCutAt >= 0;
+         }},
+        {nullptr, "--power-cut-at-change", "N", nullptr,
+         "the same just before the run's Nth change to a\n"
+         "file or folder",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           return ParseUnsigned(v, &o->config.powerCutAtChange) && o->config.powerCutAtChange > 0;
+         }},
+        {nullptr, "--seed", "N", nullptr, "what a power cut keeps (default: random; printed)",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           o->seedGiven = true;
+           return ParseUnsigned(v, &o->config.powerSeed);
+         }},
+        {"Time", "--clock", "virtual|real", "virtual or real",
+         "virtual (default): every firmware round is one\n"
+         "10-ms tick and nothing waits; real: wall clock",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           o->config.clock = v == "real" ? ClockMode::Real : ClockMode::Virtual;
+           o->clockGiven = true;
+           return v == "virtual" || v == "real";
+         }},
+        {nullptr, "--date", "YYYY-MM-DD", "YYYY-MM-DD",
+         "receiver date at start (default 2015-12-20;\n"
+         "1858-11-17 to 2038-04-22, the range of the\n"
+         "receiver's 16-bit Modified Julian Date)",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseDate(v, &o->config); }},
+        {nullptr, "--time", "HH:MM[:SS]", "HH:MM[:SS]", "receiver time at start (default 21:05:09)",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseTime(v, &o->config); }},
+        {nullptr, "--uptime", "SECONDS", nullptr, "receiver uptime at start (default 300)",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           return ParseNumber(v, &o->config.uptimeAtStart);
+         }},
+        {"Input and end", "--key", "KEY[@SECONDS]",
+         "KEY[@SECONDS], KEY a key name (Ok, Exit, Up, Red, 7, ...) or a key code like 0x1001E",
+         "press KEY at SECONDS into the run (default 0);\n"
+         "KEY is Ok, Exit, Up, Down, Left, Right, Red,\n"
+         "Green, Yellow, Blue, PageUp, PageDown, PageUp2,\n"
+         "PageDown2, Menu, a digit 0 to 9 or a key code\n"
+         "(0x1001E); repeatable",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseKeyAt(v, &o->keys); }},
+        {nullptr, "--keys-file", "FILE", nullptr,
+         "keys from FILE, one \"SECONDS KEY\" per line,\n"
+         "\"#\" starts a comment",
+         [](const std::string &v, RunOptions *o, std::string *error) -> bool {
+           return ParseKeysFile(v, &o->keys, error);
+         }},
+        {nullptr, "--stop-event-at", "SECONDS", nullptr, "send the stop event to every plug-in then",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           double d = 0;
+           bool ok = ParseNumber(v, &d);
+           o->stopEvents.push_back(d);
+           return ok;
+         }},
+        {nullptr, "--status-every", "SECONDS", nullptr,
+         "ask the copy service for its status at this\n"
+         "interval, as another plug-in would, and print\n"
+         "each reply (file, size, percent, MB/min, entry\n"
+         "n of m, state)",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           return ParseNumber(v, &o->statusEvery) && o->statusEvery > 0;
+         }},
+        {nullptr, "--warn-event-ms", "N", nullptr,
+         "a line for every event handler call that takes\n"
+         "longer than N ms of wall time (the receiver's\n"
+         "picture and remote stall meanwhile); the longest\n"
+         "call of each plug-in is printed at the end anyway",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           return ParseNumber(v, &o->config.warnEventMs) && o->config.warnEventMs > 0;
+         }},
+        {nullptr, "--trace-keys", nullptr, nullptr,
+         "print what each plug-in's handler returned for\n"
+         "every key pressed",
+         [](const std::string &, RunOptions *o, std::string *) -> bool {
+           o->traceKeys = true;
+           return true;
+         }},
+        {nullptr, "--until", "unloaded|time", "unloaded or time",
+         "end when every plug-in has unloaded (default),\n"
+         "or after --seconds",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           o->untilUnloaded = v == "unloaded";
+           return v == "unloaded" || v == "time";
+         }},
+        {nullptr, "--seconds", "N", nullptr,
+         "run time for --until time; for --until unloaded\n"
+         "the time after which the run fails (default 600;\n"
+         "at most 42949672, what the 10-ms tick counter\n"
+         "holds)",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           o->secondsGiven = true;
+           return ParseRunTime(v, &o->seconds);
+         }},
+        {"Screen", "--screenshots", "DIR", nullptr,
+         "write a PNG of the TV screen (menus over a plain\n"
+         "picture) into DIR at the end of every event\n"
+         "handler call that changed it, named by the tick\n"
+         "(screen-0000001234.png; names sort in time order)",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           o->config.screenshotDir = v;
+           return true;
+         }},
+        {nullptr, "--screenshots-every-sync", nullptr, nullptr,
+         "with --screenshots: a PNG after every sync that\n"
+         "changed the screen, half-drawn menus included",
+         [](const std::string &, RunOptions *o, std::string *) -> bool {
+           o->config.screenshotsEverySync = true;
+           return true;
+         }},
+        {nullptr, "--screenshot-at", "SECONDS", nullptr,
+         "one PNG at that moment (into the --screenshots\n"
+         "folder, else beside the root); repeatable",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           double d = 0;
+           bool ok = ParseNumber(v, &d) && d >= 0;
+           o->screenshotsAt.push_back(d);
+           return ok;
+         }},
+        {nullptr, "--fonts", "DIR|none", nullptr,
+         "copy the .ufnt fonts of DIR into the receiver's\n"
+         "/mnt/hd/ProgramFiles/Settings/Fonts; by default\n"
+         "a root without that folder gets the standard\n"
+         "fonts of this build (Calibri_10 ... Calibri_20B)",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           o->fonts = v;
+           return true;
+         }},
+        {"Console", "--terminals", "LIST|none", "N[,N...], numbers 0 to 19",
+         "pseudo-terminals that open, e.g. 0,2 (default 0)",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool { return ParseTerminals(v, &o->config); }},
+        {nullptr, "--console", "FILE|-|none", nullptr, "where terminal output goes (default -: stdout)",
+         [](const std::string &v, RunOptions *o, std::string *) -> bool {
+           o->console = v;
+           return true;
+         }},
+        {nullptr, "--console-raw", nullptr, nullptr,
+         "terminal output as the receiver's ISO 8859-1\n"
+         "bytes (default: shown as UTF-8)",
+         [](const std::string &, RunOptions *o, std::string *) -> bool {
+           o->config.consoleRaw = true;
+           return true;
+         }},
+        {nullptr, "--quiet", nullptr, nullptr, "no lifecycle lines",
+         [](const std::string &, RunOptions *o, std::string *) -> bool {
+           o->quiet = true;
+           return true;
+         }},
+        {nullptr, "--lenient", nullptr, nullptr,
+         "plug-in errors (a block freed twice, a handle\n"
+         "or stream never opened, TAP_Exit outside an\n"
+         "event) are warnings; by default they fail the run",
+         [](const std::string &, RunOptions *o, std::string *) -> bool {
+           o->config.lenient = true;
+           return true;
+         }},
+        {nullptr, "--web", "[ADDR:]PORT", nullptr,
+         "the virtual receiver in a web browser: serves\n"
+         "the live screen, a remote control, the console,\n"
+         "the service log, the copy service's status and\n"
+         "buttons to start plug-ins, send the stop event\n"
+         "and mount or unmount the --mount folders, on\n"
+         "127.0.0.1 unless ADDR is given (PORT 0: any\n"
+         "free port); runs on the real clock until Ctrl-C\n"
+         "(or for --seconds); plug-ins are optional",
+         [](const std::string &v, RunOptions *o, std::string *error) -> bool { return ParseWeb(v, o, error); }},
+        {nullptr, "--version", nullptr, nullptr, "the simulator's version",
+         [](const std::string &, RunOptions *o, std::string *) -> bool {
+           o->version = true;
+           return true;
+         }},
+        {nullptr, "--help", nullptr, nullptr, "this text",
+         [](const std::string &, RunOptions *o, std::string *) -> bool {
+           o->help = true;
+           return true;
+         }},
 };
-// clang-format on
 
 const OptionSpec *FindOption(const std::string &name)
 {

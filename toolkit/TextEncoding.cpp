@@ -75,13 +75,13 @@ static int SelectorLength(const char *text)
 
 const char *SkipCharTableBytes(const char *text)
 {
-  if (!text) return NULL;
+  if (!text) return nullptr;
   return text + SelectorLength(text);
 }
 
 char *SkipCharTableBytes(char *text)
 {
-  if (!text) return NULL;
+  if (!text) return nullptr;
   return text + SelectorLength(text);
 }
 
@@ -180,7 +180,7 @@ int strlenUC(const char *text)
 
 char *GetUCPos(const char *text, int index)
 {
-  if (!text) return NULL;
+  if (!text) return nullptr;
   if (index < 0) index = 0;
   return (char *)StepChars(SkipCharTableBytes(text), index);
 }
@@ -437,7 +437,7 @@ void StrToISOAlloc(const char *src, char **dest)
   char *buffer;
 
   if (!dest) return;
-  *dest = NULL;
+  *dest = nullptr;
   if (!src) return;
   buffer = (char *)TAP_MemAlloc((dword)(TextBytes(src) + 1));
   if (!buffer) return;
@@ -448,7 +448,7 @@ void StrToISOAlloc(const char *src, char **dest)
 bool isUTFFirmware(void)
 {
   /* a firmware that cleans UTF-8 names itself keeps names in UTF-8 */
-  if (UTFFirmwareCached < 0) UTFFirmwareCached = FIS_fwAppl_ConvertToValidUTF8Str() != NULL;
+  if (UTFFirmwareCached < 0) UTFFirmwareCached = FIS_fwAppl_ConvertToValidUTF8Str() != nullptr;
   return UTFFirmwareCached != 0;
 }
 
@@ -549,10 +549,10 @@ char *stricstr(const char *text, const char *pattern)
   const char *t;
   size_t i;
 
-  if (!text || !pattern) return NULL;
+  if (!text || !pattern) return nullptr;
   text = SkipCharTableBytes(text);
   pattern = SkipCharTableBytes(pattern);
-  if (!*pattern) return NULL;
+  if (!*pattern) return nullptr;
 
   for (t = text; *t; t++) {
     if (LowerASCII(*t) != LowerASCII(pattern[0])) continue;
@@ -560,7 +560,7 @@ char *stricstr(const char *text, const char *pattern)
     for (i = 1; pattern[i] && LowerASCII(t[i]) == LowerASCII(pattern[i]); i++) {}
     if (!pattern[i]) return (char *)t;
   }
-  return NULL;
+  return nullptr;
 }
 
 static int CountOccurrences(const char *text, const char *pattern, size_t patternLen)
@@ -593,7 +593,7 @@ static bool ReplaceGrowing(char *text, const char *pattern, size_t patternLen, c
   const char *p = text, *hit;
 
   if (!work) return false;
-  while ((hit = strstr(p, pattern)) != NULL) {
+  while ((hit = strstr(p, pattern)) != nullptr) {
     memcpy(out, p, (size_t)(hit - p));
     out += hit - p;
     memcpy(out, replacement, replacementLen);
