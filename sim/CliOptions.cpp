@@ -212,7 +212,7 @@ bool ParseWeb(const std::string &v, RunOptions *o, std::string *error)
 // one), its lines in the usage text (the first option of a group names
 // the group), the form a refused value is told to take, and what it does
 // with its value (false for a bad one; *error set where it says more).
-struct OptionSpec {
+struct OptionRow {
   const char *group;
   const char *name;
   const char *value;
@@ -221,7 +221,7 @@ struct OptionSpec {
   bool (*apply)(const std::string &value, RunOptions *o, std::string *error);
 };
 
-const OptionSpec kOptions[] =
+const OptionRow kOptions[] =
     {
         {"Receiver", "--root", "DIR", nullptr,
          "host folder that is the receiver's \"/\" (created;\n"
@@ -475,10 +475,10 @@ const OptionSpec kOptions[] =
          }},
 };
 
-const OptionSpec *FindOption(const std::string &name)
+const OptionRow *FindOption(const std::string &name)
 {
-  for (const OptionSpec &spec : kOptions)
-    if (name == spec.name) return &spec;
+  for (const OptionRow &row : kOptions)
+    if (name == row.name) return &row;
   return nullptr;
 }
 
@@ -504,7 +504,7 @@ std::string UnknownOption(const std::string &opt)
 {
   const char *best = nullptr;
   size_t bestDistance = 3;
-  for (const OptionSpec &known : kOptions) {
+  for (const OptionRow &known : kOptions) {
     size_t d = EditDistance(opt, known.name);
     if (d < bestDistance) best = known.name, bestDistance = d;
   }
@@ -513,13 +513,13 @@ std::string UnknownOption(const std::string &opt)
 }
 
 // One option with its value; false with a message for a bad value.
-bool ApplyOption(const OptionSpec &spec, const std::string &v, RunOptions *o, std::string *error)
+bool ApplyOption(const OptionRow &row, const std::string &v, RunOptions *o, std::string *error)
 {
   error->clear();
-  if (spec.apply(v, o, error)) return true;
+  if (row.apply(v, o, error)) return true;
   if (error->empty())
-    *error = std::string("bad value for ") + spec.name + ": \"" + v + "\"" +
-             (spec.expected != nullptr ? std::string("; expected ") + spec.expected : "") + " (see receiver --help)";
+    *error = std::string("bad value for ") + row.name + ": \"" + v + "\"" +
+             (row.expected != nullptr ? std::string("; expected ") + row.expected : "") + " (see receiver --help)";
   return false;
 }
 
@@ -661,7 +661,7 @@ int CheckOptions(RunOptions *o, std::string *error)
 std::vector<std::string> KnownOptions()
 {
   std::vector<std::string> all;
-  for (const OptionSpec &spec : kOptions) all.push_back(spec.name);
+  for (const OptionRow &row : kOptions) all.push_back(row.name);
   return all;
 }
 
@@ -683,10 +683,10 @@ wrong command line or a missing plug-in file, 3 after a power cut
 go on (no firmware functions module, no temporary folder).
 )";
   std::string text = head;
-  for (const OptionSpec &spec : kOptions) {
-    if (spec.group != nullptr) text += std::string(&spec == kOptions ? "" : "\n") + spec.group + "\n";
-    std::string form = std::string("  ") + spec.name + (spec.value != nullptr ? std::string(" ") + spec.value : "");
-    std::istringstream lines(spec.help);
+  for (const OptionRow &row : kOptions) {
+    if (row.group != nullptr) text += std::string(&row == kOptions ? "" : "\n") + row.group + "\n";
+    std::string form = std::string("  ") + row.name + (row.value != nullptr ? std::string(" ") + row.value : "");
+    std::istringstream lines(row.help);
     std::string line;
     bool first = true;
     if (form.size() > 27) text += form + "\n", first = false;
@@ -713,25 +713,25 @@ int ParseOptions(const std::vector<std::string> &args, RunOptions *o, std::strin
       continue;
     }
     const size_t eq = a.find('=');
-    const OptionSpec *spec = FindOption(a.substr(0, eq));
-    if (spec == nullptr) {
+    const OptionRow *row = FindOption(a.substr(0, eq));
+    if (row == nullptr) {
       *error = UnknownOption(a.substr(0, eq));
       return kExitCommandLine;
     }
     std::string value;
     if (eq != std::string::npos) {
       value = a.substr(eq + 1);
-    } else if (spec->value != nullptr && i + 1 < args.size()) {
+    } else if (row->value != nullptr && i + 1 < args.size()) {
       value = args[++i];
-    } else if (spec->value != nullptr) {
+    } else if (row->value != nullptr) {
       *error = "option " + a + " needs a value (see receiver --help)";
       return kExitCommandLine;
     }
-    if (spec->value == nullptr && eq != std::string::npos) {
+    if (row->value == nullptr && eq != std::string::npos) {
       *error = "option " + a.substr(0, eq) + " takes no value (see receiver --help)";
       return kExitCommandLine;
     }
-    if (!ApplyOption(*spec, value, o, error)) return kExitCommandLine;
+    if (!ApplyOption(*row, value, o, error)) return kExitCommandLine;
     if (o->help || o->version) return kExitAsAsked;
   }
   return CheckOptions(o, error);
