@@ -666,9 +666,11 @@ std::vector<std::string> KnownOptions()
 }
 
 // The help as the user reads it: the text around the table's lines, each
-// option's form in the first 27 columns and its lines beside it.
+// option's form in the first columns and its lines beside it from column
+// kHelpColumn + 1 on (below the form when the form leaves no two spaces).
 std::string UsageText()
 {
+  constexpr size_t kHelpColumn = 29;
   static const char *const head = R"(usage: receiver --root DIR [options] [PLUGIN.tap ...]
 
 Plays the receiver's firmware on this PC: the plug-in files given are
@@ -689,9 +691,10 @@ go on (no firmware functions module, no temporary folder).
     std::istringstream lines(row.help);
     std::string line;
     bool first = true;
-    if (form.size() > 27) text += form + "\n", first = false;
+    if (form.size() + 2 > kHelpColumn) text += form + "\n", first = false;
     while (std::getline(lines, line)) {
-      text += (first ? form + std::string(29 - form.size(), ' ') : std::string(29, ' ')) + line + "\n";
+      text +=
+          (first ? form + std::string(kHelpColumn - form.size(), ' ') : std::string(kHelpColumn, ' ')) + line + "\n";
       first = false;
     }
   }

@@ -88,9 +88,8 @@ std::string BaseName(const std::string &path) { return path.substr(path.rfind('/
 
 struct WebView::Board {
   WebControls controls;
-  std::string token;      // this run's command token, known only to the served page
-  std::string boundHost;  // the address the view listens on
-  std::string page;       // the page with the token in it
+  std::string token;  // this run's command token, known only to the served page
+  std::string page;   // the page with the token in it
   GuardedServer server{kGuard};
   std::thread serving;
   std::atomic<int> port{0};
@@ -432,7 +431,6 @@ bool WebView::Start(const WebAddress &at, std::string *error)
   }
   b.server.WidenBacklog(kBacklog);
   b.port = port;
-  b.boundHost = at.host;
   b.server.AnswerAt(at.host, port);
   b.serving = std::thread([&b] { b.server.listen_after_bind(); });
   return true;
